@@ -1,0 +1,195 @@
+// Every transition procedure, one per entry of EffectList, grouped by the family that draws it.
+// Only the table and the tests reach them directly; everyone else goes through EffectList.
+#pragma once
+
+#include "effects/raster.h"
+
+namespace lumivor::transitions {
+
+// Rectangle transitions: whole-rectangle copies and stretches
+void ExpandFromRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandFromLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SlideInFromRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SlideInFromLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealFromLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealFromRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandInFromRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandInFromLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandInToMiddle(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandOutFromMiddle(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealOutFromMiddle(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealInFromSides(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandInFromSides(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnrollFromLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnrollFromRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BuildUpFromRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BuildUpFromLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandFromBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandFromTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SlideInFromBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SlideInFromTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealFromTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealFromBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandInFromBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandInFromTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandInToMiddleHorizontal(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandOutFromMiddleHorizontal(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealFromMiddleHorizontal(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SlideInFromTopAndBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandInFromTopAndBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnrollFromTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnrollFromBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandFromBottomAlt(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandInFromTopAlt(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandFromBottomRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandFromTopRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandFromTopLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandFromBottomLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SlideInFromBottomRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SlideInFromTopRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SlideInFromTopLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SlideInFromBottomLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealFromTopLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealFromBottomLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealFromBottomRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealFromTopRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void AppearAndContractToTopLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void AppearAndContractToBottomLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void AppearAndContractToBottomRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void AppearAndContractToTopRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void AppearAndContractToMiddle(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ExpandOutFromCentre(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealOutFromCentre(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealInToCentre(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void QuartersRevealInToMiddle(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void QuartersExpandToMiddle(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void QuartersSlideInToMiddle(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void PushRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void PushLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void PushAndSqueezeRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void PushAndSqueezeLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void PushDown(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void PushUp(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void PushAndSqeezeDown(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void PushAndSqeezeUp(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SlideOutFromRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SlideOutFromLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SlideOutFromBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SlideOutFromTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+
+// Bar, shred, speckle, blind, random-square and moving-rectangle masks
+void BarsInFromRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BarsInFromLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BarsLeftThenRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BarsRightThenLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BarsFromBothSides(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredFromRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredFromLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredOutFromMiddleHorizontal(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredInToMiddleHorizontal(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BarsFromBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BarsFromTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BarsTopThenBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BarsBottomThenTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BarsFromTopAndBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnvenShredFromBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredFromTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredFromHorizon(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredInToHorizon(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealFromBottomRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealFromTopRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealFromBottomLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealFromTopLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealBounceFromTopLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealBounceFromBottomLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealBounceFromTopRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealBounceFromBottomRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealFromRightTopAndBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealFromLeftTopAndBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealFromLeftRightAndBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealFromLeftRightAndTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealFromTopLeftRightAndBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CrissCrossRevealFromBottomLeftTopRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredFromBottomAndRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredFromTopAndRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredFromBottomAndLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredFromTopAndLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredFromHorizonAndRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredFromHorizonAndLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredFromBottomAndVertMiddle(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredFromTopAndVertMiddle(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredFromCentre(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenShredToCentre(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SpeckleAppearFromRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SpeckleAppearFromLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SpeckleAppearFromBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SpeckleAppearFromTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RandomSquaresAppear(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BlindVertically(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BlindHorizontally(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenBlindFromLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenBlindFromRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenBlindFromTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void UnevenBlindFromBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RectangularShred(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RectanglesApearFromLeftAndDisapearToRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RectanglesApearFromRightAndDisapearToLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RectanglesApearFromUpAndDisapearToBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RectanglesApearFromBottomAndDisapearToUp(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+
+// Curved, sweeping and rotating masks
+void CurvedRevealFromLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CurvedRevealFromRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CurvedRevealFromTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CurvedRevealFromBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CurvedRevealFromTopLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CurvedRevealFromTopRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CurvedRevealFromBottomLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CurvedRevealFromBottomRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void EllipticRevealOutFromCentre(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void EllipticRevealInToCentre(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void DiagonalSweepFromTopLeftBottomRightAnticlockwise(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void DiagonalSweepFromTopLeftBottomRightClockwise(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void StarburstClockwiseFromCenter(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void StarburstAnticlockwiseFromCenter(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SweepClockwise(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SweepAnticlockwise(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RotationalRectangleInCenter(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RotationalStarInCenter(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void SpiralRectangle(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void CircularShred(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+
+// Straight-edged polygon masks
+void RevealDiagonalFromTopLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealDiagonalFromTopRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealDiagonalFromBottomLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealDiagonalFromBottomRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void TriangularShred(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealVFromLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealVFromRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealVFromTop(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealVFromBottom(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BowTieHorizontal(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void BowTieVertical(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void DiagonalCrossIn(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void DiagonalCrossOut(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ZigzagHorizontal(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ZigzagVertical(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void DiamondShred(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealDiamondOutFromCentre(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RevealDiamondInToCentre(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void DiagonalBoxOut(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+
+// Pixel effects
+void Fade(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void PivotFromTopLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void PivotFromBottomLeft(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void PivotFromTopRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void PivotFromBottomRight(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void Pixelate(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void Dissolve(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RandomBarsHorizontal(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void RandomBarsVertical(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+void ChannelMix(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int ProgressWidth, int ProgressHeight, int Progress);
+
+}  // namespace lumivor::transitions

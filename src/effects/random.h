@@ -1,0 +1,30 @@
+// The process-wide pseudo-random generator shared by the sequencer's random effect choice and the
+// effects. The sequence is part of what the transitions draw, so it must never change.
+#pragma once
+
+#include <cstdint>
+
+namespace lumivor {
+
+// Current state of the shared generator. The frame code runs on one thread at a time, which is
+// why this one piece of process-wide state needs no lock.
+extern std::uint32_t RandomSeed;
+
+// Advances the seed (seed * 134775813 + 1 mod 2^32) and returns the upper 32 bits of seed * n,
+// a value in 0 .. n-1. RandomInt(0) returns 0 and still advances the seed.
+std::uint32_t RandomInt(std::uint32_t n);
+
+// Seeded effects draw the same sequence on every frame and leave the shared one undisturbed:
+// construction saves RandomSeed and sets it to seed, destruction restores it on every exit path.
+class SeededRandom {
+ public:
+  explicit SeededRandom(std::uint32_t seed) : saved_(RandomSeed) { RandomSeed = seed; }
+  ~SeededRandom() { RandomSeed = saved_; }
+  SeededRandom(const SeededRandom&) = delete;
+  SeededRandom& operator=(const SeededRandom&) = delete;
+
+ private:
+  std::uint32_t saved_;
+};
+
+}  // namespace lumivor
