@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "effects/raster.h"
@@ -75,7 +76,11 @@ class MaskBuilder {
   int width_;
   int height_;
   std::vector<RowSpan> pending_;
-  std::vector<double> crossings_;
+  struct Crossing {
+    double X;
+    int Direction;
+  };
+  std::vector<Crossing> crossings_;
 };
 
 Mask RectMask(int frameWidth, int frameHeight, const Rect& r);

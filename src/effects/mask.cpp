@@ -1,0 +1,262 @@
+#include "effects/mask.h"
+
+#include <algorithm>
+#include <cassert>
+#include <climits>
+#include <cmath>
+#include <cstring>
+
+namespace lumivor {
+
+Mask::Mask(int frameWidth, int frameHeight)
+    : width_(std::max(frameWidth, 0)), height_(std::max(frameHeight, 0)), rowStart_(height_ + 1, 0) {}
+
+std::span<const Span> Mask::Row(int y) const {
+  if (y < 0 || y >= height_ || spans_.empty()) return {};
+  return std::span<const Span>(spans_).subspan(rowStart_[y], rowStart_[y + 1] - rowStart_[y]);
+}
+
+bool Mask::Contains(int x, int y) const {
+  for (const Span& s : Row(y))
+    if (x >= s.Left && x < s.Right) return true;
+  return false;
+}
+
+std::int64_t Mask::PixelCount() const {
+  std::int64_t n = 0;
+  for (const Span& s : spans_) n += s.Right - s.Left;
+  return n;
+}
+
+namespace {
+
+// Appends [left, right) to a row under construction, joining it to the previous run when they touch.
+void AppendRun(std::vector<Span>& out, std::size_t rowFirst, int left, int right) {
+  if (right <= left) return;
+  if (out.size() > rowFirst && out.back().Right >= left) {
+    out.back().Right = std::max(out.back().Right, right);
+    return;
+  }
+  out.push_back({left, right});
+}
+
+template <typename Op>
+Mask Combine(const Mask& a, const Mask& b, Op inside) {
+  assert(a.FrameWidth() == b.FrameWidth() && a.FrameHeight() == b.FrameHeight());
+  MaskBuilder builder(a.FrameWidth(), a.FrameHeight());
+  std::vector<int> edges;
+  for (int y = 0; y < a.FrameHeight(); ++y) {
+    const auto ra = a.Row(y), rb = b.Row(y);
+    edges.clear();
+    for (const Span& s : ra) edges.insert(edges.end(), {s.Left, s.Right});
+    for (const Span& s : rb) edges.insert(edges.end(), {s.Left, s.Right});
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+    // Between two consecutive edges coverage cannot change, so one test per interval decides it.
+    std::size_t ia = 0, ib = 0;
+    for (std::size_t k = 0; k + 1 < edges.size(); ++k) {
+      const int x = edges[k];
+      while (ia < ra.size() && ra[ia].Right <= x) ++ia;
+      while (ib < rb.size() && rb[ib].Right <= x) ++ib;
+      const bool inA = ia < ra.size() && ra[ia].Left <= x;
+      const bool inB = ib < rb.size() && rb[ib].Left <= x;
+      if (inside(inA, inB)) builder.AddSpan(y, x, edges[k + 1]);
+    }
+  }
+  return builder.Build();
+}
+
+// Pixels whose centres lie in [left, right) on a row: the first is ceil(left - 0.5), the end
+// ceil(right - 0.5). Clamped so that shapes far outside the frame cannot overflow an int.
+int CentreIndex(double x) {
+  const double i = std::ceil(x - 0.5);
+  if (i < -1e9) return -1000000000;
+  if (i > 1e9) return 1000000000;
+  return static_cast<int>(i);
+}
+
+}  // namespace
+
+Mask operator|(const Mask& a, const Mask& b) { return Combine(a, b, [](bool x, bool y) { return x || y; }); }
+Mask operator&(const Mask& a, const Mask& b) { return Combine(a, b, [](bool x, bool y) { return x && y; }); }
+Mask operator^(const Mask& a, const Mask& b) { return Combine(a, b, [](bool x, bool y) { return x != y; }); }
+
+MaskBuilder::MaskBuilder(int frameWidth, int frameHeight)
+    : width_(std::max(frameWidth, 0)), height_(std::max(frameHeight, 0)) {}
+
+void MaskBuilder::AddSpan(int y, int left, int right) {
+  if (y < 0 || y >= height_) return;
+  left = std::max(left, 0);
+  right = std::min(right, width_);
+  if (right > left) pending_.push_back({y, left, right});
+}
+
+void MaskBuilder::AddRect(const Rect& r) {
+  if (r.IsEmpty()) return;
+  const int top = std::max(r.Top, 0), bottom = std::min(r.Bottom, height_);
+  for (int y = top; y < bottom; ++y) AddSpan(y, r.Left, r.Right);
+}
+
+void MaskBuilder::AddPolygon(std::span<const Point> points) {
+  if (points.size() < 3) return;
+  int minY = INT_MAX, maxY = INT_MIN;
+  for (const Point& p : points) {
+    minY = std::min(minY, p.Y);
+    maxY = std::max(maxY, p.Y);
+  }
+  const int top = std::max(minY, 0), bottom = std::min(maxY, height_);
+  for (int y = top; y < bottom; ++y) {
+    const double centre = y + 0.5;
+    crossings_.clear();
+    for (std::size_t i = 0; i < points.size(); ++i) {
+      const Point& a = points[i];
+      const Point& b = points[(i + 1) % points.size()];
+      if (a.Y == b.Y) continue;
+      const bool downward = a.Y < b.Y;
+      const double y0 = downward ? a.Y : b.Y, y1 = downward ? b.Y : a.Y;
+      if (centre < y0 || centre >= y1) continue;
+      const double x = a.X + (centre - a.Y) * (static_cast<double>(b.X) - a.X) / (static_cast<double>(b.Y) - a.Y);
+      crossings_.push_back({x, downward ? 1 : -1});
+    }
+    std::sort(crossings_.begin(), crossings_.end(), [](const Crossing& l, const Crossing& r) { return l.X < r.X; });
+    // Non-zero winding: inside wherever the signed count of crossed edges is not zero.
+    int winding = 0;
+    double start = 0;
+    for (const Crossing& c : crossings_) {
+      const int before = winding;
+      winding += c.Direction;
+      if (before == 0 && winding != 0) start = c.X;
+      if (before != 0 && winding == 0) AddSpan(y, CentreIndex(start), CentreIndex(c.X));
+    }
+  }
+}
+
+void MaskBuilder::AddEllipse(const Rect& box) { AddRoundRect(box, box.Width(), box.Height()); }
+
+void MaskBuilder::AddRoundRect(const Rect& box, int ew, int eh) {
+  if (box.IsEmpty()) return;
+  ew = std::min(ew, box.Width());
+  eh = std::min(eh, box.Height());
+  if (ew <= 0 || eh <= 0) {
+    AddRect(box);
+    return;
+  }
+  const double a = ew / 2.0, b = eh / 2.0;
+  const double upper = box.Top + b, lower = box.Bottom - b;
+  const int top = std::max(box.Top, 0), bottom = std::min(box.Bottom, height_);
+  for (int y = top; y < bottom; ++y) {
+    const double centre = y + 0.5;
+    double inset = 0;
+    if (centre < upper || centre > lower) {
+      const double d = (centre < upper ? upper - centre : centre - lower) / b;
+      if (d >= 1) continue;
+      inset = a * (1 - std::sqrt(1 - d * d));
+    }
+    AddSpan(y, CentreIndex(box.Left + inset), CentreIndex(box.Right - inset));
+  }
+}
+
+Mask MaskBuilder::Build() {
+  Mask mask(width_, height_);
+  std::sort(pending_.begin(), pending_.end(),
+            [](const RowSpan& l, const RowSpan& r) { return l.Y != r.Y ? l.Y < r.Y : l.Left < r.Left; });
+  mask.spans_.reserve(pending_.size());
+  std::size_t next = 0;
+  for (int y = 0; y < height_; ++y) {
+    mask.rowStart_[y] = static_cast<int>(mask.spans_.size());
+    for (; next < pending_.size() && pending_[next].Y == y; ++next)
+      AppendRun(mask.spans_, mask.rowStart_[y], pending_[next].Left, pending_[next].Right);
+  }
+  mask.rowStart_[height_] = static_cast<int>(mask.spans_.size());
+  pending_.clear();
+  return mask;
+}
+
+Mask RectMask(int frameWidth, int frameHeight, const Rect& r) {
+  MaskBuilder b(frameWidth, frameHeight);
+  b.AddRect(r);
+  return b.Build();
+}
+
+Mask PolygonMask(int frameWidth, int frameHeight, std::span<const Point> points) {
+  MaskBuilder b(frameWidth, frameHeight);
+  b.AddPolygon(points);
+  return b.Build();
+}
+
+Mask PolygonMask(int frameWidth, int frameHeight, const int* coordinates, int count) {
+  std::vector<Point> points;
+  for (int i = 0; i + 1 <= count; i += 2) points.push_back({coordinates[i], coordinates[i + 1]});
+  return PolygonMask(frameWidth, frameHeight, points);
+}
+
+Mask EllipseMask(int frameWidth, int frameHeight, const Rect& box) {
+  MaskBuilder b(frameWidth, frameHeight);
+  b.AddEllipse(box);
+  return b.Build();
+}
+
+Mask RoundRectMask(int frameWidth, int frameHeight, const Rect& box, int ew, int eh) {
+  MaskBuilder b(frameWidth, frameHeight);
+  b.AddRoundRect(box, ew, eh);
+  return b.Build();
+}
+
+Mask FrameExceptMask(int frameWidth, int frameHeight, const Rect& hole) {
+  MaskBuilder b(frameWidth, frameHeight);
+  if (hole.IsEmpty()) {
+    b.AddRect({0, 0, frameWidth, frameHeight});
+    return b.Build();
+  }
+  b.AddRect({0, 0, frameWidth, hole.Top});
+  b.AddRect({0, hole.Bottom, frameWidth, frameHeight});
+  b.AddRect({0, hole.Top, hole.Left, hole.Bottom});
+  b.AddRect({hole.Right, hole.Top, frameWidth, hole.Bottom});
+  return b.Build();
+}
+
+void TComplexRegion::ClearRegion() {
+  std::vector<Rect>().swap(rects_);
+  count_ = 0;
+  capacity_ = 0;
+  left_ = top_ = 2147483647;
+  right_ = bottom_ = -2147483647;
+}
+
+void TComplexRegion::AddRect(int left, int top, int right, int bottom) {
+  if (count_ == capacity_) {
+    capacity_ += 500;
+    rects_.reserve(capacity_);
+  }
+  rects_.push_back({left, top, right, bottom});
+  ++count_;
+  left_ = std::min(left_, left);
+  top_ = std::min(top_, top);
+  right_ = std::max(right_, right);
+  bottom_ = std::max(bottom_, bottom);
+}
+
+Mask TComplexRegion::MakeRegion(int frameWidth, int frameHeight) const {
+  MaskBuilder b(frameWidth, frameHeight);
+  for (const Rect& r : rects_) b.AddRect(r);
+  return b.Build();
+}
+
+void MaskedCopy(Bitmap& D, const Bitmap& S, const Mask& M) {
+  assert(D.BitsPerPixel() == S.BitsPerPixel());
+  const int bytes = D.BytesPerPixel();
+  const int width = std::min(D.Width(), S.Width());
+  const int height = std::min({D.Height(), S.Height(), M.FrameHeight()});
+  for (int y = 0; y < height; ++y) {
+    const auto row = M.Row(y);
+    if (row.empty()) continue;
+    std::uint8_t* out = D.ScanLine(y);
+    const std::uint8_t* in = S.ScanLine(y);
+    for (const Span& s : row) {
+      const int right = std::min(s.Right, width);
+      if (right > s.Left) std::memcpy(out + s.Left * bytes, in + s.Left * bytes, static_cast<std::size_t>(right - s.Left) * bytes);
+    }
+  }
+}
+
+}  // namespace lumivor
