@@ -1,0 +1,47 @@
+// Photo files: BMP and JPEG in, BMP and PNG out. Every reader returns a 32-bit bitmap (blue, green,
+// red, and a fourth byte set to 0), whatever depth the file stores. Failures return false with a
+// one-line text for a person; nothing here throws, prints or aborts, whatever the file contains.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "effects/raster.h"
+
+namespace lumivor {
+
+enum class PictureFormat { Unknown, Bmp, Jpeg, Png };
+
+// Largest picture any reader or writer accepts: keeps a forged header from asking for gigabytes,
+// and still leaves room for photos far beyond any video frame size.
+inline constexpr int MaxPictureSide = 32768;
+inline constexpr std::int64_t MaxPicturePixels = std::int64_t{1} << 28;
+
+// By content: "BM" starts a BMP, FF D8 FF a JPEG. The name's extension plays no part.
+PictureFormat DetectPictureFormat(std::span<const std::uint8_t> data);
+
+// The BMP kinds read: uncompressed 1, 4, 8, 16, 24 and 32 bits per pixel, bottom-up or top-down,
+// BI_RGB or BI_BITFIELDS (16 and 32 bits), with the core, info, V4 or V5 header.
+bool ReadBmp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText);
+bool ReadJpeg(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText);
+// Either of the two, chosen by content.
+bool ReadPicture(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText);
+// Reads a whole file and decodes it; the error text names the file.
+bool ReadPictureFile(const std::string& fileName, Bitmap& picture, std::string& errorText);
+
+// Encoders take 24- or 32-bit bitmaps. The BMP is 24 bits, bottom-up, BI_RGB; the PNG is 8-bit RGB.
+bool EncodeBmp24(const Bitmap& picture, std::vector<std::uint8_t>& file, std::string& errorText);
+bool EncodePng(const Bitmap& picture, std::vector<std::uint8_t>& file, std::string& errorText);
+
+// PNG when the name ends in ".png" (any letter case), otherwise BMP.
+PictureFormat OutputFormatForName(const std::string& fileName);
+
+// Writes through a temporary file beside fileName that is renamed over it only once it is complete,
+// so a failure never leaves a partial file or destroys one that was there.
+bool WriteFileReplacing(const std::string& fileName, std::span<const std::uint8_t> bytes, std::string& errorText);
+// Encodes in the format OutputFormatForName chooses and writes as WriteFileReplacing does.
+bool WritePictureFile(const std::string& fileName, const Bitmap& picture, std::string& errorText);
+
+}  // namespace lumivor

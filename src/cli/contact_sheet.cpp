@@ -1,0 +1,95 @@
+#include "cli/contact_sheet.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <string>
+
+#include "app/picture_file.h"
+#include "effects/effect.h"
+#include "effects/random.h"
+
+namespace lumivor::cli {
+
+namespace {
+
+constexpr std::uint32_t Background = 0x00282828;
+constexpr std::uint32_t LabelColour = 0x00F0F0F0;
+constexpr std::uint32_t HeaderColour = 0x0090C8FF;
+
+// Digits 3 pixels wide and 5 high, one row of 3 bits per line, top line first: enough to find an
+// effect by its number without a font library.
+constexpr std::uint8_t DigitGlyphs[10][5] = {
+    {7, 5, 5, 5, 7}, {2, 6, 2, 2, 7}, {7, 1, 7, 4, 7}, {7, 1, 7, 1, 7}, {5, 5, 7, 1, 1},
+    {7, 4, 7, 1, 7}, {7, 4, 7, 5, 7}, {7, 1, 1, 1, 1}, {7, 5, 7, 5, 7}, {7, 5, 7, 1, 7},
+};
+
+void fill_rect(Bitmap& b, int left, int top, int width, int height, std::uint32_t colour) {
+  const int right = std::min(left + width, b.Width()), bottom = std::min(top + height, b.Height());
+  for (int y = std::max(top, 0); y < bottom; ++y)
+    for (int x = std::max(left, 0); x < right; ++x) b.SetPixel(x, y, colour);
+}
+
+// Each glyph pixel becomes a scale x scale block; digits are one block apart.
+int text_width(int number, int scale) { return static_cast<int>(std::to_string(number).size()) * 4 * scale - scale; }
+
+void draw_number(Bitmap& b, int left, int top, int number, int scale, std::uint32_t colour) {
+  for (char digit : std::to_string(number)) {
+    const auto& glyph = DigitGlyphs[digit - '0'];
+    for (int row = 0; row < 5; ++row)
+      for (int column = 0; column < 3; ++column)
+        if (glyph[row] & (4 >> column)) fill_rect(b, left + column * scale, top + row * scale, scale, scale, colour);
+    left += 4 * scale;
+  }
+}
+
+}  // namespace
+
+bool RenderContactSheet(const Bitmap& oldPicture, const Bitmap& newPicture, const std::vector<int>& effects,
+                        std::uint32_t randomSeed, Bitmap& sheet, std::string& errorText) {
+  const int cellWidth = oldPicture.Width(), cellHeight = oldPicture.Height();
+  const int columns = static_cast<int>(std::size(ContactSheetProgress));
+  const int rows = static_cast<int>(effects.size());
+  // Labels grow with the cells so they stay readable next to large frames and small next to tiny ones.
+  const int scale = std::clamp(cellHeight / 30, 1, 8);
+  const int gap = std::max(2, scale * 2);
+  const int labelWidth = text_width(EffectCount, scale) + 2 * gap;
+  const int headerHeight = 5 * scale + 2 * gap;
+
+  const std::int64_t width = labelWidth + static_cast<std::int64_t>(columns) * (cellWidth + gap);
+  const std::int64_t height = headerHeight + static_cast<std::int64_t>(rows) * (cellHeight + gap);
+  if (rows == 0 || width * height > MaxPicturePixels) {
+    errorText = rows == 0 ? "no effects for the contact sheet"
+                          : "contact sheet of " + std::to_string(width) + "x" + std::to_string(height) +
+                                " pixels would be too large; choose a smaller --size or fewer --effects";
+    return false;
+  }
+  try {
+    sheet.Resize(static_cast<int>(width), static_cast<int>(height), 32);
+  } catch (const std::bad_alloc&) {
+    errorText = "not enough memory for the contact sheet";
+    return false;
+  }
+  sheet.Fill(Background);
+
+  for (int c = 0; c < columns; ++c) {
+    const int number = ContactSheetProgress[c];
+    const int left = labelWidth + c * (cellWidth + gap) + (cellWidth - text_width(number, scale)) / 2;
+    draw_number(sheet, left, gap, number, scale, HeaderColour);
+  }
+
+  Bitmap frame;
+  for (int r = 0; r < rows; ++r) {
+    const int top = headerHeight + r * (cellHeight + gap);
+    draw_number(sheet, labelWidth - gap - text_width(effects[r], scale), top + (cellHeight - 5 * scale) / 2,
+                effects[r], scale, LabelColour);
+    for (int c = 0; c < columns; ++c) {
+      RandomSeed = randomSeed;
+      ComposeTransitionFrame(frame, oldPicture, newPicture, effects[r], ContactSheetProgress[c]);
+      CopyRect(sheet, labelWidth + c * (cellWidth + gap), top, cellWidth, cellHeight, frame, 0, 0);
+    }
+  }
+  return true;
+}
+
+}  // namespace lumivor::cli
