@@ -1,0 +1,539 @@
+#include "media/runtime/ff_load.h"
+
+#include <dlfcn.h>
+#include <fenv.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
+
+#include "media/runtime/ff_log.h"
+#include "media/runtime/format_text.h"
+#include "media/runtime/runtime_errors.h"
+
+namespace lumivor {
+
+// ------------------------------------------------------------------- slots
+
+namespace lib {
+#define LUMIVOR_DEFINE_SLOT(name) decltype(&::name) name = nullptr;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+LUMIVOR_AVCODEC_FUNCTIONS(LUMIVOR_DEFINE_SLOT)
+LUMIVOR_AVDEVICE_FUNCTIONS(LUMIVOR_DEFINE_SLOT)
+LUMIVOR_AVFILTER_FUNCTIONS(LUMIVOR_DEFINE_SLOT)
+LUMIVOR_AVFORMAT_FUNCTIONS(LUMIVOR_DEFINE_SLOT)
+LUMIVOR_AVUTIL_FUNCTIONS(LUMIVOR_DEFINE_SLOT)
+LUMIVOR_SWRESAMPLE_FUNCTIONS(LUMIVOR_DEFINE_SLOT)
+LUMIVOR_SWSCALE_FUNCTIONS(LUMIVOR_DEFINE_SLOT)
+LUMIVOR_LIBC_FUNCTIONS(LUMIVOR_DEFINE_SLOT)
+#pragma GCC diagnostic pop
+#undef LUMIVOR_DEFINE_SLOT
+
+int (*av_lockmgr_register)(TLockManagerCallback callback) = nullptr;
+}  // namespace lib
+
+namespace {
+
+// A missing mandatory function; caught inside the loader and turned into
+// LastError, never seen by callers.
+class ELoadFunction : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+template <typename Slot>
+void BindSlot(void* handle, const char* name, const std::string& fileName, Slot& slot) {
+  dlerror();
+  void* address = dlsym(handle, name);
+  if (address == nullptr) {
+    const char* reason = dlerror();
+    throw ELoadFunction(FormatText("Load function %s@%s error: %s", name, fileName.c_str(),
+                                   reason != nullptr ? reason : "symbol is null"));
+  }
+  slot = reinterpret_cast<Slot>(address);
+}
+
+template <typename Slot>
+void BindOptionalSlot(void* handle, const char* name, Slot& slot) {
+  slot = reinterpret_cast<Slot>(dlsym(handle, name));
+}
+
+#define LUMIVOR_BIND_SLOT(name) BindSlot(handle, #name, fileName, lib::name);
+#define LUMIVOR_CLEAR_SLOT(name) lib::name = nullptr;
+
+// Each library's procedures: bind every slot and run its registration calls;
+// clear every slot. A bind that fails part-way clears what it had set, so
+// no slot ever points into a module that is about to be freed.
+
+void BindAVCodec(const std::string& fileName, void* handle) {
+  LUMIVOR_AVCODEC_FUNCTIONS(LUMIVOR_BIND_SLOT)
+  BindOptionalSlot(handle, "av_lockmgr_register", lib::av_lockmgr_register);
+}
+void UnbindAVCodec() {
+  LUMIVOR_AVCODEC_FUNCTIONS(LUMIVOR_CLEAR_SLOT)
+  lib::av_lockmgr_register = nullptr;
+}
+
+void BindAVDevice(const std::string& fileName, void* handle) {
+  LUMIVOR_AVDEVICE_FUNCTIONS(LUMIVOR_BIND_SLOT)
+  lib::avdevice_register_all();
+}
+void UnbindAVDevice() { LUMIVOR_AVDEVICE_FUNCTIONS(LUMIVOR_CLEAR_SLOT) }
+
+void BindAVFilter(const std::string& fileName, void* handle) {
+  LUMIVOR_AVFILTER_FUNCTIONS(LUMIVOR_BIND_SLOT)
+}
+void UnbindAVFilter() { LUMIVOR_AVFILTER_FUNCTIONS(LUMIVOR_CLEAR_SLOT) }
+
+void BindAVFormat(const std::string& fileName, void* handle) {
+  LUMIVOR_AVFORMAT_FUNCTIONS(LUMIVOR_BIND_SLOT)
+  lib::avformat_network_init();
+}
+void UnbindAVFormat() { LUMIVOR_AVFORMAT_FUNCTIONS(LUMIVOR_CLEAR_SLOT) }
+
+void BindAVUtil(const std::string& fileName, void* handle) {
+  LUMIVOR_AVUTIL_FUNCTIONS(LUMIVOR_BIND_SLOT)
+}
+void UnbindAVUtil() { LUMIVOR_AVUTIL_FUNCTIONS(LUMIVOR_CLEAR_SLOT) }
+
+void BindSWResample(const std::string& fileName, void* handle) {
+  LUMIVOR_SWRESAMPLE_FUNCTIONS(LUMIVOR_BIND_SLOT)
+}
+void UnbindSWResample() { LUMIVOR_SWRESAMPLE_FUNCTIONS(LUMIVOR_CLEAR_SLOT) }
+
+void BindSWScale(const std::string& fileName, void* handle) {
+  LUMIVOR_SWSCALE_FUNCTIONS(LUMIVOR_BIND_SLOT)
+}
+void UnbindSWScale() { LUMIVOR_SWSCALE_FUNCTIONS(LUMIVOR_CLEAR_SLOT) }
+
+void BindLibC(const std::string& fileName, void* handle) {
+  (void)fileName;
+  (void)handle;
+  LUMIVOR_LIBC_FUNCTIONS(LUMIVOR_BIND_SLOT)
+}
+void UnbindLibC() { LUMIVOR_LIBC_FUNCTIONS(LUMIVOR_CLEAR_SLOT) }
+
+#undef LUMIVOR_BIND_SLOT
+#undef LUMIVOR_CLEAR_SLOT
+
+struct LibraryProcs {
+  void (*Bind)(const std::string& fileName, void* handle);
+  void (*Unbind)();
+};
+
+// One row per library, in index order.
+const TLibraryItem LibraryTable[LibraryCount] = {
+    {lbAVCodec, "avcodec", false, 59},
+    {lbAVDevice, "avdevice", false, 59},
+    {lbAVFilter, "avfilter", false, 8},
+    {lbAVFormat, "avformat", false, 59},
+    {lbAVUtil, "avutil", false, 57},
+    {lbSWResample, "swresample", false, 4},
+    {lbSWScale, "swscale", false, 6},
+    {lbLibC, "c", true, 6},
+};
+const LibraryProcs LibraryProcTable[LibraryCount] = {
+    {BindAVCodec, UnbindAVCodec},       {BindAVDevice, UnbindAVDevice},
+    {BindAVFilter, UnbindAVFilter},     {BindAVFormat, UnbindAVFormat},
+    {BindAVUtil, UnbindAVUtil},         {BindSWResample, UnbindSWResample},
+    {BindSWScale, UnbindSWScale},       {BindLibC, UnbindLibC},
+};
+
+// Each library after the ones it depends on, so that copies in the library
+// folder, loaded by full path, satisfy their siblings' dependencies before
+// the system search is asked for them.
+const TLibrary LoadOrder[LibraryCount] = {lbAVUtil,  lbSWResample, lbSWScale,  lbAVCodec,
+                                          lbAVFormat, lbAVFilter,  lbAVDevice, lbLibC};
+
+// ------------------------------------------------------ process life cycle
+
+std::atomic<bool> ShuttingDown{false};
+
+struct LockRecord {
+  void** Slot = nullptr;
+  std::unique_ptr<std::mutex> Mutex;
+  int Id = 0;
+  LockRecord* Next = nullptr;
+};
+
+// Never destroyed, so that a library calling back during exit finds them.
+std::mutex& LockRecordsSection() {
+  static auto* section = new std::mutex;
+  return *section;
+}
+LockRecord* LockRecords = nullptr;
+int NextMutexId = 1;
+
+void FreeLockRecords() {
+  std::lock_guard<std::mutex> guard(LockRecordsSection());
+  while (LockRecords != nullptr) {
+    LockRecord* next = LockRecords->Next;
+    delete LockRecords;
+    LockRecords = next;
+  }
+}
+
+struct ProcessRuntime {
+  fenv_t SavedEnvironment{};
+  bool Saved = false;
+
+  ProcessRuntime() {
+    Saved = fegetenv(&SavedEnvironment) == 0;
+    fesetround(FE_TONEAREST);
+    fedisableexcept(FE_ALL_EXCEPT);
+  }
+  ~ProcessRuntime() {
+    ShuttingDown = true;
+    if (Saved) fesetenv(&SavedEnvironment);
+    TFFLoader::Instance().Unload(AllLibraries);
+    FreeLockRecords();
+  }
+};
+ProcessRuntime TheProcessRuntime;
+
+}  // namespace
+
+// --------------------------------------------------------------- TFFLoader
+
+TFFLoader& TFFLoader::Instance() {
+  // Never destroyed: the process finalisation above unloads the libraries,
+  // and must still find the loader whatever the order of static destruction.
+  static TFFLoader* loader = new TFFLoader;
+  return *loader;
+}
+
+TFFLoader::TFFLoader() : libraryPath_(DefaultLibraryPath()) {}
+TFFLoader::~TFFLoader() = default;
+
+const TLibraryItem& TFFLoader::Item(TLibrary library) { return LibraryTable[library]; }
+
+std::string TFFLoader::LibraryFileName(TLibrary library) {
+  const TLibraryItem& item = LibraryTable[library];
+  std::string name = std::string("lib") + item.Name + ".so";
+  if (item.Version >= 0) name += "." + std::to_string(item.Version);
+  return name;
+}
+
+std::string TFFLoader::DefaultLibraryPath() {
+  std::error_code error;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return std::string();
+  return (exe.parent_path() / "LibAV").string();
+}
+
+void TFFLoader::SetLibraryPath(const std::string& folder) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  libraryPath_ = folder;
+}
+
+std::string TFFLoader::LibraryPath() const {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  return libraryPath_;
+}
+
+std::string TFFLoader::LastError() const {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  return lastError_;
+}
+
+bool TFFLoader::LoadLibraryItem(TLibrary library) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  return LoadLocked(library);
+}
+
+bool TFFLoader::LoadLocked(TLibrary library) {
+  const TLibraryItem& item = LibraryTable[library];
+  Status& status = status_[library];
+  const std::string fileName = LibraryFileName(library);
+
+  if (status.Handle == nullptr) {
+    // The Windows way of letting a folder's libraries find each other (the
+    // altered search path, PATH and the current directory) has no use here:
+    // the dependency order of Load does that job, and changing the current
+    // directory would race with every other thread.
+    std::string loadName = fileName;
+    if (!libraryPath_.empty() && !item.NoFolder) {
+      std::string folder = libraryPath_;
+      if (folder.back() != '/') folder += '/';
+      std::error_code error;
+      if (std::filesystem::is_regular_file(folder + fileName, error)) loadName = folder + fileName;
+    }
+    dlerror();
+    status.Handle = dlopen(loadName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (status.Handle == nullptr) {
+      const char* reason = dlerror();
+      lastError_ = FormatText("Load library %s error: %s", loadName.c_str(),
+                              reason != nullptr ? reason : "unknown error");
+      return false;
+    }
+  }
+
+  if (!status.Bound) {
+    try {
+      LibraryProcTable[library].Bind(fileName, status.Handle);
+      status.Bound = true;
+      ++status.BindCount;
+    } catch (const std::exception& e) {
+      LibraryProcTable[library].Unbind();
+      lastError_ = e.what();
+    }
+  }
+  if (!status.Bound) {
+    UnloadLocked(library);
+    return false;
+  }
+
+  if (library == lbAVCodec && lib::av_lockmgr_register != nullptr) {
+    lib::av_lockmgr_register(LockManagerCallback);
+  } else if (library == lbAVUtil) {
+    DefaultLogger().InstallLogCallback();
+  }
+  return true;
+}
+
+void TFFLoader::UnloadLibraryItem(TLibrary library) {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  UnloadLocked(library);
+}
+
+void TFFLoader::UnloadLocked(TLibrary library) {
+  Status& status = status_[library];
+  if (status.Bound) {
+    if (library == lbAVCodec && lib::av_lockmgr_register != nullptr) {
+      lib::av_lockmgr_register(nullptr);
+    }
+    if (library == lbAVFormat && lib::avformat_network_deinit != nullptr) {
+      lib::avformat_network_deinit();
+    }
+    if (library == lbAVUtil && lib::av_log_set_callback != nullptr &&
+        lib::av_log_default_callback != nullptr) {
+      // The module may outlive this unload (a sibling still needs it); its
+      // lines must not reach a logger that no longer has its slots.
+      lib::av_log_set_callback(lib::av_log_default_callback);
+    }
+    LibraryProcTable[library].Unbind();
+    status.Bound = false;
+  }
+  if (status.Handle != nullptr) {
+    dlclose(status.Handle);
+    status.Handle = nullptr;
+  }
+}
+
+bool TFFLoader::Load(TLibrarySet libraries) {
+  if (libraries.Empty()) throw EAssertionFailed();
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  for (TLibrary library : LoadOrder) {
+    if (!libraries.Contains(library)) continue;
+    if (!LoadLocked(library)) {
+      Unload(libraries);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TFFLoader::IsLoaded(TLibrary library) const {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  return status_[library].Handle != nullptr && status_[library].Bound;
+}
+
+bool TFFLoader::AllLoaded(TLibrarySet libraries) const {
+  if (libraries.Empty()) throw EAssertionFailed();
+  for (int i = 0; i < LibraryCount; ++i) {
+    const auto library = static_cast<TLibrary>(i);
+    if (libraries.Contains(library) && !IsLoaded(library)) return false;
+  }
+  return true;
+}
+
+void TFFLoader::CheckLoaded(TLibrarySet libraries) const {
+  for (int i = 0; i < LibraryCount; ++i) {
+    const auto library = static_cast<TLibrary>(i);
+    if (libraries.Contains(library) && !IsLoaded(library)) {
+      throw ELibraryNotLoaded(FormatText("Library %s not loaded.", LibraryTable[i].Name));
+    }
+  }
+}
+
+void TFFLoader::Unload(TLibrarySet libraries) {
+  if (libraries.Empty()) throw EAssertionFailed();
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  for (int i = 0; i < LibraryCount; ++i) {
+    const auto library = static_cast<TLibrary>(i);
+    if (libraries.Contains(library)) UnloadLocked(library);
+  }
+}
+
+int TFFLoader::BindCount(TLibrary library) const {
+  std::lock_guard<std::recursive_mutex> guard(mutex_);
+  return status_[library].BindCount;
+}
+
+// ---------------------------------------------------- lock manager callback
+
+namespace {
+
+void LockLog(TLogLevel level, const std::string& message) { DefaultLogger().Log(nullptr, level, message); }
+
+// The contract's assertions cannot throw here: the caller is C code. The
+// failure is logged and reported to the library instead.
+int LockAssertionFailed() {
+  LockLog(llError, "[lock manager] Assertion failure");
+  return -1;
+}
+
+bool Unlink(LockRecord* record) {
+  for (LockRecord** link = &LockRecords; *link != nullptr; link = &(*link)->Next) {
+    if (*link == record) {
+      *link = record->Next;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Listed(const LockRecord* record) {
+  for (const LockRecord* r = LockRecords; r != nullptr; r = r->Next) {
+    if (r == record) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+int LockManagerCallback(void** mutex, int op) {
+  if (ShuttingDown) return 0;
+  if (mutex == nullptr) return LockAssertionFailed();
+
+  LockRecord* record = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(LockRecordsSection());
+    if (*mutex == nullptr) {
+      record = new LockRecord;
+      record->Slot = mutex;
+      record->Next = LockRecords;
+      LockRecords = record;
+      *mutex = record;
+    } else {
+      record = static_cast<LockRecord*>(*mutex);
+      // A pointer that is not one of ours is never dereferenced.
+      if (!Listed(record)) return LockAssertionFailed();
+    }
+    if (record->Slot != mutex) return LockAssertionFailed();
+
+    switch (op) {
+      case lkCreate:
+        if (record->Mutex) {
+          LockLog(llError, FormatText("[lock manager] error, mutex [%d] already exist.", record->Id));
+          return -1;
+        }
+        try {
+          record->Mutex = std::make_unique<std::mutex>();
+          record->Id = NextMutexId++;
+        } catch (const std::exception& e) {
+          LockLog(llError, FormatText("[lock manager] error, failed to create mutex: %s.", e.what()));
+          return -1;
+        }
+        LockLog(llDebug, FormatText("[lock manager] mutex [%d] created.", record->Id));
+        return 0;
+      case lkDestroy: {
+        int result = 0;
+        if (record->Mutex) {
+          LockLog(llDebug, FormatText("[lock manager] mutex [%d] destroyed.", record->Id));
+        } else {
+          LockLog(llError, "[lock manager] error, mutex not available.");
+          result = -1;
+        }
+        if (!Unlink(record)) return LockAssertionFailed();
+        *mutex = nullptr;
+        delete record;
+        return result;
+      }
+      case lkObtain:
+      case lkRelease:
+        break;
+      default:
+        LockLog(llError, FormatText("[lock manager] error, invalid mutex operation %d.", op));
+        return -1;
+    }
+  }
+
+  // Obtain and release run outside the records section: obtain may block,
+  // and only threads sharing this very lock may be held up by it.
+  std::mutex* lock = record->Mutex.get();
+  if (lock == nullptr) {
+    LockLog(llError, "[lock manager] error, mutex not available.");
+    return -1;
+  }
+  if (op == lkObtain) {
+    try {
+      lock->lock();
+    } catch (const std::system_error& e) {
+      LockLog(llError, FormatText("[lock manager] error, could not wait on mutex [%d]: %s.", record->Id, e.what()));
+      return -1;
+    }
+    LockLog(llDebug, FormatText("[lock manager] mutex [%d] obtained.", record->Id));
+    return 0;
+  }
+  lock->unlock();
+  LockLog(llDebug, FormatText("[lock manager] mutex [%d] release.", record->Id));
+  return 0;
+}
+
+int LockRecordCount() {
+  std::lock_guard<std::mutex> guard(LockRecordsSection());
+  int count = 0;
+  for (const LockRecord* r = LockRecords; r != nullptr; r = r->Next) ++count;
+  return count;
+}
+
+// --------------------------------------------------------- support routines
+
+std::string TimestampText(int64_t ts) {
+  if (ts == AV_NOPTS_VALUE) return "NOPTS";
+  return std::to_string(ts);
+}
+
+std::string TimestampSecondsText(int64_t ts, AVRational timeBase) {
+  if (ts == AV_NOPTS_VALUE) return "NOPTS";
+  return FormatText("%.6g", av_q2d(timeBase) * static_cast<double>(ts));
+}
+
+int64_t StreamPosition(AVIOContext* stream) { return lib::avio_seek(stream, 0, SEEK_CUR); }
+
+AVRational GuessSampleAspectRatio(const AVStream* stream, const AVCodecContext* codec) {
+  if (stream->sample_aspect_ratio.num > 0 && stream->sample_aspect_ratio.den > 0) {
+    return stream->sample_aspect_ratio;
+  }
+  AVRational fromCodec{0, 1};
+  if (codec != nullptr) {
+    fromCodec = codec->sample_aspect_ratio;
+  } else if (stream->codecpar != nullptr) {
+    fromCodec = stream->codecpar->sample_aspect_ratio;
+  }
+  if (fromCodec.num > 0 && fromCodec.den > 0) return fromCodec;
+  return AVRational{0, 1};
+}
+
+AVRational BufferSinkFrameRate(const AVFilterContext* sink) {
+  if (sink == nullptr || sink->filter == nullptr || sink->filter->name == nullptr ||
+      (std::strcmp(sink->filter->name, "buffersink") != 0 &&
+       std::strcmp(sink->filter->name, "ffbuffersink") != 0)) {
+    throw EAssertionFailed();
+  }
+  if (sink->nb_inputs == 0 || sink->inputs[0] == nullptr) return AVRational{0, 1};
+  return sink->inputs[0]->frame_rate;
+}
+
+// ----------------------------------------------- floating-point environment
+
+bool FloatingPointEnvironmentApplied() {
+  return fegetround() == FE_TONEAREST && fegetexcept() == 0;
+}
+
+}  // namespace lumivor
