@@ -37,7 +37,7 @@ void DiagonalCrossIn(Bitmap& Dest, const Bitmap& Source, int W, int H, int w, in
 }
 
 // The same four triangles shrinking, cut out of the frame: a cross along the diagonals widens.
-// They are combined by xor, not subtracted, so the rare pixel two of them share shows new again.
+// Each triangle stays inside its quarter between the diagonals, so the xor is a plain difference.
 void DiagonalCrossOut(Bitmap& Dest, const Bitmap& Source, int W, int H, int w, int h, int) {
   const int cx = W / 2, cy = H / 2, A = (W - w) / 2, B = (H - h) / 2;
   RevealXor(Dest, Source, W, H,

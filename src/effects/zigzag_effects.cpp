@@ -10,8 +10,9 @@ namespace {
 
 using lumivor::Point;
 
-// Twelve steps of the zigzag, then back along the other edge. The band ends at 11 steps, which is
-// beyond the far edge of any frame at least 99 pixels long.
+// Twelve points along each edge. The band ends after 11 steps of a tenth of the frame (rounded
+// down), which reaches the far edge of any frame at least 90 pixels long; on smaller frames the
+// far end stays old until the transition's last frame.
 constexpr int ZigzagSteps = 12;
 
 struct ZigzagBand {
