@@ -1,6 +1,6 @@
 // Seeded random copies: single pixels, whole rows or whole columns of the new picture in place.
-// Every call restarts the shared generator at the new picture's SourceSeed, so what is chosen at
-// one progress stays chosen at every higher one, and restores the shared sequence afterwards.
+// Every call restarts the generator's sequence at the new picture's SourceSeed, so what is chosen
+// at one progress stays chosen at every higher one, and leaves the shared RandomSeed as it was.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -22,7 +22,7 @@ constexpr int PixelBytes = 4;
 constexpr std::uint32_t GeneratorMultiplier = 134775813u;
 constexpr int Lanes = 8;
 
-// seed advanced by n steps is Multiplier * seed + Increment.
+// A seed advanced by n steps is Multiplier * seed + Increment.
 struct GeneratorJump {
   std::uint32_t Multiplier;
   std::uint32_t Increment;
@@ -34,16 +34,10 @@ constexpr GeneratorJump jump_of(int steps) {
   return j;
 }
 
-struct ColumnRun {
-  int First;
-  int Count;
-};
-
 }  // namespace
 
 void Dissolve(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int, int, int Progress) {
-  // The draws restart at SourceSeed and never reach the shared RandomSeed, which is therefore left
-  // as it was, as the seeded effects must.
+  // The draws run on local lanes only, so the shared RandomSeed is never touched.
   // RandomInt(100) < p exactly when the advanced seed is below ceil(p * 2^32 / 100).
   const std::uint64_t threshold = ((std::uint64_t{static_cast<std::uint32_t>(Progress)} << 32) + 99) / 100;
   std::uint32_t lane[Lanes];
@@ -84,25 +78,26 @@ void RandomBarsHorizontal(Bitmap& Dest, const Bitmap& Source, int FrameWidth, in
 
 void RandomBarsVertical(Bitmap& Dest, const Bitmap& Source, int FrameWidth, int FrameHeight, int, int,
                         int Progress) {
-  // Neighbouring chosen columns are merged into runs so that each row is copied a run at a time.
-  std::vector<ColumnRun> runs;
+  // One all-ones or all-zeros word per column: the rows are then merged without a branch per
+  // pixel, which would mispredict half the time around the middle of the transition.
+  std::vector<std::uint32_t> fromSource(static_cast<std::size_t>(FrameWidth));
   {
     const SeededRandom seeded(Source.SourceSeed());
-    for (int x = 0; x < FrameWidth; ++x) {
-      if (RandomInt(100) >= static_cast<std::uint32_t>(Progress)) continue;
-      if (!runs.empty() && runs.back().First + runs.back().Count == x)
-        ++runs.back().Count;
-      else
-        runs.push_back({x, 1});
-    }
+    for (std::uint32_t& column : fromSource)
+      column = RandomInt(100) < static_cast<std::uint32_t>(Progress) ? 0xFFFFFFFFu : 0u;
   }
   const int stride = Dest.Stride();
   for (int r = 0; r < FrameHeight; ++r) {
     std::uint8_t* target = Dest.Bits() + static_cast<std::ptrdiff_t>(r) * stride;
     const std::uint8_t* source = Source.Bits() + static_cast<std::ptrdiff_t>(r) * stride;
-    for (const ColumnRun& run : runs)
-      std::memcpy(target + PixelBytes * run.First, source + PixelBytes * run.First,
-                  static_cast<std::size_t>(run.Count) * PixelBytes);
+    for (int x = 0; x < FrameWidth; ++x) {
+      std::uint32_t d;
+      std::uint32_t s;
+      std::memcpy(&d, target + PixelBytes * x, PixelBytes);
+      std::memcpy(&s, source + PixelBytes * x, PixelBytes);
+      d = (d & ~fromSource[x]) | (s & fromSource[x]);
+      std::memcpy(target + PixelBytes * x, &d, PixelBytes);
+    }
   }
 }
 
