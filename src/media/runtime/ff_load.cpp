@@ -263,7 +263,11 @@ bool TFFLoader::LoadLocked(TLibrary library) {
       if (std::filesystem::is_regular_file(folder + fileName, error)) loadName = folder + fileName;
     }
     dlerror();
-    status.Handle = dlopen(loadName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // RTLD_NODELETE: unloading drops our handle and every slot, but the code
+    // stays mapped. These libraries and the ones they pull in keep process
+    // state (exit handlers, thread-local destructors, allocations referenced
+    // from their globals) that does not survive being unmapped.
+    status.Handle = dlopen(loadName.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (status.Handle == nullptr) {
       const char* reason = dlerror();
       lastError_ = FormatText("Load library %s error: %s", loadName.c_str(),

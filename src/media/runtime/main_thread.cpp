@@ -135,6 +135,12 @@ bool WaitServing(const std::function<bool()>& condition, std::chrono::millisecon
   }
 }
 
+int PendingSynchronizedCallCount() {
+  Dispatcher& d = TheDispatcher();
+  std::lock_guard<std::mutex> guard(d.Lock);
+  return static_cast<int>(d.Queue.size());
+}
+
 void WakeMainThread() {
   Dispatcher& d = TheDispatcher();
   {

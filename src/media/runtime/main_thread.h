@@ -49,6 +49,9 @@ int ServeSynchronizedCalls();
 bool WaitServing(const std::function<bool()>& condition,
                  std::chrono::milliseconds timeout = std::chrono::milliseconds::max());
 
+// Calls queued and not yet taken by the main thread.
+int PendingSynchronizedCallCount();
+
 // Wakes a WaitServing on the main thread so that it tests its condition now.
 void WakeMainThread();
 
