@@ -223,9 +223,9 @@ bool parse_bmp_header(std::span<const std::uint8_t> data, BmpLayout& layout, std
       return false;
     }
   }
-  if (!make_channel_mask(red, layout.BitsPerPixel, layout.Masks[0]) ||
+  if (bits >= 16 && (!make_channel_mask(red, layout.BitsPerPixel, layout.Masks[0]) ||
       !make_channel_mask(green, layout.BitsPerPixel, layout.Masks[1]) ||
-      !make_channel_mask(blue, layout.BitsPerPixel, layout.Masks[2])) {
+      !make_channel_mask(blue, layout.BitsPerPixel, layout.Masks[2]))) {
     errorText = "BMP colour masks are not runs of bits within the pixel";
     return false;
   }
