@@ -1,4 +1,6 @@
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -324,6 +326,17 @@ TEST_F(LoggerTest, WorkerDeliveryRunsOnTheMainThread) {
 // The main thread logs while a worker waits for it to deliver: neither may
 // block the other, and the worker's earlier line stays first.
 TEST_F(LoggerTest, MainThreadLogsWhileAWorkerWaitsForIt) {
+  // A deadlock would hang the test: turn it into a failure.
+  std::mutex watchdogLock;
+  std::condition_variable watchdogWake;
+  bool finished = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> lock(watchdogLock);
+    if (!watchdogWake.wait_for(lock, std::chrono::seconds(30), [&] { return finished; })) {
+      std::fprintf(stderr, "deadlock: the main thread and a worker wait for each other\n");
+      std::abort();
+    }
+  });
   for (bool throughLibrary : {false, true}) {
     SCOPED_TRACE(throughLibrary ? "library callback" : "Log");
     lines_.clear();
@@ -350,6 +363,12 @@ TEST_F(LoggerTest, MainThreadLogsWhileAWorkerWaitsForIt) {
     worker.join();
     EXPECT_EQ(Messages(), (std::vector<std::string>{"worker line", "main line"}));
   }
+  {
+    std::lock_guard<std::mutex> lock(watchdogLock);
+    finished = true;
+  }
+  watchdogWake.notify_all();
+  watchdog.join();
 }
 
 TEST_F(LoggerTest, DirectDeliveryWhenNotTriggeredInMainThread) {
