@@ -160,6 +160,9 @@ TFFLogger::~TFFLogger() {
   if (s.Instance == this) {
     s.Instance = nullptr;
     s.OnLog = nullptr;
+    // Lines queued for this logger's event die with it, rather than reaching
+    // the next logger's.
+    s.MainQueue.clear();
   }
   CloseStream(s);
 }
@@ -347,6 +350,9 @@ bool IsNullStringFlush(const char* format, va_list args) {
 
 void LibraryLogCallback(void* avcl, int level, const char* format, va_list args) {
   LoggerState& s = State();
+  // Bits above the level carry a colour hint some callers add; the level is
+  // the low byte.
+  if (level >= 0) level &= 0xff;
   if (level > s.Threshold.load()) return;
   bool queued = false;
   {

@@ -110,6 +110,7 @@ TEST(LoaderTest, UnloadClearsSlotsAndCheckLoadedNamesTheFirstMissingLibrary) {
   ExpectNoneLoaded();
   EXPECT_EQ(lib::avcodec_open2, nullptr);
   EXPECT_EQ(lib::av_log_set_callback, nullptr);
+  EXPECT_THROW(DefaultLogger().InstallLogCallback(), EAssertionFailed);
 
   struct Case {
     TLibrarySet set;

@@ -137,7 +137,8 @@ TEST_F(LoggerTest, LevelFilter) {
   logger_.Log(nullptr, llWarning, "warning");
   CallLog(nullptr, AV_LOG_INFO, "library info\n");
   CallLog(nullptr, AV_LOG_WARNING, "library warning\n");
-  EXPECT_EQ(Messages(), (std::vector<std::string>{"warning", "library warning"}));
+  CallLog(nullptr, AV_LOG_WARNING | (134 << 8), "tinted warning\n");  // colour hint above the level
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"warning", "library warning", "tinted warning"}));
   EXPECT_EQ(lines_[1].level, llWarning);
   EXPECT_EQ(lines_[1].sender, &logger_) << "library lines come from the logger";
 }
