@@ -1,7 +1,8 @@
-// Quarters: the frame's four quarters are revealed, expanded or slid in separately, in the order
-// top-left, bottom-left, bottom-right, top-right (57: top-left, top-right, bottom-right,
-// bottom-left, each from its own side). Quarters are W div 2 by H div 2, so odd sizes leave a
-// middle line to the caller. W, H: frame size; w, h: progress size.
+// Quarters: the frame's four quarters are revealed, expanded or slid in separately; in the slide
+// each quarter comes from its own side (top-left from the left, top-right from the top,
+// bottom-right from the right, bottom-left from the bottom). Quarters are W div 2 by H div 2, so
+// odd sizes leave a middle line to the caller's final full copy. W, H: frame size; w, h: progress
+// size.
 #include "effects/effect_procs.h"
 
 namespace lumivor::transitions {

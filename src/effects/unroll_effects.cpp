@@ -36,7 +36,7 @@ std::uint8_t Shaded(std::uint8_t value, int offset) {
   return static_cast<std::uint8_t>(std::clamp(value + offset, 0, 255));
 }
 
-void ShadePixels(std::uint8_t* pixel, int count, int bytesPerPixel, int offset) {
+void ShadeRow(std::uint8_t* pixel, int count, int bytesPerPixel, int offset) {
   for (int i = 0; i < count; ++i, pixel += bytesPerPixel) {
     pixel[0] = Shaded(pixel[0], offset);
     pixel[1] = Shaded(pixel[1], offset);
@@ -78,7 +78,12 @@ void ShadeColumns(Bitmap& picture, int amount, int firstColumn, int width) {
   // Bottom-up memory order, as the pixel loops of every effect walk it.
   for (int y = picture.Height() - 1; y >= 0; --y) {
     std::uint8_t* pixel = picture.ScanLine(y) + left * bytes;
-    for (int x = left; x < right; ++x, pixel += bytes) ShadePixels(pixel, 1, bytes, offsets[x - firstColumn]);
+    for (int x = left; x < right; ++x, pixel += bytes) {
+      const int offset = offsets[x - firstColumn];
+      pixel[0] = Shaded(pixel[0], offset);
+      pixel[1] = Shaded(pixel[1], offset);
+      pixel[2] = Shaded(pixel[2], offset);
+    }
   }
 }
 
@@ -97,7 +102,7 @@ void ShadeRows(Bitmap& picture, int amount, int firstRow, int height) {
   int next = every;
   for (int r = 1; r <= height; ++r) {
     const long long y = static_cast<long long>(firstRow) + height - r;
-    if (y >= 0 && y < picture.Height()) ShadePixels(picture.ScanLine(static_cast<int>(y)), picture.Width(), bytes, f);
+    if (y >= 0 && y < picture.Height()) ShadeRow(picture.ScanLine(static_cast<int>(y)), picture.Width(), bytes, f);
     if (r == next) {
       f += r < half ? delta : -delta;
       next += every;
