@@ -35,6 +35,9 @@ struct Line {
 class LoggerTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The log file settings outlive loggers (they are process-wide).
+    logger_.SetLogToFile(false);
+    logger_.SetLogFile("");
     logger_.SetLogLevel(llDebug);
     logger_.SetOnLog([this](const void* sender, int threadId, TLogLevel level, const std::string& message) {
       lines_.push_back({sender, threadId, level, message});
@@ -351,7 +354,7 @@ TEST_F(LoggerTest, MainThreadLogsWhileAWorkerWaitsForIt) {
       done = true;
     });
     // Wait, without serving, until the worker is blocked on the main thread.
-    for (int i = 0; i < 2000 && PendingSynchronizedCallCount() == 0; ++i) {
+    for (int i = 0; i < 10000 && PendingSynchronizedCallCount() == 0; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ASSERT_EQ(PendingSynchronizedCallCount(), 1);
