@@ -586,7 +586,6 @@ class TFFLoader {
  private:
   TFFLoader();
   ~TFFLoader();
-  friend struct LoaderAccess;
 
   struct Status {
     void* Handle = nullptr;

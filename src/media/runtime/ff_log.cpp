@@ -257,7 +257,9 @@ bool TFFLogger::Deliver(const void* Sender, int threadId, TLogLevel level, const
       s.MainQueue.push_back(QueuedLine{Sender, threadId, level, message});
       queued = true;
     } else {
-      s.OnLog(Sender, threadId, level, message);
+      // A copy: the handler may replace itself while it runs.
+      const TLogEvent handler = s.OnLog;
+      handler(Sender, threadId, level, message);
     }
   }
   if (s.LogToFile && !s.LogFile.empty()) WriteFileLine(s, threadId, level, message);

@@ -12,6 +12,10 @@
 // thread drains, and it drains whenever it delivers, so lines reach OnLog in
 // the order they were queued and each exactly once, and the main thread can
 // log while a worker waits for it.
+//
+// With TriggerEventInMainThread off (or the process-wide switch off, on a
+// worker) OnLog runs directly on the logging thread under the delivery lock,
+// so such a handler must not itself wait for the main thread.
 
 #include <atomic>
 #include <cstdarg>
