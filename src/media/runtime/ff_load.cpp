@@ -251,10 +251,10 @@ bool TFFLoader::LoadLocked(TLibrary library) {
   const std::string fileName = LibraryFileName(library);
 
   if (status.Handle == nullptr) {
-    // The Windows way of letting a folder's libraries find each other (the
-    // altered search path, PATH and the current directory) has no use here:
-    // the dependency order of Load does that job, and changing the current
-    // directory would race with every other thread.
+    // A folder's libraries find each other because Load opens them in
+    // dependency order: the dynamic linker matches a dependency against the
+    // libraries already open. Neither the search path nor the current
+    // directory is touched (the latter would race with every other thread).
     std::string loadName = fileName;
     if (!libraryPath_.empty() && !item.NoFolder) {
       std::string folder = libraryPath_;
