@@ -1,0 +1,81 @@
+#include "media/engine/interrupt_callbacks.h"
+
+#include "media/engine/ffmpeg_opt.h"
+#include "media/runtime/ff_log.h"
+
+namespace lumivor {
+namespace {
+
+struct Texts {
+  const char* TimedOut;
+  const char* Canceled;
+};
+
+int Poll(TCustomFFmpegOpt& engine, std::atomic<std::int64_t>& startStamp, std::int32_t timeoutMs,
+         const Texts& texts) {
+  // A paused task holds still here, inside the library's blocking call. The paused time does not
+  // count against the time-out: the stamp moves on by what the wait took.
+  const std::int64_t paused = engine.PauseGate.Wait();
+  if (engine.StopRequested.load()) {
+    DefaultLogger().Log(&engine, llInfo, "reading/writing broken");
+    return 1;
+  }
+  std::int64_t start = startStamp.load();
+  if (paused > 0 && start != kNoLimit && start != 0) {
+    startStamp.compare_exchange_strong(start, start + paused);
+    start = startStamp.load();
+  }
+  if (start == kNoLimit || timeoutMs <= 0) return 0;
+  if (MonotonicMicroseconds() - start > static_cast<std::int64_t>(timeoutMs) * 1000) {
+    DefaultLogger().Log(&engine, llInfo, start == 0 ? texts.Canceled : texts.TimedOut);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::int64_t MonotonicMicroseconds() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void TPauseGate::Close() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  closed_ = true;
+}
+
+void TPauseGate::Open() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = false;
+  }
+  opened_.notify_all();
+}
+
+bool TPauseGate::IsClosed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return closed_;
+}
+
+std::int64_t TPauseGate::Wait() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!closed_) return 0;
+  const std::int64_t begin = MonotonicMicroseconds();
+  opened_.wait(lock, [this] { return !closed_; });
+  return MonotonicMicroseconds() - begin;
+}
+
+int ReadInterruptCallback(void* opaque) {
+  auto& engine = *static_cast<TCustomFFmpegOpt*>(opaque);
+  return Poll(engine, engine.ReadStartTime, engine.ReadTimeout,
+              Texts{"connecting/reading timeout", "connecting/reading canceled"});
+}
+
+int WriteInterruptCallback(void* opaque) {
+  auto& engine = *static_cast<TCustomFFmpegOpt*>(opaque);
+  return Poll(engine, engine.WriteStartTime, engine.WriteTimeout,
+              Texts{"connecting/writing timeout", "connecting/writing canceled"});
+}
+
+}  // namespace lumivor

@@ -1,0 +1,41 @@
+// What lets a blocked library call give up or hold still: the read and write interrupt
+// callbacks (stop flag and time-outs) and the pause gate.
+//
+// Pause cannot suspend a thread here, so pausing closes a gate the worker waits at: at the top of
+// each loop turn, before each read, decode and encode, and inside the interrupt callbacks, so
+// that blocking library I/O holds still as well. A stop request opens the gate first.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace lumivor {
+
+class TCustomFFmpegOpt;
+
+// The clock the start stamps and the time-outs are measured on, in microseconds. Steady, so a
+// change of the wall clock neither fires nor hides a time-out.
+std::int64_t MonotonicMicroseconds();
+
+class TPauseGate {
+ public:
+  void Close();
+  void Open();
+  bool IsClosed() const;
+  // Returns at once while the gate is open; otherwise waits until it is opened. The result is
+  // the time spent waiting, in microseconds.
+  std::int64_t Wait();
+
+ private:
+  mutable std::mutex mutex_;
+  std::condition_variable opened_;
+  bool closed_ = false;
+};
+
+// The two callbacks (AVIOInterruptCB::callback); opaque is the engine object. 1 = abort.
+int ReadInterruptCallback(void* opaque);
+int WriteInterruptCallback(void* opaque);
+
+}  // namespace lumivor
