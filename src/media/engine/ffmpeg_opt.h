@@ -557,7 +557,7 @@ class TCustomFFmpegOpt : public TOptionHost {
   AVIOInterruptCB WriteInterrupt{};
 
  private:
-  int TimeSecondsOption(const char* target, const char* argument);
+  int TimeSecondsOption(TOptionsContext* o, const char* target, const char* argument);
 };
 
 // Keeps a context initialised for the length of one input or output, and releases it on every

@@ -63,7 +63,7 @@ void ReleaseHookModules(THookList& list);
 constexpr int kMaxHookWords = 63;
 
 // The words of a "vhook" argument: split at "|" when it has one, else at spaces; runs of
-// separators count as one; no quoting. Empty when there are more than kMaxHookWords words.
+// separators count as one; no quoting.
 std::vector<std::string> SplitHookArgument(const std::string& argument);
 // SplitHookArgument and AddHookModule: 0 on success. An argument with more than kMaxHookWords
 // words is refused (-22) rather than losing words.
