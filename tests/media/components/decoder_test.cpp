@@ -6,6 +6,8 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <chrono>
 #include <vector>
 
 #include "cli/probe_command.h"
@@ -362,6 +364,32 @@ TEST_F(Decoder, AProbeThatFindsNoStreamsFailsTheLoad) {
   EXPECT_EQ(decoder_.ForcedFormat, "");
   ASSERT_TRUE(decoder_.LoadFile(Mp3(), "mp3"));
   EXPECT_EQ(decoder_.ForcedFormat, "mp3");
+}
+
+TEST_F(Decoder, TheInterruptCallbackEnforcesTheReadTimeout) {
+  struct Case {
+    int TimeoutMs;
+    int Expected;
+    int TimeoutLines;
+  };
+  // The callback is asked once the open has run for at least 5 ms. The time-out is in force only
+  // for that question, so the open and the probe themselves are never cut short on a slow machine.
+  const Case cases[] = {{1, 1, 1}, {0, 0, 0}, {60000, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.TimeoutMs);
+    LogCapture log;
+    int answer = -1;
+    decoder_.ReadTimeout = 0;
+    decoder_.OnBeforeFindStreamInfo = [&](TCustomDecoder*, AVFormatContext* context) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      decoder_.ReadTimeout = c.TimeoutMs;
+      answer = context->interrupt_callback.callback(context->interrupt_callback.opaque);
+      decoder_.ReadTimeout = 0;
+    };
+    ASSERT_TRUE(decoder_.LoadFile(Wav())) << decoder_.LastErrorText;
+    EXPECT_EQ(answer, c.Expected);
+    EXPECT_EQ(log.Count("connecting/reading timeout"), c.TimeoutLines);
+  }
 }
 
 TEST_F(Decoder, TruncatedFilesNeverCrash) {
