@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -259,6 +260,59 @@ TEST_F(Decoder, ClipWithVideoAndSound) {
   EXPECT_EQ(info.Year, 2024);
   EXPECT_GT(info.Duration, 900000);
   EXPECT_LT(info.Duration, 1200000);
+}
+
+TEST_F(Decoder, ChaptersWithTheirTags) {
+  const std::string path = Path("chapters.txt");
+  {
+    std::ofstream out(path);
+    out << ";FFMETADATA1\ntitle=Book\n"
+           "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1500\ntitle=Intro\n"
+           "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1500\nEND=61250\ntitle=Main\n";
+  }
+  ASSERT_TRUE(decoder_.LoadFile(path, "ffmetadata")) << decoder_.LastErrorText;
+  const auto lines = Lines(decoder_.FileInfoText());
+  const std::vector<std::string> expected = {
+      "Chapter #0: start 0.000000, end 1.500000",
+      "  Metadata:",
+      "    title           : Intro",
+      "Chapter #1: start 1.500000, end 61.250000",
+      "  Metadata:",
+      "    title           : Main",
+  };
+  const auto first = std::find(lines.begin(), lines.end(), expected[0]);
+  ASSERT_NE(first, lines.end()) << decoder_.FileInfoText();
+  ASSERT_GE(static_cast<std::size_t>(lines.end() - first), expected.size());
+  EXPECT_EQ(std::vector<std::string>(first, first + static_cast<std::ptrdiff_t>(expected.size())), expected);
+}
+
+TEST_F(Decoder, ProgramsListTheirStreams) {
+  MediaSpec ts;
+  ts.Format = "mpegts";
+  ts.HasVideo = true;
+  ts.Audio.Codec = "mp2";
+  ts.Seconds = 0.5;
+  std::string error;
+  const std::string path = Path("programs.ts");
+  ASSERT_TRUE(testing::WriteMediaFile(path, ts, error)) << error;
+  ASSERT_TRUE(decoder_.LoadFile(path)) << decoder_.LastErrorText;
+  EXPECT_EQ(decoder_.ProgramCount, 1);
+  const std::string text = decoder_.FileInfoText();
+  const auto lines = Lines(text);
+  const auto program = std::find(lines.begin(), lines.end(), "Program 1 ");
+  ASSERT_NE(program, lines.end()) << text;
+  EXPECT_EQ(*(program + 1), "  Metadata:");
+  EXPECT_EQ(*(program + 2), "    service_name    : Service01") << text;
+  // Transport streams show stream ids; every stream appears once, inside its program.
+  int streamLines = 0;
+  for (auto line = program; line != lines.end(); ++line) {
+    if (line->rfind("  Stream #", 0) == 0) {
+      ++streamLines;
+      EXPECT_NE(line->find("[0x1"), std::string::npos) << *line;
+    }
+  }
+  EXPECT_EQ(streamLines, 2) << text;
+  EXPECT_EQ(std::find(lines.begin(), lines.end(), "No Program"), lines.end()) << text;
 }
 
 TEST_F(Decoder, TagsOfAnMp3) {
