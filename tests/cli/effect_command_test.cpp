@@ -6,8 +6,11 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 #include "app/picture_file.h"
 #include "app/picture_test_support.h"
@@ -55,8 +58,19 @@ RunResult RunLumivor(const ScratchFolder& folder, const std::vector<std::string>
     ADD_FAILURE() << "cannot start " << argv[0];
     return result;
   }
+  // Every run here takes well under a second; a program that hangs is stopped and reported
+  // instead of holding up the whole test run.
   int status = 0;
-  waitpid(pid, &status, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      ADD_FAILURE() << "lumivor did not finish within 60 seconds";
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.Out = FileText(outName);
   result.Err = FileText(errName);
