@@ -7,6 +7,8 @@
 #include <fstream>
 #include <string>
 
+#include <unistd.h>
+
 #include "media/engine/input_formats.h"
 #include "media/engine/media_helpers.h"
 #include "media/runtime/ff_load.h"
@@ -157,7 +159,9 @@ TEST_F(MediaHelpers, DictValueFallsBackToTheDefault) {
 }
 
 TEST_F(MediaHelpers, ReadWholeFileAddsATerminatingZero) {
-  const std::string path = (std::filesystem::temp_directory_path() / "lumivor-read-whole-file.txt").string();
+  // One name per process: test runs of several build folders may share the temporary folder.
+  const std::string path =
+      (std::filesystem::temp_directory_path() / ("lumivor-read-whole-file-" + std::to_string(getpid()) + ".txt")).string();
   {
     std::ofstream out(path, std::ios::binary);
     out << "a=1\nb=2";
