@@ -92,9 +92,8 @@ void MaskBuilder::AddSpan(int y, int left, int right) {
 }
 
 void MaskBuilder::AddRect(const Rect& r) {
-  if (r.IsEmpty()) return;
-  const int top = std::max(r.Top, 0), bottom = std::min(r.Bottom, height_);
-  for (int y = top; y < bottom; ++y) AddSpan(y, r.Left, r.Right);
+  const Rect clipped{std::max(r.Left, 0), std::max(r.Top, 0), std::min(r.Right, width_), std::min(r.Bottom, height_)};
+  if (!clipped.IsEmpty()) rects_.push_back(clipped);
 }
 
 void MaskBuilder::AddPolygon(std::span<const Point> points) {
@@ -156,19 +155,63 @@ void MaskBuilder::AddRoundRect(const Rect& box, int ew, int eh) {
   }
 }
 
+// Counting sort of the pending spans by row: rowFirst_[y] .. rowFirst_[y + 1] index bucketed_.
+void MaskBuilder::BucketPendingByRow() {
+  rowFirst_.assign(height_ + 1, 0);
+  for (const RowSpan& p : pending_) ++rowFirst_[p.Y + 1];
+  for (int y = 0; y < height_; ++y) rowFirst_[y + 1] += rowFirst_[y];
+  bucketed_.resize(pending_.size());
+  rowCursor_.assign(rowFirst_.begin(), rowFirst_.end() - 1);
+  for (const RowSpan& p : pending_) bucketed_[rowCursor_[p.Y]++] = {p.Left, p.Right};
+  for (int y = 0; y < height_; ++y) {
+    const auto first = bucketed_.begin() + rowFirst_[y], last = bucketed_.begin() + rowFirst_[y + 1];
+    if (!std::is_sorted(first, last, [](const Span& a, const Span& b) { return a.Left < b.Left; }))
+      std::sort(first, last, [](const Span& a, const Span& b) { return a.Left < b.Left; });
+  }
+}
+
+void MaskBuilder::StartRectSweep() {
+  std::sort(rects_.begin(), rects_.end(), [](const Rect& a, const Rect& b) { return a.Top < b.Top; });
+  active_.clear();
+  rectRuns_.clear();
+  nextRect_ = 0;
+}
+
+int MaskBuilder::RectRunsFrom(int y) {
+  std::erase_if(active_, [y](const Rect& r) { return r.Bottom <= y; });
+  for (; nextRect_ < rects_.size() && rects_[nextRect_].Top <= y; ++nextRect_) active_.push_back(rects_[nextRect_]);
+  std::sort(active_.begin(), active_.end(), [](const Rect& a, const Rect& b) { return a.Left < b.Left; });
+  rectRuns_.clear();
+  int until = nextRect_ < rects_.size() ? rects_[nextRect_].Top : height_;
+  for (const Rect& r : active_) {
+    until = std::min(until, r.Bottom);
+    AppendRun(rectRuns_, 0, r.Left, r.Right);
+  }
+  return until;
+}
+
 Mask MaskBuilder::Build() {
   Mask mask(width_, height_);
-  std::sort(pending_.begin(), pending_.end(),
-            [](const RowSpan& l, const RowSpan& r) { return l.Y != r.Y ? l.Y < r.Y : l.Left < r.Left; });
-  mask.spans_.reserve(pending_.size());
-  std::size_t next = 0;
+  BucketPendingByRow();
+  StartRectSweep();
+  int rectsValidUntil = 0;
   for (int y = 0; y < height_; ++y) {
-    mask.rowStart_[y] = static_cast<int>(mask.spans_.size());
-    for (; next < pending_.size() && pending_[next].Y == y; ++next)
-      AppendRun(mask.spans_, mask.rowStart_[y], pending_[next].Left, pending_[next].Right);
+    if (y >= rectsValidUntil) rectsValidUntil = RectRunsFrom(y);
+    const std::size_t rowStart = mask.spans_.size();
+    mask.rowStart_[y] = static_cast<int>(rowStart);
+    // Merge the two left-sorted lists; AppendRun joins whatever overlaps or touches.
+    auto shape = bucketed_.begin() + rowFirst_[y];
+    const auto shapeEnd = bucketed_.begin() + rowFirst_[y + 1];
+    auto rect = rectRuns_.begin();
+    while (shape != shapeEnd || rect != rectRuns_.end()) {
+      const bool takeRect = shape == shapeEnd || (rect != rectRuns_.end() && rect->Left < shape->Left);
+      const Span& next = takeRect ? *rect++ : *shape++;
+      AppendRun(mask.spans_, rowStart, next.Left, next.Right);
+    }
   }
   mask.rowStart_[height_] = static_cast<int>(mask.spans_.size());
   pending_.clear();
+  rects_.clear();
   return mask;
 }
 

@@ -64,7 +64,8 @@ class MaskBuilder {
   // Adds the pixels left <= x < right of row y (clipped).
   void AddSpan(int y, int left, int right);
 
-  bool HasShapes() const { return pending_.empty() == false; }
+  bool HasShapes() const { return !rects_.empty() || !pending_.empty(); }
+  // The union of everything added; the builder is empty again afterwards and keeps its storage.
   Mask Build();
 
  private:
@@ -73,9 +74,23 @@ class MaskBuilder {
     int Left;
     int Right;
   };
+  void BucketPendingByRow();
+  void StartRectSweep();
+  // The union of the rectangles covering row y, valid while y stays below the returned row.
+  int RectRunsFrom(int y);
+
   int width_;
   int height_;
+  // Rectangles are swept in Build rather than split into rows as they come: lists of thousands of
+  // column-shaped rectangles would otherwise become millions of spans to sort.
+  std::vector<Rect> rects_;
   std::vector<RowSpan> pending_;
+  std::vector<int> rowFirst_;
+  std::vector<int> rowCursor_;
+  std::vector<Span> bucketed_;
+  std::vector<Rect> active_;
+  std::vector<Span> rectRuns_;
+  std::size_t nextRect_ = 0;
   struct Crossing {
     double X;
     int Direction;
