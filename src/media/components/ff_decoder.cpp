@@ -332,7 +332,8 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
 
 void TCustomDecoder::AttachContext(AVFormatContext* formatContext) {
   CloseFile();
-  if (formatContext == nullptr) return;
+  // Only an opened input can be described: an output context has no input format to name.
+  if (formatContext == nullptr || formatContext->iformat == nullptr) return;
   context_ = formatContext;
   fileName_ = formatContext->url != nullptr ? FromLibraryFileName(formatContext->url) : std::string();
   RefreshState();
