@@ -9,10 +9,10 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <climits>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 
 // libjpeg's header needs size_t and FILE declared before it.
