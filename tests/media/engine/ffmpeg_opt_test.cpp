@@ -319,7 +319,8 @@ TEST_F(DataModel, APausedCallbackHoldsStillAndAStopOpensTheGate) {
   EXPECT_EQ(poll.get(), 0) << "resumed within the time-out";
 
   engine.PauseGate.Close();
-  auto stopped = std::async(std::launch::async, [&] { return engine.ReadInterrupt.callback(engine.ReadInterrupt.opaque); });
+  auto stopped =
+      std::async(std::launch::async, [&] { return engine.ReadInterrupt.callback(engine.ReadInterrupt.opaque); });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   engine.RequestStop();
   ASSERT_EQ(stopped.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "a stop opens the gate";
