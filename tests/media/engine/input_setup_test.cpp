@@ -172,7 +172,7 @@ int TestInputReadClose(AVFormatContext*) {
   return 0;
 }
 
-const char kTestInputName[] = "lumivor_test_input";
+const char kTestInputName[] = "lumivor_input_setup_test";
 
 void RegisterTestInput() {
   TInProcessInputFormat format;
@@ -387,8 +387,8 @@ TEST_F(InputSetup, InProcessFormatIsFoundByExactNameAndNeverProbed) {
   EXPECT_EQ(g_inputsClosed, closed + 1);
 
   NextContext();
-  EXPECT_EQ(Open("-f LUMIVOR_TEST_INPUT", "123456"), -22);
-  EXPECT_EQ(Engine->LastErrMsg, "Unknown input format: \"LUMIVOR_TEST_INPUT\"");
+  EXPECT_EQ(Open("-f LUMIVOR_INPUT_SETUP_TEST", "123456"), -22);
+  EXPECT_EQ(Engine->LastErrMsg, "Unknown input format: \"LUMIVOR_INPUT_SETUP_TEST\"");
 }
 
 TEST_F(InputSetup, AttachmentIsDumpedOnlyWhereOverwritingIsAllowed) {
@@ -420,6 +420,35 @@ TEST_F(InputSetup, AttachmentIsDumpedOnlyWhereOverwritingIsAllowed) {
     const std::string warning = "File \"" + target + "\" already exists. Ignore.";
     EXPECT_EQ(Logged(llWarning, warning), !c.Written);
   }
+}
+
+TEST_F(InputSetup, AttachmentNameFallsBackToTheFilenameTag) {
+  // The file index in the texts is that of the last input opened.
+  testing_engine::AddMadeUpInput(*Engine, {{AVMEDIA_TYPE_ATTACHMENT, AV_CODEC_ID_TTF, 0}});
+  AVStream* stream = Engine->InputFiles[0]->Context->streams[0];
+
+  Engine->DumpAttachment(stream, "");
+  EXPECT_TRUE(Logged(llWarning, "No extradata to dump in stream #0:0."));
+
+  const std::vector<std::uint8_t> bytes = {9, 8, 7};
+  stream->codecpar->extradata = static_cast<std::uint8_t*>(lib::av_mallocz(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+  std::copy(bytes.begin(), bytes.end(), stream->codecpar->extradata);
+  stream->codecpar->extradata_size = static_cast<int>(bytes.size());
+  try {
+    Engine->DumpAttachment(stream, "");
+    ADD_FAILURE() << "no fatal error";
+  } catch (const FFmpegException& e) {
+    EXPECT_STREQ(e.what(), "No filename specified and no \"filename\" tag in stream #0:0.");
+  }
+
+  const std::string tagged = Folder.Path("tagged.ttf");
+  lib::av_dict_set(&stream->metadata, "filename", tagged.c_str(), 0);
+  Engine->DumpAttachment(stream, "");
+  EXPECT_EQ(ReadBytes(tagged), bytes);
+
+  // A folder that does not exist is only reported.
+  Engine->DumpAttachment(stream, Folder.Path("no-folder/x.ttf"));
+  EXPECT_TRUE(Logged(llError, "Could not open file " + Folder.Path("no-folder/x.ttf") + " for writing."));
 }
 
 TEST_F(InputSetup, OverwriteCheckLetsOtherProtocolsThrough) {
