@@ -5,31 +5,10 @@
 // the coordinates keeps the row and column variants from drifting apart.
 #pragma once
 
-#include <vector>
-
 #include "effects/arith.h"
 #include "effects/mask.h"
 
 namespace lumivor::transitions {
-
-// A union of rectangles becoming a mask, like TComplexRegion, but turned into spans by one sweep
-// down the frame: a rectangle costs one entry while it stays unchanged instead of one span for
-// every row it covers. Column-shaped pieces (full-height bars, a thousand speckle lanes) would
-// otherwise queue hundreds of thousands of spans per frame. Empty, inverted and off-frame
-// rectangles add nothing.
-class RectUnion {
- public:
-  RectUnion(int frameWidth, int frameHeight) : width_(frameWidth), height_(frameHeight) {}
-
-  void AddRect(int left, int top, int right, int bottom);
-  // The union of everything added; the list is emptied.
-  Mask MakeRegion();
-
- private:
-  int width_;
-  int height_;
-  std::vector<Rect> rects_;
-};
 
 enum class BandAxis { Rows, Columns };
 
@@ -40,7 +19,7 @@ inline int BandExtent(BandAxis axis, int W, int H) { return axis == BandAxis::Ro
 
 // Adds the rectangle that lies from along0 to along1 on the band's length and from across0 to
 // across1 across the stack, in frame coordinates of the given axis.
-inline void AddBandRect(RectUnion& region, BandAxis axis, int along0, int across0, int along1, int across1) {
+inline void AddBandRect(TComplexRegion& region, BandAxis axis, int along0, int across0, int along1, int across1) {
   if (axis == BandAxis::Rows)
     region.AddRect(along0, across0, along1, across1);
   else
@@ -48,13 +27,13 @@ inline void AddBandRect(RectUnion& region, BandAxis axis, int along0, int across
 }
 
 // A whole band, from across0 to across1, over the full length of the frame.
-inline void AddFullBand(RectUnion& region, BandAxis axis, int W, int H, int across0, int across1) {
+inline void AddFullBand(TComplexRegion& region, BandAxis axis, int W, int H, int across0, int across1) {
   AddBandRect(region, axis, 0, across0, BandLength(axis, W, H), across1);
 }
 
 // Slats of the given pitch, MulDiv(pitch, p, 100) thick, laid from the start of the frame's extent
 // (x = 0 or y = 0) or back from its end. A zero pitch lays none: it would never advance.
-inline void AddUnevenSlats(RectUnion& region, BandAxis axis, int W, int H, int pitch, int p, bool fromEnd) {
+inline void AddUnevenSlats(TComplexRegion& region, BandAxis axis, int W, int H, int pitch, int p, bool fromEnd) {
   if (pitch <= 0) return;
   const int extent = BandExtent(axis, W, H);
   const int a = MulDiv(pitch, p, 100);

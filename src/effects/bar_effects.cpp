@@ -11,7 +11,7 @@ namespace {
 
 // One axis of BarsMask. A reach up to the band length moves the even bands in; beyond it (the
 // effects that pass twice the progress size) the even bands are complete and the odd ones move in.
-void add_bars(RectUnion& region, BandAxis axis, int reach, int W, int H, int e, int kind) {
+void add_bars(TComplexRegion& region, BandAxis axis, int reach, int W, int H, int e, int kind) {
   const int length = BandLength(axis, W, H);
   const int extent = BandExtent(axis, W, H);
   if (reach <= length) {
@@ -54,52 +54,13 @@ void add_bars(RectUnion& region, BandAxis axis, int reach, int W, int H, int e, 
 
 }  // namespace
 
-void RectUnion::AddRect(int left, int top, int right, int bottom) {
-  left = std::max(left, 0);
-  top = std::max(top, 0);
-  right = std::min(right, width_);
-  bottom = std::min(bottom, height_);
-  if (left < right && top < bottom) rects_.push_back({left, top, right, bottom});
-}
-
-Mask RectUnion::MakeRegion() {
-  const auto byLeft = [](const Rect& a, const Rect& b) { return a.Left < b.Left; };
-  std::sort(rects_.begin(), rects_.end(),
-            [](const Rect& a, const Rect& b) { return a.Top != b.Top ? a.Top < b.Top : a.Left < b.Left; });
-  MaskBuilder builder(width_, height_);
-  std::vector<Rect> active;  // the rectangles covering row y, by left edge
-  std::vector<Span> runs;    // their union on that row
-  std::size_t next = 0;
-  int y = 0;
-  while (next < rects_.size() || !active.empty()) {
-    if (active.empty()) y = rects_[next].Top;
-    std::erase_if(active, [y](const Rect& r) { return r.Bottom <= y; });
-    const std::size_t before = active.size();
-    for (; next < rects_.size() && rects_[next].Top <= y; ++next) active.push_back(rects_[next]);
-    std::inplace_merge(active.begin(), active.begin() + static_cast<std::ptrdiff_t>(before), active.end(), byLeft);
-    // Rows stay alike until a rectangle starts or ends.
-    int until = next < rects_.size() ? rects_[next].Top : height_;
-    runs.clear();
-    for (const Rect& r : active) {
-      until = std::min(until, r.Bottom);
-      if (!runs.empty() && runs.back().Right >= r.Left)
-        runs.back().Right = std::max(runs.back().Right, r.Right);
-      else
-        runs.push_back({r.Left, r.Right});
-    }
-    for (; y < until; ++y)
-      for (const Span& run : runs) builder.AddSpan(y, run.Left, run.Right);
-  }
-  rects_.clear();
-  return builder.Build();
-}
 
 Mask BarsMask(int PX, int PY, int W, int H, int HorzKind, int VertKind) {
   const int e = std::min(W, H) / 50 + 1;
-  RectUnion region(W, H);
+  TComplexRegion region;
   if (HorzKind != 0) add_bars(region, BandAxis::Rows, PX, W, H, e, HorzKind);
   if (VertKind != 0) add_bars(region, BandAxis::Columns, PY, W, H, e, VertKind);
-  return region.MakeRegion();
+  return region.MakeRegion(W, H);
 }
 
 void BarsInFromRight(Bitmap& D, const Bitmap& S, int W, int H, int w, int, int)      { MaskedCopy(D, S, BarsMask(2 * w, 0, W, H, 1, 0)); }

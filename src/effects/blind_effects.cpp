@@ -13,25 +13,25 @@ namespace {
 // Slats of width 2n, each opening from its centre line by a = MulDiv(n, p, 100) either way.
 Mask CentredSlats(BandAxis axis, int W, int H, int n, int p) {
   const int a = MulDiv(n, p, 100);
-  RectUnion region(W, H);
+  TComplexRegion region;
   for (int at = 0; at < BandExtent(axis, W, H); at += 2 * n) AddFullBand(region, axis, W, H, at + n - a, at + n + a);
-  return region.MakeRegion();
+  return region.MakeRegion(W, H);
 }
 
 Mask UnevenSlats(BandAxis axis, int W, int H, int pitch, int p, bool fromEnd) {
-  RectUnion region(W, H);
+  TComplexRegion region;
   AddUnevenSlats(region, axis, W, H, pitch, p, fromEnd);
-  return region.MakeRegion();
+  return region.MakeRegion(W, H);
 }
 
 // Squares growing from the centres of a 2n grid, n = min(W, H) / 10 + 1.
 Mask GrowingSquares(int W, int H, int p) {
   const int n = std::min(W, H) / 10 + 1;
   const int a = MulDiv(n, p, 100);
-  RectUnion region(W, H);
+  TComplexRegion region;
   for (int x = 0; x < W; x += 2 * n)
     for (int y = 0; y < H; y += 2 * n) region.AddRect(x + n - a, y + n - a, x + n + a, y + n + a);
-  return region.MakeRegion();
+  return region.MakeRegion(W, H);
 }
 
 constexpr bool FromStart = false;

@@ -13,14 +13,14 @@ namespace {
 // small for a strip draws nothing at all.
 Mask StripsAndSlats(BandAxis stripAxis, int W, int H, int pitch, int p, bool fromEnd) {
   const int m = BandExtent(stripAxis, W, H) / 20;
-  RectUnion region(W, H);
+  TComplexRegion region;
   if (pitch > 0 && m > 0) {
     const int a = MulDiv(m, p, 100);
     for (int at = -m; at < BandExtent(stripAxis, W, H); at += 3 * m) AddFullBand(region, stripAxis, W, H, at - a, at + a);
     const BandAxis slatAxis = stripAxis == BandAxis::Rows ? BandAxis::Columns : BandAxis::Rows;
     AddUnevenSlats(region, slatAxis, W, H, pitch, p, fromEnd);
   }
-  return region.MakeRegion();
+  return region.MakeRegion(W, H);
 }
 
 constexpr bool FromStart = false;

@@ -13,7 +13,7 @@ namespace {
 
 // One axis of the shred mask, shreds taken from the top (rows) or the left (columns), one draw
 // each: the draw order is what keeps a frame reproducible from a known generator state.
-void add_shreds(RectUnion& region, BandAxis axis, int reach, int W, int H, int b, int kind) {
+void add_shreds(TComplexRegion& region, BandAxis axis, int reach, int W, int H, int b, int kind) {
   const int length = BandLength(axis, W, H);
   const int extent = BandExtent(axis, W, H);
   // Shreds overlap by what is left over when the extent is cut into b-thick pieces, so the last
@@ -50,10 +50,10 @@ void add_shreds(RectUnion& region, BandAxis axis, int reach, int W, int H, int b
 // the middle, 4 in to the middle; 0 leaves the axis out. Rows draw before columns.
 Mask ShredMask(int PX, int PY, int W, int H, int HorzKind, int VertKind) {
   const int b = std::min(W, H) / 200 + 1;
-  RectUnion region(W, H);
+  TComplexRegion region;
   if (HorzKind != 0) add_shreds(region, BandAxis::Rows, PX, W, H, b, HorzKind);
   if (VertKind != 0) add_shreds(region, BandAxis::Columns, PY, W, H, b, VertKind);
-  return region.MakeRegion();
+  return region.MakeRegion(W, H);
 }
 
 }  // namespace

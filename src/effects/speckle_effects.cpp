@@ -14,7 +14,7 @@ namespace {
 // One axis of the speckle mask. Lanes of thickness s overlap by half so that specks of
 // neighbouring lanes interlock instead of lining up in a grid. The k-th speck ahead of the edge is
 // kept with probability 2/k within the first three quarters of the speck zone and 1/k beyond.
-void add_speckles(RectUnion& region, BandAxis axis, int reach, int W, int H, int kind) {
+void add_speckles(TComplexRegion& region, BandAxis axis, int reach, int W, int H, int kind) {
   const int length = BandLength(axis, W, H);
   const int extent = BandExtent(axis, W, H);
   const int g = reach < length ? length / 10 : 0;
@@ -46,10 +46,10 @@ void add_speckles(RectUnion& region, BandAxis axis, int reach, int W, int H, int
 // Kinds per axis: 1 from the right (rows) or bottom (columns), 2 from the left or top; 0 leaves
 // the axis out. Rows draw before columns, lanes in increasing position, specks farthest first.
 Mask SpeckleMask(int PX, int PY, int W, int H, int HorzKind, int VertKind) {
-  RectUnion region(W, H);
+  TComplexRegion region;
   if (HorzKind != 0) add_speckles(region, BandAxis::Rows, PX, W, H, HorzKind);
   if (VertKind != 0) add_speckles(region, BandAxis::Columns, PY, W, H, VertKind);
-  return region.MakeRegion();
+  return region.MakeRegion(W, H);
 }
 
 }  // namespace

@@ -11,14 +11,14 @@ namespace lumivor::transitions {
 // a square shown once stays shown at every later progress, and the shared sequence is left alone.
 void RandomSquaresAppear(Bitmap& D, const Bitmap& S, int W, int H, int, int, int p) {
   const int side = 2 * (std::min(W, H) / 50 + 1);
-  RectUnion region(W, H);
+  TComplexRegion region;
   {
     SeededRandom seeded(S.SourceSeed());
     for (int x = 0; x < W; x += side)
       for (int y = 0; y < H; y += side)
         if (static_cast<int>(RandomInt(100)) < p) region.AddRect(x, y, x + side, y + side);
   }
-  MaskedCopy(D, S, region.MakeRegion());
+  MaskedCopy(D, S, region.MakeRegion(W, H));
 }
 
 }  // namespace lumivor::transitions

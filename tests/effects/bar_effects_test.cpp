@@ -320,36 +320,6 @@ TEST(BarEffectsRandomSquares, SquaresAppearOneByOneAndStay) {
   }
 }
 
-// The sweep that turns the effects' rectangle lists into masks must give exactly the union that
-// TComplexRegion gives: overlapping, touching, empty, inverted and off-frame rectangles alike.
-TEST(BarEffectsRectUnion, SameMaskAsTheComplexRegion) {
-  struct Case {
-    int width, height, rects, reach;  // reach: how far outside the frame corners may lie
-  };
-  const Case cases[] = {{1, 1, 5, 2}, {7, 5, 0, 0}, {7, 5, 1, 3}, {64, 48, 50, 20}, {64, 48, 500, 10}, {200, 30, 300, 40}};
-  std::mt19937 generator(20240611);
-  for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << ", " << c.rects << " rectangles");
-    std::uniform_int_distribution<int> xs(-c.reach, c.width + c.reach), ys(-c.reach, c.height + c.reach);
-    transitions::RectUnion sweep(c.width, c.height);
-    TComplexRegion region;
-    for (int i = 0; i < c.rects; ++i) {
-      // Mostly thin pieces, like bars and specks, some of them inverted.
-      const int left = xs(generator), top = ys(generator);
-      const int right = i % 3 == 0 ? xs(generator) : left + static_cast<int>(generator() % 4);
-      const int bottom = i % 3 == 1 ? ys(generator) : top + static_cast<int>(generator() % 30);
-      sweep.AddRect(left, top, right, bottom);
-      region.AddRect(left, top, right, bottom);
-    }
-    const Mask expected = region.MakeRegion(c.width, c.height);
-    const Mask actual = sweep.MakeRegion();
-    EXPECT_EQ(actual.PixelCount(), expected.PixelCount());
-    for (int y = 0; y < c.height; ++y) {
-      const auto a = actual.Row(y), e = expected.Row(y);
-      ASSERT_TRUE(std::equal(a.begin(), a.end(), e.begin(), e.end())) << "row " << y;
-    }
-  }
-}
 
 }  // namespace
 }  // namespace lumivor

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <functional>
+#include <random>
 #include <vector>
 
 #include "effect_test_support.h"
@@ -142,6 +143,41 @@ TEST(Mask, ComplexRegionGrowsBy500AndTracksBounds) {
   EXPECT_EQ(region.Count(), 0);
   EXPECT_EQ(region.Capacity(), 0);
   EXPECT_TRUE(region.MakeRegion(40, 30).IsEmpty());
+}
+
+// Rectangle lists are swept band by band rather than split into rows; the union must still be
+// exact for overlapping, touching, empty, inverted and off-frame rectangles alike.
+TEST(Mask, ComplexRegionIsTheUnionOfItsRectangles) {
+  struct Case {
+    int width, height, rects, reach;  // reach: how far outside the frame corners may lie
+  };
+  const Case cases[] = {{1, 1, 5, 2}, {7, 5, 0, 0}, {7, 5, 1, 3}, {64, 48, 50, 20}, {64, 48, 500, 10}, {200, 30, 300, 40}};
+  std::mt19937 generator(20240611);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << ", " << c.rects << " rectangles");
+    std::uniform_int_distribution<int> xs(-c.reach, c.width + c.reach), ys(-c.reach, c.height + c.reach);
+    TComplexRegion region;
+    std::vector<Rect> added;
+    for (int i = 0; i < c.rects; ++i) {
+      // Mostly thin pieces, like bars and specks, some of them inverted.
+      const int left = xs(generator), top = ys(generator);
+      const int right = i % 3 == 0 ? xs(generator) : left + static_cast<int>(generator() % 4);
+      const int bottom = i % 3 == 1 ? ys(generator) : top + static_cast<int>(generator() % 30);
+      region.AddRect(left, top, right, bottom);
+      added.push_back({left, top, right, bottom});
+    }
+    const Mask mask = region.MakeRegion(c.width, c.height);
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width; ++x) {
+        bool inside = false;
+        for (const Rect& r : added) inside |= x >= r.Left && x < r.Right && y >= r.Top && y < r.Bottom;
+        ASSERT_EQ(mask.Contains(x, y), inside) << x << "," << y;
+      }
+    for (int y = 0; y < c.height; ++y) {
+      const auto row = mask.Row(y);
+      for (std::size_t k = 1; k < row.size(); ++k) ASSERT_LT(row[k - 1].Right, row[k].Left);
+    }
+  }
 }
 
 TEST(Mask, MaskedCopyCopiesInPlaceOnlyInsideTheMask) {
