@@ -163,33 +163,6 @@ bool ParseInteger(const char* text, std::int64_t minimum, std::int64_t maximum, 
   return value >= minimum && value <= maximum;
 }
 
-// A plain decimal number with the locale's decimal separator; no infinities, no hexadecimal.
-bool ParseDecimal(const char* text, double maximum, double& value) {
-  const char* separator = std::localeconv()->decimal_point;
-  const std::size_t separatorLength = std::strlen(separator);
-  const char* p = text;
-  if (*p == '+' || *p == '-') ++p;
-  int digits = 0;
-  while (*p >= '0' && *p <= '9') ++p, ++digits;
-  if (separatorLength > 0 && std::strncmp(p, separator, separatorLength) == 0) {
-    p += separatorLength;
-    while (*p >= '0' && *p <= '9') ++p, ++digits;
-  }
-  if (digits == 0) return false;
-  if (*p == 'e' || *p == 'E') {
-    ++p;
-    if (*p == '+' || *p == '-') ++p;
-    if (!(*p >= '0' && *p <= '9')) return false;
-    while (*p >= '0' && *p <= '9') ++p;
-  }
-  if (*p != 0) return false;
-  errno = 0;
-  char* end = nullptr;
-  const double parsed = std::strtod(text, &end);
-  if (end == nullptr || *end != 0 || !std::isfinite(parsed) || std::fabs(parsed) > maximum) return false;
-  value = parsed;
-  return true;
-}
 
 enum class ValueKind { String, Int, Int64, Time, Float, Double, Handler };
 
@@ -370,6 +343,33 @@ int ApplyPresetLines(TOptionHost& engine, void* context, const std::vector<std::
 }
 
 }  // namespace
+
+bool ParseDecimal(const char* text, double maximum, double& value) {
+  const char* separator = std::localeconv()->decimal_point;
+  const std::size_t separatorLength = std::strlen(separator);
+  const char* p = text;
+  if (*p == '+' || *p == '-') ++p;
+  int digits = 0;
+  while (*p >= '0' && *p <= '9') ++p, ++digits;
+  if (separatorLength > 0 && std::strncmp(p, separator, separatorLength) == 0) {
+    p += separatorLength;
+    while (*p >= '0' && *p <= '9') ++p, ++digits;
+  }
+  if (digits == 0) return false;
+  if (*p == 'e' || *p == 'E') {
+    ++p;
+    if (*p == '+' || *p == '-') ++p;
+    if (!(*p >= '0' && *p <= '9')) return false;
+    while (*p >= '0' && *p <= '9') ++p;
+  }
+  if (*p != 0) return false;
+  errno = 0;
+  char* end = nullptr;
+  const double parsed = std::strtod(text, &end);
+  if (end == nullptr || *end != 0 || !std::isfinite(parsed) || std::fabs(parsed) > maximum) return false;
+  value = parsed;
+  return true;
+}
 
 // ------------------------------------------------------------------ the parser object
 

@@ -259,6 +259,10 @@ int ParseOption(TOptionHost& engine, void* context, const char* key, const char*
 // A date or duration in microseconds; FFmpegException "Invalid %s specification ..." otherwise.
 std::int64_t ParseTime(const char* optionName, const char* text, bool isDuration);
 
+// A plain decimal number as the user's locale writes it (sign, digits, the locale's decimal
+// separator, digits, an optional exponent), finite and within +-maximum; no hexadecimal forms.
+bool ParseDecimal(const char* text, double maximum, double& value);
+
 // Offers key and argument to the codec, format (the library's and the in-process input formats'),
 // scaler and resampler option classes. 0 when a layer took it, else AVERROR_OPTION_NOT_FOUND or
 // the library's failure code.

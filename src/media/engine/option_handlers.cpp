@@ -43,33 +43,6 @@ bool ParseWholeDecimal(const std::string& text, std::int64_t& value) {
   return true;
 }
 
-// A number of seconds as the user's locale writes it: sign, digits, the locale's decimal
-// separator, digits, an optional exponent.
-bool ParseLocaleFloat(const char* text, double& value) {
-  const char* separator = std::localeconv()->decimal_point;
-  const std::size_t separatorLength = std::strlen(separator);
-  const char* p = text;
-  if (*p == '+' || *p == '-') ++p;
-  int digits = 0;
-  while (*p >= '0' && *p <= '9') ++p, ++digits;
-  if (separatorLength > 0 && std::strncmp(p, separator, separatorLength) == 0) {
-    p += separatorLength;
-    while (*p >= '0' && *p <= '9') ++p, ++digits;
-  }
-  if (digits == 0) return false;
-  if (*p == 'e' || *p == 'E') {
-    ++p;
-    if (*p == '+' || *p == '-') ++p;
-    if (!(*p >= '0' && *p <= '9')) return false;
-    while (*p >= '0' && *p <= '9') ++p;
-  }
-  if (*p != 0) return false;
-  char* end = nullptr;
-  const double parsed = std::strtod(text, &end);
-  if (end == nullptr || *end != 0 || !std::isfinite(parsed)) return false;
-  value = parsed;
-  return true;
-}
 
 // Reads integers as scanf's "%d" does, between the literal characters of pattern ('d' stands for
 // a number, anything else must match). Returns how many numbers were read before the first
@@ -515,7 +488,7 @@ int TCustomFFmpegOpt::SetVideoStandard(TOptionsContext*, const char*, const char
 
 int TCustomFFmpegOpt::TimeSecondsOption(TOptionsContext* o, const char* target, const char* argument) {
   double seconds = 0;
-  const double microseconds = ParseLocaleFloat(OrEmpty(argument), seconds) ? seconds * 1000000.0 : NAN;
+  const double microseconds = ParseDecimal(OrEmpty(argument), DBL_MAX, seconds) ? seconds * 1000000.0 : NAN;
   // Beyond the 64-bit range no whole number of microseconds exists.
   if (!std::isfinite(microseconds) || std::fabs(microseconds) >= 9.2e18) {
     OptionErrorText() = FormatText("'%s' is not a valid floating point value", OrEmpty(argument));
