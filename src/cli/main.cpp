@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/effect_command.h"
+#include "cli/probe_command.h"
 
 namespace {
 
@@ -17,6 +18,8 @@ struct Command {
 
 constexpr Command Commands[] = {
     {"effect", lumivor::cli::RunEffectCommand, "list transitions, compose a transition frame or a contact sheet"},
+    {"probe", [](const std::vector<std::string>& files) { return lumivor::RunProbe(files, std::cout, std::cerr); },
+     "report the facts of media files: streams, durations, sizes"},
 };
 
 void print_usage(std::ostream& out) {

@@ -108,10 +108,4 @@ int RunProbe(const std::vector<std::string>& files, std::ostream& out, std::ostr
   return status;
 }
 
-int RunProbeCommand(int argc, char** argv) {
-  std::vector<std::string> files;
-  for (int i = 1; i < argc; ++i) files.emplace_back(argv[i]);
-  return RunProbe(files, std::cout, std::cerr);
-}
-
 }  // namespace lumivor

@@ -7,10 +7,7 @@
 
 namespace lumivor {
 
-// argv[0] is "probe". Exit status 0 when every file was reported, 1 otherwise.
-int RunProbeCommand(int argc, char** argv);
-
-// The same with the streams given: reports go to out, failures to err.
+// Reports go to out, failures to err. Exit status 0 when every file was reported, 1 otherwise.
 int RunProbe(const std::vector<std::string>& files, std::ostream& out, std::ostream& err);
 
 }  // namespace lumivor
