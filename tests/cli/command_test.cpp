@@ -283,5 +283,36 @@ TEST_F(EffectFrameTest, ContactSheetHasARowPerEffect) {
   EXPECT_EQ((three.Height() - one.Height()) % 2, 0) << "rows of unequal height";
 }
 
+// A mono 16-bit PCM WAV of the given samples, written byte by byte.
+void WriteWav(const std::string& name, int sampleRate, int samples) {
+  std::vector<std::uint8_t> bytes;
+  auto text = [&](const char* t) { bytes.insert(bytes.end(), t, t + 4); };
+  auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) bytes.push_back((v >> (8 * i)) & 0xFF); };
+  auto u16 = [&](std::uint16_t v) { bytes.push_back(v & 0xFF); bytes.push_back(v >> 8); };
+  text("RIFF"), u32(36 + 2 * samples), text("WAVE");
+  text("fmt "), u32(16), u16(1), u16(1), u32(sampleRate), u32(2 * sampleRate), u16(2), u16(16);
+  text("data"), u32(2 * samples);
+  for (int i = 0; i < samples; ++i) u16(static_cast<std::uint16_t>((i * 2000) & 0xFFFF));
+  testing::WriteWholeFile(name, bytes);
+}
+
+TEST(ProbeCommandTest, ReportsEveryReadableFileAndFailsForTheOthers) {
+  ScratchFolder folder;
+  const std::string wav = folder / "tone.wav", missing = folder / "missing.wav";
+  WriteWav(wav, 8000, 16000);  // two seconds
+  const RunResult run = RunLumivor(folder, {"probe", missing, wav});
+  EXPECT_EQ(run.ExitCode, 1);
+  const std::vector<std::string> errors = Lines(run.Err);
+  ASSERT_EQ(errors.size(), 1u) << run.Err;
+  EXPECT_NE(errors[0].find("missing.wav"), std::string::npos) << errors[0];
+  for (const std::string& expected : {"File Name: " + wav, std::string("File Size: 32044"),
+                                     std::string("File Duration: 00:00:02.000"), std::string("Audio Sample Rate: 8000 hz")})
+    EXPECT_NE(run.Out.find(expected), std::string::npos) << expected << "\nin:\n" << run.Out;
+
+  const RunResult none = RunLumivor(folder, {"probe"});
+  EXPECT_NE(none.ExitCode, 0);
+  EXPECT_FALSE(none.Err.empty());
+}
+
 }  // namespace
 }  // namespace lumivor
