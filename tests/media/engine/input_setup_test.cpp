@@ -55,6 +55,7 @@ struct ClipSpec {
   std::int64_t FirstFrame = 0;
   std::vector<std::uint8_t> Attachment;
   std::string AttachmentName = "font.ttf";
+  int VideoCopies = 1;
 };
 
 std::string WriteClip(const std::string& path, const ClipSpec& spec) {
@@ -72,9 +73,14 @@ std::string WriteClip(const std::string& path, const ClipSpec& spec) {
   codec->gop_size = 1;  // every frame a key frame, so a seek lands exactly
   codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   if (lib::avcodec_open2(codec.get(), encoder, nullptr) < 0) return "encoder not opened";
-  AVStream* video = lib::avformat_new_stream(oc.get(), nullptr);
-  lib::avcodec_parameters_from_context(video->codecpar, codec.get());
-  video->time_base = codec->time_base;
+  // Every copy of the video stream gets the same packets.
+  std::vector<AVStream*> videos;
+  for (int copy = 0; copy < spec.VideoCopies; ++copy) {
+    AVStream* video = lib::avformat_new_stream(oc.get(), nullptr);
+    lib::avcodec_parameters_from_context(video->codecpar, codec.get());
+    video->time_base = codec->time_base;
+    videos.push_back(video);
+  }
   if (!spec.Attachment.empty()) {
     AVStream* attachment = lib::avformat_new_stream(oc.get(), nullptr);
     attachment->codecpar->codec_type = AVMEDIA_TYPE_ATTACHMENT;
@@ -98,9 +104,13 @@ std::string WriteClip(const std::string& path, const ClipSpec& spec) {
   PacketPtr packet(lib::av_packet_alloc());
   auto drain = [&]() {
     while (lib::avcodec_receive_packet(codec.get(), packet.get()) >= 0) {
-      lib::av_packet_rescale_ts(packet.get(), codec->time_base, video->time_base);
-      packet->stream_index = video->index;
-      lib::av_interleaved_write_frame(oc.get(), packet.get());
+      for (AVStream* video : videos) {
+        PacketPtr copy(lib::av_packet_clone(packet.get()));
+        lib::av_packet_rescale_ts(copy.get(), codec->time_base, video->time_base);
+        copy->stream_index = video->index;
+        lib::av_interleaved_write_frame(oc.get(), copy.get());
+      }
+      lib::av_packet_unref(packet.get());
     }
   };
   for (int i = 0; i < spec.Frames; ++i) {
@@ -342,6 +352,22 @@ TEST_F(InputSetup, ForcedDecoderAndBadListValuesAreFatal) {
     EXPECT_EQ(Engine->InputFileCount(), 0);
     EXPECT_EQ(Engine->InputStreamCount(), 0);
   }
+}
+
+TEST_F(InputSetup, StreamsOfAFailedInputAreTakenBackOut) {
+  // The first stream's record is made before the second stream's frame rate fails.
+  ClipSpec spec;
+  spec.VideoCopies = 2;
+  const std::string path = Folder.Path("two-videos.mkv");
+  ASSERT_EQ(WriteClip(path, spec), "");
+  EXPECT_THROW(Open("-r:v:1 0:bad", path), FFmpegException);
+  EXPECT_EQ(Engine->LastErrMsg, "Error parsing framerate 0:bad.");
+  EXPECT_EQ(Engine->InputStreamCount(), 0) << "no record may point into the closed input";
+  EXPECT_EQ(Engine->InputFileCount(), 0);
+
+  NextContext();
+  ASSERT_EQ(Open("", path), 0) << Engine->LastErrMsg;
+  EXPECT_EQ(Engine->InputStreamCount(), 2);
 }
 
 TEST_F(InputSetup, FormatOptionTheDemuxerDoesNotTakeFailsInStrictModeOnly) {
