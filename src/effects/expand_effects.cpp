@@ -1,6 +1,6 @@
 // Expand: the whole new picture (or each half or quarter of it) squeezed into a growing rectangle.
-// Parameters are named as in the design's operation table: W, H the frame size, w, h the progress
-// size; halves are taken with truncating division, so odd sizes leave a middle line to the caller.
+// W, H are the frame size and w, h the progress size; halves are taken with truncating division,
+// so odd sizes leave a middle line to the old picture.
 #include "effects/effect_procs.h"
 
 namespace lumivor::transitions {
