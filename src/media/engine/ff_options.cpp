@@ -25,16 +25,6 @@ namespace {
 
 constexpr int kInvalidArgument = -EINVAL;
 
-// Texts ending in a line break go through the library log, so that a "Reading option" prefix and
-// its outcome end up on one line, as the library joins partial lines.
-void LibraryLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void LibraryLog(int level, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  lib::av_vlog(nullptr, level, format, args);
-  va_end(args);
-}
-
 void LoggerLog(TLogLevel level, const std::string& text) { DefaultLogger().Log(nullptr, level, text); }
 
 const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }

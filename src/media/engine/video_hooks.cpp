@@ -10,17 +10,10 @@
 #include <utility>
 
 #include "media/runtime/ff_load.h"
+#include "media/runtime/ff_log.h"
 
 namespace lumivor {
 namespace {
-
-void LibraryLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
-void LibraryLog(int level, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  lib::av_vlog(nullptr, level, format, args);
-  va_end(args);
-}
 
 // Each module is loaded once per process and stays loaded: a picture or a context it handed out
 // may outlive the engine that added it.

@@ -350,6 +350,13 @@ bool IsNullStringFlush(const char* format, va_list args) {
 
 }  // namespace
 
+void LibraryLog(int level, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  lib::av_vlog(nullptr, level, format, args);
+  va_end(args);
+}
+
 void LibraryLogCallback(void* avcl, int level, const char* format, va_list args) {
   LoggerState& s = State();
   // Bits above the level carry a colour hint some callers add; the level is

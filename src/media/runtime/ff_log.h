@@ -107,6 +107,11 @@ TFFLogger& DefaultLogger();
 // The library's log callback (av_log_set_callback).
 void LibraryLogCallback(void* avcl, int level, const char* format, va_list args);
 
+// Logs a printf-style text through the library's log at a library level (AV_LOG_*). Texts that do
+// not end in a line break wait there for the rest of their line, so a message written in parts
+// reaches the logger as one line.
+void LibraryLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
 // Current library threshold, library scale (initially 32).
 int LibraryLogThreshold();
 
