@@ -15,6 +15,7 @@
 #include "media/engine/video_hooks.h"
 #include "media/runtime/ff_load.h"
 #include "media/runtime/ff_log.h"
+#include "library_log_test.h"
 
 namespace lumivor {
 namespace testing_engine {
@@ -63,37 +64,19 @@ inline void AddMadeUpInput(TCustomFFmpegOpt& engine, std::initializer_list<Strea
   engine.InputFiles.push_back(std::move(file));
 }
 
-struct LogLine {
-  const void* Sender;
-  TLogLevel Level;
-  std::string Text;
-};
-
-// Loads the libraries, collects log lines and restores the logger afterwards.
-class EngineTest : public ::testing::Test {
+// The libraries loaded, log lines collected, and an engine with a fresh per-file context.
+class EngineTest : public LibraryLogTest {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(TFFLoader::Instance().Load(AllLibraries)) << TFFLoader::Instance().LastError();
-    TFFLogger& logger = DefaultLogger();
-    savedLevel_ = logger.LogLevel();
-    savedTrigger_ = logger.TriggerEventInMainThread();
-    logger.SetTriggerEventInMainThread(false);
-    logger.InstallLogCallback();
-    logger.SetLogLevel(llInfo);
-    logger.SetOnLog([this](const void* sender, int, TLogLevel level, const std::string& text) {
-      Lines.push_back({sender, level, text});
-    });
+    LibraryLogTest::SetUp();
+    if (HasFatalFailure()) return;
     Engine = std::make_unique<TestEngine>();
     Engine->InitOptionsContext(Context);
   }
   void TearDown() override {
     if (Engine) Engine->ReleaseOptionsContext(Context);
     Engine.reset();
-    TFFLogger& logger = DefaultLogger();
-    logger.SetOnLog(nullptr);
-    logger.SetLogLevel(savedLevel_);
-    logger.ApplyLogLevel();
-    logger.SetTriggerEventInMainThread(savedTrigger_);
+    LibraryLogTest::TearDown();
   }
 
   // One output's options through the whole per-file sequence, on the fixture's context.
@@ -101,20 +84,8 @@ class EngineTest : public ::testing::Test {
     return ParseFileOptions(*Engine, &Context, text, "output file", preset);
   }
 
-  bool Logged(TLogLevel level, const std::string& text) const {
-    for (const LogLine& line : Lines) {
-      if (line.Level == level && line.Text.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-
-  std::vector<LogLine> Lines;
   std::unique_ptr<TestEngine> Engine;
   TOptionsContext Context;
-
- private:
-  TLogLevel savedLevel_ = llInfo;
-  bool savedTrigger_ = true;
 };
 
 }  // namespace testing_engine

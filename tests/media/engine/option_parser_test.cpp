@@ -14,6 +14,7 @@
 #include "media/engine/input_formats.h"
 #include "media/runtime/ff_load.h"
 #include "media/runtime/ff_log.h"
+#include "library_log_test.h"
 
 namespace lumivor {
 namespace {
@@ -100,43 +101,9 @@ std::string DictValue(const AVDictionary* dictionary, const char* key) {
   return entry != nullptr ? entry->value : "<absent>";
 }
 
-class OptionParser : public ::testing::Test {
+class OptionParser : public testing_engine::LibraryLogTest {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(TFFLoader::Instance().Load(AllLibraries)) << TFFLoader::Instance().LastError();
-    TFFLogger& logger = DefaultLogger();
-    savedLevel_ = logger.LogLevel();
-    savedTrigger_ = logger.TriggerEventInMainThread();
-    logger.SetTriggerEventInMainThread(false);
-    logger.SetLogLevel(llInfo);
-    logger.SetOnLog([this](const void*, int, TLogLevel level, const std::string& text) {
-      Lines.push_back({level, text});
-    });
-  }
-  void TearDown() override {
-    TFFLogger& logger = DefaultLogger();
-    logger.SetOnLog(nullptr);
-    logger.SetLogLevel(savedLevel_);
-    logger.SetTriggerEventInMainThread(savedTrigger_);
-  }
-
-  bool Logged(TLogLevel level, const std::string& text) const {
-    for (const auto& line : Lines) {
-      if (line.Level == level && line.Text.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-
-  struct Line {
-    TLogLevel Level;
-    std::string Text;
-  };
-  std::vector<Line> Lines;
   TestEngine Engine;
-
- private:
-  TLogLevel savedLevel_ = llInfo;
-  bool savedTrigger_ = true;
 };
 
 // ------------------------------------------------------------------ splitting
