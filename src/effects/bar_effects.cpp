@@ -54,7 +54,6 @@ void add_bars(TComplexRegion& region, BandAxis axis, int reach, int W, int H, in
 
 }  // namespace
 
-
 Mask BarsMask(int PX, int PY, int W, int H, int HorzKind, int VertKind) {
   const int e = std::min(W, H) / 50 + 1;
   TComplexRegion region;
