@@ -303,7 +303,8 @@ TEST_F(DataModel, ABlockingOpenGivesUpOnStopAndOnTimeOut) {
 
 TEST_F(DataModel, APausedCallbackHoldsStillAndAStopOpensTheGate) {
   TestEngine engine;
-  engine.ReadTimeout = 100;
+  // Generous against a loaded machine: only the paused time may exceed it.
+  engine.ReadTimeout = 1000;
   engine.PauseGate.Close();
   engine.StampReadStart();
   std::atomic<bool> returned{false};
@@ -313,7 +314,7 @@ TEST_F(DataModel, APausedCallbackHoldsStillAndAStopOpensTheGate) {
     return result;
   });
   // Longer than the time-out: the paused time must not count against it.
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   EXPECT_FALSE(returned.load()) << "the callback waits at the closed gate";
   engine.PauseGate.Open();
   EXPECT_EQ(poll.get(), 0) << "resumed within the time-out";
