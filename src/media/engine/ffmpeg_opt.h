@@ -491,6 +491,22 @@ class TCustomFFmpegOpt : public TOptionHost {
   int SetVideoStandard(TOptionsContext* o, const char* key, const char* argument);
   int SetTimeStartSeconds(TOptionsContext* o, const char* key, const char* argument);
   int SetTimeLengthSeconds(TOptionsContext* o, const char* key, const char* argument);
+  // ---- filter graphs (filter_graphs.cpp)
+  // A new simple graph between one input and one output stream; null when out of memory.
+  TFilterGraph* InitSimpleFilterGraph(TInputStream& ist, TOutputStream& ost);
+  // 0 or a negative library code; frees and rebuilds the graph's library object.
+  int ConfigureFilterGraph(TFilterGraph& fg);
+  // Configures every graph not configured yet, in order; stops at the first failure.
+  int ConfigureComplexFilters();
+  // 1 when one of the graph's inputs is fed by that stream.
+  static int InputFeedsGraph(const TFilterGraph& fg, const TInputStream& ist);
+
+  // ---- output files and join mode (output_files.cpp, join_mode.cpp)
+  // Index of the new output file, or -1 with LastErrMsg set (or the option parser's negative code).
+  int OpenOutputFile(TOptionsContext& o, const std::string& optionText, bool join, const std::string& fileName,
+                     const std::string& presetText);
+  void FreeOutputStreams();
+
   // "vhook" and "VideoHookBitsPixel": provided by the transcoding engine.
   virtual int AddVideoHook(TOptionsContext* o, const char* key, const char* argument) = 0;
   virtual int SetVideoHookBitsPixel(TOptionsContext* o, const char* key, const char* argument) = 0;

@@ -1,0 +1,235 @@
+// One transcoding task's engine: the setup between opened files and the first packet, the loop
+// that reads, decodes, filters, encodes and muxes, the output side with its status report, and
+// run control (worker thread, pause, stop, exactly one end notification) with the hooks, the
+// preview and the progress callback through which the component above sees the work.
+//
+// Files: transcode_setup.cpp (setup and clean-up), transcode_loop.cpp (the loop, reading and
+// decoding, the join switch), encode_output.cpp (filtered frames to packets to the muxer),
+// status_report.cpp (status line, progress values, video statistics), run_control.cpp (start,
+// stop, pause, the end notification), engine_hooks.cpp (hooks and preview).
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "effects/raster.h"
+#include "media/engine/ffmpeg_opt.h"
+#include "media/engine/format_converter.h"
+#include "media/engine/video_hooks.h"
+
+namespace lumivor {
+
+class TCustomFFmpeg;
+
+// ------------------------------------------------------------------ report records
+
+struct TProgressInfo {
+  std::int32_t TaskIndex = 0;
+  std::int32_t FileIndex = 0;
+  std::int32_t FrameNumber = -1;
+  std::int32_t FPS = -1;
+  float Quality = -1;
+  float BitRate = -1;
+  std::int64_t CurrentSize = 0;
+  std::int64_t CurrentDuration = 0;
+  std::int64_t TotalDuration = -1;
+};
+using PProgressInfo = TProgressInfo*;
+
+struct TTerminateInfo {
+  std::int32_t TaskIndex = 0;
+  bool Finished = false;
+  bool Exception = false;
+  std::string ExceptionMsg;
+};
+
+struct THookInfo {
+  std::int32_t TaskIndex = 0;
+  Bitmap* Bitmap = nullptr;
+  std::int32_t FrameNumber = 0;
+  std::int64_t PTS = 0;
+  bool Update = true;
+  bool StopHook = false;
+};
+using PHookInfo = THookInfo*;
+
+struct TFrameHookInfo {
+  std::int32_t TaskIndex = 0;
+  std::int32_t FrameNumber = 0;
+  TPicture* Picture = nullptr;
+  std::int32_t PixFmt = 0;
+  std::int32_t Width = 0;
+  std::int32_t Height = 0;
+  std::int64_t PTS = 0;
+};
+using PFrameHookInfo = TFrameHookInfo*;
+
+struct TPreviewInfo {
+  std::int32_t TaskIndex = 0;
+  Bitmap* Bitmap = nullptr;
+  std::int32_t FrameNumber = 0;
+  std::int64_t PTS = 0;
+};
+
+// ------------------------------------------------------------------ callbacks
+
+// The engine passes itself as sender. The component above connects them (and moves them to the
+// main thread when asked); every one runs on the worker thread here.
+using TAudioHookEvent = std::function<void(TCustomFFmpeg* sender, std::uint8_t* sample, std::int64_t pts,
+                                           std::int32_t size, std::int32_t sampleRate, std::int32_t channels,
+                                           std::int32_t sampleFormat)>;
+using TVideoHookEvent = std::function<void(TCustomFFmpeg* sender, Bitmap* bitmap, std::int32_t frameNumber,
+                                           std::int64_t pts, bool& update, bool& stopHook)>;
+using TFrameHookEvent = std::function<void(TCustomFFmpeg* sender, TPicture* picture, std::int32_t pixFmt,
+                                           std::int32_t frameNumber, std::int32_t width, std::int32_t height,
+                                           std::int64_t pts)>;
+using TPreviewBitmapEvent =
+    std::function<void(TCustomFFmpeg* sender, Bitmap* bitmap, std::int32_t frameNumber, std::int64_t pts)>;
+// fileIndex, then the TProgressInfo values from FrameNumber on (TaskIndex is the component's).
+using TProgressEvent = std::function<void(TCustomFFmpeg* sender, std::int32_t fileIndex, const TProgressInfo& info)>;
+using TTerminateEvent = std::function<void(TCustomFFmpeg* sender)>;
+
+// The preview window as the engine sees it; the components provide the real one (a window on the
+// main thread) through TCustomFFmpeg::PreviewWindowFactory.
+class TPreviewWindowSink {
+ public:
+  virtual ~TPreviewWindowSink() = default;
+  // 1 while the window is wanted, 0 once the user has closed it.
+  virtual int ShowPicture(Bitmap& picture, std::int32_t pictureNumber, std::int64_t pictureTime) = 0;
+};
+using TPreviewWindowFactory = std::function<std::unique_ptr<TPreviewWindowSink>()>;
+
+constexpr std::uint8_t kPreviewWindowFlag = 1;
+constexpr std::uint8_t kPreviewBitmapFlag = 2;
+
+// The worker thread of a task running in the background. Created suspended; Resume starts it.
+// It signals the engine's RunDoneEvent when it ends, whatever happens.
+class TConvertThread;
+
+// ------------------------------------------------------------------ the engine
+
+class TCustomFFmpeg : public TCustomFFmpegOpt {
+ public:
+  TCustomFFmpeg();
+  ~TCustomFFmpeg() override;
+
+  // ================================================================ transcode setup
+  int TranscodeInit();
+  // Frees everything the task holds; harmless twice.
+  void Cleanup();
+  // Closes every codec still in the process-wide opened lists that belongs to this engine.
+  void CloseOpenedEncoders();
+  void CloseOpenedDecoders();
+
+  // ================================================================ the loop
+  void Transcode();
+  bool NeedOutput();
+  TOutputStream* ChooseOutput();
+  int TranscodeStep();
+  int ProcessInput(int fileIndex);
+  int DecodePacket(TInputStream& ist, const AVPacket* packet);
+
+  // ================================================================ the output side
+  int ReapFilters();
+  void VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame);
+  void AudioOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame);
+  void SubtitleOut(TOutputFile& of, TOutputStream& ost, TInputStream& ist, AVSubtitle* subtitle);
+  void StreamCopy(TInputStream& ist, TOutputStream& ost, const AVPacket* packet);
+  void WriteFrame(AVFormatContext* s, AVPacket* packet, TOutputStream& ost);
+  void CloseOutputStream(TOutputStream& ost);
+  bool CheckRecordingTime(TOutputStream& ost);
+  void FlushEncoders();
+  void StatusReport(int inputIndex, bool final, std::int64_t now, std::int64_t start);
+
+  // ================================================================ run control
+  // Start: refused (null) while running or once terminated; a task without outputs or inputs
+  // reports its end at once. inThread false runs the task in the caller's thread (null result).
+  TConvertThread* Start(bool inThread, int priority = 0);
+  void Stop(bool wait);
+  void RequestStop(bool wait);
+  void Pause();
+  void Resume();
+  // The worker's body.
+  void Run();
+  void DeliverTerminate();
+  void SetPreviewFlags(std::uint8_t flags);
+  void SetHookBitsPixel(int bits);
+  int AddVideoHook(TOptionsContext* o, const char* key, const char* argument) override;
+  int SetVideoHookBitsPixel(TOptionsContext* o, const char* key, const char* argument) override;
+
+  // ================================================================ hooks and preview (worker thread)
+  // Input side on the decoded picture (HookConverter), output side on the copy in HookBuffer
+  // (PreviewConverter); see engine_hooks.cpp.
+  void CallVideoHook(bool outputSide, TPicture& picture, AVPixelFormat format, int width, int height,
+                     std::int32_t frameNumber, std::int64_t pts);
+  void CallFrameHook(bool outputSide, TPicture& picture, AVPixelFormat format, int width, int height,
+                     std::int32_t frameNumber, std::int64_t pts);
+  void CallAudioHook(bool outputSide, std::uint8_t* sample, std::int64_t pts, std::int32_t size,
+                     std::int32_t sampleRate, std::int32_t channels, std::int32_t sampleFormat);
+  // converterHolds: PreviewConverter already holds this picture as its bitmap.
+  void Preview(const TPicture& picture, AVPixelFormat format, int width, int height, bool converterHolds,
+               std::int64_t pts, std::int32_t frameNumber);
+  bool HasInputHooks() const;
+  bool HasOutputHooks() const;
+
+  // ---------------------------------------------------------------- setup and loop state
+  std::int64_t VideoSize = 0;
+  std::int64_t AudioSize = 0;
+  std::int64_t SubtitleSize = 0;
+  std::int64_t ExtraSize = 0;
+  CFilePtr VstatsFile;
+  std::vector<std::uint8_t> SubtitleBuffer;
+  std::vector<std::uint8_t> PreprocessBuffer;
+  std::vector<std::uint8_t> HookBuffer;
+  std::int32_t CurrentInput = 0;
+  std::int32_t FirstActiveOutput = 0;
+  std::int32_t LastActiveOutput = -1;
+  THookList HookModules;
+
+  // ---------------------------------------------------------------- output side state
+  std::int32_t DupCount = 0;
+  std::int32_t DropCount = 0;
+  std::uint8_t DupDropChanged = 0;
+  std::int64_t LastReportTime = -1;
+  std::int64_t ProgressInterval = 500000;
+  std::int32_t QpHistogram[52] = {};
+
+  // ---------------------------------------------------------------- run control state
+  std::atomic<bool> Running{false};
+  std::atomic<bool> Terminated{false};
+  std::atomic<bool> Finished{false};
+  bool Exception = false;
+  std::string ExceptionMsg;
+  std::uint8_t PreviewFlags = 0;
+  bool PreviewFlagsChanged = false;
+  std::int64_t PreviewInterval = 100000;
+  std::int64_t LastPreviewTime = 0;
+  TFormatConverter HookConverter;
+  TFormatConverter PreviewConverter;
+  std::unique_ptr<TPreviewWindowSink> PreviewWindow;
+  TPreviewWindowFactory PreviewWindowFactory;
+
+  // ---------------------------------------------------------------- callbacks
+  TAudioHookEvent OnAudioInputHook;
+  TAudioHookEvent OnAudioOutputHook;
+  TVideoHookEvent OnVideoInputHook;
+  TVideoHookEvent OnVideoOutputHook;
+  TFrameHookEvent OnFrameInputHook;
+  TFrameHookEvent OnFrameOutputHook;
+  TPreviewBitmapEvent OnPreviewBitmap;
+  TProgressEvent OnProgress;
+  TTerminateEvent OnTerminate;
+
+  // ================================================================ run control internals
+  // (owned by run_control.cpp; fields may be added below this line)
+};
+
+}  // namespace lumivor
