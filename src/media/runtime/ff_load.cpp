@@ -256,11 +256,20 @@ bool TFFLoader::LoadLocked(TLibrary library) {
     // libraries already open. Neither the search path nor the current
     // directory is touched (the latter would race with every other thread).
     std::string loadName = fileName;
+    // What a failure names: the folder's copy, or that the folder had none and the system search
+    // was asked instead, so the user sees where the library was looked for.
+    std::string triedName = fileName, triedWhere = "system search: ";
     if (!libraryPath_.empty() && !item.NoFolder) {
       std::string folder = libraryPath_;
       if (folder.back() != '/') folder += '/';
       std::error_code error;
-      if (std::filesystem::is_regular_file(folder + fileName, error)) loadName = folder + fileName;
+      triedName = folder + fileName;
+      if (std::filesystem::is_regular_file(folder + fileName, error)) {
+        loadName = folder + fileName;
+        triedWhere.clear();
+      } else {
+        triedWhere = "not in " + folder + ", system search: ";
+      }
     }
     dlerror();
     // RTLD_NODELETE: unloading drops our handle and every slot, but the code
@@ -270,8 +279,8 @@ bool TFFLoader::LoadLocked(TLibrary library) {
     status.Handle = dlopen(loadName.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (status.Handle == nullptr) {
       const char* reason = dlerror();
-      lastError_ = FormatText("Load library %s error: %s", loadName.c_str(),
-                              reason != nullptr ? reason : "unknown error");
+      lastError_ = FormatText("Load library %s error: %s", triedName.c_str(),
+                              (triedWhere + (reason != nullptr ? reason : "unknown error")).c_str());
       return false;
     }
   }
