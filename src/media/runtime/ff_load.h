@@ -13,12 +13,12 @@
 // function listed as REQUIRED must be exported or the whole library fails to
 // bind; an OPTIONAL one leaves a null slot, which callers test before calling.
 
-#include <cstdint>
 #include <initializer_list>
 #include <mutex>
 #include <string>
 
 #include "media/runtime/ff_headers.h"
+#include "media/runtime/lock_manager.h"
 
 // ---------------------------------------------------------------- slot lists
 
@@ -469,11 +469,6 @@
 
 namespace lumivor {
 
-// The lock manager's operations, numbered as the libraries' lock manager
-// interface numbers them (create, obtain, release, destroy).
-enum TLockOp : int { lkCreate = 0, lkObtain = 1, lkRelease = 2, lkDestroy = 3 };
-using TLockManagerCallback = int (*)(void** mutex, int op);
-
 namespace lib {
 
 #define LUMIVOR_DECLARE_SLOT(name) extern decltype(&::name) name;
@@ -600,36 +595,5 @@ class TFFLoader {
   std::string libraryPath_;
   std::string lastError_;
 };
-
-// ---------------------------------------------------- lock manager callback
-
-// The callback the libraries of the older generation called for their locks:
-// 0 on success, -1 on failure; messages go to the logger. Built and tested,
-// but never installed, since this generation has no lock manager.
-int LockManagerCallback(void** mutex, int op);
-// Number of lock records alive (created by the callback and not destroyed).
-int LockRecordCount();
-
-// ----------------------------------------------------------- support routines
-
-// "NOPTS" for AV_NOPTS_VALUE, else the decimal number.
-std::string TimestampText(int64_t ts);
-// "NOPTS", else ts in seconds of timeBase printed with "%.6g".
-std::string TimestampSecondsText(int64_t ts, AVRational timeBase);
-// Current byte position of a stream (a seek by 0 from the current position).
-int64_t StreamPosition(AVIOContext* stream);
-// The stream's sample aspect ratio if both terms are positive, else the
-// codec's (the given context, or the stream's parameters when none), else 0/1.
-AVRational GuessSampleAspectRatio(const AVStream* stream, const AVCodecContext* codec = nullptr);
-// Frame rate of a "buffersink" (or "ffbuffersink") filter's input; throws
-// EAssertionFailed for any other filter.
-AVRational BufferSinkFrameRate(const AVFilterContext* sink);
-
-// ------------------------------------------------- floating-point environment
-
-// Saved at start-up (static initialisation) and replaced by round-to-nearest
-// with every exception masked, since library code expects that; restored at
-// process exit. Exposed so tests and the command-line front end can check it.
-bool FloatingPointEnvironmentApplied();
 
 }  // namespace lumivor

@@ -5,6 +5,10 @@
 #include <vector>
 
 #include "media/runtime/ff_load.h"
+#include "media/runtime/floating_point.h"
+#include "media/runtime/lock_manager.h"
+#include "media/runtime/stream_helpers.h"
+#include "media/runtime/timestamps.h"
 #include "media/runtime/ff_log.h"
 #include "media/runtime/runtime_errors.h"
 #include "runtime_test_support.h"

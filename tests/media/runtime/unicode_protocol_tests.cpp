@@ -1,6 +1,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "media/runtime/stream_helpers.h"
 #include "media/runtime/unicode_protocol.h"
 #include "runtime_test_support.h"
 
