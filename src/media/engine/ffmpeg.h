@@ -10,6 +10,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -53,7 +54,7 @@ struct TTerminateInfo {
 
 struct THookInfo {
   std::int32_t TaskIndex = 0;
-  Bitmap* Bitmap = nullptr;
+  lumivor::Bitmap* Bitmap = nullptr;
   std::int32_t FrameNumber = 0;
   std::int64_t PTS = 0;
   bool Update = true;
@@ -74,7 +75,7 @@ using PFrameHookInfo = TFrameHookInfo*;
 
 struct TPreviewInfo {
   std::int32_t TaskIndex = 0;
-  Bitmap* Bitmap = nullptr;
+  lumivor::Bitmap* Bitmap = nullptr;
   std::int32_t FrameNumber = 0;
   std::int64_t PTS = 0;
 };
@@ -113,6 +114,8 @@ constexpr std::uint8_t kPreviewBitmapFlag = 2;
 // The worker thread of a task running in the background. Created suspended; Resume starts it.
 // It signals the engine's RunDoneEvent when it ends, whatever happens.
 class TConvertThread;
+// Delivers the end notification of a task that has no worker (stopped before it ran).
+class TDoTerminateThread;
 
 // ------------------------------------------------------------------ the engine
 
@@ -230,6 +233,44 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
 
   // ================================================================ run control internals
   // (owned by run_control.cpp; fields may be added below this line)
+
+  // A manual-reset event: once set it stays set, waking every waiter, until reset.
+  class TRunEvent {
+   public:
+    void Set();
+    void Reset();
+    bool IsSet() const;
+    // True when the event is set within the time.
+    bool WaitFor(std::chrono::milliseconds timeout) const;
+
+   private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable set_;
+    bool signalled_ = true;
+  };
+
+  // Unset from the moment Start creates the worker until the worker's run has ended.
+  TRunEvent RunDoneEvent;
+  // Unset from the moment a TDoTerminateThread is created until it has delivered the end.
+  TRunEvent TerminateDoneEvent;
+  // The worker while a task runs in the background; none once the end has been delivered.
+  std::atomic<TConvertThread*> ConvertThread{nullptr};
+  // Set by an output video hook: PreviewConverter's bitmap shows the picture about to be
+  // encoded (the hook's changes were written back), so the preview need not convert it again.
+  bool PreviewConverterHoldsPicture = false;
+
+ private:
+  friend class TConvertThread;
+  friend class TDoTerminateThread;
+  // Serialises the decisions of Start, Stop and the end notification, so that a stop racing the
+  // worker's own end cannot produce a second notification.
+  std::mutex runStateMutex_;
+  bool terminateDelivered_ = false;
+  bool terminateThreadPending_ = false;
+  // The threads are joined by the destructor: a detached thread could still be unwinding while
+  // the engine it ran is freed.
+  std::unique_ptr<TConvertThread> ownedConvertThread_;
+  std::unique_ptr<TDoTerminateThread> terminateThread_;
 };
 
 }  // namespace lumivor

@@ -95,7 +95,7 @@ void TCustomFFmpegOpt::AbortCodecExperimental(const AVCodec* /*codec*/, bool /*e
 
 void TCustomFFmpegOpt::RequestStop() {
   StopRequested.store(true);
-  PauseGate.Open();
+  PauseGate.Stop();
 }
 
 }  // namespace lumivor

@@ -437,7 +437,8 @@ class TCustomFFmpegOpt : public TOptionHost {
   // ---- interrupt callbacks and run control
   void StampReadStart() { ReadStartTime.store(MonotonicMicroseconds()); }
   void StampWriteStart() { WriteStartTime.store(MonotonicMicroseconds()); }
-  // Sets StopRequested and opens the pause gate, so that a paused worker sees the stop.
+  // Sets StopRequested and opens the pause gate for good, so that a paused worker sees the stop
+  // and a later Pause cannot hold it.
   void RequestStop();
 
   // ---- input setup and output stream creation (defined with the input and output setup)

@@ -42,7 +42,21 @@ std::int64_t MonotonicMicroseconds() {
 
 void TPauseGate::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
-  closed_ = true;
+  if (!stopped_) closed_ = true;
+}
+
+void TPauseGate::Stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    closed_ = false;
+  }
+  opened_.notify_all();
+}
+
+void TPauseGate::Rearm() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  stopped_ = false;
 }
 
 void TPauseGate::Open() {

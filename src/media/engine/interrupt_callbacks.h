@@ -21,8 +21,13 @@ std::int64_t MonotonicMicroseconds();
 
 class TPauseGate {
  public:
+  // Does nothing once stopped: a pause that comes after a stop request must not hold the worker.
   void Close();
   void Open();
+  // Opens the gate and keeps it open until Rearm.
+  void Stop();
+  // A new run: the gate may be closed again.
+  void Rearm();
   bool IsClosed() const;
   // Returns at once while the gate is open; otherwise waits until it is opened. The result is
   // the time spent waiting, in microseconds.
@@ -32,6 +37,7 @@ class TPauseGate {
   mutable std::mutex mutex_;
   std::condition_variable opened_;
   bool closed_ = false;
+  bool stopped_ = false;
 };
 
 // The two callbacks (AVIOInterruptCB::callback); opaque is the engine object. 1 = abort.
