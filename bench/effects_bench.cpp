@@ -1,9 +1,16 @@
 // What a transition frame costs next to the plain copy every frame needs anyway: each effect is
 // timed through the whole caller contract (copy of the old picture included), so the ratio to
 // BM_FrameCopy is the price of the effect itself.
+//
+// The frame is 1280x960 unless LUMIVOR_BENCH_FRAME says otherwise (e.g. 320x240). A frame small
+// enough to stay in cache shows what the effects cost where memory is fast: there the copy is
+// cheap and any per-pixel work of an effect shows in full.
 #include <benchmark/benchmark.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "app/sample_pictures.h"
@@ -12,12 +19,29 @@
 
 namespace {
 
-constexpr int FrameWidth = 1280;
-constexpr int FrameHeight = 960;
+struct FrameSize {
+  int Width = 1280;
+  int Height = 960;
+};
+
+FrameSize frame_size() {
+  FrameSize size;
+  const char* text = std::getenv("LUMIVOR_BENCH_FRAME");
+  int width = 0, height = 0;
+  char tail = 0;
+  if (text != nullptr && std::sscanf(text, "%dx%d%c", &width, &height, &tail) == 2 && width > 0 && height > 0 &&
+      width <= 16384 && height <= 16384) {
+    size = {width, height};
+  } else if (text != nullptr) {
+    std::fprintf(stderr, "effects_bench: LUMIVOR_BENCH_FRAME=%s is not WIDTHxHEIGHT; using 1280x960\n", text);
+  }
+  return size;
+}
 
 struct Pictures {
-  lumivor::Bitmap Old = lumivor::MakeSamplePicture(lumivor::SamplePicture::Landscape, FrameWidth, FrameHeight);
-  lumivor::Bitmap New = lumivor::MakeSamplePicture(lumivor::SamplePicture::Pattern, FrameWidth, FrameHeight);
+  FrameSize Size = frame_size();
+  lumivor::Bitmap Old = lumivor::MakeSamplePicture(lumivor::SamplePicture::Landscape, Size.Width, Size.Height);
+  lumivor::Bitmap New = lumivor::MakeSamplePicture(lumivor::SamplePicture::Pattern, Size.Width, Size.Height);
   Pictures() { New.SetSourceSeed(0x2468ACE1u); }
 };
 
@@ -35,6 +59,7 @@ void BM_FrameCopy(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(source.ImageSize()));
+  state.SetLabel(std::to_string(source.Width()) + "x" + std::to_string(source.Height()));
 }
 BENCHMARK(BM_FrameCopy);
 

@@ -119,10 +119,38 @@ void CopyRect(Bitmap& D, int dx, int dy, int cw, int ch, const Bitmap& S, int sx
 
 namespace {
 
-struct ColumnPair {
-  int Dest;
-  int Source;
-};
+std::uint32_t LoadPixel(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+void StorePixel(std::uint8_t* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
+
+template <std::size_t N>
+void CopyPiece(std::uint8_t* out, const std::uint8_t* in) {
+  std::memcpy(out, in, N);
+}
+
+// Copies count whole 32-bit pixels between places that do not overlap. A stretch by a ratio near
+// one copies runs of a few pixels, where a library call per run would cost more than the copy; the
+// fixed-size pieces compile to single moves, and overlapping pieces write again what they read.
+void CopyPixelRun(std::uint8_t* out, const std::uint8_t* in, int count) {
+  const std::size_t n = static_cast<std::size_t>(count) * 4;
+  if (n > 64) {
+    std::memcpy(out, in, n);
+  } else if (n >= 16) {
+    CopyPiece<16>(out, in);
+    if (n > 32) CopyPiece<16>(out + 16, in + 16);
+    if (n > 48) CopyPiece<16>(out + 32, in + 32);
+    CopyPiece<16>(out + n - 16, in + n - 16);
+  } else if (n >= 8) {
+    CopyPiece<8>(out, in);
+    CopyPiece<8>(out + n - 8, in + n - 8);
+  } else if (n == 4) {
+    CopyPiece<4>(out, in);
+  }
+}
 
 // Position k of a scaled axis: destination base + k (or base - k when mirrored) shows source
 // position sourceBase + k * |sourceSize| / |destSize| (mirrored the same way).
@@ -138,99 +166,227 @@ IndexRange AxisInside(int base, int size, int limit) {
   return {std::max(0LL, static_cast<long long>(base) - limit + 1), std::min(count, static_cast<long long>(base) + 1)};
 }
 
+// How the destination columns of one call take their source columns, worked out once per call and
+// applied to every row that is resampled. The source column is monotonic in the destination
+// column, so the columns that find a source pixel form one run [DestLeft, DestLeft + Count), and
+// the source columns they read lie in [SourceLeft, SourceRight].
+class ColumnPlan {
+ public:
+  ColumnPlan(int dx, int dw, int destWidth, int sx, int sw, int sourceWidth) {
+    const IndexRange range = AxisInside(dx, dw, destWidth);
+    for (long long k = range.first; k < range.last; ++k) {
+      const long long source = ScaledSource(k, sx, sw, dw);
+      if (source < 0 || source >= sourceWidth) continue;
+      const int dest = static_cast<int>(dw > 0 ? dx + k : dx - k);
+      if (offsets_.empty()) destLeft_ = dest;
+      destLeft_ = std::min(destLeft_, dest);
+      offsets_.push_back(static_cast<int>(source));
+    }
+    if (offsets_.empty()) return;
+    // Left to right in the destination; a mirrored destination listed them right to left.
+    if (dw < 0) std::reverse(offsets_.begin(), offsets_.end());
+    sourceLeft_ = std::min(offsets_.front(), offsets_.back());
+    sourceRight_ = std::max(offsets_.front(), offsets_.back());
+    for (int& o : offsets_) o -= sourceLeft_;
+    SplitIntoRuns();
+  }
+
+  bool IsEmpty() const { return offsets_.empty(); }
+  int DestLeft() const { return destLeft_; }
+  int Count() const { return static_cast<int>(offsets_.size()); }
+  int SourceLeft() const { return sourceLeft_; }
+  int SourceCount() const { return sourceRight_ - sourceLeft_ + 1; }
+  // Every destination column shows the source column the same distance to the right.
+  bool IsPlainCopy() const { return runs_.size() == 1 && runs_.front().Step == 1; }
+
+  // Resamples one row: out is the destination row at DestLeft, in the source row at SourceLeft.
+  // The two must not overlap.
+  void Resample(std::uint8_t* out, const std::uint8_t* in, int bytes) const {
+    if (bytes != 4) {
+      for (std::size_t i = 0; i < offsets_.size(); ++i)
+        std::memcpy(out + i * bytes, in + static_cast<std::size_t>(offsets_[i]) * bytes, bytes);
+    } else if (byRuns_) {
+      for (const Run& r : runs_) CopyRun(out + 4 * static_cast<std::size_t>(r.First), in, r);
+    } else {
+      Gather(out, in, offsets_.data(), Count());
+    }
+  }
+
+ private:
+  // Destination columns First .. First + Count - 1 (from DestLeft) showing source columns
+  // Source, Source + Step, ... (from SourceLeft).
+  struct Run {
+    int First;
+    int Count;
+    int Source;
+    int Step;
+  };
+
+  void SplitIntoRuns() {
+    const int n = Count();
+    for (int i = 0; i < n;) {
+      int last = i;
+      const int step = i + 1 < n ? offsets_[i + 1] - offsets_[i] : 0;
+      while (last + 1 < n && offsets_[last + 1] - offsets_[last] == step) ++last;
+      runs_.push_back({i, last - i + 1, offsets_[i], step});
+      i = last + 1;
+    }
+    // Runs pay off where they are long: a plain copy, a magnification (each source pixel repeated)
+    // or an exact halving. A ratio that alternates its steps gives runs of one or two pixels,
+    // which the index table serves better.
+    byRuns_ = n >= 8 * static_cast<int>(runs_.size());
+  }
+
+  static void Gather(std::uint8_t* __restrict out, const std::uint8_t* __restrict in, const int* __restrict offsets,
+                     int count) {
+    for (int i = 0; i < count; ++i) StorePixel(out + 4 * i, LoadPixel(in + 4 * static_cast<std::ptrdiff_t>(offsets[i])));
+  }
+
+  static void CopyRun(std::uint8_t* __restrict out, const std::uint8_t* __restrict in, const Run& r) {
+    const std::uint8_t* first = in + 4 * static_cast<std::ptrdiff_t>(r.Source);
+    switch (r.Step) {
+      case 0: {
+        const std::uint32_t pixel = LoadPixel(first);
+        for (int i = 0; i < r.Count; ++i) StorePixel(out + 4 * i, pixel);
+        break;
+      }
+      case 1:
+        CopyPixelRun(out, first, r.Count);
+        break;
+      case -1:
+        for (int i = 0; i < r.Count; ++i) StorePixel(out + 4 * i, LoadPixel(first - 4 * i));
+        break;
+      case 2:
+        for (int i = 0; i < r.Count; ++i) StorePixel(out + 4 * i, LoadPixel(first + 8 * i));
+        break;
+      default:
+        for (int i = 0; i < r.Count; ++i) StorePixel(out + 4 * i, LoadPixel(first + 4 * static_cast<std::ptrdiff_t>(r.Step) * i));
+    }
+  }
+
+  int destLeft_ = 0;
+  int sourceLeft_ = 0;
+  int sourceRight_ = -1;
+  std::vector<int> offsets_;
+  std::vector<Run> runs_;
+  bool byRuns_ = false;
+};
+
+struct RowPair {
+  int Dest;
+  int Source;
+};
+
 }  // namespace
 
 void StretchRect(Bitmap& D, int dx, int dy, int dw, int dh, const Bitmap& S, int sx, int sy, int sw, int sh) {
   assert(D.BitsPerPixel() == S.BitsPerPixel());
   if (dw == 0 || dh == 0 || sw == 0 || sh == 0 || D.IsEmpty() || S.IsEmpty()) return;
 
-  std::vector<ColumnPair> columns;
-  const IndexRange columnRange = AxisInside(dx, dw, D.Width());
-  if (columnRange.IsEmpty()) return;
-  columns.reserve(static_cast<std::size_t>(columnRange.last - columnRange.first));
-  for (long long k = columnRange.first; k < columnRange.last; ++k) {
-    const long long source = ScaledSource(k, sx, sw, dw);
-    if (source < 0 || source >= S.Width()) continue;
-    columns.push_back({static_cast<int>(dw > 0 ? dx + k : dx - k), static_cast<int>(source)});
-  }
-  if (columns.empty()) return;
+  const ColumnPlan columns(dx, dw, D.Width(), sx, sw, S.Width());
+  if (columns.IsEmpty()) return;
 
-  // The source lines the destination rows need, as one contiguous block of the bottom-up memory.
+  std::vector<RowPair> rows;
   const IndexRange rowRange = AxisInside(dy, dh, D.Height());
   if (rowRange.IsEmpty()) return;
-  const long long firstSource = ScaledSource(rowRange.first, sy, sh, dh);
-  const long long lastSource = ScaledSource(rowRange.last - 1, sy, sh, dh);
-  const long long topSource = std::max(0LL, std::min(firstSource, lastSource));
-  const long long bottomSource = std::min<long long>(S.Height() - 1, std::max(firstSource, lastSource));
-  if (topSource > bottomSource) return;
-
-  // Reading the source from a copy makes same-picture calls behave as if the source rectangle had
-  // been read completely before the first write.
-  const std::uint8_t* sourceBottomRow = S.ScanLine(static_cast<int>(bottomSource));
-  const std::size_t blockBytes = static_cast<std::size_t>(bottomSource - topSource + 1) * S.Stride();
-  if (&D == &S) {
-    std::vector<std::uint8_t>& scratch = D.Scratch();
-    if (scratch.size() < blockBytes) scratch.resize(blockBytes);
-    std::memcpy(scratch.data(), sourceBottomRow, blockBytes);
-    sourceBottomRow = scratch.data();
+  rows.reserve(static_cast<std::size_t>(rowRange.last - rowRange.first));
+  for (long long k = rowRange.first; k < rowRange.last; ++k) {
+    const long long source = ScaledSource(k, sy, sh, dh);
+    if (source < 0 || source >= S.Height()) continue;
+    rows.push_back({static_cast<int>(dh > 0 ? dy + k : dy - k), static_cast<int>(source)});
   }
-  auto sourceLine = [&](long long y) { return sourceBottomRow + static_cast<std::size_t>(bottomSource - y) * S.Stride(); };
+  if (rows.empty()) return;
 
   const int bytes = D.BytesPerPixel();
-  const bool contiguous = columns.size() == static_cast<std::size_t>(columnRange.last - columnRange.first);
-  const bool identityColumns = contiguous && dw > 0 && sw == dw;
-  const int spanLeft = std::min(columns.front().Dest, columns.back().Dest);
-  const std::size_t spanBytes = columns.size() * bytes;
-  long long previousSource = -1;
-  int previousDest = 0;
-  for (long long k = rowRange.first; k < rowRange.last; ++k) {
-    const long long sourceY = ScaledSource(k, sy, sh, dh);
-    if (sourceY < topSource || sourceY > bottomSource) continue;
-    const int destY = static_cast<int>(dh > 0 ? dy + k : dy - k);
-    std::uint8_t* out = D.ScanLine(destY);
-    if (sourceY == previousSource && contiguous) {
-      // A repeated line: the previous destination row already holds exactly this row's result.
-      std::memcpy(out + spanLeft * bytes, D.ScanLine(previousDest) + spanLeft * bytes, spanBytes);
-      previousDest = destY;
-      continue;
-    }
-    const std::uint8_t* in = sourceLine(sourceY);
-    if (identityColumns) {
-      std::memmove(out + columns.front().Dest * bytes, in + columns.front().Source * bytes, spanBytes);
-    } else if (bytes == 4) {
-      for (const ColumnPair& c : columns) std::memcpy(out + 4 * c.Dest, in + 4 * c.Source, 4);
+  const std::size_t spanBytes = static_cast<std::size_t>(columns.Count()) * bytes;
+  const std::size_t sourceBytes = static_cast<std::size_t>(columns.SourceCount()) * bytes;
+  const std::size_t destOffset = static_cast<std::size_t>(columns.DestLeft()) * bytes;
+  const std::size_t sourceOffset = static_cast<std::size_t>(columns.SourceLeft()) * bytes;
+
+  // Same-picture calls must behave as if the source rectangle had been read before the first
+  // write. When no row reads a row above itself (or none reads one below), writing the rows from
+  // the top down (or from the bottom up) reaches every source row before it is overwritten; a row
+  // that reads itself is resampled from a copy of that one row. Otherwise the source rows are
+  // copied out as one block first.
+  const bool samePicture = &D == &S;
+  bool topDown = true;
+  const std::uint8_t* block = nullptr;
+  int blockBottom = 0;
+  if (samePicture) {
+    const bool readsBelow = std::all_of(rows.begin(), rows.end(), [](const RowPair& r) { return r.Source >= r.Dest; });
+    const bool readsAbove = std::all_of(rows.begin(), rows.end(), [](const RowPair& r) { return r.Source <= r.Dest; });
+    if (readsBelow || readsAbove) {
+      topDown = readsBelow;
     } else {
-      for (const ColumnPair& c : columns) std::memcpy(out + c.Dest * bytes, in + c.Source * bytes, bytes);
+      // Sources are monotonic in k, so the first and last rows bound them.
+      const int top = std::min(rows.front().Source, rows.back().Source);
+      blockBottom = std::max(rows.front().Source, rows.back().Source);
+      const std::size_t blockBytes = static_cast<std::size_t>(blockBottom - top + 1) * S.Stride();
+      std::vector<std::uint8_t>& scratch = D.Scratch();
+      if (scratch.size() < blockBytes) scratch.resize(blockBytes);
+      std::memcpy(scratch.data(), S.ScanLine(blockBottom), blockBytes);
+      block = scratch.data();
     }
-    previousSource = sourceY;
-    previousDest = destY;
+  }
+  if ((rows.front().Dest < rows.back().Dest) != topDown) std::reverse(rows.begin(), rows.end());
+
+  auto sourceLine = [&](int y) {
+    return block != nullptr ? block + static_cast<std::size_t>(blockBottom - y) * S.Stride() : S.ScanLine(y);
+  };
+  int previousSource = -1;
+  int previousDest = 0;
+  for (const RowPair& row : rows) {
+    std::uint8_t* out = D.ScanLine(row.Dest) + destOffset;
+    if (row.Source == previousSource) {
+      // A repeated line: the previous destination row already holds exactly this row's result.
+      std::memcpy(out, D.ScanLine(previousDest) + destOffset, spanBytes);
+    } else {
+      const std::uint8_t* in = sourceLine(row.Source) + sourceOffset;
+      if (columns.IsPlainCopy()) {
+        // memmove: within one picture a row may be moved along itself.
+        std::memmove(out, in, spanBytes);
+      } else if (samePicture && block == nullptr && row.Source == row.Dest) {
+        std::vector<std::uint8_t>& scratch = D.Scratch();
+        if (scratch.size() < sourceBytes) scratch.resize(sourceBytes);
+        std::memcpy(scratch.data(), in, sourceBytes);
+        columns.Resample(out, scratch.data(), bytes);
+      } else {
+        columns.Resample(out, in, bytes);
+      }
+    }
+    previousSource = row.Source;
+    previousDest = row.Dest;
   }
 }
 
 namespace {
 
-void BlendRow(std::uint8_t* d, const std::uint8_t* s, int count, int bytes, int weight) {
-  for (int i = 0; i < count; ++i, d += bytes, s += bytes) {
-    // An arithmetic shift of the signed product floors toward minus infinity.
-    d[0] = static_cast<std::uint8_t>(d[0] + (((s[0] - d[0]) * weight) >> 8));
-    d[1] = static_cast<std::uint8_t>(d[1] + (((s[1] - d[1]) * weight) >> 8));
-    d[2] = static_cast<std::uint8_t>(d[2] + (((s[2] - d[2]) * weight) >> 8));
-  }
+// d + floor((s - d) * a / 256) equals (d * (256 - a) + s * a) >> 8, whose terms stay below 2^16.
+// Written as plain loops over bytes in 16-bit arithmetic, so that compilers turn them into vector
+// code (eight or sixteen channels per instruction).
+void BlendBytes(std::uint8_t* __restrict out, const std::uint8_t* __restrict d, const std::uint8_t* __restrict s,
+                std::size_t count, int weight) {
+  const auto a = static_cast<std::uint16_t>(weight), keep = static_cast<std::uint16_t>(256 - weight);
+  for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(d[i] * keep + s[i] * a) >> 8);
 }
 
-// The same blend on whole 32-bit pixels: d + floor((s - d) * a / 256) equals
-// (d * (256 - a) + s * a) >> 8, whose terms stay below 2^16 per channel, so blue and red share one
-// multiply in separate 16-bit lanes and green takes another. About five times the byte loop's speed.
-void BlendRow32(std::uint8_t* d, const std::uint8_t* s, int count, int weight) {
-  const std::uint32_t a = static_cast<std::uint32_t>(weight), keep = 256 - a;
-  for (int i = 0; i < count; ++i, d += 4, s += 4) {
-    std::uint32_t dp, sp;
-    std::memcpy(&dp, d, 4);
-    std::memcpy(&sp, s, 4);
-    const std::uint32_t blueRed = (((dp & 0x00FF00FFu) * keep + (sp & 0x00FF00FFu) * a) >> 8) & 0x00FF00FFu;
-    const std::uint32_t green = (((dp & 0x0000FF00u) * keep + (sp & 0x0000FF00u) * a) >> 8) & 0x0000FF00u;
-    const std::uint32_t out = blueRed | green | (dp & 0xFF000000u);
-    std::memcpy(d, &out, 4);
+void BlendBytesInPlace(std::uint8_t* __restrict d, const std::uint8_t* __restrict s, std::size_t count, int weight) {
+  const auto a = static_cast<std::uint16_t>(weight), keep = static_cast<std::uint16_t>(256 - weight);
+  for (std::size_t i = 0; i < count; ++i) d[i] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(d[i] * keep + s[i] * a) >> 8);
+}
+
+// 32-bit pixels: every byte is blended into a buffer and then merged back with the fourth byte of
+// D. Skipping the fourth byte inside the blend loop would leave gaps in its stores that stop the
+// compiler from vectorising it.
+void BlendRow32(std::uint8_t* __restrict d, const std::uint8_t* __restrict s, int count, int weight) {
+  constexpr int Chunk = 1024;
+  alignas(16) std::uint8_t blended[4 * Chunk];
+  for (int first = 0; first < count; first += Chunk) {
+    const int n = std::min(Chunk, count - first);
+    std::uint8_t* out = d + 4 * static_cast<std::size_t>(first);
+    BlendBytes(blended, out, s + 4 * static_cast<std::size_t>(first), 4 * static_cast<std::size_t>(n), weight);
+    for (int i = 0; i < n; ++i)
+      StorePixel(out + 4 * i, (LoadPixel(blended + 4 * i) & 0x00FFFFFFu) | (LoadPixel(out + 4 * i) & 0xFF000000u));
   }
 }
 
@@ -242,7 +398,8 @@ void BlendPixels(Bitmap& D, const Bitmap& S, int weight, const Rect& area) {
   assert(D.BitsPerPixel() == S.BitsPerPixel() && (D.BitsPerPixel() == 24 || D.BitsPerPixel() == 32));
   const int left = std::max({area.Left, 0}), right = std::min({area.Right, D.Width(), S.Width()});
   const int top = std::max(area.Top, 0), bottom = std::min({area.Bottom, D.Height(), S.Height()});
-  if (right <= left || bottom <= top) return;
+  // A picture blended with itself stays as it is; the row loops assume two separate pictures.
+  if (right <= left || bottom <= top || &D == &S) return;
   const int bytes = D.BytesPerPixel();
   // Bottom-up, as every pixel loop of the frame code walks the memory.
   weight = std::clamp(weight, 0, 256);
@@ -252,7 +409,7 @@ void BlendPixels(Bitmap& D, const Bitmap& S, int weight, const Rect& area) {
     if (bytes == 4) {
       BlendRow32(out, in, right - left, weight);
     } else {
-      BlendRow(out, in, right - left, bytes, weight);
+      BlendBytesInPlace(out, in, static_cast<std::size_t>(right - left) * 3, weight);
     }
   }
 }
