@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "effects/short_copy.h"
+
 namespace lumivor {
 
 Mask::Mask(int frameWidth, int frameHeight)
@@ -44,13 +46,16 @@ template <typename Op>
 Mask Combine(const Mask& a, const Mask& b, Op inside) {
   assert(a.FrameWidth() == b.FrameWidth() && a.FrameHeight() == b.FrameHeight());
   MaskBuilder builder(a.FrameWidth(), a.FrameHeight());
-  std::vector<int> edges;
+  std::vector<int> edges, edgesA, edgesB;
   for (int y = 0; y < a.FrameHeight(); ++y) {
     const auto ra = a.Row(y), rb = b.Row(y);
-    edges.clear();
-    for (const Span& s : ra) edges.insert(edges.end(), {s.Left, s.Right});
-    for (const Span& s : rb) edges.insert(edges.end(), {s.Left, s.Right});
-    std::sort(edges.begin(), edges.end());
+    // Each row's runs are sorted and apart, so their edges are already in order: one merge.
+    edgesA.clear();
+    edgesB.clear();
+    for (const Span& s : ra) edgesA.insert(edgesA.end(), {s.Left, s.Right});
+    for (const Span& s : rb) edgesB.insert(edgesB.end(), {s.Left, s.Right});
+    edges.resize(edgesA.size() + edgesB.size());
+    std::merge(edgesA.begin(), edgesA.end(), edgesB.begin(), edgesB.end(), edges.begin());
     edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
     // Between two consecutive edges coverage cannot change, so one test per interval decides it.
     std::size_t ia = 0, ib = 0;
@@ -178,9 +183,13 @@ void MaskBuilder::StartRectSweep() {
 }
 
 int MaskBuilder::RectRunsFrom(int y) {
+  // The active list stays sorted by left edge: a band boundary adds or drops a few rectangles, so
+  // keeping the order costs a shift where sorting again would cost the whole list every band.
   std::erase_if(active_, [y](const Rect& r) { return r.Bottom <= y; });
-  for (; nextRect_ < rects_.size() && rects_[nextRect_].Top <= y; ++nextRect_) active_.push_back(rects_[nextRect_]);
-  std::sort(active_.begin(), active_.end(), [](const Rect& a, const Rect& b) { return a.Left < b.Left; });
+  for (; nextRect_ < rects_.size() && rects_[nextRect_].Top <= y; ++nextRect_) {
+    const Rect& r = rects_[nextRect_];
+    active_.insert(std::upper_bound(active_.begin(), active_.end(), r, [](const Rect& a, const Rect& b) { return a.Left < b.Left; }), r);
+  }
   rectRuns_.clear();
   int until = nextRect_ < rects_.size() ? rects_[nextRect_].Top : height_;
   for (const Rect& r : active_) {
@@ -297,7 +306,8 @@ void MaskedCopy(Bitmap& D, const Bitmap& S, const Mask& M) {
     const std::uint8_t* in = S.ScanLine(y);
     for (const Span& s : row) {
       const int right = std::min(s.Right, width);
-      if (right > s.Left) std::memcpy(out + s.Left * bytes, in + s.Left * bytes, static_cast<std::size_t>(right - s.Left) * bytes);
+      if (right > s.Left)
+        CopyShortBytes(out + s.Left * bytes, in + s.Left * bytes, static_cast<std::size_t>(right - s.Left) * bytes);
     }
   }
 }

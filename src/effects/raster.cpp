@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "effects/short_copy.h"
+
 namespace lumivor {
 
 int RowStride(int width, int bitsPerPixel) {
@@ -127,31 +129,6 @@ std::uint32_t LoadPixel(const std::uint8_t* p) {
 
 void StorePixel(std::uint8_t* p, std::uint32_t v) { std::memcpy(p, &v, 4); }
 
-template <std::size_t N>
-void CopyPiece(std::uint8_t* out, const std::uint8_t* in) {
-  std::memcpy(out, in, N);
-}
-
-// Copies count whole 32-bit pixels between places that do not overlap. A stretch by a ratio near
-// one copies runs of a few pixels, where a library call per run would cost more than the copy; the
-// fixed-size pieces compile to single moves, and overlapping pieces write again what they read.
-void CopyPixelRun(std::uint8_t* out, const std::uint8_t* in, int count) {
-  const std::size_t n = static_cast<std::size_t>(count) * 4;
-  if (n > 64) {
-    std::memcpy(out, in, n);
-  } else if (n >= 16) {
-    CopyPiece<16>(out, in);
-    if (n > 32) CopyPiece<16>(out + 16, in + 16);
-    if (n > 48) CopyPiece<16>(out + 32, in + 32);
-    CopyPiece<16>(out + n - 16, in + n - 16);
-  } else if (n >= 8) {
-    CopyPiece<8>(out, in);
-    CopyPiece<8>(out + n - 8, in + n - 8);
-  } else if (n == 4) {
-    CopyPiece<4>(out, in);
-  }
-}
-
 // Position k of a scaled axis: destination base + k (or base - k when mirrored) shows source
 // position sourceBase + k * |sourceSize| / |destSize| (mirrored the same way).
 long long ScaledSource(long long k, int sourceBase, int sourceSize, int destSize) {
@@ -251,7 +228,7 @@ class ColumnPlan {
         break;
       }
       case 1:
-        CopyPixelRun(out, first, r.Count);
+        CopyShortBytes(out, first, 4 * static_cast<std::size_t>(r.Count));
         break;
       case -1:
         for (int i = 0; i < r.Count; ++i) StorePixel(out + 4 * i, LoadPixel(first - 4 * i));
