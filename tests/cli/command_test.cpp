@@ -1,97 +1,25 @@
 // Runs the built lumivor program as a person or a script would, and checks what it prints,
 // returns and writes.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <algorithm>
-#include <chrono>
-#include <csignal>
 #include <filesystem>
-#include <sstream>
-#include <thread>
 
 #include "app/picture_file.h"
 #include "app/picture_test_support.h"
+#include "cli/cli_test_support.h"
 #include "app/sample_pictures.h"
 #include "effects/effect.h"
 #include "effects/random.h"
 
-extern char** environ;
-
 namespace lumivor {
 namespace {
 
+using testing::FileText;
+using testing::FolderEntries;
+using testing::Lines;
+using testing::RunLumivor;
+using testing::RunResult;
 using testing::ScratchFolder;
-
-struct RunResult {
-  int ExitCode = -1;
-  std::string Out;
-  std::string Err;
-};
-
-std::string FileText(const std::string& name) {
-  const std::vector<std::uint8_t> bytes = testing::ReadWholeFile(name);
-  return std::string(bytes.begin(), bytes.end());
-}
-
-RunResult RunLumivor(const ScratchFolder& folder, const std::vector<std::string>& arguments) {
-  std::vector<std::string> words = {LUMIVOR_BINARY};
-  words.insert(words.end(), arguments.begin(), arguments.end());
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
-  // The captured streams live outside the folder the program writes into, so they never show up
-  // in its listing.
-  const std::string outName = folder.Path() + ".stdout", errName = folder.Path() + ".stderr";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  RunResult result;
-  pid_t pid;
-  const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    ADD_FAILURE() << "cannot start " << argv[0];
-    return result;
-  }
-  // Every run here takes well under a second; a program that hangs is stopped and reported
-  // instead of holding up the whole test run.
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      ADD_FAILURE() << "lumivor did not finish within 60 seconds";
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  result.Out = FileText(outName);
-  result.Err = FileText(errName);
-  std::filesystem::remove(outName);
-  std::filesystem::remove(errName);
-  return result;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::vector<std::string> FolderEntries(const std::string& path) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 bool SamePixels(const Bitmap& a, const Bitmap& b) {
   if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
@@ -281,37 +209,6 @@ TEST_F(EffectFrameTest, ContactSheetHasARowPerEffect) {
   EXPECT_EQ(three.Width(), one.Width());
   EXPECT_GT(three.Height() - one.Height(), 2 * 12);
   EXPECT_EQ((three.Height() - one.Height()) % 2, 0) << "rows of unequal height";
-}
-
-// A mono 16-bit PCM WAV of the given samples, written byte by byte.
-void WriteWav(const std::string& name, int sampleRate, int samples) {
-  std::vector<std::uint8_t> bytes;
-  auto text = [&](const char* t) { bytes.insert(bytes.end(), t, t + 4); };
-  auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) bytes.push_back((v >> (8 * i)) & 0xFF); };
-  auto u16 = [&](std::uint16_t v) { bytes.push_back(v & 0xFF); bytes.push_back(v >> 8); };
-  text("RIFF"), u32(36 + 2 * samples), text("WAVE");
-  text("fmt "), u32(16), u16(1), u16(1), u32(sampleRate), u32(2 * sampleRate), u16(2), u16(16);
-  text("data"), u32(2 * samples);
-  for (int i = 0; i < samples; ++i) u16(static_cast<std::uint16_t>((i * 2000) & 0xFFFF));
-  testing::WriteWholeFile(name, bytes);
-}
-
-TEST(ProbeCommandTest, ReportsEveryReadableFileAndFailsForTheOthers) {
-  ScratchFolder folder;
-  const std::string wav = folder / "tone.wav", missing = folder / "missing.wav";
-  WriteWav(wav, 8000, 16000);  // two seconds
-  const RunResult run = RunLumivor(folder, {"probe", missing, wav});
-  EXPECT_EQ(run.ExitCode, 1);
-  const std::vector<std::string> errors = Lines(run.Err);
-  ASSERT_EQ(errors.size(), 1u) << run.Err;
-  EXPECT_NE(errors[0].find("missing.wav"), std::string::npos) << errors[0];
-  for (const std::string& expected : {"File Name: " + wav, std::string("File Size: 32044"),
-                                     std::string("File Duration: 00:00:02.000"), std::string("Audio Sample Rate: 8000 hz")})
-    EXPECT_NE(run.Out.find(expected), std::string::npos) << expected << "\nin:\n" << run.Out;
-
-  const RunResult none = RunLumivor(folder, {"probe"});
-  EXPECT_NE(none.ExitCode, 0);
-  EXPECT_FALSE(none.Err.empty());
 }
 
 }  // namespace

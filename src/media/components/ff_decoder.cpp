@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <vector>
 
 #include "media/engine/error_text.h"
@@ -38,6 +39,19 @@ int TagNumber(const AVDictionary* tags, const char* key) {
   const long value = std::strtol(text.c_str(), &end, 10);
   if (end == text.c_str() || *end != '\0') return 0;
   return static_cast<int>(value);
+}
+
+// The year of a "date" tag, which demuxers of this library generation fill where older ones kept
+// "year": "2024", "2024-05-01" or "2024-05-01T10:00:00Z" all give 2024; anything not starting
+// with digits (or with digits running on past a year) gives 0, as a non-numeric year does.
+int DateYear(const AVDictionary* tags) {
+  const std::string text = DictValue(tags, "date", std::string());
+  std::size_t digits = 0;
+  while (digits < text.size() && digits < 5 && text[digits] >= '0' && text[digits] <= '9') ++digits;
+  if (digits == 0 || digits > 4) return 0;
+  if (digits < text.size() && text[digits] != '-' && text[digits] != '/' && text[digits] != 'T' && text[digits] != ' ')
+    return 0;
+  return std::atoi(text.substr(0, digits).c_str());
 }
 
 std::string SizeText(std::int64_t size) {
@@ -299,10 +313,24 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
   if (OnBeforeFindStreamInfo) {
     AVFormatContext* opened_context = context.get();
     auto call = [this, opened_context] { OnBeforeFindStreamInfo(this, opened_context); };
-    if (TriggerEventInMainThread) {
-      RaiseEvent(call);
-    } else {
-      call();
+    // A handler is the caller's code: whatever it throws ends this open like any other failure,
+    // with the file closed, instead of leaving the component through the caller's stack.
+    std::string handlerError;
+    try {
+      if (TriggerEventInMainThread) {
+        RaiseEvent(call);
+      } else {
+        call();
+      }
+    } catch (const std::exception& error) {
+      handlerError = error.what();
+      if (handlerError.empty()) handlerError = "exception without a message";
+    } catch (...) {
+      handlerError = "unknown exception";
+    }
+    if (!handlerError.empty()) {
+      SetError(Format("%s: OnBeforeFindStreamInfo failed: %s", fileName.c_str(), handlerError.c_str()));
+      return false;
     }
   }
 
@@ -376,10 +404,13 @@ bool TCustomDecoder::GetFileStreamInfo(TFileStreamInfo& info) {
   info.Duration = context_->duration == AV_NOPTS_VALUE ? -1 : context_->duration;
   info.BitRate = static_cast<int>(context_->bit_rate);
   const AVDictionary* tags = context_->metadata;
-  info.Year = TagNumber(tags, "year");
+  info.Year = lib::av_dict_get(tags, "year", nullptr, 0) != nullptr ? TagNumber(tags, "year") : DateYear(tags);
   info.Track = TagNumber(tags, "track");
   info.Title = DictValue(tags, "title", "");
-  info.Author = DictValue(tags, "author", "");
+  // Demuxers of this library generation store the author as "artist"; "author" wins when a file
+  // carries both.
+  info.Author = lib::av_dict_get(tags, "author", nullptr, 0) != nullptr ? DictValue(tags, "author", "")
+                                                                        : DictValue(tags, "artist", "");
   info.Copyright = DictValue(tags, "copyright", "");
   info.Comment = DictValue(tags, "comment", "");
   info.Album = DictValue(tags, "album", "");

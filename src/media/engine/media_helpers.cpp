@@ -26,7 +26,8 @@ struct FileClose {
 
 std::string FormatDuration(std::int64_t us) {
   if (us == AV_NOPTS_VALUE) return "N/A";
-  const std::int64_t rounded = us + 5000;
+  // Three decimals are shown, so half a millisecond is what rounds to the nearest one.
+  const std::int64_t rounded = us + 500;
   std::int64_t seconds = rounded / AV_TIME_BASE;
   const std::int64_t rest = rounded % AV_TIME_BASE;
   std::int64_t minutes = seconds / 60;

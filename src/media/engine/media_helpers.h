@@ -14,8 +14,8 @@ extern "C" {
 
 namespace lumivor {
 
-// "hh:mm:ss.mmm" of a time in microseconds, 5000 us added first so that the milliseconds read
-// like the library's own two-digit rounding; AV_NOPTS_VALUE gives "N/A".
+// "hh:mm:ss.mmm" of a time in microseconds, rounded to the nearest millisecond (halves up);
+// AV_NOPTS_VALUE gives "N/A".
 std::string FormatDuration(std::int64_t us);
 // A timestamp in timeBase units, rescaled to microseconds, in FormatDuration's form.
 std::string FormatTimestamp(std::int64_t timestamp, AVRational timeBase);

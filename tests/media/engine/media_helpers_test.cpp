@@ -22,20 +22,25 @@ class MediaHelpers : public ::testing::Test {
   void SetUp() override { ASSERT_TRUE(TFFLoader::Instance().Load(AllLibraries)) << TFFLoader::Instance().LastError(); }
 };
 
-TEST(FormatDuration, RoundsByFiveMillisecondsAndTruncates) {
+TEST(FormatDuration, RoundsToTheNearestMillisecond) {
   struct Case {
     std::int64_t Us;
     const char* Text;
   };
   const Case cases[] = {
-      {10000000, "00:00:10.005"},
+      {10000000, "00:00:10.000"},
+      {4000000, "00:00:04.000"},
+      {5041633, "00:00:05.042"},
       {AV_NOPTS_VALUE, "N/A"},
-      {0, "00:00:00.005"},
-      {1234567, "00:00:01.239"},
-      {59995000, "00:01:00.000"},
-      {3599994999, "00:59:59.999"},
-      {3599995000, "01:00:00.000"},
-      {36000000000LL * 3, "30:00:00.005"},
+      {0, "00:00:00.000"},
+      {499, "00:00:00.000"},
+      {500, "00:00:00.001"},
+      {1234567, "00:00:01.235"},
+      {1234499, "00:00:01.234"},
+      {59999500, "00:01:00.000"},
+      {3599999499, "00:59:59.999"},
+      {3599999500, "01:00:00.000"},
+      {36000000000LL * 3, "30:00:00.000"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Us);
@@ -44,9 +49,10 @@ TEST(FormatDuration, RoundsByFiveMillisecondsAndTruncates) {
 }
 
 TEST_F(MediaHelpers, FormatTimestampRescalesToMicroseconds) {
-  EXPECT_EQ(FormatTimestamp(180000, AVRational{1, 90000}), "00:00:02.005");
-  EXPECT_EQ(FormatTimestamp(2500000, AVRational{1, 1000000}), "00:00:02.505");
-  EXPECT_EQ(FormatTimestamp(441000, AVRational{1, 44100}), "00:00:10.005");
+  EXPECT_EQ(FormatTimestamp(180000, AVRational{1, 90000}), "00:00:02.000");
+  EXPECT_EQ(FormatTimestamp(2500000, AVRational{1, 1000000}), "00:00:02.500");
+  EXPECT_EQ(FormatTimestamp(441000, AVRational{1, 44100}), "00:00:10.000");
+  EXPECT_EQ(FormatTimestamp(45056, AVRational{1, 44100}), "00:00:01.022");
   EXPECT_EQ(FormatTimestamp(AV_NOPTS_VALUE, AVRational{1, 90000}), "N/A");
 }
 

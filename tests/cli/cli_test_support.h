@@ -1,0 +1,202 @@
+// Runs the built lumivor program as a person or a script would: standard output to a file, a
+// terminal, a full disk or a pipe nobody reads, and collects what it prints and returns.
+#pragma once
+
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/picture_test_support.h"
+
+extern char** environ;
+
+namespace lumivor::testing {
+
+enum class StandardOutput {
+  File,        // collected in RunResult::Out
+  Terminal,    // a pseudo-terminal in raw mode, collected in RunResult::Out
+  FullDisk,    // /dev/full: every write fails with ENOSPC
+  ClosedPipe,  // a pipe whose reading end is closed before the program starts
+};
+
+struct RunOptions {
+  StandardOutput Out = StandardOutput::File;
+  // Called every few milliseconds while the program runs, with its process id; returns true once
+  // it has done what it wanted (sending a signal, say) and is not called again.
+  std::function<bool(pid_t)> WhileRunning;
+  // Run under this user id instead of the test's own (only when the test runs as root).
+  uid_t User = static_cast<uid_t>(-1);
+  int TimeoutSeconds = 60;
+};
+
+struct RunResult {
+  int ExitCode = -1;    // -1 when ended by a signal
+  int Signal = 0;       // the signal that ended it, 0 when it exited
+  std::string Out;
+  std::string Err;
+};
+
+inline std::string FileText(const std::string& name) {
+  const std::vector<std::uint8_t> bytes = ReadWholeFile(name);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+inline std::vector<std::string> FolderEntries(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(path, error)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+inline void DrainInto(int fd, std::string& text) {
+  char buffer[4096];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
+}
+
+// The streams are captured outside the folder the program writes into, so they never show up in
+// its listing. Standard input is /dev/null: nothing may wait for a person.
+inline RunResult RunLumivor(const ScratchFolder& folder, const std::vector<std::string>& arguments,
+                            const RunOptions& options = {}) {
+  std::vector<std::string> words = {LUMIVOR_BINARY};
+  words.insert(words.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  RunResult result;
+  const std::string outName = folder.Path() + ".stdout", errName = folder.Path() + ".stderr";
+  int terminal = -1, terminalSide = -1, pipeEnds[2] = {-1, -1};
+  std::string terminalName;
+  if (options.Out == StandardOutput::Terminal) {
+    terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (terminal < 0 || ::grantpt(terminal) != 0 || ::unlockpt(terminal) != 0) {
+      ADD_FAILURE() << "no pseudo-terminal";
+      return result;
+    }
+    terminalName = ::ptsname(terminal);
+    // Held open here so the terminal keeps its raw mode (no "\r" added to line feeds) and so that
+    // reading it after the program ends does not fail.
+    terminalSide = ::open(terminalName.c_str(), O_RDWR | O_NOCTTY);
+    termios mode{};
+    ::tcgetattr(terminalSide, &mode);
+    ::cfmakeraw(&mode);
+    ::tcsetattr(terminalSide, TCSANOW, &mode);
+    ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+  } else if (options.Out == StandardOutput::ClosedPipe) {
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+      ADD_FAILURE() << "no pipe";
+      return result;
+    }
+    ::close(pipeEnds[0]);
+  }
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  switch (options.Out) {
+    case StandardOutput::File:
+      posix_spawn_file_actions_addopen(&actions, 1, outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      break;
+    case StandardOutput::Terminal:
+      posix_spawn_file_actions_addopen(&actions, 1, terminalName.c_str(), O_WRONLY | O_NOCTTY, 0);
+      break;
+    case StandardOutput::FullDisk:
+      posix_spawn_file_actions_addopen(&actions, 1, "/dev/full", O_WRONLY, 0);
+      break;
+    case StandardOutput::ClosedPipe:
+      posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+      break;
+  }
+  posix_spawn_file_actions_addopen(&actions, 2, errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+
+  pid_t pid = -1;
+  int spawned = 0;
+  if (options.User != static_cast<uid_t>(-1)) {
+    const passwd* account = ::getpwuid(options.User);
+    const gid_t group = account != nullptr ? account->pw_gid : options.User;
+    // posix_spawn cannot change the user; a plain fork does it before exec.
+    pid = ::fork();
+    if (pid == 0) {
+      const int in = ::open("/dev/null", O_RDONLY);
+      const int out = options.Out == StandardOutput::File ? ::open(outName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                                                           : ::open("/dev/null", O_WRONLY);
+      const int err = ::open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
+      if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(options.User) != 0) ::_exit(126);
+      ::execve(argv[0], argv.data(), environ);
+      ::_exit(127);
+    }
+    spawned = pid < 0 ? errno : 0;
+  } else {
+    spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  }
+  posix_spawn_file_actions_destroy(&actions);
+  if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);
+  if (spawned != 0) {
+    ADD_FAILURE() << "cannot start " << argv[0];
+    return result;
+  }
+  // A program that hangs is stopped and reported instead of holding up the whole test run.
+  int status = 0;
+  bool watching = static_cast<bool>(options.WhileRunning);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.TimeoutSeconds);
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      ADD_FAILURE() << "lumivor did not finish within " << options.TimeoutSeconds << " seconds";
+      break;
+    }
+    if (watching && options.WhileRunning(pid)) watching = false;
+    if (terminal >= 0) DrainInto(terminal, result.Out);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (WIFEXITED(status)) result.ExitCode = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.Signal = WTERMSIG(status);
+  if (terminal >= 0) {
+    DrainInto(terminal, result.Out);
+    ::close(terminalSide);
+    ::close(terminal);
+  } else if (options.Out == StandardOutput::File) {
+    result.Out = FileText(outName);
+  }
+  result.Err = FileText(errName);
+  std::filesystem::remove(outName);
+  std::filesystem::remove(errName);
+  return result;
+}
+
+// The user id tests run the program as when they need permissions to apply: "nobody" when the
+// tests run as root (root passes every permission check), else no change.
+inline uid_t UnprivilegedUser() {
+  if (::geteuid() != 0) return static_cast<uid_t>(-1);
+  const passwd* nobody = ::getpwnam("nobody");
+  return nobody != nullptr ? nobody->pw_uid : 65534;
+}
+
+}  // namespace lumivor::testing
