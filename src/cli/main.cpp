@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/effect_command.h"
+#include "cli/play_command.h"
 #include "cli/probe_command.h"
 
 namespace {
@@ -18,6 +19,8 @@ struct Command {
 
 constexpr Command Commands[] = {
     {"effect", lumivor::cli::RunEffectCommand, "list transitions, compose a transition frame or a contact sheet"},
+    {"play", [](const std::vector<std::string>& arguments) { return lumivor::RunPlay(arguments, std::cout, std::cerr); },
+     "play a media file: its sound, and its pictures in a window"},
     {"probe", [](const std::vector<std::string>& files) { return lumivor::RunProbe(files, std::cout, std::cerr); },
      "report the facts of media files: streams, durations, sizes"},
 };

@@ -193,6 +193,7 @@ struct TPlayContext {
   std::vector<std::uint8_t> AudioBuffer;
   int AudioBufferSize = 0;
   int AudioBufferIndex = 0;
+  bool AudioBufferIsSound = false;
   double AudioPts = NaN();  // end of the decoded buffer, seconds
   std::atomic<bool> AudioFinished{false};
   std::atomic<bool> AudioPauseAcknowledged{false};
@@ -207,9 +208,11 @@ struct TPlayContext {
   std::atomic<bool> ReaderAtEof{false};
   std::atomic<bool> AtEnd{false};
   bool EndReported = false;
+  std::int64_t LastPosition = std::numeric_limits<std::int64_t>::min();
 
   // Display, on the play thread under the player lock.
   double FrameTimer = 0;
+  bool FrameTimerStarted = false;
   double LastPts = NaN();
   double LastDuration = 0;
   double PausedAt = 0;
@@ -559,14 +562,17 @@ struct TPlayerThreads {
     }
     context.AudioPauseAcknowledged = false;
     const int frameBytes = context.Output.Channels * 2;
+    bool decoded = context.AudioBufferIndex < context.AudioBufferSize && context.AudioBufferIsSound;
     while (len > 0) {
       if (context.AudioBufferIndex >= context.AudioBufferSize) {
         const int size = DecodeAudio(context);
+        context.AudioBufferIsSound = size >= 0;
         if (size < 0) {
           // Nothing decoded (yet): a short stretch of silence, whole sample frames only.
           context.AudioBufferSize = 1024 / frameBytes * frameBytes;
           context.AudioBuffer.assign(static_cast<std::size_t>(context.AudioBufferSize), 0);
         } else {
+          decoded = true;
           context.AudioBufferSize = size;
           if (player.AudioHook && player.OnAudioHook) {
             const double start = context.AudioPts - static_cast<double>(size) / context.Output.BytesPerSecond();
@@ -583,7 +589,9 @@ struct TPlayerThreads {
       stream += count;
       context.AudioBufferIndex += count;
     }
-    if (!std::isnan(context.AudioPts)) {
+    // Silence in place of sound (the end, or decoding falling behind) says nothing new about the
+    // time: the clock runs on from its last setting.
+    if (decoded && !std::isnan(context.AudioPts)) {
       const double pending = 2.0 * context.Output.BufferSize + (context.AudioBufferSize - context.AudioBufferIndex);
       context.AudioClock.Set(context.AudioPts - pending / context.Output.BytesPerSecond(), callbackTime);
       context.ExternalClock.Follow(context.AudioClock);
@@ -754,7 +762,7 @@ bool TCustomPlayer::Open(const std::string& fileName, std::uintptr_t screenHandl
     ScreenWidth = width;
     ScreenHeight = height;
   }
-  if (ScreenWidth == 0 || ScreenHeight == 0) {
+  if (screenHandle != 0 && (ScreenWidth == 0 || ScreenHeight == 0)) {
     int width = 0;
     int height = 0;
     if (ScreenClientSize(screenHandle, width, height)) {
@@ -1045,13 +1053,16 @@ void TCustomPlayer::PlayThreadRun(std::shared_ptr<TPlayContext> context) {
       if (!context->Pictures.empty()) {
         QueuedPicture& next = context->Pictures.front();
         const double now = PlayerTime();
-        if (std::isnan(context->LastPts) && !context->Shown) {
+        const bool first = !context->FrameTimerStarted;
+        if (first) {
+          // The first picture goes up at once; the timer runs from there.
+          context->FrameTimerStarted = true;
           context->FrameTimer = now;
           context->LastDuration = context->FrameRate.num > 0 ? av_q2d(av_inv_q(context->FrameRate)) : 0.04;
         }
         double duration = next.Pts - context->LastPts;
         if (std::isnan(duration) || duration <= 0 || duration >= 10) duration = context->LastDuration;
-        const double delay = TargetDelay(duration, context->VideoClock.Get(), context->MasterClock());
+        const double delay = first ? 0.0 : TargetDelay(duration, context->VideoClock.Get(), context->MasterClock());
         if (now < context->FrameTimer + delay) {
           remaining = std::min(remaining, context->FrameTimer + delay - now);
         } else {
@@ -1119,7 +1130,12 @@ void TCustomPlayer::ReportPosition(TPlayContext& context) {
   if (!std::isnan(clock)) {
     std::int64_t position = static_cast<std::int64_t>(clock * AV_TIME_BASE) - context.StartTime;
     if (context.Duration > 0) position = std::min(position, context.Duration);
-    if (OnPosition && positions_.Accept(position)) events_.Post(pePosition, position);
+    // Nothing here plays backwards: a clock that was set back a little by the sound device's
+    // latency estimate is not a move worth reporting.
+    if (position >= context.LastPosition) {
+      context.LastPosition = position;
+      if (OnPosition && positions_.Accept(position)) events_.Post(pePosition, position);
+    }
   }
   if (context.AtEnd && !context.EndReported) {
     // Once per file, whether or not it has pictures.

@@ -132,9 +132,9 @@ TEST_F(Player, ToneReachesTheOutputUnchangedAtFullVolumeAndSilenceOtherwise) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     std::remove(Output().c_str());
+    Reports reports;
     TFFPlayer player;
     Load(player);
-    Reports reports;
     Record(player, reports);
     player.AudioVolume = c.Volume;
     player.Mute = c.Mute;
@@ -171,6 +171,170 @@ TEST_F(Player, ToneReachesTheOutputUnchangedAtFullVolumeAndSilenceOtherwise) {
     }
     EXPECT_EQ(mismatches, 0);
   }
+}
+
+TEST_F(Player, StatesFollowPlayPauseResumeEndAndStop) {
+  Reports reports;
+  TFFPlayer player;
+  Load(player);
+  Record(player, reports);
+  ASSERT_TRUE(player.Open(Tone())) << player.LastErrorText;
+  ASSERT_TRUE(WaitFor([&] { return reports.Has(psPlay); }));
+
+  player.TogglePause();
+  EXPECT_EQ(player.PlayerState(), psPause);
+  ASSERT_TRUE(WaitFor([&] { return reports.Has(psPause); }));
+  WaitFor([] { return false; }, 60);
+  const std::size_t pausedPositions = reports.Positions.size();
+  WaitFor([] { return false; }, 200);
+  EXPECT_EQ(reports.Positions.size(), pausedPositions) << "the position moved while paused";
+
+  player.TogglePause();
+  EXPECT_EQ(player.PlayerState(), psResume);
+  ASSERT_TRUE(WaitFor([&] { return reports.Has(psEnd); }));
+  EXPECT_EQ(player.PlayerState(), psEnd);
+  WaitFor([] { return false; }, 200);
+  player.Stop(true);
+  EXPECT_EQ(player.PlayerState(), psStop);
+  ASSERT_TRUE(WaitFor([&] { return !player.EventThreadRunning(); }));
+  EXPECT_EQ(reports.States, (std::vector<TPlayState>{psPlay, psPause, psResume, psEnd, psStop}));
+}
+
+TEST_F(Player, AStopEndsPlaybackBeforeTheEndAndAPausedStartHoldsStill) {
+  Reports reports;
+  TFFPlayer player;
+  Load(player);
+  Record(player, reports);
+  ASSERT_TRUE(player.Open(Tone(), 0, true)) << player.LastErrorText;
+  WaitFor([] { return false; }, 300);
+  EXPECT_TRUE(reports.Positions.empty() || reports.Positions.back() < 50000)
+      << "a file opened paused played on to " << reports.Positions.back();
+  player.Stop(true);
+  ASSERT_TRUE(WaitFor([&] { return !player.EventThreadRunning(); }));
+  EXPECT_EQ(reports.States, (std::vector<TPlayState>{psPlay, psStop}));
+  EXPECT_FALSE(reports.Has(psEnd));
+}
+
+TEST_F(Player, OpenWhilePlayingStopsTheFirstFileCompletely) {
+  Reports reports;
+  TFFPlayer player;
+  Load(player);
+  Record(player, reports);
+  ASSERT_TRUE(player.Open(Tone())) << player.LastErrorText;
+  ASSERT_TRUE(WaitFor([&] { return reports.Has(psPlay); }));
+  ASSERT_TRUE(player.Open(Mp3())) << player.LastErrorText;
+  // The first file's stop has been delivered by the time the second one plays.
+  ASSERT_GE(reports.States.size(), 2u);
+  EXPECT_EQ(reports.States[0], psPlay);
+  EXPECT_EQ(reports.States[1], psStop);
+  EXPECT_EQ(player.FileName(), Mp3());
+  ASSERT_TRUE(WaitFor([&] { return reports.Has(psEnd); }));
+  player.Stop(true);
+  ASSERT_TRUE(WaitFor([&] { return !player.EventThreadRunning(); }));
+  EXPECT_EQ(reports.States, (std::vector<TPlayState>{psPlay, psStop, psPlay, psEnd, psStop}));
+}
+
+TEST_F(Player, FileOpenReportsTheFrameSizeAndTakesTheScreenSizeFromThePanel) {
+  struct Case {
+    std::string File;
+    std::uintptr_t Panel;
+    bool DisableDisplay;
+    int FrameWidth, FrameHeight, ScreenWidth, ScreenHeight;
+  };
+  // Without display there are no pictures: even a video reports no frame size then. Without a
+  // panel there is no client area to take the screen size from.
+  const Case cases[] = {{Tone(), 1234, true, -1, -1, 320, 200},
+                        {Mp3(), 1234, true, -1, -1, 320, 200},
+                        {Clip(), 1234, true, -1, -1, 320, 200},
+                        {Clip(), 0, false, 160, 120, 0, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.File + (c.DisableDisplay ? " without display" : ""));
+    PanelPlayer player;
+    Load(player);
+    player.PanelWidth = 320;
+    player.PanelHeight = 200;
+    player.DisableDisplay = c.DisableDisplay;
+    std::int64_t duration = 0;
+    int frameWidth = 0;
+    int frameHeight = 0;
+    int screenWidthSeen = -5;
+    player.OnFileOpen = [&](TCustomPlayer*, std::int64_t d, int w, int h, int& screenWidth, int&) {
+      duration = d;
+      frameWidth = w;
+      frameHeight = h;
+      screenWidthSeen = screenWidth;
+    };
+    ASSERT_TRUE(player.Open(c.File, c.Panel)) << player.LastErrorText;
+    EXPECT_EQ(frameWidth, c.FrameWidth);
+    EXPECT_EQ(frameHeight, c.FrameHeight);
+    EXPECT_EQ(screenWidthSeen, 0);
+    EXPECT_NEAR(static_cast<double>(duration), 600000.0, 60000.0);
+    EXPECT_EQ(player.ScreenWidth, c.ScreenWidth);
+    EXPECT_EQ(player.ScreenHeight, c.ScreenHeight);
+    player.Stop(true);
+  }
+}
+
+TEST_F(Player, TheEventThreadEndsWithoutAStateHandler) {
+  std::vector<std::int64_t> positions;
+  TFFPlayer player;
+  Load(player);
+  player.OnPosition = [&](TCustomPlayer*, std::int64_t position) { positions.push_back(position); };
+  ASSERT_TRUE(player.Open(Tone())) << player.LastErrorText;
+  EXPECT_TRUE(player.EventThreadRunning());
+  ASSERT_TRUE(WaitFor([&] { return positions.size() >= 3; }));
+  player.Stop(true);
+  EXPECT_TRUE(WaitFor([&] { return !player.EventThreadRunning(); }, 2000));
+}
+
+TEST_F(Player, AVideoClipPlaysToItsEndThroughTheHooks) {
+  Reports reports;
+  std::atomic<int> decoded{0};
+  std::atomic<int> shown{0};
+  std::vector<std::string> errors;
+  TFFPlayer player;
+  Load(player);
+  Record(player, reports);
+  player.FrameHook = true;
+  player.OnFrameHook = [&](TCustomPlayer*, const AVFrame*, AVPixelFormat, int width, int height, std::int64_t) {
+    if (width == 160 && height == 120) ++decoded;
+  };
+  player.VideoHook = true;
+  player.OnVideoHook = [&](TCustomPlayer*, Bitmap&, std::int64_t, bool&) {
+    ++shown;
+    throw std::runtime_error("hook failed");
+  };
+  DefaultLogger().SetOnLog([&](const void*, int, TLogLevel level, const std::string& message) {
+    if (level <= llError) errors.push_back(message);
+  });
+  ASSERT_TRUE(player.Open(Clip())) << player.LastErrorText;
+  const bool ended = WaitFor([&] { return reports.Has(psEnd); });
+  player.Stop(true);
+  DefaultLogger().SetOnLog(nullptr);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(decoded.load(), 6);
+  EXPECT_GE(shown.load(), 5);
+  ASSERT_FALSE(errors.empty());
+  EXPECT_EQ(errors.front(), "Error occurs OnVideoHook: hook failed");
+  EXPECT_EQ(reports.Count(psEnd), 1);
+}
+
+TEST_F(Player, OpenFailuresLeaveThePlayerStoppedAndReusable) {
+  Reports reports;
+  TFFPlayer player;
+  ASSERT_TRUE(player.LoadLibraries(TFFLoader::Instance().LibraryPath(), false)) << player.LastErrorText;
+  EXPECT_TRUE(player.LibrariesLoaded());
+  EXPECT_FALSE(player.SDLLoaded());
+  EXPECT_FALSE(player.Open(Tone()));
+  EXPECT_EQ(player.LastErrorText, "SDL not loaded.");
+
+  Load(player);
+  EXPECT_FALSE(player.Open(folder_->Path("missing.wav")));
+  EXPECT_NE(player.LastErrorText.find("missing.wav"), std::string::npos) << player.LastErrorText;
+  EXPECT_EQ(player.PlayerState(), psStop);
+  Record(player, reports);
+  ASSERT_TRUE(player.Open(Mp3())) << player.LastErrorText;
+  ASSERT_TRUE(WaitFor([&] { return reports.Has(psEnd); }));
 }
 
 }  // namespace
