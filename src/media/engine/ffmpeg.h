@@ -273,4 +273,26 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   std::unique_ptr<TDoTerminateThread> terminateThread_;
 };
 
+class TConvertThread {
+ public:
+  TConvertThread(TCustomFFmpeg& engine, int priority);
+  // Joins the thread (the engine frees it once the run has ended).
+  ~TConvertThread();
+  TConvertThread(const TConvertThread&) = delete;
+  TConvertThread& operator=(const TConvertThread&) = delete;
+
+  // Starts the thread, created suspended; later calls do nothing.
+  void Resume();
+  bool Started() const;
+
+ private:
+  void Execute();
+
+  TCustomFFmpeg& engine_;
+  const int priority_;
+  mutable std::mutex mutex_;
+  bool started_ = false;
+  std::thread thread_;
+};
+
 }  // namespace lumivor

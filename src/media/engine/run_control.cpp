@@ -67,44 +67,33 @@ void ApplyPriority(int priority) {
 
 // ------------------------------------------------------------------ the two threads
 
-class TConvertThread {
- public:
-  TConvertThread(TCustomFFmpeg& engine, int priority) : engine_(engine), priority_(priority) {}
-  ~TConvertThread() {
-    if (thread_.joinable()) thread_.join();
-  }
-  TConvertThread(const TConvertThread&) = delete;
-  TConvertThread& operator=(const TConvertThread&) = delete;
+TConvertThread::TConvertThread(TCustomFFmpeg& engine, int priority) : engine_(engine), priority_(priority) {}
 
-  // Starts the thread, created suspended; later calls do nothing.
-  void Resume() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (started_) return;
-    started_ = true;
-    thread_ = std::thread([this] { Execute(); });
-  }
-  bool Started() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return started_;
-  }
+TConvertThread::~TConvertThread() {
+  if (thread_.joinable()) thread_.join();
+}
 
- private:
-  void Execute() {
-    ApplyPriority(priority_);
-    // Run guards each of its steps; nothing may leave a thread's body.
-    try {
-      engine_.Run();
-    } catch (...) {
-    }
-    engine_.RunDoneEvent.Set();
-  }
+void TConvertThread::Resume() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (started_) return;
+  started_ = true;
+  thread_ = std::thread([this] { Execute(); });
+}
 
-  TCustomFFmpeg& engine_;
-  const int priority_;
-  mutable std::mutex mutex_;
-  bool started_ = false;
-  std::thread thread_;
-};
+bool TConvertThread::Started() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return started_;
+}
+
+void TConvertThread::Execute() {
+  ApplyPriority(priority_);
+  // Run guards each of its steps; nothing may leave a thread's body.
+  try {
+    engine_.Run();
+  } catch (...) {
+  }
+  engine_.RunDoneEvent.Set();
+}
 
 class TDoTerminateThread {
  public:
