@@ -42,14 +42,17 @@ void AppendRun(std::vector<Span>& out, std::size_t rowFirst, int left, int right
   out.push_back({left, right});
 }
 
+// Fills the rows of out, a mask of the same frame as a and b, with the pixels for which inside
+// holds. Each row's runs are sorted and apart, so their edges are already in order: one merge, and
+// between two consecutive edges coverage cannot change, so one test per interval decides it.
 template <typename Op>
-Mask Combine(const Mask& a, const Mask& b, Op inside) {
+void Combine(const Mask& a, const Mask& b, Op inside, std::vector<Span>& spans, std::vector<int>& rowStart) {
   assert(a.FrameWidth() == b.FrameWidth() && a.FrameHeight() == b.FrameHeight());
-  MaskBuilder builder(a.FrameWidth(), a.FrameHeight());
   std::vector<int> edges, edgesA, edgesB;
   for (int y = 0; y < a.FrameHeight(); ++y) {
     const auto ra = a.Row(y), rb = b.Row(y);
-    // Each row's runs are sorted and apart, so their edges are already in order: one merge.
+    const std::size_t rowFirst = spans.size();
+    rowStart[y] = static_cast<int>(rowFirst);
     edgesA.clear();
     edgesB.clear();
     for (const Span& s : ra) edgesA.insert(edgesA.end(), {s.Left, s.Right});
@@ -57,7 +60,6 @@ Mask Combine(const Mask& a, const Mask& b, Op inside) {
     edges.resize(edgesA.size() + edgesB.size());
     std::merge(edgesA.begin(), edgesA.end(), edgesB.begin(), edgesB.end(), edges.begin());
     edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
-    // Between two consecutive edges coverage cannot change, so one test per interval decides it.
     std::size_t ia = 0, ib = 0;
     for (std::size_t k = 0; k + 1 < edges.size(); ++k) {
       const int x = edges[k];
@@ -65,10 +67,10 @@ Mask Combine(const Mask& a, const Mask& b, Op inside) {
       while (ib < rb.size() && rb[ib].Right <= x) ++ib;
       const bool inA = ia < ra.size() && ra[ia].Left <= x;
       const bool inB = ib < rb.size() && rb[ib].Left <= x;
-      if (inside(inA, inB)) builder.AddSpan(y, x, edges[k + 1]);
+      if (inside(inA, inB)) AppendRun(spans, rowFirst, x, edges[k + 1]);
     }
   }
-  return builder.Build();
+  rowStart[a.FrameHeight()] = static_cast<int>(spans.size());
 }
 
 // Pixels whose centres lie in [left, right) on a row: the first is ceil(left - 0.5), the end
@@ -82,9 +84,23 @@ int CentreIndex(double x) {
 
 }  // namespace
 
-Mask operator|(const Mask& a, const Mask& b) { return Combine(a, b, [](bool x, bool y) { return x || y; }); }
-Mask operator&(const Mask& a, const Mask& b) { return Combine(a, b, [](bool x, bool y) { return x && y; }); }
-Mask operator^(const Mask& a, const Mask& b) { return Combine(a, b, [](bool x, bool y) { return x != y; }); }
+Mask operator|(const Mask& a, const Mask& b) {
+  Mask out(a.FrameWidth(), a.FrameHeight());
+  Combine(a, b, [](bool x, bool y) { return x || y; }, out.spans_, out.rowStart_);
+  return out;
+}
+
+Mask operator&(const Mask& a, const Mask& b) {
+  Mask out(a.FrameWidth(), a.FrameHeight());
+  Combine(a, b, [](bool x, bool y) { return x && y; }, out.spans_, out.rowStart_);
+  return out;
+}
+
+Mask operator^(const Mask& a, const Mask& b) {
+  Mask out(a.FrameWidth(), a.FrameHeight());
+  Combine(a, b, [](bool x, bool y) { return x != y; }, out.spans_, out.rowStart_);
+  return out;
+}
 
 MaskBuilder::MaskBuilder(int frameWidth, int frameHeight)
     : width_(std::max(frameWidth, 0)), height_(std::max(frameHeight, 0)) {}
@@ -175,20 +191,35 @@ void MaskBuilder::BucketPendingByRow() {
   }
 }
 
+// Rectangles in order of their top rows: a counting sort, since tops are frame rows.
 void MaskBuilder::StartRectSweep() {
-  std::sort(rects_.begin(), rects_.end(), [](const Rect& a, const Rect& b) { return a.Top < b.Top; });
+  topFirst_.assign(height_ + 1, 0);
+  for (const Rect& r : rects_) ++topFirst_[r.Top + 1];
+  for (int y = 0; y < height_; ++y) topFirst_[y + 1] += topFirst_[y];
+  sortedRects_.resize(rects_.size());
+  for (const Rect& r : rects_) sortedRects_[topFirst_[r.Top]++] = r;
+  rects_.swap(sortedRects_);
   active_.clear();
   rectRuns_.clear();
   nextRect_ = 0;
 }
 
 int MaskBuilder::RectRunsFrom(int y) {
-  // The active list stays sorted by left edge: a band boundary adds or drops a few rectangles, so
-  // keeping the order costs a shift where sorting again would cost the whole list every band.
+  // The active list stays sorted by left edge. The rectangles starting on this row are sorted
+  // among themselves and merged in, so that rows where hundreds of specks start at once cost one
+  // pass, not one shift of the list per rectangle.
+  const auto byLeft = [](const Rect& a, const Rect& b) { return a.Left < b.Left; };
   std::erase_if(active_, [y](const Rect& r) { return r.Bottom <= y; });
+  const std::size_t firstNew = nextRect_;
   for (; nextRect_ < rects_.size() && rects_[nextRect_].Top <= y; ++nextRect_) {
-    const Rect& r = rects_[nextRect_];
-    active_.insert(std::upper_bound(active_.begin(), active_.end(), r, [](const Rect& a, const Rect& b) { return a.Left < b.Left; }), r);
+  }
+  if (nextRect_ > firstNew) {
+    const auto first = rects_.begin() + static_cast<std::ptrdiff_t>(firstNew);
+    const auto last = rects_.begin() + static_cast<std::ptrdiff_t>(nextRect_);
+    std::sort(first, last, byLeft);
+    sortedRects_.resize(active_.size() + (nextRect_ - firstNew));
+    std::merge(active_.begin(), active_.end(), first, last, sortedRects_.begin(), byLeft);
+    active_.swap(sortedRects_);
   }
   rectRuns_.clear();
   int until = nextRect_ < rects_.size() ? rects_[nextRect_].Top : height_;

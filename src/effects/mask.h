@@ -89,6 +89,8 @@ class MaskBuilder {
   std::vector<int> rowCursor_;
   std::vector<Span> bucketed_;
   std::vector<Rect> active_;
+  std::vector<Rect> sortedRects_;
+  std::vector<int> topFirst_;
   std::vector<Span> rectRuns_;
   std::size_t nextRect_ = 0;
   struct Crossing {
