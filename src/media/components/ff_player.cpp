@@ -898,6 +898,10 @@ void TCustomPlayer::TogglePause() {
     context = context_;
   }
   if (!context || context->QuitRequested) return;
+  // A pause the sound side has not taken up yet is given a moment before it is undone.
+  if (context->Paused && context->AudioOpen) {
+    WaitServing([&context] { return context->AudioPauseAcknowledged.load(); }, kPauseAcknowledgeWait);
+  }
   const bool pausing = !context->Paused;
   {
     std::lock_guard<std::timed_mutex> guard(playerLock_);
@@ -1129,6 +1133,8 @@ void TCustomPlayer::ReportPosition(TPlayContext& context) {
   const double clock = context.MasterClock();
   if (!std::isnan(clock)) {
     std::int64_t position = static_cast<std::int64_t>(clock * AV_TIME_BASE) - context.StartTime;
+    // The sound device's latency puts the clock a little before the start at first.
+    position = std::max<std::int64_t>(position, 0);
     if (context.Duration > 0) position = std::min(position, context.Duration);
     // Nothing here plays backwards: a clock that was set back a little by the sound device's
     // latency estimate is not a move worth reporting.

@@ -13,6 +13,8 @@
 #include <numbers>
 #include <string>
 #include <vector>
+#include <thread>
+#include <mutex>
 
 #include "media/components/ff_player.h"
 #include "media/runtime/ff_load.h"
@@ -378,6 +380,34 @@ TEST_F(Player, HooksSeeTheOpeningFileAndEverySoundBufferAndTheDecoderDescribesIt
   EXPECT_GE(bytes.load(), static_cast<std::int64_t>(0.6 * 44100) * 4);
   EXPECT_LT(bytes.load(), static_cast<std::int64_t>(0.7 * 44100) * 4);
   EXPECT_EQ(bytes.load() % 4, 0);
+}
+
+TEST_F(Player, EventsComeFromTheEventThreadWhenNotSentToTheMainThread) {
+  std::mutex mutex;
+  std::vector<TPlayState> states;
+  bool onMainThread = false;
+  TFFPlayer player;
+  Load(player);
+  player.TriggerEventInMainThread = false;
+  player.OnState = [&](TCustomPlayer*, TPlayState state) {
+    std::lock_guard<std::mutex> guard(mutex);
+    states.push_back(state);
+    onMainThread = onMainThread || IsMainThread();
+  };
+  ASSERT_TRUE(player.Open(Mp3())) << player.LastErrorText;
+  // No serving of the main thread from here on: plain sleeps only.
+  for (int i = 0; i < 500; ++i) {
+    {
+      std::lock_guard<std::mutex> guard(mutex);
+      if (std::find(states.begin(), states.end(), psEnd) != states.end()) break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  player.Stop(true);
+  for (int i = 0; i < 200 && player.EventThreadRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::lock_guard<std::mutex> guard(mutex);
+  EXPECT_EQ(states, (std::vector<TPlayState>{psPlay, psEnd, psStop}));
+  EXPECT_FALSE(onMainThread);
 }
 
 }  // namespace
