@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <csetjmp>
@@ -16,9 +15,13 @@
 #include <new>
 
 // libjpeg's header needs size_t and FILE declared before it.
-#include <jerror.h>
 #include <jpeglib.h>
+// After jpeglib.h: the warning list depends on the coding options its configuration declares.
+#include <jerror.h>
 #include <png.h>
+
+#include "app/input_file.h"
+#include "app/output_file.h"
 
 namespace lumivor {
 
@@ -321,25 +324,62 @@ struct JpegErrorManager {
   bool Truncated;
 };
 
+// A progressive file may repeat its scans over the whole picture as often as it likes, and each
+// scan costs a pass over every block: a few hundred KB can ask for seconds of work. Encoders use
+// about 10 scans (libjpeg's standard progression), tuned ones a few dozen.
+constexpr int MaxJpegScans = 100;
+
 void jpeg_error_exit(j_common_ptr cinfo) {
   auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
   (*cinfo->err->format_message)(cinfo, err->Message);
   std::longjmp(err->Jump, 1);
 }
 
-// Warnings are kept quiet; the one that matters is the end of data arriving early, which the
-// library papers over with grey rows and which we report as a truncated file instead.
+// Warnings that mean the image data itself is damaged: the library would go on and fill the
+// damage with grey or garbage, and the slideshow would show it. Others (an unknown JFIF revision,
+// a broken colour profile we do not use) leave the pixels intact and stay quiet.
+bool jpeg_warning_is_damage(int code) {
+  switch (code) {
+    case JWRN_ARITH_BAD_CODE:
+    case JWRN_BOGUS_PROGRESSION:
+    case JWRN_EXTRANEOUS_DATA:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_JPEG_EOF:
+    case JWRN_MUST_RESYNC:
+    case JWRN_NOT_SEQUENTIAL:
+      return true;
+    default:
+      return false;
+  }
+}
+
 void jpeg_emit_message(j_common_ptr cinfo, int level) {
   auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
-  if (level < 0) {
-    if (cinfo->err->msg_code == JWRN_JPEG_EOF) err->Truncated = true;
-    ++cinfo->err->num_warnings;
+  if (level >= 0) return;
+  ++cinfo->err->num_warnings;
+  if (!jpeg_warning_is_damage(cinfo->err->msg_code)) return;
+  // Every library call runs inside a phase with its jump set, so the warning ends the decoding
+  // at once, like an error.
+  err->Truncated = cinfo->err->msg_code == JWRN_JPEG_EOF;
+  (*cinfo->err->format_message)(cinfo, err->Message);
+  std::longjmp(err->Jump, 1);
+}
+
+void jpeg_count_scans(j_common_ptr cinfo) {
+  if (cinfo->is_decompressor == 0) return;
+  auto* info = reinterpret_cast<j_decompress_ptr>(cinfo);
+  if (info->input_scan_number > MaxJpegScans) {
+    auto* err = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    std::snprintf(err->Message, sizeof err->Message, "more than %d scans in a progressive JPEG", MaxJpegScans);
+    std::longjmp(err->Jump, 1);
   }
 }
 
 struct JpegDecoder {
   jpeg_decompress_struct Info;
   JpegErrorManager Error;
+  jpeg_progress_mgr Progress;
   bool Created;
   bool Cmyk;
 };
@@ -348,6 +388,8 @@ bool jpeg_read_header_phase(JpegDecoder& dec, const std::uint8_t* data, std::siz
   if (setjmp(dec.Error.Jump)) return false;
   jpeg_create_decompress(&dec.Info);
   dec.Created = true;
+  dec.Progress.progress_monitor = jpeg_count_scans;
+  dec.Info.progress = &dec.Progress;
   jpeg_mem_src(&dec.Info, data, static_cast<unsigned long>(size));
   jpeg_read_header(&dec.Info, TRUE);
   dec.Cmyk = dec.Info.jpeg_color_space == JCS_CMYK || dec.Info.jpeg_color_space == JCS_YCCK;
@@ -497,7 +539,8 @@ bool ReadJpeg(std::span<const std::uint8_t> data, Bitmap& picture, std::string& 
     return false;
   }
   if (!jpeg_read_header_phase(*dec, data.data(), data.size())) {
-    errorText = std::string("JPEG: ") + dec->Error.Message;
+    errorText = dec->Error.Truncated ? std::string("JPEG data ends early (the file is cut off)")
+                                     : std::string("JPEG: ") + dec->Error.Message;
     return false;
   }
   const std::int64_t width = dec->Info.image_width, height = dec->Info.image_height;
@@ -509,11 +552,8 @@ bool ReadJpeg(std::span<const std::uint8_t> data, Bitmap& picture, std::string& 
     Bitmap decoded(static_cast<int>(width), static_cast<int>(height), 32);
     std::vector<std::uint8_t> cmykRow(dec->Cmyk ? static_cast<std::size_t>(width) * 4 : 0);
     if (!jpeg_decode_phase(*dec, decoded, cmykRow.data())) {
-      errorText = std::string("JPEG: ") + dec->Error.Message;
-      return false;
-    }
-    if (dec->Error.Truncated) {
-      errorText = "JPEG data ends early (the file is cut off)";
+      errorText = dec->Error.Truncated ? std::string("JPEG data ends early (the file is cut off)")
+                                       : std::string("JPEG: ") + dec->Error.Message;
       return false;
     }
     clear_fourth_bytes(decoded);
@@ -546,16 +586,15 @@ bool ReadPictureFile(const std::string& fileName, Bitmap& picture, std::string& 
     errorText = "cannot read \"" + fileName + "\": " + why;
     return false;
   };
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail(system_error_text());
+  std::string reason;
+  const int fd = OpenInputFile(fileName, reason);
+  if (fd < 0) return fail(reason);
   struct Close {
     int Fd;
     ~Close() { ::close(Fd); }
   } close{fd};
   struct stat info {};
   if (::fstat(fd, &info) != 0) return fail(system_error_text());
-  if (S_ISDIR(info.st_mode)) return fail("it is a folder");
-  if (!S_ISREG(info.st_mode)) return fail("not a regular file");
   if (info.st_size > MaxPictureFileBytes) return fail("the file is larger than 1 GiB");
 
   std::vector<std::uint8_t> bytes;
@@ -664,52 +703,21 @@ PictureFormat OutputFormatForName(const std::string& fileName) {
   return PictureFormat::Bmp;
 }
 
-bool WriteFileReplacing(const std::string& fileName, std::span<const std::uint8_t> bytes, std::string& errorText) {
-  auto fail = [&](const std::string& why) {
-    errorText = "cannot write \"" + fileName + "\": " + why;
-    return false;
-  };
-  if (fileName.empty()) return fail("no file name");
-  static std::atomic<unsigned> counter{0};
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = fileName + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-    // 0666 lets the umask decide, as for any file the user makes.
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return fail(system_error_text());
-  }
-  if (fd < 0) return fail("no free temporary name beside it");
-
-  std::size_t done = 0;
-  std::string why;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      why = n < 0 ? system_error_text() : "nothing written";
-      break;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  if (::close(fd) != 0 && why.empty()) why = system_error_text();
-  if (why.empty() && ::rename(temporary.c_str(), fileName.c_str()) != 0) why = system_error_text();
-  if (!why.empty()) {
-    ::unlink(temporary.c_str());
-    return fail(why);
-  }
-  return true;
+bool EncodePicture(const std::string& fileName, const Bitmap& picture, std::vector<std::uint8_t>& file,
+                   std::string& errorText) {
+  return OutputFormatForName(fileName) == PictureFormat::Png ? EncodePng(picture, file, errorText)
+                                                             : EncodeBmp24(picture, file, errorText);
 }
 
 bool WritePictureFile(const std::string& fileName, const Bitmap& picture, std::string& errorText) {
+  OutputFile output;
+  if (!output.Open(fileName, errorText)) return false;
   std::vector<std::uint8_t> bytes;
-  const bool encoded = OutputFormatForName(fileName) == PictureFormat::Png ? EncodePng(picture, bytes, errorText)
-                                                                          : EncodeBmp24(picture, bytes, errorText);
-  if (!encoded) {
+  if (!EncodePicture(fileName, picture, bytes, errorText)) {
     errorText = "cannot write \"" + fileName + "\": " + errorText;
     return false;
   }
-  return WriteFileReplacing(fileName, bytes, errorText);
+  return output.Write(bytes, errorText) && output.Commit(errorText);
 }
 
 }  // namespace lumivor

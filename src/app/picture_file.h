@@ -38,10 +38,11 @@ bool EncodePng(const Bitmap& picture, std::vector<std::uint8_t>& file, std::stri
 // PNG when the name ends in ".png" (any letter case), otherwise BMP.
 PictureFormat OutputFormatForName(const std::string& fileName);
 
-// Writes through a temporary file beside fileName that is renamed over it only once it is complete,
-// so a failure never leaves a partial file or destroys one that was there.
-bool WriteFileReplacing(const std::string& fileName, std::span<const std::uint8_t> bytes, std::string& errorText);
-// Encodes in the format OutputFormatForName chooses and writes as WriteFileReplacing does.
+// Encodes in the format OutputFormatForName chooses for fileName.
+bool EncodePicture(const std::string& fileName, const Bitmap& picture, std::vector<std::uint8_t>& file,
+                   std::string& errorText);
+// Encodes as EncodePicture does and writes through OutputFile (app/output_file.h): the target is
+// checked before the picture is encoded, and replaced only by a complete file.
 bool WritePictureFile(const std::string& fileName, const Bitmap& picture, std::string& errorText);
 
 }  // namespace lumivor

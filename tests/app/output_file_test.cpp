@@ -1,0 +1,285 @@
+// The writer every file of the program goes through, and the check every input passes.
+#include "app/output_file.h"
+
+#include <gtest/gtest.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/input_file.h"
+#include "app/picture_test_support.h"
+
+namespace lumivor {
+namespace {
+
+using testing::ScratchFolder;
+
+std::vector<std::uint8_t> Bytes(const std::string& text) { return std::vector<std::uint8_t>(text.begin(), text.end()); }
+
+std::string FileText(const std::string& name) {
+  const auto bytes = testing::ReadWholeFile(name);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::vector<std::string> FolderEntries(const std::string& path) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct stat Lstat(const std::string& name) {
+  struct stat info {};
+  EXPECT_EQ(::lstat(name.c_str(), &info), 0) << name;
+  return info;
+}
+
+// A socket file bound in the folder; the descriptor is closed at once, the file stays.
+bool MakeSocketFile(const std::string& name) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (fd < 0 || name.size() >= sizeof address.sun_path) return false;
+  std::memcpy(address.sun_path, name.c_str(), name.size() + 1);
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return bound;
+}
+
+TEST(OutputFileTest, WritesNewFilesAndReplacesRegularOnesWhole) {
+  ScratchFolder folder;
+  std::string error;
+  ASSERT_TRUE(WriteFileReplacing(folder / "new.bmp", Bytes("first"), error)) << error;
+  EXPECT_EQ(FileText(folder / "new.bmp"), "first");
+  ASSERT_TRUE(WriteFileReplacing(folder / "new.bmp", Bytes("second, longer"), error)) << error;
+  EXPECT_EQ(FileText(folder / "new.bmp"), "second, longer");
+  ASSERT_TRUE(WriteFileReplacing(folder / "new.bmp", Bytes(""), error)) << error;
+  EXPECT_EQ(FileText(folder / "new.bmp"), "");
+  EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{"new.bmp"});
+}
+
+// The temporary takes the old file's mode before any byte is written: a private file is never
+// readable by others on the way, and the umask plays no part.
+TEST(OutputFileTest, KeepsPermissionBitsAndOwner) {
+  ScratchFolder folder;
+  const std::string name = folder / "private.bmp";
+  std::string error;
+  for (const mode_t mode : {mode_t{0600}, mode_t{0640}, mode_t{0604}, mode_t{0755}}) {
+    SCOPED_TRACE(mode);
+    ASSERT_TRUE(testing::WriteWholeFile(name, Bytes("old")));
+    ASSERT_EQ(::chmod(name.c_str(), mode), 0);
+    OutputFile output;
+    ASSERT_TRUE(output.Open(name, error)) << error;
+    EXPECT_EQ(Lstat(output.TemporaryName()).st_mode & 07777, mode);
+    ASSERT_TRUE(output.Write(Bytes("new"), error) && output.Commit(error)) << error;
+    EXPECT_EQ(Lstat(name).st_mode & 07777, mode);
+    EXPECT_EQ(FileText(name), "new");
+  }
+  if (::geteuid() != 0) GTEST_SKIP() << "changing a file's owner needs root";
+  const passwd* nobody = ::getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  ASSERT_EQ(::chown(name.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+  ASSERT_TRUE(WriteFileReplacing(name, Bytes("owned"), error)) << error;
+  EXPECT_EQ(Lstat(name).st_uid, nobody->pw_uid);
+  EXPECT_EQ(Lstat(name).st_gid, nobody->pw_gid);
+  EXPECT_EQ(FileText(name), "owned");
+}
+
+TEST(OutputFileTest, FollowsSymbolicLinksAndKeepsThemLinks) {
+  ScratchFolder folder;
+  std::filesystem::create_directory(folder / "photos");
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "photos/real.bmp", Bytes("old")));
+  std::filesystem::create_symlink("photos/real.bmp", folder / "relative.bmp");
+  std::filesystem::create_symlink(folder / "relative.bmp", folder / "chain.bmp");
+  std::filesystem::create_symlink("photos/later.bmp", folder / "dangling.bmp");
+  struct Case {
+    std::string Link, Target, Text;
+  };
+  const Case cases[] = {
+      {folder / "relative.bmp", folder / "photos/real.bmp", "through a relative link"},
+      {folder / "chain.bmp", folder / "photos/real.bmp", "through two links"},
+      {folder / "dangling.bmp", folder / "photos/later.bmp", "a link's target made"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Link);
+    std::string error;
+    ASSERT_TRUE(WriteFileReplacing(c.Link, Bytes(c.Text), error)) << error;
+    EXPECT_TRUE(S_ISLNK(Lstat(c.Link).st_mode));
+    EXPECT_EQ(FileText(c.Target), c.Text);
+  }
+  EXPECT_EQ(FolderEntries(folder / "photos"), (std::vector<std::string>{"later.bmp", "real.bmp"}));
+}
+
+// Each case leaves the target as it was and no temporary anywhere in the folder.
+TEST(OutputFileTest, RefusesWhatIsNotARegularFileAndNamesTheCause) {
+  ScratchFolder folder;
+  std::filesystem::create_directory(folder / "folder.bmp");
+  ASSERT_EQ(::mkfifo((folder / "fifo.bmp").c_str(), 0644), 0);
+  ASSERT_TRUE(MakeSocketFile(folder / "socket.bmp"));
+  std::filesystem::create_symlink("fifo.bmp", folder / "to-fifo.bmp");
+  std::filesystem::create_symlink("loop-b.bmp", folder / "loop-a.bmp");
+  std::filesystem::create_symlink("loop-a.bmp", folder / "loop-b.bmp");
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "file", Bytes("a file")));
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::mknod((folder / "device.bmp").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+  }
+
+  struct Case {
+    std::string Name;
+    std::string Expected;
+  };
+  std::vector<Case> cases = {
+      {folder / "folder.bmp", "it is a folder"},
+      {folder / "fifo.bmp", "it is a FIFO, not a regular file"},
+      {folder / "socket.bmp", "it is a socket, not a regular file"},
+      {folder / "to-fifo.bmp", "it is a FIFO, not a regular file"},
+      {folder / "loop-a.bmp", "Too many levels of symbolic links"},
+      {folder / "missing/out.bmp", "the folder \"" + folder / "missing" + "\" does not exist"},
+      {folder / "file/out.bmp", "\"" + folder / "file" + "\" is not a folder"},
+      {folder / "new/", "the name ends in \"/\", like a folder's"},
+      {"", "no file name"},
+  };
+  if (root) cases.push_back({folder / "device.bmp", "it is a character device, not a regular file"});
+  const std::vector<std::string> before = FolderEntries(folder.Path());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::string error;
+    OutputFile output;
+    EXPECT_FALSE(output.Open(c.Name, error));
+    EXPECT_EQ(error, "cannot write \"" + c.Name + "\": " + c.Expected);
+    EXPECT_EQ(FolderEntries(folder.Path()), before);
+  }
+  EXPECT_TRUE(S_ISFIFO(Lstat(folder / "fifo.bmp").st_mode));
+  EXPECT_TRUE(S_ISSOCK(Lstat(folder / "socket.bmp").st_mode));
+  EXPECT_TRUE(S_ISDIR(Lstat(folder / "folder.bmp").st_mode));
+  if (root) {
+    EXPECT_TRUE(S_ISCHR(Lstat(folder / "device.bmp").st_mode));
+  }
+}
+
+TEST(OutputFileTest, ATemporaryNeverOutlivesItsWriter) {
+  ScratchFolder folder;
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "keep.bmp", Bytes("keep")));
+  std::string error;
+  {
+    OutputFile output;
+    ASSERT_TRUE(output.Open(folder / "keep.bmp", error)) << error;
+    ASSERT_TRUE(output.Write(Bytes("half"), error)) << error;
+    EXPECT_EQ(FolderEntries(folder.Path()).size(), 2u);
+  }  // never committed
+  {
+    OutputFile output;
+    ASSERT_TRUE(output.Open(folder / "keep.bmp", error)) << error;
+    output.Discard();
+    EXPECT_FALSE(output.Commit(error));
+  }
+  {
+    // The name is taken by a folder between the check and the rename.
+    OutputFile output;
+    ASSERT_TRUE(output.Open(folder / "late.bmp", error)) << error;
+    std::filesystem::create_directory(folder / "late.bmp");
+    ASSERT_TRUE(output.Write(Bytes("late"), error)) << error;
+    EXPECT_FALSE(output.Commit(error));
+    EXPECT_EQ(error, "cannot write \"" + folder / "late.bmp" + "\": it is a folder");
+    std::filesystem::remove(folder / "late.bmp");
+  }
+  EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{"keep.bmp"});
+  EXPECT_EQ(FileText(folder / "keep.bmp"), "keep");
+}
+
+// Every name the file system takes can be written: the temporary's name is cut to fit.
+TEST(OutputFileTest, NamesAsLongAsTheFileSystemAllows) {
+  ScratchFolder folder;
+  const long nameMax = ::pathconf(folder.Path().c_str(), _PC_NAME_MAX);
+  ASSERT_GT(nameMax, 20);
+  std::string umlauts;
+  while (static_cast<long>(umlauts.size()) + 2 <= nameMax - 4) umlauts += "\xC3\xBC";  // u with diaeresis
+  const std::string names[] = {std::string(static_cast<std::size_t>(nameMax) - 4, 'n') + ".png", umlauts + ".bmp"};
+  for (const auto& name : names) {
+    SCOPED_TRACE(name.size());
+    std::string error;
+    OutputFile output;
+    ASSERT_TRUE(output.Open(folder / name, error)) << error;
+    const std::string temporary = std::filesystem::path(output.TemporaryName()).filename();
+    EXPECT_LE(static_cast<long>(temporary.size()), nameMax);
+    ASSERT_TRUE(output.Write(Bytes("long"), error) && output.Commit(error)) << error;
+    EXPECT_EQ(FileText(folder / name), "long");
+  }
+}
+
+TEST(OutputFileTest, TemporaryNamesCutAtCharacterBoundaries) {
+  struct Case {
+    std::string Base;
+    long NameMax;
+    std::string Expected;
+  };
+  const Case cases[] = {
+      {"frame.bmp", 255, ".frame.bmp.lumivor-abc123"},
+      {"frame.bmp", 20, ".fram.lumivor-abc123"},
+      {"\xC3\xBC\xC3\xBC", 19, ".\xC3\xBC.lumivor-abc123"},  // the second character would not fit whole
+      {"\xC3\xBC\xC3\xBC", 18, ".\xC3\xBC.lumivor-abc123"},
+      {"\xC3\xBC\xC3\xBC", 17, "..lumivor-abc123"},
+      {"frame.bmp", 0, ".frame.bmp.lumivor-abc123"},  // limit unknown: the usual 255
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Expected);
+    EXPECT_EQ(detail::TemporaryFileName(c.Base, c.NameMax, "abc123"), c.Expected);
+  }
+}
+
+TEST(InputFileTest, OnlyRegularFilesAreOpenedAndNothingBlocks) {
+  ScratchFolder folder;
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "photo.bmp", Bytes("BM")));
+  ASSERT_EQ(::mkfifo((folder / "fifo.bmp").c_str(), 0644), 0);
+  ASSERT_TRUE(MakeSocketFile(folder / "socket.bmp"));
+  std::filesystem::create_directory(folder / "folder.bmp");
+  std::filesystem::create_symlink("photo.bmp", folder / "link.bmp");
+  struct Case {
+    std::string Name;
+    std::string Reason;  // empty: opened
+  };
+  const Case cases[] = {
+      {folder / "photo.bmp", ""},
+      {folder / "link.bmp", ""},
+      {folder / "fifo.bmp", "it is a FIFO, not a regular file"},
+      {folder / "socket.bmp", "it is a socket, not a regular file"},
+      {"/dev/zero", "it is a character device, not a regular file"},
+      {folder / "folder.bmp", "it is a folder"},
+      {folder / "missing.bmp", "No such file or directory"},
+      {"", "empty file name"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::string reason;
+    // A FIFO opened for reading would wait here for a writer forever.
+    const auto start = std::chrono::steady_clock::now();
+    const int fd = OpenInputFile(c.Name, reason);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(fd >= 0, c.Reason.empty());
+    EXPECT_EQ(reason, c.Reason);
+    if (fd >= 0) {
+      char buffer[4] = {};
+      EXPECT_EQ(::read(fd, buffer, sizeof buffer), 2);
+      ::close(fd);
+    }
+    std::string checked;
+    EXPECT_EQ(CheckInputFile(c.Name, checked), c.Reason.empty());
+    EXPECT_EQ(checked, c.Reason);
+  }
+}
+
+}  // namespace
+}  // namespace lumivor
