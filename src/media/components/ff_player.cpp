@@ -202,6 +202,7 @@ struct TPlayContext {
   std::atomic<bool> VideoFinished{false};
 
   std::thread Reader;
+  std::atomic<bool> ReaderDone{false};
   std::atomic<int> OpenState{0};  // 0 opening, 1 open, -1 failed
   std::string OpenError;
   std::atomic<bool> InRead{false};
@@ -242,10 +243,18 @@ struct TPlayContext {
   }
 
   // Stops every thread of the context and the sound output; the memory goes with the object.
+  // The threads may be waiting for the main thread (an event, a log line), so a main thread that
+  // shuts down serves it until they are done.
   void Shutdown(const TSDLFunctions& sdl) {
     AbortAll();
-    if (Reader.joinable()) Reader.join();
-    if (VideoThread.joinable()) VideoThread.join();
+    if (Reader.joinable()) {
+      WaitServing([this] { return ReaderDone.load(); });
+      Reader.join();
+    }
+    if (VideoThread.joinable()) {
+      WaitServing([this] { return VideoFinished.load(); });
+      VideoThread.join();
+    }
     if (AudioOpen) {
       sdl.SDL_CloseAudioDevice(Output.Device);
       AudioOpen = false;
@@ -364,6 +373,12 @@ struct TPlayerThreads {
   }
 
   static void ReaderRun(TCustomPlayer* player, TPlayContext* context) {
+    Read(player, context);
+    context->ReaderDone = true;
+    WakeMainThread();
+  }
+
+  static void Read(TCustomPlayer* player, TPlayContext* context) {
     bool opened = false;
     try {
       opened = OpenFile(*player, *context);
@@ -481,6 +496,7 @@ struct TPlayerThreads {
       context->Pictures.push_back(std::move(picture));
     }
     context->VideoFinished = true;
+    WakeMainThread();
   }
 
   // Decodes the next buffer of sound in the device's format; its size, or -1 when there is none.

@@ -410,5 +410,24 @@ TEST_F(Player, EventsComeFromTheEventThreadWhenNotSentToTheMainThread) {
   EXPECT_FALSE(onMainThread);
 }
 
+TEST_F(Player, AStopWhileAFileIsBeingOpenedCallsTheOpenOff) {
+  Reports reports;
+  TFFPlayer player;
+  Load(player);
+  Record(player, reports);
+  player.OnBeforeFindStreamInfo = [](TCustomPlayer* sender, AVFormatContext*) { sender->Stop(false); };
+  EXPECT_FALSE(player.Open(Tone()));
+  EXPECT_EQ(player.LastErrorText, "Open aborted.");
+  EXPECT_EQ(player.PlayerState(), psStop);
+  EXPECT_FALSE(player.EventThreadRunning());
+
+  player.OnBeforeFindStreamInfo = nullptr;
+  ASSERT_TRUE(player.Open(Mp3())) << player.LastErrorText;
+  ASSERT_TRUE(WaitFor([&] { return reports.Has(psEnd); }));
+  player.Stop(true);
+  ASSERT_TRUE(WaitFor([&] { return !player.EventThreadRunning(); }));
+  EXPECT_EQ(reports.States, (std::vector<TPlayState>{psPlay, psEnd, psStop}));
+}
+
 }  // namespace
 }  // namespace lumivor
