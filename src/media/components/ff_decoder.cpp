@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "media/engine/error_text.h"
+#include "media/engine/interrupt_callbacks.h"
 #include "media/engine/media_helpers.h"
 #include "media/runtime/ff_load.h"
 #include "media/runtime/ff_log.h"
@@ -241,16 +242,8 @@ void TCustomDecoder::CloseFile() {
 
 int TCustomDecoder::InterruptCallback(void* opaque) {
   auto* self = static_cast<TCustomDecoder*>(opaque);
-  if (self->ReadTimeout <= 0) return 0;
-  if (self->operationStart_ == 0) {
-    DefaultLogger().Log(self, llWarning, "connecting/reading canceled");
-    return 1;
-  }
-  if (lib::av_gettime_relative() - self->operationStart_ > static_cast<std::int64_t>(self->ReadTimeout) * 1000) {
-    DefaultLogger().Log(self, llWarning, "connecting/reading timeout");
-    return 1;
-  }
-  return 0;
+  return TimeOutReached(self, llWarning, self->operationStart_.load(), self->ReadTimeout, "connecting/reading timeout",
+                        "connecting/reading canceled");
 }
 
 bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& formatName) {
@@ -294,7 +287,7 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
 
   const std::string libraryName = ToLibraryFileName(fileName);
   AVDictionary* openOptions = formatOptions.release();
-  operationStart_ = lib::av_gettime_relative();
+  operationStart_ = MonotonicMicroseconds();
   // On failure the library frees the context it was given.
   const int opened = lib::avformat_open_input(&raw, libraryName.c_str(), format, &openOptions);
   formatOptions.reset(openOptions);
@@ -338,7 +331,7 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
   const unsigned streamCount = context->nb_streams;
   std::vector<AVDictionary*> streamOptions(streamCount, nullptr);
   for (unsigned i = 0; i < streamCount; ++i) lib::av_dict_copy(&streamOptions[i], codecOptions.get(), 0);
-  operationStart_ = lib::av_gettime_relative();
+  operationStart_ = MonotonicMicroseconds();
   const int probed = lib::avformat_find_stream_info(context.get(), streamCount > 0 ? streamOptions.data() : nullptr);
   for (AVDictionary*& dictionary : streamOptions) lib::av_dict_free(&dictionary);
   if (probed < 0) {

@@ -2,6 +2,7 @@
 // the audio track list's durations, the file reports and the encoder's description of its inputs.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -120,7 +121,9 @@ class TCustomDecoder : public TFFBaseComponent {
   InputFormatContextPtr ownedContext_;  // set when this component opened context_
   std::string fileName_;
   std::vector<std::pair<std::string, std::string>> pendingOptions_;
-  std::int64_t operationStart_ = 0;  // library clock, microseconds; 0 = none
+  // When the running open or probe began (MonotonicMicroseconds); 0 = none. Read by the interrupt
+  // callback on whichever thread the library calls it.
+  std::atomic<std::int64_t> operationStart_{0};
 };
 
 class TFFDecoder : public TCustomDecoder {

@@ -25,15 +25,20 @@ int Poll(TCustomFFmpegOpt& engine, std::atomic<std::int64_t>& startStamp, std::i
     startStamp.compare_exchange_strong(start, start + paused);
     start = startStamp.load();
   }
+  return TimeOutReached(&engine, llInfo, start, timeoutMs, texts.TimedOut, texts.Canceled);
+}
+
+}  // namespace
+
+int TimeOutReached(const void* sender, TLogLevel level, std::int64_t start, std::int32_t timeoutMs,
+                   const char* timedOutText, const char* canceledText) {
   if (start == kNoLimit || timeoutMs <= 0) return 0;
   if (MonotonicMicroseconds() - start > static_cast<std::int64_t>(timeoutMs) * 1000) {
-    DefaultLogger().Log(&engine, llInfo, start == 0 ? texts.Canceled : texts.TimedOut);
+    DefaultLogger().Log(sender, level, start == 0 ? canceledText : timedOutText);
     return 1;
   }
   return 0;
 }
-
-}  // namespace
 
 std::int64_t MonotonicMicroseconds() {
   return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "media/runtime/ff_log.h"
+
 namespace lumivor {
 
 class TCustomFFmpegOpt;
@@ -39,6 +41,14 @@ class TPauseGate {
   bool closed_ = false;
   bool stopped_ = false;
 };
+
+// The time-out rule of every interrupt callback, the engine's and those of the components that
+// read with a time-out of their own. start is when the blocking operation began (on
+// MonotonicMicroseconds), the largest int64 while nothing is under way, 0 when no start was
+// recorded. 1 (give up, logged at level with the sender) once more than timeoutMs has passed;
+// never with a time-out of 0 or less.
+int TimeOutReached(const void* sender, TLogLevel level, std::int64_t start, std::int32_t timeoutMs,
+                   const char* timedOutText, const char* canceledText);
 
 // The two callbacks (AVIOInterruptCB::callback); opaque is the engine object. 1 = abort.
 int ReadInterruptCallback(void* opaque);
