@@ -42,32 +42,31 @@ void AppendRun(std::vector<Span>& out, std::size_t rowFirst, int left, int right
   out.push_back({left, right});
 }
 
-// Fills the rows of out, a mask of the same frame as a and b, with the pixels for which inside
-// holds. Each row's runs are sorted and apart, so their edges are already in order: one merge, and
-// between two consecutive edges coverage cannot change, so one test per interval decides it.
+// Fills the rows of a mask of the same frame as a and b with the pixels for which inside holds.
+// Each row's runs are sorted and apart, so one walk over both lists, from boundary to boundary,
+// visits every place where coverage can change; between two boundaries one test decides.
 template <typename Op>
 void Combine(const Mask& a, const Mask& b, Op inside, std::vector<Span>& spans, std::vector<int>& rowStart) {
   assert(a.FrameWidth() == b.FrameWidth() && a.FrameHeight() == b.FrameHeight());
-  std::vector<int> edges, edgesA, edgesB;
   for (int y = 0; y < a.FrameHeight(); ++y) {
     const auto ra = a.Row(y), rb = b.Row(y);
     const std::size_t rowFirst = spans.size();
     rowStart[y] = static_cast<int>(rowFirst);
-    edgesA.clear();
-    edgesB.clear();
-    for (const Span& s : ra) edgesA.insert(edgesA.end(), {s.Left, s.Right});
-    for (const Span& s : rb) edgesB.insert(edgesB.end(), {s.Left, s.Right});
-    edges.resize(edgesA.size() + edgesB.size());
-    std::merge(edgesA.begin(), edgesA.end(), edgesB.begin(), edgesB.end(), edges.begin());
-    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
     std::size_t ia = 0, ib = 0;
-    for (std::size_t k = 0; k + 1 < edges.size(); ++k) {
-      const int x = edges[k];
+    int x = INT_MAX;
+    if (!ra.empty()) x = ra.front().Left;
+    if (!rb.empty()) x = std::min(x, rb.front().Left);
+    for (;;) {
       while (ia < ra.size() && ra[ia].Right <= x) ++ia;
       while (ib < rb.size() && rb[ib].Right <= x) ++ib;
+      if (ia == ra.size() && ib == rb.size()) break;
       const bool inA = ia < ra.size() && ra[ia].Left <= x;
       const bool inB = ib < rb.size() && rb[ib].Left <= x;
-      if (inside(inA, inB)) AppendRun(spans, rowFirst, x, edges[k + 1]);
+      int next = INT_MAX;
+      if (ia < ra.size()) next = inA ? ra[ia].Right : ra[ia].Left;
+      if (ib < rb.size()) next = std::min(next, inB ? rb[ib].Right : rb[ib].Left);
+      if (inside(inA, inB)) AppendRun(spans, rowFirst, x, next);
+      x = next;
     }
   }
   rowStart[a.FrameHeight()] = static_cast<int>(spans.size());
@@ -200,6 +199,7 @@ void MaskBuilder::StartRectSweep() {
   for (const Rect& r : rects_) sortedRects_[topFirst_[r.Top]++] = r;
   rects_.swap(sortedRects_);
   active_.clear();
+  activeBottom_ = INT_MAX;
   rectRuns_.clear();
   nextRect_ = 0;
 }
@@ -209,7 +209,7 @@ int MaskBuilder::RectRunsFrom(int y) {
   // among themselves and merged in, so that rows where hundreds of specks start at once cost one
   // pass, not one shift of the list per rectangle.
   const auto byLeft = [](const Rect& a, const Rect& b) { return a.Left < b.Left; };
-  std::erase_if(active_, [y](const Rect& r) { return r.Bottom <= y; });
+  if (y >= activeBottom_) std::erase_if(active_, [y](const Rect& r) { return r.Bottom <= y; });
   const std::size_t firstNew = nextRect_;
   for (; nextRect_ < rects_.size() && rects_[nextRect_].Top <= y; ++nextRect_) {
   }
@@ -222,12 +222,12 @@ int MaskBuilder::RectRunsFrom(int y) {
     active_.swap(sortedRects_);
   }
   rectRuns_.clear();
-  int until = nextRect_ < rects_.size() ? rects_[nextRect_].Top : height_;
+  activeBottom_ = INT_MAX;
   for (const Rect& r : active_) {
-    until = std::min(until, r.Bottom);
+    activeBottom_ = std::min(activeBottom_, r.Bottom);
     AppendRun(rectRuns_, 0, r.Left, r.Right);
   }
-  return until;
+  return std::min(activeBottom_, nextRect_ < rects_.size() ? rects_[nextRect_].Top : height_);
 }
 
 Mask MaskBuilder::Build() {
@@ -239,9 +239,14 @@ Mask MaskBuilder::Build() {
     if (y >= rectsValidUntil) rectsValidUntil = RectRunsFrom(y);
     const std::size_t rowStart = mask.spans_.size();
     mask.rowStart_[y] = static_cast<int>(rowStart);
-    // Merge the two left-sorted lists; AppendRun joins whatever overlaps or touches.
     auto shape = bucketed_.begin() + rowFirst_[y];
     const auto shapeEnd = bucketed_.begin() + rowFirst_[y + 1];
+    if (shape == shapeEnd) {
+      // The rectangles' runs are already joined: the common row of a rectangle list.
+      mask.spans_.insert(mask.spans_.end(), rectRuns_.begin(), rectRuns_.end());
+      continue;
+    }
+    // Merge the two left-sorted lists; AppendRun joins whatever overlaps or touches.
     auto rect = rectRuns_.begin();
     while (shape != shapeEnd || rect != rectRuns_.end()) {
       const bool takeRect = shape == shapeEnd || (rect != rectRuns_.end() && rect->Left < shape->Left);

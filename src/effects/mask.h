@@ -93,6 +93,8 @@ class MaskBuilder {
   std::vector<int> topFirst_;
   std::vector<Span> rectRuns_;
   std::size_t nextRect_ = 0;
+  // The lowest bottom edge among the active rectangles: nothing leaves the sweep above it.
+  int activeBottom_ = 0;
   struct Crossing {
     double X;
     int Direction;
