@@ -374,6 +374,8 @@ struct TPlayerThreads {
 
   static void ReaderRun(TCustomPlayer* player, TPlayContext* context) {
     Read(player, context);
+    // SDL keeps its error text per thread and frees it only for threads of its own making.
+    player->sdl_.SDL_TLSCleanup();
     context->ReaderDone = true;
     WakeMainThread();
   }
@@ -1137,6 +1139,7 @@ void TCustomPlayer::PlayThreadRun(std::shared_ptr<TPlayContext> context) {
     ClosePlayContext();
   }
   SetPlayerState(psStop);
+  sdl_.SDL_TLSCleanup();
   {
     std::lock_guard<std::mutex> guard(stoppedMutex_);
     stopped_ = true;

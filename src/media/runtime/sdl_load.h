@@ -56,7 +56,8 @@
   REQUIRED(SDL_SetRenderDrawColor)      \
   REQUIRED(SDL_RenderClear)             \
   REQUIRED(SDL_RenderCopy)              \
-  REQUIRED(SDL_RenderPresent)
+  REQUIRED(SDL_RenderPresent)           \
+  REQUIRED(SDL_TLSCleanup)
 
 namespace lumivor {
 

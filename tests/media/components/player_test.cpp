@@ -429,5 +429,44 @@ TEST_F(Player, AStopWhileAFileIsBeingOpenedCallsTheOpenOff) {
   EXPECT_EQ(reports.States, (std::vector<TPlayState>{psPlay, psEnd, psStop}));
 }
 
+// A player on a machine whose sound device refuses every channel count.
+class DeafPlayer : public TFFPlayer {
+ public:
+  static inline std::vector<int> Tried;
+  void RefuseSound() {
+    Tried.clear();
+    SDL().SDL_OpenAudioDevice = [](const char*, int, const SDL_AudioSpec* wanted, SDL_AudioSpec*, int) {
+      Tried.push_back(wanted->channels);
+      return SDL_AudioDeviceID{0};
+    };
+  }
+};
+
+TEST_F(Player, ASoundDeviceThatRefusesLeavesPicturesPlayingAndSoundOnlyFilesUnplayable) {
+  Reports reports;
+  std::vector<std::string> errors;
+  DeafPlayer player;
+  Load(player);
+  player.RefuseSound();
+  Record(player, reports);
+  DefaultLogger().SetOnLog([&](const void*, int, TLogLevel level, const std::string& message) {
+    if (level <= llError) errors.push_back(message);
+  });
+  const bool toneOpened = player.Open(Tone());
+  const std::string toneError = player.LastErrorText;
+  const bool clipOpened = player.Open(Clip());
+  const bool ended = clipOpened && WaitFor([&] { return reports.Has(psEnd); });
+  player.Stop(true);
+  DefaultLogger().SetOnLog(nullptr);
+
+  EXPECT_FALSE(toneOpened);
+  EXPECT_EQ(toneError, Tone() + ": could not open codecs, no stream to play.");
+  ASSERT_TRUE(clipOpened) << player.LastErrorText;
+  EXPECT_TRUE(ended) << "the pictures did not play to their end";
+  EXPECT_EQ(DeafPlayer::Tried, (std::vector<int>{2, 1, 2, 1}));
+  EXPECT_NE(std::find(errors.begin(), errors.end(), "No more channel combinations to try, audio open failed"),
+            errors.end());
+}
+
 }  // namespace
 }  // namespace lumivor
