@@ -9,9 +9,9 @@
 #include <tuple>
 #include <utility>
 
+#include "app/contact_sheet.h"
+#include "app/output_file.h"
 #include "app/picture_file.h"
-#include "app/sample_pictures.h"
-#include "cli/contact_sheet.h"
 #include "effects/effect.h"
 #include "effects/random.h"
 
@@ -19,9 +19,6 @@ namespace lumivor::cli {
 
 namespace {
 
-// Fixed, so that a frame made without the seed options can be made again.
-constexpr std::uint32_t DefaultSourceSeed = 0x2468ACE1u;
-constexpr std::uint32_t DefaultRandomSeed = 0;
 constexpr int DefaultCellWidth = 160;
 constexpr int DefaultCellHeight = 120;
 constexpr int MaxCellSide = 4096;
@@ -150,21 +147,24 @@ std::pair<Bitmap, Bitmap> read_picture_pair(const std::string& oldName, const st
   return {std::move(oldPicture), std::move(newPicture)};
 }
 
-void write_picture(const std::string& fileName, const Bitmap& picture) {
+// The output is opened before any picture is read or drawn, so a name that cannot be written is
+// reported before the work is spent on it.
+void open_output(OutputFile& output, const std::string& fileName) {
   std::string errorText;
-  if (!WritePictureFile(fileName, picture, errorText)) fail(errorText);
+  if (!output.Open(fileName, errorText)) fail(errorText);
 }
 
-Bitmap fit_to_cell(const Bitmap& picture, int width, int height) {
-  Bitmap cell(width, height, 32);
-  StretchRect(cell, 0, 0, width, height, picture, 0, 0, picture.Width(), picture.Height());
-  return cell;
+void write_picture(OutputFile& output, const std::string& fileName, const Bitmap& picture) {
+  std::vector<std::uint8_t> bytes;
+  std::string errorText;
+  if (!EncodePicture(fileName, picture, bytes, errorText)) fail("cannot write \"" + fileName + "\": " + errorText);
+  if (!output.Write(bytes, errorText) || !output.Commit(errorText)) fail(errorText);
 }
 
 int list_effects() {
+  // A failed write is reported by the front end once everything is flushed.
   for (int i = 0; i < EffectCount; ++i) std::cout << i + 1 << '\t' << EffectList[i].Name << '\n';
-  std::cout.flush();
-  return std::cout ? 0 : 2;
+  return 0;
 }
 
 int compose_frame(const Arguments& parsed) {
@@ -182,12 +182,14 @@ int compose_frame(const Arguments& parsed) {
   const std::uint32_t sourceSeed = sourceSeedText ? parse_seed("--source-seed", *sourceSeedText) : DefaultSourceSeed;
   const std::uint32_t randomSeed = randomSeedText ? parse_seed("--random-seed", *randomSeedText) : DefaultRandomSeed;
 
+  OutputFile output;
+  open_output(output, outName);
   auto [oldPicture, newPicture] = read_picture_pair(oldName, newName);
   newPicture.SetSourceSeed(sourceSeed);
   Bitmap frame;
   RandomSeed = randomSeed;
   ComposeTransitionFrame(frame, oldPicture, newPicture, effect, static_cast<int>(*progress));
-  write_picture(outName, frame);
+  write_picture(output, outName, frame);
   return 0;
 }
 
@@ -207,21 +209,19 @@ int render_sheet(const Arguments& parsed) {
     for (int i = 1; i <= EffectCount; ++i) effects.push_back(i);
   }
 
-  Bitmap oldCell, newCell;
-  if (oldName) {
-    auto [oldPicture, newPicture] = read_picture_pair(*oldName, *newName);
-    oldCell = fit_to_cell(oldPicture, width, height);
-    newCell = fit_to_cell(newPicture, width, height);
-  } else {
-    oldCell = MakeSamplePicture(SamplePicture::Landscape, width, height);
-    newCell = MakeSamplePicture(SamplePicture::Pattern, width, height);
-  }
-  newCell.SetSourceSeed(DefaultSourceSeed);
-
+  OutputFile output;
+  open_output(output, outName);
   Bitmap sheet;
   std::string errorText;
-  if (!RenderContactSheet(oldCell, newCell, effects, DefaultRandomSeed, sheet, errorText)) fail(errorText);
-  write_picture(outName, sheet);
+  bool composed = false;
+  if (oldName) {
+    const auto [oldPicture, newPicture] = read_picture_pair(*oldName, *newName);
+    composed = ComposeContactSheet(&oldPicture, &newPicture, width, height, effects, sheet, errorText);
+  } else {
+    composed = ComposeContactSheet(nullptr, nullptr, width, height, effects, sheet, errorText);
+  }
+  if (!composed) fail(errorText);
+  write_picture(output, outName, sheet);
   return 0;
 }
 

@@ -8,7 +8,8 @@
 namespace lumivor::cli {
 
 // arguments are those after the sub-command's name. Returns the process exit status: 0 on success,
-// 2 after one line on stderr naming the problem (nothing is written then).
+// 2 after one line on stderr naming the problem (nothing is written then). Standard output that
+// cannot be written is the front end's to report.
 int RunEffectCommand(const std::vector<std::string>& arguments);
 
 }  // namespace lumivor::cli

@@ -1,5 +1,6 @@
 // lumivor: the command-line front end. Each sub-command lives in its own file; this table is the
 // only place that knows them all.
+#include <csignal>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -8,6 +9,7 @@
 #include "cli/effect_command.h"
 #include "cli/play_command.h"
 #include "cli/probe_command.h"
+#include "cli/standard_output.h"
 
 namespace {
 
@@ -21,7 +23,11 @@ constexpr Command Commands[] = {
     {"effect", lumivor::cli::RunEffectCommand, "list transitions, compose a transition frame or a contact sheet"},
     {"play", [](const std::vector<std::string>& arguments) { return lumivor::RunPlay(arguments, std::cout, std::cerr); },
      "play a media file: its sound, and its pictures in a window"},
-    {"probe", [](const std::vector<std::string>& files) { return lumivor::RunProbe(files, std::cout, std::cerr); },
+    {"probe",
+     [](const std::vector<std::string>& arguments) {
+       return lumivor::RunProbe(arguments, std::cout, std::cerr, lumivor::cli::IsTerminal(1),
+                                lumivor::cli::IsTerminal(2));
+     },
      "report the facts of media files: streams, durations, sizes"},
 };
 
@@ -34,19 +40,26 @@ void print_usage(std::ostream& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that goes away (a pipe into head) must not end the program without a word: writes
+  // fail with EPIPE instead, and the failure is reported like a full disk.
+  std::signal(SIGPIPE, SIG_IGN);
+  lumivor::cli::TakeOverStandardOutput();
   const std::string name = argc > 1 ? argv[1] : "";
   if (name == "--help" || name == "-h" || name == "help") {
     print_usage(std::cout);
-    return 0;
+    return lumivor::cli::FinishStandardOutput("") ? 0 : 1;
   }
   for (const Command& command : Commands) {
     if (name != command.Name) continue;
+    int status = 2;
     try {
-      return command.Run(std::vector<std::string>(argv + 2, argv + argc));
+      status = command.Run(std::vector<std::string>(argv + 2, argv + argc));
     } catch (const std::exception& error) {
       std::cerr << "lumivor " << name << ": " << error.what() << '\n';
-      return 2;
     }
+    // Output that never arrived fails the command, whatever it thought of its own work.
+    if (!lumivor::cli::FinishStandardOutput(name) && status == 0) status = 1;
+    return status;
   }
   if (!name.empty()) std::cerr << "lumivor: unknown command \"" << name << "\"\n";
   print_usage(std::cerr);

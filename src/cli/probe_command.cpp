@@ -3,8 +3,11 @@
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
-#include <iostream>
+#include <cstring>
+#include <sstream>
 
+#include "app/input_file.h"
+#include "cli/standard_output.h"
 #include "media/components/ff_decoder.h"
 
 namespace lumivor {
@@ -85,23 +88,102 @@ void Report(TFFDecoder& decoder, std::ostream& out) {
 
 }  // namespace
 
-int RunProbe(const std::vector<std::string>& files, std::ostream& out, std::ostream& err) {
-  if (files.empty()) {
-    err << "usage: lumivor probe FILE...\n";
-    return 1;
+namespace {
+
+constexpr const char* Usage =
+    "usage: lumivor probe [--allow-protocols] [--] FILE...\n"
+    "Reports what each media file holds: its format, duration, bit rate, tags and streams.\n"
+    "\n"
+    "FILE is a file on this machine, whatever characters its name has (\"a:b.mp3\" is a file).\n"
+    "  --allow-protocols  FILE may also be a URL the media library opens itself: http:, udp:,\n"
+    "                     tcp:, pipe:, concat:, data: ... (this may connect to other machines\n"
+    "                     or read other files than the one named)\n"
+    "  --                 every word after this one is a FILE, even one starting with \"-\"\n"
+    "  -h, --help         this text\n"
+    "Exit status: 0 when every file was reported, 1 when some could not be, 2 on a usage error.\n";
+
+// As the library reads a name: a scheme of letters, digits, "+", "-" and "." before the first
+// ":" picks a protocol, and so does a leading "subfile,". Anything else is a file.
+bool names_a_protocol(const std::string& name) {
+  const std::size_t scheme =
+      std::strspn(name.c_str(), "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.");
+  return (scheme > 0 && scheme < name.size() && name[scheme] == ':') || name.rfind("subfile,", 0) == 0;
+}
+
+// The name the library gets for a local file: one it could read as a protocol gets a "./" in
+// front, which no scheme contains, so it stays the file it names.
+std::string local_file_name(const std::string& name) {
+  return names_a_protocol(name) && name[0] != '/' ? "./" + name : name;
+}
+
+void print(std::ostream& stream, const std::string& text, bool terminal) {
+  stream << (terminal ? cli::TerminalSafeText(text) : text);
+}
+
+}  // namespace
+
+int RunProbe(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool outIsTerminal,
+             bool errIsTerminal) {
+  bool allowProtocols = false;
+  bool optionsEnded = false;
+  std::vector<std::pair<std::size_t, std::string>> files;  // argument number, name
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& word = arguments[i];
+    if (!optionsEnded && word.size() > 1 && word[0] == '-') {
+      if (word == "--") {
+        optionsEnded = true;
+      } else if (word == "--help" || word == "-h") {
+        out << Usage;
+        return 0;
+      } else if (word == "--allow-protocols") {
+        allowProtocols = true;
+      } else {
+        print(err, "lumivor probe: unknown option " + word + " (lumivor probe --help shows the options)\n",
+              errIsTerminal);
+        return 2;
+      }
+      continue;
+    }
+    files.emplace_back(i + 1, word);
   }
+  if (files.empty()) {
+    err << "lumivor probe: no FILE given (lumivor probe --help shows the arguments)\n";
+    return 2;
+  }
+
   TFFDecoder decoder;
   int status = 0;
   bool first = true;
-  for (const std::string& file : files) {
-    if (!decoder.LoadFile(file)) {
-      err << decoder.LastErrorText << '\n';
+  for (const auto& [number, file] : files) {
+    std::string failure;
+    std::string libraryName = file;
+    if (file.empty()) {
+      failure = "lumivor probe: argument " + std::to_string(number) + " is an empty file name";
+    } else if (!allowProtocols || !names_a_protocol(file)) {
+      // Checked before the library opens it: a FIFO or a device would block the open or be read
+      // from as if it were a file.
+      std::string reason;
+      if (!CheckInputFile(file, reason)) failure = file + ": " + reason;
+    }
+    if (failure.empty()) {
+      if (!allowProtocols) {
+        libraryName = local_file_name(file);
+        // Also what the file itself may open: a playlist or a reference inside it reaches no
+        // network or pseudo protocol either.
+        decoder.SetOption("protocol_whitelist", "file");
+      }
+      if (!decoder.LoadFile(libraryName)) failure = decoder.LastErrorText;
+    }
+    if (!failure.empty()) {
+      print(err, failure + "\n", errIsTerminal);
       status = 1;
       continue;
     }
-    if (!first) out << '\n';
+    std::ostringstream report;
+    if (!first) report << '\n';
     first = false;
-    Report(decoder, out);
+    Report(decoder, report);
+    print(out, report.str(), outIsTerminal);
     decoder.CloseFile();
   }
   out.flush();

@@ -42,6 +42,8 @@ struct RunOptions {
   std::function<bool(pid_t)> WhileRunning;
   // Run under this user id instead of the test's own (only when the test runs as root).
   uid_t User = static_cast<uid_t>(-1);
+  // The program's current folder; empty: the test's own.
+  std::string WorkingFolder;
   int TimeoutSeconds = 60;
 };
 
@@ -133,6 +135,7 @@ inline RunResult RunLumivor(const ScratchFolder& folder, const std::vector<std::
       break;
   }
   posix_spawn_file_actions_addopen(&actions, 2, errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (!options.WorkingFolder.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.WorkingFolder.c_str());
 
   pid_t pid = -1;
   int spawned = 0;
@@ -148,6 +151,7 @@ inline RunResult RunLumivor(const ScratchFolder& folder, const std::vector<std::
       const int err = ::open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
       if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(options.User) != 0) ::_exit(126);
+      if (!options.WorkingFolder.empty() && ::chdir(options.WorkingFolder.c_str()) != 0) ::_exit(126);
       ::execve(argv[0], argv.data(), environ);
       ::_exit(127);
     }

@@ -89,5 +89,16 @@ TEST(ProbeCommandTest, ReportsStreamsOfGeneratedMedia) {
   EXPECT_EQ(fine.ExitCode, 0) << fine.Err;
 }
 
+TEST(ProbeCommandTest, HelpPrintsTheUsage) {
+  ScratchFolder folder;
+  for (const char* option : {"--help", "-h"}) {
+    SCOPED_TRACE(option);
+    const RunResult run = RunLumivor(folder, {"probe", option, "ignored.wav"});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out.rfind("usage: lumivor probe [--allow-protocols] [--] FILE...\n", 0), 0u) << run.Out;
+    EXPECT_EQ(run.Err, "");
+  }
+}
+
 }  // namespace
 }  // namespace lumivor

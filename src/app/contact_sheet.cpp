@@ -1,4 +1,4 @@
-#include "cli/contact_sheet.h"
+#include "app/contact_sheet.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,10 +6,11 @@
 #include <string>
 
 #include "app/picture_file.h"
+#include "app/sample_pictures.h"
 #include "effects/effect.h"
 #include "effects/random.h"
 
-namespace lumivor::cli {
+namespace lumivor {
 
 namespace {
 
@@ -41,6 +42,12 @@ void draw_number(Bitmap& b, int left, int top, int number, int scale, std::uint3
         if (glyph[row] & (4 >> column)) fill_rect(b, left + column * scale, top + row * scale, scale, scale, colour);
     left += 4 * scale;
   }
+}
+
+Bitmap fit_to_cell(const Bitmap& picture, int width, int height) {
+  Bitmap cell(width, height, 32);
+  StretchRect(cell, 0, 0, width, height, picture, 0, 0, picture.Width(), picture.Height());
+  return cell;
 }
 
 }  // namespace
@@ -92,4 +99,43 @@ bool RenderContactSheet(const Bitmap& oldPicture, const Bitmap& newPicture, cons
   return true;
 }
 
-}  // namespace lumivor::cli
+bool ComposeContactSheet(const Bitmap* oldPicture, const Bitmap* newPicture, int cellWidth, int cellHeight,
+                         const std::vector<int>& effects, Bitmap& sheet, std::string& errorText) {
+  if (!oldPicture != !newPicture) {
+    errorText = "the contact sheet needs both pictures or neither";
+    return false;
+  }
+  if (cellWidth < 1 || cellHeight < 1) {
+    errorText = "contact sheet cells of " + std::to_string(cellWidth) + "x" + std::to_string(cellHeight) +
+                " pixels are not a size";
+    return false;
+  }
+  // The sheet's own size check comes first, so that an impossible request costs no pictures.
+  const std::int64_t cellPixels = static_cast<std::int64_t>(cellWidth) * cellHeight;
+  if (cellPixels > MaxPicturePixels) {
+    errorText = "contact sheet cells of " + std::to_string(cellWidth) + "x" + std::to_string(cellHeight) +
+                " pixels would be too large";
+    return false;
+  }
+  Bitmap oldCell, newCell;
+  try {
+    if (oldPicture) {
+      if (oldPicture->Width() != newPicture->Width() || oldPicture->Height() != newPicture->Height()) {
+        errorText = "the pictures differ in size";
+        return false;
+      }
+      oldCell = fit_to_cell(*oldPicture, cellWidth, cellHeight);
+      newCell = fit_to_cell(*newPicture, cellWidth, cellHeight);
+    } else {
+      oldCell = MakeSamplePicture(SamplePicture::Landscape, cellWidth, cellHeight);
+      newCell = MakeSamplePicture(SamplePicture::Pattern, cellWidth, cellHeight);
+    }
+  } catch (const std::bad_alloc&) {
+    errorText = "not enough memory for the contact sheet";
+    return false;
+  }
+  newCell.SetSourceSeed(DefaultSourceSeed);
+  return RenderContactSheet(oldCell, newCell, effects, DefaultRandomSeed, sheet, errorText);
+}
+
+}  // namespace lumivor
