@@ -1,5 +1,7 @@
 #include "cli/probe_command.h"
 
+#include <sys/stat.h>
+
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -157,21 +159,23 @@ int RunProbe(const std::vector<std::string>& arguments, std::ostream& out, std::
   for (const auto& [number, file] : files) {
     std::string failure;
     std::string libraryName = file;
+    // A name that exists here is that file, even with --allow-protocols; only other names may be
+    // URLs then.
+    struct stat info {};
+    const bool url = allowProtocols && names_a_protocol(file) && ::stat(file.c_str(), &info) != 0;
     if (file.empty()) {
       failure = "lumivor probe: argument " + std::to_string(number) + " is an empty file name";
-    } else if (!allowProtocols || !names_a_protocol(file)) {
+    } else if (!url) {
       // Checked before the library opens it: a FIFO or a device would block the open or be read
       // from as if it were a file.
       std::string reason;
       if (!CheckInputFile(file, reason)) failure = file + ": " + reason;
     }
     if (failure.empty()) {
-      if (!allowProtocols) {
-        libraryName = local_file_name(file);
-        // Also what the file itself may open: a playlist or a reference inside it reaches no
-        // network or pseudo protocol either.
-        decoder.SetOption("protocol_whitelist", "file");
-      }
+      if (!url) libraryName = local_file_name(file);
+      // Also what the file itself may open: a playlist or a reference inside it reaches no
+      // network or pseudo protocol either.
+      if (!allowProtocols) decoder.SetOption("protocol_whitelist", "file");
       if (!decoder.LoadFile(libraryName)) failure = decoder.LastErrorText;
     }
     if (!failure.empty()) {

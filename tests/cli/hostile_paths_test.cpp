@@ -93,6 +93,8 @@ class HostilePathsTest : public ::testing::Test {
     wav.Seconds = 0.5;
     ASSERT_TRUE(testing::WriteMediaFile(Path("tone.wav"), wav, error)) << error;
     std::filesystem::copy_file(Path("tone.wav"), Path("a:b.wav"));
+    const std::vector<std::uint8_t> jpeg = testing::EncodeJpeg(MakeSamplePicture(SamplePicture::Pattern, 40, 30));
+    ASSERT_TRUE(testing::WriteWholeFile(Path("cut.jpg"), std::vector<std::uint8_t>(jpeg.begin(), jpeg.end() - 40)));
     std::filesystem::copy_file(Path("tone.wav"), Path("subfile,,start,0,end,64,,:tone.wav"));
     // A device node of our own rather than /dev/null, so that a writer gone wrong cannot replace
     // the machine's.
@@ -122,7 +124,7 @@ TEST_F(HostilePathsTest, EveryCaseEndsAsItShould) {
     RunOptions Options = {};
   };
   const bool root = ::geteuid() == 0;
-  std::vector<std::string> untouched = {"a:b.wav",  "dangling.bmp", "fifo.bmp",   "keep.bmp",
+  std::vector<std::string> untouched = {"a:b.wav",  "cut.jpg", "dangling.bmp", "fifo.bmp",   "keep.bmp",
                                         "link-to-fifo.bmp", "link-to-file.bmp", "new.bmp",
                                         "old.bmp",  "private.bmp",  "readonly",   "socket.bmp",
                                         "subfile,,start,0,end,64,,:tone.wav", "taken.bmp", "tone.wav"};
@@ -183,6 +185,8 @@ TEST_F(HostilePathsTest, EveryCaseEndsAsItShould) {
        "cannot read \"" + Path("fifo.bmp") + "\": it is a FIFO, not a regular file", unchanged},
       {"a device as a picture", frame(Path("out.bmp"), "/dev/zero"), 2, "it is a character device", unchanged},
       {"a folder as a picture", frame(Path("out.bmp"), Path("taken.bmp")), 2, "it is a folder", unchanged},
+      {"a JPEG cut short as a picture", frame(Path("out.bmp"), Path("cut.jpg")), 2,
+       "cannot read \"" + Path("cut.jpg") + "\": JPEG data ends early", unchanged},
       {"probe: a FIFO", {"probe", Path("fifo.bmp")}, 1, Path("fifo.bmp") + ": it is a FIFO, not a regular file",
        unchanged},
       {"probe: a socket", {"probe", Path("socket.bmp")}, 1, "it is a socket, not a regular file", unchanged},
@@ -199,6 +203,8 @@ TEST_F(HostilePathsTest, EveryCaseEndsAsItShould) {
        "No such file or directory", unchanged},
       {"probe: nor a data URL", {"probe", "data:audio/wav;base64,UklGRg=="}, 1, "No such file or directory",
        unchanged},
+      {"probe: a file's own name is still the file with protocols allowed", {"probe", "--allow-protocols", "a:b.wav"},
+       0, "", unchanged},
       {"probe: protocols when asked for",
        {"probe", "--allow-protocols", "concat:" + Path("tone.wav") + "|" + Path("tone.wav")}, 0, "", unchanged},
       // Usage.
