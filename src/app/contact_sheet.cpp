@@ -50,6 +50,38 @@ Bitmap fit_to_cell(const Bitmap& picture, int width, int height) {
   return cell;
 }
 
+// Where everything goes on a sheet of cells of one size.
+struct SheetLayout {
+  int Scale, Gap, LabelWidth, HeaderHeight;
+  std::int64_t Width, Height;
+};
+
+SheetLayout sheet_layout(int cellWidth, int cellHeight, int rows) {
+  SheetLayout layout{};
+  // Labels grow with the cells so they stay readable next to large frames and small next to tiny ones.
+  layout.Scale = std::clamp(cellHeight / 30, 1, 8);
+  layout.Gap = std::max(2, layout.Scale * 2);
+  layout.LabelWidth = text_width(EffectCount, layout.Scale) + 2 * layout.Gap;
+  layout.HeaderHeight = 5 * layout.Scale + 2 * layout.Gap;
+  const auto columns = static_cast<std::int64_t>(std::size(ContactSheetProgress));
+  layout.Width = layout.LabelWidth + columns * (cellWidth + layout.Gap);
+  layout.Height = layout.HeaderHeight + static_cast<std::int64_t>(rows) * (cellHeight + layout.Gap);
+  return layout;
+}
+
+bool check_layout(const SheetLayout& layout, int rows, std::string& errorText) {
+  if (rows == 0) {
+    errorText = "no effects for the contact sheet";
+    return false;
+  }
+  if (layout.Width * layout.Height > MaxPicturePixels) {
+    errorText = "contact sheet of " + std::to_string(layout.Width) + "x" + std::to_string(layout.Height) +
+                " pixels would be too large; choose smaller cells or fewer effects";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool RenderContactSheet(const Bitmap& oldPicture, const Bitmap& newPicture, const std::vector<int>& effects,
@@ -57,20 +89,11 @@ bool RenderContactSheet(const Bitmap& oldPicture, const Bitmap& newPicture, cons
   const int cellWidth = oldPicture.Width(), cellHeight = oldPicture.Height();
   const int columns = static_cast<int>(std::size(ContactSheetProgress));
   const int rows = static_cast<int>(effects.size());
-  // Labels grow with the cells so they stay readable next to large frames and small next to tiny ones.
-  const int scale = std::clamp(cellHeight / 30, 1, 8);
-  const int gap = std::max(2, scale * 2);
-  const int labelWidth = text_width(EffectCount, scale) + 2 * gap;
-  const int headerHeight = 5 * scale + 2 * gap;
-
-  const std::int64_t width = labelWidth + static_cast<std::int64_t>(columns) * (cellWidth + gap);
-  const std::int64_t height = headerHeight + static_cast<std::int64_t>(rows) * (cellHeight + gap);
-  if (rows == 0 || width * height > MaxPicturePixels) {
-    errorText = rows == 0 ? "no effects for the contact sheet"
-                          : "contact sheet of " + std::to_string(width) + "x" + std::to_string(height) +
-                                " pixels would be too large; choose a smaller --size or fewer --effects";
-    return false;
-  }
+  const SheetLayout layout = sheet_layout(cellWidth, cellHeight, rows);
+  if (!check_layout(layout, rows, errorText)) return false;
+  const int scale = layout.Scale, gap = layout.Gap, labelWidth = layout.LabelWidth;
+  const int headerHeight = layout.HeaderHeight;
+  const std::int64_t width = layout.Width, height = layout.Height;
   try {
     sheet.Resize(static_cast<int>(width), static_cast<int>(height), 32);
   } catch (const std::bad_alloc&) {
@@ -111,12 +134,9 @@ bool ComposeContactSheet(const Bitmap* oldPicture, const Bitmap* newPicture, int
     return false;
   }
   // The sheet's own size check comes first, so that an impossible request costs no pictures.
-  const std::int64_t cellPixels = static_cast<std::int64_t>(cellWidth) * cellHeight;
-  if (cellPixels > MaxPicturePixels) {
-    errorText = "contact sheet cells of " + std::to_string(cellWidth) + "x" + std::to_string(cellHeight) +
-                " pixels would be too large";
+  if (!check_layout(sheet_layout(cellWidth, cellHeight, static_cast<int>(effects.size())),
+                    static_cast<int>(effects.size()), errorText))
     return false;
-  }
   Bitmap oldCell, newCell;
   try {
     if (oldPicture) {
