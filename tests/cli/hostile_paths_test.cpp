@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -225,6 +226,15 @@ TEST_F(HostilePathsTest, EveryCaseEndsAsItShould) {
        WithOutput(StandardOutput::ClosedPipe)},
       {"probe: help to a full disk", {"probe", "--help"}, 1, "No space left on device", unchanged,
        WithOutput(StandardOutput::FullDisk)},
+      {"the front end's help to a full disk", {"--help"}, 1,
+       "lumivor: cannot write to standard output: No space left on device", unchanged,
+       WithOutput(StandardOutput::FullDisk)},
+      {"play: a full disk", {"play", Path("tone.wav"), "--no-video"}, 1,
+       "lumivor play: cannot write to standard output: No space left on device", unchanged,
+       WithOutput(StandardOutput::FullDisk)},
+      {"play: a closed pipe", {"play", Path("tone.wav"), "--no-video"}, 1,
+       "lumivor play: cannot write to standard output: Broken pipe", unchanged,
+       WithOutput(StandardOutput::ClosedPipe)},
   };
   if (root) {
     cases.push_back({"a device as OUT", frame(Path("device.bmp")), 2, "it is a character device, not a regular file",
@@ -233,6 +243,9 @@ TEST_F(HostilePathsTest, EveryCaseEndsAsItShould) {
                        unchanged();
                      }});
   }
+  // play runs without a sound card or a display.
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+  ::setenv("SDL_VIDEODRIVER", "dummy", 1);
   for (auto& c : cases) {
     SCOPED_TRACE(c.Name);
     c.Options.WorkingFolder = folder_.Path();
@@ -246,6 +259,8 @@ TEST_F(HostilePathsTest, EveryCaseEndsAsItShould) {
     }
     c.After();
   }
+  ::unsetenv("SDL_AUDIODRIVER");
+  ::unsetenv("SDL_VIDEODRIVER");
 }
 
 // A signal that ends the program while it renders a sheet leaves no temporary behind and the
