@@ -2,73 +2,75 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <mutex>
 #include <streambuf>
 
 namespace lumivor::cli {
 
 namespace {
 
+// No put area of the base class: every character reaches overflow or xsputn, which hold a lock,
+// so that a command writing from two threads cannot tear the buffer (the C library's streams lock
+// the same way).
 class DescriptorBuffer : public std::streambuf {
  public:
-  DescriptorBuffer(int fd, bool lineBuffered) : fd_(fd), lineBuffered_(lineBuffered) {
-    setp(buffer_, buffer_ + sizeof buffer_);
+  DescriptorBuffer(int fd, bool lineBuffered) : fd_(fd), lineBuffered_(lineBuffered) {}
+  int Error() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return error_;
   }
-  int Error() const { return error_; }
 
  protected:
   int_type overflow(int_type c) override {
-    if (!Drain()) return traits_type::eof();
-    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-    *pptr() = traits_type::to_char_type(c);
-    pbump(1);
-    if (lineBuffered_ && traits_type::to_char_type(c) == '\n' && !Drain()) return traits_type::eof();
-    return c;
+    if (traits_type::eq_int_type(c, traits_type::eof())) return sync() == 0 ? traits_type::not_eof(c) : c;
+    const char byte = traits_type::to_char_type(c);
+    return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
   }
 
   std::streamsize xsputn(const char* data, std::streamsize size) override {
-    std::streamsize done = 0;
-    while (done < size) {
-      if (pptr() == epptr() && !Drain()) return done;
-      const std::streamsize room = epptr() - pptr();
-      const std::streamsize chunk = std::min(room, size - done);
-      std::memcpy(pptr(), data + done, static_cast<std::size_t>(chunk));
-      pbump(static_cast<int>(chunk));
-      done += chunk;
-    }
-    if (lineBuffered_ && std::memchr(data, '\n', static_cast<std::size_t>(size)) != nullptr && !Drain()) return done;
-    return done;
+    std::lock_guard<std::mutex> guard(mutex_);
+    pending_.append(data, static_cast<std::size_t>(size));
+    const bool drain = pending_.size() >= Capacity ||
+                       (lineBuffered_ && std::memchr(data, '\n', static_cast<std::size_t>(size)) != nullptr);
+    if (drain && !Drain()) return 0;
+    return size;
   }
 
-  int sync() override { return Drain() ? 0 : -1; }
+  int sync() override {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return Drain() ? 0 : -1;
+  }
 
  private:
+  static constexpr std::size_t Capacity = 8192;
+
   // Once a write has failed the rest is dropped: the output is incomplete either way, and the
   // first failure's reason is the one to report.
   bool Drain() {
-    const char* next = pbase();
-    while (error_ == 0 && next < pptr()) {
-      const ssize_t n = ::write(fd_, next, static_cast<std::size_t>(pptr() - next));
+    std::size_t done = 0;
+    while (error_ == 0 && done < pending_.size()) {
+      const ssize_t n = ::write(fd_, pending_.data() + done, pending_.size() - done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         error_ = n < 0 ? errno : EIO;
         break;
       }
-      next += n;
+      done += static_cast<std::size_t>(n);
     }
-    setp(buffer_, buffer_ + sizeof buffer_);
+    pending_.clear();
     return error_ == 0;
   }
 
-  int fd_;
-  bool lineBuffered_;
+  const int fd_;
+  const bool lineBuffered_;
+  mutable std::mutex mutex_;
+  std::string pending_;
   int error_ = 0;
-  char buffer_[8192];
 };
 
 // Never destroyed: std::cout may be flushed after main returns, by the library's own exit code.
