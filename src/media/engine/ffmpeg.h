@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <list>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -131,6 +132,9 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   // Closes every codec still in the process-wide opened lists that belongs to this engine.
   void CloseOpenedEncoders();
   void CloseOpenedDecoders();
+  // This engine's entries in the process-wide opened-codec lists.
+  int OpenedEncoderCount() const;
+  int OpenedDecoderCount() const;
 
   // ================================================================ the loop
   void Transcode();
@@ -151,6 +155,8 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   bool CheckRecordingTime(TOutputStream& ost);
   void FlushEncoders();
   void StatusReport(int inputIndex, bool final, std::int64_t now, std::int64_t start);
+  // The status line of the last report, as logged (without the progress keys).
+  const std::string& LastStatusLine() const { return LastStatusLine_; }
 
   // ================================================================ run control
   // Start: refused (null) while running or once terminated; a task without outputs or inputs
@@ -196,6 +202,61 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   std::int32_t FirstActiveOutput = 0;
   std::int32_t LastActiveOutput = -1;
   THookList HookModules;
+
+  // What the muxer was last given on each of its streams (in the stream's time base). Join groups
+  // share the muxer's streams, so this is kept per muxer stream, apart from the output streams'
+  // own LastMuxPts/LastMuxDts.
+  struct TMuxerClock {
+    std::int64_t Pts = AV_NOPTS_VALUE;
+    std::int64_t Dts = AV_NOPTS_VALUE;
+  };
+  std::map<const AVStream*, TMuxerClock> MuxerClocks;
+
+ private:
+  // ---- setup helpers (transcode_setup.cpp)
+  int SetupCopiedStream(TOutputStream& ost, TInputStream& ist, std::string& error);
+  int SetupEncodedStream(TOutputStream& ost, std::string& error);
+  int OpenEncoder(TOutputStream& ost, std::string& error);
+  int InitBitstreamFilters(TOutputStream& ost);
+  void CloseEncoder(TOutputStream& ost);
+  void RegisterOpenedEncoder(TOutputStream& ost);
+  void CloseDecoder(TInputStream& ist);
+  void LogStreamMapping();
+  void FreeStreamSetup();
+  // ---- loop helpers (transcode_loop.cpp)
+  void SetActiveRange();
+  void ResetUnavailable();
+  void DrainInputStream(TInputStream& ist);
+  void JoinSwitch(int inputIndex);
+  int DecodeAudio(TInputStream& ist, const AVPacket* packet, bool& gotOutput);
+  int DecodeVideo(TInputStream& ist, const AVPacket* packet, bool& gotOutput);
+  int DecodeSubtitle(TInputStream& ist, const AVPacket* packet, bool& gotOutput);
+  void PushFrameToFilters(TInputStream& ist, AVFrame* frame);
+  void SendEndOfStreamToFilters(TInputStream& ist);
+  void ReconfigureFilters(TInputStream& ist);
+  void PreprocessVideoFrame(TInputStream& ist, AVFrame* frame);
+  void RateEmulationSleep(TInputStream& ist);
+  bool CheckOutputConstraints(const TInputStream& ist, const TOutputStream& ost) const;
+  // ---- output helpers (encode_output.cpp)
+  TOutputFile& FileOf(const TOutputStream& ost);
+  // The stream whose encoder serves this one: itself, or in join mode its place in group 0.
+  TOutputStream& EncoderOwner(TOutputStream& ost);
+  AVCodecContext* EncoderOf(TOutputStream& ost);
+  AVFormatContext* MuxerOf(const TOutputStream& ost);
+  // Sends the frame (null: drains) and writes every packet that comes out; the packets' total
+  // size, or a negative library code from sending.
+  int EncodeFrame(TOutputStream& ost, AVFrame* frame, bool& anyPacket, int& lastPacketSize);
+  void WriteEncodedPacket(TOutputStream& ost, AVPacket* packet);
+  void WriteThroughBitstreamFilters(AVFormatContext* s, AVPacket* packet, TOutputStream& ost, std::size_t first);
+  void WriteVideoStats(TOutputStream& ost, int frameSize);
+  bool ForceKeyFrame(TOutputStream& ost, AVFrame* frame);
+  void CallOutputPictureHooks(TOutputStream& ost, AVFrame*& frame, FramePtr& hookCopy, bool& previewHolds);
+  std::string LastStatusLine_;
+  std::int64_t TranscodeStartTime_ = 0;
+  std::int32_t PictureType_ = 0;  // of the last encoded video packet, for the statistics line
+  std::uint64_t LastPictureErrors_[4] = {};  // its squared errors per plane, when the encoder reports them
+
+ public:
 
   // ---------------------------------------------------------------- output side state
   std::int32_t DupCount = 0;

@@ -558,6 +558,10 @@ class TCustomFFmpegOpt : public TOptionHost {
   std::int32_t JoinStreamCount = 0;
   // Written by run control from another thread, read by the callbacks on the blocked one.
   std::atomic<bool> StopRequested{false};
+  // Set by the transcode once the output headers are written: from then on the write callback
+  // no longer gives up on a stop (only on the time-out), since a write broken off would leave the
+  // byte stream failed and the trailer unwritten. The loop sees the stop at its next turn.
+  std::atomic<bool> IgnoreStopOnWrite{false};
   std::int32_t ReadTimeout = 30000;  // milliseconds; 0 or less = no time-out
   std::int32_t WriteTimeout = 30000;
   std::atomic<std::int64_t> ReadStartTime{kNoLimit};  // microseconds; kNoLimit = idle

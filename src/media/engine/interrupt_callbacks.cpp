@@ -12,11 +12,11 @@ struct Texts {
 };
 
 int Poll(TCustomFFmpegOpt& engine, std::atomic<std::int64_t>& startStamp, std::int32_t timeoutMs,
-         const Texts& texts) {
+         const Texts& texts, bool stopBreaks) {
   // A paused task holds still here, inside the library's blocking call. The paused time does not
   // count against the time-out: the stamp moves on by what the wait took.
   const std::int64_t paused = engine.PauseGate.Wait();
-  if (engine.StopRequested.load()) {
+  if (stopBreaks && engine.StopRequested.load()) {
     DefaultLogger().Log(&engine, llInfo, "reading/writing broken");
     return 1;
   }
@@ -88,13 +88,16 @@ std::int64_t TPauseGate::Wait() {
 int ReadInterruptCallback(void* opaque) {
   auto& engine = *static_cast<TCustomFFmpegOpt*>(opaque);
   return Poll(engine, engine.ReadStartTime, engine.ReadTimeout,
-              Texts{"connecting/reading timeout", "connecting/reading canceled"});
+              Texts{"connecting/reading timeout", "connecting/reading canceled"}, true);
 }
 
 int WriteInterruptCallback(void* opaque) {
   auto& engine = *static_cast<TCustomFFmpegOpt*>(opaque);
+  // The library polls this before every write to a file, not only in blocking calls: once the
+  // muxing has begun a stop must not fail those writes, or the output would end without its
+  // trailer and not play.
   return Poll(engine, engine.WriteStartTime, engine.WriteTimeout,
-              Texts{"connecting/writing timeout", "connecting/writing canceled"});
+              Texts{"connecting/writing timeout", "connecting/writing canceled"}, !engine.IgnoreStopOnWrite.load());
 }
 
 }  // namespace lumivor

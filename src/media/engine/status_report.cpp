@@ -1,0 +1,232 @@
+// The status line of a running task, the same values as progress keys for the progress byte
+// stream and the progress callback, the final summary, and the video statistics lines.
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+
+#include "media/engine/ffmpeg.h"
+#include "media/runtime/ff_log.h"
+#include "media/runtime/format_text.h"
+
+namespace lumivor {
+namespace {
+
+double Psnr(double error) { return -10.0 * std::log(error) / std::log(10.0); }
+
+}  // namespace
+
+void TCustomFFmpeg::StatusReport(int inputIndex, bool final, std::int64_t now, std::int64_t start) {
+  if (PrintStats == 0 && !final && !ProgressOutput && !OnProgress) return;
+  if (!final) {
+    if (LastReportTime == -1) {
+      LastReportTime = now;
+      return;
+    }
+    if (now - LastReportTime < ProgressInterval) return;
+    LastReportTime = now;
+  }
+
+  std::int64_t totalSize = -1;
+  AVFormatContext* oc = OutputFiles.empty() ? nullptr : OutputFiles.front()->Context.get();
+  if (oc != nullptr && oc->pb != nullptr) {
+    totalSize = lib::avio_size(oc->pb);
+    if (totalSize <= 0) totalSize = StreamPosition(oc->pb);
+  }
+
+  int first = 0;
+  int last = OutputStreamCount() - 1;
+  if (JoinMode != 0 && JoinStreamCount > 0) {
+    const int groups = OutputStreamCount() / JoinStreamCount;
+    const int group = inputIndex < 0 ? groups - 1 : std::min(inputIndex, groups - 1);
+    first = group * JoinStreamCount;
+    last = first + JoinStreamCount - 1;
+  }
+
+  std::string line;
+  std::string progress;
+  float quality = -1;
+  int frameNumber = -1;
+  double fps = -1;
+  bool videoQualified = false;
+  std::int64_t outputTime = INT64_MIN;
+  std::int64_t lastMuxTime = 0;
+  for (int i = first; i <= last; ++i) {
+    TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
+    TOutputStream& owner = EncoderOwner(ost);
+    const AVCodecContext* enc = owner.EncoderContext.get();
+    const bool video = ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+    const bool coded = ost.StreamCopy == 0 && owner.EncoderOpened != 0 && owner.FrameNumber > 0;
+    const float q = coded ? owner.LastQuality / FF_QP2LAMBDA : -1;
+
+    // Until a video stream has frames, one without any is left out of the report altogether.
+    if (!videoQualified && video && ost.DurationCounted == 0 && ost.FrameNumber == 0) continue;
+    quality = q;
+
+    if (videoQualified && video) {
+      line += FormatText("q=%2.1f ", q);
+      progress += FormatText("stream_%d_%d_q=%.1f\n", ost.FileIndex, ost.Index, q);
+    }
+    if (!videoQualified && video && ost.FrameNumber > 0 && ost.DurationCounted == 0) {
+      videoQualified = true;
+      const double seconds = static_cast<double>(now - start) / 1000000.0;
+      frameNumber = ost.FrameNumber;
+      fps = seconds > 1 ? frameNumber / seconds : 0;
+      line += FormatText("frame=%5d fps=%3.*f q=%3.1f ", frameNumber, fps < 9.95 ? 1 : 0, fps, q);
+      progress += FormatText("frame=%d\n", frameNumber);
+      progress += FormatText("fps=%.1f\n", fps);
+      progress += FormatText("stream_%d_%d_q=%.1f\n", ost.FileIndex, ost.Index, q);
+      if (final) line += "L";
+      if (QpHist != 0) {
+        const int qp = static_cast<int>(std::lrint(q));
+        if (qp >= 0 && qp < 52) QpHistogram[qp] += 1;
+        for (int j = 0; j < 32; ++j) line += FormatText("%X", static_cast<int>(std::lrint(std::log2(QpHistogram[j] + 1))));
+      }
+      if (enc != nullptr && (enc->flags & AV_CODEC_FLAG_PSNR) != 0 && (coded || final) && enc->width > 0 &&
+          enc->height > 0) {
+        double errorSum = 0;
+        double scaleSum = 0;
+        static const char kPlanes[] = {'Y', 'U', 'V'};
+        line += "PSNR=";
+        for (int j = 0; j < 3; ++j) {
+          double error = static_cast<double>(final ? enc->error[j] : LastPictureErrors_[j]);
+          double scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
+          if (j != 0) scale /= 4;
+          if (final) scale *= frameNumber;
+          errorSum += error;
+          scaleSum += scale;
+          const double value = Psnr(error / scale);
+          line += FormatText("%c:%2.2f ", kPlanes[j], value);
+          progress += FormatText("stream_%d_%d_psnr_%c=%2.2f\n", ost.FileIndex, ost.Index, kPlanes[j] + 32, value);
+        }
+        const double all = Psnr(errorSum / scaleSum);
+        line += FormatText("*:%2.2f ", all);
+        progress += FormatText("stream_%d_%d_psnr_all=%2.2f\n", ost.FileIndex, ost.Index, all);
+      }
+    }
+
+    const auto clock = MuxerClocks.find(ost.Stream);
+    if (clock != MuxerClocks.end() && clock->second.Pts != AV_NOPTS_VALUE) {
+      const std::int64_t muxTime = lib::av_rescale_q(clock->second.Pts, ost.Stream->time_base, AV_TIME_BASE_Q);
+      lastMuxTime = muxTime;
+      if (final || ost.Finished == 0) outputTime = std::max(outputTime, muxTime);
+    }
+  }
+
+  if (totalSize < 0) {
+    line += "size=N/A time=";
+  } else {
+    line += FormatText("size=%8.0fkB time=", static_cast<double>(totalSize) / 1024);
+  }
+  // Before anything was muxed there is no time to show.
+  const bool timeKnown = outputTime != INT64_MIN;
+  if (timeKnown) {
+    const std::int64_t magnitude = outputTime < 0 ? -outputTime : outputTime;
+    const std::int64_t totalSeconds = magnitude / AV_TIME_BASE;
+    const int milliseconds = static_cast<int>((magnitude % AV_TIME_BASE) / 1000);
+    const int hours = static_cast<int>(totalSeconds / 3600);
+    const int minutes = static_cast<int>((totalSeconds / 60) % 60);
+    const int seconds = static_cast<int>(totalSeconds % 60);
+    line += FormatText("%s%02d:%02d:%02d.%03d ", outputTime < 0 ? "-" : "", hours, minutes, seconds, milliseconds);
+  } else {
+    line += "N/A ";
+  }
+  double bitrate = -1;
+  if (timeKnown && outputTime != 0 && totalSize >= 0) {
+    bitrate = static_cast<double>(totalSize) * 8 / (static_cast<double>(outputTime) / 1000);
+  }
+  line += bitrate < 0 ? std::string("bitrate=N/A") : FormatText("bitrate=%6.1fkbits/s", bitrate);
+
+  progress += totalSize < 0 ? std::string("total_size=N/A\n")
+                            : FormatText("total_size=%lld\n", static_cast<long long>(totalSize));
+  if (timeKnown) {
+    const std::int64_t magnitude = outputTime < 0 ? -outputTime : outputTime;
+    progress += FormatText("out_time_ms=%lld\n", static_cast<long long>(outputTime));
+    progress += FormatText("out_time=%s%02d:%02d:%02d.%06d\n", outputTime < 0 ? "-" : "",
+                           static_cast<int>(magnitude / AV_TIME_BASE / 3600),
+                           static_cast<int>((magnitude / AV_TIME_BASE / 60) % 60),
+                           static_cast<int>((magnitude / AV_TIME_BASE) % 60), static_cast<int>(magnitude % AV_TIME_BASE));
+  } else {
+    progress += "out_time_ms=N/A\nout_time=N/A\n";
+  }
+
+  if (DupCount != 0 || DropCount != 0) line += FormatText(" dup=%d drop=%d", DupCount, DropCount);
+  if (DupDropChanged != 0 && OnProgress) {
+    DupDropChanged = 0;
+    DefaultLogger().Log(this, llInfo, line);
+  }
+  progress += FormatText("dup_frames=%d\n", DupCount);
+  progress += FormatText("drop_frames=%d\n", DropCount);
+  LastStatusLine_ = line;
+
+  if (OnProgress) {
+    TProgressInfo info;
+    info.FileIndex = final ? -1 : inputIndex;
+    info.FrameNumber = frameNumber;
+    info.FPS = fps < 0 ? -1 : static_cast<std::int32_t>(std::lrint(fps));
+    info.Quality = quality;
+    info.BitRate = static_cast<float>(bitrate);
+    info.CurrentSize = totalSize < 0 ? 0 : totalSize;
+    info.CurrentDuration = lastMuxTime;
+    info.TotalDuration = TotalDuration;
+    OnProgress(this, info.FileIndex, info);
+  }
+
+  if ((PrintStats != 0 && !OnProgress) || final) DefaultLogger().Log(this, llInfo, line);
+
+  if (ProgressOutput) {
+    progress += FormatText("progress=%s\n", final ? "end" : "continue");
+    lib::avio_write(ProgressOutput.get(), reinterpret_cast<const unsigned char*>(progress.data()),
+                    static_cast<int>(progress.size()));
+    lib::avio_flush(ProgressOutput.get());
+    if (final) ProgressOutput.reset();
+  }
+
+  if (final) {
+    const std::int64_t sum = VideoSize + AudioSize + SubtitleSize + ExtraSize;
+    std::string overhead;
+    if (sum > 0) {
+      overhead = FormatText("%f%%", 100.0 * static_cast<double>(totalSize - sum) / static_cast<double>(sum));
+    } else {
+      overhead = "unknown";
+    }
+    DefaultLogger().LogFmt(this, llInfo, "video:%1.0fkB audio:%1.0fkB subtitle:%1.0f global headers:%1.0fkB muxing overhead %s\r\n",
+                           static_cast<double>(VideoSize) / 1024, static_cast<double>(AudioSize) / 1024,
+                           static_cast<double>(SubtitleSize) / 1024, static_cast<double>(ExtraSize) / 1024,
+                           overhead.c_str());
+    if (sum == 0) {
+      DefaultLogger().Log(this, llWarning,
+                          "Output file is empty, nothing was encoded (check -ss / -t / -frames parameters if used)");
+    }
+  }
+}
+
+void TCustomFFmpeg::WriteVideoStats(TOutputStream& ost, int frameSize) {
+  if (!VstatsFile) {
+    VstatsFile.reset(std::fopen(VstatsFileName.c_str(), "w"));
+    if (!VstatsFile) Fail("fopen fail: " + VstatsFileName);
+  }
+  TOutputStream& owner = EncoderOwner(ost);
+  const AVCodecContext* enc = owner.EncoderContext.get();
+  if (enc == nullptr || enc->codec_type != AVMEDIA_TYPE_VIDEO) return;
+  std::FILE* file = VstatsFile.get();
+  std::fprintf(file, "frame= %5d q= %2.1f ", ost.FrameNumber, owner.LastQuality / FF_QP2LAMBDA);
+  if ((enc->flags & AV_CODEC_FLAG_PSNR) != 0 && enc->width > 0 && enc->height > 0) {
+    std::fprintf(file, "PSNR= %6.2f ",
+                 Psnr(static_cast<double>(LastPictureErrors_[0]) / (enc->width * enc->height * 255.0 * 255.0)));
+  }
+  std::fprintf(file, "f_size= %6d ", frameSize);
+  double time = 0;
+  const auto clock = MuxerClocks.find(ost.Stream);
+  if (clock != MuxerClocks.end() && clock->second.Pts != AV_NOPTS_VALUE) {
+    time = static_cast<double>(lib::av_rescale_q(clock->second.Pts, ost.Stream->time_base, enc->time_base)) *
+           av_q2d(enc->time_base);
+  }
+  if (time < 0.01) time = 0.01;
+  const double bitrate = frameSize * 8 / av_q2d(enc->time_base) / 1000.0;
+  const double averageBitrate = static_cast<double>(VideoSize) * 8 / time / 1000.0;
+  std::fprintf(file, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+               static_cast<double>(VideoSize) / 1024, time, bitrate, averageBitrate);
+  std::fprintf(file, "type= %c\n", lib::av_get_picture_type_char(static_cast<AVPictureType>(PictureType_)));
+}
+
+}  // namespace lumivor
