@@ -10,6 +10,8 @@
 #include "media/engine/error_text.h"
 #include "media/engine/ffmpeg.h"
 #include "media/runtime/ff_log.h"
+#include "media/runtime/stream_helpers.h"
+#include "media/runtime/timestamps.h"
 #include "media/runtime/format_text.h"
 
 namespace lumivor {

@@ -11,6 +11,8 @@
 #include "media/engine/ffmpeg.h"
 #include "media/engine/media_helpers.h"
 #include "media/runtime/ff_log.h"
+#include "media/runtime/stream_helpers.h"
+#include "media/runtime/timestamps.h"
 #include "media/runtime/format_text.h"
 
 namespace lumivor {

@@ -14,6 +14,8 @@
 #include "media/engine/ffmpeg.h"
 #include "media/engine/media_helpers.h"
 #include "media/runtime/ff_log.h"
+#include "media/runtime/stream_helpers.h"
+#include "media/runtime/timestamps.h"
 #include "media/runtime/file_names.h"
 #include "media/runtime/format_text.h"
 
@@ -715,8 +717,8 @@ int TCustomFFmpeg::TranscodeInit() {
     if (oc != nullptr) lib::av_dump_format(oc, i, oc->url, 1);
   }
   LogStreamMapping();
+  // The detail goes to the log; the caller reports the code (see Transcode).
   if (!error.empty() && ret < 0) {
-    LastErrMsg = error;
     DefaultLogger().Log(this, llError, error);
     return ret;
   }
