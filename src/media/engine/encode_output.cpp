@@ -230,7 +230,7 @@ void TCustomFFmpeg::CallOutputPictureHooks(TOutputStream& ost, AVFrame*& frame, 
         }
         if (OnVideoOutputHook) {
           CallVideoHook(true, picture, format, frame->width, frame->height, ost.FrameNumber + 1, pts);
-          previewHolds = true;
+          previewHolds = PreviewConverterHoldsPicture;
         }
         frame = hookCopy.get();
       } else {

@@ -19,6 +19,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -156,6 +157,8 @@ struct TOutputFile {
   // for custom I/O) and frees the context. Safe to call twice.
   void CloseOutput();
 
+  // Null on the further records of a join task: they write into the first record's muxer
+  // context with the first record's MuxerOptions.
   OutputFormatContextPtr Context;
   DictionaryPtr MuxerOptions;
   std::int32_t FirstStreamIndex = 0;
@@ -223,6 +226,14 @@ struct TOutputStream {
   AVCodecID SavedCodecId = AV_CODEC_ID_NONE;
   DictionaryPtr SavedOptions;
   std::int32_t SavedMaxBFrames = 0;
+
+  // Join mode: a clone made for a further input stands for this stream of the first output. It
+  // shares that stream's muxer stream and codec context, which the original keeps owning (the
+  // clone's EncoderContext stays null and OwnsCodec 0); Codec() gives the context either way.
+  TOutputStream* JoinOriginal = nullptr;
+  AVCodecContext* Codec() const {
+    return JoinOriginal != nullptr ? JoinOriginal->EncoderContext.get() : EncoderContext.get();
+  }
 };
 
 struct TInputFilter {
@@ -250,6 +261,8 @@ struct TFilterGraph {
 
   int InputCount() const { return static_cast<int>(Inputs.size()); }
   int OutputCount() const { return static_cast<int>(Outputs.size()); }
+  // A simple graph has no description of its own: it is its one output stream's FilterSpec.
+  bool IsSimple() const { return Description.empty() && OutputCount() == 1 && Outputs[0]->Output != nullptr; }
 };
 
 // One "map" option.
@@ -419,6 +432,19 @@ class TCustomFFmpegOpt : public TOptionHost {
     }
     return result;
   }
+  // As MatchPerStream, but nothing matching gives no value, so that a value given empty ("-s ''")
+  // is told from one not given at all and refused like any other bad value.
+  template <auto List>
+  std::optional<TListValueType<List>> MatchPerStreamGiven(const TOptionsContext& o, AVFormatContext* s,
+                                                          AVStream* st) {
+    std::optional<TListValueType<List>> result;
+    for (const TSpecifierOpt& element : o.*List) {
+      const int match = MatchStreamSpecifier(s, st, element.Specifier.c_str());
+      if (match < 0) FailStreamSpecifier(*this, match);
+      if (match > 0) result = element.Value.*(TListValue<List>::Member);
+    }
+    return result;
+  }
   // The input codec-name reader: the last element whose whole specifier equals the letter
   // ("v", "a" or "s"), or null.
   const std::string* MatchPerType(const TOptionsContext& o, const TSpecifierList& list, char letter) const;
@@ -501,12 +527,42 @@ class TCustomFFmpegOpt : public TOptionHost {
   int ConfigureComplexFilters();
   // 1 when one of the graph's inputs is fed by that stream.
   static int InputFeedsGraph(const TFilterGraph& fg, const TInputStream& ist);
+  // Binds an unconnected input pad of a new complex graph to an input stream, by label or by
+  // type; a binding error is fatal.
+  void InitInputFilter(TFilterGraph& fg, AVFilterInOut* in);
+  // Connects a pending graph output to a new stream of the output being opened; fatal on error.
+  int InitOutputFilter(TOutputFilter& ofilter, TOptionsContext& o, AVFormatContext* oc);
+  int ConfigureInputFilter(TFilterGraph& fg, TInputFilter& ifilter, AVFilterInOut* in);
+  int ConfigureOutputFilter(TFilterGraph& fg, TOutputFilter& ofilter, AVFilterInOut* out);
+  // The encoder's format closest to the wanted one (the wanted one when the encoder takes it).
+  static AVPixelFormat ChoosePixelFormat(const AVCodecContext* codec, const AVCodec* encoder, AVPixelFormat target);
+  static AVSampleFormat ChooseSampleFormat(const AVCodec* encoder, AVSampleFormat target);
+  // What the stream's encoder accepts, as the argument of a "format" or "aformat" filter: a
+  // "|"-separated list, or empty when anything goes. The pixel format list of a stream whose
+  // format was given with "+" also switches off the graph's automatic conversion.
+  std::string ChoosePixFmtList(TOutputStream& ost);
+  static std::string ChooseSampleFmtList(const TOutputStream& ost);
+  static std::string ChooseSampleRateList(const TOutputStream& ost);
+  static std::string ChooseChannelLayoutList(const TOutputStream& ost);
+  // Gives a subtitle stream that feeds a video pad a transparent canvas; 0 or a negative code.
+  int PrepareSub2Video(TInputStream& ist);
 
   // ---- output files and join mode (output_files.cpp, join_mode.cpp)
   // Index of the new output file, or -1 with LastErrMsg set (or the option parser's negative code).
   int OpenOutputFile(TOptionsContext& o, const std::string& optionText, bool join, const std::string& fileName,
                      const std::string& presetText);
   void FreeOutputStreams();
+  // Metadata specifiers ("g", "s[:spec]", "c[:index]", "p[:index]"): 0, or -1 with LastErrMsg.
+  int ParseMetaType(const std::string& text, char& type, std::string& streamSpecifier, int& index);
+  // One "map_metadata" entry; input context null for a negative input index. 0 or negative.
+  int CopyMetadata(const std::string& outSpec, const std::string& inSpec, TOptionsContext& o, AVFormatContext* oc,
+                   AVFormatContext* ic);
+  // 0 or -12.
+  static int CopyChapters(const TInputFile& ifile, const TOutputFile& ofile, bool copyMetadata);
+  // Join mode, right after the only output has been assembled from input 0: 0 or -1.
+  int SetupJoin(TOptionsContext& o);
+  // Clones the first output's streams for input k; the new output file index, or -1.
+  int JoinInputFile(TOptionsContext& o, int inputIndex);
 
   // "vhook" and "VideoHookBitsPixel": provided by the transcoding engine.
   virtual int AddVideoHook(TOptionsContext* o, const char* key, const char* argument) = 0;

@@ -119,9 +119,9 @@ const AVCodec* TCustomFFmpegOpt::FindCodecOrFail(const char* name, AVMediaType t
 }
 
 const AVCodec* TCustomFFmpegOpt::ChooseDecoder(TOptionsContext& o, AVFormatContext* s, AVStream* st) {
-  const std::string name = MatchPerStream<&TOptionsContext::CodecNames>(o, s, st, std::string());
-  if (!name.empty()) {
-    const AVCodec* codec = FindCodecOrFail(name.c_str(), st->codecpar->codec_type, false);
+  const std::optional<std::string> name = MatchPerStreamGiven<&TOptionsContext::CodecNames>(o, s, st);
+  if (name) {
+    const AVCodec* codec = FindCodecOrFail(name->c_str(), st->codecpar->codec_type, false);
     st->codecpar->codec_id = codec->id;
     return codec;
   }
@@ -167,7 +167,7 @@ void TCustomFFmpegOpt::AddInputStreams(TOptionsContext& o, AVFormatContext* ic) 
     st->discard = AVDISCARD_ALL;
 
     ist.TsScale = MatchPerStream<&TOptionsContext::TsScale>(o, ic, st, 1.0);
-    const std::string codecTag = MatchPerStream<&TOptionsContext::CodecTags>(o, ic, st, std::string());
+    const std::optional<std::string> codecTag = MatchPerStreamGiven<&TOptionsContext::CodecTags>(o, ic, st);
 
     ist.Decoder = ChooseDecoder(o, ic, st);
     ist.DecoderOptions = FilterCodecOptions(o.Group->CodecOptions.get(), parameters->codec_id, ic, st, ist.Decoder);
@@ -191,7 +191,7 @@ void TCustomFFmpegOpt::AddInputStreams(TOptionsContext& o, AVFormatContext* ic) 
     const int copied = lib::avcodec_parameters_to_context(ist.DecoderContext.get(), parameters);
     if (copied < 0) Fail(ErrorText("avcodec_parameters_to_context", copied));
     AVCodecContext* codec = ist.DecoderContext.get();
-    if (!codecTag.empty()) SetCodecTag(st, codec, codecTag);
+    if (codecTag) SetCodecTag(st, codec, *codecTag);
 
     switch (parameters->codec_type) {
       case AVMEDIA_TYPE_VIDEO: {
@@ -200,9 +200,9 @@ void TCustomFFmpegOpt::AddInputStreams(TOptionsContext& o, AVFormatContext* ic) 
         ist.ResampleHeight = codec->height;
         ist.ResampleWidth = codec->width;
         ist.ResamplePixFmt = codec->pix_fmt;
-        const std::string rate = MatchPerStream<&TOptionsContext::FrameRates>(o, ic, st, std::string());
-        if (!rate.empty() && lib::av_parse_video_rate(&ist.FrameRate, rate.c_str()) < 0) {
-          FailFmt("Error parsing framerate %s.", rate.c_str());
+        const std::optional<std::string> rate = MatchPerStreamGiven<&TOptionsContext::FrameRates>(o, ic, st);
+        if (rate && lib::av_parse_video_rate(&ist.FrameRate, rate->c_str()) < 0) {
+          FailFmt("Error parsing framerate %s.", rate->c_str());
         }
         ist.TopFieldFirst = MatchPerStream<&TOptionsContext::TopFieldFirst>(o, ic, st, -1);
         break;

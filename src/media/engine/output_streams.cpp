@@ -76,14 +76,14 @@ void SetChannelCount(AVCodecContext* codec, int channels) {
 void TCustomFFmpegOpt::ChooseEncoder(TOptionsContext& o, AVFormatContext* s, TOutputStream& ost) {
   AVStream* st = ost.Stream;
   const AVMediaType type = st->codecpar->codec_type;
-  const std::string name = MatchPerStream<&TOptionsContext::CodecNames>(o, s, st, std::string());
-  if (name.empty()) {
+  const std::optional<std::string> name = MatchPerStreamGiven<&TOptionsContext::CodecNames>(o, s, st);
+  if (!name) {
     st->codecpar->codec_id = lib::av_guess_codec(s->oformat, nullptr, s->url, nullptr, type);
     ost.Encoder = lib::avcodec_find_encoder(st->codecpar->codec_id);
-  } else if (name == "copy") {
+  } else if (*name == "copy") {
     ost.StreamCopy = 1;
   } else {
-    ost.Encoder = FindCodecOrFail(name.c_str(), type, true);
+    ost.Encoder = FindCodecOrFail(name->c_str(), type, true);
     st->codecpar->codec_id = ost.Encoder->id;
   }
 }
@@ -125,9 +125,11 @@ TOutputStream* TCustomFFmpegOpt::NewOutputStream(TOptionsContext& o, AVFormatCon
   ost->MaxFrames = MatchPerStream<&TOptionsContext::MaxFrames>(o, oc, st, kNoLimit);
   ost->CopyPriorStart = MatchPerStream<&TOptionsContext::CopyPriorStart>(o, oc, st, -1);
 
-  const std::string filters = MatchPerStream<&TOptionsContext::BitstreamFilters>(o, oc, st, std::string());
+  const std::optional<std::string> givenFilters = MatchPerStreamGiven<&TOptionsContext::BitstreamFilters>(o, oc, st);
+  const std::string filters = givenFilters.value_or(std::string());
   std::size_t begin = 0;
-  while (!filters.empty() && begin <= filters.size()) {
+  // A list given empty names one filter without a name, which is refused below.
+  while (givenFilters && begin <= filters.size()) {
     std::size_t end = filters.find(',', begin);
     if (end == std::string::npos) end = filters.size();
     const std::string filterName = filters.substr(begin, end - begin);
@@ -140,9 +142,9 @@ TOutputStream* TCustomFFmpegOpt::NewOutputStream(TOptionsContext& o, AVFormatCon
     begin = end + 1;
   }
 
-  const std::string codecTag = MatchPerStream<&TOptionsContext::CodecTags>(o, oc, st, std::string());
-  if (!codecTag.empty()) {
-    const std::uint32_t tag = CodecTagFromText(codecTag);
+  const std::optional<std::string> codecTag = MatchPerStreamGiven<&TOptionsContext::CodecTags>(o, oc, st);
+  if (codecTag) {
+    const std::uint32_t tag = CodecTagFromText(*codecTag);
     st->codecpar->codec_tag = tag;
     codec->codec_tag = tag;
   }
@@ -181,9 +183,9 @@ TOutputStream* TCustomFFmpegOpt::NewVideoStream(TOptionsContext& o, AVFormatCont
   AVStream* st = ost->Stream;
   AVCodecContext* codec = ost->EncoderContext.get();
 
-  const std::string rate = MatchPerStream<&TOptionsContext::FrameRates>(o, oc, st, std::string());
-  if (!rate.empty() && lib::av_parse_video_rate(&ost->FrameRate, rate.c_str()) < 0) {
-    FailFmt("Invalid framerate value: %s", rate.c_str());
+  const std::optional<std::string> rate = MatchPerStreamGiven<&TOptionsContext::FrameRates>(o, oc, st);
+  if (rate && lib::av_parse_video_rate(&ost->FrameRate, rate->c_str()) < 0) {
+    FailFmt("Invalid framerate value: %s", rate->c_str());
   }
 
   if (ost->StreamCopy != 0) {
@@ -191,29 +193,33 @@ TOutputStream* TCustomFFmpegOpt::NewVideoStream(TOptionsContext& o, AVFormatCont
     return ost;
   }
 
-  const std::string size = MatchPerStream<&TOptionsContext::FrameSizes>(o, oc, st, std::string());
-  if (!size.empty() && lib::av_parse_video_size(&codec->width, &codec->height, size.c_str()) < 0) {
-    FailFmt("Invalid frame size: %s.", size.c_str());
+  const std::optional<std::string> size = MatchPerStreamGiven<&TOptionsContext::FrameSizes>(o, oc, st);
+  if (size && lib::av_parse_video_size(&codec->width, &codec->height, size->c_str()) < 0) {
+    FailFmt("Invalid frame size: %s.", size->c_str());
   }
 
-  const std::string aspect = MatchPerStream<&TOptionsContext::FrameAspectRatios>(o, oc, st, std::string());
-  if (!aspect.empty()) {
+  const std::optional<std::string> aspect = MatchPerStreamGiven<&TOptionsContext::FrameAspectRatios>(o, oc, st);
+  if (aspect) {
     AVRational q{0, 0};
-    if (lib::av_parse_ratio(&q, aspect.c_str(), 255, 0, nullptr) < 0 || q.num <= 0 || q.den <= 0) {
-      FailFmt("Invalid aspect ratio: %s", aspect.c_str());
+    if (lib::av_parse_ratio(&q, aspect->c_str(), 255, 0, nullptr) < 0 || q.num <= 0 || q.den <= 0) {
+      FailFmt("Invalid aspect ratio: %s", aspect->c_str());
     }
     ost->FrameAspectRatio = static_cast<float>(static_cast<double>(q.num) / q.den);
   }
 
   codec->bits_per_raw_sample = FrameBitsPerRawSample;
 
-  std::string pixelFormat = MatchPerStream<&TOptionsContext::FramePixFmts>(o, oc, st, std::string());
+  const std::optional<std::string> givenPixelFormat = MatchPerStreamGiven<&TOptionsContext::FramePixFmts>(o, oc, st);
+  std::string pixelFormat = givenPixelFormat.value_or(std::string());
+  bool pixelFormatGiven = givenPixelFormat.has_value();
   if (!pixelFormat.empty() && pixelFormat[0] == '+') {
-    // "+" keeps the format as given: no automatic conversion in the stream's filter graph.
+    // "+" keeps the format as given: no automatic conversion in the stream's filter graph. A bare
+    // "+" names no format.
     ost->KeepPixFmt = 1;
     pixelFormat.erase(0, 1);
+    pixelFormatGiven = !pixelFormat.empty();
   }
-  if (!pixelFormat.empty()) {
+  if (pixelFormatGiven) {
     codec->pix_fmt = lib::av_get_pix_fmt(pixelFormat.c_str());
     if (codec->pix_fmt == AV_PIX_FMT_NONE) FailFmt("Unknown pixel format requested: %s.", pixelFormat.c_str());
   }
@@ -259,10 +265,10 @@ TOutputStream* TCustomFFmpegOpt::NewAudioStream(TOptionsContext& o, AVFormatCont
   const int channels = MatchPerStream<&TOptionsContext::AudioChannels>(o, oc, st, codec->ch_layout.nb_channels);
   if (channels != codec->ch_layout.nb_channels) SetChannelCount(codec, channels);
 
-  const std::string sampleFormat = MatchPerStream<&TOptionsContext::SampleFmts>(o, oc, st, std::string());
-  if (!sampleFormat.empty()) {
-    codec->sample_fmt = lib::av_get_sample_fmt(sampleFormat.c_str());
-    if (codec->sample_fmt == AV_SAMPLE_FMT_NONE) FailFmt("Invalid sample format \"%s\"", sampleFormat.c_str());
+  const std::optional<std::string> sampleFormat = MatchPerStreamGiven<&TOptionsContext::SampleFmts>(o, oc, st);
+  if (sampleFormat) {
+    codec->sample_fmt = lib::av_get_sample_fmt(sampleFormat->c_str());
+    if (codec->sample_fmt == AV_SAMPLE_FMT_NONE) FailFmt("Invalid sample format \"%s\"", sampleFormat->c_str());
   }
 
   codec->sample_rate = MatchPerStream<&TOptionsContext::AudioSampleRates>(o, oc, st, codec->sample_rate);
@@ -295,9 +301,9 @@ TOutputStream* TCustomFFmpegOpt::NewSubtitleStream(TOptionsContext& o, AVFormatC
   ost->CopyInitialNonKeyframes = MatchPerStream<&TOptionsContext::CopyInitialNonKeyframes>(o, oc, st, 0);
   if (ost->StreamCopy == 0) {
     AVCodecContext* codec = ost->EncoderContext.get();
-    const std::string size = MatchPerStream<&TOptionsContext::FrameSizes>(o, oc, st, std::string());
-    if (!size.empty() && lib::av_parse_video_size(&codec->width, &codec->height, size.c_str()) < 0) {
-      FailFmt("Invalid frame size: %s.", size.c_str());
+    const std::optional<std::string> size = MatchPerStreamGiven<&TOptionsContext::FrameSizes>(o, oc, st);
+    if (size && lib::av_parse_video_size(&codec->width, &codec->height, size->c_str()) < 0) {
+      FailFmt("Invalid frame size: %s.", size->c_str());
     }
   }
   return ost;
