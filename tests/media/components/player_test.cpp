@@ -329,6 +329,13 @@ TEST_F(Player, AVideoClipPlaysToItsEndThroughTheHooks) {
 }
 
 TEST_F(Player, OpenFailuresLeaveThePlayerStoppedAndReusable) {
+  {
+    TFFPlayer bare;
+    TFFLoader::Instance().Unload(TLibrarySet{lbSWScale});
+    EXPECT_FALSE(bare.LibrariesLoaded());
+    EXPECT_FALSE(bare.Open(Tone()));
+    EXPECT_EQ(bare.LastErrorText, "LibAV not loaded.");
+  }
   Reports reports;
   TFFPlayer player;
   ASSERT_TRUE(player.LoadLibraries(TFFLoader::Instance().LibraryPath(), false)) << player.LastErrorText;
