@@ -332,6 +332,9 @@ TEST_F(InputSetup, ForcedDecoderAndBadListValuesAreFatal) {
       {"-c:v no_such_codec", "Unknown decoder \"no_such_codec\""},
       {"-c:v mp3", "Invalid decoder type \"mp3\""},
       {"-r 0:bad", "Error parsing framerate 0:bad."},
+      // Given empty is given: no silent fall-back to the stream's own decoder or rate.
+      {"-c:v \"\"", "Unknown decoder \"\""},
+      {"-r:v \"\"", "Error parsing framerate ."},
       {"-tag:v:x XVID", ErrorText("check_stream_specifier", AVERROR(EINVAL))},
   };
   for (const Case& c : cases) {
