@@ -4,7 +4,9 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/picture_test_support.h"
@@ -92,16 +94,26 @@ TEST_F(PlayCommandTest, PlaysAFileToItsEnd) {
 }
 
 TEST_F(PlayCommandTest, StopsOnRequestBeforeTheEnd) {
-  RunOptions options;
   const std::string out = folder_->Path() + ".stdout";
-  options.WhileRunning = [&](pid_t pid) {
-    if (testing::FileText(out).find("state: play") == std::string::npos) return false;
-    ::kill(pid, SIGINT);
-    return true;
-  };
-  const RunResult run = RunLumivor(*folder_, {"play", Clip()}, options);
-  EXPECT_EQ(run.ExitCode, 0) << run.Err;
-  EXPECT_EQ(StateLines(run.Out), (std::vector<std::string>{"play", "stop"})) << run.Out;
+  for (const bool paused : {false, true}) {
+    SCOPED_TRACE(paused ? "started paused" : "playing");
+    RunOptions options;
+    options.WhileRunning = [&](pid_t pid) {
+      if (testing::FileText(out).find("state: play") == std::string::npos) return false;
+      if (paused) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      ::kill(pid, paused ? SIGTERM : SIGINT);
+      return true;
+    };
+    std::vector<std::string> arguments = {"play", Clip()};
+    if (paused) arguments.push_back("--paused");
+    const RunResult run = RunLumivor(*folder_, arguments, options);
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(StateLines(run.Out), (std::vector<std::string>{"play", "stop"})) << run.Out;
+    // Held at the start while paused, however long it waits.
+    if (paused) {
+      EXPECT_EQ(run.Out.find("position: 00:00:00.1"), std::string::npos) << run.Out;
+    }
+  }
 }
 
 TEST_F(PlayCommandTest, ATerminalGetsOnePositionLineRewrittenInPlace) {
