@@ -449,7 +449,7 @@ int TCustomFFmpegOpt::ConfigureInputFilter(TFilterGraph& fg, TInputFilter& ifilt
 int TCustomFFmpegOpt::ConfigureOutputFilter(TFilterGraph& fg, TOutputFilter& ofilter, AVFilterInOut* out) {
   ofilter.Name = DescribeLink(out, false);
   TOutputStream& ost = *ofilter.Output;
-  AVCodecContext* codec = ost.EncoderContext.get();
+  AVCodecContext* codec = ost.Codec();
   AVFilterGraph* graph = fg.Graph.get();
   ChainEnd last{out->filter_ctx, static_cast<unsigned>(out->pad_idx)};
   int result = 0;
@@ -575,7 +575,7 @@ AVSampleFormat TCustomFFmpegOpt::ChooseSampleFormat(const AVCodec* encoder, AVSa
 }
 
 std::string TCustomFFmpegOpt::ChoosePixFmtList(TOutputStream& ost) {
-  const AVCodecContext* codec = ost.EncoderContext.get();
+  const AVCodecContext* codec = ost.Codec();
   if (ost.KeepPixFmt != 0) {
     if (ost.Filter != nullptr && ost.Filter->Graph != nullptr && ost.Filter->Graph->Graph) {
       lib::avfilter_graph_set_auto_convert(ost.Filter->Graph->Graph.get(), AVFILTER_AUTO_CONVERT_NONE);
@@ -594,7 +594,7 @@ std::string TCustomFFmpegOpt::ChoosePixFmtList(TOutputStream& ost) {
 }
 
 std::string TCustomFFmpegOpt::ChooseSampleFmtList(const TOutputStream& ost) {
-  const AVCodecContext* codec = ost.EncoderContext.get();
+  const AVCodecContext* codec = ost.Codec();
   if (codec->sample_fmt != AV_SAMPLE_FMT_NONE) return SampleFormatName(codec->sample_fmt);
   if (ost.Encoder == nullptr || ost.Encoder->sample_fmts == nullptr) return std::string();
   std::string text;
@@ -606,7 +606,7 @@ std::string TCustomFFmpegOpt::ChooseSampleFmtList(const TOutputStream& ost) {
 }
 
 std::string TCustomFFmpegOpt::ChooseSampleRateList(const TOutputStream& ost) {
-  const AVCodecContext* codec = ost.EncoderContext.get();
+  const AVCodecContext* codec = ost.Codec();
   if (codec->sample_rate != 0) return FormatText("%d", codec->sample_rate);
   if (ost.Encoder == nullptr || ost.Encoder->supported_samplerates == nullptr) return std::string();
   std::string text;
@@ -618,7 +618,7 @@ std::string TCustomFFmpegOpt::ChooseSampleRateList(const TOutputStream& ost) {
 }
 
 std::string TCustomFFmpegOpt::ChooseChannelLayoutList(const TOutputStream& ost) {
-  const AVCodecContext* codec = ost.EncoderContext.get();
+  const AVCodecContext* codec = ost.Codec();
   const std::string own = LayoutText(codec->ch_layout);
   if (!own.empty()) return own;
   if (ost.Encoder == nullptr || ost.Encoder->ch_layouts == nullptr) return std::string();

@@ -92,6 +92,24 @@ TEST_F(JoinMode, InputsOfDifferentKindsCannotBeJoinedAndLeaveNothingBehind) {
   }
 }
 
+TEST_F(JoinMode, ACloneGetsItsOwnSimpleGraphOnTheSharedEncoderSettings) {
+  testing::MediaSpec spec;
+  spec.Format = "wav";
+  spec.Seconds = 0.2;
+  ASSERT_EQ(OpenGeneratedInput("a.wav", spec), 0);
+  spec.Audio.SampleRate = 22050;
+  ASSERT_EQ(OpenGeneratedInput("b.wav", spec), 1);
+  ASSERT_EQ(OpenOutput("-c:a pcm_s16le -ar 32000", "joined.wav", true), 0) << Engine->LastErrMsg;
+  ASSERT_EQ(Engine->OutputStreamCount(), 2);
+  TOutputStream& clone = *Engine->OutputStreams[1];
+  ASSERT_EQ(clone.SourceIndex, 1);
+  TFilterGraph* fg = Engine->InitSimpleFilterGraph(*Engine->InputStreams[1], clone);
+  ASSERT_NE(fg, nullptr);
+  ASSERT_EQ(Engine->ConfigureFilterGraph(*fg), 0);
+  // The clone's input runs at 22050 Hz; the graph resamples to the rate set on the first stream.
+  EXPECT_EQ(lib::av_buffersink_get_sample_rate(fg->Outputs[0]->Filter), 32000);
+}
+
 TEST_F(JoinMode, TotalDurationIsTheSumOfTheKnownInputDurations) {
   struct Case {
     std::vector<std::int64_t> Durations;
