@@ -49,10 +49,7 @@ AVFormatContext* TCustomFFmpeg::MuxerOf(const TOutputStream& ost) {
 }
 
 TOutputStream& TCustomFFmpeg::EncoderOwner(TOutputStream& ost) {
-  if (JoinMode != 0 && JoinStreamCount > 0 && ost.Index >= 0 && ost.Index < OutputStreamCount()) {
-    return *OutputStreams[static_cast<std::size_t>(ost.Index)];
-  }
-  return ost;
+  return ost.JoinOriginal != nullptr ? *ost.JoinOriginal : ost;
 }
 
 AVCodecContext* TCustomFFmpeg::EncoderOf(TOutputStream& ost) { return EncoderOwner(ost).EncoderContext.get(); }

@@ -574,13 +574,16 @@ int TCustomFFmpeg::TranscodeInit() {
     // They still get their own filter graphs, fed by their own input.
     if (JoinMode != 0 && i >= setupCount) {
       if (ost.StreamCopy != 0) continue;
-      if (!ost.EncoderContext) {
-        ost.EncoderContext.reset(lib::avcodec_alloc_context3(ost.Encoder));
-        if (!ost.EncoderContext) Fail("avcodec_alloc_context3() failed");
-        ost.EncoderContext->codec_type = ost.Stream->codecpar->codec_type;
+      TInputStream* source =
+          ost.SourceIndex >= 0 ? InputStreams[static_cast<std::size_t>(ost.SourceIndex)].get() : nullptr;
+      if (source != nullptr) source->DecodingNeeded += 1;
+      ost.EncodingNeeded = 1;
+      const AVMediaType type = ost.Stream->codecpar->codec_type;
+      if ((type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) && ost.Filter == nullptr) {
+        if (source == nullptr) Fail("Error opening filters!");
+        TFilterGraph* graph = InitSimpleFilterGraph(*source, ost);
+        if (graph == nullptr || ConfigureFilterGraph(*graph) < 0) Fail("Error opening filters!");
       }
-      ret = SetupEncodedStream(ost, error);
-      if (ret < 0 && error.empty() && !LastErrMsg.empty()) return ret;
       continue;
     }
     TInputStream* ist = ost.SourceIndex >= 0 ? InputStreams[static_cast<std::size_t>(ost.SourceIndex)].get() : nullptr;
