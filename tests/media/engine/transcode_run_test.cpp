@@ -1,0 +1,266 @@
+// Whole transcodes through the engine on small generated files: what comes out (streams, frames,
+// durations), the limits, stream copy, the setup refusals and failures, and a stop that still
+// leaves a playable file.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <string>
+
+#include "transcode_test_support.h"
+
+namespace lumivor {
+namespace {
+
+using testing_engine::FileFacts;
+using testing_engine::ReadFileFacts;
+using testing_engine::StreamFacts;
+using testing_engine::TranscodeTest;
+
+class TranscodeRun : public TranscodeTest {};
+
+TEST_F(TranscodeRun, EncodesVideoAndAudioIntoMp4) {
+  const std::string input = MakeInput("in.mkv", 1.0);
+  ASSERT_EQ(AddInput(input), 0) << Engine->LastErrMsg;
+  const std::string output = PathOf("out.mp4");
+  ASSERT_EQ(AddOutput(output, "-c:v mpeg4 -c:a aac"), 0) << Engine->LastErrMsg;
+
+  EXPECT_EQ(Run(), "");
+  EXPECT_TRUE(Engine->Finished.load());
+
+  const FileFacts facts = ReadFileFacts(output);
+  ASSERT_TRUE(facts.Opened);
+  ASSERT_EQ(facts.Count(AVMEDIA_TYPE_VIDEO), 1);
+  ASSERT_EQ(facts.Count(AVMEDIA_TYPE_AUDIO), 1);
+  const StreamFacts& video = *facts.First(AVMEDIA_TYPE_VIDEO);
+  const StreamFacts& audio = *facts.First(AVMEDIA_TYPE_AUDIO);
+  EXPECT_EQ(video.Codec, "mpeg4");
+  EXPECT_EQ(audio.Codec, "aac");
+  EXPECT_EQ(video.Frames, 25);
+  EXPECT_EQ(video.DecodeErrors, 0);
+  EXPECT_NEAR(video.EndSeconds, 1.0, 0.05);
+  EXPECT_NEAR(audio.EndSeconds, 1.0, 0.1);
+  EXPECT_NEAR(static_cast<double>(audio.Samples) / 44100, 1.0, 0.1);
+  EXPECT_TRUE(Logged(llInfo, "Stream mapping:"));
+  EXPECT_TRUE(Logged(llInfo, "  Stream #0:0 -> #0:0 (mpeg4 -> mpeg4) (Video)"));
+  EXPECT_TRUE(Logged(llInfo, "Lsize="));
+}
+
+TEST_F(TranscodeRun, CopiedStreamsKeepEveryPacket) {
+  const std::string input = MakeInput("in.mkv", 1.0);
+  const FileFacts source = ReadFileFacts(input);
+  ASSERT_EQ(AddInput(input), 0) << Engine->LastErrMsg;
+  const std::string output = PathOf("copy.mkv");
+  ASSERT_EQ(AddOutput(output, "-c copy"), 0) << Engine->LastErrMsg;
+
+  EXPECT_EQ(Run(), "");
+
+  const FileFacts facts = ReadFileFacts(output);
+  ASSERT_TRUE(facts.Opened);
+  ASSERT_EQ(facts.Streams.size(), source.Streams.size());
+  for (std::size_t i = 0; i < facts.Streams.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(facts.Streams[i].Codec, source.Streams[i].Codec);
+    EXPECT_EQ(facts.Streams[i].Packets, source.Streams[i].Packets);
+    EXPECT_EQ(facts.Streams[i].Frames, source.Streams[i].Frames);
+  }
+  EXPECT_TRUE(Logged(llInfo, "(copy)"));
+}
+
+TEST_F(TranscodeRun, TimeAndFrameLimits) {
+  struct Case {
+    const char* InputOptions;
+    const char* OutputOptions;
+    int Frames;
+  };
+  const Case cases[] = {
+      {"", "-an -c:v mpeg4 -t 1", 25},
+      {"", "-an -c:v mpeg4 -frames:v 10", 10},
+      {"", "-an -c:v mpeg4 -ss 1.2", 20},
+      {"", "-an -c copy -t 0.4", 10},
+  };
+  const std::string input = MakeInput("in.mkv", 2.0, true, false);
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.InputOptions) + " | " + c.OutputOptions);
+    Engine = std::make_unique<TCustomFFmpeg>();
+    Engine->BuildOptionTable();
+    ASSERT_EQ(AddInput(input, c.InputOptions), 0) << Engine->LastErrMsg;
+    const std::string output = PathOf("limit" + std::to_string(index++) + ".mkv");
+    ASSERT_EQ(AddOutput(output, c.OutputOptions), 0) << Engine->LastErrMsg;
+    EXPECT_EQ(Run(), "");
+    const FileFacts facts = ReadFileFacts(output);
+    ASSERT_TRUE(facts.Opened);
+    ASSERT_NE(facts.First(AVMEDIA_TYPE_VIDEO), nullptr);
+    EXPECT_EQ(facts.First(AVMEDIA_TYPE_VIDEO)->Frames, c.Frames);
+  }
+}
+
+TEST_F(TranscodeRun, AVideoWithoutAnyRateIsEncodedAt25FramesPerSecond) {
+  testing::MediaSpec spec;
+  spec.Format = "matroska";
+  spec.Seconds = 1.0;
+  spec.HasAudio = false;
+  spec.HasVideo = true;
+  spec.Video.Width = 160;
+  spec.Video.Height = 120;
+  spec.Video.FrameRate = 10;
+  std::string error;
+  const std::string input = PathOf("in10.mkv");
+  ASSERT_TRUE(testing::WriteMediaFile(input, spec, error)) << error;
+  ASSERT_EQ(AddInput(input), 0) << Engine->LastErrMsg;
+  // The stream forgets its rates, as a source without any frame-rate information would.
+  AVStream* st = Engine->InputStreams[0]->Stream;
+  st->r_frame_rate = AVRational{0, 1};
+  st->avg_frame_rate = AVRational{0, 1};
+  const std::string output = PathOf("out.mkv");
+  ASSERT_EQ(AddOutput(output, "-c:v mpeg4"), 0) << Engine->LastErrMsg;
+
+  ASSERT_EQ(Engine->TranscodeInit(), 0) << Engine->LastErrMsg;
+  const AVCodecContext* enc = Engine->OutputStreams[0]->EncoderContext.get();
+  EXPECT_EQ(enc->time_base.num, 1);
+  EXPECT_EQ(enc->time_base.den, 25);
+  Engine->CloseOpenedEncoders();
+  Engine->CloseOpenedDecoders();
+  Engine->Cleanup();
+}
+
+TEST_F(TranscodeRun, AnEncoderThatCannotOpenEndsTheRunWithTheSetupCode) {
+  ASSERT_EQ(AddInput(MakeInput("in.mkv", 0.4, true, false)), 0) << Engine->LastErrMsg;
+  // MPEG-4 takes no time base finer than 1/65535.
+  ASSERT_EQ(AddOutput(PathOf("out.avi"), "-c:v mpeg4 -r 100000"), 0) << Engine->LastErrMsg;
+
+  const std::string failure = Run();
+  EXPECT_EQ(failure.rfind("transcode_init() error", 0), 0u) << failure;
+  EXPECT_NE(failure.find("Please check error log message(reported by FFLogger)"), std::string::npos) << failure;
+  EXPECT_TRUE(Logged(llError, "Error while opening encoder for output stream #0:0 (Video) - maybe incorrect parameters"));
+  EXPECT_FALSE(Engine->Finished.load());
+}
+
+TEST_F(TranscodeRun, ADecoderThatCannotOpenLeavesNoEncoderOpen) {
+  ASSERT_EQ(AddInput(MakeInput("in.mkv", 0.4)), 0) << Engine->LastErrMsg;
+  ASSERT_EQ(AddOutput(PathOf("out.mkv"), "-c:v mpeg4 -c:a mp2"), 0) << Engine->LastErrMsg;
+  // The audio decoder refuses a thread count that is not one.
+  lib::av_dict_set(DictionaryRef(Engine->InputStreams[1]->DecoderOptions), "threads", "many", 0);
+
+  std::string failure;
+  try {
+    Engine->Transcode();
+  } catch (const FFmpegException& e) {
+    failure = e.what();
+  }
+  EXPECT_EQ(failure.rfind("transcode_init() error", 0), 0u) << failure;
+  EXPECT_TRUE(Logged(llError, "Error while opening decoder for input stream #0:1"));
+  EXPECT_EQ(Engine->OpenedEncoderCount(), 0);
+  Engine->CloseOpenedDecoders();
+  EXPECT_EQ(Engine->OpenedDecoderCount(), 0);
+  Engine->Cleanup();
+}
+
+TEST_F(TranscodeRun, CopyIsRefusedWhereFramesAreNeeded) {
+  struct Case {
+    const char* Name;
+    std::function<void(TCustomFFmpeg&)> Arrange;
+    const char* Options;
+    const char* Text;
+  };
+  const Case cases[] = {
+      {"preview", [](TCustomFFmpeg& e) { e.PreviewFlags = kPreviewWindowFlag; }, "-an -c:v copy",
+       "-vcodec copy and PostHooks are incompatible (frames are not decoded)"},
+      {"volume", [](TCustomFFmpeg& e) { e.AudioVolume = 512; }, "-vn -c:a copy",
+       "-acodec copy and -vol are incompatible (frames are not decoded)"},
+      {"audio hook", [](TCustomFFmpeg& e) { e.OnAudioInputHook = [](auto...) {}; }, "-vn -c:a copy",
+       "-acodec copy and AudioHook are incompatible (frames are not decoded)"},
+  };
+  const std::string input = MakeInput("in.mkv", 0.4);
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Engine = std::make_unique<TCustomFFmpeg>();
+    Engine->BuildOptionTable();
+    ASSERT_EQ(AddInput(input), 0) << Engine->LastErrMsg;
+    ASSERT_EQ(AddOutput(PathOf("refused" + std::to_string(index++) + ".mkv"), c.Options), 0) << Engine->LastErrMsg;
+    c.Arrange(*Engine);
+    EXPECT_EQ(Run(), c.Text);
+  }
+}
+
+TEST_F(TranscodeRun, AFailedHeaderLeavesNoEmptyFile) {
+  ASSERT_EQ(AddInput(MakeInput("in.mkv", 0.4)), 0) << Engine->LastErrMsg;
+  // MP4 has no tag for raw PCM, which it only finds out when it writes the header.
+  const std::string output = PathOf("out.mp4");
+  ASSERT_EQ(AddOutput(output, "-c copy"), 0) << Engine->LastErrMsg;
+
+  const std::string failure = Run();
+  EXPECT_EQ(failure.rfind("transcode_init() error", 0), 0u) << failure;
+  EXPECT_TRUE(Logged(llError, "Could not write header for output file #0 (incorrect codec parameters ?): "));
+  EXPECT_EQ(testing_engine::FileSize(output), -1) << "the empty output is still on the disk";
+}
+
+TEST_F(TranscodeRun, FirstPassWritesTheDefaultStatisticsFile) {
+  ASSERT_EQ(AddInput(MakeInput("in.mkv", 0.4, true, false)), 0) << Engine->LastErrMsg;
+  ASSERT_EQ(AddOutput(PathOf("pass1.avi"), "-an -c:v mpeg4 -pass 1"), 0) << Engine->LastErrMsg;
+  // The statistics file goes to the working folder.
+  char previous[4096] = {};
+  ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+  ASSERT_EQ(::chdir(PathOf("").c_str()), 0);
+  const std::string failure = Run();
+  ASSERT_EQ(::chdir(previous), 0);
+  EXPECT_EQ(failure, "");
+  EXPECT_GT(testing_engine::FileSize(PathOf("ffencoder2pass-0.log")), 0);
+}
+
+TEST_F(TranscodeRun, JoinedInputsFollowEachOtherInOneFile) {
+  const std::string first = MakeInput("first.mkv", 0.6, false, true);
+  const std::string second = MakeInput("second.mkv", 0.4, false, true);
+  ASSERT_EQ(AddInput(first), 0) << Engine->LastErrMsg;
+  ASSERT_EQ(AddInput(second), 1) << Engine->LastErrMsg;
+  const std::string output = PathOf("joined.mp3");
+  {
+    TOptionsContextScope scope(*Engine);
+    ASSERT_EQ(Engine->OpenOutputFile(scope.Context(), "-c:a libmp3lame", true, output, std::string()), 0)
+        << Engine->LastErrMsg;
+  }
+  ASSERT_EQ(Engine->JoinMode, 1);
+
+  EXPECT_EQ(Run(), "");
+
+  const FileFacts facts = ReadFileFacts(output);
+  ASSERT_TRUE(facts.Opened);
+  ASSERT_EQ(facts.Streams.size(), 1u);
+  const StreamFacts& audio = facts.Streams[0];
+  EXPECT_EQ(audio.DecodeErrors, 0);
+  // The second input's samples come after the first's: the file lasts as long as both, give or
+  // take the padding of an MP3 encoder that is drained at the switch and opened again.
+  EXPECT_NEAR(static_cast<double>(audio.Samples) / 44100, 1.0, 0.15);
+  EXPECT_NEAR(audio.EndSeconds, 1.0, 0.15);
+  for (std::size_t i = 1; i < audio.Dts.size(); ++i) EXPECT_GT(audio.Dts[i], audio.Dts[i - 1]) << i;
+}
+
+TEST_F(TranscodeRun, AStopDuringTheRunStillWritesThePlayableTrailer) {
+  ASSERT_EQ(AddInput(MakeInput("in.mkv", 3.0)), 0) << Engine->LastErrMsg;
+  const std::string output = PathOf("stopped.mp4");
+  ASSERT_EQ(AddOutput(output, "-c:v mpeg4 -c:a aac"), 0) << Engine->LastErrMsg;
+  Engine->ProgressInterval = 0;
+  int reports = 0;
+  // A report part-way through asks for the stop, from inside the run.
+  Engine->OnProgress = [&](TCustomFFmpeg* sender, std::int32_t, const TProgressInfo& info) {
+    if (info.FileIndex >= 0 && ++reports == 10) sender->StopRequested.store(true);
+  };
+
+  EXPECT_EQ(Run(), "");
+  EXPECT_FALSE(Engine->Finished.load());
+
+  const FileFacts facts = ReadFileFacts(output);
+  ASSERT_TRUE(facts.Opened) << "no trailer: the stopped mp4 cannot be read";
+  const StreamFacts* video = facts.First(AVMEDIA_TYPE_VIDEO);
+  ASSERT_NE(video, nullptr);
+  EXPECT_GT(video->Frames, 0);
+  EXPECT_LT(video->Frames, 75);
+  EXPECT_EQ(video->DecodeErrors, 0);
+  EXPECT_EQ(video->Frames, video->Packets);
+}
+
+}  // namespace
+}  // namespace lumivor
