@@ -44,6 +44,8 @@ struct RunOptions {
   uid_t User = static_cast<uid_t>(-1);
   // The program's current folder; empty: the test's own.
   std::string WorkingFolder;
+  // "NAME=value" entries added to the test's own environment.
+  std::vector<std::string> Environment;
   int TimeoutSeconds = 60;
 };
 
@@ -137,6 +139,19 @@ inline RunResult RunLumivor(const ScratchFolder& folder, const std::vector<std::
   posix_spawn_file_actions_addopen(&actions, 2, errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (!options.WorkingFolder.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.WorkingFolder.c_str());
 
+  // An added entry replaces the test's own of that name: the first one found is the one used.
+  std::vector<char*> environment;
+  std::vector<std::string> added = options.Environment;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const bool replaced = std::any_of(added.begin(), added.end(), [&](const std::string& a) {
+      return text.compare(0, a.find('=') + 1, a, 0, a.find('=') + 1) == 0;
+    });
+    if (!replaced) environment.push_back(*entry);
+  }
+  for (auto& entry : added) environment.push_back(entry.data());
+  environment.push_back(nullptr);
+
   pid_t pid = -1;
   int spawned = 0;
   if (options.User != static_cast<uid_t>(-1)) {
@@ -152,12 +167,12 @@ inline RunResult RunLumivor(const ScratchFolder& folder, const std::vector<std::
       if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
       if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(options.User) != 0) ::_exit(126);
       if (!options.WorkingFolder.empty() && ::chdir(options.WorkingFolder.c_str()) != 0) ::_exit(126);
-      ::execve(argv[0], argv.data(), environ);
+      ::execve(argv[0], argv.data(), environment.data());
       ::_exit(127);
     }
     spawned = pid < 0 ? errno : 0;
   } else {
-    spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environment.data());
   }
   posix_spawn_file_actions_destroy(&actions);
   if (pipeEnds[1] >= 0) ::close(pipeEnds[1]);

@@ -89,6 +89,27 @@ TEST(ProbeCommandTest, ReportsStreamsOfGeneratedMedia) {
   EXPECT_EQ(fine.ExitCode, 0) << fine.Err;
 }
 
+// A library that is not in the LibAV folder beside the program is looked for by the system; when
+// that fails too, the text says both where it was not and what the system search found.
+TEST(ProbeCommandTest, ALibraryThatCannotBeLoadedNamesWhereItWasLookedFor) {
+  ScratchFolder folder;
+  const std::string wav = folder / "tone.wav";
+  WriteWav(wav, 8000, 800);
+  // First in the system search: a file of the right name that is not a library.
+  std::filesystem::create_directory(folder / "lib");
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "lib/libswscale.so.6", {'n', 'o', 't', ' ', 'E', 'L', 'F'}));
+  testing::RunOptions options;
+  options.Environment = {"LD_LIBRARY_PATH=" + folder / "lib"};
+  const RunResult run = RunLumivor(folder, {"probe", wav}, options);
+  EXPECT_EQ(run.ExitCode, 1);
+  const std::string libAV = std::filesystem::path(LUMIVOR_BINARY).parent_path().string() + "/LibAV/";
+  EXPECT_EQ(run.Err.rfind("Load library " + libAV + "libswscale.so.6 error: not in " + libAV +
+                              ", system search: " + folder / "lib/libswscale.so.6: ",
+                          0),
+            0u)
+      << run.Err;
+}
+
 TEST(ProbeCommandTest, HelpPrintsTheUsage) {
   ScratchFolder folder;
   for (const char* option : {"--help", "-h"}) {
