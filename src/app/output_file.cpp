@@ -238,7 +238,10 @@ bool OutputFile::Open(const std::string& fileName, std::string& errorText) {
                  detail::TemporaryFileName(base, nameMax, unique_characters());
     // Listed before it exists, so that no moment passes in which a signal would leave it behind.
     slot_ = claim_slot(temporary_);
-    if (slot_ < 0) return Fail("too many files are being written at once", errorText);
+    if (slot_ < 0) {
+      temporary_.clear();  // not ours: Discard must not remove a file of that name
+      return Fail("too many files are being written at once", errorText);
+    }
     // 0666 lets the umask decide, as for any file the user makes.
     fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY, 0666);
     if (fd_ < 0) {

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -198,6 +199,29 @@ TEST(OutputFileTest, ATemporaryNeverOutlivesItsWriter) {
   }
   EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{"keep.bmp"});
   EXPECT_EQ(FileText(folder / "keep.bmp"), "keep");
+}
+
+// The signal handlers' list of temporaries has a fixed size; past it a write is refused, not left
+// unprotected, and nothing of anyone else's is touched.
+TEST(OutputFileTest, ManyWritersAtOnceAreRefusedPastTheLimit) {
+  ScratchFolder folder;
+  std::vector<std::unique_ptr<OutputFile>> open;
+  std::string error;
+  for (int i = 0;; ++i) {
+    ASSERT_LT(i, 1000) << "no limit";
+    auto output = std::make_unique<OutputFile>();
+    if (!output->Open(folder / ("out" + std::to_string(i) + ".bmp"), error)) break;
+    open.push_back(std::move(output));
+  }
+  EXPECT_EQ(error, "cannot write \"" + folder / ("out" + std::to_string(open.size()) + ".bmp") +
+                       "\": too many files are being written at once");
+  EXPECT_EQ(FolderEntries(folder.Path()).size(), open.size());
+  open.pop_back();
+  OutputFile again;
+  EXPECT_TRUE(again.Open(folder / "again.bmp", error)) << error;
+  again.Discard();
+  open.clear();
+  EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{});
 }
 
 // Every name the file system takes can be written: the temporary's name is cut to fit.
