@@ -105,7 +105,7 @@ struct Arguments {
 Arguments parse_arguments(const std::vector<std::string>& arguments) {
   static const std::set<std::string> valued = {"--progress", "--from",  "--to",   "--out",     "--source-seed",
                                                "--random-seed", "--sheet", "--size", "--effects"};
-  static const std::set<std::string> flags = {"--list", "--help"};
+  static const std::set<std::string> flags = {"--list", "--help", "-h"};
   Arguments parsed;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& word = arguments[i];
@@ -230,7 +230,7 @@ int render_sheet(const Arguments& parsed) {
 int RunEffectCommand(const std::vector<std::string>& arguments) {
   try {
     const Arguments parsed = parse_arguments(arguments);
-    if (parsed.Flags.count("--help")) {
+    if (parsed.Flags.count("--help") || parsed.Flags.count("-h")) {
       std::cout << Usage;
       return 0;
     }

@@ -54,6 +54,17 @@ TEST(EffectListTest, PrintsEveryEntryInTableOrder) {
   for (const auto& [number, name] : rows) EXPECT_EQ(lines[number - 1], std::to_string(number) + "\t" + name);
 }
 
+TEST(EffectListTest, HelpPrintsTheUsage) {
+  ScratchFolder folder;
+  for (const char* option : {"--help", "-h"}) {
+    SCOPED_TRACE(option);
+    const RunResult run = RunLumivor(folder, {"effect", option});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out.rfind("usage: lumivor effect --list\n", 0), 0u) << run.Out;
+    EXPECT_EQ(run.Err, "");
+  }
+}
+
 class EffectFrameTest : public ::testing::Test {
  protected:
   void SetUp() override {
