@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -12,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -197,6 +199,27 @@ TEST(OutputFileTest, ATemporaryNeverOutlivesItsWriter) {
     EXPECT_EQ(error, "cannot write \"" + folder / "late.bmp" + "\": it is a folder");
     std::filesystem::remove(folder / "late.bmp");
   }
+  EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{"keep.bmp"});
+  EXPECT_EQ(FileText(folder / "keep.bmp"), "keep");
+}
+
+// A write that fails half-way (here: past the process's file-size limit, which fails like a full
+// disk) leaves the old file and no temporary.
+TEST(OutputFileTest, AFailedWriteKeepsTheOldFile) {
+  ScratchFolder folder;
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "keep.bmp", Bytes("keep")));
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 16;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string error;
+  const bool written = WriteFileReplacing(folder / "keep.bmp", std::vector<std::uint8_t>(4096, 'x'), error);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previousHandler);
+  EXPECT_FALSE(written);
+  EXPECT_EQ(error, "cannot write \"" + folder / "keep.bmp" + "\": " + std::strerror(EFBIG));
   EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{"keep.bmp"});
   EXPECT_EQ(FileText(folder / "keep.bmp"), "keep");
 }
