@@ -261,6 +261,19 @@ TEST_F(FilterGraphs, ComplexGraphOutputIsMappedByLabelAndRefusesStreamCopy) {
   EXPECT_EQ(lib::av_buffersink_get_w(fg.Outputs[0]->Filter), 320);
   EXPECT_EQ(lib::av_buffersink_get_h(fg.Outputs[0]->Filter), 240);
 
+  // Changed input parameters rebuild the graph on the same bindings: nothing is bound twice.
+  ist.ResampleWidth = 80;
+  ist.ResampleHeight = 60;
+  ASSERT_EQ(Engine->ConfigureFilterGraph(fg), 0);
+  EXPECT_EQ(fg.InputCount(), 1);
+  EXPECT_EQ(fg.OutputCount(), 1);
+  EXPECT_EQ(ist.DecodingNeeded, 1);
+  EXPECT_EQ(ist.FilterCount(), 1);
+  EXPECT_EQ(fg.Outputs[0]->Output, &ost);
+  EXPECT_EQ(fg.Outputs[0]->Filter, Find(fg, "output stream 0:0"));
+  EXPECT_EQ(OptionText(fg.Inputs[0]->Filter, "video_size"), "80x60");
+  EXPECT_EQ(lib::av_buffersink_get_w(fg.Outputs[0]->Filter), 320);
+
   NextEngine();
   ASSERT_EQ(OpenGeneratedInput("in.mkv", SmallVideo()), 0);
   EXPECT_EQ(FatalText([&] { OpenOutput(std::string(graph) + " -c:v copy", "copy.mkv"); }),
