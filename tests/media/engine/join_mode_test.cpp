@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -108,6 +109,17 @@ TEST_F(JoinMode, ACloneGetsItsOwnSimpleGraphOnTheSharedEncoderSettings) {
   ASSERT_EQ(Engine->ConfigureFilterGraph(*fg), 0);
   // The clone's input runs at 22050 Hz; the graph resamples to the rate set on the first stream.
   EXPECT_EQ(lib::av_buffersink_get_sample_rate(fg->Outputs[0]->Filter), 32000);
+}
+
+// An attachment carries its own bytes: its clone needs no input stream to join.
+TEST_F(JoinMode, AttachmentsDoNotStopAJoin) {
+  AddInput({Audio(2)}, 1000000);
+  AddInput({Audio(2)}, 1000000);
+  const std::string font = PathOf("font.ttf");
+  { std::ofstream(font, std::ios::binary) << "font bytes"; }
+  ASSERT_EQ(OpenOutput("-attach " + font, "attached.mkv", true), 0) << Engine->LastErrMsg;
+  EXPECT_EQ(Engine->OutputFileCount(), 2);
+  EXPECT_EQ(SourcesOf(1), std::vector<int>({1, -1}));
 }
 
 TEST_F(JoinMode, TotalDurationIsTheSumOfTheKnownInputDurations) {

@@ -88,6 +88,15 @@ TEST_F(OutputFiles, MapsChooseStreamsInTheirOrderAndSkipDisabledTypes) {
   }
 }
 
+TEST_F(OutputFiles, MappedStreamSynchronisesWithTheStreamItsMapNames) {
+  AddMadeUpInput({Video(320, 240), Audio(2)});
+  ASSERT_EQ(OpenOutput("-map 0:1,0:0 -map 0:0", "sync.mkv"), 0) << Engine->LastErrMsg;
+  ASSERT_EQ(Engine->OutputStreamCount(), 2);
+  EXPECT_EQ(Engine->OutputStreams[0]->SourceIndex, 1);
+  EXPECT_EQ(Engine->OutputStreams[0]->SyncInput, Engine->InputStreams[0].get());
+  EXPECT_EQ(Engine->OutputStreams[1]->SyncInput, Engine->InputStreams[0].get());
+}
+
 TEST_F(OutputFiles, MapOfAnUnknownLabelFailsAndLeavesNothing) {
   AddMadeUpInput({Video(320, 240)});
   EXPECT_EQ(OpenOutput("-map 0:0 -map [nowhere]", "label.mkv"), -1);
