@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/convert_command.h"
 #include "cli/effect_command.h"
 #include "cli/play_command.h"
 #include "cli/probe_command.h"
@@ -20,6 +21,7 @@ struct Command {
 };
 
 constexpr Command Commands[] = {
+    {"convert", lumivor::cli::RunConvertCommand, "transcode media files: FFmpeg-style options, a progress bar, Ctrl-C stops"},
     {"effect", lumivor::cli::RunEffectCommand, "list transitions, compose a transition frame or a contact sheet"},
     {"play", [](const std::vector<std::string>& arguments) { return lumivor::RunPlay(arguments, std::cout, std::cerr); },
      "play a media file: its sound, and its pictures in a window"},

@@ -104,7 +104,11 @@ void TCustomFFmpeg::Preview(const TPicture& picture, AVPixelFormat format, int w
     const bool toWindow = !toBitmap && (flags & kPreviewWindowFlag);
     const std::int64_t now = MonotonicMicroseconds();
     if ((toBitmap || toWindow) && now - LastPreviewTime > PreviewInterval) {
-      const bool converted = (converterHolds && !PreviewFlagsChanged) ||
+      // The caller's word that the converter holds the picture counts only when the last output
+      // hook really left it there: a hook that dropped its change (or failed) leaves a bitmap
+      // that differs from what is encoded.
+      const bool holds = converterHolds && PreviewConverterHoldsPicture && !PreviewFlagsChanged;
+      const bool converted = holds ||
                              PreviewConverter.PictureToBitmap(picture, format, true, height, width);
       if (!converted) {
         DefaultLogger().Log(this, llError, PreviewConverter.LastError());

@@ -110,5 +110,38 @@ TEST(Previewer, PaintsOnTheMainThreadUntilTheUserClosesTheWindow) {
   EXPECT_FALSE(journal.OffMainThread.load()) << "every form call runs on the main thread";
 }
 
+// The engine's preview with the previewer as its window: closing the window turns the preview off
+// for the task while encoding goes on.
+TEST(Previewer, AClosedWindowTurnsTheTasksPreviewOff) {
+  ASSERT_TRUE(TFFLoader::Instance().Load(AllLibraries)) << TFFLoader::Instance().LastError();
+  ObservedForm::Journal journal;
+  TCustomFFmpeg engine;
+  engine.PreviewWindowFactory = [&journal] {
+    return std::make_unique<TPreviewer>([&journal] { return std::make_unique<ObservedForm>(journal); });
+  };
+  engine.PreviewInterval = -1;
+  engine.SetPreviewFlags(kPreviewWindowFlag);
+  std::vector<std::uint8_t> pixels(8 * 4 * 4, 0x80);
+  TPicture picture;
+  picture.Data[0] = pixels.data();
+  picture.LineSize[0] = 8 * 4;
+
+  OnWorker([&] {
+    engine.Preview(picture, AV_PIX_FMT_BGRA, 8, 4, false, 40000, 1);
+    return 0;
+  });
+  ASSERT_NE(journal.Form, nullptr);
+  EXPECT_EQ(journal.Form->ClientWidth, 8);
+  EXPECT_EQ(journal.Form->Caption, "00:00:00.045");
+  journal.Form->CloseByUser();
+  OnWorker([&] {
+    engine.Preview(picture, AV_PIX_FMT_BGRA, 8, 4, false, 80000, 2);
+    return 0;
+  });
+  EXPECT_EQ(engine.PreviewFlags, 0);
+  EXPECT_EQ(journal.Freed.load(), 1) << "the engine frees the closed window";
+  EXPECT_FALSE(journal.OffMainThread.load());
+}
+
 }  // namespace
 }  // namespace lumivor
