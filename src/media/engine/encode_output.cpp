@@ -118,10 +118,19 @@ void TCustomFFmpeg::WriteEncodedPacket(TOutputStream& ost, AVPacket* packet) {
 
   if (packet->pts == AV_NOPTS_VALUE && !(enc->codec->capabilities & AV_CODEC_CAP_DELAY)) packet->pts = ost.SyncOpts;
   if (!video && packet->duration <= 0) packet->duration = 0;
+  // Video encoders here run at one picture per tick of their time base; a packet that does not
+  // say how long it lasts lasts one tick, so the end of what was written is known (join mode
+  // continues the next input from there).
+  if (video && packet->duration <= 0) packet->duration = 1;
   lib::av_packet_rescale_ts(packet, enc->time_base, ost.Stream->time_base);
   if (JoinMode != 0) {
-    KeepIncreasing(packet->pts, ost.LastMuxPts);
+    // Only the decoding order must grow: presentation times of reordered pictures (B-frames)
+    // go back and forth by nature, so a pts is only kept from falling below its dts.
     KeepIncreasing(packet->dts, ost.LastMuxDts);
+    if (packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE && packet->pts < packet->dts) {
+      packet->pts = packet->dts;
+    }
+    if (packet->pts != AV_NOPTS_VALUE) ost.LastMuxPts = std::max(ost.LastMuxPts, packet->pts);
   }
 
   // The encoder's quality and picture type travel with the packet.
@@ -254,9 +263,9 @@ void TCustomFFmpeg::VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame
 
   // 1. what a frame lasts, in encoder ticks, when the rate was forced
   double duration = 0;
-  if (source != nullptr && source->Stream->start_time != AV_NOPTS_VALUE && ost.FrameRate.num > 0 &&
-      ost.FrameRate.den > 0) {
-    duration = 1 / (av_q2d(ost.FrameRate) * av_q2d(enc->time_base));
+  if (source != nullptr && source->Stream->start_time != AV_NOPTS_VALUE && owner.FrameRate.num > 0 &&
+      owner.FrameRate.den > 0) {
+    duration = 1 / (av_q2d(owner.FrameRate) * av_q2d(enc->time_base));
   }
 
   // 2. sync method
@@ -501,7 +510,10 @@ void TCustomFFmpeg::WriteFrame(AVFormatContext* s, AVPacket* packet, TOutputStre
     ost.FrameNumber += 1;
   }
   if (packet->dts != AV_NOPTS_VALUE) clock.Dts = packet->dts;
-  if (packet->pts != AV_NOPTS_VALUE) clock.Pts = packet->pts;
+  if (packet->pts != AV_NOPTS_VALUE) {
+    clock.Pts = std::max(clock.Pts, packet->pts);
+    clock.End = std::max(clock.End, packet->pts + std::max<std::int64_t>(packet->duration, 0));
+  }
 
   WriteThroughBitstreamFilters(s, packet, ost, 0);
 }

@@ -207,8 +207,9 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   // share the muxer's streams, so this is kept per muxer stream, apart from the output streams'
   // own LastMuxPts/LastMuxDts.
   struct TMuxerClock {
-    std::int64_t Pts = AV_NOPTS_VALUE;
-    std::int64_t Dts = AV_NOPTS_VALUE;
+    std::int64_t Pts = AV_NOPTS_VALUE;  // the largest given: reordered pictures come in any order
+    std::int64_t Dts = AV_NOPTS_VALUE;  // the last given
+    std::int64_t End = AV_NOPTS_VALUE;  // the largest pts plus its packet's duration
   };
   std::map<const AVStream*, TMuxerClock> MuxerClocks;
 

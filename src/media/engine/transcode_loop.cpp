@@ -439,13 +439,14 @@ void TCustomFFmpeg::JoinSwitch(int inputIndex) {
   ReapFilters();
   FlushEncoders();
 
-  // The duration written so far: the largest muxer pts of the group that ends.
+  // The duration written so far: where the muxed data of the group that ends stops, so that the
+  // next input neither overlaps its last frame nor leaves a gap.
   double duration = 0;
   for (int i = FirstActiveOutput; i <= LastActiveOutput; ++i) {
     TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
     const auto clock = MuxerClocks.find(ost.Stream);
-    if (clock != MuxerClocks.end() && clock->second.Pts != AV_NOPTS_VALUE) {
-      duration = std::max(duration, static_cast<double>(clock->second.Pts) * av_q2d(ost.Stream->time_base));
+    if (clock != MuxerClocks.end() && clock->second.End != AV_NOPTS_VALUE) {
+      duration = std::max(duration, static_cast<double>(clock->second.End) * av_q2d(ost.Stream->time_base));
     }
     ost.DurationCounted = 1;
   }
@@ -703,6 +704,7 @@ int TCustomFFmpeg::DecodeAudio(TInputStream& ist, const AVPacket* packet, bool& 
     }
     if (frame->nb_samples < 1) FailFmt("the decoder \"%s\" return bad result.", ist.Decoder->name);
 
+    if (frame->sample_rate <= 0) frame->sample_rate = dec->sample_rate;
     const std::int64_t duration = static_cast<std::int64_t>(AV_TIME_BASE) * frame->nb_samples / frame->sample_rate;
     AVRational timeBase = AV_TIME_BASE_Q;
     std::int64_t ts = AV_NOPTS_VALUE;

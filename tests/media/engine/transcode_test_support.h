@@ -30,7 +30,8 @@ struct StreamFacts {
   std::int64_t Samples = 0;
   double EndSeconds = 0;
   int DecodeErrors = 0;
-  std::vector<std::int64_t> Dts;  // in the stream's time base
+  std::vector<std::int64_t> Dts;  // in the stream's time base, in file order
+  std::vector<std::int64_t> Pts;
 };
 
 struct FileFacts {
@@ -87,6 +88,7 @@ inline FileFacts ReadFileFacts(const std::string& path) {
     StreamFacts& s = facts.Streams[index];
     s.Packets += 1;
     s.Dts.push_back(packet->dts);
+    s.Pts.push_back(packet->pts);
     const std::int64_t end = (packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts) + packet->duration;
     s.EndSeconds = std::max(s.EndSeconds, static_cast<double>(end) * av_q2d(raw->streams[index]->time_base));
     if (decoders[index]) {
