@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <string>
 
 #include "transcode_test_support.h"
@@ -18,7 +20,92 @@ using testing_engine::ReadFileFacts;
 using testing_engine::StreamFacts;
 using testing_engine::TranscodeTest;
 
-class TranscodeRun : public TranscodeTest {};
+class TranscodeRun : public TranscodeTest {
+ protected:
+  // Ten 160x120 mpeg4 pictures at 25 fps whose last five are stamped gap seconds later.
+  void WriteGappedVideo(const std::string& path, const char* format, double gap) {
+    const AVCodec* codec = lib::avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+    ASSERT_NE(codec, nullptr);
+    CodecContextPtr enc(lib::avcodec_alloc_context3(codec));
+    enc->width = 160;
+    enc->height = 120;
+    enc->pix_fmt = AV_PIX_FMT_YUV420P;
+    enc->time_base = AVRational{1, 25};
+    enc->framerate = AVRational{25, 1};
+    AVFormatContext* raw = nullptr;
+    ASSERT_GE(lib::avformat_alloc_output_context2(&raw, nullptr, format, path.c_str()), 0);
+    OutputFormatContextPtr oc(raw);
+    if ((raw->oformat->flags & AVFMT_GLOBALHEADER) != 0) enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    ASSERT_GE(lib::avcodec_open2(enc.get(), codec, nullptr), 0);
+    AVStream* st = lib::avformat_new_stream(raw, nullptr);
+    ASSERT_GE(lib::avcodec_parameters_from_context(st->codecpar, enc.get()), 0);
+    st->time_base = enc->time_base;
+    ASSERT_GE(lib::avio_open(&raw->pb, path.c_str(), AVIO_FLAG_WRITE), 0);
+    ASSERT_GE(lib::avformat_write_header(raw, nullptr), 0);
+    FramePtr frame(lib::av_frame_alloc());
+    frame->format = enc->pix_fmt;
+    frame->width = enc->width;
+    frame->height = enc->height;
+    ASSERT_GE(lib::av_frame_get_buffer(frame.get(), 0), 0);
+    PacketPtr packet(lib::av_packet_alloc());
+    const std::int64_t shift = std::llround(gap * 25);
+    auto write = [&] {
+      while (lib::avcodec_receive_packet(enc.get(), packet.get()) >= 0) {
+        if (packet->pts >= 5) {
+          packet->pts += shift;
+          packet->dts += shift;
+        }
+        lib::av_packet_rescale_ts(packet.get(), enc->time_base, st->time_base);
+        packet->stream_index = 0;
+        ASSERT_GE(lib::av_interleaved_write_frame(raw, packet.get()), 0);
+      }
+    };
+    for (int i = 0; i < 10; ++i) {
+      ASSERT_GE(lib::av_frame_make_writable(frame.get()), 0);
+      for (int plane = 0; plane < 3; ++plane) {
+        const int rows = plane == 0 ? frame->height : frame->height / 2;
+        std::memset(frame->data[plane], 16 + 20 * i, static_cast<std::size_t>(frame->linesize[plane]) * rows);
+      }
+      frame->pts = i;
+      ASSERT_GE(lib::avcodec_send_frame(enc.get(), frame.get()), 0);
+      write();
+    }
+    ASSERT_GE(lib::avcodec_send_frame(enc.get(), nullptr), 0);
+    write();
+    ASSERT_GE(lib::av_write_trailer(raw), 0);
+    lib::avio_closep(&raw->pb);
+  }
+};
+
+TEST_F(TranscodeRun, AnElevenSecondJumpIsClosedOnlyInInputsWithDiscontinuousTimestamps) {
+  struct Case {
+    const char* Format;
+    const char* File;
+    double EndSeconds;  // of the copy
+  };
+  const Case cases[] = {
+      {"mpegts", "gap.ts", 0.4},     // the jump is taken out of the input offset
+      {"matroska", "gap.mkv", 11.4},  // far below the error threshold: passed on as it is
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Format);
+    Engine = std::make_unique<TCustomFFmpeg>();
+    Engine->BuildOptionTable();
+    const std::string input = PathOf(c.File);
+    WriteGappedVideo(input, c.Format, 11.0);
+    ASSERT_FALSE(HasFatalFailure());
+    ASSERT_EQ(AddInput(input), 0) << Engine->LastErrMsg;
+    const std::string output = PathOf("gap-copy" + std::to_string(index++) + ".mkv");
+    ASSERT_EQ(AddOutput(output, "-c copy"), 0) << Engine->LastErrMsg;
+    EXPECT_EQ(Run(), "");
+    const FileFacts facts = ReadFileFacts(output);
+    ASSERT_TRUE(facts.Opened);
+    ASSERT_NE(facts.First(AVMEDIA_TYPE_VIDEO), nullptr);
+    EXPECT_EQ(facts.First(AVMEDIA_TYPE_VIDEO)->Packets, 10);
+    EXPECT_NEAR(facts.First(AVMEDIA_TYPE_VIDEO)->EndSeconds, c.EndSeconds, 0.05);
+  }
+}
 
 TEST_F(TranscodeRun, EncodesVideoAndAudioIntoMp4) {
   const std::string input = MakeInput("in.mkv", 1.0);
