@@ -285,17 +285,33 @@ TEST_F(TranscodeRun, AFailedHeaderLeavesNoEmptyFile) {
   EXPECT_EQ(testing_engine::FileSize(output), -1) << "the empty output is still on the disk";
 }
 
-TEST_F(TranscodeRun, FirstPassWritesTheDefaultStatisticsFile) {
-  ASSERT_EQ(AddInput(MakeInput("in.mkv", 0.4, true, false)), 0) << Engine->LastErrMsg;
-  ASSERT_EQ(AddOutput(PathOf("pass1.avi"), "-an -c:v mpeg4 -pass 1"), 0) << Engine->LastErrMsg;
+TEST_F(TranscodeRun, TwoPassesShareTheDefaultStatisticsFile) {
+  const std::string input = MakeInput("in.mkv", 0.4, true, false);
   // The statistics file goes to the working folder.
   char previous[4096] = {};
   ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
   ASSERT_EQ(::chdir(PathOf("").c_str()), 0);
-  const std::string failure = Run();
+  std::string failures[2];
+  for (int pass = 1; pass <= 2; ++pass) {
+    Engine = std::make_unique<TCustomFFmpeg>();
+    Engine->BuildOptionTable();
+    if (AddInput(input) != 0 ||
+        AddOutput(PathOf("pass" + std::to_string(pass) + ".avi"), "-an -c:v mpeg4 -pass " + std::to_string(pass)) != 0) {
+      failures[pass - 1] = Engine->LastErrMsg;
+      break;
+    }
+    failures[pass - 1] = Run();
+    if (pass == 1) {
+      EXPECT_GT(testing_engine::FileSize(PathOf("ffencoder2pass-0.log")), 0);
+    }
+  }
   ASSERT_EQ(::chdir(previous), 0);
-  EXPECT_EQ(failure, "");
-  EXPECT_GT(testing_engine::FileSize(PathOf("ffencoder2pass-0.log")), 0);
+  EXPECT_EQ(failures[0], "");
+  EXPECT_EQ(failures[1], "");
+  const FileFacts facts = ReadFileFacts(PathOf("pass2.avi"));
+  ASSERT_TRUE(facts.Opened);
+  ASSERT_NE(facts.First(AVMEDIA_TYPE_VIDEO), nullptr);
+  EXPECT_EQ(facts.First(AVMEDIA_TYPE_VIDEO)->Frames, 10);
 }
 
 TEST_F(TranscodeRun, JoinedInputsFollowEachOtherInOneFile) {
