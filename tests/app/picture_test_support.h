@@ -4,18 +4,14 @@
 
 #include <cstdio>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <system_error>
 #include <string>
 #include <vector>
-
-#include <stdlib.h>
 
 #include <jpeglib.h>
 #include <png.h>
 
 #include "effects/raster.h"
+#include "support/scratch_folder.h"
 
 namespace lumivor::testing {
 
@@ -96,25 +92,5 @@ inline bool WriteWholeFile(const std::string& name, const std::vector<std::uint8
   const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return std::fclose(f) == 0 && ok;
 }
-
-// A fresh empty folder for one test, removed with everything in it at the end.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = std::string(std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp") + "/lumivor-test-XXXXXX";
-    path_ = mkdtemp(pattern.data()) ? pattern : std::string();
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 }  // namespace lumivor::testing

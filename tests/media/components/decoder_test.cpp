@@ -17,6 +17,7 @@
 #include "media/components/ff_decoder.h"
 #include "media/engine/error_text.h"
 #include "media/runtime/ff_load.h"
+#include "support/scratch_folder.h"
 #include "media/runtime/ff_log.h"
 #include "media_maker.h"
 
@@ -73,7 +74,7 @@ class LogCapture {
 class Decoder : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    folder_ = new testing::TempFolder();
+    folder_ = new testing::ScratchFolder();
     std::string error;
     MediaSpec wav;
     wav.Format = "wav";
@@ -107,7 +108,7 @@ class Decoder : public ::testing::Test {
   }
   void SetUp() override { ASSERT_TRUE(ok_) << error_; }
 
-  static std::string Path(const std::string& name) { return folder_->Path(name); }
+  static std::string Path(const std::string& name) { return *folder_ / name; }
   static std::string Wav() { return Path("tone.wav"); }
   static std::string Mp3() { return Path("tone.mp3"); }
   static std::string Clip() { return Path("clip.mkv"); }
@@ -116,12 +117,12 @@ class Decoder : public ::testing::Test {
   TFFDecoder decoder_;
 
  private:
-  static testing::TempFolder* folder_;
+  static testing::ScratchFolder* folder_;
   static bool ok_;
   static std::string error_;
 };
 
-testing::TempFolder* Decoder::folder_ = nullptr;
+testing::ScratchFolder* Decoder::folder_ = nullptr;
 bool Decoder::ok_ = false;
 std::string Decoder::error_;
 

@@ -41,17 +41,4 @@ bool WriteMediaFile(const std::string& path, const MediaSpec& spec, std::string&
 // A canonical 8-bit mono PCM WAV file of exactly totalBytes bytes (at least 44).
 bool WriteSizedWav(const std::string& path, int totalBytes);
 
-// A fresh folder under the system's temporary folder, removed with the object.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
 }  // namespace lumivor::testing

@@ -13,29 +13,14 @@
 #include "media/engine/error_text.h"
 #include "media/engine/input_formats.h"
 #include "media/runtime/library_objects.h"
+#include "support/scratch_folder.h"
 
 namespace lumivor {
 namespace {
 
 using testing_engine::EngineTest;
 
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumivor-input-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-  std::string Path(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
+using testing::ScratchFolder;
 
 void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -215,7 +200,7 @@ class InputSetup : public EngineTest {
 };
 
 TEST_F(InputSetup, UnknownFormatIsRefusedBeforeTheFileIsLookedFor) {
-  const std::string missing = Folder.Path("not-there.mkv");
+  const std::string missing = Folder / ("not-there.mkv");
   EXPECT_EQ(Open("-f no_such_demuxer", missing), -22);
   EXPECT_EQ(Engine->LastErrMsg, "Unknown input format: \"no_such_demuxer\"");
   EXPECT_TRUE(Logged(llFatal, "Unknown input format: \"no_such_demuxer\""));
@@ -223,7 +208,7 @@ TEST_F(InputSetup, UnknownFormatIsRefusedBeforeTheFileIsLookedFor) {
 }
 
 TEST_F(InputSetup, MissingFileGivesTheNameAndTheErrorText) {
-  const std::string missing = Folder.Path("not-there.wav");
+  const std::string missing = Folder / ("not-there.wav");
   EXPECT_EQ(Open("", missing), AVERROR(ENOENT));
   EXPECT_EQ(Engine->LastErrMsg, missing + ": " + ErrorText(AVERROR(ENOENT)));
   EXPECT_EQ(Engine->LastErrMsg, missing + ": No such file or directory");
@@ -236,7 +221,7 @@ TEST_F(InputSetup, ProbingFailureClosesTheInputAndNamesTheFile) {
   std::vector<std::uint8_t> noise(3000);
   std::mt19937 generator(7);
   for (auto& byte : noise) byte = static_cast<std::uint8_t>(generator() & 0xFF);
-  const std::string path = Folder.Path("noise.h264");
+  const std::string path = Folder / ("noise.h264");
   WriteBytes(path, noise);
 
   int probed = 0;
@@ -257,7 +242,7 @@ TEST_F(InputSetup, StartTimeSeeksPastTheFilesOwnStartAndSetsTheOffset) {
   ClipSpec spec;
   spec.Frames = 130;
   spec.FirstFrame = 15;
-  const std::string path = Folder.Path("late-start.mkv");
+  const std::string path = Folder / ("late-start.mkv");
   ASSERT_EQ(WriteClip(path, spec), "");
 
   struct Case {
@@ -298,7 +283,7 @@ TEST_F(InputSetup, StartTimeSeeksPastTheFilesOwnStartAndSetsTheOffset) {
 
 TEST_F(InputSetup, InputStreamRecordsTakeTheirListsAndDecoders) {
   ClipSpec spec;
-  const std::string path = Folder.Path("clip.mkv");
+  const std::string path = Folder / ("clip.mkv");
   ASSERT_EQ(WriteClip(path, spec), "");
   ASSERT_EQ(Open("-itsscale 2 -r 30000/1001 -top 1 -tag:v XVID -reinit_filter 0", path), 0) << Engine->LastErrMsg;
   ASSERT_EQ(Engine->InputStreamCount(), 1);
@@ -321,7 +306,7 @@ TEST_F(InputSetup, InputStreamRecordsTakeTheirListsAndDecoders) {
 
 TEST_F(InputSetup, ForcedDecoderAndBadListValuesAreFatal) {
   ClipSpec spec;
-  const std::string path = Folder.Path("clip.mkv");
+  const std::string path = Folder / ("clip.mkv");
   ASSERT_EQ(WriteClip(path, spec), "");
   struct Case {
     const char* Options;
@@ -361,7 +346,7 @@ TEST_F(InputSetup, StreamsOfAFailedInputAreTakenBackOut) {
   // The first stream's record is made before the second stream's frame rate fails.
   ClipSpec spec;
   spec.VideoCopies = 2;
-  const std::string path = Folder.Path("two-videos.mkv");
+  const std::string path = Folder / ("two-videos.mkv");
   ASSERT_EQ(WriteClip(path, spec), "");
   EXPECT_THROW(Open("-r:v:1 0:bad", path), FFmpegException);
   EXPECT_EQ(Engine->LastErrMsg, "Error parsing framerate 0:bad.");
@@ -375,7 +360,7 @@ TEST_F(InputSetup, StreamsOfAFailedInputAreTakenBackOut) {
 
 TEST_F(InputSetup, FormatOptionTheDemuxerDoesNotTakeFailsInStrictModeOnly) {
   ClipSpec spec;
-  const std::string path = Folder.Path("clip.mkv");
+  const std::string path = Folder / ("clip.mkv");
   ASSERT_EQ(WriteClip(path, spec), "");
   try {
     Open("-s 320x240", path);
@@ -423,7 +408,7 @@ TEST_F(InputSetup, InProcessFormatIsFoundByExactNameAndNeverProbed) {
 TEST_F(InputSetup, AttachmentIsDumpedOnlyWhereOverwritingIsAllowed) {
   ClipSpec spec;
   spec.Attachment = {'f', 'o', 'n', 't', 0, 1, 2, 3};
-  const std::string clip = Folder.Path("with-font.mkv");
+  const std::string clip = Folder / ("with-font.mkv");
   ASSERT_EQ(WriteClip(clip, spec), "");
   const std::vector<std::uint8_t> old = {'o', 'l', 'd'};
 
@@ -441,7 +426,7 @@ TEST_F(InputSetup, AttachmentIsDumpedOnlyWhereOverwritingIsAllowed) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.Global) + (c.Exists ? " existing" : " new"));
     NextEngine();
-    const std::string target = Folder.Path("dumped.ttf");
+    const std::string target = Folder / ("dumped.ttf");
     std::filesystem::remove(target);
     if (c.Exists) WriteBytes(target, old);
     ASSERT_EQ(Open(std::string(c.Global) + " -dump_attachment:t " + target, clip), 0) << Engine->LastErrMsg;
@@ -470,18 +455,18 @@ TEST_F(InputSetup, AttachmentNameFallsBackToTheFilenameTag) {
     EXPECT_STREQ(e.what(), "No filename specified and no \"filename\" tag in stream #0:0.");
   }
 
-  const std::string tagged = Folder.Path("tagged.ttf");
+  const std::string tagged = Folder / ("tagged.ttf");
   lib::av_dict_set(&stream->metadata, "filename", tagged.c_str(), 0);
   Engine->DumpAttachment(stream, "");
   EXPECT_EQ(ReadBytes(tagged), bytes);
 
   // A folder that does not exist is only reported.
-  Engine->DumpAttachment(stream, Folder.Path("no-folder/x.ttf"));
-  EXPECT_TRUE(Logged(llError, "Could not open file " + Folder.Path("no-folder/x.ttf") + " for writing."));
+  Engine->DumpAttachment(stream, Folder / ("no-folder/x.ttf"));
+  EXPECT_TRUE(Logged(llError, "Could not open file " + Folder / ("no-folder/x.ttf") + " for writing."));
 }
 
 TEST_F(InputSetup, OverwriteCheckLetsOtherProtocolsThrough) {
-  const std::string existing = Folder.Path("here.bin");
+  const std::string existing = Folder / ("here.bin");
   WriteBytes(existing, {1});
   struct Case {
     std::string Name;
@@ -490,7 +475,7 @@ TEST_F(InputSetup, OverwriteCheckLetsOtherProtocolsThrough) {
   const Case cases[] = {
       {existing, false},
       {"file:" + existing, false},
-      {Folder.Path("absent.bin"), true},
+      {Folder / ("absent.bin"), true},
       {"pipe:1", true},
   };
   for (const Case& c : cases) {
