@@ -1,16 +1,23 @@
 #include "media/engine/video_hooks.h"
 
 #include <dlfcn.h>
+#include <sched.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
+#include <exception>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "media/runtime/ff_load.h"
 #include "media/runtime/ff_log.h"
+#include "media/runtime/main_thread.h"
 
 namespace lumivor {
 namespace {
@@ -27,51 +34,106 @@ LoadedModules& Loaded() {
   return *modules;
 }
 
-void* LoadModule(const std::string& path, const std::string& fullPath) {
+// Keyed by the path that is loaded (the absolute one), not by the path as written: the same
+// relative name written from two current directories names two different files.
+void* LoadModule(const std::string& fullPath, std::string& failure) {
   LoadedModules& modules = Loaded();
   std::lock_guard<std::mutex> lock(modules.Lock);
   for (const auto& entry : modules.Entries) {
-    if (entry.first == path) return entry.second;
+    if (entry.first == fullPath) return entry.second;
   }
   dlerror();
   void* handle = dlopen(fullPath.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* message = dlerror();
-    LibraryLog(AV_LOG_ERROR, "%s\n", message != nullptr ? message : "cannot load the module");
+    failure = std::string(message != nullptr ? message : "cannot load the module") + "\n";
     return nullptr;
   }
-  modules.Entries.emplace_back(path, handle);
+  modules.Entries.emplace_back(fullPath, handle);
   return handle;
 }
 
-// The module's folder is the current directory while it is loaded and configured, so that
-// relative names in its arguments and its own start-up code resolve beside it.
-class FolderScope {
- public:
-  explicit FolderScope(const std::filesystem::path& folder) {
-    if (folder.empty()) return;
-    std::error_code error;
-    previous_ = std::filesystem::current_path(error);
-    if (error) return;
-    std::filesystem::current_path(folder, error);
-    switched_ = !error;
+// Runs work with the module's folder as the current directory, so that relative names in its
+// arguments and its own start-up code resolve beside it. The current directory belongs to the
+// whole process, and other threads (a running task, the player) open files meanwhile; so the
+// work runs on a helper thread that first takes a private copy of the file-system context
+// (unshare(CLONE_FS)) and changes only its own directory. The caller waits for it. Should the
+// private copy be refused, the work runs in the caller's directory rather than moving everyone's.
+void RunInFolder(const std::filesystem::path& folder, const std::function<void()>& work) {
+  if (folder.empty()) {
+    work();
+    return;
   }
-  ~FolderScope() {
-    if (!switched_) return;
-    std::error_code error;
-    std::filesystem::current_path(previous_, error);
+  std::exception_ptr failure;
+  std::atomic<bool> done{false};
+  std::thread helper;
+  try {
+    helper = std::thread([&] {
+      try {
+        if (unshare(CLONE_FS) == 0) {
+          std::error_code error;
+          std::filesystem::current_path(folder, error);
+        }
+        work();
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      done = true;
+      WakeMainThread();
+    });
+  } catch (const std::system_error&) {
+    work();  // no thread to be had: the caller's directory it is
+    return;
   }
-  FolderScope(const FolderScope&) = delete;
-  FolderScope& operator=(const FolderScope&) = delete;
-
- private:
-  std::filesystem::path previous_;
-  bool switched_ = false;
-};
+  // The module's own code may raise something on the main thread (a log line, for one): a main
+  // thread that waits here keeps serving it.
+  WaitServing([&] { return done.load(); });
+  helper.join();
+  if (failure) std::rethrow_exception(failure);
+}
 
 template <typename T>
 T LookUp(void* handle, const char* name) {
   return reinterpret_cast<T>(dlsym(handle, name));
+}
+
+// Loads the module, looks up its entry points, runs its Configure and appends its record. What
+// goes wrong is left in failure for the caller to log, on its own thread.
+int LoadAndConfigure(THookList& list, const std::vector<std::string>& words, const std::string& fullPath,
+                     std::string& failure) {
+  const std::string& path = words[0];
+  void* handle = LoadModule(fullPath, failure);
+  if (handle == nullptr) return -1;
+
+  std::unique_ptr<THookModule> module(new (std::nothrow) THookModule());
+  if (!module) return AVERROR(ENOMEM);
+  module->Configure = LookUp<THookConfigureProc>(handle, "Configure");
+  module->Process = LookUp<THookProcessProc>(handle, "Process");
+  module->Release = LookUp<THookReleaseProc>(handle, "Release");
+  if (module->Process == nullptr) {
+    failure = "Failed to find Process entrypoint in " + path + "\n";
+    return -2;
+  }
+  if (module->Configure == nullptr && words.size() > 1) {
+    failure = "Failed to find Configure entrypoint in " + path + "\n";
+    return -2;
+  }
+  if (words.size() > 1 || module->Configure != nullptr) {
+    // Configure gets writable copies, as a program's argv would be.
+    std::vector<std::string> copies(words);
+    std::vector<char*> argv;
+    for (std::string& word : copies) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    if (module->Configure(&module->HookContext, static_cast<int>(words.size()), argv.data()) != 0) {
+      failure = "Failed to Configure " + path + "\n";
+      return -22;
+    }
+  }
+
+  std::unique_ptr<THookModule>* tail = &list.First;
+  while (*tail) tail = &(*tail)->Next;
+  *tail = std::move(module);
+  return 0;
 }
 
 }  // namespace
@@ -90,41 +152,14 @@ int AddHookModule(THookList& list, const std::vector<std::string>& words) {
   std::error_code error;
   const std::filesystem::path absolute = std::filesystem::absolute(path, error);
   const std::string fullPath = error ? path : absolute.string();
-  const FolderScope folder(std::filesystem::path(path).has_parent_path() ? absolute.parent_path()
-                                                                         : std::filesystem::path());
+  const std::filesystem::path folder =
+      std::filesystem::path(path).has_parent_path() && !error ? absolute.parent_path() : std::filesystem::path();
 
-  void* handle = LoadModule(path, fullPath);
-  if (handle == nullptr) return -1;
-
-  std::unique_ptr<THookModule> module(new (std::nothrow) THookModule());
-  if (!module) return AVERROR(ENOMEM);
-  module->Configure = LookUp<THookConfigureProc>(handle, "Configure");
-  module->Process = LookUp<THookProcessProc>(handle, "Process");
-  module->Release = LookUp<THookReleaseProc>(handle, "Release");
-  if (module->Process == nullptr) {
-    LibraryLog(AV_LOG_ERROR, "Failed to find Process entrypoint in %s\n", path.c_str());
-    return -2;
-  }
-  if (module->Configure == nullptr && words.size() > 1) {
-    LibraryLog(AV_LOG_ERROR, "Failed to find Configure entrypoint in %s\n", path.c_str());
-    return -2;
-  }
-  if (words.size() > 1 || module->Configure != nullptr) {
-    // Configure gets writable copies, as a program's argv would be.
-    std::vector<std::string> copies(words);
-    std::vector<char*> argv;
-    for (std::string& word : copies) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    if (module->Configure(&module->HookContext, static_cast<int>(words.size()), argv.data()) != 0) {
-      LibraryLog(AV_LOG_ERROR, "Failed to Configure %s\n", path.c_str());
-      return -22;
-    }
-  }
-
-  std::unique_ptr<THookModule>* tail = &list.First;
-  while (*tail) tail = &(*tail)->Next;
-  *tail = std::move(module);
-  return 0;
+  int result = 0;
+  std::string failure;
+  RunInFolder(folder, [&] { result = LoadAndConfigure(list, words, fullPath, failure); });
+  if (!failure.empty()) LibraryLog(AV_LOG_ERROR, "%s", failure.c_str());
+  return result;
 }
 
 void ProcessHookModules(THookList& list, THookPicture* picture, int pixelFormat, int width, int height,

@@ -69,7 +69,8 @@ std::vector<std::string> SplitHookArgument(const std::string& argument);
 // words is refused (-22) rather than losing words.
 int AddVideoHookText(THookList& list, const std::string& argument);
 
-// The paths loaded so far in this process (each loaded once, never unloaded), in load order.
+// The paths loaded so far in this process (absolute, each loaded once, never unloaded), in load
+// order.
 std::vector<std::string> LoadedHookPaths();
 
 }  // namespace lumivor

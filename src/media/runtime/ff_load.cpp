@@ -30,7 +30,7 @@ LUMIVOR_LIBC_FUNCTIONS(LUMIVOR_DEFINE_SLOT)
 #pragma GCC diagnostic pop
 #undef LUMIVOR_DEFINE_SLOT
 
-int (*av_lockmgr_register)(TLockManagerCallback callback) = nullptr;
+int (*av_lockmgr_register)(LockManagerFunction callback) = nullptr;
 }  // namespace lib
 
 namespace {
@@ -143,7 +143,7 @@ const LibraryProcs LibraryProcTable[LibraryCount] = {
 // Each library after the ones it depends on, so that copies in the library
 // folder, loaded by full path, satisfy their siblings' dependencies before
 // the system search is asked for them.
-const TLibrary LoadOrder[LibraryCount] = {lbAVUtil,  lbSWResample, lbSWScale,  lbAVCodec,
+const LibraryIndex LoadOrder[LibraryCount] = {lbAVUtil,  lbSWResample, lbSWScale,  lbAVCodec,
                                           lbAVFormat, lbAVFilter,  lbAVDevice, lbLibC};
 
 // ------------------------------------------------------ process life cycle
@@ -175,9 +175,9 @@ TFFLoader& TFFLoader::Instance() {
 TFFLoader::TFFLoader() : libraryPath_(DefaultLibraryPath()) {}
 TFFLoader::~TFFLoader() = default;
 
-const TLibraryItem& TFFLoader::Item(TLibrary library) { return LibraryTable[library]; }
+const TLibraryItem& TFFLoader::Item(LibraryIndex library) { return LibraryTable[library]; }
 
-std::string TFFLoader::LibraryFileName(TLibrary library) {
+std::string TFFLoader::LibraryFileName(LibraryIndex library) {
   const TLibraryItem& item = LibraryTable[library];
   std::string name = std::string("lib") + item.Name + ".so";
   if (item.Version >= 0) name += "." + std::to_string(item.Version);
@@ -206,12 +206,12 @@ std::string TFFLoader::LastError() const {
   return lastError_;
 }
 
-bool TFFLoader::LoadLibraryItem(TLibrary library) {
+bool TFFLoader::LoadLibraryItem(LibraryIndex library) {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   return LoadLocked(library);
 }
 
-bool TFFLoader::LoadLocked(TLibrary library) {
+bool TFFLoader::LoadLocked(LibraryIndex library) {
   const TLibraryItem& item = LibraryTable[library];
   Status& status = status_[library];
   const std::string fileName = LibraryFileName(library);
@@ -274,12 +274,12 @@ bool TFFLoader::LoadLocked(TLibrary library) {
   return true;
 }
 
-void TFFLoader::UnloadLibraryItem(TLibrary library) {
+void TFFLoader::UnloadLibraryItem(LibraryIndex library) {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   UnloadLocked(library);
 }
 
-void TFFLoader::UnloadLocked(TLibrary library) {
+void TFFLoader::UnloadLocked(LibraryIndex library) {
   Status& status = status_[library];
   if (status.Bound) {
     if (library == lbAVCodec && lib::av_lockmgr_register != nullptr) {
@@ -303,52 +303,60 @@ void TFFLoader::UnloadLocked(TLibrary library) {
   }
 }
 
-bool TFFLoader::Load(TLibrarySet libraries) {
+bool TFFLoader::Load(LibrarySet libraries) {
   if (libraries.Empty()) throw EAssertionFailed();
   std::lock_guard<std::recursive_mutex> guard(mutex_);
-  for (TLibrary library : LoadOrder) {
+  // Libraries of the set that were loaded already belong to whoever loaded
+  // them, and may be in use right now: a failure takes back only what this
+  // call loaded.
+  LibrarySet loadedHere;
+  for (LibraryIndex library : LoadOrder) {
     if (!libraries.Contains(library)) continue;
+    const bool wasLoaded = status_[library].Handle != nullptr && status_[library].Bound;
     if (!LoadLocked(library)) {
-      Unload(libraries);
+      for (int i = 0; i < LibraryCount; ++i) {
+        if (loadedHere.Contains(static_cast<LibraryIndex>(i))) UnloadLocked(static_cast<LibraryIndex>(i));
+      }
       return false;
     }
+    if (!wasLoaded) loadedHere.Add(library);
   }
   return true;
 }
 
-bool TFFLoader::IsLoaded(TLibrary library) const {
+bool TFFLoader::IsLoaded(LibraryIndex library) const {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   return status_[library].Handle != nullptr && status_[library].Bound;
 }
 
-bool TFFLoader::AllLoaded(TLibrarySet libraries) const {
+bool TFFLoader::AllLoaded(LibrarySet libraries) const {
   if (libraries.Empty()) throw EAssertionFailed();
   for (int i = 0; i < LibraryCount; ++i) {
-    const auto library = static_cast<TLibrary>(i);
+    const auto library = static_cast<LibraryIndex>(i);
     if (libraries.Contains(library) && !IsLoaded(library)) return false;
   }
   return true;
 }
 
-void TFFLoader::CheckLoaded(TLibrarySet libraries) const {
+void TFFLoader::CheckLoaded(LibrarySet libraries) const {
   for (int i = 0; i < LibraryCount; ++i) {
-    const auto library = static_cast<TLibrary>(i);
+    const auto library = static_cast<LibraryIndex>(i);
     if (libraries.Contains(library) && !IsLoaded(library)) {
       throw ELibraryNotLoaded(FormatText("Library %s not loaded.", LibraryTable[i].Name));
     }
   }
 }
 
-void TFFLoader::Unload(TLibrarySet libraries) {
+void TFFLoader::Unload(LibrarySet libraries) {
   if (libraries.Empty()) throw EAssertionFailed();
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   for (int i = 0; i < LibraryCount; ++i) {
-    const auto library = static_cast<TLibrary>(i);
+    const auto library = static_cast<LibraryIndex>(i);
     if (libraries.Contains(library)) UnloadLocked(library);
   }
 }
 
-int TFFLoader::BindCount(TLibrary library) const {
+int TFFLoader::BindCount(LibraryIndex library) const {
   std::lock_guard<std::recursive_mutex> guard(mutex_);
   return status_[library].BindCount;
 }

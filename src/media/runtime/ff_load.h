@@ -487,7 +487,7 @@ LUMIVOR_LIBC_FUNCTIONS(LUMIVOR_DECLARE_SLOT)
 
 // Optional: gone from this library generation (the libraries lock
 // internally), so the slot stays null and the lock manager is not installed.
-extern int (*av_lockmgr_register)(TLockManagerCallback callback);
+extern int (*av_lockmgr_register)(LockManagerFunction callback);
 
 }  // namespace lib
 
@@ -495,7 +495,7 @@ extern int (*av_lockmgr_register)(TLockManagerCallback callback);
 
 // Row indices of the library table. The index order is the order of texts,
 // CheckLoaded and unloading; loading follows the dependency order instead.
-enum TLibrary : int {
+enum LibraryIndex : int {
   lbAVCodec = 0,
   lbAVDevice = 1,
   lbAVFilter = 2,
@@ -508,33 +508,34 @@ enum TLibrary : int {
 inline constexpr int LibraryCount = 8;
 
 // A set of libraries, one bit per row index.
-class TLibrarySet {
+class LibrarySet {
  public:
-  constexpr TLibrarySet() = default;
-  constexpr TLibrarySet(std::initializer_list<TLibrary> libraries) {
-    for (TLibrary library : libraries) bits_ |= Bit(library);
+  constexpr LibrarySet() = default;
+  constexpr LibrarySet(std::initializer_list<LibraryIndex> libraries) {
+    for (LibraryIndex library : libraries) bits_ |= Bit(library);
   }
-  constexpr bool Contains(TLibrary library) const { return (bits_ & Bit(library)) != 0; }
+  constexpr bool Contains(LibraryIndex library) const { return (bits_ & Bit(library)) != 0; }
+  constexpr void Add(LibraryIndex library) { bits_ |= Bit(library); }
   constexpr bool Empty() const { return bits_ == 0; }
   constexpr unsigned Bits() const { return bits_; }
-  constexpr bool operator==(const TLibrarySet&) const = default;
+  constexpr bool operator==(const LibrarySet&) const = default;
 
  private:
-  static constexpr unsigned Bit(TLibrary library) { return 1u << static_cast<int>(library); }
+  static constexpr unsigned Bit(LibraryIndex library) { return 1u << static_cast<int>(library); }
   unsigned bits_ = 0;
 };
 
-inline constexpr TLibrarySet AllLibraries = {lbAVCodec,  lbAVDevice,   lbAVFilter, lbAVFormat,
+inline constexpr LibrarySet AllLibraries = {lbAVCodec,  lbAVDevice,   lbAVFilter, lbAVFormat,
                                              lbAVUtil,   lbSWResample, lbSWScale,  lbLibC};
 // The encoder component and the transcoding engine.
-inline constexpr TLibrarySet EncoderLibraries = AllLibraries;
-inline constexpr TLibrarySet PlayerLibraries = AllLibraries;
+inline constexpr LibrarySet EncoderLibraries = AllLibraries;
+inline constexpr LibrarySet PlayerLibraries = AllLibraries;
 // The decoder needs neither devices nor filters.
-inline constexpr TLibrarySet DecoderLibraries = {lbAVCodec,    lbAVFormat, lbAVUtil,
+inline constexpr LibrarySet DecoderLibraries = {lbAVCodec,    lbAVFormat, lbAVUtil,
                                                  lbSWResample, lbSWScale,  lbLibC};
 
 struct TLibraryItem {
-  TLibrary Library;
+  LibraryIndex Library;
   const char* Name;
   bool NoFolder;  // always through the system search, never from LibraryPath
   int Version;    // major version in the file name; -1 = none
@@ -547,9 +548,9 @@ class TFFLoader {
  public:
   static TFFLoader& Instance();
 
-  static const TLibraryItem& Item(TLibrary library);
+  static const TLibraryItem& Item(LibraryIndex library);
   // "lib" + Name + ".so." + Version, or without the ".<version>" for -1.
-  static std::string LibraryFileName(TLibrary library);
+  static std::string LibraryFileName(LibraryIndex library);
   // The "LibAV" folder beside the running executable.
   static std::string DefaultLibraryPath();
 
@@ -560,20 +561,21 @@ class TFFLoader {
   std::string LibraryPath() const;
   std::string LastError() const;
 
-  bool LoadLibraryItem(TLibrary library);
-  void UnloadLibraryItem(TLibrary library);
-  // Loads in dependency order; on the first failure unloads the whole set.
-  bool Load(TLibrarySet libraries);
-  bool IsLoaded(TLibrary library) const;
-  bool AllLoaded(TLibrarySet libraries) const;
+  bool LoadLibraryItem(LibraryIndex library);
+  void UnloadLibraryItem(LibraryIndex library);
+  // Loads in dependency order. On the first failure the libraries this call
+  // loaded are unloaded again; those that were loaded before stay loaded.
+  bool Load(LibrarySet libraries);
+  bool IsLoaded(LibraryIndex library) const;
+  bool AllLoaded(LibrarySet libraries) const;
   // Throws ELibraryNotLoaded "Library %s not loaded." for the first library
   // of the set, in index order, that is not loaded.
-  void CheckLoaded(TLibrarySet libraries) const;
-  void Unload(TLibrarySet libraries);
+  void CheckLoaded(LibrarySet libraries) const;
+  void Unload(LibrarySet libraries);
 
   // How many times each library has been bound since process start (loading
   // a bound library again is a no-op and does not count).
-  int BindCount(TLibrary library) const;
+  int BindCount(LibraryIndex library) const;
 
   TFFLoader(const TFFLoader&) = delete;
   TFFLoader& operator=(const TFFLoader&) = delete;
@@ -587,8 +589,8 @@ class TFFLoader {
     bool Bound = false;
     int BindCount = 0;
   };
-  bool LoadLocked(TLibrary library);
-  void UnloadLocked(TLibrary library);
+  bool LoadLocked(LibraryIndex library);
+  void UnloadLocked(LibraryIndex library);
 
   mutable std::recursive_mutex mutex_;
   Status status_[LibraryCount];

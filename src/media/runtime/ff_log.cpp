@@ -42,21 +42,28 @@ struct QueuedLine {
 // Process-wide state. Never destroyed: libraries may log from their own
 // finalisation (network shutdown at unload), after static destructors began.
 struct LoggerState {
-  // Lock order: CallbackLock, then DeliveryLock. InstanceLock is taken alone
-  // or before both (creating and destroying loggers).
+  // Lock order: CallbackLock, then DeliveryLock; nothing else is taken
+  // while either is held (but OnLog, which runs under DeliveryLock when it
+  // is called directly).
   std::mutex CallbackLock;
   std::recursive_mutex DeliveryLock;
-  std::recursive_mutex InstanceLock;
 
-  TFFLogger* Instance = nullptr;
   std::atomic<int> Threshold{32};
+
+  // The current logger's settings. Written under DeliveryLock; Level and
+  // Silent are also read without it, at the door of every message.
+  TFFLogger* Explicit = nullptr;  // the application's logger, if it made one
+  bool Active = true;
+  bool TriggerEventInMainThread = true;
+  TLogEvent OnLog;
+  std::atomic<TLogLevel> Level{llInfo};
+  std::atomic<bool> Silent{true};
 
   // Under DeliveryLock.
   std::string LogFile;
   bool LogToFile = false;
   std::FILE* Stream = nullptr;
   std::deque<QueuedLine> MainQueue;
-  TLogEvent OnLog;  // the instance's handler
 
   // Under CallbackLock.
   std::unordered_map<int, std::string> Pending;
@@ -98,6 +105,23 @@ void WriteFileLine(LoggerState& s, int threadId, TLogLevel level, const std::str
   std::fflush(s.Stream);
 }
 
+// Under DeliveryLock.
+void RecomputeSilent(LoggerState& s) {
+  s.Silent = !(s.Active && (static_cast<bool>(s.OnLog) || (s.LogToFile && !s.LogFile.empty())));
+}
+
+// Under DeliveryLock: the settings a newly created logger starts with. Lines
+// queued for the previous logger's event die with it rather than reaching
+// the next one's handler.
+void StartFreshLogger(LoggerState& s) {
+  s.Active = true;
+  s.TriggerEventInMainThread = true;
+  s.OnLog = nullptr;
+  s.Level = LogLevelFromLibrary(s.Threshold.load());
+  s.MainQueue.clear();
+  RecomputeSilent(s);
+}
+
 // Main thread only. Delivers queued lines in order; a handler that logs
 // again only queues, the outer loop delivers it.
 void DrainMainQueue() {
@@ -136,53 +160,82 @@ void FinishDelivery(bool queued) {
   }
 }
 
+// Takes the delivery lock: file line, and OnLog called directly or queued for the main
+// thread. True when lines were queued (FinishDelivery due). Library lines
+// come from the logger itself, whichever object that currently is.
+bool Deliver(const void* sender, bool fromLibrary, int threadId, TLogLevel level, const std::string& message) {
+  LoggerState& s = State();
+  std::lock_guard<std::recursive_mutex> guard(s.DeliveryLock);
+  if (fromLibrary) sender = s.Explicit != nullptr ? s.Explicit : &DefaultLogger();
+  bool queued = false;
+  if (s.Active && s.OnLog) {
+    if (s.TriggerEventInMainThread && (TriggerEventsInMainThread() || IsMainThread())) {
+      // On the main thread too: earlier worker lines may still be queued, and
+      // going through the queue keeps them in front.
+      s.MainQueue.push_back(QueuedLine{sender, threadId, level, message});
+      queued = true;
+    } else {
+      // A copy: the handler may replace itself while it runs.
+      const TLogEvent handler = s.OnLog;
+      handler(sender, threadId, level, message);
+    }
+  }
+  if (s.Active && s.LogToFile && !s.LogFile.empty()) WriteFileLine(s, threadId, level, message);
+  return queued;
+}
+
+bool PostLibraryLine(int threadId, int libraryLevel, const std::string& line) {
+  if (State().Silent.load()) return false;
+  return Deliver(nullptr, true, threadId, LogLevelFromLibrary(libraryLevel), line);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- TFFLogger
 
-TFFLogger::TFFLogger() : logLevel_(LogLevelFromLibrary(State().Threshold.load())) {
+TFFLogger::TFFLogger() : processLogger_(false) {
   LoggerState& s = State();
-  std::lock_guard<std::recursive_mutex> guard(s.InstanceLock);
-  if (s.Instance != nullptr) {
-    if (!s.Instance->autoCreated_) throw EAssertionFailed("Allow creating only one instance of TFFLogger.");
-    delete s.Instance;  // clears s.Instance
-    logLevel_ = LogLevelFromLibrary(s.Threshold.load());
-  }
-  s.Instance = this;
-  std::lock_guard<std::recursive_mutex> deliveryGuard(s.DeliveryLock);
-  RecomputeSilent();
+  std::lock_guard<std::recursive_mutex> guard(s.DeliveryLock);
+  if (s.Explicit != nullptr) throw EAssertionFailed("Allow creating only one instance of TFFLogger.");
+  s.Explicit = this;
+  StartFreshLogger(s);
 }
+
+TFFLogger::TFFLogger(ProcessLoggerTag) : processLogger_(true) {}
 
 TFFLogger::~TFFLogger() {
   LoggerState& s = State();
-  std::lock_guard<std::recursive_mutex> instanceGuard(s.InstanceLock);
+  // Waits for a handler running directly on another thread: the delivery
+  // lock is held around it.
   std::lock_guard<std::recursive_mutex> guard(s.DeliveryLock);
-  if (s.Instance == this) {
-    s.Instance = nullptr;
-    s.OnLog = nullptr;
-    // Lines queued for this logger's event die with it, rather than reaching
-    // the next logger's.
-    s.MainQueue.clear();
-  }
+  if (processLogger_ || s.Explicit != this) return;
+  s.Explicit = nullptr;
+  StartFreshLogger(s);
   CloseStream(s);
+}
+
+bool TFFLogger::AutoCreated() const {
+  if (!processLogger_) return false;
+  std::lock_guard<std::recursive_mutex> guard(State().DeliveryLock);
+  return State().Explicit == nullptr;
 }
 
 bool TFFLogger::Active() const {
   std::lock_guard<std::recursive_mutex> guard(State().DeliveryLock);
-  return active_;
+  return State().Active;
 }
 
 void TFFLogger::SetActive(bool value) {
-  std::lock_guard<std::recursive_mutex> guard(State().DeliveryLock);
-  active_ = value;
-  RecomputeSilent();
+  LoggerState& s = State();
+  std::lock_guard<std::recursive_mutex> guard(s.DeliveryLock);
+  s.Active = value;
+  RecomputeSilent(s);
 }
 
-TLogLevel TFFLogger::LogLevel() const { return logLevel_.load(); }
+TLogLevel TFFLogger::LogLevel() const { return State().Level.load(); }
 
 void TFFLogger::SetLogLevel(TLogLevel value) {
-  if (value == logLevel_.load()) return;
-  logLevel_ = value;
+  if (State().Level.exchange(value) == value) return;
   ApplyLogLevel();
 }
 
@@ -197,7 +250,7 @@ void TFFLogger::SetLogFile(const std::string& value) {
   if (value == s.LogFile) return;
   s.LogFile = value;
   CloseStream(s);
-  RecomputeSilent();
+  RecomputeSilent(s);
 }
 
 bool TFFLogger::LogToFile() const {
@@ -211,64 +264,36 @@ void TFFLogger::SetLogToFile(bool value) {
   if (value == s.LogToFile) return;
   s.LogToFile = value;
   CloseStream(s);
-  RecomputeSilent();
+  RecomputeSilent(s);
 }
 
 bool TFFLogger::TriggerEventInMainThread() const {
   std::lock_guard<std::recursive_mutex> guard(State().DeliveryLock);
-  return triggerEventInMainThread_;
+  return State().TriggerEventInMainThread;
 }
 
 void TFFLogger::SetTriggerEventInMainThread(bool value) {
   std::lock_guard<std::recursive_mutex> guard(State().DeliveryLock);
-  triggerEventInMainThread_ = value;
+  State().TriggerEventInMainThread = value;
 }
 
 void TFFLogger::SetOnLog(TLogEvent handler) {
   LoggerState& s = State();
   std::lock_guard<std::recursive_mutex> guard(s.DeliveryLock);
-  if (s.Instance == this) s.OnLog = std::move(handler);
-  RecomputeSilent();
+  s.OnLog = std::move(handler);
+  RecomputeSilent(s);
 }
 
 bool TFFLogger::HasOnLog() const {
-  LoggerState& s = State();
-  std::lock_guard<std::recursive_mutex> guard(s.DeliveryLock);
-  return s.Instance == this && static_cast<bool>(s.OnLog);
+  std::lock_guard<std::recursive_mutex> guard(State().DeliveryLock);
+  return static_cast<bool>(State().OnLog);
 }
 
-bool TFFLogger::Silent() const { return silent_.load(); }
-
-// Under the delivery lock.
-void TFFLogger::RecomputeSilent() {
-  LoggerState& s = State();
-  const bool hasOnLog = s.Instance == this && static_cast<bool>(s.OnLog);
-  silent_ = !(active_ && (hasOnLog || (s.LogToFile && !s.LogFile.empty())));
-}
-
-bool TFFLogger::Deliver(const void* Sender, int threadId, TLogLevel level, const std::string& message) {
-  LoggerState& s = State();
-  std::lock_guard<std::recursive_mutex> guard(s.DeliveryLock);
-  bool queued = false;
-  if (s.Instance == this && s.OnLog) {
-    if (triggerEventInMainThread_ && (TriggerEventsInMainThread() || IsMainThread())) {
-      // On the main thread too: earlier worker lines may still be queued, and
-      // going through the queue keeps them in front.
-      s.MainQueue.push_back(QueuedLine{Sender, threadId, level, message});
-      queued = true;
-    } else {
-      // A copy: the handler may replace itself while it runs.
-      const TLogEvent handler = s.OnLog;
-      handler(Sender, threadId, level, message);
-    }
-  }
-  if (s.LogToFile && !s.LogFile.empty()) WriteFileLine(s, threadId, level, message);
-  return queued;
-}
+bool TFFLogger::Silent() const { return State().Silent.load(); }
 
 void TFFLogger::Log(const void* Sender, TLogLevel level, const std::string& message) {
   if (Silent() || level > LogLevel()) return;
-  FinishDelivery(Deliver(Sender, CurrentThreadId(), level, message));
+  FinishDelivery(Deliver(Sender, false, CurrentThreadId(), level, message));
 }
 
 void TFFLogger::LogFmt(const void* Sender, TLogLevel level, const char* format, ...) {
@@ -277,12 +302,7 @@ void TFFLogger::LogFmt(const void* Sender, TLogLevel level, const char* format, 
   va_start(args, format);
   const std::string message = FormatTextV(format, args);
   va_end(args);
-  FinishDelivery(Deliver(Sender, CurrentThreadId(), level, message));
-}
-
-bool TFFLogger::PostLibraryLine(int threadId, int libraryLevel, const std::string& line) {
-  if (Silent()) return false;
-  return Deliver(this, threadId, LogLevelFromLibrary(libraryLevel), line);
+  FinishDelivery(Deliver(Sender, false, CurrentThreadId(), level, message));
 }
 
 void TFFLogger::LogLibraryLine(int threadId, int libraryLevel, const std::string& line) {
@@ -302,13 +322,8 @@ void TFFLogger::ApplyLogLevel() {
 }
 
 TFFLogger& DefaultLogger() {
-  LoggerState& s = State();
-  std::lock_guard<std::recursive_mutex> guard(s.InstanceLock);
-  if (s.Instance == nullptr) {
-    auto* logger = new TFFLogger;
-    logger->autoCreated_ = true;
-  }
-  return *s.Instance;
+  static TFFLogger* logger = new TFFLogger(TFFLogger::ProcessLoggerTag{});
+  return *logger;
 }
 
 int LibraryLogThreshold() { return State().Threshold.load(); }
@@ -366,8 +381,7 @@ void LibraryLogCallback(void* avcl, int level, const char* format, va_list args)
   bool queued = false;
   {
     std::lock_guard<std::mutex> callbackGuard(s.CallbackLock);
-    TFFLogger& logger = DefaultLogger();
-    if (logger.Silent()) return;
+    if (s.Silent.load()) return;
     const int threadId = CurrentThreadId();
     std::string& pending = s.Pending[threadId];
 
@@ -382,7 +396,7 @@ void LibraryLogCallback(void* avcl, int level, const char* format, va_list args)
       return;
     }
     if (s.RepeatCount > 1) {
-      queued |= logger.PostLibraryLine(threadId, level,
+      queued |= PostLibraryLine(threadId, level,
                                        FormatText("    Last message repeated %d times", s.RepeatCount));
     }
     s.RepeatCount = 0;
@@ -392,7 +406,7 @@ void LibraryLogCallback(void* avcl, int level, const char* format, va_list args)
     for (size_t end = pending.find('\n'); end != std::string::npos; end = pending.find('\n')) {
       const std::string line = pending.substr(0, end);
       pending.erase(0, end + 1);
-      queued |= logger.PostLibraryLine(threadId, level, line);
+      queued |= PostLibraryLine(threadId, level, line);
     }
   }
   // Waiting for the main thread happens with no logger lock held, so the

@@ -17,7 +17,6 @@
 // worker) OnLog runs directly on the logging thread under the delivery lock,
 // so such a handler must not itself wait for the main thread.
 
-#include <atomic>
 #include <cstdarg>
 #include <functional>
 #include <string>
@@ -45,10 +44,19 @@ TLogLevel LogLevelFromLibrary(int value);
 using TLogEvent = std::function<void(const void* Sender, int AThreadID, TLogLevel ALogLevel,
                                      const std::string& ALogMsg)>;
 
+// Ownership: only one logger exists at a time, so its settings (Active,
+// LogLevel, OnLog, TriggerEventInMainThread) are process-wide state that the
+// current logger reads and writes. DefaultLogger() returns the process
+// logger, an object that is never freed and always acts on the current
+// settings: a reference to it stays valid whatever loggers the application
+// creates or destroys meanwhile, so a worker that logs while the main thread
+// replaces the logger reaches either the old settings or the new ones, never
+// freed memory. Creating an explicit logger takes the place of the
+// automatic one (its settings start afresh, as a new logger's do);
+// destroying it leaves the automatic one in place again.
 class TFFLogger {
  public:
-  // Only one logger may exist: an auto-created default logger is freed first,
-  // a second explicit one throws EAssertionFailed
+  // Only one explicit logger may exist: a second one throws EAssertionFailed
   // "Allow creating only one instance of TFFLogger.".
   TFFLogger();
   ~TFFLogger();
@@ -83,25 +91,20 @@ class TFFLogger {
   void InstallLogCallback();
   void ApplyLogLevel();
 
-  bool AutoCreated() const { return autoCreated_; }
+  // True while no explicit logger exists (the process logger stands in for
+  // the automatic one); false for an explicit logger.
+  bool AutoCreated() const;
 
  private:
   friend TFFLogger& DefaultLogger();
-  friend void LibraryLogCallback(void*, int, const char*, va_list);
-  void RecomputeSilent();
-  // Under the delivery lock: file line, and OnLog called directly or queued
-  // for the main thread. True when lines were queued (FinishDelivery due).
-  bool Deliver(const void* Sender, int threadId, TLogLevel level, const std::string& message);
-  bool PostLibraryLine(int threadId, int libraryLevel, const std::string& line);
+  struct ProcessLoggerTag {};
+  explicit TFFLogger(ProcessLoggerTag);
 
-  bool autoCreated_ = false;
-  bool active_ = true;
-  std::atomic<TLogLevel> logLevel_;
-  bool triggerEventInMainThread_ = true;
-  std::atomic<bool> silent_{true};
+  const bool processLogger_;
 };
 
-// The logger instance; creates one (marked auto-created) when none exists.
+// The process logger (see TFFLogger): never freed, so the reference may be
+// kept. Its settings are the explicit logger's while one exists.
 TFFLogger& DefaultLogger();
 
 // The library's log callback (av_log_set_callback).

@@ -9,8 +9,8 @@ namespace lumivor {
 
 // The operations, numbered as the libraries' lock manager interface numbers
 // them (create, obtain, release, destroy).
-enum TLockOp : int { lkCreate = 0, lkObtain = 1, lkRelease = 2, lkDestroy = 3 };
-using TLockManagerCallback = int (*)(void** mutex, int op);
+enum LockOp : int { lkCreate = 0, lkObtain = 1, lkRelease = 2, lkDestroy = 3 };
+using LockManagerFunction = int (*)(void** mutex, int op);
 
 // 0 on success, -1 on failure; messages go to the logger.
 int LockManagerCallback(void** mutex, int op);

@@ -22,7 +22,7 @@ std::string FileNamePart(const std::string& libraryName) {
 
 }  // namespace
 
-int UnicodeOpen(TUnicodeFile& file, const std::string& libraryName, int flags) {
+int UnicodeOpen(UnicodeFile& file, const std::string& libraryName, int flags) {
   const bool read = (flags & AVIO_FLAG_READ) != 0;
   const bool write = (flags & AVIO_FLAG_WRITE) != 0;
   int mode = O_RDONLY;
@@ -37,7 +37,7 @@ int UnicodeOpen(TUnicodeFile& file, const std::string& libraryName, int flags) {
   return 0;
 }
 
-int UnicodeRead(TUnicodeFile& file, uint8_t* buffer, int size) {
+int UnicodeRead(UnicodeFile& file, uint8_t* buffer, int size) {
   if (size < 0) return -1;
   ssize_t done;
   do {
@@ -46,7 +46,7 @@ int UnicodeRead(TUnicodeFile& file, uint8_t* buffer, int size) {
   return done < 0 ? -1 : static_cast<int>(done);
 }
 
-int UnicodeWrite(TUnicodeFile& file, const uint8_t* buffer, int size) {
+int UnicodeWrite(UnicodeFile& file, const uint8_t* buffer, int size) {
   if (size < 0) return -1;
   ssize_t done;
   do {
@@ -55,7 +55,7 @@ int UnicodeWrite(TUnicodeFile& file, const uint8_t* buffer, int size) {
   return done < 0 ? -1 : static_cast<int>(done);
 }
 
-int64_t UnicodeSeek(TUnicodeFile& file, int64_t position, int whence) {
+int64_t UnicodeSeek(UnicodeFile& file, int64_t position, int whence) {
   // The library may add AVSEEK_FORCE to any request; it changes nothing for
   // a plain file.
   whence &= ~AVSEEK_FORCE;
@@ -69,14 +69,14 @@ int64_t UnicodeSeek(TUnicodeFile& file, int64_t position, int whence) {
   return result < 0 ? -1 : static_cast<int64_t>(result);
 }
 
-int UnicodeClose(TUnicodeFile& file) {
+int UnicodeClose(UnicodeFile& file) {
   int result = 0;
   if (file.Handle >= 0) result = ::close(file.Handle) == 0 ? 0 : -1;
   file.Handle = -1;
   return result;
 }
 
-// ---------------------------------------------------------- TUnicodeStream
+// ---------------------------------------------------------- UnicodeStream
 
 namespace {
 
@@ -85,25 +85,25 @@ constexpr int StreamBufferSize = 32768;
 // The byte-stream interface wants the end of a file as AVERROR_EOF and a
 // failure as a library error code rather than the protocol's 0 and -1.
 int StreamRead(void* opaque, uint8_t* buffer, int size) {
-  const int done = UnicodeRead(*static_cast<TUnicodeFile*>(opaque), buffer, size);
+  const int done = UnicodeRead(*static_cast<UnicodeFile*>(opaque), buffer, size);
   if (done == 0) return AVERROR_EOF;
   return done < 0 ? AVERROR(EIO) : done;
 }
 
 int StreamWrite(void* opaque, uint8_t* buffer, int size) {
-  const int done = UnicodeWrite(*static_cast<TUnicodeFile*>(opaque), buffer, size);
+  const int done = UnicodeWrite(*static_cast<UnicodeFile*>(opaque), buffer, size);
   return done < 0 ? AVERROR(EIO) : done;
 }
 
 int64_t StreamSeek(void* opaque, int64_t position, int whence) {
-  const int64_t result = UnicodeSeek(*static_cast<TUnicodeFile*>(opaque), position, whence);
+  const int64_t result = UnicodeSeek(*static_cast<UnicodeFile*>(opaque), position, whence);
   return result < 0 ? AVERROR(EIO) : result;
 }
 
 }  // namespace
 
-std::unique_ptr<TUnicodeStream> TUnicodeStream::Open(const std::string& libraryName, int flags, int* error) {
-  std::unique_ptr<TUnicodeStream> stream(new TUnicodeStream);
+std::unique_ptr<UnicodeStream> UnicodeStream::Open(const std::string& libraryName, int flags, int* error) {
+  std::unique_ptr<UnicodeStream> stream(new UnicodeStream);
   const int opened = UnicodeOpen(stream->file_, libraryName, flags);
   if (opened < 0) {
     if (error != nullptr) *error = opened;
@@ -127,7 +127,7 @@ std::unique_ptr<TUnicodeStream> TUnicodeStream::Open(const std::string& libraryN
   return stream;
 }
 
-TUnicodeStream::~TUnicodeStream() {
+UnicodeStream::~UnicodeStream() {
   if (context_ && context_->write_flag) lib::avio_flush(context_.get());
   context_.reset();
   UnicodeClose(file_);

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 
 #include "ffmpeg_opt_test_engine.h"
 #include "media/engine/video_hooks.h"
+#include "support/scratch_folder.h"
 
 namespace lumivor {
 namespace {
@@ -40,8 +42,11 @@ int Configure(void** context, int argc, char* argv[]) {
   Context* c = (Context*)calloc(1, sizeof(Context));
   c->argc = argc;
   if (argc > 1) snprintf(c->journal, sizeof c->journal, "%s", argv[1]);
-  char line[8192], cwd[4096];
-  snprintf(line, sizeof line, "configure %s argc=%d cwd=%s", TAG, argc, getcwd(cwd, sizeof cwd) ? cwd : "?");
+  char line[12288], cwd[4096], main_cwd[4096];
+  ssize_t length = readlink("/proc/self/cwd", main_cwd, sizeof main_cwd - 1);
+  main_cwd[length > 0 ? length : 0] = 0;
+  snprintf(line, sizeof line, "configure %s argc=%d cwd=%s main=%s", TAG, argc, getcwd(cwd, sizeof cwd) ? cwd : "?",
+           main_cwd);
   if (argc > 1) note(c->journal, line);
   *context = c;
   return 0;
@@ -73,16 +78,9 @@ class HookModules : public EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    folder_ = std::filesystem::temp_directory_path() / ("lumivor_hooks_" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder_);
+    folder_ = scratch_.Path();
     std::ofstream(folder_ / "module.c") << kModuleSource;
     journal_ = (folder_ / "journal.txt").string();
-    std::filesystem::remove(journal_);
-  }
-  void TearDown() override {
-    std::error_code error;
-    std::filesystem::remove_all(folder_, error);
-    EngineTest::TearDown();
   }
 
   // Builds a module with the system's C compiler; empty when there is none.
@@ -100,6 +98,7 @@ class HookModules : public EngineTest {
     return lines;
   }
 
+  testing::ScratchFolder scratch_;
   std::filesystem::path folder_;
   std::string journal_;
 };
@@ -144,10 +143,13 @@ TEST_F(HookModules, ConfiguresProcessesInOrderAndReleases) {
 
   ReleaseHookModules(list);
   EXPECT_TRUE(list.Empty());
+  // Configure runs with the module's folder as its current directory, while the process's own
+  // (the main thread's, which every other thread shares) stays where it was.
   const std::string folder = std::filesystem::canonical(folder_).string();
+  const std::string main = std::filesystem::canonical(cwd).string();
   const std::vector<std::string> expected = {
-      "configure 1 argc=3 cwd=" + folder,
-      "configure 2 argc=2 cwd=" + folder,
+      "configure 1 argc=3 cwd=" + folder + " main=" + main,
+      "configure 2 argc=2 cwd=" + folder + " main=" + main,
       "process 1 fmt=" + std::to_string(AV_PIX_FMT_RGB24) + " 4x2 pts=40000",
       "process 2 fmt=" + std::to_string(AV_PIX_FMT_RGB24) + " 4x2 pts=40000",
       "release 1",
@@ -169,6 +171,42 @@ TEST_F(HookModules, LoadsEachPathOncePerProcess) {
   // A module with Configure gets it even without arguments; its context is its own per record.
   EXPECT_NE(one.First->HookContext, nullptr);
   EXPECT_NE(one.First->HookContext, two.First->HookContext);
+}
+
+// The same relative name written from two current directories names two modules: each is
+// loaded, and each list gets its own.
+TEST_F(HookModules, RelativeNamesAreKeyedByWhatTheyLoad) {
+  const std::string a = Build("a", "A");
+  const std::string b = Build("b", "B");
+  if (a.empty() || b.empty()) GTEST_SKIP() << "no C compiler";
+  std::filesystem::create_directories(folder_ / "one");
+  std::filesystem::create_directories(folder_ / "two");
+  std::filesystem::rename(a, folder_ / "one" / "hook.so");
+  std::filesystem::rename(b, folder_ / "two" / "hook.so");
+
+  const std::filesystem::path cwd = std::filesystem::current_path();
+  THookList first;
+  THookList second;
+  std::filesystem::current_path(folder_ / "one");
+  const int firstResult = AddHookModule(first, {"./hook.so"});
+  std::filesystem::current_path(folder_ / "two");
+  const int secondResult = AddHookModule(second, {"./hook.so"});
+  std::filesystem::current_path(cwd);
+  ASSERT_EQ(firstResult, 0);
+  ASSERT_EQ(secondResult, 0);
+
+  for (const auto& [list, tag] : {std::pair<THookList*, const char*>{&first, "A"}, {&second, "B"}}) {
+    std::uint8_t pixels[4] = {};
+    THookPicture picture{};
+    picture.data[0] = pixels;
+    ProcessHookModules(*list, &picture, AV_PIX_FMT_RGB24, 1, 1, 0);
+    EXPECT_STREQ(reinterpret_cast<char*>(pixels), tag);
+  }
+  const std::vector<std::string> loaded = LoadedHookPaths();
+  for (const char* folder : {"one", "two"}) {
+    const std::string path = std::filesystem::canonical(folder_ / folder).string() + "/./hook.so";
+    EXPECT_NE(std::find(loaded.begin(), loaded.end(), path), loaded.end()) << path;
+  }
 }
 
 TEST_F(HookModules, RefusesModulesItCannotUse) {

@@ -17,7 +17,7 @@ namespace lumivor {
 namespace {
 
 using testing::LoadSystemLibraries;
-using testing::TempFolder;
+using testing::ScratchFolder;
 
 TFFLoader& Loader() { return TFFLoader::Instance(); }
 
@@ -28,7 +28,7 @@ void WriteGarbage(const std::string& path) {
 
 void ExpectNoneLoaded() {
   for (int i = 0; i < LibraryCount; ++i) {
-    EXPECT_FALSE(Loader().IsLoaded(static_cast<TLibrary>(i))) << TFFLoader::LibraryFileName(static_cast<TLibrary>(i));
+    EXPECT_FALSE(Loader().IsLoaded(static_cast<LibraryIndex>(i))) << TFFLoader::LibraryFileName(static_cast<LibraryIndex>(i));
   }
 }
 
@@ -46,7 +46,7 @@ std::string SystemLibraryPath(const char* soname) {
 
 TEST(LibraryFileNameTest, EveryRowFollowsTheSharedObjectPattern) {
   struct Case {
-    TLibrary library;
+    LibraryIndex library;
     const char* fileName;
   };
   const Case cases[] = {
@@ -70,24 +70,24 @@ TEST(LibrarySetTest, ComponentSets) {
   EXPECT_EQ(PlayerLibraries.Bits(), 0xFFu);
   EXPECT_FALSE(DecoderLibraries.Contains(lbAVDevice));
   EXPECT_FALSE(DecoderLibraries.Contains(lbAVFilter));
-  for (TLibrary l : {lbAVCodec, lbAVFormat, lbAVUtil, lbSWResample, lbSWScale, lbLibC}) {
+  for (LibraryIndex l : {lbAVCodec, lbAVFormat, lbAVUtil, lbSWResample, lbSWScale, lbLibC}) {
     EXPECT_TRUE(DecoderLibraries.Contains(l)) << l;
   }
 }
 
 TEST(LoaderTest, EmptySetIsAnAssertionFailure) {
-  EXPECT_THROW(Loader().Load(TLibrarySet{}), EAssertionFailed);
-  EXPECT_THROW(Loader().AllLoaded(TLibrarySet{}), EAssertionFailed);
-  EXPECT_THROW(Loader().Unload(TLibrarySet{}), EAssertionFailed);
+  EXPECT_THROW(Loader().Load(LibrarySet{}), EAssertionFailed);
+  EXPECT_THROW(Loader().AllLoaded(LibrarySet{}), EAssertionFailed);
+  EXPECT_THROW(Loader().Unload(LibrarySet{}), EAssertionFailed);
 }
 
 TEST(LoaderTest, LoadingTwiceBindsOnceAndFillsTheSlots) {
   LoadSystemLibraries();
   int counts[LibraryCount];
-  for (int i = 0; i < LibraryCount; ++i) counts[i] = Loader().BindCount(static_cast<TLibrary>(i));
+  for (int i = 0; i < LibraryCount; ++i) counts[i] = Loader().BindCount(static_cast<LibraryIndex>(i));
   ASSERT_TRUE(Loader().Load(AllLibraries)) << Loader().LastError();
   for (int i = 0; i < LibraryCount; ++i) {
-    EXPECT_EQ(Loader().BindCount(static_cast<TLibrary>(i)), counts[i]) << TFFLoader::LibraryFileName(static_cast<TLibrary>(i));
+    EXPECT_EQ(Loader().BindCount(static_cast<LibraryIndex>(i)), counts[i]) << TFFLoader::LibraryFileName(static_cast<LibraryIndex>(i));
   }
   EXPECT_TRUE(Loader().AllLoaded(AllLibraries));
   EXPECT_NO_THROW(Loader().CheckLoaded(AllLibraries));
@@ -117,13 +117,13 @@ TEST(LoaderTest, UnloadClearsSlotsAndCheckLoadedNamesTheFirstMissingLibrary) {
   EXPECT_THROW(DefaultLogger().InstallLogCallback(), EAssertionFailed);
 
   struct Case {
-    TLibrarySet set;
+    LibrarySet set;
     const char* message;
   };
   const Case cases[] = {
       {DecoderLibraries, "Library avcodec not loaded."},
-      {TLibrarySet{lbSWScale, lbAVUtil}, "Library avutil not loaded."},
-      {TLibrarySet{lbLibC}, "Library c not loaded."},
+      {LibrarySet{lbSWScale, lbAVUtil}, "Library avutil not loaded."},
+      {LibrarySet{lbLibC}, "Library c not loaded."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.message);
@@ -141,7 +141,7 @@ TEST(LoaderTest, UnloadClearsSlotsAndCheckLoadedNamesTheFirstMissingLibrary) {
 
 TEST(LoaderTest, CheckLoadedSkipsLoadedLibraries) {
   LoadSystemLibraries();
-  Loader().Unload(TLibrarySet{lbSWScale});
+  Loader().Unload(LibrarySet{lbSWScale});
   try {
     Loader().CheckLoaded(AllLibraries);
     ADD_FAILURE() << "no exception";
@@ -155,9 +155,9 @@ TEST(LoaderTest, CheckLoadedSkipsLoadedLibraries) {
 // system search. Whatever was loaded before the failure is unloaded again.
 TEST(LoaderTest, BrokenLibraryInTheFolderLeavesTheWholeSetUnloaded) {
   struct Case {
-    TLibrary broken;
-    TLibrarySet set;
-    TLibrary loadedBefore;  // a library the load order binds before the broken one
+    LibraryIndex broken;
+    LibrarySet set;
+    LibraryIndex loadedBefore;  // a library the load order binds before the broken one
   };
   const Case cases[] = {
       {lbAVUtil, DecoderLibraries, lbAVUtil},
@@ -168,8 +168,8 @@ TEST(LoaderTest, BrokenLibraryInTheFolderLeavesTheWholeSetUnloaded) {
     const std::string fileName = TFFLoader::LibraryFileName(c.broken);
     SCOPED_TRACE(fileName);
     Loader().Unload(AllLibraries);
-    TempFolder temp;
-    const std::filesystem::path folder = temp.Path() / "LibAV";
+    ScratchFolder temp;
+    const std::filesystem::path folder = std::filesystem::path(temp.Path()) / "LibAV";
     std::filesystem::create_directory(folder);
     WriteGarbage((folder / fileName).string());
     Loader().SetLibraryPath(folder.string());
@@ -186,15 +186,46 @@ TEST(LoaderTest, BrokenLibraryInTheFolderLeavesTheWholeSetUnloaded) {
   LoadSystemLibraries();
 }
 
+// The decoder's libraries are loaded and in use when the encoder set fails on
+// a broken file: the failure takes back what it loaded itself (avfilter,
+// avdevice) and leaves the decoder's libraries bound and callable.
+TEST(LoaderTest, FailedLoadLeavesAnotherComponentsLibrariesUsable) {
+  Loader().Unload(AllLibraries);
+  LoadSystemLibraries(DecoderLibraries);
+  int counts[LibraryCount];
+  for (int i = 0; i < LibraryCount; ++i) counts[i] = Loader().BindCount(static_cast<LibraryIndex>(i));
+
+  ScratchFolder temp;
+  WriteGarbage(temp / (TFFLoader::LibraryFileName(lbAVDevice)));
+  Loader().SetLibraryPath(temp.Path());
+  EXPECT_FALSE(Loader().Load(EncoderLibraries));
+  EXPECT_EQ(Loader().BindCount(lbAVFilter), counts[lbAVFilter] + 1) << "avfilter is loaded before avdevice";
+
+  EXPECT_TRUE(Loader().AllLoaded(DecoderLibraries));
+  EXPECT_FALSE(Loader().IsLoaded(lbAVFilter));
+  EXPECT_FALSE(Loader().IsLoaded(lbAVDevice));
+  EXPECT_EQ(lib::avfilter_graph_alloc, nullptr);
+  for (int i = 0; i < LibraryCount; ++i) {
+    const auto library = static_cast<LibraryIndex>(i);
+    if (DecoderLibraries.Contains(library)) {
+      EXPECT_EQ(Loader().BindCount(library), counts[i]) << TFFLoader::LibraryFileName(library);
+    }
+  }
+  ASSERT_NE(lib::avcodec_find_decoder, nullptr);
+  EXPECT_NE(lib::avcodec_find_decoder(AV_CODEC_ID_PCM_S16LE), nullptr);
+  EXPECT_STREQ(lib::av_get_pix_fmt_name(AV_PIX_FMT_BGR24), "bgr24");
+  LoadSystemLibraries();
+}
+
 // A real shared object that lacks the library's functions: the first missing
 // mandatory function is named, and the module is not kept.
 TEST(LoaderTest, MissingFunctionNamesFunctionAndFile) {
   const std::string other = SystemLibraryPath("libswresample.so.4");
   ASSERT_FALSE(other.empty());
   Loader().Unload(AllLibraries);
-  TempFolder temp;
-  std::filesystem::copy_file(other, temp.File("libswscale.so.6"));
-  Loader().SetLibraryPath(temp.Path().string());
+  ScratchFolder temp;
+  std::filesystem::copy_file(other, temp / ("libswscale.so.6"));
+  Loader().SetLibraryPath(temp.Path());
 
   EXPECT_FALSE(Loader().Load(DecoderLibraries));
   EXPECT_EQ(Loader().LastError().rfind("Load function sws_alloc_context@libswscale.so.6 error: ", 0), 0u)
@@ -209,13 +240,13 @@ TEST(LoaderTest, FolderCopiesAreLoadedByFullPath) {
   const std::string avutil = SystemLibraryPath("libavutil.so.57");
   ASSERT_FALSE(avutil.empty());
   Loader().Unload(AllLibraries);
-  TempFolder temp;
-  std::filesystem::copy_file(avutil, temp.File("libavutil.so.57"));
-  Loader().SetLibraryPath(temp.Path().string());
-  ASSERT_TRUE(Loader().Load(TLibrarySet{lbAVUtil})) << Loader().LastError();
+  ScratchFolder temp;
+  std::filesystem::copy_file(avutil, temp / ("libavutil.so.57"));
+  Loader().SetLibraryPath(temp.Path());
+  ASSERT_TRUE(Loader().Load(LibrarySet{lbAVUtil})) << Loader().LastError();
   Dl_info info{};
   ASSERT_NE(dladdr(reinterpret_cast<void*>(lib::av_log), &info), 0);
-  EXPECT_EQ(std::string(info.dli_fname), temp.File("libavutil.so.57"));
+  EXPECT_EQ(std::string(info.dli_fname), temp / ("libavutil.so.57"));
   Loader().Unload(AllLibraries);
   LoadSystemLibraries();
 }

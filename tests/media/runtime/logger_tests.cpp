@@ -1,7 +1,10 @@
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -15,7 +18,7 @@
 namespace lumivor {
 namespace {
 
-using testing::TempFolder;
+using testing::ScratchFolder;
 
 // The libraries call the callback with a va_list; so does this.
 void CallLog(void* object, int level, const char* format, ...) {
@@ -88,18 +91,79 @@ TEST(LoggerInstanceTest, OnlyOneExplicitLogger) {
   } catch (const EAssertionFailed& e) {
     EXPECT_STREQ(e.what(), "Allow creating only one instance of TFFLogger.");
   }
-  EXPECT_EQ(&DefaultLogger(), &first);
+  // The refused one took nothing with it: the default logger still reaches
+  // the first one's event.
+  first.SetTriggerEventInMainThread(false);
+  std::vector<std::string> seen;
+  first.SetOnLog([&](const void*, int, TLogLevel, const std::string& message) { seen.push_back(message); });
+  EXPECT_FALSE(DefaultLogger().AutoCreated());
+  DefaultLogger().Log(nullptr, llQuiet, "through the default");
+  EXPECT_EQ(seen, std::vector<std::string>{"through the default"});
 }
 
 TEST(LoggerInstanceTest, ExplicitLoggerReplacesTheAutoCreatedOne) {
-  TFFLogger* automatic = &DefaultLogger();
-  EXPECT_TRUE(automatic->AutoCreated());
+  TFFLogger& automatic = DefaultLogger();
+  EXPECT_TRUE(automatic.AutoCreated());
+  automatic.SetActive(false);
+  automatic.SetOnLog([](const void*, int, TLogLevel, const std::string&) {});
   {
     TFFLogger mine;
     EXPECT_FALSE(mine.AutoCreated());
-    EXPECT_EQ(&DefaultLogger(), &mine);
+    EXPECT_FALSE(DefaultLogger().AutoCreated());
+    // The automatic logger's settings went with it.
+    EXPECT_TRUE(mine.Active());
+    EXPECT_FALSE(mine.HasOnLog());
+    EXPECT_TRUE(mine.TriggerEventInMainThread());
+    mine.SetActive(false);
+    EXPECT_FALSE(automatic.Active()) << "the default logger acts on the explicit one's settings";
   }
-  // Destroying the explicit one leaves none; asking again creates a default.
+  // Destroying the explicit one puts a fresh automatic one back.
+  EXPECT_TRUE(automatic.AutoCreated());
+  EXPECT_TRUE(automatic.Active());
+  EXPECT_FALSE(automatic.HasOnLog());
+  EXPECT_EQ(&DefaultLogger(), &automatic);
+}
+
+// Workers keep logging, through a reference to the default logger taken
+// once and through the library callback, while the main thread creates and
+// destroys explicit loggers over and over. Under the sanitizers any use of a
+// freed logger or handler is a failure; every line logged while a handler
+// was installed reaches one handler at most once.
+TEST(LoggerInstanceTest, ReplacedWhileWorkersLog) {
+  constexpr int workers = 3;
+  std::atomic<bool> stop{false};
+  std::atomic<int> finished{0};
+  std::vector<std::thread> threads;
+  for (int w = 0; w < workers; ++w) {
+    threads.emplace_back([&, w] {
+      TFFLogger& kept = DefaultLogger();
+      for (int i = 0; !stop; ++i) {
+        kept.Log(&kept, llError, "kept reference");
+        DefaultLogger().LogFmt(nullptr, llError, "worker %d line %d", w, i);
+        CallLog(nullptr, AV_LOG_ERROR, "library %d %d\n", w, i);
+      }
+      ++finished;
+    });
+  }
+  int delivered = 0;
+  for (int round = 0; round < 200; ++round) {
+    TFFLogger logger;
+    // Half the rounds deliver on the logging thread, half through the main
+    // thread's queue.
+    logger.SetTriggerEventInMainThread(round % 2 == 0);
+    auto count = std::make_shared<std::atomic<int>>(0);
+    logger.SetOnLog([count](const void*, int, TLogLevel, const std::string& message) {
+      if (message.empty()) ADD_FAILURE() << "empty line";
+      ++*count;
+    });
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    ServeSynchronizedCalls();
+    delivered += count->load();
+  }
+  stop = true;
+  EXPECT_TRUE(WaitServing([&] { return finished.load() == workers; }, std::chrono::seconds(30)));
+  for (std::thread& t : threads) t.join();
+  EXPECT_GT(delivered, 0) << "the workers' lines never reached a logger";
   EXPECT_TRUE(DefaultLogger().AutoCreated());
 }
 
@@ -254,8 +318,8 @@ TEST_F(LoggerTest, LongMessageIsDeliveredWhole) {
 }
 
 TEST_F(LoggerTest, FileLinesAreAppendedToAnExistingFile) {
-  TempFolder temp;
-  const std::string path = temp.File("run.log");
+  ScratchFolder temp;
+  const std::string path = temp / ("run.log");
   {
     std::ofstream existing(path, std::ios::binary);
     existing << "earlier\r\n";
@@ -289,8 +353,8 @@ TEST_F(LoggerTest, FileLinesAreAppendedToAnExistingFile) {
 }
 
 TEST_F(LoggerTest, MissingLogFileIsCreated) {
-  TempFolder temp;
-  const std::string path = temp.File("new.log");
+  ScratchFolder temp;
+  const std::string path = temp / ("new.log");
   logger_.SetOnLog(nullptr);
   logger_.SetLogFile(path);
   logger_.SetLogToFile(true);

@@ -9,7 +9,7 @@ namespace lumivor {
 namespace {
 
 using testing::LoadSystemLibraries;
-using testing::TempFolder;
+using testing::ScratchFolder;
 
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary);
@@ -28,14 +28,14 @@ std::string ProtocolName(const std::string& path) { return "unicode:utf8:" + pat
 class UnicodeProtocolTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = temp_.File("Daten \xc3\xa4\xc3\xb6.bin");  // a name with non-ASCII characters
+    path_ = temp_ / ("Daten \xc3\xa4\xc3\xb6.bin");  // a name with non-ASCII characters
     WriteFile(path_, "0123456789");
   }
   void TearDown() override { UnicodeClose(file_); }
 
-  TempFolder temp_;
+  ScratchFolder temp_;
   std::string path_;
-  TUnicodeFile file_;
+  UnicodeFile file_;
 };
 
 TEST_F(UnicodeProtocolTest, ReadToTheEnd) {
@@ -77,7 +77,7 @@ TEST_F(UnicodeProtocolTest, SeekFromEachOriginAndSizeQuery) {
 }
 
 TEST_F(UnicodeProtocolTest, ReadingNeverCreatesOrTruncates) {
-  const std::string missing = temp_.File("missing.jpg");
+  const std::string missing = temp_ / ("missing.jpg");
   EXPECT_EQ(UnicodeOpen(file_, ProtocolName(missing), AVIO_FLAG_READ), -2);
   EXPECT_FALSE(std::filesystem::exists(missing));
   ASSERT_EQ(UnicodeOpen(file_, ProtocolName(path_), AVIO_FLAG_READ), 0);
@@ -100,7 +100,7 @@ TEST_F(UnicodeProtocolTest, WritingCreatesOrTruncates) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "flags " << c.flags << (c.exists ? " existing" : " new"));
-    const std::string path = temp_.File("out.jpg");
+    const std::string path = temp_ / ("out.jpg");
     if (c.exists) WriteFile(path, "old content that is longer");
     else std::filesystem::remove(path);
     ASSERT_EQ(UnicodeOpen(file_, ProtocolName(path), c.flags), 0);
@@ -117,13 +117,13 @@ TEST_F(UnicodeProtocolTest, WritingCreatesOrTruncates) {
 }
 
 TEST_F(UnicodeProtocolTest, OpenFailsInAMissingFolder) {
-  EXPECT_EQ(UnicodeOpen(file_, ProtocolName(temp_.File("no/such/out.jpg")), AVIO_FLAG_WRITE), -2);
+  EXPECT_EQ(UnicodeOpen(file_, ProtocolName(temp_ / ("no/such/out.jpg")), AVIO_FLAG_WRITE), -2);
 }
 
 TEST_F(UnicodeProtocolTest, LibraryByteStreamReadsSeeksAndWrites) {
   LoadSystemLibraries();
   int error = 1;
-  auto reader = TUnicodeStream::Open(ProtocolName(path_), AVIO_FLAG_READ, &error);
+  auto reader = UnicodeStream::Open(ProtocolName(path_), AVIO_FLAG_READ, &error);
   ASSERT_NE(reader, nullptr);
   EXPECT_EQ(error, 0);
   EXPECT_EQ(lib::avio_size(reader->Context()), 10);
@@ -136,14 +136,14 @@ TEST_F(UnicodeProtocolTest, LibraryByteStreamReadsSeeksAndWrites) {
   EXPECT_EQ(lib::avio_read(reader->Context(), buffer, 32), 3);
   reader.reset();
 
-  const std::string out = temp_.File("written.bmp");
-  auto writer = TUnicodeStream::Open(ProtocolName(out), AVIO_FLAG_WRITE, &error);
+  const std::string out = temp_ / ("written.bmp");
+  auto writer = UnicodeStream::Open(ProtocolName(out), AVIO_FLAG_WRITE, &error);
   ASSERT_NE(writer, nullptr);
   lib::avio_write(writer->Context(), reinterpret_cast<const unsigned char*>("through the library"), 19);
   writer.reset();  // flushes
   EXPECT_EQ(ReadFile(out), "through the library");
 
-  EXPECT_EQ(TUnicodeStream::Open(ProtocolName(temp_.File("none.jpg")), AVIO_FLAG_READ, &error), nullptr);
+  EXPECT_EQ(UnicodeStream::Open(ProtocolName(temp_ / ("none.jpg")), AVIO_FLAG_READ, &error), nullptr);
   EXPECT_EQ(error, -2);
 }
 
