@@ -22,6 +22,7 @@
 #include "media/runtime/main_thread.h"
 #include "media/runtime/sdl_load.h"
 #include "media_maker.h"
+#include "support/scratch_folder.h"
 
 namespace lumivor {
 namespace {
@@ -65,7 +66,7 @@ class PanelPlayer : public TFFPlayer {
 class Player : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    folder_ = new testing::TempFolder();
+    folder_ = new testing::ScratchFolder();
     ::setenv("SDL_VIDEODRIVER", "dummy", 1);
     ::setenv("SDL_AUDIODRIVER", "disk", 1);
     std::string error;
@@ -97,10 +98,10 @@ class Player : public ::testing::Test {
     ::setenv("SDL_DISKAUDIOFILE", Output().c_str(), 1);
   }
 
-  static std::string Tone() { return folder_->Path("tone.wav"); }
-  static std::string Mp3() { return folder_->Path("tone.mp3"); }
-  static std::string Clip() { return folder_->Path("clip.mkv"); }
-  static std::string Output() { return folder_->Path("heard.raw"); }
+  static std::string Tone() { return *folder_ / "tone.wav"; }
+  static std::string Mp3() { return *folder_ / "tone.mp3"; }
+  static std::string Clip() { return *folder_ / "clip.mkv"; }
+  static std::string Output() { return *folder_ / "heard.raw"; }
 
   static void Load(TCustomPlayer& player) {
     ASSERT_TRUE(player.LoadLibraries(TFFLoader::Instance().LibraryPath(), true)) << player.LastErrorText;
@@ -110,11 +111,11 @@ class Player : public ::testing::Test {
     player.OnPosition = [&reports](TCustomPlayer*, std::int64_t position) { reports.Positions.push_back(position); };
   }
 
-  static testing::TempFolder* folder_;
+  static testing::ScratchFolder* folder_;
   static bool ok_;
   static std::string error_;
 };
-testing::TempFolder* Player::folder_ = nullptr;
+testing::ScratchFolder* Player::folder_ = nullptr;
 bool Player::ok_ = false;
 std::string Player::error_;
 
@@ -345,7 +346,7 @@ TEST_F(Player, OpenFailuresLeaveThePlayerStoppedAndReusable) {
   EXPECT_EQ(player.LastErrorText, "SDL not loaded.");
 
   Load(player);
-  EXPECT_FALSE(player.Open(folder_->Path("missing.wav")));
+  EXPECT_FALSE(player.Open(*folder_ / "missing.wav"));
   EXPECT_NE(player.LastErrorText.find("missing.wav"), std::string::npos) << player.LastErrorText;
   EXPECT_EQ(player.PlayerState(), psStop);
   Record(player, reports);
