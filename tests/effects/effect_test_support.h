@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <sstream>
+#include <string>
 
 #include "effects/effect.h"
 #include "effects/raster.h"
@@ -73,12 +75,34 @@ inline Rect NewArea(const Bitmap& frame) {
   return r.IsEmpty() ? Rect{} : r;
 }
 
+// Every pixel equal in all four bytes, the fourth included: the effects carry the pictures' tags
+// there.
 inline bool SamePixels(const Bitmap& a, const Bitmap& b) {
   if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
   for (int y = 0; y < a.Height(); ++y)
     for (int x = 0; x < a.Width(); ++x)
       if (a.Pixel(x, y) != b.Pixel(x, y)) return false;
   return true;
+}
+
+// What SamePixels finds wrong, for a failure message: the first pixel where two pictures differ
+// and how many do; empty when they are the same.
+inline std::string DifferenceOf(const Bitmap& frame, const Bitmap& expected) {
+  std::ostringstream text;
+  if (frame.Width() != expected.Width() || frame.Height() != expected.Height()) {
+    text << "the picture is " << frame.Width() << "x" << frame.Height() << ", expected " << expected.Width() << "x"
+         << expected.Height();
+    return text.str();
+  }
+  long long count = 0;
+  for (int y = 0; y < frame.Height(); ++y)
+    for (int x = 0; x < frame.Width(); ++x)
+      if (frame.Pixel(x, y) != expected.Pixel(x, y) && count++ == 0)
+        text << "pixel (" << x << ", " << y << ") is 0x" << std::hex << frame.Pixel(x, y) << ", expected 0x"
+             << expected.Pixel(x, y) << std::dec;
+  if (count == 0) return {};
+  text << "; " << count << " pixels differ";
+  return text.str();
 }
 
 }  // namespace lumivor::testing

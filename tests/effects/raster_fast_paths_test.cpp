@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "effect_test_support.h"
 #include "effects/raster.h"
 
 namespace lumivor {
@@ -40,17 +41,6 @@ Bitmap ReferenceStretch(const Bitmap& into, int dx, int dy, int dw, int dh, cons
       out.SetPixel(static_cast<int>(x), static_cast<int>(y), from.Pixel(static_cast<int>(u), static_cast<int>(v)));
     }
   return out;
-}
-
-bool SameBitmap(const Bitmap& a, const Bitmap& b, int* firstX, int* firstY) {
-  for (int y = 0; y < a.Height(); ++y)
-    for (int x = 0; x < a.Width(); ++x)
-      if (a.Pixel(x, y) != b.Pixel(x, y)) {
-        *firstX = x;
-        *firstY = y;
-        return false;
-      }
-  return true;
 }
 
 struct StretchCase {
@@ -92,8 +82,7 @@ TEST(RasterFastPaths, StretchRectMatchesTheDefinitionAtEveryDepth) {
       Bitmap frame = MakePattern(97, 41, depth, 0x00C3C3C3u);
       const Bitmap expected = ReferenceStretch(frame, c.dx, c.dy, c.dw, c.dh, source, c.sx, c.sy, c.sw, c.sh);
       StretchRect(frame, c.dx, c.dy, c.dw, c.dh, source, c.sx, c.sy, c.sw, c.sh);
-      int x = 0, y = 0;
-      EXPECT_TRUE(SameBitmap(frame, expected, &x, &y)) << "first difference at " << x << "," << y;
+      EXPECT_EQ(testing::DifferenceOf(frame, expected), "");
     }
   }
 }
@@ -126,8 +115,7 @@ TEST(RasterFastPaths, StretchRectOntoItselfMatchesReadingFirst) {
       before.Assign(picture);
       const Bitmap expected = ReferenceStretch(picture, c.dx, c.dy, c.dw, c.dh, before, c.sx, c.sy, c.sw, c.sh);
       StretchRect(picture, c.dx, c.dy, c.dw, c.dh, picture, c.sx, c.sy, c.sw, c.sh);
-      int x = 0, y = 0;
-      EXPECT_TRUE(SameBitmap(picture, expected, &x, &y)) << "first difference at " << x << "," << y;
+      EXPECT_EQ(testing::DifferenceOf(picture, expected), "");
     }
   }
 }

@@ -347,20 +347,6 @@ Bitmap ExpectedUnroll(const UnrollCase& c) {
   return e;
 }
 
-// The first pixel where two frames differ and how many do; empty when they are equal.
-std::string DifferenceOf(const Bitmap& frame, const Bitmap& expected) {
-  std::ostringstream first;
-  long long count = 0;
-  for (int y = 0; y < frame.Height(); ++y)
-    for (int x = 0; x < frame.Width(); ++x)
-      if (frame.Pixel(x, y) != expected.Pixel(x, y) && count++ == 0)
-        first << std::hex << "pixel (" << std::dec << x << ", " << y << ") is 0x" << std::hex << frame.Pixel(x, y)
-              << ", expected 0x" << expected.Pixel(x, y);
-  if (count == 0) return {};
-  first << std::dec << "; " << count << " pixels differ";
-  return first.str();
-}
-
 TEST(RectEffectsUnroll, RollMirrorsTheNextStrip) {
   const UnrollCase cases[] = {
       // 200 x 100 at 30 %: w = 60, h = 30, the roll is a tenth wide (20 columns, 10 rows).
