@@ -332,7 +332,7 @@ TEST_F(Player, AVideoClipPlaysToItsEndThroughTheHooks) {
 TEST_F(Player, OpenFailuresLeaveThePlayerStoppedAndReusable) {
   {
     TFFPlayer bare;
-    TFFLoader::Instance().Unload(TLibrarySet{lbSWScale});
+    TFFLoader::Instance().Unload(LibrarySet{lbSWScale});
     EXPECT_FALSE(bare.LibrariesLoaded());
     EXPECT_FALSE(bare.Open(Tone()));
     EXPECT_EQ(bare.LastErrorText, "LibAV not loaded.");

@@ -12,6 +12,7 @@
 
 #include "ffmpeg_opt_test_engine.h"
 #include "media_maker.h"
+#include "support/scratch_folder.h"
 
 namespace lumivor::testing_engine {
 
@@ -32,7 +33,7 @@ class OutputSetup : public EngineTest {
     SetUp();
   }
 
-  std::string PathOf(const std::string& name) const { return folder_.Path(name); }
+  std::string PathOf(const std::string& name) const { return folder_ / name; }
 
   // Writes the file and opens it as the engine's next input; the input's index.
   int OpenGeneratedInput(const std::string& name, const testing::MediaSpec& spec,
@@ -117,7 +118,7 @@ class OutputSetup : public EngineTest {
   }
 
  private:
-  testing::TempFolder folder_;
+  testing::ScratchFolder folder_;
 };
 
 }  // namespace lumivor::testing_engine

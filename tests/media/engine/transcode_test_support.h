@@ -17,6 +17,7 @@
 #include "media/runtime/ff_load.h"
 #include "media/runtime/library_objects.h"
 #include "media_maker.h"
+#include "support/scratch_folder.h"
 
 namespace lumivor::testing_engine {
 
@@ -125,7 +126,7 @@ class TranscodeTest : public LibraryLogTest {
     LibraryLogTest::TearDown();
   }
 
-  std::string PathOf(const std::string& name) const { return Folder.Path(name); }
+  std::string PathOf(const std::string& name) const { return Folder / name; }
 
   // 160x120 mpeg4 at 25 fps with stereo pcm audio at 44100 Hz, in Matroska.
   std::string MakeInput(const std::string& name, double seconds, bool video = true, bool audio = true) {
@@ -166,7 +167,7 @@ class TranscodeTest : public LibraryLogTest {
     return failure;
   }
 
-  testing::TempFolder Folder;
+  testing::ScratchFolder Folder;
   std::unique_ptr<TCustomFFmpeg> Engine;
 };
 
