@@ -19,6 +19,7 @@
 #include "media/runtime/library_objects.h"
 #include "media/runtime/main_thread.h"
 #include "media_maker.h"
+#include "support/scratch_folder.h"
 
 namespace lumivor {
 namespace {
@@ -83,7 +84,7 @@ FileFacts ReadFacts(const std::string& path) {
 class EngineRun : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    folder_ = new testing::TempFolder();
+    folder_ = new testing::ScratchFolder();
     ok_ = MakeClip(Path("two.mkv"), 2.0) && MakeClip(Path("one-a.mkv"), 1.0) && MakeClip(Path("one-b.mkv"), 1.0) &&
           MakeClip(Path("long.mkv"), 6.0);
   }
@@ -114,7 +115,7 @@ class EngineRun : public ::testing::Test {
     spec.Audio.Codec = "pcm_s16le";
     return testing::WriteMediaFile(path, spec, error_);
   }
-  static std::string Path(const std::string& name) { return folder_->Path(name); }
+  static std::string Path(const std::string& name) { return *folder_ / name; }
 
   // A task with the inputs and the output opened as the encoder component does it; false with
   // the engine's text when one of them fails.
@@ -144,12 +145,12 @@ class EngineRun : public ::testing::Test {
   std::mutex mutex_;
 
  private:
-  static testing::TempFolder* folder_;
+  static testing::ScratchFolder* folder_;
   static bool ok_;
   static std::string error_;
 };
 
-testing::TempFolder* EngineRun::folder_ = nullptr;
+testing::ScratchFolder* EngineRun::folder_ = nullptr;
 bool EngineRun::ok_ = false;
 std::string EngineRun::error_;
 
