@@ -203,7 +203,11 @@ TEST_F(EngineRun, EveryContainerOfTheFormatTable) {
     ASSERT_TRUE(facts.Opened);
     EXPECT_EQ(facts.VideoCodec, c.VideoCodec);
     EXPECT_EQ(facts.AudioCodec, c.AudioCodec);
-    EXPECT_EQ(facts.VideoPackets, 2 * kFrameRate);
+    // The second input starts where the first one's longest stream ended. Its sound runs a little
+  // past its last picture (whole audio frames), so keeping sound and pictures in step can repeat
+  // a picture or two at the seam; losing one would be the fault.
+  EXPECT_GE(facts.VideoPackets, 2 * kFrameRate);
+  EXPECT_LE(facts.VideoPackets, 2 * kFrameRate + 2);
     EXPECT_GT(facts.AudioPackets, 0);
     EXPECT_TRUE(facts.VideoTimesIncrease);
   }
@@ -225,7 +229,11 @@ TEST_F(EngineRun, JoinedInputsFollowOneAnother) {
   ASSERT_TRUE(facts.Opened);
   EXPECT_EQ(facts.VideoStreams, 1) << "the inputs share the output's streams";
   EXPECT_EQ(facts.AudioStreams, 1);
-  EXPECT_EQ(facts.VideoPackets, 2 * kFrameRate);
+  // The second input starts where the first one's longest stream ended. Its sound runs a little
+  // past its last picture (whole audio frames), so keeping sound and pictures in step can repeat
+  // a picture or two at the seam; losing one would be the fault.
+  EXPECT_GE(facts.VideoPackets, 2 * kFrameRate);
+  EXPECT_LE(facts.VideoPackets, 2 * kFrameRate + 2);
   EXPECT_TRUE(facts.VideoTimesIncrease) << "the second input's times continue the first's";
   EXPECT_NEAR(facts.LastVideoSeconds, 2.0 - 1.0 / kFrameRate, 0.1);
   TFFDecoder decoder;
