@@ -21,8 +21,6 @@ namespace {
 
 constexpr int kInvalidArgument = -EINVAL;
 constexpr int kOutOfMemory = -ENOMEM;
-constexpr int kScalerBilinear = 2;
-constexpr int kScalerBitExact = 0x80000;
 
 // The parsed lists of unconnected pads; freed on every way out.
 struct InOutList {
@@ -377,11 +375,11 @@ int TCustomFFmpegOpt::ConfigureInputFilter(TFilterGraph& fg, TInputFilter& ifilt
       AVRational aspect = st->sample_aspect_ratio.num != 0 ? st->sample_aspect_ratio : codec->sample_aspect_ratio;
       if (aspect.den == 0) aspect = AVRational{0, 1};
 
-      const int scalerFlags = kScalerBilinear | ((codec->flags & AV_CODEC_FLAG_BITEXACT) != 0 ? kScalerBitExact : 0);
-      std::string args =
-          FormatText("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d:sws_param=flags=%d",
-                     ist.ResampleWidth, ist.ResampleHeight, ist.ResamplePixFmt, timeBase.num, timeBase.den,
-                     aspect.num, aspect.den, scalerFlags);
+      // The "buffer" source of this library generation no longer scales, ignores "sws_param" and
+      // warns about it on every configuration; the graph's scaler options carry the flags instead.
+      std::string args = FormatText("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
+                                    ist.ResampleWidth, ist.ResampleHeight, ist.ResamplePixFmt, timeBase.num,
+                                    timeBase.den, aspect.num, aspect.den);
       if (frameRate.num != 0 && frameRate.den != 0) args += FormatText(":frame_rate=%d/%d", frameRate.num, frameRate.den);
 
       // Deinterlacing runs ahead of the stream's own filters, right behind the source.
