@@ -123,21 +123,33 @@ void MaskBuilder::AddPolygon(std::span<const Point> points) {
     minY = std::min(minY, p.Y);
     maxY = std::max(maxY, p.Y);
   }
+  // The edges are set up once, not once per row: diamond and triangle grids fill thousands of
+  // rows. The crossing is the same expression on the same values either way.
+  edges_.clear();
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const Point& a = points[i];
+    const Point& b = i + 1 < points.size() ? points[i + 1] : points[0];
+    if (a.Y == b.Y) continue;
+    const bool downward = a.Y < b.Y;
+    edges_.push_back({static_cast<double>(downward ? a.Y : b.Y), static_cast<double>(downward ? b.Y : a.Y),
+                      static_cast<double>(a.X), static_cast<double>(a.Y), static_cast<double>(b.X) - a.X,
+                      static_cast<double>(b.Y) - a.Y, downward ? 1 : -1});
+  }
   const int top = std::max(minY, 0), bottom = std::min(maxY, height_);
   for (int y = top; y < bottom; ++y) {
     const double centre = y + 0.5;
     crossings_.clear();
-    for (std::size_t i = 0; i < points.size(); ++i) {
-      const Point& a = points[i];
-      const Point& b = points[(i + 1) % points.size()];
-      if (a.Y == b.Y) continue;
-      const bool downward = a.Y < b.Y;
-      const double y0 = downward ? a.Y : b.Y, y1 = downward ? b.Y : a.Y;
-      if (centre < y0 || centre >= y1) continue;
-      const double x = a.X + (centre - a.Y) * (static_cast<double>(b.X) - a.X) / (static_cast<double>(b.Y) - a.Y);
-      crossings_.push_back({x, downward ? 1 : -1});
+    for (const Edge& e : edges_) {
+      if (centre < e.Top || centre >= e.Bottom) continue;
+      crossings_.push_back({e.X + (centre - e.Y) * e.DX / e.DY, e.Direction});
     }
-    std::sort(crossings_.begin(), crossings_.end(), [](const Crossing& l, const Crossing& r) { return l.X < r.X; });
+    const auto byX = [](const Crossing& l, const Crossing& r) { return l.X < r.X; };
+    if (crossings_.size() == 2) {
+      // A convex outline's row: two crossings, swapped only when strictly out of order.
+      if (byX(crossings_[1], crossings_[0])) std::swap(crossings_[0], crossings_[1]);
+    } else {
+      std::sort(crossings_.begin(), crossings_.end(), byX);
+    }
     // Non-zero winding: inside wherever the signed count of crossed edges is not zero.
     int winding = 0;
     double start = 0;

@@ -100,6 +100,17 @@ class MaskBuilder {
     int Direction;
   };
   std::vector<Crossing> crossings_;
+  // A polygon's sloped edges, top to bottom, with what each row's crossing needs from them.
+  struct Edge {
+    double Top;
+    double Bottom;
+    double X;  // at Y
+    double Y;
+    double DX;
+    double DY;
+    int Direction;
+  };
+  std::vector<Edge> edges_;
 };
 
 Mask RectMask(int frameWidth, int frameHeight, const Rect& r);
