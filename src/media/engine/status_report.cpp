@@ -154,7 +154,8 @@ void TCustomFFmpeg::StatusReport(int inputIndex, bool final, std::int64_t now, s
   if (DupCount != 0 || DropCount != 0) line += FormatText(" dup=%d drop=%d", DupCount, DropCount);
   if (DupDropChanged != 0 && OnProgress) {
     DupDropChanged = 0;
-    DefaultLogger().Log(this, llInfo, line);
+    // The final line is logged below in any case; logging it here as well printed it twice.
+    if (!final) DefaultLogger().Log(this, llInfo, line);
   }
   progress += FormatText("dup_frames=%d\n", DupCount);
   progress += FormatText("drop_frames=%d\n", DropCount);

@@ -2,6 +2,7 @@
 // so that each frame's timing, each packet and each report is chosen by the test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -215,6 +216,23 @@ TEST_F(OutputSide, TheFinalStatusLineShowsMillisecondsAndTheSummaryFollows) {
   EXPECT_TRUE(Logged(llInfo, line));
   EXPECT_TRUE(Logged(llInfo, "video:1kB audio:0kB subtitle:0 global headers:0kB muxing overhead "));
   EXPECT_FALSE(Logged(llWarning, "Output file is empty"));
+}
+
+TEST_F(OutputSide, AFinalLineWithNewDuplicatesIsLoggedOnce) {
+  Engine->OnProgress = [](TCustomFFmpeg*, std::int32_t, const TProgressInfo&) {};
+  Engine->VideoSyncMethod = 1;
+  Frame->pts = 3;  // duplicated: the line is due for the change and for being final
+  Engine->VideoOut(*File, *Stream, Frame.get());
+  Lines.clear();
+
+  Engine->StatusReport(-1, true, 0, 0);
+
+  const std::string line = Engine->LastStatusLine();
+  ASSERT_NE(line.find("dup=2"), std::string::npos) << line;
+  const auto count = std::count_if(Lines.begin(), Lines.end(), [&line](const auto& logged) {
+    return logged.Text.find(line) != std::string::npos;
+  });
+  EXPECT_EQ(count, 1);
 }
 
 TEST_F(OutputSide, AReportBeforeAnyPictureHasNoTimeAndNoBitrate) {
