@@ -273,6 +273,46 @@ TEST(BarEffectsSpeckles, SolidEdgeWithSpecksThinningAheadOfIt) {
   }
 }
 
+// Speckles along rows are put together lane by lane, each row merged from the lanes covering it.
+// The frame must show exactly the union of every lane's solid part and kept specks as
+// rectangles, drawn from the same sequence: lanes of side 2 and 3 one row apart, of side 5 two
+// rows apart, and a frame whose first lanes are cut by its top.
+TEST(BarEffectsSpeckles, RowLanesShowExactlyTheUnionOfTheirRectangles) {
+  struct Case {
+    int effect, width, height, progress;
+  };
+  const Case cases[] = {{124, 640, 40, 50}, {125, 640, 40, 50}, {124, 200, 30, 30},
+                        {125, 1100, 21, 40}, {124, 1100, 21, 65}, {125, 70, 9, 99}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "effect " << c.effect << " " << c.width << "x" << c.height << " p=" << c.progress);
+    const bool fromRight = c.effect == 124;
+    const int length = c.width, reach = ComputeProgressSize(c.width, c.height, c.progress).Width;
+    const int g = reach < length ? length / 10 : 0;
+    const int s = std::max(2, g / 20), n = g / s, t = (3 * g) / (4 * s);
+    RandomSeed = 4242;
+    TComplexRegion region;
+    for (int lane = 0; lane < c.height; lane += s / 2) {
+      if (fromRight)
+        region.AddRect(length - reach, lane, length, lane + s);
+      else
+        region.AddRect(0, lane, reach, lane + s);
+      for (int k = n; k >= 1; --k)
+        if (RandomInt(static_cast<std::uint32_t>(k)) <= (k <= t ? 1u : 0u)) {
+          const int at = fromRight ? length - reach - s - (k - 1) * s : reach + (k - 1) * s;
+          region.AddRect(at, lane, at + s, lane + s);
+        }
+    }
+    const std::uint32_t seedAfter = RandomSeed;
+    const Mask expected = region.MakeRegion(c.width, c.height);
+    RandomSeed = 4242;
+    const Bitmap frame = Compose(c.effect, c.progress, MakeOldPicture(c.width, c.height), MakeNewPicture(c.width, c.height));
+    EXPECT_EQ(RandomSeed, seedAfter);
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width; ++x)
+        ASSERT_EQ(IsNew(frame, x, y), expected.Contains(x, y)) << "at " << x << "," << y;
+  }
+}
+
 // Random squares are seeded from the new picture: the same frame whatever the shared state,
 // which is left as it was, and a square once new stays new at higher progress.
 TEST(BarEffectsRandomSquares, SeededFramesRepeatAndRestoreTheSharedGenerator) {
