@@ -228,7 +228,8 @@ int MaskBuilder::RectRunsFrom(int y) {
   if (nextRect_ > firstNew) {
     const auto first = rects_.begin() + static_cast<std::ptrdiff_t>(firstNew);
     const auto last = rects_.begin() + static_cast<std::ptrdiff_t>(nextRect_);
-    std::sort(first, last, byLeft);
+    // Rectangles added left to right (a row of specks, a grid) usually start here in order.
+    if (!std::is_sorted(first, last, byLeft)) std::sort(first, last, byLeft);
     sortedRects_.resize(active_.size() + (nextRect_ - firstNew));
     std::merge(active_.begin(), active_.end(), first, last, sortedRects_.begin(), byLeft);
     active_.swap(sortedRects_);

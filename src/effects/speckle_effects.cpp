@@ -36,6 +36,9 @@ SpeckleLanes draw_speckles(int reach, int length, int extent, int kind) {
   SpeckleLanes lanes;
   lanes.Step = s / 2;
   lanes.Width = s;
+  const std::size_t laneCount = static_cast<std::size_t>(extent > 0 ? (extent + s / 2 - 1) / (s / 2) : 0);
+  lanes.First.reserve(laneCount + 1);
+  lanes.Runs.reserve(laneCount * static_cast<std::size_t>(n + 1));
   lanes.First.push_back(0);
   for (int lane = 0; lane < extent; lane += s / 2) {
     // The solid part lies beyond the nearest speck, so the runs are in order once the solid part
