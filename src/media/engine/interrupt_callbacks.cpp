@@ -1,5 +1,7 @@
 #include "media/engine/interrupt_callbacks.h"
 
+#include <utility>
+
 #include "media/engine/ffmpeg_opt.h"
 #include "media/runtime/ff_log.h"
 
@@ -82,7 +84,14 @@ std::int64_t TPauseGate::Wait() {
   if (!closed_) return 0;
   const std::int64_t begin = MonotonicMicroseconds();
   opened_.wait(lock, [this] { return !closed_; });
-  return MonotonicMicroseconds() - begin;
+  const std::int64_t waited = MonotonicMicroseconds() - begin;
+  waited_ += waited;
+  return waited;
+}
+
+std::int64_t TPauseGate::TakeWaited() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::exchange(waited_, 0);
 }
 
 int ReadInterruptCallback(void* opaque) {

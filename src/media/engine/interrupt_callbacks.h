@@ -34,12 +34,16 @@ class TPauseGate {
   // Returns at once while the gate is open; otherwise waits until it is opened. The result is
   // the time spent waiting, in microseconds.
   std::int64_t Wait();
+  // The time all waits have held since the last call, so that clocks which must not count a
+  // pause (rate emulation) can move on by it, whichever wait it was spent in.
+  std::int64_t TakeWaited();
 
  private:
   mutable std::mutex mutex_;
   std::condition_variable opened_;
   bool closed_ = false;
   bool stopped_ = false;
+  std::int64_t waited_ = 0;
 };
 
 // The time-out rule of every interrupt callback, the engine's and those of the components that

@@ -60,6 +60,8 @@ void TCustomFFmpeg::ResetUnavailable() {
 void TCustomFFmpeg::Transcode() {
   LastErrMsg.clear();
   IgnoreStopOnWrite.store(false);
+  // Rate emulation starts its clocks in the setup: a pause before that is none of its business.
+  PauseGate.TakeWaited();
   int ret = 0;
   try {
     ret = TranscodeInit();
@@ -545,6 +547,16 @@ bool TCustomFFmpeg::CheckOutputConstraints(const TInputStream& ist, const TOutpu
 }
 
 void TCustomFFmpeg::RateEmulationSleep(TInputStream& ist) {
+  // Time spent paused is not playing time: without this, the frames due during a pause would all
+  // rush out at the resume.
+  if (const std::int64_t paused = PauseGate.TakeWaited(); paused > 0) {
+    for (const auto& file : InputFiles) {
+      if (file->RateEmu == 0) continue;
+      for (int j = 0; j < file->StreamCount; ++j) {
+        InputStreams[static_cast<std::size_t>(file->FirstStreamIndex + j)]->Start += paused;
+      }
+    }
+  }
   if (InputFiles[static_cast<std::size_t>(ist.FileIndex)]->RateEmu == 0) return;
   const std::int64_t elapsed = MonotonicMicroseconds() - ist.Start;
   if (ist.Dts != AV_NOPTS_VALUE && ist.Dts > elapsed) {
