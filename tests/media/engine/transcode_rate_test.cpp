@@ -1,5 +1,6 @@
-// Reading at the native rate ("-re"): a pause holds the input's clock, so the pictures due while
-// the task was paused do not rush out at the resume.
+// Timing rules of a run: reading at the native rate ("-re"), where a pause holds the input's clock
+// so that the pictures due while the task was paused do not rush out at the resume; and key frames
+// forced at given times.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -69,6 +70,36 @@ TEST_F(TranscodeRate, APauseDoesNotCountAsPlayingTime) {
   ASSERT_TRUE(facts.Opened);
   ASSERT_NE(facts.First(AVMEDIA_TYPE_VIDEO), nullptr);
   EXPECT_EQ(facts.First(AVMEDIA_TYPE_VIDEO)->Frames, 25);
+}
+
+// The presentation times (seconds) of the key frames of a file's first stream.
+std::vector<double> KeyFrameTimes(const std::string& path) {
+  std::vector<double> times;
+  AVFormatContext* raw = nullptr;
+  if (lib::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return times;
+  InputFormatContextPtr input(raw);
+  PacketPtr packet(lib::av_packet_alloc());
+  while (lib::av_read_frame(raw, packet.get()) >= 0) {
+    if (packet->stream_index == 0 && (packet->flags & AV_PKT_FLAG_KEY) != 0) {
+      times.push_back(static_cast<double>(packet->pts) * av_q2d(raw->streams[0]->time_base));
+    }
+    lib::av_packet_unref(packet.get());
+  }
+  return times;
+}
+
+TEST_F(TranscodeRate, ForcedKeyFramesFallAtTheGivenTimes) {
+  // A group of 100 pictures: without forcing, the two-second clip has one key frame only.
+  ASSERT_EQ(AddInput(MakeInput("in.mkv", 2.0, true, false)), 0) << Engine->LastErrMsg;
+  const std::string output = PathOf("keys.mkv");
+  ASSERT_EQ(AddOutput(output, "-c:v mpeg4 -g 100 -force_key_frames 0.5,1"), 0) << Engine->LastErrMsg;
+  EXPECT_EQ(Run(), "");
+
+  const std::vector<double> keys = KeyFrameTimes(output);
+  ASSERT_EQ(keys.size(), 3U) << "key frames at the start, 0.5 s and 1 s";
+  EXPECT_NEAR(keys[0], 0.0, 0.001);
+  EXPECT_NEAR(keys[1], 0.5, 0.021);
+  EXPECT_NEAR(keys[2], 1.0, 0.001);
 }
 
 }  // namespace
