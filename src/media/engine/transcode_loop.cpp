@@ -703,7 +703,9 @@ int TCustomFFmpeg::DecodeAudio(TInputStream& ist, const AVPacket* packet, bool& 
     }
     if (r < 0) return r;
     ++frames;
-    if (frames > 1) {
+    // Draining hands back every frame the decoder still holds; only a real packet that holds
+    // several frames is worth a warning.
+    if (frames > 1 && packet != nullptr) {
       DefaultLogger().LogFmt(this, ist.ShowedMultiPacketWarning != 0 ? llVerbose : llWarning,
                              "Multiple frames in a packet from stream %d", ist.Stream->index);
       ist.ShowedMultiPacketWarning = 1;
@@ -864,7 +866,9 @@ int TCustomFFmpeg::DecodeVideo(TInputStream& ist, const AVPacket* packet, bool& 
     }
     if (r < 0) return r;
     ++frames;
-    if (frames > 1) {
+    // Draining hands back every frame the decoder still holds; only a real packet that holds
+    // several frames is worth a warning.
+    if (frames > 1 && packet != nullptr) {
       DefaultLogger().LogFmt(this, ist.ShowedMultiPacketWarning != 0 ? llVerbose : llWarning,
                              "Multiple frames in a packet from stream %d", st->index);
       ist.ShowedMultiPacketWarning = 1;
