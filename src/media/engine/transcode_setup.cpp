@@ -279,10 +279,8 @@ int TCustomFFmpeg::SetupEncodedStream(TOutputStream& ost, std::string& error) {
 
   if ((type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) && ost.Filter == nullptr) {
     if (ist == nullptr) Fail("Error opening filters!");
-    // Deinterlacing runs as the first filter of the stream's own graph, on the decoded pictures.
-    if (type == AVMEDIA_TYPE_VIDEO && DoDeinterlace != 0) {
-      ost.FilterSpec = ost.FilterSpec.empty() || ost.FilterSpec == "null" ? "yadif" : "yadif," + ost.FilterSpec;
-    }
+    // Deinterlacing needs nothing here: every video input of a graph, simple or complex, gets its
+    // deinterlacer right behind the source when the graph is configured.
     TFilterGraph* graph = InitSimpleFilterGraph(*ist, ost);
     if (graph == nullptr || ConfigureFilterGraph(*graph) < 0) Fail("Error opening filters!");
   }

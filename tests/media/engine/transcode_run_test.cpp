@@ -213,6 +213,29 @@ TEST_F(TranscodeRun, AVideoWithoutAnyRateIsEncodedAt25FramesPerSecond) {
   Engine->Cleanup();
 }
 
+TEST_F(TranscodeRun, DeinterlacingRunsOnceAheadOfTheStreamsOwnFilters) {
+  ASSERT_EQ(AddInput(MakeInput("in.mkv", 0.4, true, false)), 0) << Engine->LastErrMsg;
+  Engine->DoDeinterlace = 1;
+  ASSERT_EQ(AddOutput(PathOf("out.mkv"), "-c:v mpeg4 -vf hflip"), 0) << Engine->LastErrMsg;
+
+  ASSERT_EQ(Engine->TranscodeInit(), 0) << Engine->LastErrMsg;
+  ASSERT_EQ(Engine->FilterGraphCount(), 1);
+  const AVFilterGraph* graph = Engine->FilterGraphs[0]->Graph.get();
+  ASSERT_NE(graph, nullptr);
+  int deinterlacers = 0;
+  int flips = 0;
+  for (unsigned i = 0; i < graph->nb_filters; ++i) {
+    const char* name = graph->filters[i]->filter->name;
+    if (std::strcmp(name, "yadif") == 0) ++deinterlacers;
+    if (std::strcmp(name, "hflip") == 0) ++flips;
+  }
+  EXPECT_EQ(deinterlacers, 1) << "a picture deinterlaced twice loses detail for nothing";
+  EXPECT_EQ(flips, 1);
+  Engine->CloseOpenedEncoders();
+  Engine->CloseOpenedDecoders();
+  Engine->Cleanup();
+}
+
 TEST_F(TranscodeRun, AnEncoderThatCannotOpenEndsTheRunWithTheSetupCode) {
   ASSERT_EQ(AddInput(MakeInput("in.mkv", 0.4, true, false)), 0) << Engine->LastErrMsg;
   // MPEG-4 takes no time base finer than 1/65535.
