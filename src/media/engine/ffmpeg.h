@@ -234,6 +234,11 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   int DecodeSubtitle(TInputStream& ist, const AVPacket* packet, bool& gotOutput);
   void PushFrameToFilters(TInputStream& ist, AVFrame* frame);
   void SendEndOfStreamToFilters(TInputStream& ist);
+  // Bitmap subtitles shown as pictures: the canvas redrawn from a subtitle (or cleared with
+  // none), sent to the stream's filter inputs, and kept alive while pictures wait for it.
+  void Sub2VideoUpdate(TInputStream& ist, const AVSubtitle* subtitle);
+  void Sub2VideoPush(TInputStream& ist, std::int64_t pts);
+  void Sub2VideoHeartbeat(const TInputFile& file, const AVPacket& packet, AVRational timeBase);
   void ReconfigureFilters(TInputStream& ist);
   void PreprocessVideoFrame(TInputStream& ist, AVFrame* frame);
   void RateEmulationSleep(TInputStream& ist);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 #include "media/engine/error_text.h"
@@ -409,6 +410,8 @@ int TCustomFFmpeg::ProcessInput(int fileIndex) {
         TimestampText(packet->dts).c_str(), TimestampSecondsText(packet->dts, st->time_base).c_str(),
         TimestampText(file.TsOffset).c_str(), TimestampSecondsText(file.TsOffset, AV_TIME_BASE_Q).c_str());
   }
+
+  Sub2VideoHeartbeat(file, *packet, st->time_base);
 
   r = DecodePacket(ist, packet.get());
   if (r < 0) {
@@ -932,7 +935,11 @@ int TCustomFFmpeg::DecodeSubtitle(TInputStream& ist, const AVPacket* packet, boo
   int got = 0;
   PauseGate.Wait();
   const int r = lib::avcodec_decode_subtitle2(dec, &subtitle, &got, packet != nullptr ? const_cast<AVPacket*>(packet) : drain);
-  if (r < 0 || got == 0) return r < 0 ? r : 0;
+  if (r < 0 || got == 0) {
+    // Pictures waiting for the subtitle canvas must not wait past its end.
+    if (packet == nullptr && ist.Sub2Video.Frame) SendEndOfStreamToFilters(ist);
+    return r < 0 ? r : 0;
+  }
   gotOutput = true;
 
   if (ist.FixSubDuration != 0) {
@@ -954,6 +961,8 @@ int TCustomFFmpeg::DecodeSubtitle(TInputStream& ist, const AVPacket* packet, boo
     }
   }
 
+  if (ist.Sub2Video.Frame && !ist.Filters.empty()) Sub2VideoUpdate(ist, &subtitle);
+
   RateEmulationSleep(ist);
   for (int i = FirstActiveOutput; i <= LastActiveOutput; ++i) {
     TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
@@ -962,6 +971,84 @@ int TCustomFFmpeg::DecodeSubtitle(TInputStream& ist, const AVPacket* packet, boo
   }
   lib::avsubtitle_free(&subtitle);
   return 0;
+}
+
+void TCustomFFmpeg::Sub2VideoPush(TInputStream& ist, std::int64_t pts) {
+  AVFrame* canvas = ist.Sub2Video.Frame.get();
+  canvas->pts = pts;
+  ist.Sub2Video.LastPts = pts;
+  for (TInputFilter* input : ist.Filters) {
+    if (input->Filter == nullptr) continue;
+    // The canvas stays ours: the graph takes a reference of its own.
+    const int r = lib::av_buffersrc_add_frame_flags(input->Filter, canvas,
+                                                    AV_BUFFERSRC_FLAG_KEEP_REF | AV_BUFFERSRC_FLAG_PUSH);
+    if (r < 0 && r != AVERROR_EOF) DefaultLogger().Log(this, llWarning, ErrorText("Error while sending a subtitle picture", r));
+  }
+}
+
+void TCustomFFmpeg::Sub2VideoUpdate(TInputStream& ist, const AVSubtitle* subtitle) {
+  AVFrame* canvas = ist.Sub2Video.Frame.get();
+  if (canvas == nullptr) return;
+  const AVRational timeBase = ist.Stream->time_base;
+  std::int64_t pts = ist.Sub2Video.EndPts;
+  std::int64_t end = kNoLimit;
+  unsigned rectCount = 0;
+  if (subtitle != nullptr) {
+    pts = lib::av_rescale_q(subtitle->pts + static_cast<std::int64_t>(subtitle->start_display_time) * 1000,
+                            AV_TIME_BASE_Q, timeBase);
+    end = lib::av_rescale_q(subtitle->pts + static_cast<std::int64_t>(subtitle->end_display_time) * 1000,
+                            AV_TIME_BASE_Q, timeBase);
+    rectCount = subtitle->num_rects;
+  }
+  // The graph may still hold the last canvas we sent: draw into a buffer of our own.
+  if (lib::av_frame_make_writable(canvas) < 0) {
+    DefaultLogger().Log(this, llError, "sub2video: cannot draw the subtitle picture");
+    return;
+  }
+  for (int row = 0; row < canvas->height; ++row) {
+    std::memset(canvas->data[0] + static_cast<std::ptrdiff_t>(row) * canvas->linesize[0], 0,
+                static_cast<std::size_t>(canvas->width) * 4);
+  }
+  for (unsigned i = 0; i < rectCount; ++i) {
+    const AVSubtitleRect* rect = subtitle->rects[i];
+    if (rect->type != SUBTITLE_BITMAP) {
+      DefaultLogger().Log(this, llWarning, "sub2video: non-bitmap subtitle");
+      continue;
+    }
+    if (rect->x < 0 || rect->y < 0 || rect->w < 0 || rect->h < 0 || rect->x + rect->w > canvas->width ||
+        rect->y + rect->h > canvas->height) {
+      DefaultLogger().Log(this, llWarning, "sub2video: rectangle overflowing");
+      continue;
+    }
+    // Palette entries are native 32-bit ARGB, which is BGRA byte order in memory here.
+    const auto* palette = reinterpret_cast<const std::uint32_t*>(rect->data[1]);
+    for (int y = 0; y < rect->h; ++y) {
+      const std::uint8_t* source = rect->data[0] + static_cast<std::ptrdiff_t>(y) * rect->linesize[0];
+      auto* target = reinterpret_cast<std::uint32_t*>(canvas->data[0] +
+                                                      static_cast<std::ptrdiff_t>(rect->y + y) * canvas->linesize[0]) +
+                     rect->x;
+      for (int x = 0; x < rect->w; ++x) target[x] = palette[source[x]];
+    }
+  }
+  Sub2VideoPush(ist, pts);
+  ist.Sub2Video.EndPts = end;
+}
+
+void TCustomFFmpeg::Sub2VideoHeartbeat(const TInputFile& file, const AVPacket& packet, AVRational timeBase) {
+  if (packet.pts == AV_NOPTS_VALUE) return;
+  for (int i = 0; i < file.StreamCount; ++i) {
+    TInputStream& ist = *InputStreams[static_cast<std::size_t>(file.FirstStreamIndex + i)];
+    if (!ist.Sub2Video.Frame || ist.Filters.empty()) continue;
+    // Pictures of the other streams wait in the graph for a canvas at least as late as they are.
+    const std::int64_t t = lib::av_rescale_q(packet.pts, timeBase, ist.Stream->time_base) - 1;
+    if (t <= ist.Sub2Video.LastPts) continue;
+    if (ist.Sub2Video.EndPts < t) Sub2VideoUpdate(ist, nullptr);
+    bool wanted = false;
+    for (const TInputFilter* input : ist.Filters) {
+      if (input->Filter != nullptr && lib::av_buffersrc_get_nb_failed_requests(input->Filter) > 0) wanted = true;
+    }
+    if (wanted) Sub2VideoPush(ist, t);
+  }
 }
 
 }  // namespace lumivor
