@@ -261,7 +261,7 @@ int convert(const Arguments& parsed) {
     std::string setupError;
     try {
       for (const Input& input : parsed.Inputs) {
-        TOptionsContextScope scope(engine);
+        OptionsContextScope scope(engine);
         OptionErrorText().clear();
         const int result = engine.OpenInputFile(scope.Context(), input.Options, input.FileName, std::string());
         if (result < 0) {
@@ -270,7 +270,7 @@ int convert(const Arguments& parsed) {
         }
       }
       if (setupError.empty()) {
-        TOptionsContextScope scope(engine);
+        OptionsContextScope scope(engine);
         OptionErrorText().clear();
         const int result =
             engine.OpenOutputFile(scope.Context(), parsed.OutputOptions, parsed.Join, *parsed.Output, parsed.Presets);

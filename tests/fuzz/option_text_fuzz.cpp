@@ -18,16 +18,16 @@ using namespace lumivor;
 
 struct FuzzContext {
   std::string Format;
-  TSpecifierList CodecNames;
+  SpecifierList CodecNames;
   std::int32_t AudioDisable = 0;
   std::int64_t RecordingTime = 0;
   std::int64_t LimitFileSize = 0;
-  TSpecifierList QScale;
-  TSpecifierList SampleRates;
+  SpecifierList QScale;
+  SpecifierList SampleRates;
   float MuxDelay = 0;
 };
 
-struct FuzzHost : TOptionHost {
+struct FuzzHost : OptionHost {
   bool StrictMode() const override { return Strict; }
   void SetLastErrMsg(const std::string& text) override { LastErrMsg = text; }
   TFFOptions& OptionParser() override { return Parser; }
@@ -39,26 +39,26 @@ struct FuzzHost : TOptionHost {
 
 std::int32_t gFileOverwrite = 0;
 
-int NoOperation(TOptionHost&, void*, const char*, const char*) { return 0; }
-int VideoCodec(TOptionHost& host, void* context, const char*, const char* argument) {
+int NoOperation(OptionHost&, void*, const char*, const char*) { return 0; }
+int VideoCodec(OptionHost& host, void* context, const char*, const char* argument) {
   return ParseOption(host, context, "codec:v", argument, host.OptionRows());
 }
 
 const TOptionDef kRows[] = {
-    {"loglevel", ofHasArg, TOptionTarget::Call(&NoOperation), "set logging level", "loglevel"},
-    {"v", ofHasArg, TOptionTarget::Call(&NoOperation), "set logging level", "loglevel"},
-    {"f", 0x4009, TOptionTarget::AtOffset(offsetof(FuzzContext, Format)), "force format", "fmt"},
-    {"y", ofBool, TOptionTarget::AtAddress(&gFileOverwrite), "overwrite output files", nullptr},
-    {"c", 0x8009, TOptionTarget::AtOffset(offsetof(FuzzContext, CodecNames)), "codec name", "codec"},
-    {"codec", 0x8009, TOptionTarget::AtOffset(offsetof(FuzzContext, CodecNames)), "codec name", "codec"},
-    {"an", 0x4022, TOptionTarget::AtOffset(offsetof(FuzzContext, AudioDisable)), "disable audio", nullptr},
-    {"map", 0x2005, TOptionTarget::Call(&NoOperation), "set input stream mapping", "map"},
-    {"t", 0x14001, TOptionTarget::AtOffset(offsetof(FuzzContext, RecordingTime)), "duration", "duration"},
-    {"fs", 0x4401, TOptionTarget::AtOffset(offsetof(FuzzContext, LimitFileSize)), "size limit", "limit"},
-    {"q", 0x28005, TOptionTarget::AtOffset(offsetof(FuzzContext, QScale)), "quality", "q"},
-    {"ar", 0x80a1, TOptionTarget::AtOffset(offsetof(FuzzContext, SampleRates)), "sample rate", "rate"},
-    {"muxdelay", 0x4105, TOptionTarget::AtOffset(offsetof(FuzzContext, MuxDelay)), "delay", "seconds"},
-    {"vcodec", 0x2011, TOptionTarget::Call(&VideoCodec), "video codec", "codec"},
+    {"loglevel", ofHasArg, OptionTarget::Call(&NoOperation), "set logging level", "loglevel"},
+    {"v", ofHasArg, OptionTarget::Call(&NoOperation), "set logging level", "loglevel"},
+    {"f", 0x4009, OptionTarget::AtOffset(offsetof(FuzzContext, Format)), "force format", "fmt"},
+    {"y", ofBool, OptionTarget::AtAddress(&gFileOverwrite), "overwrite output files", nullptr},
+    {"c", 0x8009, OptionTarget::AtOffset(offsetof(FuzzContext, CodecNames)), "codec name", "codec"},
+    {"codec", 0x8009, OptionTarget::AtOffset(offsetof(FuzzContext, CodecNames)), "codec name", "codec"},
+    {"an", 0x4022, OptionTarget::AtOffset(offsetof(FuzzContext, AudioDisable)), "disable audio", nullptr},
+    {"map", 0x2005, OptionTarget::Call(&NoOperation), "set input stream mapping", "map"},
+    {"t", 0x14001, OptionTarget::AtOffset(offsetof(FuzzContext, RecordingTime)), "duration", "duration"},
+    {"fs", 0x4401, OptionTarget::AtOffset(offsetof(FuzzContext, LimitFileSize)), "size limit", "limit"},
+    {"q", 0x28005, OptionTarget::AtOffset(offsetof(FuzzContext, QScale)), "quality", "q"},
+    {"ar", 0x80a1, OptionTarget::AtOffset(offsetof(FuzzContext, SampleRates)), "sample rate", "rate"},
+    {"muxdelay", 0x4105, OptionTarget::AtOffset(offsetof(FuzzContext, MuxDelay)), "delay", "seconds"},
+    {"vcodec", 0x2011, OptionTarget::Call(&VideoCodec), "video codec", "codec"},
     {},
 };
 
@@ -82,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool strict = (data[0] & 1) != 0;
   const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);
 
-  const TOptionWords words = SplitOptionText(text.c_str());
+  const OptionWords words = SplitOptionText(text.c_str());
   for (int i = 0; i < words.Count(); ++i) {
     if (words[i] == nullptr) std::abort();  // the vector must be filled up to its count
   }

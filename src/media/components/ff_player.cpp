@@ -154,8 +154,8 @@ struct QueuedPicture {
 }  // namespace
 
 // Everything that lives for one open file.
-struct TPlayContext {
-  explicit TPlayContext(TCustomPlayer* player)
+struct PlayContext {
+  explicit PlayContext(TCustomPlayer* player)
       : Player(player), AudioClock(&Paused), VideoClock(&Paused), ExternalClock(&Paused) {}
 
   TCustomPlayer* Player;
@@ -173,9 +173,9 @@ struct TPlayContext {
   std::mutex PictureMutex;
   std::condition_variable PictureSignal;
   std::deque<QueuedPicture> Pictures;
-  TClock AudioClock;
-  TClock VideoClock;
-  TClock ExternalClock;
+  PlaybackClock AudioClock;
+  PlaybackClock VideoClock;
+  PlaybackClock ExternalClock;
   std::int64_t StartTime = 0;  // microseconds
   std::int64_t Duration = -1;  // microseconds, -1 unknown
   int FrameWidth = -1;
@@ -184,7 +184,7 @@ struct TPlayContext {
 
   // Sound output: the callback's state.
   bool AudioOpen = false;
-  TAudioOutput Output;
+  AudioOutput Output;
   SwrContextPtr Resampler;
   AVSampleFormat ResamplerFormat = AV_SAMPLE_FMT_NONE;
   int ResamplerRate = 0;
@@ -245,7 +245,7 @@ struct TPlayContext {
   // Stops every thread of the context and the sound output; the memory goes with the object.
   // The threads may be waiting for the main thread (an event, a log line), so a main thread that
   // shuts down serves it until they are done.
-  void Shutdown(const TSDLFunctions& sdl) {
+  void Shutdown(const SDLFunctions& sdl) {
     AbortAll();
     if (Reader.joinable()) {
       WaitServing([this] { return ReaderDone.load(); });
@@ -269,13 +269,13 @@ struct TPlayContext {
 };
 
 // The bodies of the context's threads and the sound callback.
-struct TPlayerThreads {
+struct PlayerThreads {
   static int Interrupt(void* opaque) {
-    const auto* context = static_cast<const TPlayContext*>(opaque);
+    const auto* context = static_cast<const PlayContext*>(opaque);
     return context->Abort.load() ? 1 : 0;
   }
 
-  static bool OpenDecoder(TPlayContext& context, int streamIndex, CodecContextPtr& codec) {
+  static bool OpenDecoder(PlayContext& context, int streamIndex, CodecContextPtr& codec) {
     const AVStream* stream = context.Format->streams[streamIndex];
     const AVCodec* decoder = lib::avcodec_find_decoder(stream->codecpar->codec_id);
     if (decoder == nullptr) {
@@ -296,7 +296,7 @@ struct TPlayerThreads {
     return true;
   }
 
-  static bool OpenFile(TCustomPlayer& player, TPlayContext& context) {
+  static bool OpenFile(TCustomPlayer& player, PlayContext& context) {
     AVFormatContext* raw = lib::avformat_alloc_context();
     if (raw == nullptr) {
       context.OpenError = "av_mallocz() failed.";
@@ -372,7 +372,7 @@ struct TPlayerThreads {
     return true;
   }
 
-  static void ReaderRun(TCustomPlayer* player, TPlayContext* context) {
+  static void ReaderRun(TCustomPlayer* player, PlayContext* context) {
     Read(player, context);
     // SDL keeps its error text per thread and frees it only for threads of its own making.
     player->sdl_.SDL_TLSCleanup();
@@ -380,7 +380,7 @@ struct TPlayerThreads {
     WakeMainThread();
   }
 
-  static void Read(TCustomPlayer* player, TPlayContext* context) {
+  static void Read(TCustomPlayer* player, PlayContext* context) {
     bool opened = false;
     try {
       opened = OpenFile(*player, *context);
@@ -445,7 +445,7 @@ struct TPlayerThreads {
     }
   }
 
-  static void CheckEnd(TPlayContext& context) {
+  static void CheckEnd(PlayContext& context) {
     if (context.AudioStream >= 0 && (!context.AudioFinished || context.AudioQueue.Count() > 0)) return;
     if (context.VideoStream >= 0) {
       if (!context.VideoFinished || context.VideoQueue.Count() > 0) return;
@@ -455,7 +455,7 @@ struct TPlayerThreads {
     context.AtEnd = true;
   }
 
-  static void VideoRun(TPlayContext* context) {
+  static void VideoRun(PlayContext* context) {
     TCustomPlayer& player = *context->Player;
     FramePtr frame(lib::av_frame_alloc());
     const AVRational timeBase = context->Format->streams[context->VideoStream]->time_base;
@@ -502,7 +502,7 @@ struct TPlayerThreads {
   }
 
   // Decodes the next buffer of sound in the device's format; its size, or -1 when there is none.
-  static int DecodeAudio(TPlayContext& context) {
+  static int DecodeAudio(PlayContext& context) {
     AVCodecContext* codec = context.AudioCodec.get();
     AVFrame* frame = context.AudioFrame.get();
     for (;;) {
@@ -531,8 +531,8 @@ struct TPlayerThreads {
     }
   }
 
-  static int ConvertAudio(TPlayContext& context, const AVFrame* frame) {
-    const TAudioOutput& out = context.Output;
+  static int ConvertAudio(PlayContext& context, const AVFrame* frame) {
+    const AudioOutput& out = context.Output;
     const auto format = static_cast<AVSampleFormat>(frame->format);
     const bool same = format == AV_SAMPLE_FMT_S16 && frame->sample_rate == out.SampleRate &&
                       lib::av_channel_layout_compare(&frame->ch_layout, &out.Layout) == 0;
@@ -570,7 +570,7 @@ struct TPlayerThreads {
   }
 
   static void AudioCallback(void* userdata, Uint8* stream, int len) {
-    auto& context = *static_cast<TPlayContext*>(userdata);
+    auto& context = *static_cast<PlayContext*>(userdata);
     TCustomPlayer& player = *context.Player;
     const double callbackTime = PlayerTime();
     if (context.Paused || context.Abort) {
@@ -764,7 +764,7 @@ bool TCustomPlayer::Open(const std::string& fileName, std::uintptr_t screenHandl
   }
   fileName_ = fileName;
   screenHandle_ = screenHandle;
-  std::shared_ptr<TPlayContext> context = context_;
+  std::shared_ptr<PlayContext> context = context_;
   decoder_.AttachContext(context->Format.get());
   positions_.Reset();
 
@@ -811,9 +811,9 @@ bool TCustomPlayer::Open(const std::string& fileName, std::uintptr_t screenHandl
 }
 
 bool TCustomPlayer::OpenPlayContext(const std::string& fileName, bool startPaused) {
-  std::unique_ptr<TPlayContext> context;
+  std::unique_ptr<PlayContext> context;
   try {
-    context = std::make_unique<TPlayContext>(this);
+    context = std::make_unique<PlayContext>(this);
   } catch (const std::bad_alloc&) {
     SetError("av_mallocz() failed.");
     return false;
@@ -822,7 +822,7 @@ bool TCustomPlayer::OpenPlayContext(const std::string& fileName, bool startPause
   context->FileName = fileName.substr(0, 1024);
   openAbort_ = false;
   try {
-    context->Reader = std::thread(&TPlayerThreads::ReaderRun, this, context.get());
+    context->Reader = std::thread(&PlayerThreads::ReaderRun, this, context.get());
   } catch (const std::system_error&) {
     SetError("SDL_CreateThread() failed.");
     return false;
@@ -840,7 +840,7 @@ bool TCustomPlayer::OpenPlayContext(const std::string& fileName, bool startPause
 }
 
 void TCustomPlayer::ClosePlayContext() {
-  std::shared_ptr<TPlayContext> context;
+  std::shared_ptr<PlayContext> context;
   {
     std::lock_guard<std::mutex> guard(contextMutex_);
     context = std::move(context_);
@@ -872,7 +872,7 @@ void TCustomPlayer::JoinPlayThread() {
 }
 
 void TCustomPlayer::Stop(bool wait) {
-  TPlayContext* context = nullptr;
+  PlayContext* context = nullptr;
   {
     std::lock_guard<std::mutex> guard(contextMutex_);
     context = context_.get();
@@ -910,7 +910,7 @@ void TCustomPlayer::Stop(bool wait) {
 }
 
 void TCustomPlayer::TogglePause() {
-  std::shared_ptr<TPlayContext> context;
+  std::shared_ptr<PlayContext> context;
   {
     std::lock_guard<std::mutex> guard(contextMutex_);
     context = context_;
@@ -963,7 +963,7 @@ SDL_Rect DisplayRect(int outputWidth, int outputHeight, int width, int height, A
 
 }  // namespace
 
-void TCustomPlayer::PlayThreadRun(std::shared_ptr<TPlayContext> context) {
+void TCustomPlayer::PlayThreadRun(std::shared_ptr<PlayContext> context) {
   SetPlayerState(psPlay);
   playThreadStarted_ = true;
   WakeMainThread();
@@ -995,7 +995,7 @@ void TCustomPlayer::PlayThreadRun(std::shared_ptr<TPlayContext> context) {
     const int* lines = frame->linesize;
     auto format = static_cast<AVPixelFormat>(frame->format);
     if (VideoHook && OnVideoHook) {
-      TPicture picture;
+      PicturePlanes picture;
       for (int i = 0; i < 4; ++i) {
         picture.Data[i] = frame->data[i];
         picture.LineSize[i] = frame->linesize[i];
@@ -1148,7 +1148,7 @@ void TCustomPlayer::PlayThreadRun(std::shared_ptr<TPlayContext> context) {
   WakeMainThread();
 }
 
-void TCustomPlayer::ReportPosition(TPlayContext& context) {
+void TCustomPlayer::ReportPosition(PlayContext& context) {
   const double clock = context.MasterClock();
   if (!std::isnan(clock)) {
     std::int64_t position = static_cast<std::int64_t>(clock * AV_TIME_BASE) - context.StartTime;
@@ -1185,7 +1185,7 @@ void TCustomPlayer::EndEventThread() {
   eventTerminate_ = false;
 }
 
-void TCustomPlayer::DeliverEvent(const TPlayerEvent& event) {
+void TCustomPlayer::DeliverEvent(const PlayerEvent& event) {
   auto call = [this, event] {
     if (event.Kind == peState && OnState) OnState(this, static_cast<TPlayState>(event.Value));
     if (event.Kind == pePosition && OnPosition) OnPosition(this, event.Value);
@@ -1204,7 +1204,7 @@ void TCustomPlayer::DeliverEvent(const TPlayerEvent& event) {
 void TCustomPlayer::EventThreadRun() {
   bool stopDelivered = false;
   while (!eventTerminate_) {
-    TPlayerEvent event;
+    PlayerEvent event;
     if (events_.Take(event)) {
       if (event.Kind == peQuit) break;
       DeliverEvent(event);
@@ -1216,7 +1216,7 @@ void TCustomPlayer::EventThreadRun() {
     }
     events_.WaitNotEmpty(std::chrono::milliseconds(100));
   }
-  if (!stopDelivered && OnState) DeliverEvent(TPlayerEvent{peState, psStop});
+  if (!stopDelivered && OnState) DeliverEvent(PlayerEvent{peState, psStop});
   eventThreadRunning_ = false;
   WakeMainThread();
 }

@@ -27,19 +27,19 @@ enum TVideoDriver : int { vdDefault, vdDirectDraw, vdGDI };
 using TAudioVolume = int;  // 0 (silent) to 128 (unchanged)
 
 class TCustomPlayer;
-using TFileOpenEvent = std::function<void(TCustomPlayer* Sender, std::int64_t ADuration, int AFrameWidth,
+using FileOpenEvent = std::function<void(TCustomPlayer* Sender, std::int64_t ADuration, int AFrameWidth,
                                           int AFrameHeight, int& AScreenWidth, int& AScreenHeight)>;
-using TPlayStateEvent = std::function<void(TCustomPlayer* Sender, TPlayState APlayState)>;
-using TPositionEvent = std::function<void(TCustomPlayer* Sender, std::int64_t APTS)>;
+using PlayStateEvent = std::function<void(TCustomPlayer* Sender, TPlayState APlayState)>;
+using PositionEvent = std::function<void(TCustomPlayer* Sender, std::int64_t APTS)>;
 using TAudioHookEvent = std::function<void(TCustomPlayer* Sender, std::int64_t APTS, const std::uint8_t* ASample,
                                            int ASize, int ASampleRate, int AChannels)>;
 using TVideoHookEvent =
     std::function<void(TCustomPlayer* Sender, Bitmap& ABitmap, std::int64_t APTS, bool& AUpdate)>;
 using TFrameHookEvent = std::function<void(TCustomPlayer* Sender, const AVFrame* APicture, AVPixelFormat APixFmt,
                                            int AWidth, int AHeight, std::int64_t APTS)>;
-using TPlayerBeforeFindStreamInfoEvent = std::function<void(TCustomPlayer* Sender, AVFormatContext* AFormatContext)>;
+using PlayerBeforeFindStreamInfoEvent = std::function<void(TCustomPlayer* Sender, AVFormatContext* AFormatContext)>;
 
-struct TPlayContext;
+struct PlayContext;
 
 class TCustomPlayer : public TFFBaseComponent {
  public:
@@ -66,13 +66,13 @@ class TCustomPlayer : public TFFBaseComponent {
   // A different value while a file is open redraws the picture.
   void SetAspectRatio(float value);
 
-  TFileOpenEvent OnFileOpen;
-  TPlayStateEvent OnState;
-  TPositionEvent OnPosition;
+  FileOpenEvent OnFileOpen;
+  PlayStateEvent OnState;
+  PositionEvent OnPosition;
   TAudioHookEvent OnAudioHook;
   TVideoHookEvent OnVideoHook;
   TFrameHookEvent OnFrameHook;
-  TPlayerBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
+  PlayerBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
 
   bool LibrariesLoaded() const;
   bool SDLLoaded() const;
@@ -97,13 +97,13 @@ class TCustomPlayer : public TFFBaseComponent {
 
  protected:
   // The SDL functions the player calls, copied from its loader: a subclass may replace entries.
-  TSDLFunctions& SDL() { return sdl_; }
+  SDLFunctions& SDL() { return sdl_; }
   // The client size of the screen window; the default asks SDL about the window made from the
   // handle. False when the size cannot be told.
   virtual bool ScreenClientSize(std::uintptr_t screenHandle, int& width, int& height);
 
  private:
-  friend struct TPlayerThreads;
+  friend struct PlayerThreads;
 
   void SetPlayerState(TPlayState state);
   bool InitSDL(std::uintptr_t screenHandle);
@@ -112,15 +112,15 @@ class TCustomPlayer : public TFFBaseComponent {
   void StartEventThread();
   void EndEventThread();
   void JoinPlayThread();
-  void PlayThreadRun(std::shared_ptr<TPlayContext> context);
+  void PlayThreadRun(std::shared_ptr<PlayContext> context);
   void EventThreadRun();
-  void DeliverEvent(const TPlayerEvent& event);
-  void ReportPosition(TPlayContext& context);
+  void DeliverEvent(const PlayerEvent& event);
+  void ReportPosition(PlayContext& context);
   void PushSDLEvent(std::uint32_t type);
   void SetError(const std::string& text);
 
   TSDLLoader sdlLoader_;
-  TSDLFunctions sdl_;
+  SDLFunctions sdl_;
   bool withSDL_ = true;
   std::atomic<float> aspectRatio_{0.0f};
   std::atomic<TPlayState> state_{psStop};
@@ -130,12 +130,12 @@ class TCustomPlayer : public TFFBaseComponent {
   std::map<std::string, std::string> options_;
   int swsFlags_ = 4;
   TFFDecoder decoder_;
-  TPositionFilter positions_;
+  PositionFilter positions_;
 
   // The play context and the threads around it.
   // Freed by the play thread under the player lock; operations that outlive a lock hold a share.
   std::mutex contextMutex_;
-  std::shared_ptr<TPlayContext> context_;
+  std::shared_ptr<PlayContext> context_;
   std::atomic<bool> openAbort_{false};
   std::timed_mutex playerLock_;
   std::thread playThread_;
@@ -144,7 +144,7 @@ class TCustomPlayer : public TFFBaseComponent {
   std::condition_variable stoppedSignal_;
   bool stopped_ = true;
 
-  TEventQueue events_;
+  EventQueue events_;
   std::thread eventThread_;
   std::atomic<bool> eventTerminate_{false};
   std::atomic<bool> eventThreadRunning_{false};

@@ -19,8 +19,8 @@ constexpr int kDeviceSamples = 1024;
 
 int NextChannelCount(int count) { return kNextChannelCount[std::clamp(count, 0, 7)]; }
 
-bool OpenAudioOutput(const TSDLFunctions& sdl, int sampleRate, const AVChannelLayout& streamLayout,
-                     SDL_AudioCallback callback, void* userdata, TAudioOutput& output, std::string& error) {
+bool OpenAudioOutput(const SDLFunctions& sdl, int sampleRate, const AVChannelLayout& streamLayout,
+                     SDL_AudioCallback callback, void* userdata, AudioOutput& output, std::string& error) {
   int channels = streamLayout.nb_channels;
   if (const char* forced = std::getenv("SDL_AUDIO_CHANNELS"); forced != nullptr && *forced != '\0') {
     channels = std::atoi(forced);
@@ -75,7 +75,7 @@ bool OpenAudioOutput(const TSDLFunctions& sdl, int sampleRate, const AVChannelLa
   return true;
 }
 
-void WriteAudio(const TSDLFunctions& sdl, std::uint8_t* target, const std::uint8_t* source, int len, bool mute,
+void WriteAudio(const SDLFunctions& sdl, std::uint8_t* target, const std::uint8_t* source, int len, bool mute,
                 int volume) {
   if (source == nullptr || mute || volume <= 0) {
     std::memset(target, 0, static_cast<size_t>(len));

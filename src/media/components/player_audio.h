@@ -14,7 +14,7 @@ namespace lumivor {
 int NextChannelCount(int count);
 
 // What the device was opened with: always signed 16-bit native-endian samples.
-struct TAudioOutput {
+struct AudioOutput {
   SDL_AudioDeviceID Device = 0;
   int SampleRate = 0;
   int Channels = 0;
@@ -26,12 +26,12 @@ struct TAudioOutput {
 // Opens the default output device for the stream's rate and layout (the count may be overridden
 // by SDL_AUDIO_CHANNELS), stepping down the channel count while the device refuses. False with the
 // reason in error; the layout in output is then uninitialised.
-bool OpenAudioOutput(const TSDLFunctions& sdl, int sampleRate, const AVChannelLayout& streamLayout,
-                     SDL_AudioCallback callback, void* userdata, TAudioOutput& output, std::string& error);
+bool OpenAudioOutput(const SDLFunctions& sdl, int sampleRate, const AVChannelLayout& streamLayout,
+                     SDL_AudioCallback callback, void* userdata, AudioOutput& output, std::string& error);
 
 // Fills len bytes of the device's buffer from source (nullptr: silence): silence when muted or at
 // volume 0, the samples unchanged at 128, otherwise scaled by the mixer.
-void WriteAudio(const TSDLFunctions& sdl, std::uint8_t* target, const std::uint8_t* source, int len, bool mute,
+void WriteAudio(const SDLFunctions& sdl, std::uint8_t* target, const std::uint8_t* source, int len, bool mute,
                 int volume);
 
 }  // namespace lumivor

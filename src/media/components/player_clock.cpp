@@ -21,16 +21,16 @@ double PlayerTime() {
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-double TClock::Get() const { return GetAt(PlayerTime()); }
+double PlaybackClock::Get() const { return GetAt(PlayerTime()); }
 
-double TClock::GetAt(double time) const {
+double PlaybackClock::GetAt(double time) const {
   std::lock_guard<std::mutex> guard(mutex_);
   if (!valid_) return std::numeric_limits<double>::quiet_NaN();
   if (paused_ != nullptr && paused_->load()) return pts_;
   return drift_ + time - (time - lastUpdated_) * (1.0 - speed_);
 }
 
-void TClock::Set(double value, double time) {
+void PlaybackClock::Set(double value, double time) {
   std::lock_guard<std::mutex> guard(mutex_);
   valid_ = !std::isnan(value);
   pts_ = value;
@@ -38,13 +38,13 @@ void TClock::Set(double value, double time) {
   drift_ = value - time;
 }
 
-void TClock::Restart() {
+void PlaybackClock::Restart() {
   const double time = PlayerTime();
   const double value = GetAt(time);
   Set(value, time);
 }
 
-void TClock::SetSpeed(double speed) {
+void PlaybackClock::SetSpeed(double speed) {
   const double time = PlayerTime();
   const double value = GetAt(time);
   Set(value, time);
@@ -52,12 +52,12 @@ void TClock::SetSpeed(double speed) {
   speed_ = speed;
 }
 
-double TClock::Speed() const {
+double PlaybackClock::Speed() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return speed_;
 }
 
-void TClock::Follow(const TClock& other) {
+void PlaybackClock::Follow(const PlaybackClock& other) {
   const double mine = Get();
   const double theirs = other.Get();
   if (!std::isnan(theirs) && (std::isnan(mine) || std::fabs(mine - theirs) > kNoSyncThreshold)) Set(theirs);

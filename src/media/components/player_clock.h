@@ -10,10 +10,10 @@ namespace lumivor {
 // Seconds since an arbitrary start, monotonic.
 double PlayerTime();
 
-class TClock {
+class PlaybackClock {
  public:
   // paused: the play context's flag; while it is set a clock stands at its stored value.
-  explicit TClock(const std::atomic<bool>* paused) : paused_(paused) {}
+  explicit PlaybackClock(const std::atomic<bool>* paused) : paused_(paused) {}
 
   // NaN when the clock has no value.
   double Get() const;
@@ -25,7 +25,7 @@ class TClock {
   void SetSpeed(double speed);
   double Speed() const;
   // Takes the other clock's value when this one has none or is more than 10 s away from it.
-  void Follow(const TClock& other);
+  void Follow(const PlaybackClock& other);
 
  private:
   mutable std::mutex mutex_;

@@ -2,7 +2,7 @@
 
 namespace lumivor {
 
-void TEventQueue::Post(int kind, std::int64_t value) {
+void EventQueue::Post(int kind, std::int64_t value) {
   {
     std::lock_guard<std::mutex> guard(mutex_);
     const int newest = (read_ + count_ - 1 + kSlots) % kSlots;
@@ -13,39 +13,39 @@ void TEventQueue::Post(int kind, std::int64_t value) {
       }
       ++count_;
     }
-    slots_[(read_ + count_ - 1) % kSlots] = TPlayerEvent{kind, value};
+    slots_[(read_ + count_ - 1) % kSlots] = PlayerEvent{kind, value};
   }
   signal_.notify_all();
 }
 
-bool TEventQueue::Take(TPlayerEvent& event) {
+bool EventQueue::Take(PlayerEvent& event) {
   std::lock_guard<std::mutex> guard(mutex_);
   if (count_ == 0) return false;
   event = slots_[read_];
-  slots_[read_] = TPlayerEvent{};
+  slots_[read_] = PlayerEvent{};
   read_ = (read_ + 1) % kSlots;
   --count_;
   return true;
 }
 
-bool TEventQueue::WaitNotEmpty(std::chrono::milliseconds timeout) {
+bool EventQueue::WaitNotEmpty(std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
   return signal_.wait_for(lock, timeout, [this] { return count_ > 0; });
 }
 
-void TEventQueue::Clear() {
+void EventQueue::Clear() {
   std::lock_guard<std::mutex> guard(mutex_);
-  for (auto& slot : slots_) slot = TPlayerEvent{};
+  for (auto& slot : slots_) slot = PlayerEvent{};
   read_ = 0;
   count_ = 0;
 }
 
-int TEventQueue::Count() const {
+int EventQueue::Count() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return count_;
 }
 
-bool TPositionFilter::Accept(std::int64_t position) {
+bool PositionFilter::Accept(std::int64_t position) {
   const std::int64_t step = position > last_ ? position - last_ : last_ - position;
   if (reported_ && step <= kMinimumStep) return false;
   reported_ = true;

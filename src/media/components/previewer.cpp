@@ -11,7 +11,7 @@ extern "C" {
 
 namespace lumivor {
 
-void THeadlessPreviewerForm::ShowWithClientSize(int width, int height) {
+void HeadlessPreviewerForm::ShowWithClientSize(int width, int height) {
   Visible = true;
   ClientWidth = width;
   ClientHeight = height;
@@ -19,9 +19,9 @@ void THeadlessPreviewerForm::ShowWithClientSize(int width, int height) {
   Canvas.Fill(0);
 }
 
-void THeadlessPreviewerForm::SetCaption(const std::string& caption) { Caption = caption; }
+void HeadlessPreviewerForm::SetCaption(const std::string& caption) { Caption = caption; }
 
-void THeadlessPreviewerForm::DrawPicture(const Bitmap& picture) {
+void HeadlessPreviewerForm::DrawPicture(const Bitmap& picture) {
   ++PaintCount;
   // The canvas takes the depth of what it is shown (the hook depth the task was given).
   if (Canvas.BitsPerPixel() != picture.BitsPerPixel()) {
@@ -31,7 +31,7 @@ void THeadlessPreviewerForm::DrawPicture(const Bitmap& picture) {
   CopyRect(Canvas, 0, 0, picture.Width(), picture.Height(), picture, 0, 0);
 }
 
-void THeadlessPreviewerForm::CloseByUser() {
+void HeadlessPreviewerForm::CloseByUser() {
   if (OnCloseQuery) OnCloseQuery();
   Visible = false;
 }
@@ -43,7 +43,7 @@ std::string PreviewCaption(std::int64_t pictureTime) {
                     static_cast<int>(t / 1000000 % 60), static_cast<int>(t / 1000 % 1000));
 }
 
-TPreviewer::TPreviewer(TPreviewerFormFactory formFactory) : formFactory_(std::move(formFactory)) {}
+TPreviewer::TPreviewer(PreviewerFormFactory formFactory) : formFactory_(std::move(formFactory)) {}
 
 TPreviewer::~TPreviewer() {
   if (previewForm_) RunInMainThread([this] { previewForm_.reset(); });

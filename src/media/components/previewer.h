@@ -3,7 +3,7 @@
 // the task.
 //
 // The window itself is the toolkit's: TPreviewerForm is what the previewer needs of it, the gui
-// implements it with a real window and THeadlessPreviewerForm stands in where there is no display.
+// implements it with a real window and HeadlessPreviewerForm stands in where there is no display.
 // Every call on a form is made on the main thread.
 #pragma once
 
@@ -30,11 +30,11 @@ class TPreviewerForm {
   // Set by the previewer; the form calls it when the user asks to close the window, and closes.
   std::function<void()> OnCloseQuery;
 };
-using TPreviewerFormFactory = std::function<std::unique_ptr<TPreviewerForm>()>;
+using PreviewerFormFactory = std::function<std::unique_ptr<TPreviewerForm>()>;
 
 // A window without a display: it keeps what it was asked to show, so that the preview runs, and
 // its rules can be checked, anywhere.
-class THeadlessPreviewerForm : public TPreviewerForm {
+class HeadlessPreviewerForm : public TPreviewerForm {
  public:
   void ShowWithClientSize(int width, int height) override;
   void SetCaption(const std::string& caption) override;
@@ -54,9 +54,9 @@ class THeadlessPreviewerForm : public TPreviewerForm {
 // for the library's no-timestamp value.
 std::string PreviewCaption(std::int64_t pictureTime);
 
-class TPreviewer : public TPreviewWindowSink {
+class TPreviewer : public PreviewWindowSink {
  public:
-  explicit TPreviewer(TPreviewerFormFactory formFactory);
+  explicit TPreviewer(PreviewerFormFactory formFactory);
   // Frees the window through the main thread.
   ~TPreviewer() override;
   TPreviewer(const TPreviewer&) = delete;
@@ -77,7 +77,7 @@ class TPreviewer : public TPreviewWindowSink {
  private:
   void Paint();
 
-  TPreviewerFormFactory formFactory_;
+  PreviewerFormFactory formFactory_;
   std::unique_ptr<TPreviewerForm> previewForm_;
   std::atomic<bool> closedByUser_{false};
 };

@@ -225,7 +225,7 @@ void TCustomFFmpeg::CallOutputPictureHooks(TOutputStream& ost, AVFrame*& frame, 
       hookCopy->height = frame->height;
       if (lib::av_frame_get_buffer(hookCopy.get(), 0) >= 0 && lib::av_frame_copy(hookCopy.get(), frame) >= 0 &&
           lib::av_frame_copy_props(hookCopy.get(), frame) >= 0) {
-        TPicture picture;
+        PicturePlanes picture;
         for (int i = 0; i < 8; ++i) {
           picture.Data[i] = hookCopy->data[i];
           picture.LineSize[i] = hookCopy->linesize[i];
@@ -245,7 +245,7 @@ void TCustomFFmpeg::CallOutputPictureHooks(TOutputStream& ost, AVFrame*& frame, 
     }
   }
   if (PreviewFlags != 0) {
-    TPicture picture;
+    PicturePlanes picture;
     for (int i = 0; i < 8; ++i) {
       picture.Data[i] = frame->data[i];
       picture.LineSize[i] = frame->linesize[i];

@@ -33,7 +33,7 @@ std::unique_lock<std::mutex> LockPreview() {
 }  // namespace
 
 void TCustomFFmpeg::SetPreviewFlags(std::uint8_t flags) {
-  std::unique_ptr<TPreviewWindowSink> closing;
+  std::unique_ptr<PreviewWindowSink> closing;
   {
     auto lock = LockPreview();
     if (!(flags & kPreviewWindowFlag)) closing = std::move(PreviewWindow);
@@ -50,7 +50,7 @@ bool TCustomFFmpeg::HasInputHooks() const {
 
 bool TCustomFFmpeg::HasOutputHooks() const { return OnVideoOutputHook || OnFrameOutputHook; }
 
-void TCustomFFmpeg::CallVideoHook(bool outputSide, TPicture& picture, AVPixelFormat format, int width, int height,
+void TCustomFFmpeg::CallVideoHook(bool outputSide, PicturePlanes& picture, AVPixelFormat format, int width, int height,
                                   std::int32_t frameNumber, std::int64_t pts) {
   TVideoHookEvent& hook = outputSide ? OnVideoOutputHook : OnVideoInputHook;
   TFormatConverter& converter = outputSide ? PreviewConverter : HookConverter;
@@ -82,7 +82,7 @@ void TCustomFFmpeg::CallVideoHook(bool outputSide, TPicture& picture, AVPixelFor
   if (stopHook) hook = nullptr;
 }
 
-void TCustomFFmpeg::CallFrameHook(bool outputSide, TPicture& picture, AVPixelFormat format, int width, int height,
+void TCustomFFmpeg::CallFrameHook(bool outputSide, PicturePlanes& picture, AVPixelFormat format, int width, int height,
                                   std::int32_t frameNumber, std::int64_t pts) {
   TFrameHookEvent& hook = outputSide ? OnFrameOutputHook : OnFrameInputHook;
   if (hook) hook(this, &picture, static_cast<std::int32_t>(format), frameNumber, width, height, pts);
@@ -94,9 +94,9 @@ void TCustomFFmpeg::CallAudioHook(bool outputSide, std::uint8_t* sample, std::in
   if (hook) hook(this, sample, pts, size, sampleRate, channels, sampleFormat);
 }
 
-void TCustomFFmpeg::Preview(const TPicture& picture, AVPixelFormat format, int width, int height,
+void TCustomFFmpeg::Preview(const PicturePlanes& picture, AVPixelFormat format, int width, int height,
                             bool converterHolds, std::int64_t pts, std::int32_t frameNumber) {
-  std::unique_ptr<TPreviewWindowSink> closing;
+  std::unique_ptr<PreviewWindowSink> closing;
   {
     auto lock = LockPreview();
     std::uint8_t flags = PreviewFlags;

@@ -167,7 +167,7 @@ ValueKind KindOf(std::uint32_t flags) {
 }
 
 // Converts the argument for the row's kind into value; conversion errors are raised.
-void ConvertValue(ValueKind kind, const char* key, const char* argument, TSpecifierValue& value) {
+void ConvertValue(ValueKind kind, const char* key, const char* argument, SpecifierValue& value) {
   std::int64_t integer = 0;
   double number = 0;
   switch (kind) {
@@ -208,7 +208,7 @@ void ConvertValue(ValueKind kind, const char* key, const char* argument, TSpecif
   }
 }
 
-void StoreValue(ValueKind kind, void* destination, TSpecifierValue& value) {
+void StoreValue(ValueKind kind, void* destination, SpecifierValue& value) {
   switch (kind) {
     case ValueKind::String:
       *static_cast<std::string*>(destination) = std::move(value.Str);
@@ -279,7 +279,7 @@ bool EqualsIgnoringCase(const std::string& a, const char* b) {
 }
 
 // One preset line's key and value, after the line has passed the syntax check (or not).
-int ApplyPresetPair(TOptionHost& engine, void* context, const std::string& key, const std::string& value) {
+int ApplyPresetPair(OptionHost& engine, void* context, const std::string& key, const std::string& value) {
   static const struct {
     const char* Key;
     const char* Option;
@@ -299,7 +299,7 @@ struct PresetMessages {
   std::string Source;
 };
 
-int ApplyPresetLines(TOptionHost& engine, void* context, const std::vector<std::string>& lines,
+int ApplyPresetLines(OptionHost& engine, void* context, const std::vector<std::string>& lines,
                      const PresetMessages& messages) {
   const bool strict = engine.StrictMode();
   for (const std::string& rawLine : lines) {
@@ -408,7 +408,7 @@ std::string& OptionErrorText() {
 
 // ------------------------------------------------------------------ words and rows
 
-TOptionWords SplitOptionText(const char* text) {
+OptionWords SplitOptionText(const char* text) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(text != nullptr ? text : "");
   CountingSink counting;
   ScanWords(bytes, counting);
@@ -416,7 +416,7 @@ TOptionWords SplitOptionText(const char* text) {
   const std::size_t pointerBytes = (static_cast<std::size_t>(counting.Words) + 1) * sizeof(char*);
   const std::size_t total = pointerBytes + counting.Bytes;
   const std::size_t blocks = (total + sizeof(std::max_align_t) - 1) / sizeof(std::max_align_t);
-  TOptionWords words;
+  OptionWords words;
   words.buffer_ = std::make_unique<std::max_align_t[]>(blocks);
   char** pointers = reinterpret_cast<char**>(words.buffer_.get());
   WritingSink writing{pointers, reinterpret_cast<char*>(words.buffer_.get()) + pointerBytes};
@@ -570,7 +570,7 @@ int ParseOptionList(TFFOptions& parser, int wordCount, const char* const* words,
   return 0;
 }
 
-int ApplyOptionGroup(TOptionHost& engine, void* context, const TOptionGroup& group, const char* label) {
+int ApplyOptionGroup(OptionHost& engine, void* context, const TOptionGroup& group, const char* label) {
   LibraryLog(AV_LOG_DEBUG, "Parsing a group of options: %s.\n", OrEmpty(label));
   for (const TOptionEntry& entry : group.Entries) {
     LibraryLog(AV_LOG_DEBUG, "Applying option %s (%s) with argument %s.\n", entry.Key.c_str(),
@@ -582,7 +582,7 @@ int ApplyOptionGroup(TOptionHost& engine, void* context, const TOptionGroup& gro
   return 0;
 }
 
-int WriteOption(TOptionHost& engine, void* context, const TOptionDef& option, const char* key,
+int WriteOption(OptionHost& engine, void* context, const TOptionDef& option, const char* key,
                 const char* argument) {
   const ValueKind kind = KindOf(option.Flags);
   if (kind == ValueKind::Handler) {
@@ -608,11 +608,11 @@ int WriteOption(TOptionHost& engine, void* context, const TOptionDef& option, co
   if (destination == nullptr) throw EAssertionFailed();
 
   // Converted before anything is stored, so that a value that fails leaves no half-made element.
-  TSpecifierValue value;
+  SpecifierValue value;
   ConvertValue(kind, key, OrEmpty(argument), value);
   if (option.Flags & ofSpec) {
     const char* colon = std::strchr(key, ':');
-    auto& list = *static_cast<TSpecifierList*>(destination);
+    auto& list = *static_cast<SpecifierList*>(destination);
     list.push_back(TSpecifierOpt{colon != nullptr ? std::string(colon + 1) : std::string(), std::move(value)});
   } else {
     StoreValue(kind, destination, value);
@@ -620,7 +620,7 @@ int WriteOption(TOptionHost& engine, void* context, const TOptionDef& option, co
   return 0;
 }
 
-int ParseOption(TOptionHost& engine, void* context, const char* key, const char* argument,
+int ParseOption(OptionHost& engine, void* context, const char* key, const char* argument,
                 const TOptionDef* table) {
   const TOptionDef* row = FindOption(table, key);
   if (row->Name == nullptr && key[0] == 'n' && key[1] == 'o') {
@@ -680,7 +680,7 @@ int SetDefaultOption(TFFOptions& parser, const char* key, const char* argument) 
 
   const AVOption* formatOption = FindClassOption(formatClass, key, 0, AV_OPT_SEARCH_CHILDREN);
   if (formatOption == nullptr) {
-    for (const TInProcessInputFormat* format : InProcessInputFormats()) {
+    for (const InProcessInputFormat* format : InProcessInputFormats()) {
       formatOption = FindClassOption(format->PrivClass, key, 0, 0);
       if (formatOption != nullptr) break;
     }
@@ -724,7 +724,7 @@ int SetDefaultOption(TFFOptions& parser, const char* key, const char* argument) 
   return consumed ? 0 : AVERROR_OPTION_NOT_FOUND;
 }
 
-int SetPresetOption(TOptionHost& engine, void* /*context*/, const char* key, const char* argument) {
+int SetPresetOption(OptionHost& engine, void* /*context*/, const char* key, const char* argument) {
   TFFOptions& parser = engine.OptionParser();
   // The current dictionaries are set aside, so that only what this one option adds is copied.
   struct Restore {
@@ -746,7 +746,7 @@ int SetPresetOption(TOptionHost& engine, void* /*context*/, const char* key, con
 
 // ------------------------------------------------------------------ presets
 
-int ApplyPresetText(TOptionHost& engine, void* context, const char* label, const std::string& presetText) {
+int ApplyPresetText(OptionHost& engine, void* context, const char* label, const std::string& presetText) {
   if (presetText.empty()) return 0;
   std::string text = ReplaceAll(ReplaceAll(Trim(presetText), "\r\n", "\n"), "\r", "\n");
   text = ReplaceAll(text, "<CRLF>", "\n");
@@ -761,7 +761,7 @@ int ApplyPresetText(TOptionHost& engine, void* context, const char* label, const
   return ApplyPresetLines(engine, context, SplitLines(text), messages);
 }
 
-int ApplyPresetFile(TOptionHost& engine, void* context, const char* /*key*/, const char* path) {
+int ApplyPresetFile(OptionHost& engine, void* context, const char* /*key*/, const char* path) {
   const std::string fileName = OrEmpty(path);
   std::error_code error;
   std::ifstream file;
@@ -789,7 +789,7 @@ int ApplyPresetFile(TOptionHost& engine, void* context, const char* /*key*/, con
 
 // ------------------------------------------------------------------ the per-file sequence
 
-int ParseFileOptions(TOptionHost& engine, void* context, const std::string& optionText, const char* label,
+int ParseFileOptions(OptionHost& engine, void* context, const std::string& optionText, const char* label,
                      const std::string& presetText) {
   TFFOptions& parser = engine.OptionParser();
   const TOptionDef* table = engine.OptionRows();
@@ -797,7 +797,7 @@ int ParseFileOptions(TOptionHost& engine, void* context, const std::string& opti
   int result = 0;
   if (!optionText.empty()) {
     LoggerLog(llInfo, FormatText("ParseOptions for %s: %s", OrEmpty(label), optionText.c_str()));
-    const TOptionWords words = SplitOptionText(optionText);
+    const OptionWords words = SplitOptionText(optionText);
     PreParseLogLevel(words.Count(), words.Words(), table);
     OptionErrorText().clear();
     result = ParseOptionList(parser, words.Count(), words.Words(), strict, table);
@@ -872,11 +872,11 @@ DictionaryPtr FilterCodecOptions(const AVDictionary* options, AVCodecID codecId,
   return result;
 }
 
-TStreamDictionaries::~TStreamDictionaries() {
+StreamDictionaries::~StreamDictionaries() {
   for (AVDictionary*& dictionary : dictionaries_) lib::av_dict_free(&dictionary);
 }
 
-TStreamDictionaries& TStreamDictionaries::operator=(TStreamDictionaries&& other) noexcept {
+StreamDictionaries& StreamDictionaries::operator=(StreamDictionaries&& other) noexcept {
   if (this != &other) {
     for (AVDictionary*& dictionary : dictionaries_) lib::av_dict_free(&dictionary);
     dictionaries_ = std::move(other.dictionaries_);
@@ -885,9 +885,9 @@ TStreamDictionaries& TStreamDictionaries::operator=(TStreamDictionaries&& other)
   return *this;
 }
 
-TStreamDictionaries SetupStreamInfoOptions(AVFormatContext* formatContext, const AVDictionary* options) {
-  if (formatContext->nb_streams == 0) return TStreamDictionaries();
-  TStreamDictionaries result(formatContext->nb_streams);
+StreamDictionaries SetupStreamInfoOptions(AVFormatContext* formatContext, const AVDictionary* options) {
+  if (formatContext->nb_streams == 0) return StreamDictionaries();
+  StreamDictionaries result(formatContext->nb_streams);
   for (unsigned i = 0; i < formatContext->nb_streams; ++i) {
     AVStream* stream = formatContext->streams[i];
     result[i] = FilterCodecOptions(options, stream->codecpar->codec_id, formatContext, stream, nullptr).release();

@@ -8,20 +8,20 @@
 // A table is a contiguous array of TOptionDef rows ended by a row whose Name is null. It does not
 // depend on the engine's types, so the engine can declare its table with this header alone:
 //
-//  - The engine class derives from TOptionHost, which hands the parser its strict flag, its error
+//  - The engine class derives from OptionHost, which hands the parser its strict flag, its error
 //    message, its TFFOptions object and its table.
 //  - The per-file context is passed as void*. Value rows with ofOffset or ofSpec name a byte offset
 //    into it (offsetof(TOptionsContext, Format)). Rows without them point at an engine field.
-//  - A handler row's target is a TOptionHandler; OptionHandler<&Engine::Method> adapts a member
+//  - A handler row's target is a OptionHandlerProc; OptionHandler<&Engine::Method> adapts a member
 //    function int Method(Context* context, const char* key, const char* argument), so a table row
 //    can name the engine's own method without any cast.
 //
 // Field types by value kind (the first matching flag in this order decides):
 //   ofString -> std::string        ofBool, ofInt -> std::int32_t     ofInt64, ofTime -> std::int64_t
 //   ofFloat  -> float              ofDouble      -> double
-//   ofSpec   -> TSpecifierList (each occurrence appends one TSpecifierOpt, whose Value member of the
+//   ofSpec   -> SpecifierList (each occurrence appends one TSpecifierOpt, whose Value member of the
 //               row's kind receives the value)
-// Context structs that hold std::string or TSpecifierList fields stay standard-layout, so offsetof
+// Context structs that hold std::string or SpecifierList fields stay standard-layout, so offsetof
 // is valid on them.
 //
 // Every function here that touches the libraries needs them loaded (TFFLoader).
@@ -40,7 +40,7 @@
 namespace lumivor {
 
 // Flag bits of a row; the values are part of the table format.
-enum TOptionFlag : std::uint32_t {
+enum OptionFlag : std::uint32_t {
   ofHasArg = 0x1,
   ofBool = 0x2,
   ofExpert = 0x4,
@@ -62,55 +62,55 @@ enum TOptionFlag : std::uint32_t {
   ofOutput = 0x80000,
 };
 
-class TOptionHost;
+class OptionHost;
 class TFFOptions;
 struct TOptionDef;
 
 // context is the file's context or null for global rows; key is the option as written, with its
 // ":" suffix; argument may be null only when a handler calls ParseOption without one.
 // Negative = failure.
-using TOptionHandler = int (*)(TOptionHost& engine, void* context, const char* key, const char* argument);
+using OptionHandlerProc = int (*)(OptionHost& engine, void* context, const char* key, const char* argument);
 
 // OptionHandler<&TCustomFFmpegOpt::MapStream> turns a member function
 //   int Method(TOptionsContext* context, const char* key, const char* argument)
-// of a class derived from TOptionHost into a TOptionHandler.
+// of a class derived from OptionHost into a OptionHandlerProc.
 template <auto Method>
 struct OptionHandlerAdapter;
 
 template <typename Engine, typename Context, int (Engine::*Method)(Context*, const char*, const char*)>
 struct OptionHandlerAdapter<Method> {
-  static int Call(TOptionHost& engine, void* context, const char* key, const char* argument) {
+  static int Call(OptionHost& engine, void* context, const char* key, const char* argument) {
     return (static_cast<Engine&>(engine).*Method)(static_cast<Context*>(context), key, argument);
   }
 };
 
 template <auto Method>
-constexpr TOptionHandler OptionHandler() {
+constexpr OptionHandlerProc OptionHandler() {
   return &OptionHandlerAdapter<Method>::Call;
 }
 
 // Where a row's value goes; which member counts is decided by the row's flags (see above).
-struct TOptionTarget {
+struct OptionTarget {
   std::size_t Offset = 0;
   void* Address = nullptr;
-  TOptionHandler Handler = nullptr;
+  OptionHandlerProc Handler = nullptr;
 
-  static constexpr TOptionTarget AtOffset(std::size_t offset) { return {offset, nullptr, nullptr}; }
-  static constexpr TOptionTarget AtAddress(void* address) { return {0, address, nullptr}; }
-  static constexpr TOptionTarget Call(TOptionHandler handler) { return {0, nullptr, handler}; }
+  static constexpr OptionTarget AtOffset(std::size_t offset) { return {offset, nullptr, nullptr}; }
+  static constexpr OptionTarget AtAddress(void* address) { return {0, address, nullptr}; }
+  static constexpr OptionTarget Call(OptionHandlerProc handler) { return {0, nullptr, handler}; }
 };
 
 // One row of an option table.
 struct TOptionDef {
   const char* Name = nullptr;
   std::uint32_t Flags = 0;
-  TOptionTarget Target;
+  OptionTarget Target;
   const char* Help = nullptr;
   const char* ArgName = nullptr;
 };
 
 // One per-stream value. Only the member of the row's kind is set.
-struct TSpecifierValue {
+struct SpecifierValue {
   std::string Str;
   std::int32_t Int = 0;
   std::int64_t Int64 = 0;
@@ -121,12 +121,12 @@ struct TSpecifierValue {
 struct TSpecifierOpt {
   // Everything after the first ":" of the option as written, "" when there is none.
   std::string Specifier;
-  TSpecifierValue Value;
+  SpecifierValue Value;
 };
 
 // A per-stream option's field in the context. Readers scan the whole list; the last element
 // whose specifier matches the stream wins.
-using TSpecifierList = std::vector<TSpecifierOpt>;
+using SpecifierList = std::vector<TSpecifierOpt>;
 
 // One recognised word waiting to be applied.
 struct TOptionEntry {
@@ -196,7 +196,7 @@ class TFFOptions {
 };
 
 // What the parser needs from the engine object. TCustomFFmpegOpt derives from it.
-class TOptionHost {
+class OptionHost {
  public:
   virtual bool StrictMode() const = 0;                          // the engine's StrictOptions
   virtual void SetLastErrMsg(const std::string& text) = 0;      // the engine's LastErrMsg
@@ -204,7 +204,7 @@ class TOptionHost {
   virtual const TOptionDef* OptionRows() const = 0;             // the engine's OptionTable
 
  protected:
-  ~TOptionHost() = default;
+  ~OptionHost() = default;
 };
 
 // The process-wide option error text. Each thread has its own, since the text is only meaningful
@@ -213,22 +213,22 @@ std::string& OptionErrorText();
 
 // The words of one option text in one buffer: the pointer vector (ended by a null entry that is
 // not counted) followed by the texts.
-class TOptionWords {
+class OptionWords {
  public:
-  TOptionWords() = default;
+  OptionWords() = default;
   int Count() const { return count_; }
   char* const* Words() const { return reinterpret_cast<char* const*>(buffer_.get()); }
   const char* operator[](int index) const { return Words()[index]; }
 
  private:
-  friend TOptionWords SplitOptionText(const char* text);
+  friend OptionWords SplitOptionText(const char* text);
   std::unique_ptr<std::max_align_t[]> buffer_;
   int count_ = 0;
 };
 
 // Splits a UTF-8 option text into words (quotes, backslash runs, multi-byte sequences kept whole).
-TOptionWords SplitOptionText(const char* text);
-inline TOptionWords SplitOptionText(const std::string& text) { return SplitOptionText(text.c_str()); }
+OptionWords SplitOptionText(const char* text);
+inline OptionWords SplitOptionText(const std::string& text) { return SplitOptionText(text.c_str()); }
 
 // The row whose name equals the part of name before its first ":", or the terminator row.
 const TOptionDef* FindOption(const TOptionDef* table, const char* name);
@@ -245,15 +245,15 @@ int ParseOptionList(TFFOptions& parser, int wordCount, const char* const* words,
                     const TOptionDef* table);
 
 // Applies the entries of a group in the order they were written; the first failure ends it.
-int ApplyOptionGroup(TOptionHost& engine, void* context, const TOptionGroup& group, const char* label);
+int ApplyOptionGroup(OptionHost& engine, void* context, const TOptionGroup& group, const char* label);
 
 // Stores one value or calls the handler. Conversion errors raise FFmpegException with their text.
-int WriteOption(TOptionHost& engine, void* context, const TOptionDef& option, const char* key,
+int WriteOption(OptionHost& engine, void* context, const TOptionDef& option, const char* key,
                 const char* argument);
 
 // Sets an option by name from a handler: negative on failure, else 1 for rows with an argument
 // and 0 for others.
-int ParseOption(TOptionHost& engine, void* context, const char* key, const char* argument,
+int ParseOption(OptionHost& engine, void* context, const char* key, const char* argument,
                 const TOptionDef* table);
 
 // A date or duration in microseconds; FFmpegException "Invalid %s specification ..." otherwise.
@@ -269,17 +269,17 @@ bool ParseDecimal(const char* text, double maximum, double& value);
 int SetDefaultOption(TFFOptions& parser, const char* key, const char* argument);
 
 // SetDefaultOption into the file group's codec and format options directly.
-int SetPresetOption(TOptionHost& engine, void* context, const char* key, const char* argument);
+int SetPresetOption(OptionHost& engine, void* context, const char* key, const char* argument);
 
 // The preset text of an input or output ("<CRLF>" stands for a line break).
-int ApplyPresetText(TOptionHost& engine, void* context, const char* label, const std::string& presetText);
+int ApplyPresetText(OptionHost& engine, void* context, const char* label, const std::string& presetText);
 // A preset file (handler of the "apre", "vpre", "spre" and "fpre" rows).
-int ApplyPresetFile(TOptionHost& engine, void* context, const char* key, const char* path);
+int ApplyPresetFile(OptionHost& engine, void* context, const char* key, const char* path);
 
 // The whole per-file sequence: global options, the preset text, then the file's own options.
 // label is "input file" or "output file". In strict mode the first failure is returned and
 // LastErrMsg set; otherwise failures are only logged and the result is 0.
-int ParseFileOptions(TOptionHost& engine, void* context, const std::string& optionText, const char* label,
+int ParseFileOptions(OptionHost& engine, void* context, const std::string& optionText, const char* label,
                      const std::string& presetText);
 
 // The library's stream-specifier matcher: 1 match, 0 no match, negative error.
@@ -290,17 +290,17 @@ int MatchStreamSpecifier(AVFormatContext* formatContext, AVStream* stream, const
 DictionaryPtr FilterCodecOptions(const AVDictionary* options, AVCodecID codecId, AVFormatContext* formatContext,
                                  AVStream* stream, const AVCodec* codec);
 // One dictionary per stream, in the form the stream-probing call takes (AVDictionary**), owned.
-class TStreamDictionaries {
+class StreamDictionaries {
  public:
-  TStreamDictionaries() = default;
-  explicit TStreamDictionaries(std::size_t count) : dictionaries_(count, nullptr) {}
-  ~TStreamDictionaries();
-  TStreamDictionaries(TStreamDictionaries&& other) noexcept : dictionaries_(std::move(other.dictionaries_)) {
+  StreamDictionaries() = default;
+  explicit StreamDictionaries(std::size_t count) : dictionaries_(count, nullptr) {}
+  ~StreamDictionaries();
+  StreamDictionaries(StreamDictionaries&& other) noexcept : dictionaries_(std::move(other.dictionaries_)) {
     other.dictionaries_.clear();
   }
-  TStreamDictionaries& operator=(TStreamDictionaries&& other) noexcept;
-  TStreamDictionaries(const TStreamDictionaries&) = delete;
-  TStreamDictionaries& operator=(const TStreamDictionaries&) = delete;
+  StreamDictionaries& operator=(StreamDictionaries&& other) noexcept;
+  StreamDictionaries(const StreamDictionaries&) = delete;
+  StreamDictionaries& operator=(const StreamDictionaries&) = delete;
 
   std::size_t Count() const { return dictionaries_.size(); }
   AVDictionary** Data() { return dictionaries_.empty() ? nullptr : dictionaries_.data(); }
@@ -312,6 +312,6 @@ class TStreamDictionaries {
 
 // One filtered dictionary per stream of an opened input (codec id of the stream, no codec), for
 // stream probing.
-TStreamDictionaries SetupStreamInfoOptions(AVFormatContext* formatContext, const AVDictionary* options);
+StreamDictionaries SetupStreamInfoOptions(AVFormatContext* formatContext, const AVDictionary* options);
 
 }  // namespace lumivor

@@ -66,7 +66,7 @@ using PHookInfo = THookInfo*;
 struct TFrameHookInfo {
   std::int32_t TaskIndex = 0;
   std::int32_t FrameNumber = 0;
-  TPicture* Picture = nullptr;
+  PicturePlanes* Picture = nullptr;
   std::int32_t PixFmt = 0;
   std::int32_t Width = 0;
   std::int32_t Height = 0;
@@ -90,7 +90,7 @@ using TAudioHookEvent = std::function<void(TCustomFFmpeg* sender, std::uint8_t* 
                                            std::int32_t sampleFormat)>;
 using TVideoHookEvent = std::function<void(TCustomFFmpeg* sender, Bitmap* bitmap, std::int32_t frameNumber,
                                            std::int64_t pts, bool& update, bool& stopHook)>;
-using TFrameHookEvent = std::function<void(TCustomFFmpeg* sender, TPicture* picture, std::int32_t pixFmt,
+using TFrameHookEvent = std::function<void(TCustomFFmpeg* sender, PicturePlanes* picture, std::int32_t pixFmt,
                                            std::int32_t frameNumber, std::int32_t width, std::int32_t height,
                                            std::int64_t pts)>;
 using TPreviewBitmapEvent =
@@ -101,13 +101,13 @@ using TTerminateEvent = std::function<void(TCustomFFmpeg* sender)>;
 
 // The preview window as the engine sees it; the components provide the real one (a window on the
 // main thread) through TCustomFFmpeg::PreviewWindowFactory.
-class TPreviewWindowSink {
+class PreviewWindowSink {
  public:
-  virtual ~TPreviewWindowSink() = default;
+  virtual ~PreviewWindowSink() = default;
   // 1 while the window is wanted, 0 once the user has closed it.
   virtual int ShowPicture(Bitmap& picture, std::int32_t pictureNumber, std::int64_t pictureTime) = 0;
 };
-using TPreviewWindowFactory = std::function<std::unique_ptr<TPreviewWindowSink>()>;
+using PreviewWindowMaker = std::function<std::unique_ptr<PreviewWindowSink>()>;
 
 constexpr std::uint8_t kPreviewWindowFlag = 1;
 constexpr std::uint8_t kPreviewBitmapFlag = 2;
@@ -177,14 +177,14 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   // ================================================================ hooks and preview (worker thread)
   // Input side on the decoded picture (HookConverter), output side on the copy in HookBuffer
   // (PreviewConverter); see engine_hooks.cpp.
-  void CallVideoHook(bool outputSide, TPicture& picture, AVPixelFormat format, int width, int height,
+  void CallVideoHook(bool outputSide, PicturePlanes& picture, AVPixelFormat format, int width, int height,
                      std::int32_t frameNumber, std::int64_t pts);
-  void CallFrameHook(bool outputSide, TPicture& picture, AVPixelFormat format, int width, int height,
+  void CallFrameHook(bool outputSide, PicturePlanes& picture, AVPixelFormat format, int width, int height,
                      std::int32_t frameNumber, std::int64_t pts);
   void CallAudioHook(bool outputSide, std::uint8_t* sample, std::int64_t pts, std::int32_t size,
                      std::int32_t sampleRate, std::int32_t channels, std::int32_t sampleFormat);
   // converterHolds: PreviewConverter already holds this picture as its bitmap.
-  void Preview(const TPicture& picture, AVPixelFormat format, int width, int height, bool converterHolds,
+  void Preview(const PicturePlanes& picture, AVPixelFormat format, int width, int height, bool converterHolds,
                std::int64_t pts, std::int32_t frameNumber);
   bool HasInputHooks() const;
   bool HasOutputHooks() const;
@@ -201,7 +201,7 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   std::int32_t CurrentInput = 0;
   std::int32_t FirstActiveOutput = 0;
   std::int32_t LastActiveOutput = -1;
-  THookList HookModules;
+  HookList HookModules;
 
   // What the muxer was last given on each of its streams (in the stream's time base). Join groups
   // share the muxer's streams, so this is kept per muxer stream, apart from the output streams'
@@ -284,8 +284,8 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   std::int64_t LastPreviewTime = 0;
   TFormatConverter HookConverter;
   TFormatConverter PreviewConverter;
-  std::unique_ptr<TPreviewWindowSink> PreviewWindow;
-  TPreviewWindowFactory PreviewWindowFactory;
+  std::unique_ptr<PreviewWindowSink> PreviewWindow;
+  PreviewWindowMaker PreviewWindowFactory;
 
   // ---------------------------------------------------------------- callbacks
   TAudioHookEvent OnAudioInputHook;
@@ -302,7 +302,7 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   // (owned by run_control.cpp; fields may be added below this line)
 
   // A manual-reset event: once set it stays set, waking every waiter, until reset.
-  class TRunEvent {
+  class RunEvent {
    public:
     void Set();
     void Reset();
@@ -317,9 +317,9 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   };
 
   // Unset from the moment Start creates the worker until the worker's run has ended.
-  TRunEvent RunDoneEvent;
+  RunEvent RunDoneEvent;
   // Unset from the moment a TDoTerminateThread is created until it has delivered the end.
-  TRunEvent TerminateDoneEvent;
+  RunEvent TerminateDoneEvent;
   // The worker while a task runs in the background; none once the end has been delivered.
   std::atomic<TConvertThread*> ConvertThread{nullptr};
   // Set by an output video hook: PreviewConverter's bitmap shows the picture about to be

@@ -27,9 +27,9 @@ void TOutputFile::CloseOutput() {
   Context.reset();
 }
 
-TPrevSubtitle::TPrevSubtitle() : Subtitle() {}
+PrevSubtitle::PrevSubtitle() : Subtitle() {}
 
-TPrevSubtitle::~TPrevSubtitle() {
+PrevSubtitle::~PrevSubtitle() {
   // A zero subtitle holds nothing, and the libraries need not be loaded to drop it.
   if (Subtitle.num_rects != 0 || Subtitle.rects != nullptr) lib::avsubtitle_free(&Subtitle);
 }
@@ -57,7 +57,7 @@ void TCustomFFmpegOpt::ReleaseOptionsContext(TOptionsContext& o) {
   Options.FreeGroups();
 }
 
-const std::string* TCustomFFmpegOpt::MatchPerType(const TOptionsContext& /*o*/, const TSpecifierList& list,
+const std::string* TCustomFFmpegOpt::MatchPerType(const TOptionsContext& /*o*/, const SpecifierList& list,
                                                   char letter) const {
   const std::string* result = nullptr;
   for (const TSpecifierOpt& element : list) {

@@ -70,7 +70,7 @@ struct TInputFile {
   InputFormatContextPtr Context;
   // Set when the input is one of the engine's in-process formats: its packets come from the
   // format's own read packet and its read close must run before the context goes.
-  const TInProcessInputFormat* InProcessFormat = nullptr;
+  const InProcessInputFormat* InProcessFormat = nullptr;
   std::int32_t EofReached = 0;
   std::int32_t EAgain = 0;
   std::int32_t FirstStreamIndex = 0;
@@ -81,11 +81,11 @@ struct TInputFile {
 };
 
 // The last decoded subtitle, kept for fixing subtitle durations.
-struct TPrevSubtitle {
-  TPrevSubtitle();
-  ~TPrevSubtitle();
-  TPrevSubtitle(const TPrevSubtitle&) = delete;
-  TPrevSubtitle& operator=(const TPrevSubtitle&) = delete;
+struct PrevSubtitle {
+  PrevSubtitle();
+  ~PrevSubtitle();
+  PrevSubtitle(const PrevSubtitle&) = delete;
+  PrevSubtitle& operator=(const PrevSubtitle&) = delete;
 
   std::int32_t GotOutput = 0;
   std::int32_t Ret = 0;
@@ -93,7 +93,7 @@ struct TPrevSubtitle {
 };
 
 // Subtitles drawn onto a video canvas.
-struct TSub2Video {
+struct Sub2VideoCanvas {
   std::int64_t LastPts = 0;
   std::int64_t EndPts = 0;
   FramePtr Frame;  // the canvas
@@ -133,8 +133,8 @@ struct TInputStream {
   std::int32_t ResampleChannels = 0;
   std::uint64_t ResampleChannelLayout = 0;
   std::int32_t FixSubDuration = 0;
-  TPrevSubtitle PrevSub;
-  TSub2Video Sub2Video;
+  PrevSubtitle PrevSub;
+  Sub2VideoCanvas Sub2Video;
   std::vector<TInputFilter*> Filters;  // owned by their graphs
   std::int32_t ReinitFilters = -1;
 
@@ -292,16 +292,16 @@ struct TOptionsContext {
   TOptionGroup* Group = nullptr;
   std::int64_t StartTime = 0;  // microseconds
   std::string Format;
-  TSpecifierList CodecNames;
-  TSpecifierList AudioChannels;
-  TSpecifierList AudioSampleRates;
-  TSpecifierList FrameRates;
-  TSpecifierList FrameSizes;
-  TSpecifierList FramePixFmts;
+  SpecifierList CodecNames;
+  SpecifierList AudioChannels;
+  SpecifierList AudioSampleRates;
+  SpecifierList FrameRates;
+  SpecifierList FrameSizes;
+  SpecifierList FramePixFmts;
   std::int64_t InputTsOffset = 0;
   std::int32_t RateEmu = 0;
-  TSpecifierList TsScale;
-  TSpecifierList DumpAttachment;
+  SpecifierList TsScale;
+  SpecifierList DumpAttachment;
   std::vector<TStreamMap> StreamMaps;
   std::vector<TAudioChannelMap> AudioChannelMaps;
   std::int32_t MetadataGlobalManual = 0;
@@ -320,28 +320,28 @@ struct TOptionsContext {
   std::int32_t SubtitleDisable = 0;
   std::int32_t DataDisable = 0;
   std::vector<std::int32_t> StreamIdMap;
-  TSpecifierList Metadata;
-  TSpecifierList MaxFrames;
-  TSpecifierList BitstreamFilters;
-  TSpecifierList CodecTags;
-  TSpecifierList SampleFmts;
-  TSpecifierList QScale;
-  TSpecifierList ForcedKeyFrames;
-  TSpecifierList ForceFps;
-  TSpecifierList FrameAspectRatios;
-  TSpecifierList RcOverrides;
-  TSpecifierList IntraMatrices;
-  TSpecifierList InterMatrices;
-  TSpecifierList TopFieldFirst;
-  TSpecifierList MetadataMap;
-  TSpecifierList CopyInitialNonKeyframes;
-  TSpecifierList CopyPriorStart;
-  TSpecifierList FilterTexts;
-  TSpecifierList ReinitFilters;
-  TSpecifierList FixSubDuration;
-  TSpecifierList Pass;
-  TSpecifierList PassLogFiles;
-  TSpecifierList GuessLayoutMax;
+  SpecifierList Metadata;
+  SpecifierList MaxFrames;
+  SpecifierList BitstreamFilters;
+  SpecifierList CodecTags;
+  SpecifierList SampleFmts;
+  SpecifierList QScale;
+  SpecifierList ForcedKeyFrames;
+  SpecifierList ForceFps;
+  SpecifierList FrameAspectRatios;
+  SpecifierList RcOverrides;
+  SpecifierList IntraMatrices;
+  SpecifierList InterMatrices;
+  SpecifierList TopFieldFirst;
+  SpecifierList MetadataMap;
+  SpecifierList CopyInitialNonKeyframes;
+  SpecifierList CopyPriorStart;
+  SpecifierList FilterTexts;
+  SpecifierList ReinitFilters;
+  SpecifierList FixSubDuration;
+  SpecifierList Pass;
+  SpecifierList PassLogFiles;
+  SpecifierList GuessLayoutMax;
 
   int StreamMapCount() const { return static_cast<int>(StreamMaps.size()); }
   int AudioChannelMapCount() const { return static_cast<int>(AudioChannelMaps.size()); }
@@ -354,11 +354,11 @@ static_assert(std::is_standard_layout_v<TOptionsContext>, "option rows address T
 // The value kind of each per-stream list: MatchPerStream<&TOptionsContext::QScale> reads the
 // Double member, and reading a list as the wrong kind does not compile.
 template <auto List>
-struct TListValue;
+struct ListValue;
 #define LUMIVOR_LIST_VALUE(list, member)                     \
   template <>                                                \
-  struct TListValue<&TOptionsContext::list> {                \
-    static constexpr auto Member = &TSpecifierValue::member; \
+  struct ListValue<&TOptionsContext::list> {                \
+    static constexpr auto Member = &SpecifierValue::member; \
   };
 LUMIVOR_LIST_VALUE(CodecNames, Str)
 LUMIVOR_LIST_VALUE(AudioChannels, Int)
@@ -393,15 +393,15 @@ LUMIVOR_LIST_VALUE(GuessLayoutMax, Int)
 #undef LUMIVOR_LIST_VALUE
 
 template <auto List>
-using TListValueType =
-    std::remove_cvref_t<decltype(std::declval<TSpecifierValue&>().*(TListValue<List>::Member))>;
+using ListValueType =
+    std::remove_cvref_t<decltype(std::declval<SpecifierValue&>().*(ListValue<List>::Member))>;
 
 // Raises the fatal "check_stream_specifier: ..." error for a malformed specifier.
 [[noreturn]] void FailStreamSpecifier(TCustomFFmpegOpt& engine, int code);
 
 // ------------------------------------------------------------------ the engine
 
-class TCustomFFmpegOpt : public TOptionHost {
+class TCustomFFmpegOpt : public OptionHost {
  public:
   // Sets the engine-wide defaults and installs the interrupt callbacks; needs no library.
   TCustomFFmpegOpt();
@@ -409,7 +409,7 @@ class TCustomFFmpegOpt : public TOptionHost {
   TCustomFFmpegOpt(const TCustomFFmpegOpt&) = delete;
   TCustomFFmpegOpt& operator=(const TCustomFFmpegOpt&) = delete;
 
-  // TOptionHost
+  // OptionHost
   bool StrictMode() const override { return StrictOptions != 0; }
   void SetLastErrMsg(const std::string& text) override { LastErrMsg = text; }
   TFFOptions& OptionParser() override { return Options; }
@@ -422,32 +422,32 @@ class TCustomFFmpegOpt : public TOptionHost {
   // Reads a per-stream list for one stream: the last element whose specifier matches wins;
   // no match gives defaultValue. A malformed specifier is fatal.
   template <auto List>
-  TListValueType<List> MatchPerStream(const TOptionsContext& o, AVFormatContext* s, AVStream* st,
-                                      TListValueType<List> defaultValue) {
-    TListValueType<List> result = std::move(defaultValue);
+  ListValueType<List> MatchPerStream(const TOptionsContext& o, AVFormatContext* s, AVStream* st,
+                                      ListValueType<List> defaultValue) {
+    ListValueType<List> result = std::move(defaultValue);
     for (const TSpecifierOpt& element : o.*List) {
       const int match = MatchStreamSpecifier(s, st, element.Specifier.c_str());
       if (match < 0) FailStreamSpecifier(*this, match);
-      if (match > 0) result = element.Value.*(TListValue<List>::Member);
+      if (match > 0) result = element.Value.*(ListValue<List>::Member);
     }
     return result;
   }
   // As MatchPerStream, but nothing matching gives no value, so that a value given empty ("-s ''")
   // is told from one not given at all and refused like any other bad value.
   template <auto List>
-  std::optional<TListValueType<List>> MatchPerStreamGiven(const TOptionsContext& o, AVFormatContext* s,
+  std::optional<ListValueType<List>> MatchPerStreamGiven(const TOptionsContext& o, AVFormatContext* s,
                                                           AVStream* st) {
-    std::optional<TListValueType<List>> result;
+    std::optional<ListValueType<List>> result;
     for (const TSpecifierOpt& element : o.*List) {
       const int match = MatchStreamSpecifier(s, st, element.Specifier.c_str());
       if (match < 0) FailStreamSpecifier(*this, match);
-      if (match > 0) result = element.Value.*(TListValue<List>::Member);
+      if (match > 0) result = element.Value.*(ListValue<List>::Member);
     }
     return result;
   }
   // The input codec-name reader: the last element whose whole specifier equals the letter
   // ("v", "a" or "s"), or null.
-  const std::string* MatchPerType(const TOptionsContext& o, const TSpecifierList& list, char letter) const;
+  const std::string* MatchPerType(const TOptionsContext& o, const SpecifierList& list, char letter) const;
 
   // ---- fatal errors: LastErrMsg, a fatal log line, then FFmpegException
   [[noreturn]] void Fail(const std::string& text);
@@ -628,7 +628,7 @@ class TCustomFFmpegOpt : public TOptionHost {
   std::function<void(TCustomFFmpegOpt* sender, AVFormatContext* context)> OnBeforeFindStreamInfo;
 
   // Closed by Pause, opened by Resume and by a stop request; the worker waits at it.
-  TPauseGate PauseGate;
+  RunGate PauseGate;
   // Given to every demuxer context and byte stream that reads (read) or writes (write).
   AVIOInterruptCB ReadInterrupt{};
   AVIOInterruptCB WriteInterrupt{};
@@ -639,14 +639,14 @@ class TCustomFFmpegOpt : public TOptionHost {
 
 // Keeps a context initialised for the length of one input or output, and releases it on every
 // way out, a raised FFmpegException included:
-//   TOptionsContextScope scope(engine);
+//   OptionsContextScope scope(engine);
 //   engine.OpenInputFile(scope.Context(), text, name, preset);
-class TOptionsContextScope {
+class OptionsContextScope {
  public:
-  explicit TOptionsContextScope(TCustomFFmpegOpt& engine) : engine_(engine) { engine_.InitOptionsContext(context_); }
-  ~TOptionsContextScope() { engine_.ReleaseOptionsContext(context_); }
-  TOptionsContextScope(const TOptionsContextScope&) = delete;
-  TOptionsContextScope& operator=(const TOptionsContextScope&) = delete;
+  explicit OptionsContextScope(TCustomFFmpegOpt& engine) : engine_(engine) { engine_.InitOptionsContext(context_); }
+  ~OptionsContextScope() { engine_.ReleaseOptionsContext(context_); }
+  OptionsContextScope(const OptionsContextScope&) = delete;
+  OptionsContextScope& operator=(const OptionsContextScope&) = delete;
 
   TOptionsContext& Context() { return context_; }
 

@@ -17,7 +17,7 @@ namespace lumivor {
 namespace {
 
 struct BitmapFormatRow {
-  TBitmapFormat Format;
+  BitmapDepth Format;
   int Bits;
   AVPixelFormat PixFmt;
 };
@@ -71,7 +71,7 @@ void TFormatConverter::Reset() {
 }
 
 void TFormatConverter::SetBitsPixel(int bits) {
-  TBitmapFormat format;
+  BitmapDepth format;
   switch (bits) {
     case 8: format = bf8Bit; break;
     case 15: format = bf15Bit; break;
@@ -89,7 +89,7 @@ void TFormatConverter::SetBitsPixel(int bits) {
   Reset();
 }
 
-bool TFormatConverter::PictureToBitmap(const TPicture& picture, AVPixelFormat format, bool copy, int height,
+bool TFormatConverter::PictureToBitmap(const PicturePlanes& picture, AVPixelFormat format, bool copy, int height,
                                        int width) {
   bitmap_.Resize(width, height, bitsPixel_);
   const bool odd = (width % 2) != 0 || (height % 2) != 0;
@@ -100,7 +100,7 @@ bool TFormatConverter::PictureToBitmap(const TPicture& picture, AVPixelFormat fo
       return false;
     }
     if (buffer_.size() < static_cast<std::size_t>(size)) buffer_.resize(size);
-    converted_ = TPicture();
+    converted_ = PicturePlanes();
     lib::av_image_fill_arrays(converted_.Data, converted_.LineSize, buffer_.data(), bitmapPixFmt_, width, height,
                               kRowAlign);
     // The scaler asserts on formats it does not know instead of failing.
@@ -146,7 +146,7 @@ void TFormatConverter::CopyFromBitmap() {
   }
 }
 
-bool TFormatConverter::BitmapToPicture(const TPicture& destination, AVPixelFormat format, int height, int width) {
+bool TFormatConverter::BitmapToPicture(const PicturePlanes& destination, AVPixelFormat format, int height, int width) {
   if (current_ == nullptr) throw EAssertionFailed();
   if (lib::sws_isSupportedOutput(format) <= 0) {
     lastError_ = "Cannot initialize the fromRGB conversion context";

@@ -15,10 +15,10 @@ extern "C" {
 
 namespace lumivor {
 
-enum TBitmapFormat { bf8Bit, bf15Bit, bf16Bit, bf24Bit, bf32Bit };
+enum BitmapDepth { bf8Bit, bf15Bit, bf16Bit, bf24Bit, bf32Bit };
 
 // Plane pointers and line sizes of one picture, the library's layout.
-struct TPicture {
+struct PicturePlanes {
   std::uint8_t* Data[8] = {};
   int LineSize[8] = {};
 };
@@ -34,7 +34,7 @@ class TFormatConverter {
   void SetBitsPixel(int bits);
   // Bits per pixel of the bitmap side: 15-bit pictures are stored in 16 bits.
   int BitsPixel() const { return bitsPixel_; }
-  TBitmapFormat BitmapFormat() const { return bitmapFormat_; }
+  BitmapDepth BitmapFormat() const { return bitmapFormat_; }
   AVPixelFormat BitmapPixFmt() const { return bitmapPixFmt_; }
 
   Bitmap& GetBitmap() { return bitmap_; }
@@ -43,17 +43,17 @@ class TFormatConverter {
   // Prepares Current from the picture (converted when its format, an odd size or its line size
   // does not fit the bitmap) and, with copy, fills the bitmap. The picture must stay valid until
   // the next call when it is used as it is.
-  bool PictureToBitmap(const TPicture& picture, AVPixelFormat format, bool copy, int height, int width);
+  bool PictureToBitmap(const PicturePlanes& picture, AVPixelFormat format, bool copy, int height, int width);
   // Current to the bitmap and back, first line of the picture to the bitmap's top row. Raise
   // EAssertionFailed when no picture is prepared.
   void CopyToBitmap();
   void CopyFromBitmap();
   // Current, in BitmapPixFmt, scaled into the destination picture.
-  bool BitmapToPicture(const TPicture& destination, AVPixelFormat format, int height, int width);
+  bool BitmapToPicture(const PicturePlanes& destination, AVPixelFormat format, int height, int width);
 
   // True when the last PictureToBitmap went through the conversion buffer.
   bool CurrentIsConverted() const { return current_ == &converted_; }
-  const TPicture* Current() const { return current_; }
+  const PicturePlanes* Current() const { return current_; }
   const std::string& LastError() const { return lastError_; }
 
   int SwsFlags = 4;  // bicubic: the same look as the library's command-line default
@@ -61,14 +61,14 @@ class TFormatConverter {
  private:
   void Reset();
 
-  TBitmapFormat bitmapFormat_ = bf32Bit;
+  BitmapDepth bitmapFormat_ = bf32Bit;
   AVPixelFormat bitmapPixFmt_ = AV_PIX_FMT_BGRA;
   int bitsPixel_ = 32;
   Bitmap bitmap_;
   std::vector<std::uint8_t> buffer_;
-  TPicture converted_;
-  TPicture caller_;
-  const TPicture* current_ = nullptr;
+  PicturePlanes converted_;
+  PicturePlanes caller_;
+  const PicturePlanes* current_ = nullptr;
   int currentHeight_ = 0;
   SwsContextPtr toRgbContext_;
   SwsContextPtr fromRgbContext_;

@@ -11,7 +11,7 @@ namespace lumivor {
 namespace {
 
 struct Entry {
-  TInProcessInputFormat Format;
+  InProcessInputFormat Format;
   AVInputFormat Record{};
 };
 
@@ -28,7 +28,7 @@ Table& GetTable() {
 
 }  // namespace
 
-bool RegisterDemuxerOnce(const TInProcessInputFormat& format) {
+bool RegisterDemuxerOnce(const InProcessInputFormat& format) {
   Table& table = GetTable();
   std::lock_guard<std::mutex> guard(table.Lock);
   for (const Entry& entry : table.Entries) {
@@ -44,7 +44,7 @@ bool RegisterDemuxerOnce(const TInProcessInputFormat& format) {
   return true;
 }
 
-const TInProcessInputFormat* FindInProcessInputFormat(const std::string& name) {
+const InProcessInputFormat* FindInProcessInputFormat(const std::string& name) {
   Table& table = GetTable();
   std::lock_guard<std::mutex> guard(table.Lock);
   for (const Entry& entry : table.Entries) {
@@ -53,10 +53,10 @@ const TInProcessInputFormat* FindInProcessInputFormat(const std::string& name) {
   return nullptr;
 }
 
-std::vector<const TInProcessInputFormat*> InProcessInputFormats() {
+std::vector<const InProcessInputFormat*> InProcessInputFormats() {
   Table& table = GetTable();
   std::lock_guard<std::mutex> guard(table.Lock);
-  std::vector<const TInProcessInputFormat*> result;
+  std::vector<const InProcessInputFormat*> result;
   for (const Entry& entry : table.Entries) result.push_back(&entry.Format);
   return result;
 }

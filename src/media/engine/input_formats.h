@@ -13,7 +13,7 @@ extern "C" {
 
 namespace lumivor {
 
-struct TInProcessInputFormat {
+struct InProcessInputFormat {
   std::string Name;
   std::string LongName;
   // Private options (the option routing searches them like the library's format options) and the
@@ -29,10 +29,10 @@ struct TInProcessInputFormat {
 };
 
 // Adds the format unless one of the same name is there; true when it was added. Thread-safe.
-bool RegisterDemuxerOnce(const TInProcessInputFormat& format);
+bool RegisterDemuxerOnce(const InProcessInputFormat& format);
 // The registered format of exactly this name, or null. Entries live until the process ends.
-const TInProcessInputFormat* FindInProcessInputFormat(const std::string& name);
-std::vector<const TInProcessInputFormat*> InProcessInputFormats();
+const InProcessInputFormat* FindInProcessInputFormat(const std::string& name);
+std::vector<const InProcessInputFormat*> InProcessInputFormats();
 
 // Protocols cannot be registered with this generation either. Returns true when the library
 // already offers an input protocol of that name and false otherwise, registering nothing: callers

@@ -34,7 +34,7 @@ std::unique_ptr<Record> NewRecord(TCustomFFmpegOpt& engine) {
 
 // The last value given for a list, whatever its stream specifier: the demuxer has no streams
 // yet to match against.
-const TSpecifierOpt* LastOf(const TSpecifierList& list) { return list.empty() ? nullptr : &list.back(); }
+const TSpecifierOpt* LastOf(const SpecifierList& list) { return list.empty() ? nullptr : &list.back(); }
 
 bool HasPrivateOption(const AVInputFormat* format, const char* name) {
   if (format == nullptr || format->priv_class == nullptr) return false;
@@ -48,7 +48,7 @@ bool HasPrivateOption(const AVInputFormat* format, const char* name) {
 // private options and generic options come from the same dictionary the library would take, and
 // whose header comes from the format's own read header. The context is never read, probed or
 // seeked by the library.
-int OpenInProcessInput(AVFormatContext* ic, const TInProcessInputFormat& format, const std::string& url,
+int OpenInProcessInput(AVFormatContext* ic, const InProcessInputFormat& format, const std::string& url,
                        AVDictionary** options) {
   ic->iformat = format.LibraryRecord;
   ic->url = lib::av_strdup(url.c_str());
@@ -280,7 +280,7 @@ int TCustomFFmpegOpt::OpenInputFile(TOptionsContext& o, const std::string& optio
   int result = ParseFileOptions(*this, &o, optionText, "input file", presetText);
   if (result < 0) return result;
 
-  const TInProcessInputFormat* inProcess = nullptr;
+  const InProcessInputFormat* inProcess = nullptr;
   const AVInputFormat* format = nullptr;
   if (!o.Format.empty()) {
     // The in-process formats come first, by exact name: the library knows nothing of them.
@@ -318,17 +318,17 @@ int TCustomFFmpegOpt::OpenInputFile(TOptionsContext& o, const std::string& optio
     lib::av_dict_set(DictionaryRef(o.Group->FormatOptions), "pixel_format", pixelFormat->Value.Str.c_str(), 0);
   }
 
-  struct TForcedCodec {
+  struct ForcedCodec {
     char Letter;
     AVMediaType Type;
     AVCodecID AVFormatContext::*Field;
   };
-  static constexpr TForcedCodec kForcedCodecs[] = {
+  static constexpr ForcedCodec kForcedCodecs[] = {
       {'v', AVMEDIA_TYPE_VIDEO, &AVFormatContext::video_codec_id},
       {'a', AVMEDIA_TYPE_AUDIO, &AVFormatContext::audio_codec_id},
       {'s', AVMEDIA_TYPE_SUBTITLE, &AVFormatContext::subtitle_codec_id},
   };
-  for (const TForcedCodec& forced : kForcedCodecs) {
+  for (const ForcedCodec& forced : kForcedCodecs) {
     if (const std::string* name = MatchPerType(o, o.CodecNames, forced.Letter)) {
       allocated.get()->*forced.Field = FindCodecOrFail(name->c_str(), forced.Type, false)->id;
     }
@@ -365,7 +365,7 @@ int TCustomFFmpegOpt::OpenInputFile(TOptionsContext& o, const std::string& optio
   try {
     for (unsigned i = 0; i < ic->nb_streams; ++i) ChooseDecoder(o, ic, ic->streams[i]);
 
-    TStreamDictionaries probeOptions = SetupStreamInfoOptions(ic, o.Group->CodecOptions.get());
+    StreamDictionaries probeOptions = SetupStreamInfoOptions(ic, o.Group->CodecOptions.get());
     if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(this, ic);
 
     if (inProcess == nullptr) {

@@ -47,12 +47,12 @@ std::int64_t MonotonicMicroseconds() {
       .count();
 }
 
-void TPauseGate::Close() {
+void RunGate::Close() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!stopped_) closed_ = true;
 }
 
-void TPauseGate::Stop() {
+void RunGate::Stop() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopped_ = true;
@@ -61,12 +61,12 @@ void TPauseGate::Stop() {
   opened_.notify_all();
 }
 
-void TPauseGate::Rearm() {
+void RunGate::Rearm() {
   std::lock_guard<std::mutex> lock(mutex_);
   stopped_ = false;
 }
 
-void TPauseGate::Open() {
+void RunGate::Open() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     closed_ = false;
@@ -74,12 +74,12 @@ void TPauseGate::Open() {
   opened_.notify_all();
 }
 
-bool TPauseGate::IsClosed() const {
+bool RunGate::IsClosed() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return closed_;
 }
 
-std::int64_t TPauseGate::Wait() {
+std::int64_t RunGate::Wait() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (!closed_) return 0;
   const std::int64_t begin = MonotonicMicroseconds();
@@ -89,7 +89,7 @@ std::int64_t TPauseGate::Wait() {
   return waited;
 }
 
-std::int64_t TPauseGate::TakeWaited() {
+std::int64_t RunGate::TakeWaited() {
   std::lock_guard<std::mutex> lock(mutex_);
   return std::exchange(waited_, 0);
 }

@@ -21,7 +21,7 @@ class TCustomFFmpegOpt;
 // change of the wall clock neither fires nor hides a time-out.
 std::int64_t MonotonicMicroseconds();
 
-class TPauseGate {
+class RunGate {
  public:
   // Does nothing once stopped: a pause that comes after a stop request must not hold the worker.
   void Close();

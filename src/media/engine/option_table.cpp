@@ -7,11 +7,11 @@
 
 namespace lumivor {
 
-#define FIELD(name) TOptionTarget::AtOffset(offsetof(TOptionsContext, name))
-#define LIST(name) TOptionTarget::AtOffset(offsetof(TOptionsContext, name))
-#define ENGINE(name) TOptionTarget::AtAddress(&(name))
-#define CALL(method) TOptionTarget::Call(OptionHandler<&TCustomFFmpegOpt::method>())
-#define CALL_FREE(function) TOptionTarget::Call(&(function))
+#define FIELD(name) OptionTarget::AtOffset(offsetof(TOptionsContext, name))
+#define LIST(name) OptionTarget::AtOffset(offsetof(TOptionsContext, name))
+#define ENGINE(name) OptionTarget::AtAddress(&(name))
+#define CALL(method) OptionTarget::Call(OptionHandler<&TCustomFFmpegOpt::method>())
+#define CALL_FREE(function) OptionTarget::Call(&(function))
 
 void TCustomFFmpegOpt::BuildOptionTable() {
   if (!OptionTable.empty()) return;
@@ -193,7 +193,7 @@ void TCustomFFmpegOpt::BuildOptionTable() {
       /* 148 */ {"FrameInputHook", 0x800, CALL(NoOperation), "enable the frame input hook", nullptr},
       /* 149 */ {"FrameOutputHook", 0x800, CALL(NoOperation), "enable the frame output hook", nullptr},
       /* 150 */ {"Join", 0x800, CALL(NoOperation), "join the inputs one after another", nullptr},
-      /* end */ {nullptr, 0, TOptionTarget(), nullptr, nullptr},
+      /* end */ {nullptr, 0, OptionTarget(), nullptr, nullptr},
   };
 }
 

@@ -29,7 +29,7 @@ const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 // Waits for the event; on the main thread the wait keeps serving synchronised calls, because the
 // thread being waited for may be waiting for the main thread to run one of its events.
-void WaitForEvent(const TCustomFFmpeg::TRunEvent& event) {
+void WaitForEvent(const TCustomFFmpeg::RunEvent& event) {
   if (IsMainThread()) {
     WaitServing([&event] { return event.IsSet(); });
   } else {
@@ -122,7 +122,7 @@ class TDoTerminateThread {
 
 // ------------------------------------------------------------------ events
 
-void TCustomFFmpeg::TRunEvent::Set() {
+void TCustomFFmpeg::RunEvent::Set() {
   // Notified under the lock: a waiter that then frees the event cannot do so before the
   // notification is complete.
   std::lock_guard<std::mutex> lock(mutex_);
@@ -130,17 +130,17 @@ void TCustomFFmpeg::TRunEvent::Set() {
   set_.notify_all();
 }
 
-void TCustomFFmpeg::TRunEvent::Reset() {
+void TCustomFFmpeg::RunEvent::Reset() {
   std::lock_guard<std::mutex> lock(mutex_);
   signalled_ = false;
 }
 
-bool TCustomFFmpeg::TRunEvent::IsSet() const {
+bool TCustomFFmpeg::RunEvent::IsSet() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return signalled_;
 }
 
-bool TCustomFFmpeg::TRunEvent::WaitFor(std::chrono::milliseconds timeout) const {
+bool TCustomFFmpeg::RunEvent::WaitFor(std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(mutex_);
   return set_.wait_for(lock, timeout, [this] { return signalled_; });
 }

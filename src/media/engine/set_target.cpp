@@ -13,16 +13,16 @@
 namespace lumivor {
 namespace {
 
-enum class TNorm { Unknown, Pal, Ntsc, Film };
+enum class VideoNorm { Unknown, Pal, Ntsc, Film };
 
 // How a step reaches its destination: as if the option had been written ("set"), or straight
 // into the file's codec or format options, replacing an earlier value of the same key.
-enum class TStepKind { Set, Codec, Format };
+enum class StepKind { Set, Codec, Format };
 
 // A null value stands for the norm's frame rate. FILM takes the NTSC values everywhere but the
 // frame rate, since film material is carried on NTSC discs.
-struct TTargetStep {
-  TStepKind Kind;
+struct TargetStep {
+  StepKind Kind;
   const char* Key;
   const char* Pal;
   const char* Ntsc;
@@ -30,120 +30,120 @@ struct TTargetStep {
 
 constexpr const char* kNormRate = nullptr;
 
-const TTargetStep kVcdSteps[] = {
-    {TStepKind::Set, "c:v", "mpeg1video", "mpeg1video"},
-    {TStepKind::Set, "c:a", "mp2", "mp2"},
-    {TStepKind::Set, "f", "vcd", "vcd"},
-    {TStepKind::Set, "s", "352x288", "352x240"},
-    {TStepKind::Set, "r", kNormRate, kNormRate},
-    {TStepKind::Codec, "g", "15", "18"},
-    {TStepKind::Codec, "b:v", "1150000", "1150000"},
-    {TStepKind::Codec, "maxrate", "1150000", "1150000"},
-    {TStepKind::Codec, "minrate", "1150000", "1150000"},
-    {TStepKind::Codec, "bufsize", "327680", "327680"},  // 40 KiB in bits
-    {TStepKind::Codec, "b:a", "224000", "224000"},
-    {TStepKind::Set, "ar", "44100", "44100"},
-    {TStepKind::Set, "ac", "2", "2"},
-    {TStepKind::Format, "packetsize", "2324", "2324"},
-    {TStepKind::Format, "muxrate", "1411200", "1411200"},  // 2352 bytes x 75 sectors/s x 8
+const TargetStep kVcdSteps[] = {
+    {StepKind::Set, "c:v", "mpeg1video", "mpeg1video"},
+    {StepKind::Set, "c:a", "mp2", "mp2"},
+    {StepKind::Set, "f", "vcd", "vcd"},
+    {StepKind::Set, "s", "352x288", "352x240"},
+    {StepKind::Set, "r", kNormRate, kNormRate},
+    {StepKind::Codec, "g", "15", "18"},
+    {StepKind::Codec, "b:v", "1150000", "1150000"},
+    {StepKind::Codec, "maxrate", "1150000", "1150000"},
+    {StepKind::Codec, "minrate", "1150000", "1150000"},
+    {StepKind::Codec, "bufsize", "327680", "327680"},  // 40 KiB in bits
+    {StepKind::Codec, "b:a", "224000", "224000"},
+    {StepKind::Set, "ar", "44100", "44100"},
+    {StepKind::Set, "ac", "2", "2"},
+    {StepKind::Format, "packetsize", "2324", "2324"},
+    {StepKind::Format, "muxrate", "1411200", "1411200"},  // 2352 bytes x 75 sectors/s x 8
 };
 
-const TTargetStep kSvcdSteps[] = {
-    {TStepKind::Set, "c:v", "mpeg2video", "mpeg2video"},
-    {TStepKind::Set, "c:a", "mp2", "mp2"},
-    {TStepKind::Set, "f", "svcd", "svcd"},
-    {TStepKind::Set, "s", "480x576", "480x480"},
-    {TStepKind::Set, "r", kNormRate, kNormRate},
-    {TStepKind::Set, "pix_fmt", "yuv420p", "yuv420p"},
-    {TStepKind::Codec, "g", "15", "18"},
-    {TStepKind::Codec, "b:v", "2040000", "2040000"},
-    {TStepKind::Codec, "maxrate", "2516000", "2516000"},
-    {TStepKind::Codec, "minrate", "0", "0"},
-    {TStepKind::Codec, "bufsize", "1835008", "1835008"},  // 224 KiB in bits
-    {TStepKind::Codec, "scan_offset", "1", "1"},
-    {TStepKind::Codec, "b:a", "224000", "224000"},
-    {TStepKind::Set, "ar", "44100", "44100"},
-    {TStepKind::Format, "packetsize", "2324", "2324"},
+const TargetStep kSvcdSteps[] = {
+    {StepKind::Set, "c:v", "mpeg2video", "mpeg2video"},
+    {StepKind::Set, "c:a", "mp2", "mp2"},
+    {StepKind::Set, "f", "svcd", "svcd"},
+    {StepKind::Set, "s", "480x576", "480x480"},
+    {StepKind::Set, "r", kNormRate, kNormRate},
+    {StepKind::Set, "pix_fmt", "yuv420p", "yuv420p"},
+    {StepKind::Codec, "g", "15", "18"},
+    {StepKind::Codec, "b:v", "2040000", "2040000"},
+    {StepKind::Codec, "maxrate", "2516000", "2516000"},
+    {StepKind::Codec, "minrate", "0", "0"},
+    {StepKind::Codec, "bufsize", "1835008", "1835008"},  // 224 KiB in bits
+    {StepKind::Codec, "scan_offset", "1", "1"},
+    {StepKind::Codec, "b:a", "224000", "224000"},
+    {StepKind::Set, "ar", "44100", "44100"},
+    {StepKind::Format, "packetsize", "2324", "2324"},
 };
 
-const TTargetStep kDvdSteps[] = {
-    {TStepKind::Set, "c:v", "mpeg2video", "mpeg2video"},
-    {TStepKind::Set, "c:a", "ac3", "ac3"},
-    {TStepKind::Set, "f", "dvd", "dvd"},
-    {TStepKind::Set, "s", "720x576", "720x480"},
-    {TStepKind::Set, "r", kNormRate, kNormRate},
-    {TStepKind::Set, "pix_fmt", "yuv420p", "yuv420p"},
-    {TStepKind::Codec, "g", "15", "18"},
-    {TStepKind::Codec, "b:v", "6000000", "6000000"},
-    {TStepKind::Codec, "maxrate", "9000000", "9000000"},
-    {TStepKind::Codec, "minrate", "0", "0"},
-    {TStepKind::Codec, "bufsize", "1835008", "1835008"},
-    {TStepKind::Format, "packetsize", "2048", "2048"},  // one DVD sector
-    {TStepKind::Format, "muxrate", "10080000", "10080000"},
-    {TStepKind::Codec, "b:a", "448000", "448000"},
-    {TStepKind::Set, "ar", "48000", "48000"},
+const TargetStep kDvdSteps[] = {
+    {StepKind::Set, "c:v", "mpeg2video", "mpeg2video"},
+    {StepKind::Set, "c:a", "ac3", "ac3"},
+    {StepKind::Set, "f", "dvd", "dvd"},
+    {StepKind::Set, "s", "720x576", "720x480"},
+    {StepKind::Set, "r", kNormRate, kNormRate},
+    {StepKind::Set, "pix_fmt", "yuv420p", "yuv420p"},
+    {StepKind::Codec, "g", "15", "18"},
+    {StepKind::Codec, "b:v", "6000000", "6000000"},
+    {StepKind::Codec, "maxrate", "9000000", "9000000"},
+    {StepKind::Codec, "minrate", "0", "0"},
+    {StepKind::Codec, "bufsize", "1835008", "1835008"},
+    {StepKind::Format, "packetsize", "2048", "2048"},  // one DVD sector
+    {StepKind::Format, "muxrate", "10080000", "10080000"},
+    {StepKind::Codec, "b:a", "448000", "448000"},
+    {StepKind::Set, "ar", "48000", "48000"},
 };
 
-const TTargetStep kDvSteps[] = {
-    {TStepKind::Set, "f", "dv", "dv"},
-    {TStepKind::Set, "s", "720x576", "720x480"},
-    {TStepKind::Set, "pix_fmt", "yuv420p", "yuv411p"},
-    {TStepKind::Set, "r", kNormRate, kNormRate},
-    {TStepKind::Set, "ar", "48000", "48000"},
-    {TStepKind::Set, "ac", "2", "2"},
+const TargetStep kDvSteps[] = {
+    {StepKind::Set, "f", "dv", "dv"},
+    {StepKind::Set, "s", "720x576", "720x480"},
+    {StepKind::Set, "pix_fmt", "yuv420p", "yuv411p"},
+    {StepKind::Set, "r", kNormRate, kNormRate},
+    {StepKind::Set, "ar", "48000", "48000"},
+    {StepKind::Set, "ac", "2", "2"},
 };
 
 // DV50 samples chroma 4:2:2 whatever the norm.
-const TTargetStep kDv50Steps[] = {
-    {TStepKind::Set, "f", "dv", "dv"},
-    {TStepKind::Set, "s", "720x576", "720x480"},
-    {TStepKind::Set, "pix_fmt", "yuv422p", "yuv422p"},
-    {TStepKind::Set, "r", kNormRate, kNormRate},
-    {TStepKind::Set, "ar", "48000", "48000"},
-    {TStepKind::Set, "ac", "2", "2"},
+const TargetStep kDv50Steps[] = {
+    {StepKind::Set, "f", "dv", "dv"},
+    {StepKind::Set, "s", "720x576", "720x480"},
+    {StepKind::Set, "pix_fmt", "yuv422p", "yuv422p"},
+    {StepKind::Set, "r", kNormRate, kNormRate},
+    {StepKind::Set, "ar", "48000", "48000"},
+    {StepKind::Set, "ac", "2", "2"},
 };
 
-enum class TNameMatch { Exact, Prefix };
+enum class NameMatch { Exact, Prefix };
 
-struct TTarget {
+struct TargetPreset {
   const char* Name;
-  TNameMatch Match;
-  const TTargetStep* Steps;
+  NameMatch Match;
+  const TargetStep* Steps;
   int StepCount;
   float MuxPreload;  // seconds; negative leaves the context's value alone
 };
 
 template <int N>
-constexpr TTarget MakeTarget(const char* name, TNameMatch match, const TTargetStep (&steps)[N], float muxPreload) {
+constexpr TargetPreset MakeTarget(const char* name, NameMatch match, const TargetStep (&steps)[N], float muxPreload) {
   return {name, match, steps, N, muxPreload};
 }
 
 // Searched in order: "dvd" and "dv50" must be met before the "dv" prefix.
-const TTarget kTargets[] = {
+const TargetPreset kTargets[] = {
     // The VCD mux preload is 36000 + 3 x 1200 ticks of the 90 kHz system clock.
-    MakeTarget("vcd", TNameMatch::Exact, kVcdSteps, 0.44f),
-    MakeTarget("svcd", TNameMatch::Exact, kSvcdSteps, -1),
-    MakeTarget("dvd", TNameMatch::Exact, kDvdSteps, -1),
-    MakeTarget("dv50", TNameMatch::Exact, kDv50Steps, -1),
-    MakeTarget("dv", TNameMatch::Prefix, kDvSteps, -1),
+    MakeTarget("vcd", NameMatch::Exact, kVcdSteps, 0.44f),
+    MakeTarget("svcd", NameMatch::Exact, kSvcdSteps, -1),
+    MakeTarget("dvd", NameMatch::Exact, kDvdSteps, -1),
+    MakeTarget("dv50", NameMatch::Exact, kDv50Steps, -1),
+    MakeTarget("dv", NameMatch::Prefix, kDvSteps, -1),
 };
 
-struct TNormPrefix {
+struct NormPrefix {
   const char* Prefix;
-  TNorm Norm;
+  VideoNorm Norm;
 };
 
-const TNormPrefix kNormPrefixes[] = {
-    {"pal-", TNorm::Pal},
-    {"ntsc-", TNorm::Ntsc},
-    {"film-", TNorm::Film},
+const NormPrefix kNormPrefixes[] = {
+    {"pal-", VideoNorm::Pal},
+    {"ntsc-", VideoNorm::Ntsc},
+    {"film-", VideoNorm::Film},
 };
 
-const char* NormRate(TNorm norm) {
+const char* NormRate(VideoNorm norm) {
   switch (norm) {
-    case TNorm::Pal:
+    case VideoNorm::Pal:
       return "25";
-    case TNorm::Film:
+    case VideoNorm::Film:
       return "24000/1001";
     default:
       return "30000/1001";
@@ -152,7 +152,7 @@ const char* NormRate(TNorm norm) {
 
 // The first video stream of the inputs opened so far whose codec time base stands for a PAL or
 // NTSC rate decides; other rates say nothing.
-TNorm GuessNormFromInputs(const TCustomFFmpegOpt& engine) {
+VideoNorm GuessNormFromInputs(const TCustomFFmpegOpt& engine) {
   for (const auto& file : engine.InputFiles) {
     const AVFormatContext* ic = file->Context.get();
     if (ic == nullptr) continue;
@@ -165,17 +165,17 @@ TNorm GuessNormFromInputs(const TCustomFFmpegOpt& engine) {
       if (timeBase.num <= 0 || timeBase.den <= 0) timeBase = AVRational{st->r_frame_rate.den, st->r_frame_rate.num};
       if (timeBase.num <= 0 || timeBase.den <= 0) continue;
       const long long rate = std::llround(static_cast<double>(timeBase.den) * 1000 / timeBase.num);
-      if (rate == 25000) return TNorm::Pal;
-      if (rate == 29970 || rate == 23976) return TNorm::Ntsc;
+      if (rate == 25000) return VideoNorm::Pal;
+      if (rate == 29970 || rate == 23976) return VideoNorm::Ntsc;
     }
   }
-  return TNorm::Unknown;
+  return VideoNorm::Unknown;
 }
 
-const TTarget* FindTarget(const std::string& name) {
-  for (const TTarget& target : kTargets) {
+const TargetPreset* FindTarget(const std::string& name) {
+  for (const TargetPreset& target : kTargets) {
     const std::size_t length = std::strlen(target.Name);
-    const bool match = target.Match == TNameMatch::Exact ? name == target.Name : name.compare(0, length, target.Name) == 0;
+    const bool match = target.Match == NameMatch::Exact ? name == target.Name : name.compare(0, length, target.Name) == 0;
     if (match) return &target;
   }
   return nullptr;
@@ -185,8 +185,8 @@ const TTarget* FindTarget(const std::string& name) {
 
 int TCustomFFmpegOpt::SetTarget(TOptionsContext* context, const char* /*key*/, const char* argument) {
   std::string name = argument != nullptr ? argument : "";
-  TNorm norm = TNorm::Unknown;
-  for (const TNormPrefix& prefix : kNormPrefixes) {
+  VideoNorm norm = VideoNorm::Unknown;
+  for (const NormPrefix& prefix : kNormPrefixes) {
     const std::size_t length = std::strlen(prefix.Prefix);
     if (name.compare(0, length, prefix.Prefix) == 0) {
       norm = prefix.Norm;
@@ -194,36 +194,36 @@ int TCustomFFmpegOpt::SetTarget(TOptionsContext* context, const char* /*key*/, c
       break;
     }
   }
-  if (norm == TNorm::Unknown) {
+  if (norm == VideoNorm::Unknown) {
     norm = GuessNormFromInputs(*this);
-    if (norm == TNorm::Unknown) {
+    if (norm == VideoNorm::Unknown) {
       Fail(
           "Could not determine norm (PAL/NTSC/NTSC-Film) for target.\r\n"
           "Please prefix target with \"pal-\", \"ntsc-\" or \"film-\",\r\n"
           "or set a framerate with \"-r xxx\".");
     }
-    DefaultLogger().LogFmt(this, llInfo, "Assuming %s for target.", norm == TNorm::Pal ? "PAL" : "NTSC");
+    DefaultLogger().LogFmt(this, llInfo, "Assuming %s for target.", norm == VideoNorm::Pal ? "PAL" : "NTSC");
   }
 
-  const TTarget* target = FindTarget(name);
+  const TargetPreset* target = FindTarget(name);
   if (target == nullptr) {
     OptionErrorText() = FormatText("Unknown target: %s", name.c_str());
     DefaultLogger().Log(this, llError, OptionErrorText());
     return -22;
   }
   for (int i = 0; i < target->StepCount; ++i) {
-    const TTargetStep& step = target->Steps[i];
-    const char* value = step.Pal == kNormRate ? NormRate(norm) : norm == TNorm::Pal ? step.Pal : step.Ntsc;
+    const TargetStep& step = target->Steps[i];
+    const char* value = step.Pal == kNormRate ? NormRate(norm) : norm == VideoNorm::Pal ? step.Pal : step.Ntsc;
     switch (step.Kind) {
-      case TStepKind::Set: {
+      case StepKind::Set: {
         const int result = ParseOption(*this, context, step.Key, value, OptionRows());
         if (result < 0) return result;
         break;
       }
-      case TStepKind::Codec:
+      case StepKind::Codec:
         lib::av_dict_set(DictionaryRef(context->Group->CodecOptions), step.Key, value, 0);
         break;
-      case TStepKind::Format:
+      case StepKind::Format:
         lib::av_dict_set(DictionaryRef(context->Group->FormatOptions), step.Key, value, 0);
         break;
     }

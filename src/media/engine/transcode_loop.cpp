@@ -799,7 +799,7 @@ void TCustomFFmpeg::PreprocessVideoFrame(TInputStream& ist, AVFrame* frame) {
     DefaultLogger().Log(this, llError, "memory malloc error in pre_process_video_frame().");
     return;
   }
-  TPicture picture;
+  PicturePlanes picture;
   for (int i = 0; i < 8; ++i) {
     picture.Data[i] = frame->data[i];
     picture.LineSize[i] = frame->linesize[i];
@@ -809,7 +809,7 @@ void TCustomFFmpeg::PreprocessVideoFrame(TInputStream& ist, AVFrame* frame) {
   if (OnVideoInputHook) {
     CallVideoHook(false, picture, format, frame->width, frame->height, ist.DecodedFrames, hookTime);
   } else if (!HookModules.Empty()) {
-    THookPicture hookPicture{};
+    HookPicture hookPicture{};
     for (int i = 0; i < 8; ++i) {
       hookPicture.data[i] = picture.Data[i];
       hookPicture.linesize[i] = picture.LineSize[i];

@@ -99,13 +99,13 @@ T LookUp(void* handle, const char* name) {
 
 // Loads the module, looks up its entry points, runs its Configure and appends its record. What
 // goes wrong is left in failure for the caller to log, on its own thread.
-int LoadAndConfigure(THookList& list, const std::vector<std::string>& words, const std::string& fullPath,
+int LoadAndConfigure(HookList& list, const std::vector<std::string>& words, const std::string& fullPath,
                      std::string& failure) {
   const std::string& path = words[0];
   void* handle = LoadModule(fullPath, failure);
   if (handle == nullptr) return -1;
 
-  std::unique_ptr<THookModule> module(new (std::nothrow) THookModule());
+  std::unique_ptr<HookModule> module(new (std::nothrow) HookModule());
   if (!module) return AVERROR(ENOMEM);
   module->Configure = LookUp<THookConfigureProc>(handle, "Configure");
   module->Process = LookUp<THookProcessProc>(handle, "Process");
@@ -130,7 +130,7 @@ int LoadAndConfigure(THookList& list, const std::vector<std::string>& words, con
     }
   }
 
-  std::unique_ptr<THookModule>* tail = &list.First;
+  std::unique_ptr<HookModule>* tail = &list.First;
   while (*tail) tail = &(*tail)->Next;
   *tail = std::move(module);
   return 0;
@@ -138,15 +138,15 @@ int LoadAndConfigure(THookList& list, const std::vector<std::string>& words, con
 
 }  // namespace
 
-THookList::~THookList() { ReleaseHookModules(*this); }
+HookList::~HookList() { ReleaseHookModules(*this); }
 
-int THookList::Count() const {
+int HookList::Count() const {
   int count = 0;
-  for (const THookModule* module = First.get(); module != nullptr; module = module->Next.get()) ++count;
+  for (const HookModule* module = First.get(); module != nullptr; module = module->Next.get()) ++count;
   return count;
 }
 
-int AddHookModule(THookList& list, const std::vector<std::string>& words) {
+int AddHookModule(HookList& list, const std::vector<std::string>& words) {
   if (words.empty()) return -2;
   const std::string& path = words[0];
   std::error_code error;
@@ -162,15 +162,15 @@ int AddHookModule(THookList& list, const std::vector<std::string>& words) {
   return result;
 }
 
-void ProcessHookModules(THookList& list, THookPicture* picture, int pixelFormat, int width, int height,
+void ProcessHookModules(HookList& list, HookPicture* picture, int pixelFormat, int width, int height,
                         std::int64_t pts) {
-  for (THookModule* module = list.First.get(); module != nullptr; module = module->Next.get()) {
+  for (HookModule* module = list.First.get(); module != nullptr; module = module->Next.get()) {
     module->Process(module->HookContext, picture, pixelFormat, width, height, pts);
   }
 }
 
-void ReleaseHookModules(THookList& list) {
-  std::unique_ptr<THookModule> module = std::move(list.First);
+void ReleaseHookModules(HookList& list) {
+  std::unique_ptr<HookModule> module = std::move(list.First);
   while (module) {
     if (module->Release != nullptr) module->Release(module->HookContext);
     module = std::move(module->Next);  // frees the record just released, without recursion
@@ -190,7 +190,7 @@ std::vector<std::string> SplitHookArgument(const std::string& argument) {
   return words;
 }
 
-int AddVideoHookText(THookList& list, const std::string& argument) {
+int AddVideoHookText(HookList& list, const std::string& argument) {
   const std::vector<std::string> words = SplitHookArgument(argument);
   if (words.size() > static_cast<std::size_t>(kMaxHookWords)) {
     LibraryLog(AV_LOG_ERROR, "Too many arguments for video hook %s\n", words[0].c_str());

@@ -2,7 +2,7 @@
 //
 // A module exports, with C linkage:
 //   int  Configure(void** context, int argc, char* argv[]);   // required when arguments follow
-//   void Process(void* context, THookPicture* picture, int pixelFormat, int width, int height,
+//   void Process(void* context, HookPicture* picture, int pixelFormat, int width, int height,
 //                int64_t pts);                                  // required
 //   void Release(void* context);                                // optional
 // Process changes the picture in place. pixelFormat is the library's AVPixelFormat value of the
@@ -19,21 +19,21 @@ extern "C" {
 // The picture handed to Process: plane pointers and line sizes, laid out as the library's old
 // picture record (eight of each), so that modules keep one binary interface across library
 // generations.
-struct THookPicture {
+struct HookPicture {
   std::uint8_t* data[8];
   int linesize[8];
 };
 
 typedef int (*THookConfigureProc)(void** context, int argc, char* argv[]);
-typedef void (*THookProcessProc)(void* context, THookPicture* picture, int pixelFormat, int width, int height,
+typedef void (*THookProcessProc)(void* context, HookPicture* picture, int pixelFormat, int width, int height,
                                  std::int64_t pts);
 typedef void (*THookReleaseProc)(void* context);
 }
 
 namespace lumivor {
 
-struct THookModule {
-  std::unique_ptr<THookModule> Next;
+struct HookModule {
+  std::unique_ptr<HookModule> Next;
   THookConfigureProc Configure = nullptr;
   THookProcessProc Process = nullptr;
   THookReleaseProc Release = nullptr;
@@ -41,24 +41,24 @@ struct THookModule {
 };
 
 // One engine object's modules, in the order they were added.
-struct THookList {
-  THookList() = default;
-  ~THookList();  // releases what is left
-  THookList(const THookList&) = delete;
-  THookList& operator=(const THookList&) = delete;
+struct HookList {
+  HookList() = default;
+  ~HookList();  // releases what is left
+  HookList(const HookList&) = delete;
+  HookList& operator=(const HookList&) = delete;
 
-  std::unique_ptr<THookModule> First;
+  std::unique_ptr<HookModule> First;
   bool Empty() const { return !First; }
   int Count() const;
 };
 
 // words[0] is the module path, the rest are handed to Configure. 0; -2 without words or without
 // the entry points; -1 when the module cannot be loaded; -22 when Configure refuses.
-int AddHookModule(THookList& list, const std::vector<std::string>& words);
-void ProcessHookModules(THookList& list, THookPicture* picture, int pixelFormat, int width, int height,
+int AddHookModule(HookList& list, const std::vector<std::string>& words);
+void ProcessHookModules(HookList& list, HookPicture* picture, int pixelFormat, int width, int height,
                         std::int64_t pts);
 // Calls each module's Release with its context, frees the records in order and empties the list.
-void ReleaseHookModules(THookList& list);
+void ReleaseHookModules(HookList& list);
 
 constexpr int kMaxHookWords = 63;
 
@@ -67,7 +67,7 @@ constexpr int kMaxHookWords = 63;
 std::vector<std::string> SplitHookArgument(const std::string& argument);
 // SplitHookArgument and AddHookModule: 0 on success. An argument with more than kMaxHookWords
 // words is refused (-22) rather than losing words.
-int AddVideoHookText(THookList& list, const std::string& argument);
+int AddVideoHookText(HookList& list, const std::string& argument);
 
 // The paths loaded so far in this process (absolute, each loaded once, never unloaded), in load
 // order.

@@ -73,7 +73,7 @@ bool TSDLLoader::Load(const std::string& folder, const std::string& libraryName)
     functions_.SDL_GetVersion(&version_);
   } catch (const std::exception& e) {
     lastError_ = e.what();
-    functions_ = TSDLFunctions{};
+    functions_ = SDLFunctions{};
     dlclose(handle_);
     handle_ = nullptr;
     return false;
@@ -97,7 +97,7 @@ void TSDLLoader::UnloadLocked() {
     paths.erase(std::remove(paths.begin(), paths.end(), path_), paths.end());
     bound_ = false;
   }
-  functions_ = TSDLFunctions{};
+  functions_ = SDLFunctions{};
   version_ = SDL_version{};
   path_.clear();
   if (handle_ != nullptr) {

@@ -61,7 +61,7 @@
 
 namespace lumivor {
 
-struct TSDLFunctions {
+struct SDLFunctions {
 #define LUMIVOR_SDL_MEMBER(name) decltype(&::name) name = nullptr;
   LUMIVOR_SDL_FUNCTIONS(LUMIVOR_SDL_MEMBER)
 #undef LUMIVOR_SDL_MEMBER
@@ -89,7 +89,7 @@ class TSDLLoader {
 
   const std::string& Path() const { return path_; }
   const std::string& LastError() const { return lastError_; }
-  const TSDLFunctions& Functions() const { return functions_; }
+  const SDLFunctions& Functions() const { return functions_; }
   // From SDL_GetVersion, valid while loaded.
   int VersionMajor() const { return version_.major; }
   int VersionMinor() const { return version_.minor; }
@@ -103,7 +103,7 @@ class TSDLLoader {
   bool bound_ = false;
   SDL_version version_{};
   std::string lastError_;
-  TSDLFunctions functions_;
+  SDLFunctions functions_;
 };
 
 }  // namespace lumivor

@@ -122,13 +122,13 @@ class EngineRun : public ::testing::Test {
   static bool Prepare(TCustomFFmpeg& engine, const std::vector<std::string>& inputs, const std::string& inputOptions,
                       const std::string& output, const std::string& outputOptions, bool join = false) {
     for (const std::string& input : inputs) {
-      TOptionsContextScope scope(engine);
+      OptionsContextScope scope(engine);
       if (engine.OpenInputFile(scope.Context(), inputOptions, input, "") < 0) {
         ADD_FAILURE() << "input " << input << ": " << engine.LastErrMsg;
         return false;
       }
     }
-    TOptionsContextScope scope(engine);
+    OptionsContextScope scope(engine);
     if (engine.OpenOutputFile(scope.Context(), outputOptions, join, output, "") < 0) {
       ADD_FAILURE() << "output " << output << ": " << engine.LastErrMsg;
       return false;

@@ -42,25 +42,25 @@ TEST(PlayerEventQueue, KeepsOnlyTheNewestOfABurstAndDropsTheOldestWhenFull) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
-    TEventQueue queue;
+    EventQueue queue;
     for (const Post& post : c.Posts) queue.Post(post.Kind, post.Value);
     ASSERT_EQ(queue.Count(), static_cast<int>(c.Taken.size()));
     for (const Post& expected : c.Taken) {
-      TPlayerEvent event;
+      PlayerEvent event;
       ASSERT_TRUE(queue.Take(event));
       EXPECT_EQ(event.Kind, expected.Kind);
       EXPECT_EQ(event.Value, expected.Value);
     }
-    TPlayerEvent none;
+    PlayerEvent none;
     EXPECT_FALSE(queue.Take(none));
     EXPECT_FALSE(queue.WaitNotEmpty(std::chrono::milliseconds(1)));
   }
 }
 
 TEST(PlayerEventQueue, ANotificationAfterTheNewestWasTakenGetsASlotOfItsOwn) {
-  TEventQueue queue;
+  EventQueue queue;
   queue.Post(pePosition, 1);
-  TPlayerEvent event;
+  PlayerEvent event;
   ASSERT_TRUE(queue.Take(event));
   queue.Post(pePosition, 2);
   ASSERT_TRUE(queue.WaitNotEmpty(std::chrono::milliseconds(1)));
@@ -75,7 +75,7 @@ TEST(PlayerPositionFilter, PostsOnlyMovesOfMoreThanTwentyMilliseconds) {
   };
   const Step steps[] = {{0, true},      {20000, false}, {20001, true},  {30000, false},
                         {40001, false}, {40002, true},  {19000, true},  {19000, false}};
-  TPositionFilter filter;
+  PositionFilter filter;
   for (const Step& step : steps) {
     SCOPED_TRACE(step.Position);
     EXPECT_EQ(filter.Accept(step.Position), step.Posted);
@@ -124,7 +124,7 @@ TEST(PlayerClock, ExternalClockSpeedFollowsTheQueues) {
 
 TEST(PlayerClock, StandsStillWhilePausedAndFollowsOnlyFarAwayClocks) {
   std::atomic<bool> paused{false};
-  TClock clock(&paused);
+  PlaybackClock clock(&paused);
   EXPECT_TRUE(std::isnan(clock.Get()));
   clock.Set(5.0, 100.0);
   EXPECT_DOUBLE_EQ(clock.GetAt(101.5), 6.5);
@@ -132,10 +132,10 @@ TEST(PlayerClock, StandsStillWhilePausedAndFollowsOnlyFarAwayClocks) {
   EXPECT_DOUBLE_EQ(clock.GetAt(200.0), 5.0);
   paused = false;
 
-  TClock other(&paused);
+  PlaybackClock other(&paused);
   const double now = PlayerTime();
   other.Set(50.0, now);
-  TClock follower(&paused);
+  PlaybackClock follower(&paused);
   follower.Follow(other);  // no value yet: takes the other's
   EXPECT_NEAR(follower.Get(), other.Get(), 0.01);
   follower.Set(45.0);
@@ -161,8 +161,8 @@ struct FakeDevice {
   }
   static void Close(SDL_AudioDeviceID) {}
   static const char* Error() { return "refused"; }
-  static TSDLFunctions Functions() {
-    TSDLFunctions sdl;
+  static SDLFunctions Functions() {
+    SDLFunctions sdl;
     sdl.SDL_OpenAudioDevice = Open;
     sdl.SDL_CloseAudioDevice = Close;
     sdl.SDL_GetError = Error;
@@ -198,7 +198,7 @@ TEST_F(PlayerAudio, ARefusedChannelCountStepsDownThroughTheFallbacks) {
     FakeDevice::MaxChannels = c.MaxChannels;
     AVChannelLayout layout{};
     lib::av_channel_layout_default(&layout, c.Channels);
-    TAudioOutput output;
+    AudioOutput output;
     std::string error;
     const bool opened = OpenAudioOutput(FakeDevice::Functions(), 44100, layout, nullptr, nullptr, output, error);
     EXPECT_EQ(FakeDevice::Tried, c.Tried);
@@ -219,7 +219,7 @@ TEST_F(PlayerAudio, ARefusedChannelCountStepsDownThroughTheFallbacks) {
 TEST_F(PlayerAudio, ChannelOverrideInvalidParametersAndUnsupportedFormats) {
   AVChannelLayout stereo{};
   lib::av_channel_layout_default(&stereo, 2);
-  TAudioOutput output;
+  AudioOutput output;
   std::string error;
   FakeDevice::MaxChannels = 8;
 

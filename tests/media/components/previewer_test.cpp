@@ -36,7 +36,7 @@ TEST(PreviewCaption, HoursMinutesSecondsAndMillisecondsFiveMillisecondsOn) {
 }
 
 // A headless form that also notes where it was used.
-struct ObservedForm : THeadlessPreviewerForm {
+struct ObservedForm : HeadlessPreviewerForm {
   struct Journal {
     std::atomic<int> Created{0};
     std::atomic<int> Freed{0};
@@ -55,7 +55,7 @@ struct ObservedForm : THeadlessPreviewerForm {
   }
   void DrawPicture(const Bitmap& picture) override {
     Note();
-    THeadlessPreviewerForm::DrawPicture(picture);
+    HeadlessPreviewerForm::DrawPicture(picture);
   }
   void Note() {
     if (!IsMainThread()) journal_.OffMainThread = true;
@@ -122,7 +122,7 @@ TEST(Previewer, AClosedWindowTurnsTheTasksPreviewOff) {
   engine.PreviewInterval = -1;
   engine.SetPreviewFlags(kPreviewWindowFlag);
   std::vector<std::uint8_t> pixels(8 * 4 * 4, 0x80);
-  TPicture picture;
+  PicturePlanes picture;
   picture.Data[0] = pixels.data();
   picture.LineSize[0] = 8 * 4;
 

@@ -195,7 +195,7 @@ TEST_F(DataModel, TheContextIsReleasedWhenOpeningRaises) {
   // No input is open, so the map is fatal halfway through the file's options.
   EXPECT_THROW(
       {
-        TOptionsContextScope scope(*Engine);
+        OptionsContextScope scope(*Engine);
         open(scope.Context());
       },
       FFmpegException);

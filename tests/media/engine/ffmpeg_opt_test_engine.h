@@ -37,7 +37,7 @@ class TestEngine : public TCustomFFmpegOpt {
 
   std::vector<std::string> HookArguments;
   std::vector<std::string> HookBitsPixel;
-  THookList Hooks;
+  HookList Hooks;
 };
 
 struct StreamKind {

@@ -25,7 +25,7 @@ struct BgraPicture {
   int Width;
   int Height;
   std::vector<std::uint8_t> Pixels;
-  TPicture Picture;
+  PicturePlanes Picture;
 };
 
 class FormatConverter : public ::testing::Test {
@@ -101,7 +101,7 @@ TEST_F(FormatConverter, OddSizesAreAlwaysConverted) {
 
   // Same format and size, but rows padded differently from the bitmap's.
   std::vector<std::uint8_t> padded(static_cast<std::size_t>(320 * 4 + 64) * 240);
-  TPicture picture;
+  PicturePlanes picture;
   picture.Data[0] = padded.data();
   picture.LineSize[0] = 320 * 4 + 64;
   ASSERT_TRUE(converter.PictureToBitmap(picture, AV_PIX_FMT_BGRA, false, 240, 320));
@@ -130,7 +130,7 @@ TEST_F(FormatConverter, YuvPicturesComeBackCloseToTheirValues) {
   std::memset(luma, 126, sizeof luma);
   std::memset(cb, 128, sizeof cb);
   std::memset(cr, 128, sizeof cr);
-  TPicture yuv;
+  PicturePlanes yuv;
   yuv.Data[0] = luma;
   yuv.Data[1] = cb;
   yuv.Data[2] = cr;
@@ -146,7 +146,7 @@ TEST_F(FormatConverter, YuvPicturesComeBackCloseToTheirValues) {
   std::uint8_t outLuma[8] = {};
   std::uint8_t outCb[2] = {};
   std::uint8_t outCr[2] = {};
-  TPicture back;
+  PicturePlanes back;
   back.Data[0] = outLuma;
   back.Data[1] = outCb;
   back.Data[2] = outCr;

@@ -128,14 +128,14 @@ TEST_F(HookModules, ConfiguresProcessesInOrderAndReleases) {
   if (first.empty() || second.empty()) GTEST_SKIP() << "no C compiler to build a module with";
 
   const std::string cwd = std::filesystem::current_path().string();
-  THookList list;
+  HookList list;
   ASSERT_EQ(AddHookModule(list, {first, journal_, "extra"}), 0);
   ASSERT_EQ(AddVideoHookText(list, second + "|" + journal_), 0);
   EXPECT_EQ(list.Count(), 2);
   EXPECT_EQ(std::filesystem::current_path().string(), cwd) << "the current directory is given back";
 
   std::uint8_t pixels[8] = {};
-  THookPicture picture{};
+  HookPicture picture{};
   picture.data[0] = pixels;
   picture.linesize[0] = 8;
   ProcessHookModules(list, &picture, AV_PIX_FMT_RGB24, 4, 2, 40000);
@@ -161,8 +161,8 @@ TEST_F(HookModules, ConfiguresProcessesInOrderAndReleases) {
 TEST_F(HookModules, LoadsEachPathOncePerProcess) {
   const std::string path = Build("shared", "S");
   if (path.empty()) GTEST_SKIP() << "no C compiler to build a module with";
-  THookList one;
-  THookList two;
+  HookList one;
+  HookList two;
   ASSERT_EQ(AddHookModule(one, {path}), 0);
   ASSERT_EQ(AddHookModule(two, {path}), 0);
   int seen = 0;
@@ -185,8 +185,8 @@ TEST_F(HookModules, RelativeNamesAreKeyedByWhatTheyLoad) {
   std::filesystem::rename(b, folder_ / "two" / "hook.so");
 
   const std::filesystem::path cwd = std::filesystem::current_path();
-  THookList first;
-  THookList second;
+  HookList first;
+  HookList second;
   std::filesystem::current_path(folder_ / "one");
   const int firstResult = AddHookModule(first, {"./hook.so"});
   std::filesystem::current_path(folder_ / "two");
@@ -195,9 +195,9 @@ TEST_F(HookModules, RelativeNamesAreKeyedByWhatTheyLoad) {
   ASSERT_EQ(firstResult, 0);
   ASSERT_EQ(secondResult, 0);
 
-  for (const auto& [list, tag] : {std::pair<THookList*, const char*>{&first, "A"}, {&second, "B"}}) {
+  for (const auto& [list, tag] : {std::pair<HookList*, const char*>{&first, "A"}, {&second, "B"}}) {
     std::uint8_t pixels[4] = {};
-    THookPicture picture{};
+    HookPicture picture{};
     picture.data[0] = pixels;
     ProcessHookModules(*list, &picture, AV_PIX_FMT_RGB24, 1, 1, 0);
     EXPECT_STREQ(reinterpret_cast<char*>(pixels), tag);
@@ -229,7 +229,7 @@ TEST_F(HookModules, RefusesModulesItCannotUse) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Words.empty() ? std::string("no words") : c.Words[0]);
-    THookList list;
+    HookList list;
     Lines.clear();
     EXPECT_EQ(AddHookModule(list, c.Words), c.Result);
     EXPECT_EQ(list.Count(), c.Result == 0 ? 1 : 0);
@@ -238,7 +238,7 @@ TEST_F(HookModules, RefusesModulesItCannotUse) {
     }
   }
 
-  THookList list;
+  HookList list;
   std::string many = module;
   for (int i = 0; i < kMaxHookWords; ++i) many += " w";
   EXPECT_EQ(AddVideoHookText(list, many), -22) << "64 words are more than a module is given";

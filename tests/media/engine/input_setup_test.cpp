@@ -170,7 +170,7 @@ int TestInputReadClose(AVFormatContext*) {
 const char kTestInputName[] = "lumivor_input_setup_test";
 
 void RegisterTestInput() {
-  TInProcessInputFormat format;
+  InProcessInputFormat format;
   format.Name = kTestInputName;
   format.LongName = "Lumivor test input";
   format.PrivClass = &kTestInputClass;

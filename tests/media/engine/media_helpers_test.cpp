@@ -192,13 +192,13 @@ TEST_F(MediaHelpers, ReadWholeFileAddsATerminatingZero) {
 }
 
 TEST(InputFormats, ADemuxerIsRegisteredOnceByName) {
-  TInProcessInputFormat format;
+  InProcessInputFormat format;
   format.Name = "lumivor_test_input";
   format.LongName = "Test input";
   EXPECT_TRUE(RegisterDemuxerOnce(format));
   format.LongName = "Second registration";
   EXPECT_FALSE(RegisterDemuxerOnce(format));
-  const TInProcessInputFormat* found = FindInProcessInputFormat("lumivor_test_input");
+  const InProcessInputFormat* found = FindInProcessInputFormat("lumivor_test_input");
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(found->LongName, "Test input");
   ASSERT_NE(found->LibraryRecord, nullptr);

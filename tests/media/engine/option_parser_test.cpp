@@ -22,10 +22,10 @@ namespace {
 // A per-file context of the tests' own, with one field of every kind the rows can name.
 struct TestContext {
   std::string Format;
-  TSpecifierList CodecNames;
-  TSpecifierList QScale;
-  TSpecifierList MaxFrames;
-  TSpecifierList AudioSampleRates;
+  SpecifierList CodecNames;
+  SpecifierList QScale;
+  SpecifierList MaxFrames;
+  SpecifierList AudioSampleRates;
   std::int64_t RecordingTime = std::numeric_limits<std::int64_t>::max();
   std::int64_t LimitFileSize = std::numeric_limits<std::int64_t>::max();
   std::int32_t AudioDisable = 0;
@@ -33,28 +33,28 @@ struct TestContext {
 };
 
 // An engine of the tests' own: a small table shaped like the real one's rows.
-class TestEngine : public TOptionHost {
+class TestEngine : public OptionHost {
  public:
   TestEngine() {
-    const auto handler = [](auto method) { return TOptionTarget::Call(method); };
+    const auto handler = [](auto method) { return OptionTarget::Call(method); };
     rows_ = {
         {"loglevel", ofHasArg, handler(OptionHandler<&TestEngine::SetLogLevel>()), "set logging level", "loglevel"},
-        {"f", 0x4009, TOptionTarget::AtOffset(offsetof(TestContext, Format)), "force format", "fmt"},
-        {"y", ofBool, TOptionTarget::AtAddress(&FileOverwrite), "overwrite output files", nullptr},
-        {"c", 0x8009, TOptionTarget::AtOffset(offsetof(TestContext, CodecNames)), "codec name", "codec"},
-        {"codec", 0x8009, TOptionTarget::AtOffset(offsetof(TestContext, CodecNames)), "codec name", "codec"},
-        {"t", 0x14001, TOptionTarget::AtOffset(offsetof(TestContext, RecordingTime)), "record duration", "duration"},
-        {"fs", 0x4401, TOptionTarget::AtOffset(offsetof(TestContext, LimitFileSize)), "size limit", "limit"},
-        {"frames", 0x8401, TOptionTarget::AtOffset(offsetof(TestContext, MaxFrames)), "frame count", "number"},
-        {"q", 0x28005, TOptionTarget::AtOffset(offsetof(TestContext, QScale)), "quality scale", "q"},
-        {"ar", 0x80a1, TOptionTarget::AtOffset(offsetof(TestContext, AudioSampleRates)), "sample rate", "rate"},
-        {"muxdelay", 0x4105, TOptionTarget::AtOffset(offsetof(TestContext, MuxMaxDelay)), "max delay", "seconds"},
-        {"an", 0x4022, TOptionTarget::AtOffset(offsetof(TestContext, AudioDisable)), "disable audio", nullptr},
-        {"vol", 0xa1, TOptionTarget::AtAddress(&AudioVolume), "audio volume", "volume"},
-        {"drift", 0x105, TOptionTarget::AtAddress(&DriftThreshold), "drift threshold", "threshold"},
+        {"f", 0x4009, OptionTarget::AtOffset(offsetof(TestContext, Format)), "force format", "fmt"},
+        {"y", ofBool, OptionTarget::AtAddress(&FileOverwrite), "overwrite output files", nullptr},
+        {"c", 0x8009, OptionTarget::AtOffset(offsetof(TestContext, CodecNames)), "codec name", "codec"},
+        {"codec", 0x8009, OptionTarget::AtOffset(offsetof(TestContext, CodecNames)), "codec name", "codec"},
+        {"t", 0x14001, OptionTarget::AtOffset(offsetof(TestContext, RecordingTime)), "record duration", "duration"},
+        {"fs", 0x4401, OptionTarget::AtOffset(offsetof(TestContext, LimitFileSize)), "size limit", "limit"},
+        {"frames", 0x8401, OptionTarget::AtOffset(offsetof(TestContext, MaxFrames)), "frame count", "number"},
+        {"q", 0x28005, OptionTarget::AtOffset(offsetof(TestContext, QScale)), "quality scale", "q"},
+        {"ar", 0x80a1, OptionTarget::AtOffset(offsetof(TestContext, AudioSampleRates)), "sample rate", "rate"},
+        {"muxdelay", 0x4105, OptionTarget::AtOffset(offsetof(TestContext, MuxMaxDelay)), "max delay", "seconds"},
+        {"an", 0x4022, OptionTarget::AtOffset(offsetof(TestContext, AudioDisable)), "disable audio", nullptr},
+        {"vol", 0xa1, OptionTarget::AtAddress(&AudioVolume), "audio volume", "volume"},
+        {"drift", 0x105, OptionTarget::AtAddress(&DriftThreshold), "drift threshold", "threshold"},
         {"b", 0x2011, handler(OptionHandler<&TestEngine::SetBitrate>()), "bitrate", "bitrate"},
         {"vcodec", 0x2011, handler(OptionHandler<&TestEngine::SetVideoCodec>()), "video codec", "codec"},
-        {"vpre", 0x2015, TOptionTarget::Call(&ApplyPresetFile), "video preset", "preset"},
+        {"vpre", 0x2015, OptionTarget::Call(&ApplyPresetFile), "video preset", "preset"},
         {"fail", 0x2001, handler(OptionHandler<&TestEngine::Fail>()), "always fails", "anything"},
         {},
     };
@@ -138,7 +138,7 @@ TEST(SplitOptionText, FollowsTheQuotingAndBackslashRules) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Text);
-    const TOptionWords words = SplitOptionText(c.Text);
+    const OptionWords words = SplitOptionText(c.Text);
     ASSERT_EQ(words.Count(), static_cast<int>(c.Words.size()));
     for (int i = 0; i < words.Count(); ++i) EXPECT_EQ(words[i], c.Words[i]) << "word " << i;
     EXPECT_EQ(words.Words()[words.Count()], nullptr) << "the vector ends with a null entry";
@@ -244,7 +244,7 @@ TEST_F(OptionParser, RaisesConversionErrorsWhateverTheStrictFlag) {
 }
 
 // The last element whose specifier matches the stream wins, as the context's readers do it.
-std::string LastMatch(const TSpecifierList& list, AVFormatContext* format, AVStream* stream) {
+std::string LastMatch(const SpecifierList& list, AVFormatContext* format, AVStream* stream) {
   std::string result = "<default>";
   for (const TSpecifierOpt& element : list) {
     if (MatchStreamSpecifier(format, stream, element.Specifier.c_str()) > 0) result = element.Value.Str;
@@ -254,7 +254,7 @@ std::string LastMatch(const TSpecifierList& list, AVFormatContext* format, AVStr
 
 TEST_F(OptionParser, KeepsEveryPerStreamValueWithItsSpecifier) {
   ASSERT_EQ(Engine.Parse("-c:v copy -c:a aac -c copy"), 0) << Engine.LastErrMsg;
-  const TSpecifierList& names = Engine.Context.CodecNames;
+  const SpecifierList& names = Engine.Context.CodecNames;
   ASSERT_EQ(names.size(), 3u);
   const char* specifiers[] = {"v", "a", ""};
   const char* values[] = {"copy", "aac", "copy"};
@@ -272,7 +272,7 @@ TEST_F(OptionParser, KeepsEveryPerStreamValueWithItsSpecifier) {
   audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
   EXPECT_EQ(LastMatch(names, format.get(), audio), "copy");
 
-  TSpecifierList twoOnly(names.begin(), names.begin() + 2);
+  SpecifierList twoOnly(names.begin(), names.begin() + 2);
   EXPECT_EQ(LastMatch(twoOnly, format.get(), audio), "aac");
   EXPECT_EQ(LastMatch(twoOnly, format.get(), video), "copy");
   EXPECT_LT(MatchStreamSpecifier(format.get(), audio, "zz"), 0);
@@ -281,7 +281,7 @@ TEST_F(OptionParser, KeepsEveryPerStreamValueWithItsSpecifier) {
 // ------------------------------------------------------------------ sorting
 
 TEST_F(OptionParser, SortsWordsIntoGroupsWithoutApplyingThem) {
-  const TOptionWords words = SplitOptionText("-y -f mp4 -c:v h264 -noan -loglevel info");
+  const OptionWords words = SplitOptionText("-y -f mp4 -c:v h264 -noan -loglevel info");
   Engine.Options.ResetGroups();
   ASSERT_EQ(ParseOptionList(Engine.Options, words.Count(), words.Words(), true, Engine.OptionRows()), 0);
   struct Expected {
@@ -360,7 +360,7 @@ TEST_F(OptionParser, ReportsWordsItCannotPlaceByTheStrictFlag) {
 
 TEST_F(OptionParser, AppliesPresetsAfterGlobalOptionsAndBeforeTheFilesOwn) {
   ASSERT_EQ(Engine.Parse("-c:v h264 -y", "vcodec=mpeg4<CRLF># a comment<CRLF>g=250"), 0) << Engine.LastErrMsg;
-  const TSpecifierList& names = Engine.Context.CodecNames;
+  const SpecifierList& names = Engine.Context.CodecNames;
   ASSERT_EQ(names.size(), 2u);
   EXPECT_EQ(names[0].Specifier, "v");
   EXPECT_EQ(names[0].Value.Str, "mpeg4");
@@ -549,7 +549,7 @@ TEST_F(OptionParser, PreParsesTheLogLevelBeforeAnythingElse) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Text);
     DefaultLogger().SetLogLevel(llInfo);
-    const TOptionWords words = SplitOptionText(c.Text);
+    const OptionWords words = SplitOptionText(c.Text);
     PreParseLogLevel(words.Count(), words.Words(), Engine.OptionRows());
     EXPECT_EQ(DefaultLogger().LogLevel(), c.Level);
   }
@@ -584,7 +584,7 @@ TEST_F(OptionParser, RoutesUnknownWordsToTheLibraryOptionClasses) {
   for (const bool strict : {true, false}) {
     Engine.Strict = strict;
     OptionErrorText().clear();
-    const TOptionWords words = SplitOptionText("-sws_flags nonsense -y");
+    const OptionWords words = SplitOptionText("-sws_flags nonsense -y");
     Engine.Options.ResetGroups();
     EXPECT_LT(ParseOptionList(Engine.Options, words.Count(), words.Words(), strict, Engine.OptionRows()), 0);
     EXPECT_EQ(OptionErrorText(), "Error setting option \"sws_flags\"");
@@ -610,7 +610,7 @@ const AVClass kTestFormatClass = {.class_name = "opttest",
 
 TEST_F(OptionParser, RoutesOptionsOfTheInProcessInputFormats) {
   ASSERT_NE(Engine.Parse("-opttest_mode 3"), 0) << "unknown before the format exists";
-  TInProcessInputFormat format;
+  InProcessInputFormat format;
   format.Name = "opttest";
   format.LongName = "option routing test";
   format.PrivClass = &kTestFormatClass;
@@ -699,7 +699,7 @@ TEST_F(OptionParser, FiltersCodecOptionsPerStream) {
   DictionaryPtr probeOptions;
   lib::av_dict_set(DictionaryRef(probeOptions), "threads", "3", 0);
   lib::av_dict_set(DictionaryRef(probeOptions), "aac_coder", "fast", 0);  // an encoder's option
-  TStreamDictionaries perStream = SetupStreamInfoOptions(input.get(), probeOptions.get());
+  StreamDictionaries perStream = SetupStreamInfoOptions(input.get(), probeOptions.get());
   ASSERT_EQ(perStream.Count(), 2u);
   for (std::size_t i = 0; i < 2; ++i) {
     EXPECT_EQ(DictValue(perStream[i], "threads"), "3");

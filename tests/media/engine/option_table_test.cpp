@@ -29,7 +29,7 @@ constexpr int kEinval = -22;
 // ------------------------------------------------------------------ helpers for the checks
 
 template <typename Member>
-std::string Describe(const TSpecifierList& list, Member member) {
+std::string Describe(const SpecifierList& list, Member member) {
   std::string text;
   for (const TSpecifierOpt& element : list) {
     if (!text.empty()) text += " ";
@@ -39,10 +39,10 @@ std::string Describe(const TSpecifierList& list, Member member) {
   }
   return text;
 }
-std::string Strs(const TSpecifierList& list) { return Describe(list, &TSpecifierValue::Str); }
-std::string Ints(const TSpecifierList& list) { return Describe(list, &TSpecifierValue::Int); }
-std::string Int64s(const TSpecifierList& list) { return Describe(list, &TSpecifierValue::Int64); }
-std::string Doubles(const TSpecifierList& list) { return Describe(list, &TSpecifierValue::Double); }
+std::string Strs(const SpecifierList& list) { return Describe(list, &SpecifierValue::Str); }
+std::string Ints(const SpecifierList& list) { return Describe(list, &SpecifierValue::Int); }
+std::string Int64s(const SpecifierList& list) { return Describe(list, &SpecifierValue::Int64); }
+std::string Doubles(const SpecifierList& list) { return Describe(list, &SpecifierValue::Double); }
 
 std::string Maps(const TOptionsContext& o) {
   std::string text;
@@ -464,7 +464,7 @@ class OptionTable : public EngineTest {
                             {AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, 2},
                             {AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_AAC, 2}});
     AddMadeUpInput(engine, {{AVMEDIA_TYPE_AUDIO, AV_CODEC_ID_MP3, 1}});
-    TOptionsContextScope scope(engine);
+    OptionsContextScope scope(engine);
     Lines.clear();
     DefaultLogger().SetLogLevel(llInfo);
     int result = 0;
@@ -495,7 +495,7 @@ TEST_F(OptionTable, EveryRowIsTriedByAnOptionText) {
   for (const Case& c : OptionTextCases()) texts.push_back(c.Text);
   std::set<std::string> tried;
   for (const std::string& text : texts) {
-    const TOptionWords words = SplitOptionText(text);
+    const OptionWords words = SplitOptionText(text);
     for (int i = 0; i < words.Count(); ++i) {
       std::string name = words[i];
       if (name.size() < 2 || name[0] != '-') continue;
@@ -560,7 +560,7 @@ TEST_F(OptionTable, ShowOptionsChangeNothingWhileRefusedOnesFailOnlyInStrictMode
     SCOPED_TRACE(int(strict));
     TestEngine engine;
     engine.StrictOptions = strict;
-    TOptionsContextScope scope(engine);
+    OptionsContextScope scope(engine);
     const int result = ParseFileOptions(engine, &scope.Context(), "-version -report -y", "output file", "");
     EXPECT_EQ(result, strict ? kEinval : 0);
     EXPECT_EQ(engine.FileOverwrite, 0) << "a failing handler ends the options in both modes";

@@ -43,7 +43,7 @@ class OutputSetup : public EngineTest {
       ADD_FAILURE() << "cannot make " << name << ": " << error;
       return -1;
     }
-    TOptionsContextScope scope(*Engine);
+    OptionsContextScope scope(*Engine);
     const int index = Engine->OpenInputFile(scope.Context(), options, PathOf(name), std::string());
     EXPECT_GE(index, 0) << Engine->LastErrMsg;
     return index;
@@ -88,7 +88,7 @@ class OutputSetup : public EngineTest {
   // Opens an output in the scratch folder on a context of its own; the engine's result.
   int OpenOutput(const std::string& options, const std::string& name, bool join = false,
                  const std::string& preset = std::string()) {
-    TOptionsContextScope scope(*Engine);
+    OptionsContextScope scope(*Engine);
     return Engine->OpenOutputFile(scope.Context(), options, join, PathOf(name), preset);
   }
 

@@ -186,7 +186,7 @@ struct TestPicture {
   int Width;
   int Height;
   std::vector<std::uint8_t> Buffer;
-  TPicture Picture;
+  PicturePlanes Picture;
 };
 
 TEST_F(RunControl, VideoHooksWriteBackStopAndSurviveExceptions) {
@@ -249,7 +249,7 @@ TEST_F(RunControl, AVideoHookOnAPictureTheConverterRefusesIsDisconnected) {
 }
 
 // A preview window that records what it is shown and can be "closed by the user".
-struct RecordingWindow : TPreviewWindowSink {
+struct RecordingWindow : PreviewWindowSink {
   struct Journal {
     int Created = 0;
     int Freed = 0;

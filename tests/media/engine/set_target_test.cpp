@@ -31,14 +31,14 @@ class Target : public EngineTest {
     SetUp();
   }
 
-  std::string Last(const TSpecifierList& list, const std::string& specifier = std::string()) const {
+  std::string Last(const SpecifierList& list, const std::string& specifier = std::string()) const {
     std::string value;
     for (const TSpecifierOpt& element : list) {
       if (element.Specifier == specifier) value = element.Value.Str;
     }
     return value;
   }
-  int LastInt(const TSpecifierList& list) const { return list.empty() ? -1 : list.back().Value.Int; }
+  int LastInt(const SpecifierList& list) const { return list.empty() ? -1 : list.back().Value.Int; }
   std::string CodecOption(const char* key) const { return Option(Context.Group->CodecOptions.get(), key); }
   std::string FormatOption(const char* key) const { return Option(Context.Group->FormatOptions.get(), key); }
 

@@ -174,7 +174,7 @@ TEST_F(OutputSide, AStopDuringDuplicationEndsItBeforeTheNextCopy) {
   Engine->VideoSyncMethod = 1;
   int calls = 0;
   // The frame output hook sees each copy before it is encoded; the stop comes with the second.
-  Engine->OnFrameOutputHook = [&](TCustomFFmpeg* sender, TPicture*, std::int32_t, std::int32_t, std::int32_t,
+  Engine->OnFrameOutputHook = [&](TCustomFFmpeg* sender, PicturePlanes*, std::int32_t, std::int32_t, std::int32_t,
                                   std::int32_t, std::int64_t) {
     if (++calls == 2) sender->StopRequested.store(true);
   };

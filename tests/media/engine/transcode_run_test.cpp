@@ -344,7 +344,7 @@ TEST_F(TranscodeRun, JoinedInputsFollowEachOtherInOneFile) {
   ASSERT_EQ(AddInput(second), 1) << Engine->LastErrMsg;
   const std::string output = PathOf("joined.mp3");
   {
-    TOptionsContextScope scope(*Engine);
+    OptionsContextScope scope(*Engine);
     ASSERT_EQ(Engine->OpenOutputFile(scope.Context(), "-c:a libmp3lame", true, output, std::string()), 0)
         << Engine->LastErrMsg;
   }
@@ -369,7 +369,7 @@ TEST_F(TranscodeRun, JoinedVideoKeepsThePresentationOrderOfReorderedPictures) {
   ASSERT_EQ(AddInput(MakeInput("second.mkv", 0.6, true, false)), 1) << Engine->LastErrMsg;
   const std::string output = PathOf("joined.mkv");
   {
-    TOptionsContextScope scope(*Engine);
+    OptionsContextScope scope(*Engine);
     ASSERT_EQ(Engine->OpenOutputFile(scope.Context(), "-c:v mpeg4 -bf 2", true, output, std::string()), 0)
         << Engine->LastErrMsg;
   }

@@ -144,12 +144,12 @@ class TranscodeTest : public LibraryLogTest {
   }
 
   int AddInput(const std::string& path, const std::string& options = std::string()) {
-    TOptionsContextScope scope(*Engine);
+    OptionsContextScope scope(*Engine);
     return Engine->OpenInputFile(scope.Context(), options, path, std::string());
   }
 
   int AddOutput(const std::string& path, const std::string& options = std::string()) {
-    TOptionsContextScope scope(*Engine);
+    OptionsContextScope scope(*Engine);
     return Engine->OpenOutputFile(scope.Context(), options, false, path, std::string());
   }
 
