@@ -229,6 +229,9 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   void ResetUnavailable();
   void DrainInputStream(TInputStream& ist);
   void JoinSwitch(int inputIndex);
+  // One frame out of the stream's decoder: 1 with a frame, 0 when it wants more input or has
+  // ended (the end passed on to the filters while draining), negative on a decoding error.
+  int ReceiveDecodedFrame(TInputStream& ist, const AVPacket* packet, AVFrame* frame, int& frames);
   int DecodeAudio(TInputStream& ist, const AVPacket* packet, bool& gotOutput);
   int DecodeVideo(TInputStream& ist, const AVPacket* packet, bool& gotOutput);
   int DecodeSubtitle(TInputStream& ist, const AVPacket* packet, bool& gotOutput);

@@ -552,6 +552,10 @@ class TCustomFFmpegOpt : public OptionHost {
   int OpenOutputFile(TOptionsContext& o, const std::string& optionText, bool join, const std::string& fileName,
                      const std::string& presetText);
   void FreeOutputStreams();
+  // Automatic stream choice among the streams of one input (any input for -1): the largest
+  // picture (only cover pictures for muxers that keep video so), the most channels; -1 for none.
+  int ChooseVideoStream(const AVOutputFormat* format, int fileIndex) const;
+  int ChooseAudioStream(int fileIndex) const;
   // Metadata specifiers ("g", "s[:spec]", "c[:index]", "p[:index]"): 0, or -1 with LastErrMsg.
   int ParseMetaType(const std::string& text, char& type, std::string& streamSpecifier, int& index);
   // One "map_metadata" entry; input context null for a negative input index. 0 or negative.

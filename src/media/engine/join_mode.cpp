@@ -61,42 +61,6 @@ std::unique_ptr<TOutputStream> CloneOutputStream(TCustomFFmpegOpt& engine, TOutp
   return clone;
 }
 
-// The largest picture (or cover picture, for muxers that keep video only so) among the input's
-// video streams, as for the first output; -1 when none qualifies.
-int ChooseVideoStream(const TCustomFFmpegOpt& engine, const AVOutputFormat* format, int fileIndex) {
-  const int answer = lib::avformat_query_codec(format, format->video_codec, 0);
-  const bool picturesOnly = answer == static_cast<int>(MKTAG('A', 'P', 'I', 'C'));
-  std::int64_t area = 0;
-  int chosen = -1;
-  for (int i = 0; i < engine.InputStreamCount(); ++i) {
-    const TInputStream& ist = *engine.InputStreams[static_cast<std::size_t>(i)];
-    if (ist.FileIndex != fileIndex || ist.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-    const bool attached = (ist.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
-    if (picturesOnly && !attached) continue;
-    std::int64_t newArea = static_cast<std::int64_t>(ist.Stream->codecpar->width) * ist.Stream->codecpar->height;
-    if (!picturesOnly && attached) newArea = 1;
-    if (newArea > area) {
-      area = newArea;
-      chosen = i;
-    }
-  }
-  return chosen;
-}
-
-int ChooseAudioStream(const TCustomFFmpegOpt& engine, int fileIndex) {
-  int channels = 0;
-  int chosen = -1;
-  for (int i = 0; i < engine.InputStreamCount(); ++i) {
-    const TInputStream& ist = *engine.InputStreams[static_cast<std::size_t>(i)];
-    if (ist.FileIndex != fileIndex || ist.Stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-    if (ist.Stream->codecpar->ch_layout.nb_channels > channels) {
-      channels = ist.Stream->codecpar->ch_layout.nb_channels;
-      chosen = i;
-    }
-  }
-  return chosen;
-}
-
 }  // namespace
 
 void TCustomFFmpegOpt::FreeOutputStreams() {
@@ -144,11 +108,11 @@ int TCustomFFmpegOpt::JoinInputFile(TOptionsContext& o, int inputIndex) {
 
   if (o.StreamMaps.empty()) {
     if (o.VideoDisable == 0 && oc->oformat->video_codec != AV_CODEC_ID_NONE) {
-      const int chosen = ChooseVideoStream(*this, oc->oformat, inputIndex);
+      const int chosen = ChooseVideoStream(oc->oformat, inputIndex);
       if (chosen >= 0) bind(freeClone(AVMEDIA_TYPE_VIDEO), chosen, nullptr);
     }
     if (o.AudioDisable == 0 && oc->oformat->audio_codec != AV_CODEC_ID_NONE) {
-      const int chosen = ChooseAudioStream(*this, inputIndex);
+      const int chosen = ChooseAudioStream(inputIndex);
       if (chosen >= 0) bind(freeClone(AVMEDIA_TYPE_AUDIO), chosen, nullptr);
     }
     const std::string* subtitleCodec = MatchPerType(o, o.CodecNames, 's');

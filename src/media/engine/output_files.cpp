@@ -211,6 +211,45 @@ int TCustomFFmpegOpt::CopyChapters(const TInputFile& ifile, const TOutputFile& o
 
 // ------------------------------------------------------------------ opening an output
 
+int TCustomFFmpegOpt::ChooseVideoStream(const AVOutputFormat* format, int fileIndex) const {
+  // A muxer that keeps video only as attached pictures (cover art) answers this code.
+  const int answer = lib::avformat_query_codec(format, format->video_codec, 0);
+  const bool picturesOnly = answer == static_cast<int>(MKTAG('A', 'P', 'I', 'C'));
+  std::int64_t area = 0;
+  int chosen = -1;
+  for (int i = 0; i < InputStreamCount(); ++i) {
+    const TInputStream& ist = *InputStreams[static_cast<std::size_t>(i)];
+    if ((fileIndex >= 0 && ist.FileIndex != fileIndex) || ist.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
+      continue;
+    }
+    const bool attached = (ist.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
+    if (picturesOnly && !attached) continue;
+    std::int64_t newArea = static_cast<std::int64_t>(ist.Stream->codecpar->width) * ist.Stream->codecpar->height;
+    if (!picturesOnly && attached) newArea = 1;
+    if (newArea > area) {
+      area = newArea;
+      chosen = i;
+    }
+  }
+  return chosen;
+}
+
+int TCustomFFmpegOpt::ChooseAudioStream(int fileIndex) const {
+  int channels = 0;
+  int chosen = -1;
+  for (int i = 0; i < InputStreamCount(); ++i) {
+    const TInputStream& ist = *InputStreams[static_cast<std::size_t>(i)];
+    if ((fileIndex >= 0 && ist.FileIndex != fileIndex) || ist.Stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
+      continue;
+    }
+    if (ist.Stream->codecpar->ch_layout.nb_channels > channels) {
+      channels = ist.Stream->codecpar->ch_layout.nb_channels;
+      chosen = i;
+    }
+  }
+  return chosen;
+}
+
 int TCustomFFmpegOpt::OpenOutputFile(TOptionsContext& o, const std::string& optionText, bool join,
                                      const std::string& fileName, const std::string& presetText) {
   const int parsed = ParseFileOptions(*this, &o, optionText, "output file", presetText);
@@ -293,43 +332,18 @@ int TCustomFFmpegOpt::OpenOutputFile(TOptionsContext& o, const std::string& opti
     }
 
     // In join mode the streams come from input 0; the other inputs are bound to clones later.
-    auto selectable = [&](const TInputStream& ist) { return !joinOutput || ist.FileIndex == 0; };
+    const int sourceFile = joinOutput ? 0 : -1;
 
     // The server-feed path ("ffm" muxer) is not built: this generation of the libraries has no
     // such muxer, so a feed URL is just a name the muxer guess refuses.
     if (o.StreamMaps.empty()) {
       if (o.VideoDisable == 0 && oc->oformat->video_codec != AV_CODEC_ID_NONE) {
-        // A muxer that keeps video only as attached pictures (cover art) answers this code.
-        const int answer = lib::avformat_query_codec(oc->oformat, oc->oformat->video_codec, 0);
-        const bool picturesOnly = answer == static_cast<int>(MKTAG('A', 'P', 'I', 'C'));
-        std::int64_t area = 0;
-        int chosen = -1;
-        for (int i = 0; i < InputStreamCount(); ++i) {
-          const TInputStream& ist = *InputStreams[static_cast<std::size_t>(i)];
-          if (!selectable(ist) || ist.Stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-          const bool attached = (ist.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
-          if (picturesOnly && !attached) continue;
-          std::int64_t newArea = static_cast<std::int64_t>(ist.Stream->codecpar->width) * ist.Stream->codecpar->height;
-          if (!picturesOnly && attached) newArea = 1;
-          if (newArea > area) {
-            area = newArea;
-            chosen = i;
-          }
-        }
+        const int chosen = ChooseVideoStream(oc->oformat, sourceFile);
         if (chosen >= 0) NewVideoStream(o, oc, chosen);
       }
 
       if (o.AudioDisable == 0 && oc->oformat->audio_codec != AV_CODEC_ID_NONE) {
-        int channels = 0;
-        int chosen = -1;
-        for (int i = 0; i < InputStreamCount(); ++i) {
-          const TInputStream& ist = *InputStreams[static_cast<std::size_t>(i)];
-          if (!selectable(ist) || ist.Stream->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) continue;
-          if (ist.Stream->codecpar->ch_layout.nb_channels > channels) {
-            channels = ist.Stream->codecpar->ch_layout.nb_channels;
-            chosen = i;
-          }
-        }
+        const int chosen = ChooseAudioStream(sourceFile);
         if (chosen >= 0) NewAudioStream(o, oc, chosen);
       }
 
@@ -337,7 +351,7 @@ int TCustomFFmpegOpt::OpenOutputFile(TOptionsContext& o, const std::string& opti
       if (o.SubtitleDisable == 0 && (oc->oformat->subtitle_codec != AV_CODEC_ID_NONE || subtitleCodec != nullptr)) {
         for (int i = 0; i < InputStreamCount(); ++i) {
           const TInputStream& ist = *InputStreams[static_cast<std::size_t>(i)];
-          if (selectable(ist) && ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+          if ((sourceFile < 0 || ist.FileIndex == sourceFile) && ist.Stream->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
             NewSubtitleStream(o, oc, i);
             break;
           }

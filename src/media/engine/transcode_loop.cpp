@@ -680,6 +680,25 @@ int TCustomFFmpeg::DecodePacket(TInputStream& ist, const AVPacket* packet) {
   return 0;
 }
 
+int TCustomFFmpeg::ReceiveDecodedFrame(TInputStream& ist, const AVPacket* packet, AVFrame* frame, int& frames) {
+  const int r = lib::avcodec_receive_frame(ist.DecoderContext.get(), frame);
+  if (r == AVERROR(EAGAIN)) return 0;
+  if (r == AVERROR_EOF) {
+    if (packet == nullptr) SendEndOfStreamToFilters(ist);
+    return 0;
+  }
+  if (r < 0) return r;
+  ++frames;
+  // Draining hands back every frame the decoder still holds; only a real packet that holds
+  // several frames is worth a warning.
+  if (frames > 1 && packet != nullptr) {
+    DefaultLogger().LogFmt(this, ist.ShowedMultiPacketWarning != 0 ? llVerbose : llWarning,
+                           "Multiple frames in a packet from stream %d", ist.Stream->index);
+    ist.ShowedMultiPacketWarning = 1;
+  }
+  return 1;
+}
+
 int TCustomFFmpeg::DecodeAudio(TInputStream& ist, const AVPacket* packet, bool& gotOutput) {
   AVCodecContext* dec = ist.DecoderContext.get();
   if (dec == nullptr || ist.DecoderClosed != 0) return 0;
@@ -698,21 +717,9 @@ int TCustomFFmpeg::DecodeAudio(TInputStream& ist, const AVPacket* packet, bool& 
   }
   int frames = 0;
   for (;;) {
-    r = lib::avcodec_receive_frame(dec, frame);
-    if (r == AVERROR(EAGAIN)) break;
-    if (r == AVERROR_EOF) {
-      if (packet == nullptr) SendEndOfStreamToFilters(ist);
-      break;
-    }
+    r = ReceiveDecodedFrame(ist, packet, frame, frames);
     if (r < 0) return r;
-    ++frames;
-    // Draining hands back every frame the decoder still holds; only a real packet that holds
-    // several frames is worth a warning.
-    if (frames > 1 && packet != nullptr) {
-      DefaultLogger().LogFmt(this, ist.ShowedMultiPacketWarning != 0 ? llVerbose : llWarning,
-                             "Multiple frames in a packet from stream %d", ist.Stream->index);
-      ist.ShowedMultiPacketWarning = 1;
-    }
+    if (r == 0) break;
     gotOutput = true;
     if (dec->sample_rate <= 0) {
       LibraryLog(AV_LOG_ERROR, "Sample rate %d invalid\n", dec->sample_rate);
@@ -861,21 +868,9 @@ int TCustomFFmpeg::DecodeVideo(TInputStream& ist, const AVPacket* packet, bool& 
 
   int frames = 0;
   for (;;) {
-    r = lib::avcodec_receive_frame(dec, frame);
-    if (r == AVERROR(EAGAIN)) break;
-    if (r == AVERROR_EOF) {
-      if (packet == nullptr) SendEndOfStreamToFilters(ist);
-      break;
-    }
+    r = ReceiveDecodedFrame(ist, packet, frame, frames);
     if (r < 0) return r;
-    ++frames;
-    // Draining hands back every frame the decoder still holds; only a real packet that holds
-    // several frames is worth a warning.
-    if (frames > 1 && packet != nullptr) {
-      DefaultLogger().LogFmt(this, ist.ShowedMultiPacketWarning != 0 ? llVerbose : llWarning,
-                             "Multiple frames in a packet from stream %d", st->index);
-      ist.ShowedMultiPacketWarning = 1;
-    }
+    if (r == 0) break;
     gotOutput = true;
     if (ist.TopFieldFirst >= 0) frame->top_field_first = ist.TopFieldFirst;
     ist.Pts = ist.NextPts;
