@@ -23,10 +23,12 @@
 
 #include "app/input_file.h"
 #include "app/picture_test_support.h"
+#include "support/socket_file.h"
 
 namespace lumivor {
 namespace {
 
+using testing::MakeSocketFile;
 using testing::ScratchFolder;
 
 std::vector<std::uint8_t> Bytes(const std::string& text) { return std::vector<std::uint8_t>(text.begin(), text.end()); }
@@ -47,18 +49,6 @@ struct stat Lstat(const std::string& name) {
   struct stat info {};
   EXPECT_EQ(::lstat(name.c_str(), &info), 0) << name;
   return info;
-}
-
-// A socket file bound in the folder; the descriptor is closed at once, the file stays.
-bool MakeSocketFile(const std::string& name) {
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (fd < 0 || name.size() >= sizeof address.sun_path) return false;
-  std::memcpy(address.sun_path, name.c_str(), name.size() + 1);
-  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return bound;
 }
 
 TEST(OutputFileTest, WritesNewFilesAndReplacesRegularOnesWhole) {

@@ -23,6 +23,7 @@
 #include "app/sample_pictures.h"
 #include "cli/cli_test_support.h"
 #include "media/components/media_maker.h"
+#include "support/socket_file.h"
 
 namespace lumivor {
 namespace {
@@ -30,22 +31,12 @@ namespace {
 using testing::FileText;
 using testing::FolderEntries;
 using testing::Lines;
+using testing::MakeSocketFile;
 using testing::RunLumivor;
 using testing::RunOptions;
 using testing::RunResult;
 using testing::ScratchFolder;
 using testing::StandardOutput;
-
-bool MakeSocketFile(const std::string& name) {
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (fd < 0 || name.size() >= sizeof address.sun_path) return false;
-  std::memcpy(address.sun_path, name.c_str(), name.size() + 1);
-  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return bound;
-}
 
 RunOptions WithOutput(StandardOutput out) {
   RunOptions options;
