@@ -13,6 +13,7 @@
 #include "media/engine/media_helpers.h"
 #include "media/runtime/ff_load.h"
 #include "media/runtime/library_objects.h"
+#include "support/scratch_folder.h"
 
 namespace lumivor {
 namespace {
@@ -165,9 +166,8 @@ TEST_F(MediaHelpers, DictValueFallsBackToTheDefault) {
 }
 
 TEST_F(MediaHelpers, ReadWholeFileAddsATerminatingZero) {
-  // One name per process: test runs of several build folders may share the temporary folder.
-  const std::string path =
-      (std::filesystem::temp_directory_path() / ("lumivor-read-whole-file-" + std::to_string(getpid()) + ".txt")).string();
+  const lumivor::testing::ScratchFolder scratch;
+  const std::string path = scratch / "whole-file.txt";
   {
     std::ofstream out(path, std::ios::binary);
     out << "a=1\nb=2";
@@ -188,7 +188,7 @@ TEST_F(MediaHelpers, ReadWholeFileAddsATerminatingZero) {
   EXPECT_EQ(ReadWholeFile(path, data, size), -1);
   EXPECT_TRUE(data.empty());
   // A folder opens but cannot be read or measured.
-  EXPECT_LT(ReadWholeFile(std::filesystem::temp_directory_path().string(), data, size), 0);
+  EXPECT_LT(ReadWholeFile(scratch.Path(), data, size), 0);
 }
 
 TEST(InputFormats, ADemuxerIsRegisteredOnceByName) {

@@ -15,6 +15,7 @@
 #include "media/runtime/ff_load.h"
 #include "media/runtime/ff_log.h"
 #include "library_log_test.h"
+#include "support/scratch_folder.h"
 
 namespace lumivor {
 namespace {
@@ -409,8 +410,8 @@ TEST_F(OptionParser, RefusesBadPresetLinesByTheStrictFlag) {
 }
 
 TEST_F(OptionParser, ReadsPresetFiles) {
-  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "lumivor-opt-preset";
-  std::filesystem::create_directories(folder);
+  const lumivor::testing::ScratchFolder scratch;
+  const std::filesystem::path folder = scratch.Path();
   const std::string path = (folder / "fast.ffpreset").string();
   {
     std::ofstream file(path, std::ios::binary);

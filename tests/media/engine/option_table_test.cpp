@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ffmpeg_opt_test_engine.h"
+#include "support/scratch_folder.h"
 #include "media/engine/error_text.h"
 #include "media/engine/media_helpers.h"
 
@@ -82,7 +83,12 @@ std::string HandlerFailure(const std::string& handlerText, const char* argument,
   return text + "\r\n" + ErrorText(code);
 }
 
-std::string TempPath(const char* name) { return (std::filesystem::temp_directory_path() / name).string(); }
+// The files the option texts name live in one scratch folder for the whole run: the cases are built
+// before any test runs and outlive every fixture.
+std::string TempPath(const char* name) {
+  static const lumivor::testing::ScratchFolder folder;
+  return folder / name;
+}
 
 struct Probe {
   TestEngine& E;
