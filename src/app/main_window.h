@@ -1,0 +1,61 @@
+// The main window's run commands without a toolkit: Start, Pause, Stop, the encoder's progress and
+// end notifications, Add Photos and the Open command. The window itself (the Qt face, or the
+// command line's console) implements MainWindowView and calls the handlers; every call is made on
+// the main thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lumivor {
+
+// What the run commands ask of the window: the run buttons and the controls they switch between
+// the idle and the running state, the status line and the progress bar, the choices Start reads
+// from the settings page, the photo dialog, the message pump and the desktop's folder opener.
+class MainWindowView {
+ public:
+  virtual ~MainWindowView() = default;
+
+  // Window states.
+  virtual void SetStartEnabled(bool enabled) = 0;     // btnStart
+  virtual void SetPauseEnabled(bool enabled) = 0;     // btnPause
+  virtual void SetStopEnabled(bool enabled) = 0;      // btnStop
+  virtual void SetExitEnabled(bool enabled) = 0;      // btnExit
+  virtual void SetTabsEnabled(bool enabled) = 0;      // pgc: all three pages at once
+  virtual void SetBrowsEnabled(bool enabled) = 0;     // btnBrows
+  virtual void SetOpenEnabled(bool enabled) = 0;      // btnOpen
+  virtual void SetAddPhotosEnabled(bool enabled) = 0; // btnVideo
+  virtual void SetAddAudioEnabled(bool enabled) = 0;  // btnAddAudio
+  virtual void SetFormatEnabled(bool enabled) = 0;    // cmbFormat
+  virtual void FocusStop() = 0;
+  virtual void SetPauseCaption(const std::string& caption) = 0;  // "Pause" or "Resume"
+
+  // Run display. The progress position is 0 to 100 and is to be shown at once (repainted), not at
+  // the next idle moment, because Stop sets it right before a wait.
+  virtual void SetStatusText(const std::string& text) = 0;      // lblStatus
+  virtual void SetProgressPosition(int position) = 0;           // ProgressBar1
+
+  // The settings-page controls Start reads at the moment it runs.
+  virtual std::string VideoSizeText() = 0;     // cmbVideoSize's text, e.g. "320x240" or typed
+  virtual std::string FrameRateText() = 0;     // cmbFramerate's text, e.g. "30:1"
+  virtual std::string PhotoDelayText() = 0;    // edtPictureDelay
+  virtual std::string EffectDelayText() = 0;   // edtTransitionDelay
+  virtual int FormatIndex() = 0;               // cmbFormat's item index, -1 without a selection
+  virtual bool RandomEffectsChecked() = 0;     // chkRandomEffect
+  virtual bool BreakWhenNoPicturesChecked() = 0;  // chkPictures, read while the stream runs
+  virtual std::string OutputFolderText() = 0;  // edtDir
+
+  // The Add Photos dialog: multi-selection, filter "Picture Files|*.BMP;*.JPEG;*.JPG" (any letter
+  // case), file name cleared. Returns the chosen paths in the dialog's order; empty when cancelled.
+  virtual std::vector<std::string> ChoosePhotoFiles() = 0;
+  // lstPictures now shows these paths, in this order.
+  virtual void ShowPhotos(const std::vector<std::string>& photos) = 0;
+
+  // Handles the window messages that are waiting, once, and returns; it need not wait for any.
+  // The run's wait loops call it on every turn and serve the main-thread dispatcher themselves.
+  virtual void ProcessMessages() = 0;
+  // Shows a folder to the user (the desktop's file manager); may do nothing where there is none.
+  virtual void OpenFolder(const std::string& folder) = 0;
+};
+
+}  // namespace lumivor
