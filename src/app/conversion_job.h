@@ -1,0 +1,69 @@
+// Start: the photo list, the audio tracks and the stored choices turned into one encoder run that
+// writes one video file. The option texts are built here to the character, because the engine
+// parses them word by word and the stored files' names follow from them.
+#pragma once
+
+#include <string>
+
+namespace lumivor {
+
+// ------------------------------------------------------------------ option texts
+
+struct FrameSize {
+  int Width = 320;
+  int Height = 320;
+};
+
+// "WxH" split at the first lower-case "x"; each side 320 when it is not a number, so "640" (no x)
+// gives 320 x 640.
+FrameSize ParseFrameSizeText(const std::string& text);
+
+// A decimal integer with optional leading blanks and sign and nothing after it, or fallback.
+int IntegerOrDefault(const std::string& text, int fallback);
+
+// The frame-rate text with its first ":" made "/" ("30:1" -> "30/1"), as the engine reads rates.
+std::string RateOptionValue(const std::string& frameRateText);
+
+// The frame input's option text. realtime adds "-re": frames are read at their native rate, so the
+// run lasts as long as the slideshow plays (what a person watching the preview wants); without it
+// the run goes as fast as the machine allows.
+std::string FrameInputOptionText(const std::string& frameRateText, const std::string& frameSizeText,
+                                 bool realtime = true);
+
+// One row of the output format list: its entry, the codec options it appends, its extension.
+struct OutputFormat {
+  const char* Entry;
+  const char* CodecOptions;
+  const char* Extension;
+};
+inline constexpr int OutputFormatCount = 6;
+// nullptr outside 0 to OutputFormatCount - 1 (no selection).
+const OutputFormat* OutputFormatAt(int formatIndex);
+// The index of an entry ("mp4", "mkv", ...), -1 when there is none.
+int OutputFormatIndex(const std::string& entry);
+
+// The stored "samplerate" entry in hertz: 1 -> 8000 ... 4 -> 44100; 0 ("as source") and entries
+// outside the list give 0, which asks for no particular rate.
+int SampleRateOfEntry(int entry);
+
+struct OutputChoices {
+  int FormatIndex = 0;
+  bool Stereo = true;
+  int SampleRate = 44100;  // hertz, 0 for the source's own
+  int BitRate = 768;       // kilobits per second
+  std::string FrameRateText = "30:1";
+  std::string FrameSizeText = "320x240";
+};
+
+// The output's option text: the format's codec options, channels, sample rate, bit rate, the fixed
+// quality scale 6, frame rate and size. It starts with a blank; the encoder trims it.
+std::string OutputOptionText(const OutputChoices& choices);
+
+// ------------------------------------------------------------------ output naming
+
+// The first free name folder/<Name without path and last extension>_(new)<Extension>, then
+// _(new_1), _(new_2), ... Anything already in the folder under a name counts as taken, a dangling
+// symbolic link too, so the run never writes through someone else's link.
+std::string UniqueOutputName(const std::string& folder, const std::string& name, const std::string& extension);
+
+}  // namespace lumivor
