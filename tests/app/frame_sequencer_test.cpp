@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ namespace lumivor {
 namespace {
 
 using testing::EncodeJpeg;
+using testing::ReadWholeFile;
 using testing::ScratchFolder;
 using testing::WriteWholeFile;
 
@@ -45,6 +47,13 @@ Bitmap Solid(int width, int height, std::uint32_t colour) {
   Bitmap picture(width, height, 32);
   picture.Fill(colour);
   return picture;
+}
+
+Bitmap WithSourceSeed(const Bitmap& picture, std::uint32_t seed) {
+  Bitmap copy;
+  copy.Assign(picture);
+  copy.SetSourceSeed(seed);
+  return copy;
 }
 
 // The frame the transition contract gives for old -> new at this progress.
@@ -188,6 +197,296 @@ TEST(FrameSequencerTest, OnePhotoStreamHasEveryFrameInItsPlace) {
   show.Sequencer.ReadClose();
   EXPECT_EQ(log.Lines, (std::vector<std::string>{"FrameInput read header", "FrameInput read close"}));
   EXPECT_EQ(show.StopCalls, 0);
+}
+
+
+// Runs the stream to its end and lists the effect each transition was composed with.
+std::vector<int> EffectsOfTheRun(Slideshow& show, int width, int height) {
+  std::vector<int> effects;
+  Bitmap canvas(width, height, 24);
+  for (int guard = 0; guard < 100000; ++guard) {
+    const bool transitionStarts = show.Sequencer.PhotoIndex() < static_cast<int>(show.List.size()) &&
+                                  show.Sequencer.InTransition() && show.Sequencer.TransitionCounter() == 0;
+    const int effect = show.Sequencer.EffectNumber();
+    if (show.Sequencer.ReadFrameCanvas(canvas) < 0) return effects;
+    if (transitionStarts) effects.push_back(effect);
+  }
+  ADD_FAILURE() << "the stream does not end";
+  return effects;
+}
+
+// Effect 65 (an uneven shred) draws from the shared generator on every call, so a moved
+// RandomSeed shows that the effect ran for that frame.
+TEST(FrameSequencerTest, TransitionFramesComposeOnlyWhenTheProgressValueChanges) {
+  ScratchFolder folder;
+  constexpr int W = 16, H = 12;
+  const Bitmap photo = MakePhoto(W, H);
+  const Bitmap black = Solid(W, H, Black);
+  for (const int T : {1, 2, 150}) {
+    SCOPED_TRACE("TransitionFrames " + std::to_string(T));
+    Slideshow show;
+    show.List = {WriteBmpPhoto(folder, "photo.bmp", photo)};
+    show.Sequencer.ResetRun(W, H, 1, T, false, std::nullopt, {65});
+    Bitmap canvas(W, H, 24);
+    int effectCalls = 0;
+    // Opening transition, one held frame, closing transition: frames of a transition are checked
+    // against the progress rule, the first of each against the picture it starts from.
+    for (int i = 0; i < 2 * T + 1; ++i) {
+      SCOPED_TRACE("frame " + std::to_string(i));
+      const std::uint32_t seedBefore = RandomSeed;
+      ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0);
+      const bool composed = RandomSeed != seedBefore;
+      effectCalls += composed;
+      if (i == T) {
+        EXPECT_FALSE(composed);
+        EXPECT_TRUE(SameFrame(canvas, photo));
+        continue;
+      }
+      const int k = i < T ? i : i - T - 1;
+      const int progress = k * 100 / T;
+      const bool changed = k == 0 || progress != (k - 1) * 100 / T;
+      EXPECT_EQ(composed, changed && progress > 0);
+      if (k == 0) {
+        EXPECT_TRUE(SameFrame(canvas, i < T ? black : photo));
+      }
+    }
+    // 1..99 once each at 150 frames, 50 alone at 2, nothing at 1.
+    EXPECT_EQ(effectCalls, T == 150 ? 2 * 99 : T == 2 ? 2 : 0);
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0);
+      EXPECT_TRUE(SameFrame(canvas, black));
+    }
+    EXPECT_EQ(show.Sequencer.ReadFrameCanvas(canvas), -1);
+  }
+}
+
+TEST(FrameSequencerTest, PhotosAreFittedOnBlackWhateverTheirFormatAndShape) {
+  ScratchFolder folder;
+  constexpr int W = 32, H = 24;
+  struct Case {
+    const char* Name;
+    bool Jpeg;
+    int PhotoWidth, PhotoHeight;
+    Rect Placed;
+    int CanvasBits;
+  };
+  const Case cases[] = {
+      {"portrait.BMP", false, 12, 24, {10, 0, 22, 24}, 24},  // bars left and right
+      {"same.jpg", true, 32, 24, {0, 0, 32, 24}, 32},        // the frame's aspect: no bars
+      {"wide.Jpeg", true, 32, 8, {0, 8, 32, 16}, 24},        // bars above and below
+      {"photo.bMp", false, 32, 24, {0, 0, 32, 24}, 24},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const Bitmap picture = MakePhoto(c.PhotoWidth, c.PhotoHeight);
+    const std::string path = folder / c.Name;
+    if (c.Jpeg) {
+      ASSERT_TRUE(WriteWholeFile(path, EncodeJpeg(picture)));
+    } else {
+      WriteBmpPhoto(folder, c.Name, picture);
+    }
+    // What the file holds, decoded by content, independently of the sequencer's choice of reader.
+    Bitmap decoded;
+    std::string error;
+    ASSERT_TRUE(ReadPictureFile(path, decoded, error)) << error;
+    Bitmap expected = Solid(W, H, Black);
+    CopyRect(expected, c.Placed.Left, c.Placed.Top, c.Placed.Width(), c.Placed.Height(), decoded, 0, 0);
+
+    Slideshow show;
+    show.List = {path};
+    show.Sequencer.ResetRun(W, H, 1, 1, false);
+    Bitmap canvas(W, H, c.CanvasBits);
+    ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0);  // the opening transition: black
+    EXPECT_TRUE(SameFrame(canvas, Solid(W, H, Black)));
+    ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0);  // the held photo
+    EXPECT_TRUE(SameFrame(canvas, expected));
+  }
+}
+
+// In turn, the effects continue from run to run; after effect 176 comes effect 1. Every
+// transition's middle frame is checked against the effect it should have been composed with.
+TEST(FrameSequencerTest, EffectsInTurnContinueAcrossRunsAndWrapAfterTheLast) {
+  ScratchFolder folder;
+  constexpr int W = 16, H = 12;
+  Slideshow show;
+  const Bitmap photo = MakePhoto(W, H);
+  show.List = {WriteBmpPhoto(folder, "photo.bmp", photo)};
+  Bitmap canvas(W, H, 24);
+  int transition = 0;
+  for (int run = 0; run < (EffectCount + 2) / 2; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    show.Sequencer.ResetRun(W, H, 1, 2, false);
+    const std::uint32_t sourceSeed = show.Sequencer.ToBitmap().SourceSeed();
+    const Bitmap black = WithSourceSeed(Solid(W, H, Black), sourceSeed);
+    const Bitmap fitted = WithSourceSeed(photo, sourceSeed);
+    // Opening: black -> photo; closing: photo -> black; each transition P = 0, then P = 50.
+    for (const bool closing : {false, true}) {
+      const Bitmap& from = closing ? fitted : black;
+      const Bitmap& to = closing ? black : fitted;
+      const int effect = transition % EffectCount + 1;
+      SCOPED_TRACE("transition " + std::to_string(transition + 1) + ", effect " + std::to_string(effect));
+      ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0);
+      EXPECT_TRUE(SameFrame(canvas, from));
+      const std::uint32_t seedBefore = RandomSeed;
+      ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0);
+      const std::uint32_t seedAfter = RandomSeed;
+      RandomSeed = seedBefore;  // the shreds and speckles draw the same jitter again
+      EXPECT_TRUE(SameFrame(canvas, Composed(effect, 50, from, to)));
+      EXPECT_EQ(RandomSeed, seedAfter);
+      ++transition;
+      if (!closing) {
+        ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0);
+        EXPECT_TRUE(SameFrame(canvas, photo));
+      }
+    }
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0);
+    ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), -1);
+  }
+  EXPECT_EQ(transition, EffectCount + 2);
+}
+
+TEST(FrameSequencerTest, AGivenEffectOrderIsUsedInTurnAndChecked) {
+  ScratchFolder folder;
+  constexpr int W = 8, H = 6;
+  Slideshow show;
+  show.List = {WriteBmpPhoto(folder, "a.bmp", MakePhoto(W, H)), WriteBmpPhoto(folder, "b.bmp", MakePhoto(W, H))};
+  show.Sequencer.ResetRun(W, H, 1, 2, false, std::nullopt, {5, 7});
+  EXPECT_EQ(EffectsOfTheRun(show, W, H), (std::vector<int>{5, 7, 5}));
+  // A new run starts the order again, also after the random rule would have applied.
+  show.Sequencer.ResetRun(W, H, 1, 2, true, 77u, {176, 1, 9});
+  EXPECT_EQ(EffectsOfTheRun(show, W, H), (std::vector<int>{176, 1, 9}));
+
+  for (const int bad : {0, -3, EffectCount + 1}) {
+    SCOPED_TRACE(bad);
+    EXPECT_THROW(show.Sequencer.ResetRun(W, H, 1, 2, false, std::nullopt, {1, bad}), std::invalid_argument);
+  }
+}
+
+TEST(FrameSequencerTest, ASeedMakesTheRandomRunRepeatFrameForFrame) {
+  ScratchFolder folder;
+  constexpr int W = 16, H = 12;
+  Slideshow show;
+  for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) show.List.push_back(WriteBmpPhoto(folder, name, MakePhoto(W, H)));
+
+  struct Run {
+    std::vector<int> Effects;
+    std::vector<std::vector<std::uint8_t>> Frames;
+  };
+  const auto run_with_seed = [&](std::uint32_t seed) {
+    RandomSeed = 0xDEADBEEF;  // whatever the generator did before must not matter
+    show.Sequencer.ResetRun(W, H, 1, 4, true, seed);
+    Run run;
+    run.Effects.push_back(show.Sequencer.EffectNumber());
+    Bitmap canvas(W, H, 24);
+    while (show.Sequencer.ReadFrameCanvas(canvas) == 0) {
+      run.Frames.emplace_back(canvas.Bits(), canvas.Bits() + canvas.ImageSize());
+      if (show.Sequencer.TransitionCounter() == 0 && !show.Sequencer.InTransition() &&
+          show.Sequencer.PhotoIndex() < static_cast<int>(show.List.size()))
+        run.Effects.push_back(show.Sequencer.EffectNumber());
+    }
+    return run;
+  };
+  const Run first = run_with_seed(1234);
+  const Run again = run_with_seed(1234);
+  const Run other = run_with_seed(1235);
+  ASSERT_EQ(first.Frames.size(), 4u * 4 + 3 * 1 + 2);
+  EXPECT_EQ(first.Effects.size(), 4u);
+  EXPECT_EQ(again.Effects, first.Effects);
+  EXPECT_TRUE(again.Frames == first.Frames);
+  EXPECT_NE(other.Effects, first.Effects);
+  // The first effect is the generator's first draw from the seed.
+  RandomSeed = 1234;
+  EXPECT_EQ(first.Effects.front(), static_cast<int>(RandomInt(EffectCount)) + 1);
+}
+
+TEST(FrameSequencerTest, BreakWhenNoPicturesStopsTheEncoderAfterTheClosingTransition) {
+  ScratchFolder folder;
+  constexpr int W = 8, H = 6;
+  const std::string path = WriteBmpPhoto(folder, "a.bmp", MakePhoto(W, H));
+  for (const bool breakBox : {false, true}) {
+    SCOPED_TRACE(breakBox ? "checked" : "unchecked");
+    Slideshow show;
+    show.List = {path};
+    show.BreakBox = breakBox;
+    show.Sequencer.ResetRun(W, H, 2, 2, false);
+    Bitmap canvas(W, H, 24);
+    // Two opening, two held and two closing frames; then the tail frames, still served after the
+    // stop request; then the end.
+    const int results[] = {0, 0, 0, 0, 0, 0, 0, 0, -1};
+    const int stopsAfter[] = {0, 0, 0, 0, 0, 0, 1, 2, 3};
+    for (int i = 0; i < 9; ++i) {
+      SCOPED_TRACE("call " + std::to_string(i + 1));
+      EXPECT_EQ(show.Sequencer.ReadFrameCanvas(canvas), results[i]);
+      EXPECT_EQ(show.StopCalls, breakBox ? stopsAfter[i] : 0);
+    }
+  }
+}
+
+TEST(FrameSequencerTest, APhotoThatCannotBeLoadedFailsTheFrameWithItsName) {
+  ScratchFolder folder;
+  constexpr int W = 8, H = 6;
+  const std::string good = WriteBmpPhoto(folder, "good.bmp", MakePhoto(W, H));
+  std::vector<std::uint8_t> bmp = ReadWholeFile(good);
+  bmp.resize(40);
+  ASSERT_TRUE(WriteWholeFile(folder / "cut.bmp", bmp));
+  ASSERT_TRUE(WriteWholeFile(folder / "noise.jpg", std::vector<std::uint8_t>(100, 0x5A)));
+  ASSERT_TRUE(WriteWholeFile(folder / "jpeg-bytes.png", EncodeJpeg(MakePhoto(W, H))));
+  std::filesystem::create_directory(folder / "folder.jpg");
+
+  struct Case {
+    std::string Path;
+    std::string Named;  // what the message must contain
+  };
+  const Case cases[] = {
+      {folder / "gone.jpg", folder / "gone.jpg"},
+      {folder / "cut.bmp", folder / "cut.bmp"},
+      {folder / "noise.jpg", folder / "noise.jpg"},
+      {folder / "folder.jpg", folder / "folder.jpg"},
+      {folder / "line\nbreak.jpg", folder / "line?break.jpg"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Path);
+    // The bad photo comes second: the first is served whole, the transition to the second fails.
+    Slideshow show;
+    show.List = {good, c.Path};
+    show.Sequencer.ResetRun(W, H, 1, 1, false);
+    Bitmap canvas(W, H, 24);
+    ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0);
+    ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0);
+    try {
+      show.Sequencer.ReadFrameCanvas(canvas);
+      ADD_FAILURE() << "no PhotoLoadError";
+    } catch (const PhotoLoadError& e) {
+      const std::string text = e.what();
+      EXPECT_NE(text.find(c.Named), std::string::npos) << text;
+      EXPECT_EQ(text.find('\n'), std::string::npos) << text;
+    }
+  }
+
+  // A JPEG under another extension is still a JPEG; an empty list is an error, not a crash.
+  Slideshow renamed;
+  renamed.List = {folder / "jpeg-bytes.png"};
+  renamed.Sequencer.ResetRun(W, H, 1, 1, false);
+  Bitmap canvas(W, H, 24);
+  EXPECT_EQ(renamed.Sequencer.ReadFrameCanvas(canvas), 0);
+  Slideshow empty;
+  empty.Sequencer.ResetRun(W, H, 1, 1, false);
+  EXPECT_THROW(empty.Sequencer.ReadFrameCanvas(canvas), PhotoLoadError);
+}
+
+TEST(FrameSequencerTest, ACanvasOfAnotherDepthIsRefusedWithoutLosingAFrame) {
+  ScratchFolder folder;
+  constexpr int W = 8, H = 6;
+  Slideshow show;
+  show.List = {WriteBmpPhoto(folder, "a.bmp", MakePhoto(W, H))};
+  show.Sequencer.ResetRun(W, H, 1, 1, false);
+  Bitmap wrong(W, H, 16);
+  EXPECT_THROW(show.Sequencer.ReadFrameCanvas(wrong), std::invalid_argument);
+  Bitmap canvas(W, H, 24);
+  ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0);
+  EXPECT_TRUE(SameFrame(canvas, Solid(W, H, Black)));  // still the first frame of the stream
+  ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0);
+  EXPECT_TRUE(SameFrame(canvas, MakePhoto(W, H)));
 }
 
 }  // namespace
