@@ -10,6 +10,7 @@ packages=(
   libjpeg62-turbo-dev libpng-dev
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libavdevice-dev libswscale-dev libswresample-dev
   libsdl2-dev
+  qt6-base-dev
   "$@"
 )
 

@@ -1,0 +1,29 @@
+// Open-file dialogs. Filters are written the way the application describes them,
+// "Label|*.EXT;*.EXT|Label|*.EXT;" and match file names in any letter case.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <QStringList>
+
+class QWidget;
+
+namespace lumivor::gui {
+
+// Qt name filters for a described filter: one "Label (patterns)" entry per label, each pattern
+// spelled with both cases of every letter ("*.[bB][mM][pP]"), so that every platform's dialog,
+// case-sensitive or not, shows PHOTO.JPG and photo.jpg alike.
+QStringList DialogNameFilters(const std::string& described);
+
+class FileDialogs {
+ public:
+  // Asks for one or more existing files; the chosen paths in the dialog's order, empty on Cancel.
+  // When Answer is set it answers with the filter it was given instead of showing a dialog.
+  std::vector<std::string> OpenFileNames(QWidget* parent, const std::string& filter);
+
+  std::function<std::vector<std::string>(const std::string& filter)> Answer;
+};
+
+}  // namespace lumivor::gui

@@ -1,0 +1,299 @@
+#include "gui/main_form.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTreeWidget>
+
+#include "gui/directory_form.h"
+#include "gui/side_picture.h"
+#include "gui/up_down.h"
+
+namespace lumivor::gui {
+
+namespace {
+
+constexpr int kClientWidth = 596;
+constexpr int kClientHeight = 397;
+constexpr const char* kPictureFilter = "Picture Files|*.BMP;*.JPEG;*.JPG";
+
+template <typename Widget, typename... Arguments>
+Widget* Make(QWidget* parent, const char* name, Arguments&&... arguments) {
+  auto* widget = new Widget(std::forward<Arguments>(arguments)..., parent);
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, const QRect& bounds) {
+  auto* button = Make<QPushButton>(parent, name, QString::fromLatin1(caption));
+  button->setGeometry(bounds);
+  return button;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* caption, const QRect& bounds, QWidget* buddy) {
+  auto* label = new QLabel(QString::fromLatin1(caption), parent);
+  label->setGeometry(bounds);
+  label->setBuddy(buddy);
+  return label;
+}
+
+// The design-time entries of the frame-rate list; the other lists are filled when the window
+// is shown.
+const char* const kFrameRates[] = {"30:1", "25:1", "15:1"};
+
+}  // namespace
+
+TfrmMain::TfrmMain() : messages_(this) {
+  setObjectName(QStringLiteral("frmMain"));
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+  auto* client = new QWidget(this);
+  client->setObjectName(QStringLiteral("ClientArea"));
+  client->setFixedSize(kClientWidth, kClientHeight);
+  setCentralWidget(client);
+
+  img1 = Make<SidePicture>(client, "img1");
+  img1->setGeometry(0, 0, 100, 400);
+
+  pgc = Make<QTabWidget>(client, "pgc");
+  pgc->setGeometry(108, 6, 482, 298);
+  tsPhoto = Make<QWidget>(nullptr, "tsPhoto");
+  tsAudio = Make<QWidget>(nullptr, "tsAudio");
+  tsSettings = Make<QWidget>(nullptr, "tsSettings");
+  pgc->addTab(tsPhoto, QStringLiteral("Add Photos"));
+  pgc->addTab(tsAudio, QStringLiteral("Add Audios"));
+  pgc->addTab(tsSettings, QStringLiteral("Settings"));
+  BuildPhotoPage();
+  BuildAudioPage();
+  BuildSettingsPage();
+  pgc->setCurrentWidget(tsSettings);
+
+  BuildRunControls(*client);
+
+  // The memo collects diagnostics out of sight; View > Log shows it in a window of its own.
+  mmoLog = Make<QPlainTextEdit>(this, "mmoLog");
+  mmoLog->setWindowFlags(Qt::Tool);
+  mmoLog->setWindowTitle(QStringLiteral("Log"));
+  mmoLog->setReadOnly(true);
+  mmoLog->resize(560, 300);
+  mmoLog->hide();
+  log_ = std::make_unique<QtLogMemo>(*mmoLog);
+
+  BuildMenu();
+  // Fixed single border: the window keeps the size its client area and menu give it.
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::BuildPhotoPage() {
+  lstPictures = Make<QListWidget>(tsPhoto, "lstPictures");
+  lstPictures->setGeometry(8, 8, 460, 214);
+  btnVideo = MakeButton(tsPhoto, "btnVideo", "Add Photos", QRect(8, 232, 96, 28));
+  btnClearPhotos = MakeButton(tsPhoto, "btnClearPhotos", "Clear", QRect(110, 232, 76, 28));
+  connect(btnVideo, &QPushButton::clicked, this, [this] { btnVideoClick(); });
+  connect(btnClearPhotos, &QPushButton::clicked, this, [this] { btnClearPhotosClick(); });
+}
+
+void TfrmMain::BuildAudioPage() {
+  lvFiles = Make<QTreeWidget>(tsAudio, "lvFiles");
+  lvFiles->setGeometry(8, 8, 460, 150);
+  lvFiles->setColumnCount(2);
+  lvFiles->setHeaderLabels({QStringLiteral("Audio Files"), QStringLiteral("Duration")});
+  lvFiles->setColumnWidth(0, 350);
+  lvFiles->setColumnWidth(1, 80);
+  lvFiles->setRootIsDecorated(false);
+  lvFiles->setItemsExpandable(false);
+  lvFiles->setUniformRowHeights(true);
+  lvFiles->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvFiles->header()->setStretchLastSection(false);
+
+  btnAddAudio = MakeButton(tsAudio, "btnAddAudio", "Add Audio", QRect(8, 166, 96, 28));
+  btnUp = MakeButton(tsAudio, "btnUp", "Up", QRect(110, 166, 64, 28));
+  btnDown = MakeButton(tsAudio, "btnDown", "Down", QRect(180, 166, 64, 28));
+  btnClear = MakeButton(tsAudio, "btnClear", "Clear", QRect(250, 166, 64, 28));
+
+  // The player draws pictures into this panel's own native window.
+  Panel1 = Make<QWidget>(tsAudio, "Panel1");
+  Panel1->setGeometry(8, 202, 96, 60);
+  Panel1->setAutoFillBackground(true);
+  QPalette black = Panel1->palette();
+  black.setColor(QPalette::Window, Qt::black);
+  Panel1->setPalette(black);
+
+  btnPlay = MakeButton(tsAudio, "btnPlay", "Play", QRect(110, 202, 64, 28));
+  btnPlayPause = MakeButton(tsAudio, "btnPlayPause", "Pause", QRect(180, 202, 64, 28));
+  btnPlayStop = MakeButton(tsAudio, "btnPlayStop", "Stop", QRect(250, 202, 64, 28));
+  for (QPushButton* button : {btnUp, btnDown, btnClear, btnPlay, btnPlayPause, btnPlayStop}) {
+    button->setEnabled(false);
+  }
+  chkPictures = Make<QCheckBox>(tsAudio, "chkPictures", QStringLiteral("Break when no pictures"));
+  chkPictures->setGeometry(112, 238, 240, 24);
+  chkPictures->setChecked(true);
+}
+
+void TfrmMain::BuildSettingsPage() {
+  auto* video = new QGroupBox(QStringLiteral("Video"), tsSettings);
+  video->setGeometry(8, 4, 230, 142);
+  cmbFormat = Make<QComboBox>(video, "cmbFormat");
+  cmbVideoSize = Make<QComboBox>(video, "cmbVideoSize");
+  cmbVideoSize->setEditable(true);
+  cmbVideoSize->setEditText(QStringLiteral("320x240"));
+  cmbQuality = Make<QComboBox>(video, "cmbQuality");
+  cmbFramerate = Make<QComboBox>(video, "cmbFramerate");
+  for (const char* rate : kFrameRates) cmbFramerate->addItem(QString::fromLatin1(rate));
+  const struct {
+    const char* Caption;
+    QComboBox* Box;
+  } videoRows[] = {{"&Format:", cmbFormat}, {"Frame si&ze:", cmbVideoSize}, {"&Quality:", cmbQuality},
+                   {"Frame &rate:", cmbFramerate}};
+  int y = 22;
+  for (const auto& row : videoRows) {
+    MakeLabel(video, row.Caption, QRect(10, y, 76, 26), row.Box);
+    row.Box->setGeometry(88, y, 132, 26);
+    y += 29;
+  }
+
+  auto* audio = new QGroupBox(QStringLiteral("Audio"), tsSettings);
+  audio->setGeometry(244, 4, 224, 142);
+  cmbSampleRate = Make<QComboBox>(audio, "cmbSampleRate");
+  MakeLabel(audio, "Sample r&ate:", QRect(10, 22, 84, 26), cmbSampleRate);
+  cmbSampleRate->setGeometry(96, 22, 118, 26);
+  rdoStereo = Make<QRadioButton>(audio, "rdoStereo", QStringLiteral("Stereo"));
+  rdoStereo->setGeometry(96, 56, 110, 24);
+  rdoStereo->setChecked(true);
+  rdoMono = Make<QRadioButton>(audio, "rdoMono", QStringLiteral("Mono"));
+  rdoMono->setGeometry(96, 82, 110, 24);
+  // Kept for the settings it stores; the user never sees it.
+  cmbBitRate = Make<QComboBox>(audio, "cmbBitRate");
+  cmbBitRate->setGeometry(96, 110, 118, 26);
+  cmbBitRate->hide();
+
+  auto* timing = new QGroupBox(QStringLiteral("Timing (seconds)"), tsSettings);
+  timing->setGeometry(8, 150, 460, 56);
+  edtPictureDelay = Make<QLineEdit>(timing, "edtPictureDelay");
+  edtTransitionDelay = Make<QLineEdit>(timing, "edtTransitionDelay");
+  UpDownPhoto = Make<UpDown>(timing, "UpDownPhoto", *edtPictureDelay, 0, 3000);
+  UpDownEffect = Make<UpDown>(timing, "UpDownEffect", *edtTransitionDelay, 0, 100);
+  MakeLabel(timing, "&Photo:", QRect(10, 22, 44, 26), edtPictureDelay);
+  edtPictureDelay->setGeometry(56, 22, 50, 26);
+  UpDownPhoto->setGeometry(106, 22, 18, 26);
+  MakeLabel(timing, "&Transition:", QRect(140, 22, 72, 26), edtTransitionDelay);
+  edtTransitionDelay->setGeometry(214, 22, 50, 26);
+  UpDownEffect->setGeometry(264, 22, 18, 26);
+  for (QLineEdit* box : {edtPictureDelay, edtTransitionDelay}) {
+    box->setReadOnly(true);
+    box->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  }
+  chkRandomEffect = Make<QCheckBox>(timing, "chkRandomEffect", QStringLiteral("Random effects"));
+  chkRandomEffect->setGeometry(300, 22, 150, 26);
+
+  MakeLabel(tsSettings, "Output folder:", QRect(10, 212, 200, 20), nullptr);
+  edtDir = Make<QLineEdit>(tsSettings, "edtDir");
+  edtDir->setGeometry(8, 234, 246, 28);
+  edtDir->setEnabled(false);
+  btnBrows = MakeButton(tsSettings, "btnBrows", "Brows", QRect(260, 234, 64, 28));
+  btnOpen = MakeButton(tsSettings, "btnOpen", "Open", QRect(330, 234, 64, 28));
+  btnDefault = MakeButton(tsSettings, "btnDefault", "Default", QRect(400, 234, 68, 28));
+  connect(btnBrows, &QPushButton::clicked, this, [this] { btnBrowsClick(); });
+}
+
+void TfrmMain::BuildRunControls(QWidget& client) {
+  ProgressBar1 = Make<QProgressBar>(&client, "ProgressBar1");
+  ProgressBar1->setGeometry(108, 312, 482, 18);
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+  lblStatus = Make<QLabel>(&client, "lblStatus", QStringLiteral("Status"));
+  lblStatus->setGeometry(110, 334, 480, 20);
+  btnStart = MakeButton(&client, "btnStart", "&Start", QRect(108, 362, 88, 28));
+  btnPause = MakeButton(&client, "btnPause", "&Pause", QRect(202, 362, 88, 28));
+  btnStop = MakeButton(&client, "btnStop", "S&top", QRect(296, 362, 88, 28));
+  btnExit = MakeButton(&client, "btnExit", "&Exit", QRect(502, 362, 88, 28));
+  btnPause->setEnabled(false);
+  btnStop->setEnabled(false);
+  connect(btnExit, &QPushButton::clicked, this, [this] { btnExitClick(); });
+}
+
+void TfrmMain::BuildMenu() {
+  mmMain = menuBar();
+  mmMain->setObjectName(QStringLiteral("mmMain"));
+  QMenu* view = mmMain->addMenu(QStringLiteral("&View"));
+  ShowLog1 = view->addAction(QStringLiteral("&Log"));
+  ShowLog1->setObjectName(QStringLiteral("ShowLog1"));
+  ShowLog1->setCheckable(true);
+  connect(ShowLog1, &QAction::toggled, mmoLog, &QWidget::setVisible);
+  mnuRelated = mmMain->addMenu(QStringLiteral("Related software"));
+  mnuRelated->setObjectName(QStringLiteral("RelatedSoftware1"));
+  WebSite1 = mmMain->addAction(QStringLiteral("Web Site"));
+  WebSite1->setObjectName(QStringLiteral("WebSite1"));
+  Help1 = mmMain->addAction(QStringLiteral("Help"));
+  Help1->setObjectName(QStringLiteral("Help1"));
+}
+
+std::vector<std::string> TfrmMain::Photos() const {
+  std::vector<std::string> photos;
+  for (int row = 0; row < lstPictures->count(); ++row) photos.push_back(lstPictures->item(row)->text().toStdString());
+  return photos;
+}
+
+void TfrmMain::btnVideoClick() {
+  for (const std::string& path : dialogs_.OpenFileNames(this, kPictureFilter)) {
+    lstPictures->addItem(QString::fromStdString(path));
+  }
+  btnOpen->setEnabled(lstPictures->count() > 0);
+}
+
+void TfrmMain::btnClearPhotosClick() { lstPictures->clear(); }
+
+void TfrmMain::btnBrowsClick() {
+  if (fmDirectory_ == nullptr) fmDirectory_ = new TfmDirectory(this, messages_);
+  fmDirectory_->exec();
+  const std::string& chosen = fmDirectory_->ChosenPath;
+  if (!chosen.empty() && chosen != edtDir->text().toStdString()) edtDir->setText(QString::fromStdString(chosen));
+}
+
+void TfrmMain::btnExitClick() { close(); }
+
+bool TfrmMain::FormCloseQuery() {
+  return messages_.ShowMessage("Do you really want to exit?", "Warning", MessageIcon::Question,
+                               MessageButtons::YesNo) == MessageResult::Yes;
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+  if (FormCloseQuery()) {
+    mmoLog->close();
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+void TfrmMain::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (centred_) return;
+  centred_ = true;
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - frameGeometry().center() + pos());
+  }
+}
+
+}  // namespace lumivor::gui

@@ -1,0 +1,90 @@
+#include "gui/previewer_form.h"
+
+#include <cstring>
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QWindow>
+
+namespace lumivor::gui {
+
+QImage ImageOfBitmap(const Bitmap& picture) {
+  if (picture.IsEmpty()) return {};
+  QImage::Format format = QImage::Format_RGB32;  // bytes blue, green, red, unused
+  switch (picture.BitsPerPixel()) {
+    case 8: format = QImage::Format_Indexed8; break;
+    case 16: format = QImage::Format_RGB555; break;
+    case 24: format = QImage::Format_BGR888; break;
+    default: break;
+  }
+  QImage image(picture.Width(), picture.Height(), format);
+  if (image.isNull()) return {};
+  const std::size_t rowBytes = static_cast<std::size_t>(picture.Width()) * picture.BytesPerPixel();
+  for (int y = 0; y < picture.Height(); ++y) std::memcpy(image.scanLine(y), picture.ScanLine(y), rowBytes);
+  if (format == QImage::Format_Indexed8) {
+    QList<QRgb> colours;
+    for (const PaletteEntry& entry : picture.Palette()) colours << qRgb(entry.Red, entry.Green, entry.Blue);
+    // Indices past a short palette must still name a colour.
+    while (colours.size() < 256) colours << qRgb(0, 0, 0);
+    image.setColorTable(colours);
+  }
+  return image;
+}
+
+QtPreviewerForm::QtPreviewerForm() {
+  setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  setObjectName(QStringLiteral("PreviewForm"));
+  // The picture covers every pixel; nothing needs clearing first.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void QtPreviewerForm::ShowWithClientSize(int width, int height) {
+  setFixedSize(width, height);
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - QPoint(width / 2, height / 2));
+  }
+  show();
+}
+
+void QtPreviewerForm::SetCaption(const std::string& caption) { setWindowTitle(QString::fromStdString(caption)); }
+
+void QtPreviewerForm::DrawPicture(const Bitmap& picture) {
+  picture_ = ImageOfBitmap(picture);
+  update();
+}
+
+void QtPreviewerForm::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), Qt::black);
+  if (!picture_.isNull()) painter.drawImage(0, 0, picture_);
+}
+
+void QtPreviewerForm::mousePressEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  // The window manager moves the window as if its caption had been grabbed; where it cannot
+  // (no window manager, offscreen), the window follows the mouse itself.
+  if (windowHandle() != nullptr && windowHandle()->startSystemMove()) return;
+  dragging_ = true;
+  dragOffset_ = event->globalPosition().toPoint() - frameGeometry().topLeft();
+}
+
+void QtPreviewerForm::mouseMoveEvent(QMouseEvent* event) {
+  if (dragging_) move(event->globalPosition().toPoint() - dragOffset_);
+}
+
+void QtPreviewerForm::mouseReleaseEvent(QMouseEvent*) { dragging_ = false; }
+
+void QtPreviewerForm::closeEvent(QCloseEvent* event) {
+  if (OnCloseQuery) OnCloseQuery();
+  event->accept();
+}
+
+PreviewerFormFactory QtPreviewerFormFactory() {
+  return [] { return std::unique_ptr<TPreviewerForm>(std::make_unique<QtPreviewerForm>()); };
+}
+
+}  // namespace lumivor::gui

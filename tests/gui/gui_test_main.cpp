@@ -1,0 +1,18 @@
+// The window tests need one QApplication for the whole run, on the offscreen platform so that
+// no display is needed, and the main-thread dispatcher served from its event loop as the program
+// serves it.
+#include <stdlib.h>
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include "gui/main_thread_pump.h"
+
+int main(int argc, char** argv) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Lumivor"));
+  lumivor::gui::QtMainThreadPump pump;
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
