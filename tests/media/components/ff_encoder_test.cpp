@@ -1,0 +1,446 @@
+// The encoder component over real runs of small clips the tests make: the order and thread of its
+// notifications, its refusals while working, its failures that leave it usable, and the main
+// thread's waits that keep serving the events workers wait on.
+#include "media/components/ff_encoder.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "media/runtime/ff_log.h"
+#include "media/runtime/main_thread.h"
+#include "media_maker.h"
+#include "support/scratch_folder.h"
+
+namespace lumivor {
+namespace {
+
+using namespace std::chrono_literals;
+
+// What the terminate handler saw, in order.
+struct Ending {
+  int TaskIndex;
+  bool Finished;
+  bool Exception;
+  std::string Message;
+  bool OnMainThread;
+};
+
+class Encoder : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder_ = new testing::ScratchFolder();
+    ok_ = MakeClip(Path("short.mkv"), 0.4) && MakeClip(Path("long.mkv"), 4.0);
+  }
+  static void TearDownTestSuite() {
+    delete folder_;
+    folder_ = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(ok_) << error_;
+    DefaultLogger().SetTriggerEventInMainThread(false);
+    DefaultLogger().SetLogLevel(llError);
+    encoder_.OnTerminate = [this](TCustomEncoder* sender, const TTerminateInfo& info) {
+      EXPECT_EQ(sender, &encoder_);
+      std::lock_guard<std::mutex> lock(mutex_);
+      endings_.push_back({info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg, IsMainThread()});
+    };
+  }
+
+  static bool MakeClip(const std::string& path, double seconds) {
+    testing::MediaSpec spec;
+    spec.Format = "matroska";
+    spec.Seconds = seconds;
+    spec.HasVideo = true;
+    spec.Video.Width = 160;
+    spec.Video.Height = 120;
+    spec.Video.FrameRate = 25;
+    return testing::WriteMediaFile(path, spec, error_);
+  }
+  static std::string Path(const std::string& name) { return *folder_ / name; }
+
+  // A task from input to an mp4 output; its index.
+  int AddWholeTask(const std::string& input, const std::string& output, const std::string& inputOptions = "") {
+    TInputOptions in;
+    InitInputOptions(in);
+    in.Options = inputOptions;
+    const int task = encoder_.AddTask(input, &in);
+    EXPECT_GE(task, 0) << encoder_.LastErrorText;
+    TOutputOptions out;
+    InitOutputOptions(out);
+    out.Options = " -c:v mpeg4 -c:a aac ";
+    EXPECT_GE(encoder_.SetOutput(task, output, &out), 0) << encoder_.LastErrorText;
+    return task;
+  }
+
+  std::vector<Ending> Endings() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return endings_;
+  }
+  bool FinalDelivered() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !endings_.empty() && endings_.back().TaskIndex == -1;
+  }
+  // The application's wait loop: serve the main thread until the run has ended and said so.
+  bool WaitForRunEnd() {
+    return WaitServing([this] { return encoder_.AllFinished() && FinalDelivered(); }, std::chrono::seconds(120));
+  }
+
+  TFFEncoder encoder_;
+  std::mutex mutex_;
+  std::vector<Ending> endings_;
+
+ private:
+  static testing::ScratchFolder* folder_;
+  static bool ok_;
+  static std::string error_;
+};
+
+testing::ScratchFolder* Encoder::folder_ = nullptr;
+bool Encoder::ok_ = false;
+std::string Encoder::error_;
+
+std::vector<int> TaskOrder(const std::vector<Ending>& endings) {
+  std::vector<int> order;
+  for (const Ending& e : endings) order.push_back(e.TaskIndex);
+  return order;
+}
+
+TEST(EncoderSettings, ProgressIntervalHasAFloorOfOneHundred) {
+  const struct {
+    int Given, Stored;
+  } cases[] = {{50, 100}, {100, 100}, {-1, 100}, {101, 101}, {2000, 2000}};
+  TFFEncoder encoder;
+  EXPECT_EQ(encoder.ProgressInterval(), 500);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Given);
+    encoder.SetProgressInterval(c.Given);
+    EXPECT_EQ(encoder.ProgressInterval(), c.Stored);
+  }
+}
+
+TEST(EncoderSettings, HookWordsReachTheEngineInTheirOwnSpellingAndTheTextTrimmed) {
+  const struct {
+    const char* Given;
+    const char* Handed;
+  } cases[] = {
+      {" -c:a aac -audioinputhook", "-c:a aac -AudioInputHook"},
+      {"-AUDIOOUTPUTHOOK -videoinputhook -VideoOutputHook -frameinputhook -frameoutputhook -join",
+       "-AudioOutputHook -VideoInputHook -VideoOutputHook -FrameInputHook -FrameOutputHook -Join"},
+      {"-join -join", "-Join -Join"},
+      {"-joint -xjoin -audioinputhooks x-join", "-joint -xjoin -audioinputhooks x-join"},
+      {"  -r 30/1  -s 320x240 ", "-r 30/1  -s 320x240"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Given);
+    EXPECT_EQ(CanonicalOutputOptionText(c.Given), c.Handed);
+  }
+}
+
+TEST_F(Encoder, TwoTasksInTheBackgroundEndInOrderThenTheRunEnds) {
+  AddWholeTask(Path("short.mkv"), Path("first.mp4"));
+  AddWholeTask(Path("short.mkv"), Path("second.mp4"));
+  encoder_.StartTask(1);
+  EXPECT_TRUE(encoder_.Working());
+  ASSERT_TRUE(WaitForRunEnd());
+
+  const std::vector<Ending> endings = Endings();
+  EXPECT_EQ(TaskOrder(endings), (std::vector<int>{0, 1, -1}));
+  for (const Ending& e : endings) {
+    SCOPED_TRACE(e.TaskIndex);
+    EXPECT_TRUE(e.Finished);
+    EXPECT_FALSE(e.Exception) << e.Message;
+    EXPECT_TRUE(e.OnMainThread);
+  }
+  EXPECT_TRUE(encoder_.Working()) << "a finished run works until its tasks are cleared";
+  EXPECT_THROW(encoder_.AddTask(Path("short.mkv")), EEncoderWorking);
+  encoder_.ClearTasks();
+  EXPECT_FALSE(encoder_.Working());
+  EXPECT_FALSE(encoder_.AllFinished());
+  EXPECT_EQ(encoder_.TaskCount(), 0);
+
+  TFFDecoder decoder;
+  ASSERT_TRUE(decoder.LoadFile(Path("second.mp4"))) << decoder.LastErrorText;
+  EXPECT_EQ(decoder.VideoStreamCount, 1);
+}
+
+TEST_F(Encoder, ARunInTheCallersThreadRaisesEveryEndBeforeItReturns) {
+  AddWholeTask(Path("short.mkv"), Path("sync-a.mp4"));
+  AddWholeTask(Path("short.mkv"), Path("sync-b.mp4"));
+  encoder_.StartTask(0);
+  EXPECT_EQ(TaskOrder(Endings()), (std::vector<int>{0, 1, -1}));
+  EXPECT_TRUE(encoder_.AllFinished());
+}
+
+TEST_F(Encoder, ARefusedStartEndsItsTaskAndTheNextOneStillRuns) {
+  TInputOptions in;
+  InitInputOptions(in);
+  ASSERT_EQ(encoder_.AddTask(Path("short.mkv"), &in), 0) << encoder_.LastErrorText;  // no output
+  AddWholeTask(Path("short.mkv"), Path("after-refused.mp4"));
+  encoder_.StartTask(1);
+  ASSERT_TRUE(WaitForRunEnd());
+  const std::vector<Ending> endings = Endings();
+  ASSERT_EQ(TaskOrder(endings), (std::vector<int>{0, 1, -1}));
+  EXPECT_TRUE(endings[0].Exception);
+  EXPECT_EQ(endings[0].Message, "At least one output file must be specified");
+  EXPECT_TRUE(endings[1].Finished);
+  EXPECT_FALSE(endings[1].Exception) << endings[1].Message;
+}
+
+TEST_F(Encoder, BuildingOrStartingWhileWorkingIsRefusedByName) {
+  const int task = AddWholeTask(Path("long.mkv"), Path("busy.mp4"), "-re");
+  encoder_.StartTask(1);
+  encoder_.Pause();  // keeps the run from ending under the checks
+
+  const struct {
+    const char* Name;
+    std::function<void()> Call;
+  } cases[] = {
+      {"AddTask", [&] { encoder_.AddTask(Path("short.mkv")); }},
+      {"AddInput", [&] { encoder_.AddInput(task, Path("short.mkv")); }},
+      {"SetOutput", [&] { encoder_.SetOutput(task, Path("other.mp4")); }},
+      {"RemoveTask", [&] { encoder_.RemoveTask(task); }},
+      {"StartTask", [&] { encoder_.StartTask(1); }},
+      {"ClearTasks", [&] { encoder_.ClearTasks(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    try {
+      c.Call();
+      ADD_FAILURE() << "not refused";
+    } catch (const EEncoderWorking& e) {
+      EXPECT_EQ(std::string(e.what()), std::string("Cannot ") + c.Name + " while working.");
+    }
+  }
+  EXPECT_EQ(encoder_.TaskCount(), 1);
+
+  encoder_.Stop(true);
+  ASSERT_TRUE(WaitForRunEnd());
+  EXPECT_NO_THROW(encoder_.ClearTasks());
+  EXPECT_EQ(encoder_.TaskCount(), 0);
+}
+
+TEST_F(Encoder, FailedOperationsKeepTheirReasonAndLeaveTheComponentUsable) {
+  const std::string missing = Path("no-such-clip.mkv");
+  EXPECT_LT(encoder_.AddTask(missing), 0);
+  EXPECT_NE(encoder_.LastErrorText.find("no-such-clip.mkv"), std::string::npos) << encoder_.LastErrorText;
+  EXPECT_EQ(encoder_.TaskCount(), 0);
+
+  const int task = encoder_.AddTask(Path("short.mkv"));
+  ASSERT_EQ(task, 0) << encoder_.LastErrorText;
+  TOutputOptions bad;
+  InitOutputOptions(bad);
+  bad.Options = "-no_such_option 1";
+  const struct {
+    const char* What;
+    std::function<int()> Call;
+  } failures[] = {
+      {"missing second input", [&] { return encoder_.AddInput(task, missing); }},
+      {"unknown output option", [&] { return encoder_.SetOutput(task, Path("bad.mp4"), &bad); }},
+      {"no such task", [&] { return encoder_.AddInput(7, Path("short.mkv")); }},
+  };
+  for (const auto& f : failures) {
+    SCOPED_TRACE(f.What);
+    encoder_.LastErrorText.clear();
+    EXPECT_LT(f.Call(), 0);
+    EXPECT_FALSE(encoder_.LastErrorText.empty());
+  }
+
+  TOutputOptions good;
+  InitOutputOptions(good);
+  good.Options = "-c:v mpeg4 -c:a aac";
+  ASSERT_GE(encoder_.SetOutput(task, Path("usable.mp4"), &good), 0) << encoder_.LastErrorText;
+  encoder_.StartTask(0);
+  const std::vector<Ending> endings = Endings();
+  ASSERT_EQ(TaskOrder(endings), (std::vector<int>{0, -1}));
+  EXPECT_TRUE(endings[0].Finished);
+  EXPECT_FALSE(endings[0].Exception) << endings[0].Message;
+}
+
+TEST_F(Encoder, HookWordInLowerCaseIsTakenAndItsHookRunsOnTheWorker) {
+  // The engine itself knows the word only in its own spelling.
+  {
+    TCustomFFmpeg engine;
+    {
+      OptionsContextScope scope(engine);
+      ASSERT_GE(engine.OpenInputFile(scope.Context(), "", Path("short.mkv"), ""), 0) << engine.LastErrMsg;
+    }
+    OptionsContextScope scope(engine);
+    EXPECT_LT(engine.OpenOutputFile(scope.Context(), "-c:a aac -audioinputhook", false, Path("raw.mp4"), ""), 0);
+  }
+  ASSERT_EQ(encoder_.AddTask(Path("short.mkv")), 0) << encoder_.LastErrorText;
+  TOutputOptions out;
+  InitOutputOptions(out);
+  out.Options = " -c:v mpeg4 -c:a aac -audioinputhook";
+  out.AudioInputHook = true;
+  ASSERT_GE(encoder_.SetOutput(0, Path("hooked.mp4"), &out), 0) << encoder_.LastErrorText;
+
+  std::atomic<int> calls{0};
+  std::atomic<int> callsOnMain{0};
+  std::atomic<int> wrongTask{0};
+  encoder_.OnAudioInputHook = [&](TCustomEncoder*, int taskIndex, std::int64_t, std::uint8_t* sample, int size, int,
+                                  int channels, AVSampleFormat) {
+    ++calls;
+    if (IsMainThread()) ++callsOnMain;
+    if (taskIndex != 0 || sample == nullptr || size <= 0 || channels != 2) ++wrongTask;
+  };
+  encoder_.StartTask(1);
+  ASSERT_TRUE(WaitForRunEnd());
+  EXPECT_GT(calls.load(), 0);
+  EXPECT_EQ(callsOnMain.load(), 0) << "hooks run on the worker, always";
+  EXPECT_EQ(wrongTask.load(), 0);
+}
+
+TEST_F(Encoder, MainThreadWaitingInStopServesTheEventsOfTheRunItStops) {
+  AddWholeTask(Path("long.mkv"), Path("stopped.mp4"), "-re");
+  AddWholeTask(Path("short.mkv"), Path("never.mp4"));
+  encoder_.SetProgressInterval(100);
+  std::atomic<int> reports{0};
+  std::atomic<bool> finalReport{false};
+  std::atomic<int> offMain{0};
+  encoder_.OnProgress = [&](TCustomEncoder*, PProgressInfo info) {
+    if (!IsMainThread()) ++offMain;
+    ++reports;
+    if (info->FileIndex == -1) finalReport = true;
+  };
+  encoder_.StartTask(1);
+  ASSERT_TRUE(WaitServing([&] { return reports.load() > 0; }, std::chrono::seconds(60)));
+  EXPECT_FALSE(finalReport.load());
+
+  // The worker's last report waits for the main thread, which is inside Stop.
+  encoder_.Stop(true);
+  EXPECT_TRUE(finalReport.load()) << "the final report ran while the main thread waited in Stop";
+  ASSERT_TRUE(WaitForRunEnd());
+  EXPECT_EQ(offMain.load(), 0);
+
+  const std::vector<Ending> endings = Endings();
+  ASSERT_EQ(TaskOrder(endings), (std::vector<int>{0, 1, -1})) << "a task stopped before it ran still ends";
+  EXPECT_FALSE(endings[0].Finished);
+  EXPECT_FALSE(endings[0].Exception) << endings[0].Message;
+  EXPECT_FALSE(endings[1].Finished);
+  for (const Ending& e : endings) EXPECT_TRUE(e.OnMainThread) << e.TaskIndex;
+}
+
+TEST_F(Encoder, PauseHoldsTheTaskAndResumeLetsItGoOn) {
+  TInputOptions in;
+  InitInputOptions(in);
+  in.Options = "-re";
+  ASSERT_EQ(encoder_.AddTask(Path("long.mkv"), &in), 0) << encoder_.LastErrorText;
+  TOutputOptions out;
+  InitOutputOptions(out);
+  out.Options = "-c:v mpeg4 -c:a aac";
+  out.FrameInputHook = true;
+  ASSERT_GE(encoder_.SetOutput(0, Path("paused.mp4"), &out), 0) << encoder_.LastErrorText;
+  std::atomic<int> frames{0};
+  encoder_.OnFrameInputHook = [&frames](TCustomEncoder*, PFrameHookInfo) { ++frames; };
+
+  encoder_.StartTask(1);
+  ASSERT_TRUE(WaitServing([&] { return frames.load() >= 3; }, std::chrono::seconds(60)));
+  encoder_.Pause();
+  EXPECT_TRUE(encoder_.Paused());
+  // A frame under way when the gate closed gets through; after that nothing moves.
+  WaitServing([] { return false; }, 200ms);
+  const int held = frames.load();
+  WaitServing([] { return false; }, 400ms);
+  EXPECT_EQ(frames.load(), held);
+
+  encoder_.Resume();
+  EXPECT_FALSE(encoder_.Paused());
+  EXPECT_TRUE(WaitServing([&] { return frames.load() >= held + 3; }, std::chrono::seconds(60)));
+  encoder_.Stop(true);
+  ASSERT_TRUE(WaitForRunEnd());
+}
+
+TEST_F(Encoder, FreeingAWorkingComponentStopsItAndDeliversItsEnds) {
+  std::vector<Ending> endings;
+  std::mutex lock;
+  std::atomic<bool> running{false};
+  {
+    TFFEncoder encoder;
+    encoder.SetProgressInterval(100);
+    encoder.OnProgress = [&running](TCustomEncoder*, PProgressInfo) { running = true; };
+    encoder.OnTerminate = [&](TCustomEncoder*, const TTerminateInfo& info) {
+      std::lock_guard<std::mutex> guard(lock);
+      endings.push_back({info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg, IsMainThread()});
+    };
+    TInputOptions in;
+    InitInputOptions(in);
+    in.Options = "-re";
+    ASSERT_EQ(encoder.AddTask(Path("long.mkv"), &in), 0) << encoder.LastErrorText;
+    TOutputOptions out;
+    InitOutputOptions(out);
+    out.Options = "-c:v mpeg4 -c:a aac";
+    ASSERT_GE(encoder.SetOutput(0, Path("freed.mp4"), &out), 0) << encoder.LastErrorText;
+    encoder.StartTask(1);
+    ASSERT_TRUE(WaitServing([&] { return running.load(); }, std::chrono::seconds(60)));
+  }
+  std::lock_guard<std::mutex> guard(lock);
+  ASSERT_EQ(TaskOrder(endings), (std::vector<int>{0, -1}));
+  EXPECT_FALSE(endings[0].Finished);
+  EXPECT_TRUE(endings[0].OnMainThread);
+}
+
+TEST_F(Encoder, InputInspectorsDescribeInputsUntilTheRunStarts) {
+  ASSERT_EQ(encoder_.AddTask(Path("short.mkv")), 0) << encoder_.LastErrorText;
+  TFFDecoder* inspector = encoder_.InputInspector(0, 0);
+  ASSERT_NE(inspector, nullptr);
+  EXPECT_EQ(inspector->VideoStreamCount, 1);
+  EXPECT_EQ(inspector->AudioStreamCount, 1);
+  EXPECT_EQ(encoder_.InputInspector(0, 1), nullptr);
+  EXPECT_EQ(encoder_.InputInspector(1, 0), nullptr);
+
+  TOutputOptions out;
+  InitOutputOptions(out);
+  out.Options = "-c:v mpeg4 -c:a aac";
+  ASSERT_GE(encoder_.SetOutput(0, Path("inspected.mp4"), &out), 0) << encoder_.LastErrorText;
+  encoder_.StartTask(0);
+  // The run has freed the opened input; the inspector must not still point at it.
+  EXPECT_EQ(inspector->StreamCount, -1);
+  EXPECT_TRUE(inspector->FileInfoText().empty());
+}
+
+TEST_F(Encoder, PreviewsComeThroughTheirFactoryOrTheirEventOnTheMainThread) {
+  std::atomic<int> windows{0};
+  std::atomic<int> windowsOffMain{0};
+  encoder_.PreviewFormFactory = [&]() -> std::unique_ptr<TPreviewerForm> {
+    ++windows;
+    if (!IsMainThread()) ++windowsOffMain;
+    return std::make_unique<HeadlessPreviewerForm>();
+  };
+  std::atomic<int> bitmaps{0};
+  std::atomic<int> badBitmaps{0};
+  encoder_.OnPreviewBitmap = [&](TCustomEncoder*, const TPreviewInfo& info) {
+    if (!IsMainThread() || info.TaskIndex != 0 || info.Bitmap == nullptr || info.Bitmap->Width() != 160) ++badBitmaps;
+    ++bitmaps;
+  };
+  const struct {
+    bool Window, Bitmap;
+    int Windows, Bitmaps;  // Bitmaps: 1 for some
+  } cases[] = {{true, false, 1, 0}, {false, true, 0, 1}, {true, true, 0, 1}, {false, false, 0, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "window " << c.Window << ", bitmap " << c.Bitmap);
+    windows = 0;
+    bitmaps = 0;
+    endings_.clear();
+    encoder_.SetPreview(c.Window);
+    encoder_.SetPreviewBitmap(c.Bitmap);
+    AddWholeTask(Path("short.mkv"), Path("preview.mp4"));
+    encoder_.StartTask(1);
+    ASSERT_TRUE(WaitForRunEnd());
+    encoder_.ClearTasks();
+    EXPECT_EQ(windows.load(), c.Windows);
+    EXPECT_EQ(bitmaps.load() > 0 ? 1 : 0, c.Bitmaps);
+  }
+  EXPECT_EQ(windowsOffMain.load(), 0);
+  EXPECT_EQ(badBitmaps.load(), 0);
+}
+
+}  // namespace
+}  // namespace lumivor
