@@ -64,7 +64,10 @@ std::uint64_t clock_reading() {
          static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
 }
 
-void fill_black(Bitmap& picture) { std::memset(picture.Bits(), 0, picture.ImageSize()); }
+// An empty frame (a "0x0" size) has no pixel memory at all: nothing to fill or copy.
+void fill_black(Bitmap& picture) {
+  if (picture.ImageSize() > 0) std::memset(picture.Bits(), 0, picture.ImageSize());
+}
 
 static_assert(std::endian::native == std::endian::little, "pixel packing below assumes little-endian words");
 
@@ -201,6 +204,7 @@ void FrameSequencer::LoadPhoto(int index) {
 }
 
 void FrameSequencer::ComposeTransition(int progress) {
+  if (mixBitmap_.IsEmpty()) return;
   std::scoped_lock lock(toBitmap_.Lock(), mixBitmap_.Lock(), fromBitmap_.Lock());
   ComposeTransitionFrame(mixBitmap_, fromBitmap_, toBitmap_, effectNumber_, progress);
 }
@@ -235,7 +239,7 @@ int FrameSequencer::ReadFrameCanvas(Bitmap& canvas) {
     if (inTransition_ && transitionCounter_ == 0) {
       {
         std::scoped_lock lock(fromBitmap_.Lock(), toBitmap_.Lock());
-        std::memcpy(fromBitmap_.Bits(), toBitmap_.Bits(), toBitmap_.ImageSize());
+        if (toBitmap_.ImageSize() > 0) std::memcpy(fromBitmap_.Bits(), toBitmap_.Bits(), toBitmap_.ImageSize());
       }
       if (photoIndex_ < count - 1) {
         LoadPhoto(photoIndex_ + 1);

@@ -489,5 +489,24 @@ TEST(FrameSequencerTest, ACanvasOfAnotherDepthIsRefusedWithoutLosingAFrame) {
   EXPECT_TRUE(SameFrame(canvas, MakePhoto(W, H)));
 }
 
+// Frame sizes come from a text box: an empty or one-pixel frame still gives the whole stream.
+TEST(FrameSequencerTest, EmptyAndTinyFramesServeTheWholeStream) {
+  ScratchFolder folder;
+  const std::string path = WriteBmpPhoto(folder, "a.bmp", MakePhoto(6, 4));
+  struct Case {
+    int Width, Height;
+  };
+  const Case cases[] = {{0, 0}, {0, 5}, {1, 1}, {3, 1}, {1, 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Width) + "x" + std::to_string(c.Height));
+    Slideshow show;
+    show.List = {path, path};
+    show.Sequencer.ResetRun(c.Width, c.Height, 2, 3, true, 42u);
+    Bitmap canvas(c.Width, c.Height, 24);
+    for (int i = 0; i < 3 * 3 + 2 * 2 + 2; ++i) ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0) << "frame " << i;
+    EXPECT_EQ(show.Sequencer.ReadFrameCanvas(canvas), -1);
+  }
+}
+
 }  // namespace
 }  // namespace lumivor
