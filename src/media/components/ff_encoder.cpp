@@ -448,7 +448,9 @@ void TCustomEncoder::RemoveTask(int taskIndex) {
 }
 
 void TCustomEncoder::ClearTasks() {
-  if (Working() && !AllFinished()) throw EEncoderWorking("ClearTasks");
+  // A run of no tasks never finishes, since nothing ends in it; refusing to clear it would leave
+  // the component working for good.
+  if (Working() && !AllFinished() && TaskList.Count() > 0) throw EEncoderWorking("ClearTasks");
   std::vector<std::unique_ptr<TFFmpeg>> tasks;
   {
     // The last task's worker may still be inside its end notification, reading the list.

@@ -159,7 +159,7 @@ class TCustomEncoder : public TFFBaseComponent {
   int AddInput(int taskIndex, const std::string& fileName, const TInputOptions* options = nullptr);
   int SetOutput(int taskIndex, const std::string& fileName, const TOutputOptions* options = nullptr);
   void RemoveTask(int taskIndex);
-  // Raises EEncoderWorking while a started run has not finished.
+  // Raises EEncoderWorking while a started run of one or more tasks has not finished.
   void ClearTasks();
   // count > 0: at most count tasks at once in worker threads, the rest follow as tasks end;
   // count <= 0: every task in the caller's thread before StartTask returns.

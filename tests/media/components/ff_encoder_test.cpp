@@ -145,30 +145,55 @@ TEST(EncoderSettings, HookWordsReachTheEngineInTheirOwnSpellingAndTheTextTrimmed
 }
 
 TEST_F(Encoder, TwoTasksInTheBackgroundEndInOrderThenTheRunEnds) {
-  AddWholeTask(Path("short.mkv"), Path("first.mp4"));
-  AddWholeTask(Path("short.mkv"), Path("second.mp4"));
+  std::atomic<int> reportsOnMain{0};
+  std::atomic<int> reportsElsewhere{0};
+  encoder_.OnProgress = [&](TCustomEncoder*, PProgressInfo) { ++(IsMainThread() ? reportsOnMain : reportsElsewhere); };
+  for (const bool onMain : {true, false}) {
+    SCOPED_TRACE(onMain ? "events on the main thread" : "events where they happen");
+    encoder_.TriggerEventInMainThread = onMain;
+    endings_.clear();
+    reportsOnMain = 0;
+    reportsElsewhere = 0;
+    const std::string second = Path(onMain ? "second-main.mp4" : "second.mp4");
+    AddWholeTask(Path("short.mkv"), Path("first.mp4"));
+    AddWholeTask(Path("short.mkv"), second);
+    encoder_.StartTask(1);
+    EXPECT_TRUE(encoder_.Working());
+    ASSERT_TRUE(WaitForRunEnd());
+
+    const std::vector<Ending> endings = Endings();
+    EXPECT_EQ(TaskOrder(endings), (std::vector<int>{0, 1, -1}));
+    for (const Ending& e : endings) {
+      SCOPED_TRACE(e.TaskIndex);
+      EXPECT_TRUE(e.Finished);
+      EXPECT_FALSE(e.Exception) << e.Message;
+      EXPECT_EQ(e.OnMainThread, onMain);
+    }
+    EXPECT_GT((onMain ? reportsOnMain : reportsElsewhere).load(), 0) << "each task's final report at least";
+    EXPECT_EQ((onMain ? reportsElsewhere : reportsOnMain).load(), 0);
+
+    EXPECT_TRUE(encoder_.Working()) << "a finished run works until its tasks are cleared";
+    EXPECT_THROW(encoder_.AddTask(Path("short.mkv")), EEncoderWorking);
+    encoder_.ClearTasks();
+    EXPECT_FALSE(encoder_.Working());
+    EXPECT_FALSE(encoder_.AllFinished());
+    EXPECT_EQ(encoder_.TaskCount(), 0);
+
+    TFFDecoder decoder;
+    ASSERT_TRUE(decoder.LoadFile(second)) << decoder.LastErrorText;
+    EXPECT_EQ(decoder.VideoStreamCount, 1);
+  }
+}
+
+TEST_F(Encoder, ARunOfNoTasksRaisesNothingAndCanBeCleared) {
   encoder_.StartTask(1);
   EXPECT_TRUE(encoder_.Working());
-  ASSERT_TRUE(WaitForRunEnd());
-
-  const std::vector<Ending> endings = Endings();
-  EXPECT_EQ(TaskOrder(endings), (std::vector<int>{0, 1, -1}));
-  for (const Ending& e : endings) {
-    SCOPED_TRACE(e.TaskIndex);
-    EXPECT_TRUE(e.Finished);
-    EXPECT_FALSE(e.Exception) << e.Message;
-    EXPECT_TRUE(e.OnMainThread);
-  }
-  EXPECT_TRUE(encoder_.Working()) << "a finished run works until its tasks are cleared";
-  EXPECT_THROW(encoder_.AddTask(Path("short.mkv")), EEncoderWorking);
-  encoder_.ClearTasks();
-  EXPECT_FALSE(encoder_.Working());
+  WaitServing([] { return false; }, 100ms);
+  EXPECT_TRUE(Endings().empty());
   EXPECT_FALSE(encoder_.AllFinished());
-  EXPECT_EQ(encoder_.TaskCount(), 0);
-
-  TFFDecoder decoder;
-  ASSERT_TRUE(decoder.LoadFile(Path("second.mp4"))) << decoder.LastErrorText;
-  EXPECT_EQ(decoder.VideoStreamCount, 1);
+  EXPECT_NO_THROW(encoder_.ClearTasks());
+  EXPECT_FALSE(encoder_.Working());
+  EXPECT_GE(encoder_.AddTask(Path("short.mkv")), 0) << encoder_.LastErrorText;
 }
 
 TEST_F(Encoder, ARunInTheCallersThreadRaisesEveryEndBeforeItReturns) {
@@ -296,6 +321,84 @@ TEST_F(Encoder, HookWordInLowerCaseIsTakenAndItsHookRunsOnTheWorker) {
   EXPECT_GT(calls.load(), 0);
   EXPECT_EQ(callsOnMain.load(), 0) << "hooks run on the worker, always";
   EXPECT_EQ(wrongTask.load(), 0);
+}
+
+// Each switch of the output record connects its own event and no other; the video hooks also hand
+// back what the handler decided (StopHook ends the calls).
+TEST_F(Encoder, EachHookSwitchConnectsItsOwnEventOnTheWorker) {
+  enum Kind { AudioIn, AudioOut, VideoIn, VideoOut, FrameIn, FrameOut, KindCount };
+  std::atomic<int> calls[KindCount] = {};
+  std::atomic<int> wrong{0};
+  const auto count = [&](Kind kind, int taskIndex) {
+    ++calls[kind];
+    if (IsMainThread() || taskIndex != 0) ++wrong;
+  };
+  encoder_.OnAudioInputHook = [&](TCustomEncoder*, int task, std::int64_t, std::uint8_t*, int, int, int,
+                                  AVSampleFormat) { count(AudioIn, task); };
+  encoder_.OnAudioOutputHook = [&](TCustomEncoder*, int task, std::int64_t, std::uint8_t*, int, int, int,
+                                   AVSampleFormat) { count(AudioOut, task); };
+  encoder_.OnVideoInputHook = [&](TCustomEncoder*, PHookInfo info) {
+    count(VideoIn, info->TaskIndex);
+    info->StopHook = true;
+  };
+  encoder_.OnVideoOutputHook = [&](TCustomEncoder*, PHookInfo info) {
+    count(VideoOut, info->TaskIndex);
+    if (info->Bitmap == nullptr || info->Bitmap->Width() != 160) ++wrong;
+    info->StopHook = true;
+  };
+  encoder_.OnFrameInputHook = [&](TCustomEncoder*, PFrameHookInfo info) { count(FrameIn, info->TaskIndex); };
+  encoder_.OnFrameOutputHook = [&](TCustomEncoder*, PFrameHookInfo info) { count(FrameOut, info->TaskIndex); };
+
+  const struct {
+    Kind Connected;
+    bool TOutputOptions::*Switch;
+    bool CalledOnce;  // the handler asked to be called no more
+  } cases[] = {
+      {AudioIn, &TOutputOptions::AudioInputHook, false},   {AudioOut, &TOutputOptions::AudioOutputHook, false},
+      {VideoIn, &TOutputOptions::VideoInputHook, true},    {VideoOut, &TOutputOptions::VideoOutputHook, true},
+      {FrameIn, &TOutputOptions::FrameInputHook, false},   {FrameOut, &TOutputOptions::FrameOutputHook, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Connected);
+    for (auto& n : calls) n = 0;
+    endings_.clear();
+    ASSERT_EQ(encoder_.AddTask(Path("short.mkv")), 0) << encoder_.LastErrorText;
+    TOutputOptions out;
+    InitOutputOptions(out);
+    out.Options = "-c:v mpeg4 -c:a aac";
+    out.*c.Switch = true;
+    ASSERT_GE(encoder_.SetOutput(0, Path("hooks.mp4"), &out), 0) << encoder_.LastErrorText;
+    encoder_.StartTask(1);
+    ASSERT_TRUE(WaitForRunEnd());
+    encoder_.ClearTasks();
+    for (int kind = 0; kind < KindCount; ++kind) {
+      SCOPED_TRACE(kind);
+      if (kind != c.Connected) {
+        EXPECT_EQ(calls[kind].load(), 0);
+      } else if (c.CalledOnce) {
+        EXPECT_EQ(calls[kind].load(), 1);
+      } else {
+        EXPECT_GT(calls[kind].load(), 1);
+      }
+    }
+  }
+  EXPECT_EQ(wrong.load(), 0) << "hooks run on the worker, with their task's index";
+}
+
+TEST_F(Encoder, BeforeFindStreamInfoNamesTheTaskAndCanRefuseTheInput) {
+  std::vector<std::string> seen;
+  encoder_.OnBeforeFindStreamInfo = [&](TFFmpeg* sender, AVFormatContext* context) {
+    ASSERT_NE(sender, nullptr);
+    EXPECT_EQ(sender->OwnerEncoder, &encoder_);
+    seen.push_back(context->url);
+    if (seen.size() == 2) throw std::runtime_error("refused by the handler");
+  };
+  ASSERT_EQ(encoder_.AddTask(Path("short.mkv")), 0) << encoder_.LastErrorText;
+  EXPECT_LT(encoder_.AddInput(0, Path("long.mkv")), 0);
+  EXPECT_EQ(encoder_.LastErrorText, "refused by the handler");
+  EXPECT_EQ(seen, (std::vector<std::string>{Path("short.mkv"), Path("long.mkv")}));
+  EXPECT_EQ(encoder_.InputInspector(0, 1), nullptr) << "the refused input is not the task's";
+  EXPECT_GE(encoder_.AddInput(0, Path("long.mkv")), 0) << encoder_.LastErrorText;
 }
 
 TEST_F(Encoder, MainThreadWaitingInStopServesTheEventsOfTheRunItStops) {
