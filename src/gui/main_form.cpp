@@ -21,6 +21,7 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
+#include "app/global_object.h"
 #include "gui/directory_form.h"
 #include "gui/side_picture.h"
 #include "gui/up_down.h"
@@ -53,13 +54,10 @@ QLabel* MakeLabel(QWidget* parent, const char* caption, const QRect& bounds, QWi
   return label;
 }
 
-// The design-time entries of the frame-rate list; the other lists are filled when the window
-// is shown.
-const char* const kFrameRates[] = {"30:1", "25:1", "15:1"};
-
 }  // namespace
 
-TfrmMain::TfrmMain() : messages_(this) {
+TfrmMain::TfrmMain()
+    : messages_(this), store_(std::make_unique<IniSettingsStore>(GlobalObject().SettingsFile())) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -97,6 +95,12 @@ TfrmMain::TfrmMain() : messages_(this) {
   log_ = std::make_unique<QtLogMemo>(*mmoLog);
 
   BuildMenu();
+  settingsPage_ = std::make_unique<SettingsPage>(*this, *store_);
+  // A choice that could not be kept is worth a line in the log; a box on every change would not be.
+  store_->OnWriteFailed = [this](const std::string& errorText) {
+    log_->AddLine("Cannot store the settings: " + errorText);
+  };
+  ConnectSettings();
   // Fixed single border: the window keeps the size its client area and menu give it.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -157,10 +161,12 @@ void TfrmMain::BuildSettingsPage() {
   cmbFormat = Make<QComboBox>(video, "cmbFormat");
   cmbVideoSize = Make<QComboBox>(video, "cmbVideoSize");
   cmbVideoSize->setEditable(true);
-  cmbVideoSize->setEditText(QStringLiteral("320x240"));
+  // Typed sizes stay in the box; they are not added to the list.
+  cmbVideoSize->setInsertPolicy(QComboBox::NoInsert);
+  cmbVideoSize->setEditText(QString::fromLatin1(VideoSizeDesignText.data(), VideoSizeDesignText.size()));
   cmbQuality = Make<QComboBox>(video, "cmbQuality");
   cmbFramerate = Make<QComboBox>(video, "cmbFramerate");
-  for (const char* rate : kFrameRates) cmbFramerate->addItem(QString::fromLatin1(rate));
+  for (std::string_view rate : FrameRateItems) cmbFramerate->addItem(QString::fromLatin1(rate.data(), rate.size()));
   const struct {
     const char* Caption;
     QComboBox* Box;
@@ -192,8 +198,9 @@ void TfrmMain::BuildSettingsPage() {
   timing->setGeometry(8, 150, 460, 56);
   edtPictureDelay = Make<QLineEdit>(timing, "edtPictureDelay");
   edtTransitionDelay = Make<QLineEdit>(timing, "edtTransitionDelay");
-  UpDownPhoto = Make<UpDown>(timing, "UpDownPhoto", *edtPictureDelay, 0, 3000);
-  UpDownEffect = Make<UpDown>(timing, "UpDownEffect", *edtTransitionDelay, 0, 100);
+  UpDownPhoto = Make<UpDown>(timing, "UpDownPhoto", *edtPictureDelay, PhotoDelayRange.Min, PhotoDelayRange.Max);
+  UpDownEffect =
+      Make<UpDown>(timing, "UpDownEffect", *edtTransitionDelay, EffectDelayRange.Min, EffectDelayRange.Max);
   MakeLabel(timing, "&Photo:", QRect(10, 22, 44, 26), edtPictureDelay);
   edtPictureDelay->setGeometry(56, 22, 50, 26);
   UpDownPhoto->setGeometry(106, 22, 18, 26);
@@ -216,6 +223,85 @@ void TfrmMain::BuildSettingsPage() {
   btnDefault = MakeButton(tsSettings, "btnDefault", "Default", QRect(400, 234, 68, 28));
   connect(btnBrows, &QPushButton::clicked, this, [this] { btnBrowsClick(); });
 }
+
+void TfrmMain::ConnectSettings() {
+  // Only the user's changes reach the handlers: activated and textEdited are not emitted for
+  // what the program sets.
+  SettingsPage& page = *settingsPage_;
+  connect(cmbFormat, &QComboBox::activated, this, [&page] { page.cmbFormatChange(); });
+  connect(cmbQuality, &QComboBox::activated, this, [&page] { page.cmbQualityChange(); });
+  connect(cmbVideoSize, &QComboBox::activated, this, [&page] { page.cmbVideoSizeChange(); });
+  connect(cmbVideoSize->lineEdit(), &QLineEdit::textEdited, this, [&page] { page.cmbVideoSizeChange(); });
+  connect(cmbFramerate, &QComboBox::activated, this, [&page] { page.cmbFramerateChange(); });
+  connect(cmbSampleRate, &QComboBox::activated, this, [&page] { page.cmbSampleRateChange(); });
+  connect(cmbBitRate, &QComboBox::activated, this, [&page] { page.cmbBitRateChange(); });
+  connect(rdoStereo, &QRadioButton::clicked, this, [&page] { page.rdoStereoClick(); });
+  connect(rdoMono, &QRadioButton::clicked, this, [&page] { page.rdoMonoClick(); });
+  UpDownPhoto->OnClick = [&page] { page.UpDownPhotoClick(); };
+  UpDownEffect->OnClick = [&page] { page.UpDownEffectClick(); };
+  connect(btnDefault, &QPushButton::clicked, this, [&page] { page.btnDefaultClick(); });
+}
+
+QComboBox* TfrmMain::ComboOf(SettingsChoice choice) const {
+  switch (choice) {
+    case SettingsChoice::Format: return cmbFormat;
+    case SettingsChoice::Quality: return cmbQuality;
+    case SettingsChoice::VideoSize: return cmbVideoSize;
+    case SettingsChoice::FrameRate: return cmbFramerate;
+    case SettingsChoice::SampleRate: return cmbSampleRate;
+    case SettingsChoice::BitRate: return cmbBitRate;
+  }
+  return cmbFormat;
+}
+
+void TfrmMain::SetItems(SettingsChoice choice, const std::vector<std::string>& items) {
+  QComboBox* box = ComboOf(choice);
+  const QSignalBlocker quiet(box);
+  const QString text = box->currentText();
+  box->clear();
+  for (const std::string& item : items) box->addItem(QString::fromStdString(item));
+  // A filled list has no selection until one is made (Qt would select the first entry), and an
+  // editable box keeps what it showed.
+  box->setCurrentIndex(-1);
+  if (box->isEditable()) box->setEditText(text);
+}
+
+void TfrmMain::SetItemIndex(SettingsChoice choice, int index) {
+  QComboBox* box = ComboOf(choice);
+  const QSignalBlocker quiet(box);
+  box->setCurrentIndex(index >= 0 && index < box->count() ? index : -1);
+  if (box->currentIndex() < 0 && box->isEditable()) box->setEditText(QString());
+}
+
+int TfrmMain::ItemIndex(SettingsChoice choice) {
+  const QComboBox* box = ComboOf(choice);
+  const int index = box->currentIndex();
+  // A frame size typed by hand is no entry of the list, even while the list's cursor stays put.
+  if (box->isEditable() && (index < 0 || box->currentText() != box->itemText(index))) return -1;
+  return index;
+}
+
+std::string TfrmMain::ItemText(SettingsChoice choice) { return ComboOf(choice)->currentText().toStdString(); }
+
+void TfrmMain::SetStereoChecked(bool checked) { rdoStereo->setChecked(checked); }
+void TfrmMain::SetMonoChecked(bool checked) { rdoMono->setChecked(checked); }
+bool TfrmMain::StereoChecked() { return rdoStereo->isChecked(); }
+bool TfrmMain::MonoChecked() { return rdoMono->isChecked(); }
+void TfrmMain::SetPhotoDelayText(const std::string& text) { edtPictureDelay->setText(QString::fromStdString(text)); }
+void TfrmMain::SetEffectDelayText(const std::string& text) {
+  edtTransitionDelay->setText(QString::fromStdString(text));
+}
+std::string TfrmMain::PhotoDelayText() { return edtPictureDelay->text().toStdString(); }
+std::string TfrmMain::EffectDelayText() { return edtTransitionDelay->text().toStdString(); }
+void TfrmMain::SetOutputFolderText(const std::string& folder) { edtDir->setText(QString::fromStdString(folder)); }
+void TfrmMain::SetOutputFolderEnabled(bool enabled) { edtDir->setEnabled(enabled); }
+std::string TfrmMain::OutputFolderText() { return edtDir->text().toStdString(); }
+void TfrmMain::SetStartEnabled(bool enabled) { btnStart->setEnabled(enabled); }
+void TfrmMain::SetPauseEnabled(bool enabled) { btnPause->setEnabled(enabled); }
+void TfrmMain::SetStopEnabled(bool enabled) { btnStop->setEnabled(enabled); }
+void TfrmMain::SetExitEnabled(bool enabled) { btnExit->setEnabled(enabled); }
+void TfrmMain::SetRandomEffectsChecked(bool checked) { chkRandomEffect->setChecked(checked); }
+void TfrmMain::SetWindowTitle(const std::string& title) { setWindowTitle(QString::fromStdString(title)); }
 
 void TfrmMain::BuildRunControls(QWidget& client) {
   ProgressBar1 = Make<QProgressBar>(&client, "ProgressBar1");
@@ -268,10 +354,15 @@ void TfrmMain::btnBrowsClick() {
   if (fmDirectory_ == nullptr) fmDirectory_ = new TfmDirectory(this, messages_);
   fmDirectory_->exec();
   const std::string& chosen = fmDirectory_->ChosenPath;
-  if (!chosen.empty() && chosen != edtDir->text().toStdString()) edtDir->setText(QString::fromStdString(chosen));
+  if (chosen.empty() || chosen == OutputFolderText()) return;
+  store_->WriteString(settings_key::OutPutDir, chosen);
+  SetOutputFolderText(chosen);
 }
 
-void TfrmMain::btnExitClick() { close(); }
+void TfrmMain::btnExitClick() {
+  settingsPage_->StoreDelays();
+  close();
+}
 
 bool TfrmMain::FormCloseQuery() {
   return messages_.ShowMessage("Do you really want to exit?", "Warning", MessageIcon::Question,
@@ -289,8 +380,9 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 
 void TfrmMain::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
-  if (centred_) return;
-  centred_ = true;
+  if (shown_) return;
+  shown_ = true;
+  settingsPage_->FormShow();
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - frameGeometry().center() + pos());
   }

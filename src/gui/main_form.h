@@ -9,6 +9,8 @@
 
 #include <QMainWindow>
 
+#include "app/settings_page.h"
+#include "app/settings_store.h"
 #include "gui/file_dialogs.h"
 #include "gui/message_boxes.h"
 
@@ -34,8 +36,9 @@ class SidePicture;
 class TfmDirectory;
 class UpDown;
 
-class TfrmMain : public QMainWindow {
+class TfrmMain : public QMainWindow, public SettingsView {
  public:
+  // The settings live in the application object's settings file.
   TfrmMain();
   ~TfrmMain() override;
 
@@ -53,6 +56,32 @@ class TfrmMain : public QMainWindow {
   void btnExitClick();
   // Whether the window may close: asks the user.
   bool FormCloseQuery();
+
+  SettingsStore& Settings() { return *store_; }
+  SettingsPage& SettingsLogic() { return *settingsPage_; }
+
+  // SettingsView.
+  void SetItems(SettingsChoice choice, const std::vector<std::string>& items) override;
+  void SetItemIndex(SettingsChoice choice, int index) override;
+  int ItemIndex(SettingsChoice choice) override;
+  std::string ItemText(SettingsChoice choice) override;
+  void SetStereoChecked(bool checked) override;
+  void SetMonoChecked(bool checked) override;
+  bool StereoChecked() override;
+  bool MonoChecked() override;
+  void SetPhotoDelayText(const std::string& text) override;
+  void SetEffectDelayText(const std::string& text) override;
+  std::string PhotoDelayText() override;
+  std::string EffectDelayText() override;
+  void SetOutputFolderText(const std::string& folder) override;
+  void SetOutputFolderEnabled(bool enabled) override;
+  std::string OutputFolderText() override;
+  void SetStartEnabled(bool enabled) override;
+  void SetPauseEnabled(bool enabled) override;
+  void SetStopEnabled(bool enabled) override;
+  void SetExitEnabled(bool enabled) override;
+  void SetRandomEffectsChecked(bool checked) override;
+  void SetWindowTitle(const std::string& title) override;
 
   // The photo list, in order.
   std::vector<std::string> Photos() const;
@@ -121,12 +150,16 @@ class TfrmMain : public QMainWindow {
   void BuildSettingsPage();
   void BuildRunControls(QWidget& client);
   void BuildMenu();
+  void ConnectSettings();
+  QComboBox* ComboOf(SettingsChoice choice) const;
 
   QtMessageBoxes messages_;
   FileDialogs dialogs_;
   std::unique_ptr<QtLogMemo> log_;
+  std::unique_ptr<SettingsStore> store_;
+  std::unique_ptr<SettingsPage> settingsPage_;
   TfmDirectory* fmDirectory_ = nullptr;
-  bool centred_ = false;
+  bool shown_ = false;
 };
 
 }  // namespace lumivor::gui

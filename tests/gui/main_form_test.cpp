@@ -1,5 +1,8 @@
 #include "gui/main_form.h"
 
+#include <fstream>
+#include <sstream>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,33 +17,30 @@
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include "gui/directory_form.h"
 #include "gui/side_picture.h"
 #include "gui/up_down.h"
+#include "window_fixture.h"
 
 namespace lumivor::gui {
 namespace {
 
-// Whatever the window asks is recorded and answered with a fixed reply.
-struct MessageRecorder {
-  std::vector<ShownMessage> Shown;
-  MessageResult Reply = MessageResult::Yes;
-  void AnswerFor(TfrmMain& window) {
-    window.Messages().Answer = [this](const ShownMessage& message) {
-      Shown.push_back(message);
-      return Reply;
-    };
-  }
-};
+using MainFormTest = WindowTest;
 
-TEST(MainFormTest, ControlsStartWithTheirNamesCaptionsAndStates) {
-  TfrmMain window;
-  MessageRecorder messages;
-  messages.AnswerFor(window);
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+std::string FileText(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+TEST_F(MainFormTest, FirstRunShowsEveryControlWithItsNameCaptionAndState) {
+  auto shown = ShowWindow();
+  TfrmMain& window = *shown;
 
   EXPECT_EQ(window.centralWidget()->size(), QSize(596, 397));
   EXPECT_EQ(window.img1->size(), QSize(100, 400));
@@ -113,14 +113,42 @@ TEST(MainFormTest, ControlsStartWithTheirNamesCaptionsAndStates) {
   EXPECT_TRUE(window.mmoLog->isVisible());
   window.ShowLog1->trigger();
   EXPECT_FALSE(window.mmoLog->isVisible());
+
+  // The settings page as a first run leaves it, and the file that run writes.
+  struct ChoiceCase {
+    const char* Name;
+    int Count;
+    int Index;
+    const char* Text;
+  };
+  const ChoiceCase choices[] = {
+      {"cmbFormat", 6, 0, "mp4"},           {"cmbQuality", 11, 0, "0 (Highest Quality)"},
+      {"cmbVideoSize", 15, 0, "128x96"},    {"cmbFramerate", 3, 0, "30:1"},
+      {"cmbSampleRate", 5, 0, "as source"}, {"cmbBitRate", 9, -1, ""},
+  };
+  for (const ChoiceCase& c : choices) {
+    SCOPED_TRACE(c.Name);
+    const auto* box = window.findChild<QComboBox*>(QString::fromLatin1(c.Name));
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->count(), c.Count);
+    EXPECT_EQ(box->currentIndex(), c.Index);
+    EXPECT_EQ(box->currentText().toStdString(), c.Text);
+  }
+  EXPECT_EQ(window.edtPictureDelay->text(), QStringLiteral("5"));
+  EXPECT_EQ(window.edtTransitionDelay->text(), QStringLiteral("2"));
+  EXPECT_TRUE(window.chkRandomEffect->isChecked());
+  EXPECT_EQ(window.edtDir->text().toStdString(), Home() + "/lumivor");
+  EXPECT_EQ(window.windowTitle().toStdString(),
+            GlobalObject().ProductName() + " Free Ver" + GlobalObject().VersionText());
+  const std::string stored = FileText(SettingsFile());
+  EXPECT_NE(stored.find("OutPutDir=" + Home() + "/lumivor"), std::string::npos) << stored;
+  EXPECT_NE(stored.find("firstrun=0"), std::string::npos) << stored;
+  Dismiss(window);
 }
 
-TEST(MainFormTest, ClosingAsksAndClosesOnlyOnYes) {
-  TfrmMain window;
-  MessageRecorder messages;
-  messages.AnswerFor(window);
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+TEST_F(MainFormTest, ClosingAsksAndClosesOnlyOnYes) {
+  auto shown = ShowWindow();
+  TfrmMain& window = *shown;
 
   messages.Reply = MessageResult::No;
   EXPECT_FALSE(window.close());
@@ -131,14 +159,18 @@ TEST(MainFormTest, ClosingAsksAndClosesOnlyOnYes) {
   EXPECT_EQ(messages.Shown[0].Icon, MessageIcon::Question);
   EXPECT_EQ(messages.Shown[0].Buttons, MessageButtons::YesNo);
 
-  // Exit goes the same way.
+  // Exit keeps the delays as the boxes show them, then asks the same way.
+  window.edtPictureDelay->setText(QStringLiteral("7"));
+  window.edtTransitionDelay->setText(QStringLiteral("3"));
   messages.Reply = MessageResult::Yes;
   QTest::mouseClick(window.btnExit, Qt::LeftButton);
   EXPECT_EQ(messages.Shown.size(), 2u);
   EXPECT_FALSE(window.isVisible());
+  EXPECT_EQ(window.Settings().ReadString("PhotoDelay", ""), "7");
+  EXPECT_EQ(window.Settings().ReadString("EffectDelay", ""), "3");
 }
 
-TEST(MainFormTest, AddPhotosAppendsTheChosenFilesAndClearEmptiesTheList) {
+TEST_F(MainFormTest, AddPhotosAppendsTheChosenFilesAndClearEmptiesTheList) {
   TfrmMain window;
   std::vector<std::string> filters;
   std::vector<std::vector<std::string>> answers = {{"/photos/a.jpg", "/photos/B.BMP"}, {}, {"/photos/c.JPEG"}};
@@ -159,6 +191,83 @@ TEST(MainFormTest, AddPhotosAppendsTheChosenFilesAndClearEmptiesTheList) {
 
   QTest::mouseClick(window.btnClearPhotos, Qt::LeftButton);
   EXPECT_TRUE(window.Photos().empty());
+}
+
+TEST_F(MainFormTest, TheUsersChoicesAreStoredAtOnceAndRestoredNextTime) {
+  {
+    auto shown = ShowWindow();
+    TfrmMain& window = *shown;
+    SettingsStore& store = window.Settings();
+
+    // What the program selects is not the user's choice and is not stored.
+    window.cmbQuality->setCurrentIndex(3);
+    EXPECT_EQ(store.ReadInteger("qualityindex", -5), -5);
+
+    window.cmbQuality->setCurrentIndex(6);
+    emit window.cmbQuality->activated(6);
+    window.cmbFormat->setCurrentIndex(5);
+    emit window.cmbFormat->activated(5);
+    window.cmbFramerate->setCurrentIndex(2);
+    emit window.cmbFramerate->activated(2);
+    EXPECT_EQ(store.ReadInteger("qualityindex", -5), 6);
+    EXPECT_EQ(store.ReadInteger("format", -5), 5);
+    EXPECT_EQ(store.ReadString("framerate", ""), "15:1");
+
+    // A frame size typed by hand is stored as no entry plus its text.
+    window.cmbVideoSize->lineEdit()->clear();
+    QTest::keyClicks(window.cmbVideoSize->lineEdit(), "300x200");
+    EXPECT_EQ(store.ReadInteger("videosizeindex", -5), -1);
+    EXPECT_EQ(store.ReadString("videosize", ""), "300x200");
+
+    QTest::mouseClick(window.rdoMono, Qt::LeftButton);
+    EXPECT_FALSE(store.ReadBool("stereo", true));
+    EXPECT_TRUE(store.ReadBool("mono", false));
+
+    QTest::mouseClick(window.UpDownPhoto->Up, Qt::LeftButton);
+    QTest::mouseClick(window.UpDownEffect->Down, Qt::LeftButton);
+    EXPECT_EQ(store.ReadString("PhotoDelay", ""), "6");
+    EXPECT_EQ(store.ReadString("EffectDelay", ""), "1");
+    Dismiss(window);
+  }
+  auto shown = ShowWindow();
+  TfrmMain& window = *shown;
+  EXPECT_EQ(window.cmbQuality->currentText(), QStringLiteral("6 (Recommend)"));
+  EXPECT_EQ(window.cmbFormat->currentText(), QStringLiteral("mkv"));
+  EXPECT_EQ(window.cmbFramerate->currentText(), QStringLiteral("15:1"));
+  EXPECT_EQ(window.cmbVideoSize->currentText(), QString());
+  EXPECT_TRUE(window.rdoMono->isChecked());
+  EXPECT_FALSE(window.rdoStereo->isChecked());
+  EXPECT_EQ(window.edtPictureDelay->text(), QStringLiteral("6"));
+  EXPECT_EQ(window.edtTransitionDelay->text(), QStringLiteral("1"));
+
+  // Default puts back the format's choices and stores them; the delays only show theirs.
+  QTest::mouseClick(window.btnDefault, Qt::LeftButton);
+  EXPECT_EQ(window.cmbVideoSize->currentText(), QStringLiteral("320x240"));
+  EXPECT_EQ(window.cmbFramerate->currentText(), QStringLiteral("30:1"));
+  EXPECT_TRUE(window.rdoStereo->isChecked());
+  EXPECT_EQ(window.edtPictureDelay->text(), QStringLiteral("8"));
+  EXPECT_EQ(window.Settings().ReadInteger("videosizeindex", -5), 6);
+  EXPECT_TRUE(window.Settings().ReadBool("stereo", false));
+  EXPECT_EQ(window.Settings().ReadString("PhotoDelay", ""), "6");
+  Dismiss(window);
+}
+
+TEST_F(MainFormTest, BrowsStoresAndShowsTheChosenFolder) {
+  auto shown = ShowWindow();
+  TfrmMain& window = *shown;
+  const std::string chosen = Scratch() / "videos";
+  std::filesystem::create_directories(chosen);
+  QTimer::singleShot(0, &window, [&] {
+    TfmDirectory* chooser = window.fmDirectory();
+    ASSERT_NE(chooser, nullptr);
+    chooser->IsOnOpticalDisc = [](const std::string&) { return false; };
+    chooser->SelectFolder(chosen);
+    chooser->btnOk->click();
+  });
+  window.btnBrowsClick();
+  EXPECT_EQ(window.edtDir->text().toStdString(), chosen);
+  EXPECT_EQ(window.Settings().ReadString("OutPutDir", ""), chosen);
+  Dismiss(window);
 }
 
 }  // namespace
