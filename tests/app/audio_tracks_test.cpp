@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "media/components/ff_encoder.h"
 #include "media/components/media_maker.h"
 #include "media/runtime/ff_load.h"
 #include "settings_test_support.h"
@@ -156,7 +157,8 @@ class AudioPageTest : public ::testing::Test {
   static std::string SilentClip() { return *folder_ / "silent.mkv"; }
   static std::string Garbage() { return *folder_ / "garbage.mp3"; }
 
-  AudioPageTest() : page_(tracks_, view_, decoder_, log_) {
+  // The window's order: the encoder's libraries first, then the decoder's.
+  AudioPageTest() : page_(tracks_, view_, decoder_, log_, {LibrariesOf(encoder_)}) {
     page_.LibraryFolder = TFFLoader::Instance().LibraryPath();
   }
 
@@ -167,6 +169,7 @@ class AudioPageTest : public ::testing::Test {
   static inline ScratchFolder* folder_ = nullptr;
   AudioTrackList tracks_;
   FakeAudioPageView view_;
+  TFFEncoder encoder_;
   TFFDecoder decoder_;
   RecordingLog log_;
   AudioPage page_;
