@@ -257,3 +257,427 @@ TEST_F(FrameInput, DrawnCanvasFramesBecomeAFileFrameForFrame) {
 
 }  // namespace
 }  // namespace lumivor
+
+namespace lumivor {
+namespace {
+
+TEST_F(FrameInput, HeaderRefusesWhatItCannotRead) {
+  TFrameInputAdapter adapter;
+  std::string gone;
+  {
+    TFrameInputAdapter freed;
+    gone = freed.InputName();
+  }
+  const std::string ok = adapter.InputName();
+  struct Case {
+    std::string Name;
+    std::string Options;
+    std::string Line;
+  };
+  const Case cases[] = {
+      {"slideshow", "",
+       "Could not parse FrameInputAdapter: \"slideshow\", it should be address of FrameInputAdapter"},
+      {ok + "x", "", "Could not parse FrameInputAdapter: \"" + ok + "x\""},
+      {"0", "", "Invalid FrameInputAdapter"},
+      {gone, "", "Invalid FrameInputAdapter"},
+      {"-" + ok, "", "Invalid FrameInputAdapter"},
+      {ok, "-input_type Canvas", "Invalid frame input type: \"Canvas\", it should be one of canvas/bmp/dc/yuv"},
+      {ok, "-input_type canvas -pix_fmt bgr24 -framerate fast -s 174x96", "Could not parse framerate \"fast\"."},
+      {ok, "-input_type canvas -pix_fmt bgr24 -r 0/1 -s 174x96", "Could not parse framerate \"0/1\"."},
+      {ok, "-input_type canvas -pix_fmt bgr24 -s wide", "Couldn't parse video size."},
+      {ok, "-input_type canvas -pix_fmt bgr24", "Invalid frame size"},
+      {ok, "-input_type canvas -pix_fmt bgr24 -s 100000x100000", "Invalid frame size"},
+      {ok, "-input_type canvas -pix_fmt bgr23 -s 174x96", "Unknown pixel format requested"},
+      {ok, "-input_type canvas -s 174x96",
+       "Invalid pixel format for canvas/bmp/dc input, should be one of pal8/rgb555le/bgr24/bgra"},
+      {ok, "-input_type dc -pix_fmt rgb24 -s 174x96",
+       "Invalid pixel format for canvas/bmp/dc input, should be one of pal8/rgb555le/bgr24/bgra"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name + " " + c.Options);
+    TCustomFFmpeg engine;
+    const int before = Logged(llError, c.Line);
+    EXPECT_EQ(OpenInput(engine, c.Name, "-f frameinput " + c.Options), -22) << engine.LastErrMsg;
+    EXPECT_EQ(Logged(llError, c.Line), before + 1) << AllLines();
+    EXPECT_EQ(engine.InputFileCount(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace lumivor
+
+namespace lumivor {
+namespace {
+
+// One frame input opened by an engine whose packets the test reads itself.
+class OpenedFrameInput {
+ public:
+  int Open(const std::string& name, const std::string& options) {
+    OptionsContextScope scope(engine_);
+    return engine_.OpenInputFile(scope.Context(), "-f frameinput " + options, name, "");
+  }
+  int Read(AVPacket* packet) {
+    TInputFile& file = *engine_.InputFiles.at(0);
+    return file.InProcessFormat->ReadPacket(file.Context.get(), packet);
+  }
+  AVStream* Stream() { return engine_.InputFiles.at(0)->Context->streams[0]; }
+  void Close() {
+    engine_.InputStreams.clear();
+    engine_.InputFiles.clear();
+  }
+
+ private:
+  TCustomFFmpeg engine_;
+};
+
+std::uint8_t RowByte(int frame, int y) { return static_cast<std::uint8_t>(y * 3 + frame); }
+
+TEST_F(FrameInput, EachInputTypeHandsOverOneFrameTopRowFirst) {
+  struct Case {
+    const char* Options;
+    TFrameInputType Type;
+    AVPixelFormat PixelFormat;
+    int BitsPerPixel;
+    int Stride;
+    int FrameSize;
+  };
+  const Case cases[] = {
+      {"-input_type canvas -pix_fmt bgr24", itCanvas, AV_PIX_FMT_BGR24, 24, 524, 524 * kHeight},
+      {"-input_type canvas -pix_fmt bgra", itCanvas, AV_PIX_FMT_BGRA, 32, 696, 696 * kHeight},
+      {"-input_type canvas -pix_fmt rgb555le", itCanvas, AV_PIX_FMT_RGB555LE, 16, 348, 348 * kHeight},
+      {"-input_type canvas -pix_fmt pal8", itCanvas, AV_PIX_FMT_PAL8, 8, 176, 176 * kHeight},
+      {"-input_type dc -pix_fmt bgr24", itDC, AV_PIX_FMT_BGR24, 24, 524, 524 * kHeight},
+      {"-input_type bmp -pix_fmt bgra", itBMP, AV_PIX_FMT_BGRA, 32, 696, 696 * kHeight},
+      {"-input_type yuv -pix_fmt bgr24", itYUV, AV_PIX_FMT_BGR24, 0, 0, 522 * kHeight},
+      {"", itYUV, AV_PIX_FMT_YUV420P, 0, 0, kWidth * kHeight * 3 / 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Options);
+    TFrameInputAdapter adapter;
+    adapter.TriggerEventInMainThread = false;
+    std::vector<std::string> problems;
+    // Bitmap kinds fill each row with its own byte, padding included; yuv fills its bytes in order.
+    auto fillBitmap = [&](Bitmap& bitmap, PInputFrameInfo info) {
+      if (info->Bitmap != &bitmap || info->Canvas != &bitmap || info->Bits != bitmap.Bits()) {
+        problems.push_back("the record does not point at the bitmap handed over");
+      }
+      for (int y = 0; y < kHeight; ++y) std::memset(bitmap.ScanLine(y), RowByte(info->FrameNumber, y), info->Stride);
+      return 0;
+    };
+    adapter.OnReadFrameCanvas = [&](TFrameInputAdapter&, Bitmap& canvas, PInputFrameInfo info) {
+      return fillBitmap(canvas, info);
+    };
+    adapter.OnReadFrameDC = [&](TFrameInputAdapter&, Bitmap& dc, PInputFrameInfo info) { return fillBitmap(dc, info); };
+    adapter.OnReadFrameBMP = [&](TFrameInputAdapter&, std::uint8_t* data, PInputFrameInfo info) {
+      for (int y = 0; y < kHeight; ++y) {
+        std::memset(data + (kHeight - 1 - y) * info->Stride, RowByte(info->FrameNumber, y), info->Stride);
+      }
+      return 0;
+    };
+    adapter.OnReadFrameYUV = [&](TFrameInputAdapter&, std::uint8_t* data, PInputFrameInfo info) {
+      if (info->Packet == nullptr || info->Packet->data != data) problems.push_back("data is not the packet's");
+      for (int i = 0; i < info->FrameSize; ++i) data[i] = static_cast<std::uint8_t>(i * 5 + info->FrameNumber);
+      return 0;
+    };
+
+    OpenedFrameInput input;
+    ASSERT_EQ(input.Open(adapter.InputName(), std::string(c.Options) + " -r 10 -s 174x96"), 0);
+    const TInputFrameInfo& info = *adapter.FrameInfo();
+    EXPECT_EQ(info.InputType, c.Type);
+    EXPECT_EQ(info.PixelFormat, c.PixelFormat);
+    EXPECT_EQ(info.BitsPerPixel, c.BitsPerPixel);
+    EXPECT_EQ(info.Stride, c.Stride);
+    EXPECT_EQ(info.FrameSize, c.FrameSize);
+    const AVStream* stream = input.Stream();
+    EXPECT_EQ(stream->time_base.num, 1);
+    EXPECT_EQ(stream->time_base.den, 1000000);
+    EXPECT_EQ(stream->codecpar->codec_id, AV_CODEC_ID_RAWVIDEO);
+    EXPECT_EQ(stream->codecpar->format, c.PixelFormat);
+    EXPECT_EQ(stream->codecpar->width, kWidth);
+    EXPECT_EQ(stream->codecpar->height, kHeight);
+    EXPECT_EQ(stream->codecpar->bit_rate, static_cast<std::int64_t>(c.FrameSize) * 8 * 10);
+    EXPECT_EQ(stream->r_frame_rate.num, 10);
+    EXPECT_EQ(stream->r_frame_rate.den, 1);
+
+    for (int frame = 1; frame <= 2; ++frame) {
+      SCOPED_TRACE(frame);
+      PacketPtr packet(lib::av_packet_alloc());
+      ASSERT_EQ(input.Read(packet.get()), c.FrameSize);
+      ASSERT_EQ(packet->size, c.FrameSize);
+      EXPECT_EQ(packet->stream_index, 0);
+      EXPECT_EQ(packet->pts, (frame - 1) * 100000);
+      EXPECT_EQ(packet->dts, packet->pts);
+      EXPECT_EQ((packet->flags & AV_PKT_FLAG_KEY) != 0, c.Type != itYUV) << "bitmap pictures are key frames";
+      int wrong = 0;
+      for (int i = 0; i < c.FrameSize; ++i) {
+        const std::uint8_t expected = c.Type == itYUV ? static_cast<std::uint8_t>(i * 5 + frame)
+                                                      : RowByte(frame, i / c.Stride);
+        wrong += packet->data[i] != expected;
+      }
+      EXPECT_EQ(wrong, 0) << "bytes of the packet that differ from the picture drawn";
+    }
+    EXPECT_TRUE(problems.empty()) << problems.front();
+    input.Close();
+    EXPECT_EQ(adapter.FrameInfo(), nullptr);
+  }
+}
+
+TEST_F(FrameInput, DefaultsAreYuvAtTheNtscRate) {
+  TFrameInputAdapter adapter;
+  OpenedFrameInput input;
+  ASSERT_EQ(input.Open(adapter.InputName(), "-s 174x96"), 0);
+  const TInputFrameInfo& info = *adapter.FrameInfo();
+  EXPECT_EQ(info.InputType, itYUV);
+  EXPECT_EQ(info.PixelFormat, AV_PIX_FMT_YUV420P);
+  EXPECT_EQ(info.RateNum, 30000);
+  EXPECT_EQ(info.RateDen, 1001);
+  EXPECT_EQ(info.FrameNumber, 1);
+  EXPECT_EQ(info.LastPTS, AV_NOPTS_VALUE);
+
+  // A second registration adds nothing.
+  RegisterFrameInput();
+  int named = 0;
+  for (const InProcessInputFormat* format : InProcessInputFormats()) named += format->Name == "frameinput";
+  EXPECT_EQ(named, 1);
+}
+
+TEST_F(FrameInput, WithoutAHandlerOrWithANegativeResultTheInputEnds) {
+  struct Case {
+    const char* Options;
+    int HandlerResult;  // 0: no handler
+    TLogLevel Level;
+    const char* Line;
+  };
+  const Case cases[] = {
+      {"-input_type canvas -pix_fmt bgr24", 0, llInfo, "reading frame (Canvas) return -1"},
+      {"-input_type canvas -pix_fmt bgr24", -5, llInfo, "reading frame (Canvas) return -5"},
+      {"-input_type dc -pix_fmt bgr24", 0, llInfo, "reading frame (DC) return -1"},
+      {"-input_type bmp -pix_fmt bgr24", -3, llError, "reading frame (BMP) return -3"},
+      {"-input_type yuv", 0, llInfo, "reading frame (YUV) return"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.Options) + " " + std::to_string(c.HandlerResult));
+    TFrameInputAdapter adapter;
+    adapter.TriggerEventInMainThread = false;
+    if (c.HandlerResult != 0) {
+      adapter.OnReadFrameCanvas = [&](TFrameInputAdapter&, Bitmap&, PInputFrameInfo) { return c.HandlerResult; };
+      adapter.OnReadFrameBMP = [&](TFrameInputAdapter&, std::uint8_t*, PInputFrameInfo) { return c.HandlerResult; };
+    }
+    OpenedFrameInput input;
+    ASSERT_EQ(input.Open(adapter.InputName(), std::string(c.Options) + " -s 174x96"), 0);
+    const int before = Logged(c.Level, c.Line);
+    PacketPtr packet(lib::av_packet_alloc());
+    EXPECT_EQ(input.Read(packet.get()), c.HandlerResult != 0 ? c.HandlerResult : -1);
+    EXPECT_EQ(packet->data, nullptr) << "the packet's data is given back";
+    EXPECT_EQ(Logged(c.Level, c.Line), before + 1) << AllLines();
+  }
+}
+
+TEST_F(FrameInput, HandlerTimesMoveLaterFramesAndEarlierOnesAreRefused) {
+  struct Step {
+    std::int64_t Change;  // added to PTS by the handler; kEarlier sets it below LastPTS
+    std::int64_t Pts;     // of the packet
+  };
+  constexpr std::int64_t kEarlier = INT64_MIN;
+  constexpr std::int64_t kLast = INT64_MIN + 1;  // sets it to LastPTS
+  constexpr std::int64_t kNever = INT64_MAX;     // sets a time no frame can follow
+  struct Case {
+    const char* Rate;
+    std::vector<Step> Steps;
+  };
+  const Case cases[] = {
+      {"10", {{0, 0}, {500000, 600000}, {0, 700000}, {kEarlier, 800000}, {kLast, 900000}, {0, 1000000}}},
+      {"10", {{-1, -1}, {0, 99999}, {1, 200000}, {kNever, 300000}, {0, 400000}}},
+      // Times round to the nearest microsecond, halves to even.
+      {"400000", {{0, 0}, {0, 2}, {0, 5}, {0, 8}, {0, 10}}},
+      {"ntsc", {{0, 0}, {0, 33367}, {0, 66733}, {0, 100100}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Rate);
+    TFrameInputAdapter adapter;
+    adapter.TriggerEventInMainThread = false;
+    std::size_t step = 0;
+    adapter.OnReadFrameCanvas = [&](TFrameInputAdapter&, Bitmap&, PInputFrameInfo info) {
+      const std::int64_t change = c.Steps[step].Change;
+      if (change == kEarlier) {
+        info->PTS = info->LastPTS - 1;
+      } else if (change == kLast) {
+        info->PTS = info->LastPTS;
+      } else if (change == kNever) {
+        info->PTS = INT64_MAX;
+      } else {
+        info->PTS += change;
+      }
+      return 0;
+    };
+    OpenedFrameInput input;
+    ASSERT_EQ(input.Open(adapter.InputName(), std::string("-input_type canvas -pix_fmt bgr24 -s 8x8 -r ") + c.Rate), 0);
+    for (step = 0; step < c.Steps.size(); ++step) {
+      SCOPED_TRACE(step);
+      const std::int64_t lastPts = adapter.FrameInfo()->LastPTS;
+      const int warnings = Logged(llWarning, "invalid pts");
+      PacketPtr packet(lib::av_packet_alloc());
+      ASSERT_GT(input.Read(packet.get()), 0);
+      EXPECT_EQ(packet->pts, c.Steps[step].Pts);
+      EXPECT_EQ(packet->dts, c.Steps[step].Pts);
+      const std::int64_t change = c.Steps[step].Change;
+      if (change == kEarlier || change == kLast || change == kNever) {
+        const std::int64_t refused = change == kEarlier ? lastPts - 1 : change == kLast ? lastPts : INT64_MAX;
+        EXPECT_EQ(Logged(llWarning, "invalid pts " + std::to_string(refused)), 1) << AllLines();
+      } else {
+        EXPECT_EQ(Logged(llWarning, "invalid pts"), warnings);
+      }
+      EXPECT_EQ(adapter.FrameInfo()->LastPTS, packet->pts);
+      EXPECT_EQ(adapter.FrameInfo()->FrameNumber, static_cast<int>(step) + 2);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace lumivor
+
+namespace lumivor {
+namespace {
+
+// An engine reading a canvas input into the null muxer, its end counted.
+class NullRun {
+ public:
+  NullRun(TFrameInputAdapter& adapter, const std::string& nullPath) {
+    engine_.OnTerminate = [this](TCustomFFmpeg*) { ++Ends; };
+    OptionsContextScope input(engine_);
+    Opened = engine_.OpenInputFile(input.Context(), FrameInputCanvasOptions(), adapter.InputName(), "") >= 0;
+    OptionsContextScope output(engine_);
+    Opened = Opened && engine_.OpenOutputFile(output.Context(), "-f null -c:v rawvideo", false, nullPath, "") >= 0;
+  }
+  static std::string FrameInputCanvasOptions() {
+    return "-f frameinput -input_type canvas -pix_fmt bgr24 -r 10/1 -s 174x96";
+  }
+  void Start() {
+    TConvertThread* worker = engine_.Start(true);
+    if (worker != nullptr) worker->Resume();
+  }
+  bool WaitForEnd() {
+    return WaitServing([this] { return Ends.load() > 0; }, std::chrono::seconds(60));
+  }
+  TCustomFFmpeg& Engine() { return engine_; }
+
+  bool Opened = false;
+  std::atomic<int> Ends{0};
+
+ private:
+  TCustomFFmpeg engine_;
+};
+
+TEST_F(FrameInput, MainThreadEventsRunWhileTheMainThreadWaitsForAStop) {
+  TFrameInputAdapter adapter;
+  std::atomic<int> frames{0};
+  std::atomic<int> offMainThread{0};
+  adapter.OnReadFrameCanvas = [&](TFrameInputAdapter&, Bitmap& canvas, PInputFrameInfo info) {
+    if (!IsMainThread()) ++offMainThread;
+    DrawNumberedFrame(canvas, info->FrameNumber);
+    ++frames;
+    return 0;  // never ends by itself
+  };
+  NullRun run(adapter, Folder / "null");
+  ASSERT_TRUE(run.Opened) << run.Engine().LastErrMsg;
+  run.Start();
+  ASSERT_TRUE(WaitServing([&] { return frames.load() >= 20; }, std::chrono::seconds(60)));
+  // The worker is in the middle of asking the main thread for frames: Stop must serve it.
+  run.Engine().Stop(true);
+  EXPECT_EQ(run.Ends.load(), 1);
+  EXPECT_FALSE(run.Engine().Exception) << run.Engine().ExceptionMsg;
+  EXPECT_EQ(offMainThread.load(), 0);
+}
+
+TEST_F(FrameInput, DirectEventsRunOnTheWorkerWithTheCanvasLocked) {
+  TFrameInputAdapter adapter;
+  adapter.TriggerEventInMainThread = false;
+  std::atomic<int> onMainThread{0};
+  std::atomic<int> unlocked{0};
+  std::atomic<int> headers{0};
+  adapter.OnReadHeader = [&](TFrameInputAdapter&) { ++headers; };
+  adapter.OnReadFrameCanvas = [&](TFrameInputAdapter&, Bitmap& canvas, PInputFrameInfo info) {
+    if (IsMainThread()) ++onMainThread;
+    if (canvas.Lock().try_lock()) {
+      ++unlocked;
+      canvas.Lock().unlock();
+    }
+    return info->FrameNumber <= 5 ? 0 : -1;
+  };
+  NullRun run(adapter, Folder / "null");
+  ASSERT_TRUE(run.Opened) << run.Engine().LastErrMsg;
+  EXPECT_EQ(headers.load(), 1);
+  run.Start();
+  ASSERT_TRUE(run.WaitForEnd());
+  EXPECT_TRUE(run.Engine().Finished.load());
+  EXPECT_FALSE(run.Engine().Exception) << run.Engine().ExceptionMsg;
+  EXPECT_EQ(onMainThread.load(), 0);
+  EXPECT_EQ(unlocked.load(), 0) << "calls that found the canvas unlocked";
+}
+
+TEST_F(FrameInput, AThrowingHandlerFailsTheTaskWithItsText) {
+  for (const bool mainThread : {true, false}) {
+    SCOPED_TRACE(mainThread);
+    TFrameInputAdapter adapter;
+    adapter.TriggerEventInMainThread = mainThread;
+    int closes = 0;
+    adapter.OnReadClose = [&](TFrameInputAdapter&) { ++closes; };
+    adapter.OnReadFrameCanvas = [&](TFrameInputAdapter&, Bitmap& canvas, PInputFrameInfo info) {
+      if (info->FrameNumber == 4) throw std::runtime_error("Could not decode photo4.jpg");
+      DrawNumberedFrame(canvas, info->FrameNumber);
+      return 0;
+    };
+    NullRun run(adapter, Folder / "null");
+    ASSERT_TRUE(run.Opened) << run.Engine().LastErrMsg;
+    bool exception = false;
+    std::string text;
+    run.Engine().OnTerminate = [&](TCustomFFmpeg* engine) {
+      exception = engine->Exception;
+      text = engine->ExceptionMsg;
+      ++run.Ends;
+    };
+    run.Start();
+    ASSERT_TRUE(run.WaitForEnd());
+    EXPECT_TRUE(exception);
+    EXPECT_EQ(text, "Could not decode photo4.jpg");
+    EXPECT_FALSE(run.Engine().Finished.load());
+    EXPECT_EQ(closes, 1) << "the input is closed all the same";
+  }
+}
+
+TEST_F(FrameInput, AnAdapterFreedWhileItsInputIsOpenIsNoLongerReached) {
+  auto adapter = std::make_unique<TFrameInputAdapter>();
+  adapter->TriggerEventInMainThread = false;
+  int frames = 0;
+  adapter->OnReadFrameCanvas = [&frames](TFrameInputAdapter&, Bitmap&, PInputFrameInfo) { return ++frames, 0; };
+  OpenedFrameInput input;
+  ASSERT_EQ(input.Open(adapter->InputName(), "-input_type canvas -pix_fmt bgr24 -s 174x96"), 0);
+  PacketPtr packet(lib::av_packet_alloc());
+  ASSERT_GT(input.Read(packet.get()), 0);
+  lib::av_packet_unref(packet.get());
+
+  adapter.reset();
+  const int before = Logged(llError, "Invalid FrameInputAdapter");
+  EXPECT_EQ(input.Read(packet.get()), -22);
+  EXPECT_EQ(Logged(llError, "Invalid FrameInputAdapter"), before + 1);
+  EXPECT_EQ(frames, 1);
+  input.Close();  // the buffers go without an adapter to tell
+}
+
+TEST_F(FrameInput, AHandlerThatResizesTheCanvasEndsTheInputInsteadOfOverrunningIt) {
+  TFrameInputAdapter adapter;
+  adapter.TriggerEventInMainThread = false;
+  adapter.OnReadFrameCanvas = [](TFrameInputAdapter&, Bitmap& canvas, PInputFrameInfo) {
+    canvas.Resize(canvas.Width() / 2, canvas.Height(), 24);
+    return 0;
+  };
+  OpenedFrameInput input;
+  ASSERT_EQ(input.Open(adapter.InputName(), "-input_type canvas -pix_fmt bgr24 -s 174x96"), 0);
+  PacketPtr packet(lib::av_packet_alloc());
+  EXPECT_EQ(input.Read(packet.get()), -22);
+  EXPECT_EQ(Logged(llError, "The frame bitmap was resized to 87x96, 24 bits, by the frame handler"), 1) << AllLines();
+  EXPECT_EQ(packet->data, nullptr);
+}
+
+}  // namespace
+}  // namespace lumivor
