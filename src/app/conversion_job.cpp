@@ -1,8 +1,23 @@
 #include "app/conversion_job.h"
 
 #include <charconv>
+#include <chrono>
+#include <exception>
 #include <filesystem>
 #include <system_error>
+
+#include "app/audio_joiner.h"
+#include "app/frame_sequencer.h"
+#include "app/global_object.h"
+#include "app/main_window.h"
+#include "app/output_folder.h"
+#include "app/settings_store.h"
+#include "app/window_services.h"
+#include "media/components/ff_decoder.h"
+#include "media/components/ff_encoder.h"
+#include "media/components/frame_input.h"
+#include "media/runtime/ff_load.h"
+#include "media/runtime/main_thread.h"
 
 namespace lumivor {
 
@@ -101,6 +116,260 @@ std::string UniqueOutputName(const std::string& folder, const std::string& name,
   std::string candidate = base + "_(new)" + extension;
   for (long n = 1; taken(candidate); ++n) candidate = base + "_(new_" + std::to_string(n) + ")" + extension;
   return candidate;
+}
+
+}  // namespace lumivor
+
+// ====================================================================== the job
+
+namespace lumivor {
+
+namespace {
+
+constexpr auto WaitTurn = std::chrono::milliseconds(20);
+// After the last task's end the final notification follows from a short-lived thread; it is
+// awaited so that it cannot be taken for the end of a later run. A bound keeps a lost one from
+// holding the window for ever.
+constexpr auto FinalNotificationBound = std::chrono::seconds(10);
+
+// Frame sizes beyond this would ask for gigabytes of working pictures before any encoder could
+// refuse them.
+constexpr int MaxFrameSide = 8192;
+
+std::string file_name_part(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool is_file(const std::string& path) {
+  std::error_code error;
+  return !path.empty() && std::filesystem::exists(path, error);
+}
+
+void log_error(LogMemo& log, const std::string& line) {
+  log.AddLine("");
+  log.AddLine(line);
+  log.AddLine("");
+}
+
+std::string input_info_text(TFFEncoder& encoder, int task, int input) {
+  TFFDecoder* inspector = encoder.InputInspector(task, input);
+  return inspector != nullptr ? inspector->FileInfoText() : std::string();
+}
+
+int sample_rate_setting(const SettingsStore& settings) {
+  if (!settings.Find(settings_key::SampleRate)) return 44100;
+  return SampleRateOfEntry(settings.ReadInteger(settings_key::SampleRate, 4));
+}
+
+}  // namespace
+
+void ConversionJob::NoteTerminate(const TTerminateInfo& info) {
+  if (info.TaskIndex < 0) {
+    finalDelivered_ = true;
+    return;
+  }
+  if (info.Exception && failure_.empty()) failure_ = info.ExceptionMsg;
+}
+
+bool ConversionJob::WaitForRun() {
+  TFFEncoder& encoder = services_.Encoder;
+  while (encoder.Working()) {
+    services_.View.ProcessMessages();
+    WaitServing([&] { return stopPressed_ || encoder.AllFinished(); }, WaitTurn);
+    if (stopPressed_) return false;
+    if (encoder.AllFinished()) break;
+  }
+  WaitServing([&] { return finalDelivered_ || !encoder.Working(); }, FinalNotificationBound);
+  return !stopPressed_;
+}
+
+void ConversionJob::StopRun() {
+  TFFEncoder& encoder = services_.Encoder;
+  encoder.Stop(true);
+  WaitServing([&] { return encoder.AllFinished() || !encoder.Working(); }, FinalNotificationBound);
+  WaitServing([&] { return finalDelivered_; }, FinalNotificationBound);
+  encoder.OwnInspector().CloseFile();
+  encoder.ClearTasks();
+}
+
+void ConversionJob::DeleteJoinedAudio() {
+  // A track used as it is never has this in its name; only the joiner's own file goes.
+  if (joinedAudioFile_.find("tempaudio-") != std::string::npos) {
+    std::error_code ignored;
+    std::filesystem::remove(joinedAudioFile_, ignored);
+  }
+  joinedAudioFile_.clear();
+}
+
+JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std::vector<std::string>& tracks,
+                               const JobOptions& options) {
+  JobResult result;
+  if (running_) {
+    result.ErrorText = "A run is already active.";
+    return result;
+  }
+  running_ = true;
+  stopPressed_ = false;
+  joining_ = false;
+  finalDelivered_ = false;
+  failure_.clear();
+  joinedAudioFile_.clear();
+
+  struct RunEnd {
+    ConversionJob& job;
+    ~RunEnd() {
+      job.DeleteJoinedAudio();
+      job.joining_ = false;
+      job.running_ = false;
+    }
+  } runEnd{*this};
+
+  MainWindowView& view = services_.View;
+  TFFEncoder& encoder = services_.Encoder;
+  LogMemo& log = services_.Log;
+  const auto end_early = [&](std::string text) {
+    ShowIdleState(view);
+    result.End = JobEnd::Failed;
+    result.ErrorText = std::move(text);
+    return result;
+  };
+
+  try {
+    // Steps 2 to 4: the sequencer's run.
+    const std::string sizeText = view.VideoSizeText();
+    const std::string rateText = view.FrameRateText();
+    const FrameSize size = ParseFrameSizeText(sizeText);
+    if (size.Width < 1 || size.Height < 1 || size.Width > MaxFrameSide || size.Height > MaxFrameSide) {
+      log_error(log, "***Invalid frame size: " + sizeText);
+      return end_early("Invalid frame size: " + sizeText);
+    }
+    const FrameRateParts rate = ParseFrameRateText(rateText);
+    const std::string photoDelayText = view.PhotoDelayText();
+    const std::string effectDelayText = view.EffectDelayText();
+    const int holdFrames = CountFrames(rate, ParseDelayText(photoDelayText));
+    const int transitionFrames = CountFrames(rate, ParseDelayText(effectDelayText));
+    services_.Sequencer.ResetRun(size.Width, size.Height, holdFrames, transitionFrames, view.RandomEffectsChecked(),
+                                 options.RandomSeed, options.EffectOrder);
+
+    // Step 5.
+    ShowRunningState(view);
+
+    // Steps 6 to 8.
+    if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(TFFLoader::DefaultLibraryPath())) {
+      const std::string text = encoder.LastErrorText;
+      services_.Messages.ShowMessage(text, GlobalObject().ProductName(), MessageIcon::Exclamation,
+                                     MessageButtons::Ok);
+      return end_early(text);
+    }
+    RegisterFrameInput();
+    encoder.ClearTasks();
+
+    // Step 9: the audio tracks, joined when they outlast the slideshow.
+    std::string namingSource;
+    if (!tracks.empty()) {
+      AudioJoinRequest request;
+      request.Tracks = tracks;
+      request.OutputFolder = OutputFolderForJoiner(services_.Settings);
+      request.PhotoCount = static_cast<int>(photos.size());
+      request.PhotoDelaySeconds = static_cast<int>(ParseDelayText(photoDelayText));
+      request.EffectDelaySeconds = static_cast<int>(ParseDelayText(effectDelayText));
+      request.HoldFrames = holdFrames;
+      request.TransitionFrames = transitionFrames;
+      request.RateNumerator = rate.Numerator;
+      request.RateDenominator = rate.Denominator;
+      joining_ = true;
+      const std::string joined = AudioJoiner(encoder, services_.Decoder, request);
+      joinedAudioFile_ = joined;
+      const bool stopped = !WaitForRun();
+      joining_ = false;
+      if (stopped) {
+        StopRun();
+        ShowIdleState(view);
+        result.End = JobEnd::Stopped;
+        return result;
+      }
+      namingSource = joined.empty() ? tracks.front() : joined;
+      // The join's own failure is the user's to see (its message box); the slideshow goes on and
+      // takes the joined file only if one was written.
+      failure_.clear();
+      finalDelivered_ = false;
+      encoder.ClearTasks();
+    }
+
+    // Steps 10 to 12: the frame input.
+    TInputOptions input;
+    input.Options = FrameInputOptionText(rateText, sizeText, options.Realtime);
+    const int task = encoder.AddTask(services_.FrameInput.InputName(), &input);
+    if (task < 0) {
+      log_error(log, "***File open error: " + encoder.LastErrorText);
+      return end_early(encoder.LastErrorText);
+    }
+    log.AddLine("");
+    log.AddLine(input_info_text(encoder, task, 0));
+
+    // Step 13: the joined sound.
+    if (is_file(joinedAudioFile_)) {
+      if (encoder.AddInput(task, joinedAudioFile_, nullptr) < 0) {
+        log_error(log, "***File open error: " + encoder.LastErrorText);
+        const std::string text = encoder.LastErrorText;
+        encoder.RemoveTask(task);
+        return end_early(text);
+      }
+      log.AddLine("");
+      log.AddLine(input_info_text(encoder, task, 1));
+    }
+
+    // Steps 14 to 16: the output.
+    OutputChoices choices;
+    choices.FormatIndex = view.FormatIndex();
+    choices.Stereo = services_.Settings.ReadBool(settings_key::Stereo, true);
+    choices.SampleRate = sample_rate_setting(services_.Settings);
+    choices.BitRate = services_.Settings.ReadInteger(settings_key::BitRate, 768);
+    choices.FrameRateText = rateText;
+    choices.FrameSizeText = sizeText;
+    TOutputOptions output;
+    output.Options = OutputOptionText(choices);
+    std::string outputFile = options.OutputFile;
+    if (outputFile.empty()) {
+      if (const OutputFormat* format = OutputFormatAt(choices.FormatIndex)) {
+        const std::string folder = OutputFolderForNaming(services_.Settings, services_.Messages);
+        outputFile = UniqueOutputName(folder, "slideshow-" + file_name_part(namingSource),
+                                      format->Extension);
+      }
+    }
+    if (encoder.SetOutput(task, outputFile, &output) < 0) {
+      const std::string text = encoder.LastErrorText;
+      encoder.RemoveTask(task);
+      log_error(log, "***Cannot do convert, error: " + text);
+      return end_early(text);
+    }
+    result.OutputFile = outputFile;
+
+    // Steps 17 and 18: the encoding.
+    encoder.SetPreview(true);
+    encoder.StartTask(1);
+    const bool stopped = !WaitForRun();
+    if (stopped) StopRun();
+    view.SetTabsEnabled(true);
+    if (stopped) {
+      result.End = JobEnd::Stopped;
+    } else if (!failure_.empty()) {
+      result.End = JobEnd::Failed;
+      result.ErrorText = failure_;
+    } else {
+      result.End = JobEnd::Finished;
+    }
+    return result;
+  } catch (const std::exception& error) {
+    log_error(log, std::string("***") + error.what());
+    // Whatever was running is ended before the window goes back to idle.
+    try {
+      if (encoder.Working()) StopRun();
+    } catch (const std::exception&) {
+    }
+    return end_early(error.what());
+  }
 }
 
 }  // namespace lumivor

@@ -3,9 +3,23 @@
 // parses them word by word and the stored files' names follow from them.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "media/engine/ffmpeg.h"
 
 namespace lumivor {
+
+class FrameSequencer;
+class LogMemo;
+class MainWindowView;
+class MessageBoxes;
+class SettingsStore;
+class TFFDecoder;
+class TFFEncoder;
+class TFrameInputAdapter;
 
 // ------------------------------------------------------------------ option texts
 
@@ -65,5 +79,78 @@ std::string OutputOptionText(const OutputChoices& choices);
 // _(new_1), _(new_2), ... Anything already in the folder under a name counts as taken, a dangling
 // symbolic link too, so the run never writes through someone else's link.
 std::string UniqueOutputName(const std::string& folder, const std::string& name, const std::string& extension);
+
+// ------------------------------------------------------------------ the job
+
+// What a face may choose beyond the window's controls (the command line's options).
+struct JobOptions {
+  // "-re" on the frame input: frames at their native rate, the run as long as the show.
+  bool Realtime = true;
+  // Seeds the shared generator so that a random order can be made again; none: the clock.
+  std::optional<std::uint32_t> RandomSeed;
+  // Effect numbers taken in turn, wrapping, instead of the random or sequential order.
+  std::vector<int> EffectOrder;
+  // This file instead of a unique name in the output folder.
+  std::string OutputFile;
+};
+
+enum class JobEnd {
+  AddedPhotos,  // the photo list was empty: the Add Photos command ran instead
+  Finished,     // the video was written to its end
+  Stopped,      // the Stop command ended the run; what was written is a playable video
+  Failed,       // the run could not start or ended with an error (ErrorText)
+};
+
+struct JobResult {
+  JobEnd End = JobEnd::Failed;
+  std::string OutputFile;  // the video's path once the output was set
+  std::string ErrorText;
+};
+
+// The components and window services one run uses; all are the main window's.
+struct JobServices {
+  TFFEncoder& Encoder;
+  TFrameInputAdapter& FrameInput;
+  TFFDecoder& Decoder;
+  FrameSequencer& Sequencer;
+  SettingsStore& Settings;
+  MainWindowView& View;
+  MessageBoxes& Messages;
+  LogMemo& Log;
+};
+
+// The whole of Start, from the photo list to the end of the encoding, on the main thread. The
+// wait loops pump the window's messages and serve the main-thread dispatcher, so the Stop, Pause
+// and progress handlers and the sequencer's frame requests run while Start is on the stack.
+class ConversionJob {
+ public:
+  explicit ConversionJob(JobServices services) : services_(services) {}
+
+  // The face's photo list and audio tracks, read when Start runs.
+  JobResult Start(const std::vector<std::string>& photos, const std::vector<std::string>& tracks,
+                  const JobOptions& options = JobOptions());
+
+  // Set by the Stop command while a run is active; the wait loops end the run.
+  void PressStop() { stopPressed_ = true; }
+  bool StopPressed() const { return stopPressed_; }
+  // True while the audio tracks are being joined, before the slideshow's own task exists.
+  bool Joining() const { return joining_; }
+  bool Running() const { return running_; }
+  // The encoder's notification of a task's end: a failed task's text is the run's error.
+  void NoteTerminate(const TTerminateInfo& info);
+
+ private:
+  bool WaitForRun();  // false when Stop ended it
+  void StopRun();
+  void DeleteJoinedAudio();
+
+  JobServices services_;
+  bool stopPressed_ = false;
+  bool joining_ = false;
+  bool running_ = false;
+  bool finalDelivered_ = false;
+  std::string joinedAudioFile_;
+  std::string failure_;
+};
 
 }  // namespace lumivor

@@ -4,8 +4,18 @@
 // the main thread.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "app/conversion_job.h"
+#include "app/frame_sequencer.h"
+#include "app/window_services.h"
+#include "media/components/ff_decoder.h"
+#include "media/components/ff_encoder.h"
+#include "media/components/frame_input.h"
+#include "media/engine/ffmpeg.h"
 
 namespace lumivor {
 
@@ -56,6 +66,70 @@ class MainWindowView {
   virtual void ProcessMessages() = 0;
   // Shows a folder to the user (the desktop's file manager); may do nothing where there is none.
   virtual void OpenFolder(const std::string& folder) = 0;
+};
+
+// The run buttons and the controls that go with them. Idle: Start and Exit enabled, Pause and Stop
+// disabled, the tabs and the commands that change the run's inputs enabled. Running: the reverse,
+// with Stop focused so that a key press does not start anything.
+void ShowIdleState(MainWindowView& view);
+void ShowRunningState(MainWindowView& view);
+
+// The main window's run logic: it owns the components a run uses and the photo list, and answers
+// the window's commands. The window (or the console) calls the handlers on the main thread.
+class MainWindow {
+ public:
+  MainWindow(MainWindowView& view, MessageBoxes& messages, LogMemo& log, SettingsStore& settings);
+  ~MainWindow();
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  TFFEncoder& FFEncoder() { return *encoder_; }
+  TFrameInputAdapter& FIA() { return *frameInput_; }
+  TFFDecoder& FFDecoder() { return *decoder_; }
+  FrameSequencer& Sequencer() { return sequencer_; }
+  SettingsStore& Settings() { return settings_; }
+
+  // lstPictures: full paths in the order added.
+  const std::vector<std::string>& Photos() const { return photos_; }
+  void AddPhotos(const std::vector<std::string>& paths);
+  // The audio tracks in playing order (the audio page's list).
+  const std::vector<std::string>& AudioTracks() const { return tracks_; }
+  void SetAudioTracks(std::vector<std::string> tracks) { tracks_ = std::move(tracks); }
+
+  // What the command line chooses beyond the window's controls; the window keeps the defaults.
+  JobOptions RunOptions;
+  // Called with every progress report after the window's status line and bar are updated.
+  std::function<void(const TProgressInfo&)> OnRunProgress;
+
+  bool Running() const { return job_.Running(); }
+  bool StopPressed() const { return job_.StopPressed(); }
+  bool Paused() const { return paused_; }
+
+  // Handlers.
+  void btnVideoClick();        // Add Photos
+  void btnClearPhotosClick();  // empties the photo list
+  JobResult btnStartClick();   // the whole run; returns when it has ended
+  void btnPauseClick();
+  void btnStopClick();
+  void btnOpenClick();
+  void FFEncoderProgress(PProgressInfo progressInfo);
+  void FFEncoderTerminate(const TTerminateInfo& terminateInfo);
+
+ private:
+  MainWindowView& view_;
+  MessageBoxes& messages_;
+  LogMemo& log_;
+  SettingsStore& settings_;
+  std::vector<std::string> photos_;
+  std::vector<std::string> tracks_;
+  bool paused_ = false;
+  // Declared so that they go in the reverse order: the encoder's tasks first, then the frame
+  // input they read from, the decoder, and last the sequencer the frame input draws with.
+  FrameSequencer sequencer_;
+  std::unique_ptr<TFFDecoder> decoder_;
+  std::unique_ptr<TFrameInputAdapter> frameInput_;
+  std::unique_ptr<TFFEncoder> encoder_;
+  ConversionJob job_;
 };
 
 }  // namespace lumivor

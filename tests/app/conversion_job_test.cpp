@@ -2,9 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
+#include "app/main_window.h"
+#include "app/settings_store.h"
+#include "media/components/ff_decoder.h"
+#include "recording_window.h"
+#include "run_test_support.h"
 #include "support/scratch_folder.h"
 
 namespace lumivor {
@@ -101,6 +108,155 @@ TEST(ConversionJobNaming, UniqueNamesCountUpPastTakenOnes) {
   std::filesystem::create_symlink(folder / "nowhere", folder / "slideshow-tempaudio-a_(new).mp4");
   EXPECT_EQ(UniqueOutputName(folder.Path(), "slideshow-tempaudio-a.mp3", ".mp4"),
             folder / "slideshow-tempaudio-a_(new_1).mp4");
+}
+
+// ------------------------------------------------------------------ whole runs
+
+using testing::DecodedVideo;
+using testing::DecodeVideoFile;
+
+// Three photos of 160x120 at "10:1" with delays 1 and 1: 4 transitions and 3 holds of 10 frames
+// and the two black tail frames.
+constexpr int ThreePhotoFrames = 4 * 10 + 3 * 10 + 2;
+
+class ConversionRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window.OutputFolder = folder / "videos";
+    settings.WriteString(settings_key::OutPutDir, window.OutputFolder);
+    for (const char* name : {"one.jpg", "two.bmp", "three.jpg"}) {
+      testing::WritePhoto(folder / name, name[0] == 't' && name[1] == 'w' ? 90 : 160, 120);
+      photos.push_back(folder / name);
+    }
+  }
+
+  // The main window of the test, built after the test has set its choices.
+  MainWindow& Window() {
+    if (!main) {
+      main = std::make_unique<MainWindow>(window, window, window, settings);
+      main->RunOptions.Realtime = false;
+      main->AddPhotos(photos);
+    }
+    return *main;
+  }
+
+  testing::ScratchFolder folder;
+  testing::RecordingWindow window;
+  MemorySettingsStore settings;
+  std::vector<std::string> photos;
+  std::unique_ptr<MainWindow> main;
+};
+
+TEST_F(ConversionRun, FramesAudioAndNamesFollowTheTracks) {
+  struct Case {
+    const char* name;
+    std::vector<double> trackSeconds;
+    bool audio;
+    const char* video;
+  };
+  // The slideshow lasts 3 x 1 + 2 x 1 = 5 s by its delays; the video 7.2 s.
+  const Case cases[] = {
+      {"no tracks", {}, false, "slideshow-_(new).mp4"},
+      {"shorter", {1.5, 3.0}, false, "slideshow-track0_(new).mp4"},
+      {"longer", {4.0, 5.0}, true, "slideshow-tempaudio-track0_(new).mp4"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> tracks;
+    for (std::size_t i = 0; i < c.trackSeconds.size(); ++i) {
+      tracks.push_back(folder / ("track" + std::to_string(i) + ".wav"));
+      testing::WriteTrack(tracks.back(), c.trackSeconds[i]);
+    }
+    Window().SetAudioTracks(tracks);
+    const JobResult result = Window().btnStartClick();
+    ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
+    EXPECT_EQ(result.OutputFile, window.OutputFolder + "/" + c.video);
+
+    const DecodedVideo decoded = DecodeVideoFile(result.OutputFile);
+    ASSERT_TRUE(decoded.Opened);
+    EXPECT_EQ(decoded.VideoFrames, ThreePhotoFrames);
+    EXPECT_EQ(decoded.DecodeErrors, 0);
+    EXPECT_EQ(decoded.HasAudio, c.audio);
+    // The joined sound is cut at the video's end rounded up to whole seconds.
+    if (c.audio) {
+      EXPECT_NEAR(decoded.AudioEndSeconds, 8.0, 0.2);
+    }
+
+    TFFDecoder decoder;
+    ASSERT_TRUE(decoder.LoadFile(result.OutputFile)) << decoder.LastErrorText;
+    TVideoStreamInfo info;
+    ASSERT_TRUE(decoder.GetVideoStreamInfo(decoder.FirstVideoStream, info));
+    EXPECT_EQ(info.Width, 160);
+    EXPECT_EQ(info.Height, 120);
+    EXPECT_EQ(decoder.AudioStreamCount, c.audio ? 1 : 0);
+
+    // The temporary joined file is gone; the tracks themselves stay.
+    EXPECT_FALSE(std::filesystem::exists(window.OutputFolder + "/tempaudio-track0.mp3"));
+    for (const std::string& track : tracks) EXPECT_TRUE(std::filesystem::exists(track));
+    EXPECT_TRUE(window.Idle());
+    EXPECT_TRUE(window.Messages.empty());
+  }
+  // The log has the frame input's and the joined file's descriptions.
+  const auto logged = [&](const std::string& line) {
+    return std::find(window.LogLines.begin(), window.LogLines.end(), line) != window.LogLines.end();
+  };
+  EXPECT_TRUE(logged("FrameInput read header"));
+  EXPECT_TRUE(logged("FrameInput read close"));
+}
+
+TEST_F(ConversionRun, AnUndecodablePhotoFailsTheTaskWithItsName) {
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "two.bmp", {'B', 'M', 1, 2, 3}));
+  const JobResult result = Window().btnStartClick();
+  EXPECT_EQ(result.End, JobEnd::Failed);
+  EXPECT_NE(result.ErrorText.find("two.bmp"), std::string::npos) << result.ErrorText;
+  ASSERT_EQ(window.Messages.size(), 1u);
+  EXPECT_EQ(window.Messages[0].Text, result.ErrorText);
+  EXPECT_EQ(window.Messages[0].Icon, MessageIcon::Exclamation);
+  EXPECT_TRUE(window.Idle());
+}
+
+TEST_F(ConversionRun, StopMidRunLeavesAPlayableVideoAndNoTemporaryAudio) {
+  testing::WriteTrack(folder / "song.wav", 12.0);
+  Window().SetAudioTracks({folder / "song.wav"});
+  // At the native rate the run lasts as long as the show, so there is time to pause and stop.
+  Window().RunOptions.Realtime = true;
+  int frames = 0;
+  bool sawRunningState = false;
+  std::vector<std::string> captions;
+  Window().OnRunProgress = [&](const TProgressInfo& info) { frames = info.FrameNumber; };
+  window.OnProcessMessages = [&] {
+    sawRunningState = sawRunningState || window.RunningState();
+    if (frames >= 12 && captions.empty()) {
+      Window().btnPauseClick();
+      captions.push_back(window.PauseCaption);
+      Window().btnPauseClick();
+      captions.push_back(window.PauseCaption);
+      EXPECT_FALSE(window.StartEnabled);
+    }
+    if (frames >= 20 && !Window().StopPressed()) Window().btnStopClick();
+  };
+  const JobResult result = Window().btnStartClick();
+  ASSERT_EQ(result.End, JobEnd::Stopped) << result.ErrorText;
+  EXPECT_TRUE(sawRunningState);
+  EXPECT_EQ(captions, (std::vector<std::string>{"Resume", "Pause"}));
+  EXPECT_TRUE(window.Idle());
+  EXPECT_FALSE(std::filesystem::exists(window.OutputFolder + "/tempaudio-song.mp3"));
+
+  const DecodedVideo decoded = DecodeVideoFile(result.OutputFile);
+  ASSERT_TRUE(decoded.Opened);
+  EXPECT_GT(decoded.VideoFrames, 10);
+  EXPECT_LT(decoded.VideoFrames, ThreePhotoFrames);
+  EXPECT_EQ(decoded.DecodeErrors, 0);
+}
+
+TEST_F(ConversionRun, StartWithoutPhotosRunsAddPhotos) {
+  photos.clear();
+  window.PhotosToChoose = {folder / "one.jpg"};
+  const JobResult result = Window().btnStartClick();
+  EXPECT_EQ(result.End, JobEnd::AddedPhotos);
+  EXPECT_EQ(window.ChooseCalls, 1);
+  EXPECT_EQ(window.ShownPhotos, window.PhotosToChoose);
+  EXPECT_EQ(Window().Photos(), window.PhotosToChoose);
 }
 
 }  // namespace
