@@ -190,6 +190,7 @@ void AudioPage::AddFiles(const std::vector<std::string>& files) {
     log_.AddLine("");
     log_.AddLine("***File load error: " + errorText);
     log_.AddLine("");
+    decoder_.CloseFile();  // a row's file may still be open when the first one was refused unopened
     return;
   }
   lastAudioFile_ = first;

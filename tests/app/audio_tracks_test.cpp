@@ -257,6 +257,7 @@ TEST_F(AudioPageTest, FilesThatCannotBeReadAreListedWithoutDurationAndReported) 
     EXPECT_EQ(log_.lines[2], "");
     EXPECT_TRUE(page_.LastAudioFile().empty());
     EXPECT_TRUE(view_.calls.empty());
+    EXPECT_EQ(decoder_.FormatContext(), nullptr) << "no file is left open";
   }
 }
 
