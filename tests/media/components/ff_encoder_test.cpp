@@ -44,6 +44,9 @@ class Encoder : public ::testing::Test {
   }
   void SetUp() override {
     ASSERT_TRUE(ok_) << error_;
+    // The logger is the process's: what these runs change of it goes back for the tests after.
+    savedLogLevel_ = DefaultLogger().LogLevel();
+    savedLogInMainThread_ = DefaultLogger().TriggerEventInMainThread();
     DefaultLogger().SetTriggerEventInMainThread(false);
     DefaultLogger().SetLogLevel(llError);
     encoder_.OnTerminate = [this](TCustomEncoder* sender, const TTerminateInfo& info) {
@@ -51,6 +54,11 @@ class Encoder : public ::testing::Test {
       std::lock_guard<std::mutex> lock(mutex_);
       endings_.push_back({info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg, IsMainThread()});
     };
+  }
+
+  void TearDown() override {
+    DefaultLogger().SetLogLevel(savedLogLevel_);
+    DefaultLogger().SetTriggerEventInMainThread(savedLogInMainThread_);
   }
 
   static bool MakeClip(const std::string& path, double seconds) {
@@ -97,6 +105,8 @@ class Encoder : public ::testing::Test {
   std::vector<Ending> endings_;
 
  private:
+  TLogLevel savedLogLevel_ = llInfo;
+  bool savedLogInMainThread_ = true;
   static testing::ScratchFolder* folder_;
   static bool ok_;
   static std::string error_;
@@ -459,6 +469,38 @@ TEST_F(Encoder, PauseHoldsTheTaskAndResumeLetsItGoOn) {
   EXPECT_TRUE(WaitServing([&] { return frames.load() >= held + 3; }, std::chrono::seconds(60)));
   encoder_.Stop(true);
   ASSERT_TRUE(WaitForRunEnd());
+}
+
+// A pause holds the run, not only the task that happened to be running: the task that starts
+// when a paused one ends waits for Resume too.
+TEST_F(Encoder, ATaskStartedWhilePausedWaitsForResume) {
+  for (int i = 0; i < 2; ++i) {
+    const int task = encoder_.AddTask(Path("short.mkv"));
+    ASSERT_EQ(task, i) << encoder_.LastErrorText;
+    TOutputOptions out;
+    InitOutputOptions(out);
+    out.Options = "-c:v mpeg4 -c:a aac";
+    out.FrameInputHook = true;
+    ASSERT_GE(encoder_.SetOutput(task, Path("paused-" + std::to_string(i) + ".mp4"), &out), 0);
+  }
+  std::atomic<int> secondFrames{0};
+  encoder_.OnFrameInputHook = [&](TCustomEncoder*, PFrameHookInfo info) {
+    if (info->TaskIndex == 1) ++secondFrames;
+  };
+  // The first task's last report comes after its output is complete: pausing there leaves it
+  // nothing to hold, so it ends while the run is paused.
+  encoder_.OnProgress = [this](TCustomEncoder*, PProgressInfo info) {
+    if (info->TaskIndex == 0 && info->FileIndex == -1) encoder_.Pause();
+  };
+  encoder_.StartTask(1);
+  ASSERT_TRUE(WaitServing([this] { return !Endings().empty(); }, std::chrono::seconds(60)));
+  EXPECT_TRUE(encoder_.Paused());
+  WaitServing([] { return false; }, 300ms);
+  EXPECT_EQ(secondFrames.load(), 0) << "the second task ran while the run was paused";
+  encoder_.Resume();
+  ASSERT_TRUE(WaitForRunEnd());
+  EXPECT_GT(secondFrames.load(), 0);
+  EXPECT_EQ(TaskOrder(Endings()), (std::vector<int>{0, 1, -1}));
 }
 
 TEST_F(Encoder, FreeingAWorkingComponentStopsItAndDeliversItsEnds) {
