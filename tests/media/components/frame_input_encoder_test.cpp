@@ -107,6 +107,7 @@ class FrameInputThroughEncoder : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(encoder_.LoadLibraries(TFFLoader::DefaultLibraryPath())) << encoder_.LastErrorText;
     RegisterFrameInput();
+    savedLevel_ = DefaultLogger().LogLevel();
     DefaultLogger().SetLogLevel(llError);
     encoder_.SetProgressInterval(100);
     encoder_.OnTerminate = [this](TCustomEncoder*, const TTerminateInfo& info) { Ends.push_back(info); };
@@ -126,6 +127,11 @@ class FrameInputThroughEncoder : public ::testing::Test {
     return result < 0 ? result : task;
   }
 
+  void TearDown() override {
+    DefaultLogger().SetLogLevel(savedLevel_);
+    DefaultLogger().ApplyLogLevel();
+  }
+
   bool RunToTheEnd() {
     encoder_.StartTask(1);
     return WaitServing([this] { return encoder_.AllFinished() && !Ends.empty() && Ends.back().TaskIndex == -1; },
@@ -135,6 +141,9 @@ class FrameInputThroughEncoder : public ::testing::Test {
   TFFEncoder encoder_;
   std::vector<TTerminateInfo> Ends;
   testing::ScratchFolder Folder;
+
+ private:
+  TLogLevel savedLevel_ = llError;
 };
 
 TEST_F(FrameInputThroughEncoder, DrawnFramesMakeAPlayableFile) {

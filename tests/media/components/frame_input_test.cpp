@@ -123,6 +123,9 @@ class FrameInput : public ::testing::Test {
     ASSERT_TRUE(TFFLoader::Instance().Load(EncoderLibraries)) << TFFLoader::Instance().LastError();
     RegisterFrameInput();
     TFFLogger& logger = DefaultLogger();
+    savedLevel_ = logger.LogLevel();
+    savedTrigger_ = logger.TriggerEventInMainThread();
+    // Lines are collected on whichever thread logs them.
     logger.SetTriggerEventInMainThread(false);
     logger.InstallLogCallback();
     logger.SetLogLevel(llInfo);
@@ -132,8 +135,11 @@ class FrameInput : public ::testing::Test {
     });
   }
   void TearDown() override {
-    DefaultLogger().SetOnLog(nullptr);
-    DefaultLogger().SetLogLevel(llError);
+    TFFLogger& logger = DefaultLogger();
+    logger.SetOnLog(nullptr);
+    logger.SetLogLevel(savedLevel_);
+    logger.ApplyLogLevel();
+    logger.SetTriggerEventInMainThread(savedTrigger_);
   }
 
   // How many lines of this level contain the text.
@@ -167,6 +173,8 @@ class FrameInput : public ::testing::Test {
  private:
   std::mutex linesMutex_;
   std::vector<std::pair<TLogLevel, std::string>> lines_;
+  TLogLevel savedLevel_ = llInfo;
+  bool savedTrigger_ = true;
 };
 
 TEST_F(FrameInput, DrawnCanvasFramesBecomeAFileFrameForFrame) {
