@@ -436,7 +436,10 @@ int TCustomEncoder::SetOutput(int taskIndex, const std::string& fileName, const 
     }
     return result;
   } catch (const std::exception& e) {
-    LastErrorText = task->LastErrMsg.empty() ? std::string(e.what()) : task->LastErrMsg + "\n" + e.what();
+    // A fatal error has usually left its own text as the task's too: it is given once.
+    const std::string message = e.what();
+    const std::string& taskText = task->LastErrMsg;
+    LastErrorText = taskText.empty() || taskText == message ? message : taskText + "\n" + message;
     task->OutputOptionsList.resize(static_cast<std::size_t>(index));
     return -1;
   }

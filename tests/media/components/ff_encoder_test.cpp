@@ -273,19 +273,28 @@ TEST_F(Encoder, FailedOperationsKeepTheirReasonAndLeaveTheComponentUsable) {
   TOutputOptions bad;
   InitOutputOptions(bad);
   bad.Options = "-no_such_option 1";
+  TOutputOptions badCodec;
+  InitOutputOptions(badCodec);
+  badCodec.Options = "-c:v no_such_codec";
+  // The texts are the engine's own; a fatal one reads once, not once as the task's and again as
+  // the exception's.
   const struct {
     const char* What;
     std::function<int()> Call;
+    std::string Text;
   } failures[] = {
-      {"missing second input", [&] { return encoder_.AddInput(task, missing); }},
-      {"unknown output option", [&] { return encoder_.SetOutput(task, Path("bad.mp4"), &bad); }},
-      {"no such task", [&] { return encoder_.AddInput(7, Path("short.mkv")); }},
+      {"missing second input", [&] { return encoder_.AddInput(task, missing); },
+       missing + ": No such file or directory"},
+      {"unknown output option", [&] { return encoder_.SetOutput(task, Path("bad.mp4"), &bad); }, "Option not found"},
+      {"unknown encoder", [&] { return encoder_.SetOutput(task, Path("bad.mp4"), &badCodec); },
+       "Unknown encoder \"no_such_codec\""},
+      {"no such task", [&] { return encoder_.AddInput(7, Path("short.mkv")); }, "Invalid task index: 7"},
   };
   for (const auto& f : failures) {
     SCOPED_TRACE(f.What);
     encoder_.LastErrorText.clear();
     EXPECT_LT(f.Call(), 0);
-    EXPECT_FALSE(encoder_.LastErrorText.empty());
+    EXPECT_EQ(encoder_.LastErrorText, f.Text);
   }
 
   TOutputOptions good;
