@@ -1,7 +1,6 @@
 #include "app/frame_sequencer.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -9,6 +8,10 @@
 #include <mutex>
 #include <stdexcept>
 #include <string_view>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
 
 #include "effects/arith.h"
 #include "effects/effect.h"
@@ -69,19 +72,43 @@ void fill_black(Bitmap& picture) {
   if (picture.ImageSize() > 0) std::memset(picture.Bits(), 0, picture.ImageSize());
 }
 
-static_assert(std::endian::native == std::endian::little, "pixel packing below assumes little-endian words");
-
-// Four 32-bit pixels become three words of 24-bit pixels: one pass, no per-pixel branching.
-void bgra_row_to_bgr(const std::uint8_t* source, std::uint8_t* dest, int width) {
-  int x = 0;
-  for (; x + 4 <= width; x += 4, source += 16, dest += 12) {
-    std::uint32_t p[4];
-    std::memcpy(p, source, 16);
-    const std::uint32_t words[3] = {(p[0] & 0xFFFFFFu) | (p[1] << 24), ((p[1] >> 8) & 0xFFFFu) | (p[2] << 16),
-                                    ((p[2] >> 16) & 0xFFu) | (p[3] << 8)};
-    std::memcpy(dest, words, 12);
+void bgra_row_to_bgr_plain(const std::uint8_t* source, std::uint8_t* dest, int width) {
+  for (int x = 0; x < width; ++x, source += 4, dest += 3) {
+    dest[0] = source[0];
+    dest[1] = source[1];
+    dest[2] = source[2];
   }
-  for (; x < width; ++x, source += 4, dest += 3) std::memcpy(dest, source, 3);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// One byte shuffle turns four 32-bit pixels into four 24-bit ones, several times faster than byte
+// moves. Each store writes 16 bytes of which 12 are pixels; the loop stops two pixels short of the
+// row's end so that the 4 extra bytes always land on pixels the next round writes again.
+__attribute__((target("ssse3"))) void bgra_row_to_bgr_ssse3(const std::uint8_t* source, std::uint8_t* dest,
+                                                            int width) {
+  const __m128i keepColours = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  int x = 0;
+  for (; x + 6 <= width; x += 4, source += 16, dest += 12) {
+    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), _mm_shuffle_epi8(pixels, keepColours));
+  }
+  bgra_row_to_bgr_plain(source, dest, width - x);
+}
+#endif
+
+using RowConversion = void (*)(const std::uint8_t*, std::uint8_t*, int);
+
+RowConversion choose_bgra_row_to_bgr() {
+#if defined(__x86_64__) || defined(__i386__)
+  if (__builtin_cpu_supports("ssse3")) return bgra_row_to_bgr_ssse3;
+#endif
+  return bgra_row_to_bgr_plain;
+}
+
+// Every held frame goes through this conversion, so it is the sequencer's cost per frame.
+void bgra_row_to_bgr(const std::uint8_t* source, std::uint8_t* dest, int width) {
+  static const RowConversion convert = choose_bgra_row_to_bgr();
+  convert(source, dest, width);
 }
 
 // The frame goes to the canvas at (0, 0); a canvas of another size gets the part both cover.
