@@ -22,7 +22,9 @@
 #include <QTreeWidget>
 
 #include "app/global_object.h"
+#include "gui/audio_list.h"
 #include "gui/directory_form.h"
+#include "gui/player_surface.h"
 #include "gui/side_picture.h"
 #include "gui/up_down.h"
 
@@ -101,6 +103,10 @@ TfrmMain::TfrmMain()
     log_->AddLine("Cannot store the settings: " + errorText);
   };
   ConnectSettings();
+  decoder_ = std::make_unique<TFFDecoder>();
+  audioPage_ = std::make_unique<AudioPage>(tracks_, *this, *decoder_, *log_);
+  player_ = std::make_unique<TFFPlayer>();
+  ConnectAudio();
   // Fixed single border: the window keeps the size its client area and menu give it.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
@@ -117,32 +123,16 @@ void TfrmMain::BuildPhotoPage() {
 }
 
 void TfrmMain::BuildAudioPage() {
-  lvFiles = Make<QTreeWidget>(tsAudio, "lvFiles");
+  lvFiles = Make<AudioListView>(tsAudio, "lvFiles");
   lvFiles->setGeometry(8, 8, 460, 150);
-  lvFiles->setColumnCount(2);
-  lvFiles->setHeaderLabels({QStringLiteral("Audio Files"), QStringLiteral("Duration")});
-  lvFiles->setColumnWidth(0, 350);
-  lvFiles->setColumnWidth(1, 80);
-  lvFiles->setRootIsDecorated(false);
-  lvFiles->setItemsExpandable(false);
-  lvFiles->setUniformRowHeights(true);
-  lvFiles->setSelectionMode(QAbstractItemView::SingleSelection);
-  lvFiles->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvFiles->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  lvFiles->header()->setStretchLastSection(false);
 
   btnAddAudio = MakeButton(tsAudio, "btnAddAudio", "Add Audio", QRect(8, 166, 96, 28));
   btnUp = MakeButton(tsAudio, "btnUp", "Up", QRect(110, 166, 64, 28));
   btnDown = MakeButton(tsAudio, "btnDown", "Down", QRect(180, 166, 64, 28));
   btnClear = MakeButton(tsAudio, "btnClear", "Clear", QRect(250, 166, 64, 28));
 
-  // The player draws pictures into this panel's own native window.
-  Panel1 = Make<QWidget>(tsAudio, "Panel1");
+  Panel1 = Make<PlayerSurface>(tsAudio, "Panel1");
   Panel1->setGeometry(8, 202, 96, 60);
-  Panel1->setAutoFillBackground(true);
-  QPalette black = Panel1->palette();
-  black.setColor(QPalette::Window, Qt::black);
-  Panel1->setPalette(black);
 
   btnPlay = MakeButton(tsAudio, "btnPlay", "Play", QRect(110, 202, 64, 28));
   btnPlayPause = MakeButton(tsAudio, "btnPlayPause", "Pause", QRect(180, 202, 64, 28));
@@ -242,6 +232,25 @@ void TfrmMain::ConnectSettings() {
   connect(btnDefault, &QPushButton::clicked, this, [&page] { page.btnDefaultClick(); });
 }
 
+void TfrmMain::ConnectAudio() {
+  tracks_.OnChanged = [this] { lvFiles->ShowTracks(tracks_); };
+  lvFiles->OnSelect = [this](int row) { tracks_.Select(row); };
+  connect(lvFiles, &QTreeWidget::itemDoubleClicked, this, [this] { lvFilesDblClick(); });
+  AudioPage& page = *audioPage_;
+  connect(btnAddAudio, &QPushButton::clicked, this, [&page] { page.btnAddAudioClick(); });
+  connect(btnUp, &QPushButton::clicked, this, [&page] { page.btnUpClick(); });
+  connect(btnDown, &QPushButton::clicked, this, [&page] { page.btnDownClick(); });
+  connect(btnClear, &QPushButton::clicked, this, [&page] { page.btnClearClick(); });
+  connect(btnPlay, &QPushButton::clicked, this, [this] { btnPlayClick(); });
+  connect(btnPlayPause, &QPushButton::clicked, this, [this] { btnPlayPauseClick(); });
+  connect(btnPlayStop, &QPushButton::clicked, this, [this] { btnPlayStopClick(); });
+  Panel1->OnExposed = [this] {
+    if (player_->PlayerState() != psStop && player_->PlayerState() != psEnd) player_->Refresh();
+  };
+  // Without a display of its own kind the player still plays the sound.
+  player_->DisableDisplay = !PlayerCanUseNativeWindows();
+}
+
 QComboBox* TfrmMain::ComboOf(SettingsChoice choice) const {
   switch (choice) {
     case SettingsChoice::Format: return cmbFormat;
@@ -303,6 +312,16 @@ void TfrmMain::SetExitEnabled(bool enabled) { btnExit->setEnabled(enabled); }
 void TfrmMain::SetRandomEffectsChecked(bool checked) { chkRandomEffect->setChecked(checked); }
 void TfrmMain::SetWindowTitle(const std::string& title) { setWindowTitle(QString::fromStdString(title)); }
 
+std::vector<std::string> TfrmMain::ChooseAudioFiles() { return dialogs_.OpenFileNames(this, AudioFileFilter); }
+void TfrmMain::FocusStart() { btnStart->setFocus(); }
+void TfrmMain::SetAddAudioEnabled(bool enabled) { btnAddAudio->setEnabled(enabled); }
+void TfrmMain::SetUpEnabled(bool enabled) { btnUp->setEnabled(enabled); }
+void TfrmMain::SetDownEnabled(bool enabled) { btnDown->setEnabled(enabled); }
+void TfrmMain::SetClearAudioEnabled(bool enabled) { btnClear->setEnabled(enabled); }
+void TfrmMain::SetPlayEnabled(bool enabled) { btnPlay->setEnabled(enabled); }
+void TfrmMain::SetPlayerStopEnabled(bool enabled) { btnPlayStop->setEnabled(enabled); }
+void TfrmMain::SetPlayerPauseEnabled(bool enabled) { btnPlayPause->setEnabled(enabled); }
+
 void TfrmMain::BuildRunControls(QWidget& client) {
   ProgressBar1 = Make<QProgressBar>(&client, "ProgressBar1");
   ProgressBar1->setGeometry(108, 312, 482, 18);
@@ -362,6 +381,48 @@ void TfrmMain::btnBrowsClick() {
 void TfrmMain::btnExitClick() {
   settingsPage_->StoreDelays();
   close();
+}
+
+void TfrmMain::btnPlayClick() {
+  if (!player_->LibrariesLoaded() || !player_->SDLLoaded()) {
+    if (!player_->LoadLibraries(audioPage_->LibraryFolder, true)) {
+      log_->AddLine(player_->LastErrorText);
+      return;
+    }
+  }
+  std::string track;
+  if (!tracks_.Empty()) track = tracks_.Rows()[tracks_.Selected() >= 0 ? tracks_.Selected() : 0].Path;
+  player_->Stop(true);
+  if (!player_->Open(track, Panel1->ScreenHandle(), false)) log_->AddLine(player_->LastErrorText);
+  btnAddAudio->setEnabled(false);
+  btnStart->setEnabled(false);
+  btnStop->setEnabled(false);
+  btnPause->setEnabled(false);
+  btnClear->setEnabled(false);
+  btnPlayPause->setText(QStringLiteral("Pause"));
+  lvFiles->setEnabled(true);
+}
+
+void TfrmMain::btnPlayPauseClick() {
+  player_->TogglePause();
+  const TPlayState state = player_->PlayerState();
+  if (state == psPlay || state == psPause) {
+    btnPlayPause->setText(QStringLiteral("Resume"));
+  } else if (state == psResume) {
+    btnPlayPause->setText(QStringLiteral("Pause"));
+  }
+}
+
+void TfrmMain::btnPlayStopClick() {
+  player_->Stop(false);
+  btnAddAudio->setEnabled(true);
+  btnClear->setEnabled(true);
+  btnStart->setEnabled(true);
+  btnPlayPause->setText(QStringLiteral("Pause"));
+}
+
+void TfrmMain::lvFilesDblClick() {
+  if (tracks_.Selected() >= 0) btnPlayClick();
 }
 
 bool TfrmMain::FormCloseQuery() {

@@ -9,10 +9,13 @@
 
 #include <QMainWindow>
 
+#include "app/audio_tracks.h"
 #include "app/settings_page.h"
 #include "app/settings_store.h"
 #include "gui/file_dialogs.h"
 #include "gui/message_boxes.h"
+#include "media/components/ff_decoder.h"
+#include "media/components/ff_player.h"
 
 class QAction;
 class QCheckBox;
@@ -32,11 +35,13 @@ class QWidget;
 
 namespace lumivor::gui {
 
+class AudioListView;
+class PlayerSurface;
 class SidePicture;
 class TfmDirectory;
 class UpDown;
 
-class TfrmMain : public QMainWindow, public SettingsView {
+class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView {
  public:
   // The settings live in the application object's settings file.
   TfrmMain();
@@ -54,10 +59,18 @@ class TfrmMain : public QMainWindow, public SettingsView {
   void btnClearPhotosClick();
   void btnBrowsClick();
   void btnExitClick();
+  // The audio preview.
+  void btnPlayClick();
+  void btnPlayPauseClick();
+  void btnPlayStopClick();
+  void lvFilesDblClick();
   // Whether the window may close: asks the user.
   bool FormCloseQuery();
 
   SettingsStore& Settings() { return *store_; }
+  AudioTrackList& AudioTracks() { return tracks_; }
+  AudioPage& AudioLogic() { return *audioPage_; }
+  TFFPlayer& FFPlayer() { return *player_; }
   SettingsPage& SettingsLogic() { return *settingsPage_; }
 
   // SettingsView.
@@ -83,6 +96,17 @@ class TfrmMain : public QMainWindow, public SettingsView {
   void SetRandomEffectsChecked(bool checked) override;
   void SetWindowTitle(const std::string& title) override;
 
+  // AudioPageView (the setters it shares are above).
+  std::vector<std::string> ChooseAudioFiles() override;
+  void FocusStart() override;
+  void SetAddAudioEnabled(bool enabled) override;
+  void SetUpEnabled(bool enabled) override;
+  void SetDownEnabled(bool enabled) override;
+  void SetClearAudioEnabled(bool enabled) override;
+  void SetPlayEnabled(bool enabled) override;
+  void SetPlayerStopEnabled(bool enabled) override;
+  void SetPlayerPauseEnabled(bool enabled) override;
+
   // The photo list, in order.
   std::vector<std::string> Photos() const;
 
@@ -97,7 +121,7 @@ class TfrmMain : public QMainWindow, public SettingsView {
   QPushButton* btnClearPhotos;
   QListWidget* lstPictures;
 
-  QTreeWidget* lvFiles;
+  AudioListView* lvFiles;
   QPushButton* btnAddAudio;
   QPushButton* btnUp;
   QPushButton* btnDown;
@@ -105,7 +129,7 @@ class TfrmMain : public QMainWindow, public SettingsView {
   QPushButton* btnPlay;
   QPushButton* btnPlayStop;
   QPushButton* btnPlayPause;
-  QWidget* Panel1;
+  PlayerSurface* Panel1;
   QCheckBox* chkPictures;
 
   QComboBox* cmbFormat;
@@ -151,6 +175,7 @@ class TfrmMain : public QMainWindow, public SettingsView {
   void BuildRunControls(QWidget& client);
   void BuildMenu();
   void ConnectSettings();
+  void ConnectAudio();
   QComboBox* ComboOf(SettingsChoice choice) const;
 
   QtMessageBoxes messages_;
@@ -158,6 +183,10 @@ class TfrmMain : public QMainWindow, public SettingsView {
   std::unique_ptr<QtLogMemo> log_;
   std::unique_ptr<SettingsStore> store_;
   std::unique_ptr<SettingsPage> settingsPage_;
+  AudioTrackList tracks_;
+  std::unique_ptr<TFFDecoder> decoder_;
+  std::unique_ptr<AudioPage> audioPage_;
+  std::unique_ptr<TFFPlayer> player_;
   TfmDirectory* fmDirectory_ = nullptr;
   bool shown_ = false;
 };

@@ -1,5 +1,5 @@
 // The window tests need one QApplication for the whole run, on the offscreen platform so that
-// no display is needed, and the main-thread dispatcher served from its event loop as the program
+// no display is needed (and SDL's silent audio driver for the player), and the main-thread dispatcher served from its event loop as the program
 // serves it.
 #include <stdlib.h>
 
@@ -10,6 +10,8 @@
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The audio preview plays without a sound card.
+  ::setenv("SDL_AUDIODRIVER", "dummy", 1);
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Lumivor"));
   lumivor::gui::QtMainThreadPump pump;

@@ -22,6 +22,7 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include "gui/audio_list.h"
 #include "gui/directory_form.h"
 #include "gui/side_picture.h"
 #include "gui/up_down.h"

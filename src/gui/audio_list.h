@@ -1,0 +1,30 @@
+// The audio track list (lvFiles): a report of two columns whose rows are drawn here, tinted in
+// turn, with a framed selection, and each cell's text on one line cut short with an ellipsis.
+#pragma once
+
+#include <functional>
+
+#include <QTreeWidget>
+
+#include "app/audio_tracks.h"
+
+namespace lumivor::gui {
+
+class AudioListView : public QTreeWidget {
+ public:
+  explicit AudioListView(QWidget* parent);
+
+  // Shows the tracks' rows and selection.
+  void ShowTracks(const AudioTrackList& tracks);
+
+  // The user selected a row (-1: none).
+  std::function<void(int row)> OnSelect;
+
+ protected:
+  void drawRow(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+ private:
+  bool showing_ = false;
+};
+
+}  // namespace lumivor::gui
