@@ -24,6 +24,7 @@
 #include <optional>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "media/engine/input_formats.h"
 #include "media/runtime/ff_load.h"
@@ -148,6 +149,9 @@ struct FrameInputContext {
   std::uint64_t Adapter;  // identity in the registry
   alignas(Bitmap) unsigned char BitmapStorage[sizeof(Bitmap)];
   bool HasBitmap;
+  // The colour table the decoder was last given (pal8 only).
+  std::uint32_t SentPalette[AVPALETTE_COUNT];
+  bool PaletteSent;
 };
 
 FrameInputContext& ContextOf(AVFormatContext* ic) { return *static_cast<FrameInputContext*>(ic->priv_data); }
@@ -504,6 +508,27 @@ class PacketInProgress {
   bool kept_ = false;
 };
 
+// The pixels of a pal8 picture are indices: without its colour table the decoder would show
+// them all black. The table goes with the first packet and with every one after a change, as
+// the decoder keeps the last table it was given.
+int AttachChangedPalette(FrameInputContext& c, const Bitmap& bitmap, AVPacket* packet) {
+  std::uint32_t palette[AVPALETTE_COUNT];
+  const std::vector<PaletteEntry>& entries = bitmap.Palette();
+  for (std::size_t i = 0; i < AVPALETTE_COUNT; ++i) {
+    const PaletteEntry entry = i < entries.size() ? entries[i] : PaletteEntry{};
+    // The fourth byte of a bitmap's colour carries nothing: the colours are opaque.
+    palette[i] = 0xFF000000u | static_cast<std::uint32_t>(entry.Red) << 16 |
+                 static_cast<std::uint32_t>(entry.Green) << 8 | entry.Blue;
+  }
+  if (c.PaletteSent && std::memcmp(palette, c.SentPalette, sizeof palette) == 0) return 0;
+  std::uint8_t* data = lib::av_packet_new_side_data(packet, AV_PKT_DATA_PALETTE, AVPALETTE_SIZE);
+  if (data == nullptr) return kOutOfMemory;
+  std::memcpy(data, palette, AVPALETTE_SIZE);
+  std::memcpy(c.SentPalette, palette, sizeof palette);
+  c.PaletteSent = true;
+  return 0;
+}
+
 void LogFrameEnd(AVFormatContext* ic, std::int32_t inputType, int result) {
   for (const FrameEndRow& row : kFrameEnds) {
     if (row.Type == inputType) lib::av_log(ic, row.Level, row.Text, result);
@@ -557,6 +582,7 @@ int ReadPacket(AVFormatContext* ic, AVPacket* packet) {
     }
     CopyRowsTopFirst(bitmap, packet->data, info.Stride);
     packet->flags |= AV_PKT_FLAG_KEY;
+    if (info.PixelFormat == AV_PIX_FMT_PAL8 && AttachChangedPalette(c, bitmap, packet) < 0) return kOutOfMemory;
   }
 
   ApplyHandlerTime(ic, info, packet);

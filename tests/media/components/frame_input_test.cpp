@@ -689,3 +689,43 @@ TEST_F(FrameInput, AHandlerThatResizesTheCanvasEndsTheInputInsteadOfOverrunningI
 
 }  // namespace
 }  // namespace lumivor
+
+namespace lumivor {
+namespace {
+
+TEST_F(FrameInput, PalettePicturesKeepTheirColours) {
+  TFrameInputAdapter adapter;
+  adapter.TriggerEventInMainThread = false;
+  // Index 1 above the middle, index 2 below; index 1 changes colour from the third frame on.
+  const PaletteEntry first{10, 20, 30, 0};
+  const PaletteEntry changed{5, 250, 7, 0};
+  const PaletteEntry below{200, 100, 50, 0};
+  adapter.OnReadFrameCanvas = [&](TFrameInputAdapter&, Bitmap& canvas, PInputFrameInfo info) {
+    if (info->FrameNumber > 4) return -1;
+    canvas.Palette()[1] = info->FrameNumber >= 3 ? changed : first;
+    canvas.Palette()[2] = below;
+    for (int y = 0; y < kHeight; ++y) std::memset(canvas.ScanLine(y), y < kHeight / 2 ? 1 : 2, info->Stride);
+    return 0;
+  };
+  const std::string output = Folder / "palette.nut";
+  {
+    TCustomFFmpeg engine;
+    ASSERT_GE(OpenInput(engine, adapter.InputName(), "-f frameinput -input_type canvas -pix_fmt pal8 -r 10 -s 174x96"),
+              0);
+    ASSERT_GE(OpenOutput(engine, output, "-c:v rawvideo -pix_fmt bgr24"), 0) << engine.LastErrMsg;
+    engine.Start(false);
+    EXPECT_FALSE(engine.Exception) << engine.ExceptionMsg;
+  }
+  const std::vector<DecodedFrame> frames = DecodeVideo(output);
+  ASSERT_EQ(frames.size(), 4u);
+  for (std::size_t k = 0; k < frames.size(); ++k) {
+    SCOPED_TRACE(k);
+    ASSERT_EQ(frames[k].Format, AV_PIX_FMT_BGR24);
+    const PaletteEntry top = k >= 2 ? changed : first;
+    EXPECT_EQ(frames[k].At(7, 5), (Bgr{top.Blue, top.Green, top.Red}));
+    EXPECT_EQ(frames[k].At(kWidth - 1, kHeight - 1), (Bgr{below.Blue, below.Green, below.Red}));
+  }
+}
+
+}  // namespace
+}  // namespace lumivor
