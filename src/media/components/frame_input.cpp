@@ -260,23 +260,10 @@ class FrameInputEvents {
   // The handler's result; -1 when the input type has no handler.
   static int ReadFrame(TFrameInputAdapter& adapter, TInputFrameInfo& info, std::uint8_t* packetData) {
     if (!HasHandler(adapter, info.InputType)) return -1;
-    int result = -1;
-    const auto call = [&] {
-      switch (info.InputType) {
-        case itCanvas:
-          result = adapter.OnReadFrameCanvas(adapter, *info.Canvas, &info);
-          break;
-        case itDC:
-          result = adapter.OnReadFrameDC(adapter, *info.Bitmap, &info);
-          break;
-        case itBMP:
-          result = adapter.OnReadFrameBMP(adapter, info.Bits, &info);
-          break;
-        default:
-          result = adapter.OnReadFrameYUV(adapter, packetData, &info);
-          break;
-      }
-    };
+    FrameCall frame{adapter, info, packetData, -1};
+    // One reference captured: the function object the main thread is handed stays within its
+    // own small buffer, so a frame costs no allocation on that path either.
+    const auto call = [&frame] { frame.Run(); };
     if (adapter.TriggerEventInMainThread) {
       RaiseEvent(call);
     } else if (info.InputType == itCanvas || info.InputType == itDC) {
@@ -285,10 +272,33 @@ class FrameInputEvents {
     } else {
       call();
     }
-    return result;
+    return frame.Result;
   }
 
  private:
+  struct FrameCall {
+    TFrameInputAdapter& Adapter;
+    TInputFrameInfo& Info;
+    std::uint8_t* PacketData;
+    int Result;
+    void Run() {
+      switch (Info.InputType) {
+        case itCanvas:
+          Result = Adapter.OnReadFrameCanvas(Adapter, *Info.Canvas, &Info);
+          break;
+        case itDC:
+          Result = Adapter.OnReadFrameDC(Adapter, *Info.Bitmap, &Info);
+          break;
+        case itBMP:
+          Result = Adapter.OnReadFrameBMP(Adapter, Info.Bits, &Info);
+          break;
+        default:
+          Result = Adapter.OnReadFrameYUV(Adapter, PacketData, &Info);
+          break;
+      }
+    }
+  };
+
   static bool HasHandler(const TFrameInputAdapter& adapter, std::int32_t inputType) {
     switch (inputType) {
       case itCanvas:
