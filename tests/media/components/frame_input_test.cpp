@@ -597,6 +597,19 @@ TEST_F(FrameInput, MainThreadEventsRunWhileTheMainThreadWaitsForAStop) {
   EXPECT_EQ(offMainThread.load(), 0);
 }
 
+TEST_F(FrameInput, WithoutAHandlerATaskEndsAtOnce) {
+  TFrameInputAdapter adapter;
+  int closes = 0;
+  adapter.OnReadClose = [&closes](TFrameInputAdapter&) { ++closes; };
+  NullRun run(adapter, Folder / "null");
+  ASSERT_TRUE(run.Opened) << run.Engine().LastErrMsg;
+  run.Start();
+  ASSERT_TRUE(run.WaitForEnd());
+  EXPECT_FALSE(run.Engine().Exception) << run.Engine().ExceptionMsg;
+  EXPECT_EQ(Logged(llInfo, "reading frame (Canvas) return -1"), 1);
+  EXPECT_EQ(closes, 1);
+}
+
 TEST_F(FrameInput, DirectEventsRunOnTheWorkerWithTheCanvasLocked) {
   TFrameInputAdapter adapter;
   adapter.TriggerEventInMainThread = false;
