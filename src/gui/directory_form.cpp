@@ -44,6 +44,8 @@ TfmDirectory::TfmDirectory(QWidget* parent, MessageBoxes& messages)
   stview_selectdir->setModel(model_);
   for (int column = 1; column < model_->columnCount(); ++column) stview_selectdir->hideColumn(column);
   stview_selectdir->header()->hide();
+  stview_selectdir->setSortingEnabled(true);
+  stview_selectdir->sortByColumn(0, Qt::AscendingOrder);
   stview_selectdir->setGeometry(10, 30, 302, 270);
   connect(stview_selectdir->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this] { stview_selectdirClick(); });

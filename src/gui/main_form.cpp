@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -20,6 +21,7 @@
 #include <QScreen>
 #include <QTabWidget>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include "app/global_object.h"
 #include "gui/audio_list.h"
@@ -59,7 +61,9 @@ QLabel* MakeLabel(QWidget* parent, const char* caption, const QRect& bounds, QWi
 }  // namespace
 
 TfrmMain::TfrmMain()
-    : messages_(this), store_(std::make_unique<IniSettingsStore>(GlobalObject().SettingsFile())) {
+    : OpenUrl([](const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); }),
+      messages_(this),
+      store_(std::make_unique<IniSettingsStore>(GlobalObject().SettingsFile())) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -147,7 +151,7 @@ void TfrmMain::BuildAudioPage() {
 
 void TfrmMain::BuildSettingsPage() {
   auto* video = new QGroupBox(QStringLiteral("Video"), tsSettings);
-  video->setGeometry(8, 4, 230, 142);
+  video->setGeometry(8, 4, 250, 142);
   cmbFormat = Make<QComboBox>(video, "cmbFormat");
   cmbVideoSize = Make<QComboBox>(video, "cmbVideoSize");
   cmbVideoSize->setEditable(true);
@@ -165,15 +169,15 @@ void TfrmMain::BuildSettingsPage() {
   int y = 22;
   for (const auto& row : videoRows) {
     MakeLabel(video, row.Caption, QRect(10, y, 76, 26), row.Box);
-    row.Box->setGeometry(88, y, 132, 26);
+    row.Box->setGeometry(88, y, 152, 26);
     y += 29;
   }
 
   auto* audio = new QGroupBox(QStringLiteral("Audio"), tsSettings);
-  audio->setGeometry(244, 4, 224, 142);
+  audio->setGeometry(264, 4, 204, 142);
   cmbSampleRate = Make<QComboBox>(audio, "cmbSampleRate");
   MakeLabel(audio, "Sample r&ate:", QRect(10, 22, 84, 26), cmbSampleRate);
-  cmbSampleRate->setGeometry(96, 22, 118, 26);
+  cmbSampleRate->setGeometry(96, 22, 100, 26);
   rdoStereo = Make<QRadioButton>(audio, "rdoStereo", QStringLiteral("Stereo"));
   rdoStereo->setGeometry(96, 56, 110, 24);
   rdoStereo->setChecked(true);
@@ -181,7 +185,7 @@ void TfrmMain::BuildSettingsPage() {
   rdoMono->setGeometry(96, 82, 110, 24);
   // Kept for the settings it stores; the user never sees it.
   cmbBitRate = Make<QComboBox>(audio, "cmbBitRate");
-  cmbBitRate->setGeometry(96, 110, 118, 26);
+  cmbBitRate->setGeometry(96, 110, 100, 26);
   cmbBitRate->hide();
 
   auto* timing = new QGroupBox(QStringLiteral("Timing (seconds)"), tsSettings);
@@ -348,10 +352,17 @@ void TfrmMain::BuildMenu() {
   connect(ShowLog1, &QAction::toggled, mmoLog, &QWidget::setVisible);
   mnuRelated = mmMain->addMenu(QStringLiteral("Related software"));
   mnuRelated->setObjectName(QStringLiteral("RelatedSoftware1"));
+  // The project's other program is the only relative it has: its help lives on the same page.
+  QAction* commandLine = mnuRelated->addAction(QStringLiteral("lumivor (command line)"));
+  commandLine->setObjectName(QStringLiteral("CommandLine1"));
+  connect(commandLine, &QAction::triggered, this, [this] { OpenUrl(GlobalObject().HelpPageURL()); });
   WebSite1 = mmMain->addAction(QStringLiteral("Web Site"));
   WebSite1->setObjectName(QStringLiteral("WebSite1"));
+  connect(WebSite1, &QAction::triggered, this, [this] { WebSite1Click(); });
   Help1 = mmMain->addAction(QStringLiteral("Help"));
   Help1->setObjectName(QStringLiteral("Help1"));
+  connect(Help1, &QAction::triggered, this, [this] { Help1Click(); });
+  img1->OnClick = [this] { img1Click(); };
 }
 
 std::vector<std::string> TfrmMain::Photos() const {
@@ -424,6 +435,10 @@ void TfrmMain::btnPlayStopClick() {
 void TfrmMain::lvFilesDblClick() {
   if (tracks_.Selected() >= 0) btnPlayClick();
 }
+
+void TfrmMain::img1Click() { OpenUrl(GlobalObject().ProductPageURL()); }
+void TfrmMain::WebSite1Click() { OpenUrl(GlobalObject().ProductPageURL()); }
+void TfrmMain::Help1Click() { OpenUrl(GlobalObject().HelpPageURL()); }
 
 bool TfrmMain::FormCloseQuery() {
   return messages_.ShowMessage("Do you really want to exit?", "Warning", MessageIcon::Question,

@@ -3,6 +3,7 @@
 // dialogs; what the commands do is the application logic's.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +52,8 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView {
   QtMessageBoxes& Messages() { return messages_; }
   FileDialogs& Dialogs() { return dialogs_; }
   QtLogMemo& Log() { return *log_; }
+  // Hands web pages and folders to the desktop; tests record instead.
+  std::function<void(const std::string& url)> OpenUrl;
   // Created on the first Brows, owned by the window.
   TfmDirectory* fmDirectory() const { return fmDirectory_; }
 
@@ -64,6 +67,9 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView {
   void btnPlayPauseClick();
   void btnPlayStopClick();
   void lvFilesDblClick();
+  void img1Click();
+  void WebSite1Click();
+  void Help1Click();
   // Whether the window may close: asks the user.
   bool FormCloseQuery();
 

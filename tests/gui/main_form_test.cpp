@@ -253,6 +253,20 @@ TEST_F(MainFormTest, TheUsersChoicesAreStoredAtOnceAndRestoredNextTime) {
   Dismiss(window);
 }
 
+TEST_F(MainFormTest, SidePictureAndMenuOpenTheirPages) {
+  auto shown = ShowWindow();
+  TfrmMain& window = *shown;
+  std::vector<std::string> opened;
+  window.OpenUrl = [&](const std::string& url) { opened.push_back(url); };
+  QTest::mouseClick(window.img1, Qt::LeftButton);
+  window.WebSite1->trigger();
+  window.Help1->trigger();
+  const std::vector<std::string> expected = {GlobalObject().ProductPageURL(), GlobalObject().ProductPageURL(),
+                                             GlobalObject().HelpPageURL()};
+  EXPECT_EQ(opened, expected);
+  Dismiss(window);
+}
+
 TEST_F(MainFormTest, BrowsStoresAndShowsTheChosenFolder) {
   auto shown = ShowWindow();
   TfrmMain& window = *shown;
