@@ -117,6 +117,9 @@ std::vector<DecodedFrame> DecodeVideo(const std::string& path) {
   return frames;
 }
 
+// The options the application opens its slideshow input with, at 10 frames a second.
+std::string CanvasOptions() { return "-f frameinput -input_type canvas -pix_fmt bgr24 -r 10/1 -s 174x96"; }
+
 class FrameInput : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -164,9 +167,6 @@ class FrameInput : public ::testing::Test {
     OptionsContextScope scope(engine);
     return engine.OpenOutputFile(scope.Context(), options, false, path, "");
   }
-
-  // The options the application opens its slideshow input with, at 10 frames a second.
-  static std::string CanvasOptions() { return "-f frameinput -input_type canvas -pix_fmt bgr24 -r 10/1 -s 174x96"; }
 
   testing::ScratchFolder Folder;
 
@@ -263,12 +263,6 @@ TEST_F(FrameInput, DrawnCanvasFramesBecomeAFileFrameForFrame) {
   }
 }
 
-}  // namespace
-}  // namespace lumivor
-
-namespace lumivor {
-namespace {
-
 TEST_F(FrameInput, HeaderRefusesWhatItCannotRead) {
   TFrameInputAdapter adapter;
   std::string gone;
@@ -310,12 +304,6 @@ TEST_F(FrameInput, HeaderRefusesWhatItCannotRead) {
     EXPECT_EQ(engine.InputFileCount(), 0);
   }
 }
-
-}  // namespace
-}  // namespace lumivor
-
-namespace lumivor {
-namespace {
 
 // One frame input opened by an engine whose packets the test reads itself.
 class OpenedFrameInput {
@@ -541,24 +529,15 @@ TEST_F(FrameInput, HandlerTimesMoveLaterFramesAndEarlierOnesAreRefused) {
   }
 }
 
-}  // namespace
-}  // namespace lumivor
-
-namespace lumivor {
-namespace {
-
 // An engine reading a canvas input into the null muxer, its end counted.
 class NullRun {
  public:
   NullRun(TFrameInputAdapter& adapter, const std::string& nullPath) {
     engine_.OnTerminate = [this](TCustomFFmpeg*) { ++Ends; };
     OptionsContextScope input(engine_);
-    Opened = engine_.OpenInputFile(input.Context(), FrameInputCanvasOptions(), adapter.InputName(), "") >= 0;
+    Opened = engine_.OpenInputFile(input.Context(), CanvasOptions(), adapter.InputName(), "") >= 0;
     OptionsContextScope output(engine_);
     Opened = Opened && engine_.OpenOutputFile(output.Context(), "-f null -c:v rawvideo", false, nullPath, "") >= 0;
-  }
-  static std::string FrameInputCanvasOptions() {
-    return "-f frameinput -input_type canvas -pix_fmt bgr24 -r 10/1 -s 174x96";
   }
   void Start() {
     TConvertThread* worker = engine_.Start(true);
@@ -699,12 +678,6 @@ TEST_F(FrameInput, AHandlerThatResizesTheCanvasEndsTheInputInsteadOfOverrunningI
   EXPECT_EQ(Logged(llError, "The frame bitmap was resized to 87x96, 24 bits, by the frame handler"), 1) << AllLines();
   EXPECT_EQ(packet->data, nullptr);
 }
-
-}  // namespace
-}  // namespace lumivor
-
-namespace lumivor {
-namespace {
 
 TEST_F(FrameInput, PalettePicturesKeepTheirColours) {
   TFrameInputAdapter adapter;
