@@ -83,7 +83,9 @@ JobResult MainWindow::btnStartClick() {
   }
   paused_ = false;
   view_.SetPauseCaption("Pause");
-  return job_.Start(photos_, tracks_, RunOptions);
+  std::vector<std::string> tracks;
+  for (const AudioTrack& track : audioTracks_.Rows()) tracks.push_back(track.Path);
+  return job_.Start(photos_, tracks, RunOptions);
 }
 
 void MainWindow::btnPauseClick() {

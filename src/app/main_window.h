@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/audio_tracks.h"
 #include "app/conversion_job.h"
 #include "app/frame_sequencer.h"
 #include "app/window_services.h"
@@ -92,9 +93,8 @@ class MainWindow {
   // lstPictures: full paths in the order added.
   const std::vector<std::string>& Photos() const { return photos_; }
   void AddPhotos(const std::vector<std::string>& paths);
-  // The audio tracks in playing order (the audio page's list).
-  const std::vector<std::string>& AudioTracks() const { return tracks_; }
-  void SetAudioTracks(std::vector<std::string> tracks) { tracks_ = std::move(tracks); }
+  // The audio page's list (lvFiles): the tracks in playing order. The window's AudioPage edits it.
+  AudioTrackList& AudioTracks() { return audioTracks_; }
 
   // What the command line chooses beyond the window's controls; the window keeps the defaults.
   JobOptions RunOptions;
@@ -102,6 +102,8 @@ class MainWindow {
   std::function<void(const TProgressInfo&)> OnRunProgress;
 
   bool Running() const { return job_.Running(); }
+  // The run is joining the audio tracks; the slideshow's frames have not begun.
+  bool Joining() const { return job_.Joining(); }
   bool StopPressed() const { return job_.StopPressed(); }
   bool Paused() const { return paused_; }
 
@@ -121,7 +123,7 @@ class MainWindow {
   LogMemo& log_;
   SettingsStore& settings_;
   std::vector<std::string> photos_;
-  std::vector<std::string> tracks_;
+  AudioTrackList audioTracks_;
   bool paused_ = false;
   // Declared so that they go in the reverse order: the encoder's tasks first, then the frame
   // input they read from, the decoder, and last the sequencer the frame input draws with.

@@ -8,8 +8,10 @@
 
 #include "cli/convert_command.h"
 #include "cli/effect_command.h"
+#include "cli/make_command.h"
 #include "cli/play_command.h"
 #include "cli/probe_command.h"
+#include "cli/samples_command.h"
 #include "cli/standard_output.h"
 
 namespace {
@@ -22,6 +24,7 @@ struct Command {
 
 constexpr Command Commands[] = {
     {"convert", lumivor::cli::RunConvertCommand, "transcode media files: FFmpeg-style options, a progress bar, Ctrl-C stops"},
+    {"make", lumivor::cli::RunMakeCommand, "render a slideshow video from photos and audio tracks"},
     {"effect", lumivor::cli::RunEffectCommand, "list transitions, compose a transition frame or a contact sheet"},
     {"play", [](const std::vector<std::string>& arguments) { return lumivor::RunPlay(arguments, std::cout, std::cerr); },
      "play a media file: its sound, and its pictures in a window"},
@@ -31,6 +34,7 @@ constexpr Command Commands[] = {
                                 lumivor::cli::IsTerminal(2));
      },
      "report the facts of media files: streams, durations, sizes"},
+    {"samples", lumivor::cli::RunSamplesCommand, "write sample photos and an audio track to try make with"},
 };
 
 void print_usage(std::ostream& out) {

@@ -167,7 +167,8 @@ TEST_F(ConversionRun, FramesAudioAndNamesFollowTheTracks) {
       tracks.push_back(folder / ("track" + std::to_string(i) + ".wav"));
       testing::WriteTrack(tracks.back(), c.trackSeconds[i]);
     }
-    Window().SetAudioTracks(tracks);
+    Window().AudioTracks().Clear();
+    for (const std::string& track : tracks) Window().AudioTracks().Append({track, ""});
     const JobResult result = Window().btnStartClick();
     ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
     EXPECT_EQ(result.OutputFile, window.OutputFolder + "/" + c.video);
@@ -217,7 +218,7 @@ TEST_F(ConversionRun, AnUndecodablePhotoFailsTheTaskWithItsName) {
 
 TEST_F(ConversionRun, StopMidRunLeavesAPlayableVideoAndNoTemporaryAudio) {
   testing::WriteTrack(folder / "song.wav", 12.0);
-  Window().SetAudioTracks({folder / "song.wav"});
+  Window().AudioTracks().Append({folder / "song.wav", ""});
   // At the native rate the run lasts as long as the show, so there is time to pause and stop.
   Window().RunOptions.Realtime = true;
   int frames = 0;

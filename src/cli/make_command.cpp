@@ -1,0 +1,624 @@
+#include "cli/make_command.h"
+
+#include <stdlib.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <csignal>
+#include <cstdint>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <system_error>
+
+#include "app/choice_lists.h"
+#include "app/conversion_job.h"
+#include "app/frame_sequencer.h"
+#include "app/main_window.h"
+#include "app/settings_page.h"
+#include "app/settings_store.h"
+#include "cli/standard_output.h"
+#include "effects/effect.h"
+#include "media/runtime/ff_load.h"
+#include "media/runtime/ff_log.h"
+#include "media/runtime/format_text.h"
+
+namespace lumivor::cli {
+
+namespace {
+
+constexpr int ExitFinished = 0;
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitStopped = 130;
+
+struct CommandError {
+  std::string Text;
+};
+
+[[noreturn]] void fail(std::string text) { throw CommandError{std::move(text)}; }
+
+std::string usage_text() {
+  std::string text =
+      "usage: lumivor make [options] PHOTO...\n"
+      "\n"
+      "Renders a slideshow of the photos (BMP or JPEG), in the order given: each photo is fitted into\n"
+      "the frame on black and held, and the next one enters through a transition.\n"
+      "\n"
+      "  --audio FILE        an audio track laid under the slideshow; repeat for more, in playing\n"
+      "                      order. The tracks are used only when together they last longer than\n"
+      "                      the slideshow; they are then joined into a temporary file beside the\n"
+      "                      output, removed afterwards.\n"
+      "  -o PATH             a folder (the video is named slideshow-NAME_(new).EXT there, with\n"
+      "                      _(new_1), _(new_2), ... when taken) or a file name ending in a format's\n"
+      "                      extension. Default: the current folder.\n"
+      "  --format NAME       mp4, swf, flv, wmv, mov or mkv (default mp4, or the -o file's extension)\n"
+      "  --size WxH          frame size in pixels\n"
+      "  --rate N:D          frames per second as numerator:denominator\n"
+      "  --sample-rate RATE  source, 8000, 11025, 22050 or 44100 (hertz; source keeps the tracks' own)\n"
+      "  --mono              one audio channel instead of two\n"
+      "  --bitrate KBPS      video bit rate in kilobits per second\n"
+      "  --hold SECONDS      whole seconds each photo is held (0 to 3000)\n"
+      "  --transition SECONDS  whole seconds each transition lasts (0 to 100)\n"
+      "  --effects ORDER     random, sequential (from effect 1) or a list of effect numbers taken in\n"
+      "                      turn, like 5,17,169 (1 to 176; 'lumivor effect --list' names them)\n"
+      "  --seed N            seed of the random order, so that a run can be made again (0 to 4294967295)\n"
+      "  --realtime          read the frames at their native rate: the run lasts as long as the show\n"
+      "                      (without it the run goes as fast as the machine allows)\n"
+      "  --break-when-no-pictures  stop the encoder once the last photo has faded out\n"
+      "  --log               print the run's diagnostic lines on stderr\n"
+      "\n"
+      "Defaults per format (those of the window's Default command):\n";
+  for (int format = 0; format < OutputFormatCount; ++format) {
+    const DefaultChoices* choices = DefaultChoicesFor(format);
+    if (choices == nullptr) continue;
+    const std::string sampleRate = std::string(SampleRateItems[choices->SampleRateIndex]);
+    text += FormatText("  %-4s --size %s --rate %s --bitrate %s --sample-rate %s%s\n",
+                       std::string(FormatItems[format]).c_str(),
+                       std::string(VideoSizeItems[choices->VideoSizeIndex]).c_str(),
+                       std::string(FrameRateItems[choices->FrameRateIndex]).c_str(),
+                       std::string(BitRateItems[choices->BitRateIndex]).c_str(),
+                       sampleRate == "as source" ? "source" : sampleRate.c_str(), choices->Stereo ? "" : " --mono");
+  }
+  text += FormatText("  all  --hold %s --transition %s --effects random\n", DefaultPhotoDelay, DefaultEffectDelay);
+  text +=
+      "\n"
+      "A progress bar goes to stderr and the video's path to stdout. Ctrl-C stops the run as the\n"
+      "window's Stop does; the video written so far is kept. Exit status: 0 written, 1 failed,\n"
+      "130 stopped, 2 wrong arguments.\n";
+  return text;
+}
+
+enum class EffectMode { Random, Sequential, List };
+
+struct Arguments {
+  bool Help = false;
+  std::vector<std::string> Photos;
+  std::vector<std::string> Tracks;
+  std::string Output;  // as given; empty: the current folder
+  std::optional<int> Format;
+  std::optional<std::string> Size;
+  std::optional<std::string> Rate;
+  std::optional<int> SampleRateIndex;
+  bool Mono = false;
+  std::optional<int> BitRate;
+  int Hold = 0;
+  int Transition = 0;
+  bool HoldGiven = false;
+  bool TransitionGiven = false;
+  EffectMode Effects = EffectMode::Random;
+  std::vector<int> EffectOrder;
+  std::optional<std::uint32_t> Seed;
+  bool Realtime = false;
+  bool BreakWhenNoPictures = false;
+  bool Log = false;
+};
+
+std::optional<long long> whole_number(const std::string& text) {
+  long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+long long number_in(const std::string& option, const std::string& text, long long low, long long high) {
+  const std::optional<long long> value = whole_number(text);
+  if (!value || *value < low || *value > high) {
+    fail(FormatText("%s wants a whole number from %lld to %lld, not \"%s\"", option.c_str(), low, high,
+                    text.c_str()));
+  }
+  return *value;
+}
+
+// "WxH" or "N:D": two positive whole numbers around the separator.
+bool two_numbers(const std::string& text, char separator, long long high) {
+  const std::size_t at = text.find(separator);
+  if (at == std::string::npos) return false;
+  const std::optional<long long> first = whole_number(text.substr(0, at));
+  const std::optional<long long> second = whole_number(text.substr(at + 1));
+  return first && second && *first >= 1 && *second >= 1 && *first <= high && *second <= high;
+}
+
+int format_index(const std::string& name) {
+  for (int i = 0; i < OutputFormatCount; ++i) {
+    if (strcasecmp(name.c_str(), std::string(FormatItems[i]).c_str()) == 0) return i;
+  }
+  return -1;
+}
+
+// The format whose extension ends the name, -1 for none.
+int format_of_file_name(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  const std::size_t slash = name.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return -1;
+  return format_index(name.substr(dot + 1));
+}
+
+std::vector<int> effect_list(const std::string& text) {
+  std::vector<int> numbers;
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t comma = text.find(',', start);
+    const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    numbers.push_back(static_cast<int>(number_in("--effects", part, 1, EffectCount)));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return numbers;
+}
+
+Arguments parse_arguments(const std::vector<std::string>& words) {
+  Arguments parsed;
+  std::set<std::string> seen;
+  bool onlyPhotos = false;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (onlyPhotos || word.empty() || word[0] != '-' || word == "-") {
+      parsed.Photos.push_back(word);
+      continue;
+    }
+    if (word == "--") {
+      onlyPhotos = true;
+      continue;
+    }
+    if (word == "--help" || word == "-h") {
+      parsed.Help = true;
+      continue;
+    }
+    const bool flag = word == "--mono" || word == "--realtime" || word == "--break-when-no-pictures" || word == "--log";
+    const bool valued = word == "--audio" || word == "-o" || word == "--format" || word == "--size" ||
+                        word == "--rate" || word == "--sample-rate" || word == "--bitrate" || word == "--hold" ||
+                        word == "--transition" || word == "--effects" || word == "--seed";
+    if (!flag && !valued) fail("unknown option " + word);
+    if (word != "--audio" && !seen.insert(word).second) fail(word + " is given twice");
+    if (flag) {
+      if (word == "--mono") parsed.Mono = true;
+      if (word == "--realtime") parsed.Realtime = true;
+      if (word == "--break-when-no-pictures") parsed.BreakWhenNoPictures = true;
+      if (word == "--log") parsed.Log = true;
+      continue;
+    }
+    if (i + 1 >= words.size()) fail(word + " needs a value");
+    const std::string& value = words[++i];
+    if (word == "--audio") {
+      if (value.empty()) fail("--audio needs a file name");
+      parsed.Tracks.push_back(value);
+    } else if (word == "-o") {
+      if (value.empty()) fail("-o needs a folder or a file name");
+      parsed.Output = value;
+    } else if (word == "--format") {
+      const int index = format_index(value);
+      if (index < 0) fail("--format is mp4, swf, flv, wmv, mov or mkv, not \"" + value + "\"");
+      parsed.Format = index;
+    } else if (word == "--size") {
+      if (!two_numbers(value, 'x', 8192)) fail("--size wants WIDTHxHEIGHT, each 1 to 8192, not \"" + value + "\"");
+      parsed.Size = value;
+    } else if (word == "--rate") {
+      if (!two_numbers(value, ':', 1000000)) fail("--rate wants NUMERATOR:DENOMINATOR, like 30:1, not \"" + value + "\"");
+      parsed.Rate = value;
+    } else if (word == "--sample-rate") {
+      std::optional<int> index;
+      for (int entry = 0; entry < static_cast<int>(std::size(SampleRateItems)); ++entry) {
+        if (value == SampleRateItems[entry] || (entry == 0 && value == "source")) index = entry;
+      }
+      if (!index) fail("--sample-rate is source, 8000, 11025, 22050 or 44100, not \"" + value + "\"");
+      parsed.SampleRateIndex = index;
+    } else if (word == "--bitrate") {
+      parsed.BitRate = static_cast<int>(number_in(word, value, 1, 1000000));
+    } else if (word == "--hold") {
+      parsed.Hold = static_cast<int>(number_in(word, value, PhotoDelayRange.Min, PhotoDelayRange.Max));
+      parsed.HoldGiven = true;
+    } else if (word == "--transition") {
+      parsed.Transition = static_cast<int>(number_in(word, value, EffectDelayRange.Min, EffectDelayRange.Max));
+      parsed.TransitionGiven = true;
+    } else if (word == "--effects") {
+      if (value == "random") {
+        parsed.Effects = EffectMode::Random;
+      } else if (value == "sequential") {
+        parsed.Effects = EffectMode::Sequential;
+      } else {
+        parsed.Effects = EffectMode::List;
+        parsed.EffectOrder = effect_list(value);
+      }
+    } else if (word == "--seed") {
+      parsed.Seed = static_cast<std::uint32_t>(number_in(word, value, 0, 4294967295LL));
+    }
+  }
+  if (parsed.Help) return parsed;
+  if (parsed.Photos.empty()) fail("no photos given (lumivor make --help shows the arguments)");
+  return parsed;
+}
+
+// ------------------------------------------------------------------ where the video goes
+
+struct OutputPlace {
+  std::string Folder;    // the output folder: naming, and the joined sound's temporary file
+  std::string File;      // the -o file, empty when the video is named in the folder
+  int Format = 0;
+};
+
+bool is_folder(const std::string& path) {
+  std::error_code error;
+  return std::filesystem::is_directory(path, error);
+}
+
+OutputPlace output_place(const Arguments& parsed) {
+  OutputPlace place;
+  const std::string output = parsed.Output.empty() ? "." : parsed.Output;
+  const int fileFormat = format_of_file_name(output);
+  if (is_folder(output) || output.back() == '/' || fileFormat < 0) {
+    if (!is_folder(output) && output.back() != '/') {
+      fail("-o \"" + output + "\" is neither a folder nor a file name ending in .mp4, .swf, .flv, .wmv, .mov or .mkv");
+    }
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(output, error);
+    place.Folder = error ? output : absolute.lexically_normal().string();
+    if (place.Folder.size() > 1 && place.Folder.back() == '/') place.Folder.pop_back();
+    place.Format = parsed.Format.value_or(0);
+    return place;
+  }
+  if (parsed.Format && *parsed.Format != fileFormat) {
+    fail("-o \"" + output + "\" does not end in the extension of --format " + std::string(FormatItems[*parsed.Format]));
+  }
+  // Only a regular file is ever replaced: a FIFO, a device or a folder under that name is left
+  // alone. A link is followed, so that its target is what gets replaced and the link stays.
+  struct stat info {};
+  if (::stat(output.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    fail("-o \"" + output + "\" exists and is not a regular file");
+  }
+  std::error_code error;
+  std::filesystem::path target = std::filesystem::absolute(output, error);
+  if (error) fail("-o \"" + output + "\": " + error.message());
+  std::error_code notALink;
+  if (std::filesystem::is_symlink(target, notALink)) {
+    target = std::filesystem::canonical(target, error);
+    if (error) fail("-o \"" + output + "\": " + error.message());
+  }
+  place.File = target.string();
+  place.Folder = target.parent_path().string();
+  if (!is_folder(place.Folder)) fail("-o \"" + output + "\": the folder " + place.Folder + " does not exist");
+  place.Format = fileFormat;
+  return place;
+}
+
+// The -o file is written under a temporary name beside it and put in place only when the run has
+// written a video, so that a run that fails keeps the file that was there before.
+class FileInPlace {
+ public:
+  FileInPlace(const std::string& target, const std::string& extension) : target_(target) {
+    const std::filesystem::path path(target);
+    std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".partial-XXXXXX")).string() +
+                          extension;
+    const int fd = ::mkstemps(pattern.data(), static_cast<int>(extension.size()));
+    if (fd < 0) fail("cannot write in " + path.parent_path().string() + ": " + std::strerror(errno));
+    ::close(fd);
+    temporary_ = pattern;
+  }
+  ~FileInPlace() {
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  }
+  FileInPlace(const FileInPlace&) = delete;
+  FileInPlace& operator=(const FileInPlace&) = delete;
+
+  const std::string& Temporary() const { return temporary_; }
+  bool PutInPlace(std::string& errorText) {
+    struct stat old {};
+    const bool existed = ::stat(target_.c_str(), &old) == 0;
+    // The new file keeps the permissions of the one it replaces.
+    if (existed) ::chmod(temporary_.c_str(), old.st_mode & 07777);
+    if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+      errorText = "cannot put the video in place as " + target_ + ": " + std::strerror(errno);
+      return false;
+    }
+    temporary_.clear();
+    return true;
+  }
+
+ private:
+  std::string target_;
+  std::string temporary_;
+};
+
+// ------------------------------------------------------------------ the console as the window
+
+volatile std::sig_atomic_t InterruptCount = 0;
+
+extern "C" void make_command_on_interrupt(int) {
+  InterruptCount = InterruptCount + 1;
+  // A second Ctrl-C is the user insisting: the default action ends the program at once.
+  std::signal(SIGINT, SIG_DFL);
+}
+
+class InterruptHandler {
+ public:
+  InterruptHandler() {
+    InterruptCount = 0;
+    struct sigaction action {};
+    action.sa_handler = make_command_on_interrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previous_);
+  }
+  ~InterruptHandler() { sigaction(SIGINT, &previous_, nullptr); }
+  InterruptHandler(const InterruptHandler&) = delete;
+  InterruptHandler& operator=(const InterruptHandler&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+};
+
+// Progress bar and lines on stderr, one lock so that each line stays whole.
+class Terminal {
+ public:
+  Terminal() : interactive_(IsTerminal(STDERR_FILENO)) {}
+
+  void Line(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    EndBarLocked();
+    Write((interactive_ ? TerminalSafeText(text) : text) + "\n");
+  }
+  void Bar(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (interactive_) {
+      Write("\r" + text + "\x1b[K");
+      barShown_ = true;
+    } else {
+      Write(text + "\n");
+    }
+  }
+  void EndBar() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    EndBarLocked();
+  }
+  bool Failed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return failed_;
+  }
+
+ private:
+  void EndBarLocked() {
+    if (!barShown_) return;
+    barShown_ = false;
+    Write("\n");
+  }
+  void Write(const std::string& text) {
+    if (std::fwrite(text.data(), 1, text.size(), stderr) != text.size() || std::fflush(stderr) != 0) failed_ = true;
+  }
+
+  std::mutex mutex_;
+  const bool interactive_;
+  bool barShown_ = false;
+  bool failed_ = false;
+};
+
+class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo {
+ public:
+  ConsoleWindow(const Arguments& parsed, const OutputPlace& place, Terminal& terminal)
+      : parsed_(parsed), place_(place), terminal_(terminal) {}
+
+  MainWindow* Window = nullptr;
+  std::vector<std::string> Messages;
+  bool Interrupted = false;
+
+  void SetStartEnabled(bool) override {}
+  void SetPauseEnabled(bool) override {}
+  void SetStopEnabled(bool) override {}
+  void SetExitEnabled(bool) override {}
+  void SetTabsEnabled(bool) override {}
+  void SetBrowsEnabled(bool) override {}
+  void SetOpenEnabled(bool) override {}
+  void SetAddPhotosEnabled(bool) override {}
+  void SetAddAudioEnabled(bool) override {}
+  void SetFormatEnabled(bool) override {}
+  void FocusStop() override {}
+  void SetPauseCaption(const std::string&) override {}
+  void SetStatusText(const std::string&) override {}
+  void SetProgressPosition(int) override {}
+
+  std::string VideoSizeText() override { return *parsed_.Size; }
+  std::string FrameRateText() override { return *parsed_.Rate; }
+  std::string PhotoDelayText() override { return std::to_string(parsed_.Hold); }
+  std::string EffectDelayText() override { return std::to_string(parsed_.Transition); }
+  int FormatIndex() override { return place_.Format; }
+  bool RandomEffectsChecked() override { return parsed_.Effects == EffectMode::Random; }
+  bool BreakWhenNoPicturesChecked() override { return parsed_.BreakWhenNoPictures; }
+  std::string OutputFolderText() override { return place_.Folder; }
+  std::vector<std::string> ChoosePhotoFiles() override { return {}; }
+  void ShowPhotos(const std::vector<std::string>&) override {}
+  void OpenFolder(const std::string&) override {}
+
+  // Ctrl-C is the Stop button.
+  void ProcessMessages() override {
+    if (InterruptCount == 0 || Interrupted || Window == nullptr) return;
+    Interrupted = true;
+    terminal_.Line("Stopping: the video is being closed (Ctrl-C again ends at once)");
+    Window->btnStopClick();
+  }
+
+  MessageResult ShowMessage(const std::string& text, const std::string&, MessageIcon, MessageButtons buttons) override {
+    Messages.push_back(text);
+    terminal_.Line("lumivor make: " + text);
+    return buttons == MessageButtons::YesNo ? MessageResult::Yes : MessageResult::Ok;
+  }
+
+  void AddLine(const std::string& line) override {
+    if (parsed_.Log) terminal_.Line(line);
+  }
+
+ private:
+  const Arguments& parsed_;
+  const OutputPlace& place_;
+  Terminal& terminal_;
+};
+
+std::string progress_bar(const TProgressInfo& info, std::int64_t totalFrames) {
+  constexpr int Width = 30;
+  std::int64_t percent = totalFrames > 0 && info.FrameNumber > 0 ? info.FrameNumber * std::int64_t{100} / totalFrames : 0;
+  percent = std::clamp<std::int64_t>(percent, 0, 100);
+  const int filled = static_cast<int>(percent * Width / 100);
+  return "[" + std::string(filled, '#') + std::string(Width - filled, '.') + "] " +
+         FormatText("%3d%% frame=%5d/%lld fps=%3d size=%8lldkB", static_cast<int>(percent),
+                    info.FrameNumber < 0 ? 0 : info.FrameNumber, static_cast<long long>(totalFrames),
+                    info.FPS < 0 ? 0 : info.FPS, static_cast<long long>(info.CurrentSize / 1024));
+}
+
+// Fills in what the arguments left to the format's defaults.
+void apply_defaults(Arguments& parsed, int format) {
+  const DefaultChoices* defaults = DefaultChoicesFor(format);
+  const DefaultChoices fallback{5, 6, 0, 0, true};
+  const DefaultChoices& choices = defaults != nullptr ? *defaults : fallback;
+  if (!parsed.Size) parsed.Size = std::string(VideoSizeItems[choices.VideoSizeIndex]);
+  if (!parsed.Rate) parsed.Rate = std::string(FrameRateItems[choices.FrameRateIndex]);
+  if (!parsed.SampleRateIndex) parsed.SampleRateIndex = choices.SampleRateIndex;
+  if (!parsed.BitRate) parsed.BitRate = *whole_number(std::string(BitRateItems[choices.BitRateIndex]));
+  if (!parsed.HoldGiven) parsed.Hold = static_cast<int>(*whole_number(DefaultPhotoDelay));
+  if (!parsed.TransitionGiven) parsed.Transition = static_cast<int>(*whole_number(DefaultEffectDelay));
+  if (!choices.Stereo && !parsed.Mono) parsed.Mono = true;
+}
+
+int make(Arguments parsed) {
+  const OutputPlace place = output_place(parsed);
+  apply_defaults(parsed, place.Format);
+  for (const std::string& photo : parsed.Photos) {
+    struct stat info {};
+    if (::stat(photo.c_str(), &info) != 0) fail("cannot read photo \"" + photo + "\": " + std::strerror(errno));
+    if (!S_ISREG(info.st_mode)) fail("photo \"" + photo + "\" is not a regular file");
+  }
+  for (const std::string& track : parsed.Tracks) {
+    struct stat info {};
+    if (::stat(track.c_str(), &info) != 0) fail("cannot read audio \"" + track + "\": " + std::strerror(errno));
+    if (!S_ISREG(info.st_mode)) fail("audio \"" + track + "\" is not a regular file");
+  }
+
+  Terminal terminal;
+  TFFLoader& loader = TFFLoader::Instance();
+  if (!loader.Load(EncoderLibraries)) {
+    terminal.Line("lumivor make: " + loader.LastError());
+    return ExitFailed;
+  }
+  // The library's own printing goes through the logger, which stays silent unless --log asks
+  // for its warnings and errors.
+  struct LogToTerminal {
+    LogToTerminal(Terminal& terminal, bool on) {
+      TFFLogger& logger = DefaultLogger();
+      logger.SetTriggerEventInMainThread(false);
+      if (on) logger.SetOnLog([&terminal](const void*, int, TLogLevel, const std::string& text) { terminal.Line(text); });
+      logger.SetLogLevel(on ? llWarning : llQuiet);
+      logger.InstallLogCallback();
+    }
+    ~LogToTerminal() { DefaultLogger().SetOnLog(nullptr); }
+    LogToTerminal(const LogToTerminal&) = delete;
+    LogToTerminal& operator=(const LogToTerminal&) = delete;
+  } logToTerminal(terminal, parsed.Log);
+
+  // The run's own settings: the user's settings file is neither read nor written.
+  MemorySettingsStore settings;
+  settings.WriteString(settings_key::OutPutDir, place.Folder);
+  settings.WriteBool(settings_key::Stereo, !parsed.Mono);
+  settings.WriteBool(settings_key::Mono, parsed.Mono);
+  settings.WriteInteger(settings_key::SampleRate, *parsed.SampleRateIndex);
+  settings.WriteString(settings_key::BitRate, std::to_string(*parsed.BitRate));
+
+  std::optional<FileInPlace> file;
+  if (!place.File.empty()) file.emplace(place.File, OutputFormatAt(place.Format)->Extension);
+
+  ConsoleWindow console(parsed, place, terminal);
+  JobResult result;
+  {
+    MainWindow window(console, console, console, settings);
+    console.Window = &window;
+    window.AddPhotos(parsed.Photos);
+    for (const std::string& track : parsed.Tracks) window.AudioTracks().Append({track, ""});
+    window.RunOptions.Realtime = parsed.Realtime;
+    window.RunOptions.RandomSeed = parsed.Seed;
+    window.RunOptions.EffectOrder = parsed.EffectOrder;
+    if (file) window.RunOptions.OutputFile = file->Temporary();
+
+    const FrameRateParts rate = ParseFrameRateText(*parsed.Rate);
+    const std::int64_t photos = static_cast<std::int64_t>(parsed.Photos.size());
+    const std::int64_t totalFrames = (photos + 1) * CountFrames(rate, parsed.Transition) +
+                                     photos * CountFrames(rate, parsed.Hold) + 2;
+    window.OnRunProgress = [&terminal, &window, totalFrames](const TProgressInfo& info) {
+      if (window.Joining()) {
+        terminal.Bar(FormatText("joining the audio tracks: %lld s", static_cast<long long>(info.CurrentDuration / 1000000)));
+      } else {
+        terminal.Bar(progress_bar(info, totalFrames));
+      }
+    };
+
+    InterruptHandler interrupts;
+    result = window.btnStartClick();
+    console.Window = nullptr;
+  }
+  terminal.EndBar();
+
+  std::string outputFile = result.OutputFile;
+  if (file && (result.End == JobEnd::Finished || result.End == JobEnd::Stopped)) {
+    std::string errorText;
+    if (!file->PutInPlace(errorText)) {
+      terminal.Line("lumivor make: " + errorText);
+      return ExitFailed;
+    }
+    outputFile = place.File;
+  }
+
+  int status = ExitFinished;
+  if (result.End == JobEnd::Failed) {
+    const bool shown = std::find(console.Messages.begin(), console.Messages.end(), result.ErrorText) !=
+                       console.Messages.end();
+    if (!shown) terminal.Line("lumivor make: " + (result.ErrorText.empty() ? "the run failed" : result.ErrorText));
+    status = ExitFailed;
+  } else {
+    std::cout << outputFile << '\n';
+    if (result.End == JobEnd::Stopped) status = ExitStopped;
+  }
+  if (terminal.Failed() && status == ExitFinished) status = ExitFailed;
+  return status;
+}
+
+}  // namespace
+
+int RunMakeCommand(const std::vector<std::string>& arguments) {
+  try {
+    Arguments parsed = parse_arguments(arguments);
+    if (parsed.Help) {
+      std::cout << usage_text();
+      return ExitFinished;
+    }
+    return make(std::move(parsed));
+  } catch (const CommandError& error) {
+    const std::string text = "lumivor make: " + error.Text + "\n";
+    std::fputs((IsTerminal(STDERR_FILENO) ? TerminalSafeText(text) : text).c_str(), stderr);
+    return ExitUsage;
+  }
+}
+
+}  // namespace lumivor::cli

@@ -1,0 +1,13 @@
+// lumivor make: the slideshow from the command line, on the same conversion job as the window.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lumivor::cli {
+
+// Exit status: 0 when the video was written, 1 when the run failed (the reason on stderr), 130
+// when Ctrl-C stopped it (the video so far is kept), 2 on usage errors.
+int RunMakeCommand(const std::vector<std::string>& arguments);
+
+}  // namespace lumivor::cli

@@ -1,0 +1,159 @@
+// lumivor make run as a program: a slideshow in every container, where the video goes, failures
+// that keep earlier files, wrong arguments, and Ctrl-C.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <csignal>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/run_test_support.h"
+#include "cli/cli_test_support.h"
+
+namespace lumivor {
+namespace {
+
+using testing::RunLumivor;
+using testing::RunOptions;
+using testing::RunResult;
+using testing::ScratchFolder;
+
+// Two photos at "10:1" with delays 1 and 1: three transitions, two holds, two tail frames.
+constexpr int TwoPhotoFrames = 3 * 10 + 2 * 10 + 2;
+
+class MakeCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::WritePhoto(folder / "wide.jpg", 160, 90);
+    testing::WritePhoto(folder / "tall.bmp", 90, 160);
+    testing::WriteTrack(folder / "song.wav", 6.0);
+  }
+  std::vector<std::string> Show(std::vector<std::string> more) const {
+    std::vector<std::string> arguments = {"make", "--size", "160x120", "--rate", "10:1", "--hold", "1",
+                                          "--transition", "1"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    arguments.push_back(folder / "wide.jpg");
+    arguments.push_back(folder / "tall.bmp");
+    return arguments;
+  }
+
+  ScratchFolder folder;
+};
+
+TEST_F(MakeCommand, EveryContainerDecodesWithSoundAndEveryFrame) {
+  const char* formats[] = {"mp4", "swf", "flv", "wmv", "mov", "mkv"};
+  for (const char* format : formats) {
+    SCOPED_TRACE(format);
+    const std::string out = folder / format;
+    std::filesystem::create_directory(out);
+    const RunResult run = RunLumivor(folder, Show({"--format", format, "--audio", folder / "song.wav", "-o", out}));
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    const std::string video = out + "/slideshow-tempaudio-song_(new)." + format;
+    EXPECT_EQ(run.Out, video + "\n");
+    const testing::DecodedVideo decoded = testing::DecodeVideoFile(video);
+    ASSERT_TRUE(decoded.Opened);
+    EXPECT_EQ(decoded.VideoFrames, TwoPhotoFrames);
+    EXPECT_EQ(decoded.Width, 160);
+    EXPECT_EQ(decoded.Height, 120);
+    EXPECT_EQ(decoded.DecodeErrors, 0);
+    EXPECT_TRUE(decoded.HasAudio);
+    // Only the video is left beside the tracks: the joined sound was temporary.
+    EXPECT_EQ(testing::FolderEntries(out), std::vector<std::string>{"slideshow-tempaudio-song_(new)." + std::string(format)});
+  }
+}
+
+TEST_F(MakeCommand, NamesCountUpInAFolderAndAFileNameIsReplacedWhole) {
+  // Without -o the video goes into the current folder.
+  RunOptions here;
+  here.WorkingFolder = folder.Path();
+  for (const char* expected : {"slideshow-_(new).mp4", "slideshow-_(new_1).mp4"}) {
+    const RunResult run = RunLumivor(folder, Show({}), here);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, folder / expected + "\n");
+  }
+
+  const std::string named = folder / "named.mov";
+  ASSERT_TRUE(testing::WriteWholeFile(named, {'o', 'l', 'd'}));
+  ::chmod(named.c_str(), 0640);
+  const RunResult replaced = RunLumivor(folder, Show({"-o", named}));
+  ASSERT_EQ(replaced.ExitCode, 0) << replaced.Err;
+  EXPECT_EQ(replaced.Out, named + "\n");
+  EXPECT_EQ(testing::DecodeVideoFile(named).VideoFrames, TwoPhotoFrames);
+  struct stat info {};
+  ASSERT_EQ(::stat(named.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+
+  // A run that fails leaves the file that was there, and no partial file beside it.
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "broken.jpg", {0xff, 0xd8, 0xff, 0x00}));
+  const std::vector<std::string> before = testing::FolderEntries(folder.Path());
+  const RunResult failed = RunLumivor(folder, {"make", "--rate", "10:1", "--hold", "1", "--transition", "1", "-o",
+                                               named, folder / "wide.jpg", folder / "broken.jpg"});
+  EXPECT_EQ(failed.ExitCode, 1);
+  EXPECT_NE(failed.Err.find("broken.jpg"), std::string::npos) << failed.Err;
+  EXPECT_EQ(failed.Out, "");
+  EXPECT_EQ(testing::DecodeVideoFile(named).VideoFrames, TwoPhotoFrames);
+  EXPECT_EQ(testing::FolderEntries(folder.Path()), before);
+}
+
+TEST_F(MakeCommand, WrongArgumentsChangeNothing) {
+  ASSERT_EQ(::mkfifo((folder / "pipe.mp4").c_str(), 0600), 0);
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"make"}, "no photos given"},
+      {{"make", "--frobnicate", "a.jpg"}, "unknown option --frobnicate"},
+      {{"make", "--size", "640", "a.jpg"}, "--size wants WIDTHxHEIGHT"},
+      {{"make", "--rate", "30/1", "a.jpg"}, "--rate wants NUMERATOR:DENOMINATOR"},
+      {{"make", "--hold", "3001", "a.jpg"}, "--hold wants a whole number from 0 to 3000"},
+      {{"make", "--effects", "1,177", "a.jpg"}, "--effects wants a whole number from 1 to 176"},
+      {{"make", "--format", "avi", "a.jpg"}, "--format is mp4, swf, flv, wmv, mov or mkv"},
+      {{"make", "--seed", "-1", "a.jpg"}, "--seed wants a whole number"},
+      {{"make", "-o", folder / "x.mkv", "--format", "mp4", "a.jpg"}, "does not end in the extension of --format mp4"},
+      {{"make", "-o", folder / "notes.txt", "a.jpg"}, "neither a folder nor a file name ending in .mp4"},
+      {{"make", "-o", folder / "pipe.mp4", folder / "wide.jpg"}, "exists and is not a regular file"},
+      {{"make", folder / "missing.jpg"}, "cannot read photo"},
+      {{"make", "--audio", folder.Path(), folder / "wide.jpg"}, "is not a regular file"},
+  };
+  const std::vector<std::string> before = testing::FolderEntries(folder.Path());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    const RunResult run = RunLumivor(folder, c.arguments);
+    EXPECT_EQ(run.ExitCode, 2);
+    EXPECT_NE(run.Err.find(c.message), std::string::npos) << run.Err;
+    EXPECT_EQ(run.Out, "");
+  }
+  EXPECT_EQ(testing::FolderEntries(folder.Path()), before);
+
+  const RunResult help = RunLumivor(folder, {"make", "--help"});
+  EXPECT_EQ(help.ExitCode, 0);
+  EXPECT_NE(help.Out.find("mp4  --size 320x240"), std::string::npos) << help.Out;
+}
+
+// Ctrl-C during a run at the native rate stops it as the Stop button does: the video so far is
+// closed properly and kept, and the temporary joined sound goes.
+TEST_F(MakeCommand, CtrlCStopsWithAPlayableVideo) {
+  const std::string errName = folder.Path() + ".stderr";
+  RunOptions options;
+  options.WorkingFolder = folder.Path();
+  options.WhileRunning = [&errName](pid_t pid) {
+    if (testing::FileText(errName).find("frame=   1") == std::string::npos) return false;
+    ::kill(pid, SIGINT);
+    return true;
+  };
+  const RunResult run = RunLumivor(folder, Show({"--realtime", "--audio", folder / "song.wav"}), options);
+  EXPECT_EQ(run.ExitCode, 130) << run.Err;
+  const std::string video = folder / "slideshow-tempaudio-song_(new).mp4";
+  EXPECT_EQ(run.Out, video + "\n");
+  const testing::DecodedVideo decoded = testing::DecodeVideoFile(video);
+  EXPECT_GT(decoded.VideoFrames, 0);
+  EXPECT_LT(decoded.VideoFrames, TwoPhotoFrames);
+  EXPECT_EQ(decoded.DecodeErrors, 0);
+  EXPECT_FALSE(std::filesystem::exists(folder / "tempaudio-song.mp3"));
+}
+
+}  // namespace
+}  // namespace lumivor
