@@ -679,6 +679,28 @@ TEST_F(FrameInput, AHandlerThatResizesTheCanvasEndsTheInputInsteadOfOverrunningI
   EXPECT_EQ(packet->data, nullptr);
 }
 
+TEST_F(FrameInput, ThrowingHeaderAndCloseHandlersLeaveNothingBehind) {
+  TFrameInputAdapter adapter;
+  adapter.TriggerEventInMainThread = false;
+  adapter.OnReadHeader = [](TFrameInputAdapter&) { throw std::runtime_error("no photos"); };
+  {
+    TCustomFFmpeg engine;
+    // The open fails with the handler's exception, for the encoder component to report.
+    EXPECT_THROW(OpenInput(engine, adapter.InputName(), CanvasOptions()), std::runtime_error);
+    EXPECT_EQ(engine.InputFileCount(), 0);
+    EXPECT_EQ(adapter.FrameInfo(), nullptr) << "the adapter keeps no record of an input that failed";
+  }
+
+  // Closing runs in destructors: a failing close handler is logged, and the input still closes.
+  adapter.OnReadHeader = nullptr;
+  adapter.OnReadClose = [](TFrameInputAdapter&) { throw std::runtime_error("close refused"); };
+  OpenedFrameInput input;
+  ASSERT_EQ(input.Open(adapter.InputName(), "-input_type canvas -pix_fmt bgr24 -s 174x96"), 0);
+  EXPECT_NO_THROW(input.Close());
+  EXPECT_EQ(Logged(llError, "close refused"), 1) << AllLines();
+  EXPECT_EQ(adapter.FrameInfo(), nullptr);
+}
+
 TEST_F(FrameInput, PalettePicturesKeepTheirColours) {
   TFrameInputAdapter adapter;
   adapter.TriggerEventInMainThread = false;
