@@ -195,6 +195,39 @@ TEST_F(Encoder, TwoTasksInTheBackgroundEndInOrderThenTheRunEnds) {
   }
 }
 
+// Each end is delivered by a thread of its own; a handler still busy with one task's end must
+// not be overtaken by the next task's, nor by the run's.
+TEST_F(Encoder, ASlowEndHandlerIsNotOvertaken) {
+  encoder_.TriggerEventInMainThread = false;
+  std::atomic<int> secondTaskReports{0};
+  std::atomic<bool> secondEndedMeanwhile{false};
+  std::atomic<int> inHandler{0};
+  std::atomic<int> overlaps{0};
+  encoder_.OnTerminate = [&](TCustomEncoder*, const TTerminateInfo& info) {
+    if (inHandler.fetch_add(1) != 0) ++overlaps;
+    // Long enough for the second task to run to its end meanwhile.
+    if (info.TaskIndex == 0) {
+      std::this_thread::sleep_for(600ms);
+      secondEndedMeanwhile = secondTaskReports.load() == 1;
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      endings_.push_back({info.TaskIndex, info.Finished, info.Exception, info.ExceptionMsg, IsMainThread()});
+    }
+    --inHandler;
+  };
+  encoder_.OnProgress = [&](TCustomEncoder*, PProgressInfo info) {
+    if (info->TaskIndex == 1 && info->FileIndex == -1) ++secondTaskReports;
+  };
+  AddWholeTask(Path("short.mkv"), Path("slow-a.mp4"));
+  AddWholeTask(Path("short.mkv"), Path("slow-b.mp4"));
+  encoder_.StartTask(1);
+  ASSERT_TRUE(WaitForRunEnd());
+  EXPECT_EQ(TaskOrder(Endings()), (std::vector<int>{0, 1, -1}));
+  EXPECT_EQ(overlaps.load(), 0);
+  EXPECT_TRUE(secondEndedMeanwhile.load()) << "the second task was to end while the first's handler ran";
+}
+
 TEST_F(Encoder, ARunOfNoTasksRaisesNothingAndCanBeCleared) {
   encoder_.StartTask(1);
   EXPECT_TRUE(encoder_.Working());
