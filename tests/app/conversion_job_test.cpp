@@ -250,6 +250,59 @@ TEST_F(ConversionRun, StopMidRunLeavesAPlayableVideoAndNoTemporaryAudio) {
   EXPECT_EQ(decoded.DecodeErrors, 0);
 }
 
+TEST_F(ConversionRun, StopWhileJoiningEndsTheRunAndRemovesTheJoinedFile) {
+  testing::WriteTrack(folder / "song.wav", 30.0);
+  Window().AudioTracks().Append({folder / "song.wav", ""});
+  window.OnProcessMessages = [&] {
+    if (Window().Joining() && !Window().StopPressed()) Window().btnStopClick();
+  };
+  const JobResult result = Window().btnStartClick();
+  EXPECT_EQ(result.End, JobEnd::Stopped);
+  EXPECT_TRUE(window.Idle());
+  EXPECT_EQ(result.OutputFile, "");
+  EXPECT_FALSE(std::filesystem::exists(window.OutputFolder + "/tempaudio-song.mp3"));
+  EXPECT_TRUE(std::filesystem::exists(folder / "song.wav"));
+  // Nothing of the run is left to stop a next one.
+  window.OnProcessMessages = nullptr;
+  Window().AudioTracks().Clear();
+  EXPECT_EQ(Window().btnStartClick().End, JobEnd::Finished);
+}
+
+TEST_F(ConversionRun, EarlyEndsReturnToIdleWithTheirLogLine) {
+  struct Case {
+    const char* name;
+    int format;
+    const char* size;
+    const char* rate;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"no format", -1, "160x120", "10:1", "***Cannot do convert, error: "},
+      {"frame size beyond any encoder", 0, "100000x120", "10:1", "***Invalid frame size: 100000x120"},
+      {"no frame rate", 0, "160x120", "0:1", "***File open error: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    window.Format = c.format;
+    window.VideoSize = c.size;
+    window.FrameRate = c.rate;
+    window.LogLines.clear();
+    const JobResult result = Window().btnStartClick();
+    EXPECT_EQ(result.End, JobEnd::Failed);
+    EXPECT_FALSE(result.ErrorText.empty());
+    EXPECT_TRUE(window.Idle());
+    const auto line = std::find_if(window.LogLines.begin(), window.LogLines.end(), [&](const std::string& text) {
+      return text.rfind(c.logged, 0) == 0;
+    });
+    ASSERT_NE(line, window.LogLines.end());
+    // An empty line before and after it, so that it stands out in the memo.
+    EXPECT_EQ(*(line - 1), "");
+    EXPECT_EQ(*(line + 1), "");
+  }
+  // No video was begun.
+  EXPECT_TRUE(!std::filesystem::exists(window.OutputFolder) || std::filesystem::is_empty(window.OutputFolder));
+}
+
 TEST_F(ConversionRun, StartWithoutPhotosRunsAddPhotos) {
   photos.clear();
   window.PhotosToChoose = {folder / "one.jpg"};
