@@ -224,7 +224,9 @@ TEST_F(ConversionRun, StopMidRunLeavesAPlayableVideoAndNoTemporaryAudio) {
   int frames = 0;
   bool sawRunningState = false;
   std::vector<std::string> captions;
-  Window().OnRunProgress = [&](const TProgressInfo& info) { frames = info.FrameNumber; };
+  Window().OnRunProgress = [&](const TProgressInfo& info) {
+    if (!Window().Joining()) frames = info.FrameNumber;
+  };
   window.OnProcessMessages = [&] {
     sawRunningState = sawRunningState || window.RunningState();
     if (frames >= 12 && captions.empty()) {
