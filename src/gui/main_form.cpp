@@ -1,9 +1,12 @@
 #include "gui/main_form.h"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -27,6 +30,7 @@
 #include "gui/audio_list.h"
 #include "gui/directory_form.h"
 #include "gui/player_surface.h"
+#include "gui/previewer_form.h"
 #include "gui/side_picture.h"
 #include "gui/up_down.h"
 
@@ -107,9 +111,12 @@ TfrmMain::TfrmMain()
     log_->AddLine("Cannot store the settings: " + errorText);
   };
   ConnectSettings();
-  decoder_ = std::make_unique<TFFDecoder>();
-  audioPage_ = std::make_unique<AudioPage>(tracks_, *this, *decoder_, *log_);
-  player_ = std::make_unique<TFFPlayer>();
+  logic_ = std::make_unique<MainWindow>(*this, messages_, *log_, *store_);
+  logic_->FFEncoder().PreviewFormFactory = QtPreviewerFormFactory();
+  audioPage_ = std::make_unique<AudioPage>(logic_->AudioTracks(), *this, logic_->FFDecoder(), *log_,
+                                           std::vector<ComponentLibraries>{LibrariesOf(logic_->FFEncoder())});
+  ConnectRun();
+  player_ = std::make_unique<AudioPreview>();
   ConnectAudio();
   // Fixed single border: the window keeps the size its client area and menu give it.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -122,8 +129,6 @@ void TfrmMain::BuildPhotoPage() {
   lstPictures->setGeometry(8, 8, 460, 214);
   btnVideo = MakeButton(tsPhoto, "btnVideo", "Add Photos", QRect(8, 232, 96, 28));
   btnClearPhotos = MakeButton(tsPhoto, "btnClearPhotos", "Clear", QRect(110, 232, 76, 28));
-  connect(btnVideo, &QPushButton::clicked, this, [this] { btnVideoClick(); });
-  connect(btnClearPhotos, &QPushButton::clicked, this, [this] { btnClearPhotosClick(); });
 }
 
 void TfrmMain::BuildAudioPage() {
@@ -237,8 +242,9 @@ void TfrmMain::ConnectSettings() {
 }
 
 void TfrmMain::ConnectAudio() {
-  tracks_.OnChanged = [this] { lvFiles->ShowTracks(tracks_); };
-  lvFiles->OnSelect = [this](int row) { tracks_.Select(row); };
+  AudioTrackList& tracks = logic_->AudioTracks();
+  tracks.OnChanged = [this, &tracks] { lvFiles->ShowTracks(tracks); };
+  lvFiles->OnSelect = [&tracks](int row) { tracks.Select(row); };
   connect(lvFiles, &QTreeWidget::itemDoubleClicked, this, [this] { lvFilesDblClick(); });
   AudioPage& page = *audioPage_;
   connect(btnAddAudio, &QPushButton::clicked, this, [&page] { page.btnAddAudioClick(); });
@@ -252,7 +258,33 @@ void TfrmMain::ConnectAudio() {
     if (player_->PlayerState() != psStop && player_->PlayerState() != psEnd) player_->Refresh();
   };
   // Without a display of its own kind the player still plays the sound.
-  player_->DisableDisplay = !PlayerCanUseNativeWindows();
+  player_->SetDisplayDisabled(!PlayerCanUseNativeWindows());
+}
+
+void TfrmMain::ConnectRun() {
+  connect(btnVideo, &QPushButton::clicked, this, [this] { btnVideoClick(); });
+  connect(btnClearPhotos, &QPushButton::clicked, this, [this] { btnClearPhotosClick(); });
+  connect(btnStart, &QPushButton::clicked, this, [this] { btnStartClick(); });
+  connect(btnPause, &QPushButton::clicked, this, [this] { btnPauseClick(); });
+  connect(btnStop, &QPushButton::clicked, this, [this] { btnStopClick(); });
+  connect(btnOpen, &QPushButton::clicked, this, [this] { btnOpenClick(); });
+  logic_->OnRunProgress = [this](const TProgressInfo& info) {
+    ShowFrameProgress(info);
+    if (OnProgressShown) OnProgressShown(info);
+  };
+}
+
+// Drawn frames come with no length the engine could know, so its reports carry no total and the
+// bar would stand still for the whole slideshow. The frames the show will have are known here:
+// a transition before every photo and one to black after the last, every photo held, and two
+// black frames at the end.
+void TfrmMain::ShowFrameProgress(const TProgressInfo& info) {
+  if (info.TotalDuration > 0 || info.FrameNumber < 0 || logic_->Joining() || logic_->StopPressed()) return;
+  const FrameSequencer& sequencer = logic_->Sequencer();
+  const auto photos = static_cast<std::int64_t>(logic_->Photos().size());
+  const std::int64_t frames = (photos + 1) * sequencer.TransitionFrames() + photos * sequencer.HoldFrames() + 2;
+  if (frames <= 0) return;
+  SetProgressPosition(static_cast<int>(std::min<std::int64_t>(100, std::int64_t{info.FrameNumber} * 100 / frames)));
 }
 
 QComboBox* TfrmMain::ComboOf(SettingsChoice choice) const {
@@ -326,6 +358,34 @@ void TfrmMain::SetPlayEnabled(bool enabled) { btnPlay->setEnabled(enabled); }
 void TfrmMain::SetPlayerStopEnabled(bool enabled) { btnPlayStop->setEnabled(enabled); }
 void TfrmMain::SetPlayerPauseEnabled(bool enabled) { btnPlayPause->setEnabled(enabled); }
 
+void TfrmMain::SetTabsEnabled(bool enabled) { pgc->setEnabled(enabled); }
+void TfrmMain::SetBrowsEnabled(bool enabled) { btnBrows->setEnabled(enabled); }
+void TfrmMain::SetOpenEnabled(bool enabled) { btnOpen->setEnabled(enabled); }
+void TfrmMain::SetAddPhotosEnabled(bool enabled) { btnVideo->setEnabled(enabled); }
+void TfrmMain::SetFormatEnabled(bool enabled) { cmbFormat->setEnabled(enabled); }
+void TfrmMain::FocusStop() { btnStop->setFocus(); }
+void TfrmMain::SetPauseCaption(const std::string& caption) { btnPause->setText(QString::fromStdString(caption)); }
+void TfrmMain::SetStatusText(const std::string& text) { lblStatus->setText(QString::fromStdString(text)); }
+void TfrmMain::SetProgressPosition(int position) {
+  ProgressBar1->setValue(position);
+  // Stop sets the bar right before it waits for the run: it must not wait for an idle moment.
+  ProgressBar1->repaint();
+}
+std::string TfrmMain::VideoSizeText() { return cmbVideoSize->currentText().toStdString(); }
+std::string TfrmMain::FrameRateText() { return cmbFramerate->currentText().toStdString(); }
+int TfrmMain::FormatIndex() { return cmbFormat->currentIndex(); }
+bool TfrmMain::RandomEffectsChecked() { return chkRandomEffect->isChecked(); }
+bool TfrmMain::BreakWhenNoPicturesChecked() { return chkPictures->isChecked(); }
+std::vector<std::string> TfrmMain::ChoosePhotoFiles() { return dialogs_.OpenFileNames(this, kPictureFilter); }
+void TfrmMain::ShowPhotos(const std::vector<std::string>& photos) {
+  lstPictures->clear();
+  for (const std::string& photo : photos) lstPictures->addItem(QString::fromStdString(photo));
+}
+void TfrmMain::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+void TfrmMain::OpenFolder(const std::string& folder) {
+  OpenUrl(QUrl::fromLocalFile(QString::fromStdString(folder)).toString().toStdString());
+}
+
 void TfrmMain::BuildRunControls(QWidget& client) {
   ProgressBar1 = Make<QProgressBar>(&client, "ProgressBar1");
   ProgressBar1->setGeometry(108, 312, 482, 18);
@@ -365,20 +425,13 @@ void TfrmMain::BuildMenu() {
   img1->OnClick = [this] { img1Click(); };
 }
 
-std::vector<std::string> TfrmMain::Photos() const {
-  std::vector<std::string> photos;
-  for (int row = 0; row < lstPictures->count(); ++row) photos.push_back(lstPictures->item(row)->text().toStdString());
-  return photos;
-}
-
-void TfrmMain::btnVideoClick() {
-  for (const std::string& path : dialogs_.OpenFileNames(this, kPictureFilter)) {
-    lstPictures->addItem(QString::fromStdString(path));
-  }
-  btnOpen->setEnabled(lstPictures->count() > 0);
-}
-
-void TfrmMain::btnClearPhotosClick() { lstPictures->clear(); }
+void TfrmMain::btnVideoClick() { logic_->btnVideoClick(); }
+void TfrmMain::btnClearPhotosClick() { logic_->btnClearPhotosClick(); }
+// The whole run happens inside this call; the run's waits keep Qt's events flowing.
+void TfrmMain::btnStartClick() { lastRun_ = logic_->btnStartClick(); }
+void TfrmMain::btnPauseClick() { logic_->btnPauseClick(); }
+void TfrmMain::btnStopClick() { logic_->btnStopClick(); }
+void TfrmMain::btnOpenClick() { logic_->btnOpenClick(); }
 
 void TfrmMain::btnBrowsClick() {
   if (fmDirectory_ == nullptr) fmDirectory_ = new TfmDirectory(this, messages_);
@@ -397,14 +450,16 @@ void TfrmMain::btnExitClick() {
 void TfrmMain::btnPlayClick() {
   if (!player_->LibrariesLoaded() || !player_->SDLLoaded()) {
     if (!player_->LoadLibraries(audioPage_->LibraryFolder, true)) {
-      log_->AddLine(player_->LastErrorText);
+      log_->AddLine(player_->LastErrorText());
       return;
     }
   }
+  const AudioTrackList& tracks = logic_->AudioTracks();
   std::string track;
-  if (!tracks_.Empty()) track = tracks_.Rows()[tracks_.Selected() >= 0 ? tracks_.Selected() : 0].Path;
+  if (!tracks.Empty()) track = tracks.Rows()[tracks.Selected() >= 0 ? tracks.Selected() : 0].Path;
+  logic_->FFEncoder().Stop(true);
   player_->Stop(true);
-  if (!player_->Open(track, Panel1->ScreenHandle(), false)) log_->AddLine(player_->LastErrorText);
+  if (!player_->Open(track, Panel1->ScreenHandle(), false)) log_->AddLine(player_->LastErrorText());
   btnAddAudio->setEnabled(false);
   btnStart->setEnabled(false);
   btnStop->setEnabled(false);
@@ -433,7 +488,7 @@ void TfrmMain::btnPlayStopClick() {
 }
 
 void TfrmMain::lvFilesDblClick() {
-  if (tracks_.Selected() >= 0) btnPlayClick();
+  if (logic_->AudioTracks().Selected() >= 0) btnPlayClick();
 }
 
 void TfrmMain::img1Click() { OpenUrl(GlobalObject().ProductPageURL()); }
@@ -447,6 +502,10 @@ bool TfrmMain::FormCloseQuery() {
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
   if (FormCloseQuery()) {
+    // Exit is disabled while a run goes on, but the title bar's close is not: a user who confirms
+    // leaving ends the run as Stop does, with its file finished, instead of leaving it to run on
+    // in a window that is gone.
+    if (logic_->Running()) logic_->btnStopClick();
     mmoLog->close();
     event->accept();
   } else {

@@ -11,12 +11,12 @@
 #include <QMainWindow>
 
 #include "app/audio_tracks.h"
+#include "app/main_window.h"
 #include "app/settings_page.h"
 #include "app/settings_store.h"
 #include "gui/file_dialogs.h"
 #include "gui/message_boxes.h"
-#include "media/components/ff_decoder.h"
-#include "media/components/ff_player.h"
+#include "gui/audio_preview.h"
 
 class QAction;
 class QCheckBox;
@@ -42,7 +42,7 @@ class SidePicture;
 class TfmDirectory;
 class UpDown;
 
-class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView {
+class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, public MainWindowView {
  public:
   // The settings live in the application object's settings file.
   TfrmMain();
@@ -60,6 +60,10 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView {
   // Commands (each also runs from its control).
   void btnVideoClick();
   void btnClearPhotosClick();
+  void btnStartClick();
+  void btnPauseClick();
+  void btnStopClick();
+  void btnOpenClick();
   void btnBrowsClick();
   void btnExitClick();
   // The audio preview.
@@ -74,9 +78,15 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView {
   bool FormCloseQuery();
 
   SettingsStore& Settings() { return *store_; }
-  AudioTrackList& AudioTracks() { return tracks_; }
+  AudioTrackList& AudioTracks() { return logic_->AudioTracks(); }
+  // The run logic with the components it owns (FFEncoder, FIA, FFDecoder).
+  MainWindow& RunLogic() { return *logic_; }
+  // After each progress report has reached the status line and the bar.
+  std::function<void(const TProgressInfo&)> OnProgressShown;
+  // What the last Start ended with.
+  const JobResult& LastRun() const { return lastRun_; }
   AudioPage& AudioLogic() { return *audioPage_; }
-  TFFPlayer& FFPlayer() { return *player_; }
+  AudioPreview& FFPlayer() { return *player_; }
   SettingsPage& SettingsLogic() { return *settingsPage_; }
 
   // SettingsView.
@@ -113,8 +123,28 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView {
   void SetPlayerStopEnabled(bool enabled) override;
   void SetPlayerPauseEnabled(bool enabled) override;
 
+  // MainWindowView (the setters and getters it shares are above).
+  void SetTabsEnabled(bool enabled) override;
+  void SetBrowsEnabled(bool enabled) override;
+  void SetOpenEnabled(bool enabled) override;
+  void SetAddPhotosEnabled(bool enabled) override;
+  void SetFormatEnabled(bool enabled) override;
+  void FocusStop() override;
+  void SetPauseCaption(const std::string& caption) override;
+  void SetStatusText(const std::string& text) override;
+  void SetProgressPosition(int position) override;
+  std::string VideoSizeText() override;
+  std::string FrameRateText() override;
+  int FormatIndex() override;
+  bool RandomEffectsChecked() override;
+  bool BreakWhenNoPicturesChecked() override;
+  std::vector<std::string> ChoosePhotoFiles() override;
+  void ShowPhotos(const std::vector<std::string>& photos) override;
+  void ProcessMessages() override;
+  void OpenFolder(const std::string& folder) override;
+
   // The photo list, in order.
-  std::vector<std::string> Photos() const;
+  const std::vector<std::string>& Photos() const { return logic_->Photos(); }
 
   // Controls, by the names the window declares them with (also their object names).
   SidePicture* img1;
@@ -182,6 +212,8 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView {
   void BuildMenu();
   void ConnectSettings();
   void ConnectAudio();
+  void ConnectRun();
+  void ShowFrameProgress(const TProgressInfo& info);
   QComboBox* ComboOf(SettingsChoice choice) const;
 
   QtMessageBoxes messages_;
@@ -189,10 +221,10 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView {
   std::unique_ptr<QtLogMemo> log_;
   std::unique_ptr<SettingsStore> store_;
   std::unique_ptr<SettingsPage> settingsPage_;
-  AudioTrackList tracks_;
-  std::unique_ptr<TFFDecoder> decoder_;
+  std::unique_ptr<MainWindow> logic_;
   std::unique_ptr<AudioPage> audioPage_;
-  std::unique_ptr<TFFPlayer> player_;
+  JobResult lastRun_;
+  std::unique_ptr<AudioPreview> player_;
   TfmDirectory* fmDirectory_ = nullptr;
   bool shown_ = false;
 };
