@@ -1,5 +1,7 @@
 #include "gui/audio_list.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
 #include <QPainter>
 
@@ -15,7 +17,9 @@ AudioListView::AudioListView(QWidget* parent) : QTreeWidget(parent) {
   setColumnCount(2);
   setHeaderLabels({QStringLiteral("Audio Files"), QStringLiteral("Duration")});
   setColumnWidth(0, 350);
-  setColumnWidth(1, 80);
+  // 80 pixels hold a duration in the small fonts the list was laid out for; a desktop with larger
+  // ones gets the width its font needs, so that no duration is cut short.
+  setColumnWidth(1, std::max(80, fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")) + 12));
   header()->setStretchLastSection(false);
   setRootIsDecorated(false);
   setItemsExpandable(false);

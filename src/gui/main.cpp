@@ -1,13 +1,19 @@
-// lumivor-gui: the desktop program. With --screenshot FOLDER it shows the window, writes a picture
-// of each page (and of the folder chooser) into FOLDER and ends, so that the looks can be checked
-// on a machine without a desktop.
+// lumivor-gui: the desktop program.
+//
+// With --screenshot FOLDER [FILE...] it writes pictures of the window into FOLDER and ends, so that
+// its looks can be checked on a machine without a desktop (under xvfb-run, or on Qt's offscreen
+// platform): each page, the folder chooser, and, when photos are among the files, each page and
+// the preview while a slideshow of them is made, and the window after it. Pictures (BMP, JPEG)
+// go to the photo list, the other files to the audio list; message boxes are answered on stderr.
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -17,21 +23,78 @@
 
 namespace {
 
-bool WriteScreenshots(lumivor::gui::TfrmMain& window, const QString& folder) {
-  if (!QDir().mkpath(folder)) return false;
-  const char* const pages[] = {"photos", "audio", "settings"};
+using lumivor::gui::TfrmMain;
+
+const char* const kPageNames[] = {"photos", "audio", "settings"};
+
+bool GrabPages(TfrmMain& window, const QString& folder, const QString& prefix) {
   bool written = true;
+  const int shown = window.pgc->currentIndex();
   for (int page = 0; page < window.pgc->count(); ++page) {
     window.pgc->setCurrentIndex(page);
     QApplication::processEvents();
-    written = window.grab().save(folder + QStringLiteral("/lumivor-%1.png").arg(QString::fromLatin1(pages[page]))) &&
-              written;
+    const QString name = QStringLiteral("%1/lumivor-%2%3.png").arg(folder, prefix, QString::fromLatin1(kPageNames[page]));
+    written = window.grab().save(name) && written;
   }
+  window.pgc->setCurrentIndex(shown);
+  return written;
+}
+
+bool IsPicture(const std::string& file) {
+  const QString suffix = QFileInfo(QString::fromStdString(file)).suffix().toLower();
+  return suffix == QStringLiteral("bmp") || suffix == QStringLiteral("jpg") || suffix == QStringLiteral("jpeg");
+}
+
+int WriteScreenshots(TfrmMain& window, const QString& folder, const std::vector<std::string>& files) {
+  if (!QDir().mkpath(folder)) {
+    std::fprintf(stderr, "lumivor-gui: cannot make %s\n", qPrintable(folder));
+    return 1;
+  }
+  window.Messages().Answer = [](const lumivor::gui::ShownMessage& message) {
+    std::fprintf(stderr, "%s: %s\n", message.Caption.c_str(), message.Text.c_str());
+    return lumivor::MessageResult::Yes;
+  };
+  window.OpenUrl = [](const std::string& url) { std::fprintf(stderr, "open %s\n", url.c_str()); };
+
+  std::vector<std::string> photos, tracks;
+  for (const std::string& file : files) (IsPicture(file) ? photos : tracks).push_back(file);
+  if (!photos.empty()) window.RunLogic().AddPhotos(photos);
+  if (!tracks.empty()) window.AudioLogic().AddFiles(tracks);
+
+  bool written = GrabPages(window, folder, QString());
   lumivor::gui::TfmDirectory chooser(&window, window.Messages());
   chooser.show();
   QApplication::processEvents();
   written = chooser.grab().save(folder + QStringLiteral("/lumivor-brows.png")) && written;
-  return written;
+  chooser.hide();
+
+  if (!photos.empty()) {
+    bool grabbed = false;
+    window.OnProgressShown = [&](const lumivor::TProgressInfo&) {
+      // A third of the way into the slideshow (the join of the tracks reports on the same bar),
+      // from the run's own message loop rather than inside the report.
+      if (grabbed || window.RunLogic().Joining() || window.ProgressBar1->value() < 30) return;
+      grabbed = true;
+      QTimer::singleShot(0, &window, [&] {
+        written = GrabPages(window, folder, QStringLiteral("running-")) && written;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+          if (widget->objectName() == QStringLiteral("PreviewForm") && widget->isVisible()) {
+            written = widget->grab().save(folder + QStringLiteral("/lumivor-preview.png")) && written;
+          }
+        }
+      });
+    };
+    window.btnStartClick();
+    const lumivor::JobResult& run = window.LastRun();
+    if (run.End != lumivor::JobEnd::Finished) {
+      std::fprintf(stderr, "lumivor-gui: the slideshow did not finish: %s\n", run.ErrorText.c_str());
+      return 1;
+    }
+    std::printf("%s\n", run.OutputFile.c_str());
+    written = GrabPages(window, folder, QStringLiteral("after-")) && written;
+  }
+  if (!written) std::fprintf(stderr, "lumivor-gui: a picture could not be written into %s\n", qPrintable(folder));
+  return written ? 0 : 1;
 }
 
 }  // namespace
@@ -40,17 +103,18 @@ int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Lumivor"));
   lumivor::gui::QtMainThreadPump pump;
-  lumivor::gui::TfrmMain window;
+  TfrmMain window;
   window.show();
 
   const QStringList arguments = QApplication::arguments();
-  const qsizetype screenshot = arguments.indexOf(QStringLiteral("--screenshot"));
-  if (screenshot >= 0) {
-    if (screenshot + 1 >= arguments.size()) {
-      std::fputs("usage: lumivor-gui [--screenshot FOLDER]\n", stderr);
+  if (arguments.size() > 1) {
+    if (arguments[1] != QStringLiteral("--screenshot") || arguments.size() < 3) {
+      std::fputs("usage: lumivor-gui [--screenshot FOLDER [FILE...]]\n", stderr);
       return 2;
     }
-    return WriteScreenshots(window, arguments[screenshot + 1]) ? 0 : 1;
+    std::vector<std::string> files;
+    for (qsizetype i = 3; i < arguments.size(); ++i) files.push_back(arguments[i].toStdString());
+    return WriteScreenshots(window, arguments[2], files);
   }
   return QApplication::exec();
 }
