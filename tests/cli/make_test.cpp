@@ -133,6 +133,27 @@ TEST_F(MakeCommand, WrongArgumentsChangeNothing) {
   EXPECT_NE(help.Out.find("mp4  --size 320x240"), std::string::npos) << help.Out;
 }
 
+// The demo's path: the program's own photos and tune make a show with sound.
+TEST_F(MakeCommand, SamplesMakeAShowWithSound) {
+  const std::string media = folder / "media";
+  std::filesystem::create_directory(media);
+  const RunResult samples = RunLumivor(folder, {"samples", media, "--seconds", "12"});
+  ASSERT_EQ(samples.ExitCode, 0) << samples.Err;
+  std::vector<std::string> files = testing::Lines(samples.Out);
+  ASSERT_EQ(files.size(), 5u) << samples.Out;
+  EXPECT_EQ(files.back(), media + "/sample-tune.wav");
+
+  std::vector<std::string> arguments = {"make", "--size", "160x120", "--rate", "10:1", "--hold", "1", "--transition",
+                                        "1", "--audio", files.back(), "-o", media};
+  arguments.insert(arguments.end(), files.begin(), files.end() - 1);
+  const RunResult run = RunLumivor(folder, arguments);
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  const testing::DecodedVideo decoded = testing::DecodeVideoFile(media + "/slideshow-tempaudio-sample-tune_(new).mp4");
+  EXPECT_EQ(decoded.VideoFrames, 5 * 10 + 4 * 10 + 2);
+  EXPECT_TRUE(decoded.HasAudio);
+  EXPECT_EQ(decoded.DecodeErrors, 0);
+}
+
 // Ctrl-C during a run at the native rate stops it as the Stop button does: the video so far is
 // closed properly and kept, and the temporary joined sound goes.
 TEST_F(MakeCommand, CtrlCStopsWithAPlayableVideo) {
