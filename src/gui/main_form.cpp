@@ -62,6 +62,21 @@ QLabel* MakeLabel(QWidget* parent, const char* caption, const QRect& bounds, QWi
   return label;
 }
 
+// Tells when a window is hidden, whoever hid it.
+class HideWatcher : public QObject {
+ public:
+  HideWatcher(QObject* parent, std::function<void()> onHide) : QObject(parent), onHide_(std::move(onHide)) {}
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Hide) onHide_();
+    return false;
+  }
+
+ private:
+  std::function<void()> onHide_;
+};
+
 }  // namespace
 
 TfrmMain::TfrmMain()
@@ -410,6 +425,8 @@ void TfrmMain::BuildMenu() {
   ShowLog1->setObjectName(QStringLiteral("ShowLog1"));
   ShowLog1->setCheckable(true);
   connect(ShowLog1, &QAction::toggled, mmoLog, &QWidget::setVisible);
+  // The log window has a close button of its own; the menu item follows it.
+  mmoLog->installEventFilter(new HideWatcher(mmoLog, [this] { ShowLog1->setChecked(false); }));
   mnuRelated = mmMain->addMenu(QStringLiteral("Related software"));
   mnuRelated->setObjectName(QStringLiteral("RelatedSoftware1"));
   // The project's other program is the only relative it has: its help lives on the same page.

@@ -115,6 +115,9 @@ TEST_F(MainFormTest, FirstRunShowsEveryControlWithItsNameCaptionAndState) {
   EXPECT_TRUE(window.mmoLog->isVisible());
   window.ShowLog1->trigger();
   EXPECT_FALSE(window.mmoLog->isVisible());
+  window.ShowLog1->trigger();
+  window.mmoLog->close();  // its own close button
+  EXPECT_FALSE(window.ShowLog1->isChecked());
 
   // The settings page as a first run leaves it, and the file that run writes.
   struct ChoiceCase {

@@ -197,6 +197,35 @@ TEST_F(RunTest, PauseResumePauseKeepsStartDisabledAndStopWhilePausedEndsTheRun) 
   Dismiss(window);
 }
 
+TEST_F(RunTest, ClosingTheWindowDuringARunAsksAndThenStopsTheRun) {
+  auto shown = ShowRunWindow(true);
+  TfrmMain& window = *shown;
+  AddPhotos(window, WritePhotos(2));
+  bool started = false;
+  bool closed = true;
+  window.OnProgressShown = [&](const TProgressInfo&) {
+    if (started) return;
+    started = true;
+    QTimer::singleShot(100, &window, [&] {
+      messages.Reply = MessageResult::No;
+      closed = window.close();
+    });
+    QTimer::singleShot(300, &window, [&] {
+      messages.Reply = MessageResult::Yes;
+      closed = window.close();
+    });
+  };
+  QTest::mouseClick(window.btnStart, Qt::LeftButton);
+
+  ASSERT_EQ(messages.Shown.size(), 2u);
+  EXPECT_EQ(messages.Shown[1].Text, "Do you really want to exit?");
+  EXPECT_TRUE(closed);
+  EXPECT_FALSE(window.isVisible());
+  // The refused close left the run alone; the confirmed one stopped it with its file finished.
+  EXPECT_EQ(window.LastRun().End, JobEnd::Stopped) << window.LastRun().ErrorText;
+  EXPECT_TRUE(std::filesystem::exists(window.LastRun().OutputFile));
+}
+
 TEST_F(RunTest, AFailingRunShowsItsErrorText) {
   auto shown = ShowRunWindow(false);
   TfrmMain& window = *shown;
