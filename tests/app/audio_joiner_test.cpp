@@ -95,6 +95,19 @@ TEST_F(AudioJoinerRun, NoTracksAndShorterTracksMakeNothing) {
   encoder.ClearTasks();
 }
 
+// A first track the encoder cannot open leaves no task: starting the run anyway would keep the
+// encoder working for ever, with no end to wait for.
+TEST_F(AudioJoinerRun, AJoinThatCannotBeBuiltIsNotStarted) {
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "noise.wav", {'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'}));
+  testing::WriteTrack(folder / "long.wav", 9.0);
+  AudioJoinRequest request = three_photos(folder.Path());
+  request.Tracks = {folder / "noise.wav", folder / "long.wav"};
+  EXPECT_EQ(AudioJoiner(encoder, decoder, request), "");
+  EXPECT_FALSE(encoder.Working());
+  EXPECT_FALSE(encoder.LastErrorText.empty());
+  encoder.ClearTasks();
+}
+
 TEST_F(AudioJoinerRun, LongerTracksAreJoinedAndCutAtTheVideosEnd) {
   testing::WriteTrack(folder / "first.wav", 4.0);
   testing::WriteTrack(folder / "second.wav", 5.0);
