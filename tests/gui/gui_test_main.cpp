@@ -9,7 +9,8 @@
 #include "gui/main_thread_pump.h"
 
 int main(int argc, char** argv) {
-  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // Offscreen unless a platform is asked for (xcb under Xvfb tries the player on a real window).
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   // The audio preview plays without a sound card.
   ::setenv("SDL_AUDIODRIVER", "dummy", 1);
   QApplication application(argc, argv);
