@@ -71,8 +71,8 @@ class FrameSequencer {
 
   // Copies the next frame into canvas at (0, 0) and returns 0, or returns -1 without drawing once
   // the stream has ended. The canvas is the frame input's 24-bit (or 32-bit) bitmap; it is locked
-  // here, so the caller must not hold canvas.Lock(). Throws PhotoLoadError when a photo cannot be
-  // loaded.
+  // here (the lock is re-entrant, so a caller may hold it already). Throws PhotoLoadError when a
+  // photo cannot be loaded.
   int ReadFrameCanvas(Bitmap& canvas);
 
   // Run constants.

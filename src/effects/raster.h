@@ -83,8 +83,10 @@ class Bitmap {
   std::vector<PaletteEntry>& Palette() { return palette_; }
   const std::vector<PaletteEntry>& Palette() const { return palette_; }
 
-  // The canvas lock: whoever draws into or reads a shared bitmap holds it.
-  std::mutex& Lock() const { return *lock_; }
+  // The canvas lock: whoever draws into or reads a shared bitmap holds it. It is re-entrant, as a
+  // canvas lock is on the desktop: a frame handler that locks the canvas it was handed must not
+  // deadlock when its caller already holds that lock around the call.
+  std::recursive_mutex& Lock() const { return *lock_; }
 
   // A 32-bit value identifying this picture buffer. The transitions read it from the new picture
   // to seed their random choices and to pick a direction of rotation, so it must stay the same for
@@ -106,7 +108,7 @@ class Bitmap {
   std::uint32_t sourceSeed_ = 0;
   std::vector<std::uint8_t> pixels_;
   std::vector<PaletteEntry> palette_;
-  std::unique_ptr<std::mutex> lock_ = std::make_unique<std::mutex>();
+  std::unique_ptr<std::recursive_mutex> lock_ = std::make_unique<std::recursive_mutex>();
   std::unique_ptr<std::vector<std::uint8_t>> scratch_ = std::make_unique<std::vector<std::uint8_t>>();
 };
 

@@ -666,7 +666,7 @@ void TCustomEncoder::BridgeVideoHook(bool outputSide, TCustomFFmpeg* engine, Bit
   hookInfo_.Update = update;
   hookInfo_.StopHook = stopHook;
   if (bitmap != nullptr) {
-    std::lock_guard<std::mutex> canvas(bitmap->Lock());
+    std::lock_guard<std::recursive_mutex> canvas(bitmap->Lock());
     event(this, &hookInfo_);
   } else {
     event(this, &hookInfo_);

@@ -31,11 +31,11 @@ using FileOpenEvent = std::function<void(TCustomPlayer* Sender, std::int64_t ADu
                                           int AFrameHeight, int& AScreenWidth, int& AScreenHeight)>;
 using PlayStateEvent = std::function<void(TCustomPlayer* Sender, TPlayState APlayState)>;
 using PositionEvent = std::function<void(TCustomPlayer* Sender, std::int64_t APTS)>;
-using TAudioHookEvent = std::function<void(TCustomPlayer* Sender, std::int64_t APTS, const std::uint8_t* ASample,
+using PlayerAudioHookEvent = std::function<void(TCustomPlayer* Sender, std::int64_t APTS, const std::uint8_t* ASample,
                                            int ASize, int ASampleRate, int AChannels)>;
-using TVideoHookEvent =
+using PlayerVideoHookEvent =
     std::function<void(TCustomPlayer* Sender, Bitmap& ABitmap, std::int64_t APTS, bool& AUpdate)>;
-using TFrameHookEvent = std::function<void(TCustomPlayer* Sender, const AVFrame* APicture, AVPixelFormat APixFmt,
+using PlayerFrameHookEvent = std::function<void(TCustomPlayer* Sender, const AVFrame* APicture, AVPixelFormat APixFmt,
                                            int AWidth, int AHeight, std::int64_t APTS)>;
 using PlayerBeforeFindStreamInfoEvent = std::function<void(TCustomPlayer* Sender, AVFormatContext* AFormatContext)>;
 
@@ -69,9 +69,9 @@ class TCustomPlayer : public TFFBaseComponent {
   FileOpenEvent OnFileOpen;
   PlayStateEvent OnState;
   PositionEvent OnPosition;
-  TAudioHookEvent OnAudioHook;
-  TVideoHookEvent OnVideoHook;
-  TFrameHookEvent OnFrameHook;
+  PlayerAudioHookEvent OnAudioHook;
+  PlayerVideoHookEvent OnVideoHook;
+  PlayerFrameHookEvent OnFrameHook;
   PlayerBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
 
   bool LibrariesLoaded() const;

@@ -267,7 +267,7 @@ class FrameInputEvents {
     if (adapter.TriggerEventInMainThread) {
       RaiseEvent(call);
     } else if (info.InputType == itCanvas || info.InputType == itDC) {
-      std::lock_guard<std::mutex> lock(info.Bitmap->Lock());
+      std::lock_guard<std::recursive_mutex> lock(info.Bitmap->Lock());
       call();
     } else {
       call();

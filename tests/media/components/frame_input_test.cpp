@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -598,10 +599,16 @@ TEST_F(FrameInput, DirectEventsRunOnTheWorkerWithTheCanvasLocked) {
   adapter.OnReadHeader = [&](TFrameInputAdapter&) { ++headers; };
   adapter.OnReadFrameCanvas = [&](TFrameInputAdapter&, Bitmap& canvas, PInputFrameInfo info) {
     if (IsMainThread()) ++onMainThread;
-    if (canvas.Lock().try_lock()) {
-      ++unlocked;
-      canvas.Lock().unlock();
-    }
+    // Another thread must find the canvas locked for the whole call.
+    const bool lockedForOthers = std::async(std::launch::async, [&canvas] {
+                                   if (!canvas.Lock().try_lock()) return true;
+                                   canvas.Lock().unlock();
+                                   return false;
+                                 }).get();
+    if (!lockedForOthers) ++unlocked;
+    // A drawing handler locks the canvas it draws on, as the slideshow's does; the adapter already
+    // holds that lock on this thread, and the handler must still get through.
+    std::scoped_lock drawing(canvas.Lock());
     return info->FrameNumber <= 5 ? 0 : -1;
   };
   NullRun run(adapter, Folder / "null");
