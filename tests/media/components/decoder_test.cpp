@@ -55,18 +55,26 @@ std::vector<std::uint8_t> ReadBytes(const std::string& path) {
 // Collects what the components log, for as long as the object lives.
 class LogCapture {
  public:
-  LogCapture() {
+  // Warnings must reach the capture whatever level an earlier test left the process-wide logger at.
+  LogCapture() : savedLevel_(DefaultLogger().LogLevel()) {
+    if (savedLevel_ < llWarning) DefaultLogger().SetLogLevel(llWarning);
     DefaultLogger().SetOnLog([this](const void*, int, TLogLevel level, const std::string& message) {
       if (level <= llWarning) Messages.push_back(message);
     });
   }
-  ~LogCapture() { DefaultLogger().SetOnLog(nullptr); }
+  ~LogCapture() {
+    DefaultLogger().SetOnLog(nullptr);
+    DefaultLogger().SetLogLevel(savedLevel_);
+  }
   int Count(const std::string& message) const {
     int n = 0;
     for (const auto& m : Messages) n += m == message ? 1 : 0;
     return n;
   }
   std::vector<std::string> Messages;
+
+ private:
+  TLogLevel savedLevel_;
 };
 
 // Media made once for the whole suite: a 1 s tone as WAV and MP3, a video clip with sound, a

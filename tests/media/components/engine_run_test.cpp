@@ -99,10 +99,15 @@ class EngineRun : public ::testing::Test {
       std::lock_guard<std::mutex> lock(mutex_);
       if (level <= llError) Errors.push_back(text);
     });
+    savedLevel_ = DefaultLogger().LogLevel();
     DefaultLogger().SetLogLevel(llError);
     DefaultLogger().InstallLogCallback();
   }
-  void TearDown() override { DefaultLogger().SetOnLog(nullptr); }
+  void TearDown() override {
+    DefaultLogger().SetOnLog(nullptr);
+    DefaultLogger().SetLogLevel(savedLevel_);
+  }
+  TLogLevel savedLevel_ = llInfo;
 
   static bool MakeClip(const std::string& path, double seconds) {
     MediaSpec spec;
