@@ -131,7 +131,7 @@ TfrmMain::TfrmMain()
   audioPage_ = std::make_unique<AudioPage>(logic_->AudioTracks(), *this, logic_->FFDecoder(), *log_,
                                            std::vector<ComponentLibraries>{LibrariesOf(logic_->FFEncoder())});
   ConnectRun();
-  player_ = std::make_unique<AudioPreview>();
+  player_ = std::make_unique<TFFPlayer>();
   ConnectAudio();
   // Fixed single border: the window keeps the size its client area and menu give it.
   layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -273,7 +273,7 @@ void TfrmMain::ConnectAudio() {
     if (player_->PlayerState() != psStop && player_->PlayerState() != psEnd) player_->Refresh();
   };
   // Without a display of its own kind the player still plays the sound.
-  player_->SetDisplayDisabled(!PlayerCanUseNativeWindows());
+  player_->DisableDisplay = !PlayerCanUseNativeWindows();
 }
 
 void TfrmMain::ConnectRun() {
@@ -467,7 +467,7 @@ void TfrmMain::btnExitClick() {
 void TfrmMain::btnPlayClick() {
   if (!player_->LibrariesLoaded() || !player_->SDLLoaded()) {
     if (!player_->LoadLibraries(audioPage_->LibraryFolder, true)) {
-      log_->AddLine(player_->LastErrorText());
+      log_->AddLine(player_->LastErrorText);
       return;
     }
   }
@@ -476,7 +476,7 @@ void TfrmMain::btnPlayClick() {
   if (!tracks.Empty()) track = tracks.Rows()[tracks.Selected() >= 0 ? tracks.Selected() : 0].Path;
   logic_->FFEncoder().Stop(true);
   player_->Stop(true);
-  if (!player_->Open(track, Panel1->ScreenHandle(), false)) log_->AddLine(player_->LastErrorText());
+  if (!player_->Open(track, Panel1->ScreenHandle(), false)) log_->AddLine(player_->LastErrorText);
   btnAddAudio->setEnabled(false);
   btnStart->setEnabled(false);
   btnStop->setEnabled(false);

@@ -16,7 +16,7 @@
 #include "app/settings_store.h"
 #include "gui/file_dialogs.h"
 #include "gui/message_boxes.h"
-#include "gui/audio_preview.h"
+#include "media/components/ff_player.h"
 
 class QAction;
 class QCheckBox;
@@ -86,7 +86,7 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   // What the last Start ended with.
   const JobResult& LastRun() const { return lastRun_; }
   AudioPage& AudioLogic() { return *audioPage_; }
-  AudioPreview& FFPlayer() { return *player_; }
+  TFFPlayer& FFPlayer() { return *player_; }
   SettingsPage& SettingsLogic() { return *settingsPage_; }
 
   // SettingsView.
@@ -224,7 +224,7 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   std::unique_ptr<MainWindow> logic_;
   std::unique_ptr<AudioPage> audioPage_;
   JobResult lastRun_;
-  std::unique_ptr<AudioPreview> player_;
+  std::unique_ptr<TFFPlayer> player_;
   TfmDirectory* fmDirectory_ = nullptr;
   bool shown_ = false;
 };
