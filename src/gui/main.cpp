@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QPixmap>
 #include <QProgressBar>
@@ -64,7 +65,10 @@ int WriteScreenshots(TfrmMain& window, const QString& folder, const std::vector<
   bool written = GrabPages(window, folder, QString());
   lumivor::gui::TfmDirectory chooser(&window, window.Messages());
   chooser.show();
-  QApplication::processEvents();
+  // The tree reads folders in the background; give it a moment to fill and sort them.
+  QEventLoop settle;
+  QTimer::singleShot(500, &settle, &QEventLoop::quit);
+  settle.exec();
   written = chooser.grab().save(folder + QStringLiteral("/lumivor-brows.png")) && written;
   chooser.hide();
 
