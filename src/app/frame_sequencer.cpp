@@ -182,6 +182,13 @@ void FrameSequencer::ResetRun(int frameWidth, int frameHeight, int holdFrames, i
   // run repeat picture for picture.
   const std::uint64_t runIdentity = randomSeed ? *randomSeed : clock_reading();
   toBitmap_.SetSourceSeed(mix_bits(runIdentity ^ 0x5EC0DE5EEDull));
+  // The moves come from the same run identity, so a seed repeats them too.
+  motionSeed_ = mix_bits(runIdentity ^ 0x3A7E5EEDull);
+  moving_ = Motion != MotionKind::None;
+  fromMover_.Clear();
+  toMover_.Clear();
+  fromMoverFrame_ = 0;
+  toMoverFrame_ = 0;
 
   photoIndex_ = -1;
   inTransition_ = true;
@@ -223,11 +230,37 @@ void FrameSequencer::LoadPhoto(int index) {
     throw PhotoLoadError("There is no photo number " + std::to_string(index + 1) + " in a list of " +
                          std::to_string(photos.size()));
   photoBitmap_ = LoadPhotoFile(photos[static_cast<std::size_t>(index)]);
-  const Rect fitted = FitRect(photoBitmap_.Width(), photoBitmap_.Height(), frameWidth_, frameHeight_);
   std::scoped_lock lock(toBitmap_.Lock());
-  fill_black(toBitmap_);
-  StretchRect(toBitmap_, fitted.Left, fitted.Top, fitted.Width(), fitted.Height(), photoBitmap_, 0, 0,
-              photoBitmap_.Width(), photoBitmap_.Height());
+  if (!moving_) {
+    LayOutPhoto(toBitmap_, photoBitmap_, Screen);
+    return;
+  }
+  // A photo moves from the first frame of the transition that brings it in to the last frame of
+  // the one that takes it away.
+  const int framesOnScreen = 2 * transitionFrames_ + holdFrames_;
+  const std::uint32_t seed = mix_bits((std::uint64_t{motionSeed_} << 32) | static_cast<std::uint32_t>(index));
+  toMover_.Prepare(photoBitmap_, Screen, ChooseMotionPath(Motion, MotionStrength, framesOnScreen, holdFrames_, seed),
+                   frameWidth_, frameHeight_, framesOnScreen);
+  toMoverFrame_ = 0;  // drawn with the frame that asked for the photo
+}
+
+// The outgoing photo keeps its move; the mover that held it becomes the From side.
+void FrameSequencer::StartMovingTransition() {
+  std::swap(fromMover_, toMover_);
+  fromMoverFrame_ = toMoverFrame_;
+  toMover_.Clear();
+  toMoverFrame_ = 0;
+}
+
+void FrameSequencer::DrawMovingPictures() {
+  if (inTransition_ && !fromMover_.IsEmpty()) {
+    std::scoped_lock lock(fromBitmap_.Lock());
+    fromMover_.DrawFrame(fromBitmap_, fromMoverFrame_++);
+  }
+  if (!toMover_.IsEmpty()) {
+    std::scoped_lock lock(toBitmap_.Lock());
+    toMover_.DrawFrame(toBitmap_, toMoverFrame_++);
+  }
 }
 
 void FrameSequencer::ComposeTransition(int progress) {
@@ -253,12 +286,14 @@ int FrameSequencer::ReadFrameCanvas(Bitmap& canvas) {
     throw std::invalid_argument("the frame canvas must have 24 or 32 bits per pixel");
 
   // Bring in the pictures the next frame needs.
+  bool moveThisFrame = moving_;
   if (photoIndex_ < 0) {
     if (transitionCounter_ == 0) {
       {
         std::scoped_lock lock(fromBitmap_.Lock());
         fill_black(fromBitmap_);
       }
+      fromMover_.Clear();
       LoadPhoto(photoIndex_ + 1);
       inTransition_ = true;
     }
@@ -268,6 +303,7 @@ int FrameSequencer::ReadFrameCanvas(Bitmap& canvas) {
         std::scoped_lock lock(fromBitmap_.Lock(), toBitmap_.Lock());
         if (toBitmap_.ImageSize() > 0) std::memcpy(fromBitmap_.Bits(), toBitmap_.Bits(), toBitmap_.ImageSize());
       }
+      if (moving_) StartMovingTransition();
       if (photoIndex_ < count - 1) {
         LoadPhoto(photoIndex_ + 1);
       } else {
@@ -278,6 +314,7 @@ int FrameSequencer::ReadFrameCanvas(Bitmap& canvas) {
   } else {
     if (BreakWhenNoPictures && BreakWhenNoPictures() && StopEncoder) StopEncoder();
     inTransition_ = false;
+    moveThisFrame = false;
     if (tailFrames_ > 1) return -1;
     if (tailFrames_ == 1) {
       std::scoped_lock lock(toBitmap_.Lock());
@@ -286,13 +323,16 @@ int FrameSequencer::ReadFrameCanvas(Bitmap& canvas) {
     ++tailFrames_;
   }
 
+  if (moveThisFrame) DrawMovingPictures();
+
   // Choose the frame.
   const Bitmap* frame = &toBitmap_;
   if (inTransition_) {
     frame = &mixBitmap_;
     // In 64 bits: a transition of tens of millions of frames must not overflow the product.
     const int progress = static_cast<int>(std::int64_t{transitionCounter_} * 100 / transitionFrames_);
-    if (progress != lastProgress_) {
+    // Moving pictures change every frame, so their mix does too.
+    if (progress != lastProgress_ || moveThisFrame) {
       lastProgress_ = progress;
       ComposeTransition(progress);
     }

@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/photo_layout.h"
 #include "app/photo_loader.h"
+#include "app/photo_motion.h"
 #include "app/window_services.h"
 #include "effects/raster.h"
 
@@ -47,6 +49,11 @@ class FrameSequencer {
   std::function<void()> StopEncoder;
   // Receives "FrameInput read header" and "FrameInput read close"; may be null.
   LogMemo* Log = nullptr;
+  // How each photo is laid into the frame and how it moves while on screen; ResetRun reads them.
+  // Fit without motion gives the frames the slideshow has always made.
+  ScreenMode Screen = ScreenMode::Fit;
+  MotionKind Motion = MotionKind::None;
+  int MotionStrength = DefaultMotionStrength;
 
   FrameSequencer() = default;
   FrameSequencer(const FrameSequencer&) = delete;
@@ -104,6 +111,8 @@ class FrameSequencer {
   int photo_count() const;
   void LoadPhoto(int index);
   void ComposeTransition(int progress);
+  void StartMovingTransition();
+  void DrawMovingPictures();
   void next_effect();
 
   int frameWidth_ = 0;
@@ -127,6 +136,15 @@ class FrameSequencer {
   Bitmap fromBitmap_;
   Bitmap toBitmap_;
   Bitmap mixBitmap_;
+
+  // With motion the From and To pictures are drawn afresh each frame from their movers; the frame
+  // counters say how far along its move each photo is.
+  bool moving_ = false;
+  std::uint32_t motionSeed_ = 0;
+  PhotoMover fromMover_;
+  PhotoMover toMover_;
+  int fromMoverFrame_ = 0;
+  int toMoverFrame_ = 0;
 };
 
 }  // namespace lumivor
