@@ -20,10 +20,11 @@ mapfile -t samples < <("$lumivor" samples "$media" --seconds 40)
 track="${samples[-1]}"
 photos=("${samples[@]:0:${#samples[@]}-1}")
 
-video="$("$lumivor" make --size 640x480 --rate 30:1 --hold 4 --transition 2 --seed 2024 \
+# H.264 with AAC sound in an MP4 whose index comes first: the file plays in any browser or phone.
+video="$("$lumivor" make --format h264 --size 1280x720 --rate 30:1 --hold 4 --transition 2 --seed 2024 \
   --audio "$track" -o "$out/demo-slideshow.mp4" "${photos[@]}")"
 echo
-echo "Demo slideshow (640x480, 30 fps, mpeg4 with AAC sound):"
+echo "Demo slideshow (1280x720, 30 fps, H.264 with AAC sound):"
 echo "  $video"
 echo "Made from:   ${photos[*]}"
 echo "             $track"

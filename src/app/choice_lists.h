@@ -11,12 +11,14 @@ namespace lumivor {
 enum class SettingsChoice { Format, Quality, VideoSize, FrameRate, SampleRate, BitRate };
 
 // The conversion job's output format list (OutputFormatAt) has one row per entry, in this order.
-inline constexpr std::string_view FormatItems[] = {"mp4", "swf", "flv", "wmv", "mov", "mkv"};
+inline constexpr std::string_view FormatItems[] = {"mp4", "swf", "flv", "wmv", "mov", "mkv", "mp4 (H.264/AAC)"};
 
 // The frame size is also typed by hand (width, "x", height), so its box is editable.
 inline constexpr std::string_view VideoSizeItems[] = {
     "128x96",  "160x120", "174x144", "208x160", "208x176", "240x180", "320x240", "400x300",
-    "480x360", "512x384", "640x480", "768x576", "800x600", "1024x768", "1280x960"};
+    "480x360", "512x384", "640x480", "768x576", "800x600", "1024x768", "1280x960",
+    // The sizes of today's screens, for the H.264 format.
+    "1280x720", "1920x1080", "2560x1440", "3840x2160"};
 inline constexpr std::string_view VideoSizeDesignText = "320x240";
 
 inline constexpr std::string_view QualityItems[] = {

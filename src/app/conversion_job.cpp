@@ -32,6 +32,14 @@ constexpr OutputFormat OutputFormats[OutputFormatCount] = {
     {"wmv", " -c:v wmv2 -c:a wmav2", ".wmv"},
     {"mov", " -c:v mpeg4 -c:a aac", ".mov"},
     {"mkv", " -pix_fmt yuv420p  -c:v libx264 ", ".mkv"},
+    // Constant quality (CRF 20) instead of a bit rate: the file is as large as the photos need.
+    // The bit rate and the quality scale the other rows get would fight it (a bit rate turns the
+    // encoder's rate control to an average rate, a quality scale to a fixed quantiser), so this
+    // row takes neither. yuv420p because most players decode no other H.264 chroma layout;
+    // +faststart moves the index to the front so that a browser can play while it downloads.
+    {"mp4 (H.264/AAC)",
+     " -c:v libx264 -pix_fmt yuv420p -crf 20 -preset medium -c:a aac -b:a 192k -movflags +faststart", ".mp4",
+     false},
 };
 
 // Hertz of the sample-rate list's entries; entry 0 is "as source".
@@ -98,10 +106,11 @@ int SampleRateOfEntry(int entry) {
 
 std::string OutputOptionText(const OutputChoices& choices) {
   std::string text;
-  if (const OutputFormat* format = OutputFormatAt(choices.FormatIndex)) text += format->CodecOptions;
+  const OutputFormat* format = OutputFormatAt(choices.FormatIndex);
+  if (format != nullptr) text += format->CodecOptions;
   text += choices.Stereo ? " -ac 2 " : " -ac 1 ";
   text += " -ar " + std::to_string(choices.SampleRate);
-  text += " -b:v " + std::to_string(choices.BitRate) + "k" + " -qscale 6 ";
+  if (format == nullptr || format->TakesBitRate) text += " -b:v " + std::to_string(choices.BitRate) + "k" + " -qscale 6 ";
   text += " -r " + RateOptionValue(choices.FrameRateText) + " -s " + choices.FrameSizeText;
   return text;
 }

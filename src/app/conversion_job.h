@@ -49,8 +49,12 @@ struct OutputFormat {
   const char* Entry;
   const char* CodecOptions;
   const char* Extension;
+  // False for a format whose codec options fix the quality themselves.
+  bool TakesBitRate = true;
 };
-inline constexpr int OutputFormatCount = 6;
+inline constexpr int OutputFormatCount = 7;
+// The format that plays everywhere today: H.264 and AAC in an MP4 whose index comes first.
+inline constexpr int ModernFormatIndex = 6;
 // nullptr outside 0 to OutputFormatCount - 1 (no selection).
 const OutputFormat* OutputFormatAt(int formatIndex);
 // The index of an entry ("mp4", "mkv", ...), -1 when there is none.
@@ -70,7 +74,8 @@ struct OutputChoices {
 };
 
 // The output's option text: the format's codec options, channels, sample rate, bit rate, the fixed
-// quality scale 6, frame rate and size. It starts with a blank; the encoder trims it.
+// quality scale 6, frame rate and size; the H.264 format leaves out the bit rate and the quality
+// scale. It starts with a blank; the encoder trims it.
 std::string OutputOptionText(const OutputChoices& choices);
 
 // ------------------------------------------------------------------ output naming

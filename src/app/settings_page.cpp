@@ -23,6 +23,10 @@ constexpr DefaultChoices DefaultTable[] = {
     {7, 6, 0, 0, true},  // wmv: "1200"
     {7, 6, 0, 0, true},  // mov: "1200"
     {7, 6, 0, 0, true},  // mkv: "1200"
+    // H.264/AAC: 1920x1080, the size most screens and phones show full; 44100 Hz stereo, which
+    // every AAC player takes (the source's rate may be one that some players refuse). Its codec
+    // options fix the quality, so the bit rate stays "1200" only for a later switch of format.
+    {7, 16, 4, 0, true},
 };
 static_assert(std::size(DefaultTable) == std::size(FormatItems), "one Default row per format");
 

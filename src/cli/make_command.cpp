@@ -47,6 +47,13 @@ struct CommandError {
 
 [[noreturn]] void fail(std::string text) { throw CommandError{std::move(text)}; }
 
+// The command line's short name of the H.264 format; the other formats go by their entries.
+constexpr const char* ModernFormatName = "h264";
+
+std::string format_name(int format) {
+  return format == ModernFormatIndex ? ModernFormatName : std::string(FormatItems[format]);
+}
+
 std::string usage_text() {
   std::string text =
       "usage: lumivor make [options] PHOTO...\n"
@@ -61,7 +68,8 @@ std::string usage_text() {
       "  -o PATH             a folder (the video is named slideshow-NAME_(new).EXT there, with\n"
       "                      _(new_1), _(new_2), ... when taken) or a file name ending in a format's\n"
       "                      extension. Default: the current folder.\n"
-      "  --format NAME       mp4, swf, flv, wmv, mov or mkv (default mp4, or the -o file's extension)\n"
+      "  --format NAME       h264, mp4, swf, flv, wmv, mov or mkv (default h264, or the format of\n"
+      "                      the -o file's extension, h264 for .mp4); see the players below\n"
       "  --size WxH          frame size in pixels\n"
       "  --rate N:D          frames per second as numerator:denominator\n"
       "  --sample-rate RATE  source, 8000, 11025, 22050 or 44100 (hertz; source keeps the tracks' own)\n"
@@ -77,13 +85,26 @@ std::string usage_text() {
       "  --break-when-no-pictures  stop the encoder once the last photo has faded out\n"
       "  --log               print the run's diagnostic lines on stderr\n"
       "\n"
+      "\n"
+      "Formats and the players they need:\n"
+      "  h264  H.264 video and AAC sound in MP4, index first: plays everywhere (browsers, phones,\n"
+      "        TVs, every desktop player), and starts while it downloads\n"
+      "  mp4   MPEG-4 (mpeg4) video with AAC sound: desktop players such as VLC or mpv; most\n"
+      "        browsers, phones and TVs play only H.264 in MP4 and refuse it\n"
+      "  swf   Flash video with MP3 sound: a Flash player, or VLC or mpv; browsers no longer play it\n"
+      "  flv   Flash video with MP3 sound: VLC, mpv or another desktop player; not browsers or phones\n"
+      "  wmv   Windows Media video and sound: Windows' own players, VLC or mpv\n"
+      "  mov   QuickTime with MPEG-4 video and AAC sound: QuickTime Player, VLC or mpv\n"
+      "  mkv   Matroska with H.264 video: VLC, mpv, Android and most TVs; not Safari, iPhones or\n"
+      "        iPads\n"
+      "\n"
       "Defaults per format (those of the window's Default command):\n";
   for (int format = 0; format < OutputFormatCount; ++format) {
     const DefaultChoices* choices = DefaultChoicesFor(format);
     if (choices == nullptr) continue;
     const std::string sampleRate = std::string(SampleRateItems[choices->SampleRateIndex]);
     text += FormatText("  %-4s --size %s --rate %s --bitrate %s --sample-rate %s%s\n",
-                       std::string(FormatItems[format]).c_str(),
+                       format_name(format).c_str(),
                        std::string(VideoSizeItems[choices->VideoSizeIndex]).c_str(),
                        std::string(FrameRateItems[choices->FrameRateIndex]).c_str(),
                        std::string(BitRateItems[choices->BitRateIndex]).c_str(),
@@ -149,18 +170,28 @@ bool two_numbers(const std::string& text, char separator, long long high) {
 }
 
 int format_index(const std::string& name) {
+  if (strcasecmp(name.c_str(), ModernFormatName) == 0) return ModernFormatIndex;
   for (int i = 0; i < OutputFormatCount; ++i) {
     if (strcasecmp(name.c_str(), std::string(FormatItems[i]).c_str()) == 0) return i;
   }
   return -1;
 }
 
-// The format whose extension ends the name, -1 for none.
-int format_of_file_name(const std::string& name) {
+// The file name's extension with its dot, empty for none.
+std::string extension_of(const std::string& name) {
   const std::size_t dot = name.rfind('.');
   const std::size_t slash = name.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return -1;
-  return format_index(name.substr(dot + 1));
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
+  return name.substr(dot);
+}
+
+// The format whose extension ends the name, -1 for none. Two formats end in ".mp4"; the name
+// alone picks the H.264 one, which plays everywhere.
+int format_of_file_name(const std::string& name) {
+  const std::string extension = extension_of(name);
+  if (extension.empty()) return -1;
+  if (strcasecmp(extension.c_str(), OutputFormatAt(ModernFormatIndex)->Extension) == 0) return ModernFormatIndex;
+  return format_index(extension.substr(1));
 }
 
 std::vector<int> effect_list(const std::string& text) {
@@ -217,7 +248,7 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
       parsed.Output = value;
     } else if (word == "--format") {
       const int index = format_index(value);
-      if (index < 0) fail("--format is mp4, swf, flv, wmv, mov or mkv, not \"" + value + "\"");
+      if (index < 0) fail("--format is mp4, swf, flv, wmv, mov or mkv, or h264 (H.264/AAC in MP4), not \"" + value + "\"");
       parsed.Format = index;
     } else if (word == "--size") {
       if (!two_numbers(value, 'x', 8192)) fail("--size wants WIDTHxHEIGHT, each 1 to 8192, not \"" + value + "\"");
@@ -283,11 +314,12 @@ OutputPlace output_place(const Arguments& parsed) {
     const std::filesystem::path absolute = std::filesystem::absolute(output, error);
     place.Folder = error ? output : absolute.lexically_normal().string();
     if (place.Folder.size() > 1 && place.Folder.back() == '/') place.Folder.pop_back();
-    place.Format = parsed.Format.value_or(0);
+    place.Format = parsed.Format.value_or(ModernFormatIndex);
     return place;
   }
-  if (parsed.Format && *parsed.Format != fileFormat) {
-    fail("-o \"" + output + "\" does not end in the extension of --format " + std::string(FormatItems[*parsed.Format]));
+  if (parsed.Format &&
+      strcasecmp(extension_of(output).c_str(), OutputFormatAt(*parsed.Format)->Extension) != 0) {
+    fail("-o \"" + output + "\" does not end in the extension of --format " + format_name(*parsed.Format));
   }
   // Only a regular file is ever replaced: a FIFO, a device or a folder under that name is left
   // alone. A link is followed, so that its target is what gets replaced and the link stays.
@@ -306,7 +338,7 @@ OutputPlace output_place(const Arguments& parsed) {
   place.File = target.string();
   place.Folder = target.parent_path().string();
   if (!is_folder(place.Folder)) fail("-o \"" + output + "\": the folder " + place.Folder + " does not exist");
-  place.Format = fileFormat;
+  place.Format = parsed.Format.value_or(fileFormat);
   return place;
 }
 

@@ -1,0 +1,148 @@
+// lumivor make's H.264/AAC output: the default for a folder or a .mp4 name, a file every player
+// takes (checked with ffprobe as an outside reader), its index before its media data.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/run_test_support.h"
+#include "cli/cli_test_support.h"
+
+namespace lumivor {
+namespace {
+
+using testing::RunLumivor;
+using testing::RunResult;
+using testing::ScratchFolder;
+
+// What ffprobe reads of each stream: "codec_type,codec_name,pix_fmt" lines (empty without ffprobe).
+std::vector<std::string> probed_streams(const std::string& file) {
+  const std::string command =
+      "ffprobe -v error -show_entries stream=codec_type,codec_name,pix_fmt -of csv=p=0 '" + file + "' 2>/dev/null";
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return {};
+  std::string text;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
+  ::pclose(pipe);
+  return testing::Lines(text);
+}
+
+bool have_ffprobe() { return std::system("ffprobe -version >/dev/null 2>&1") == 0; }
+
+// The four-letter types of the file's top-level boxes, in file order.
+std::vector<std::string> top_level_boxes(const std::string& file) {
+  const std::vector<std::uint8_t> bytes = testing::ReadWholeFile(file);
+  std::vector<std::string> types;
+  std::size_t at = 0;
+  while (at + 8 <= bytes.size()) {
+    std::uint64_t size = (std::uint64_t{bytes[at]} << 24) | (bytes[at + 1] << 16) | (bytes[at + 2] << 8) | bytes[at + 3];
+    types.emplace_back(reinterpret_cast<const char*>(&bytes[at + 4]), 4);
+    if (size == 1 && at + 16 <= bytes.size()) {
+      size = 0;
+      for (int i = 0; i < 8; ++i) size = (size << 8) | bytes[at + 8 + i];
+    } else if (size == 0) {
+      size = bytes.size() - at;  // the box runs to the end of the file
+    }
+    if (size < 8) break;
+    at += size;
+  }
+  return types;
+}
+
+std::size_t position_of(const std::vector<std::string>& list, const std::string& item) {
+  return static_cast<std::size_t>(std::find(list.begin(), list.end(), item) - list.begin());
+}
+
+class MakeModern : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testing::WritePhoto(folder / "wide.jpg", 160, 90);
+    testing::WritePhoto(folder / "tall.jpg", 90, 160);
+    // Longer than the two-photo show, so that the sound is used.
+    testing::WriteTrack(folder / "song.wav", 8.0);
+  }
+  std::vector<std::string> Show(std::vector<std::string> more) const {
+    std::vector<std::string> arguments = {"make", "--size", "320x240", "--rate", "10:1", "--hold", "1",
+                                          "--transition", "1", "--audio", folder / "song.wav"};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    arguments.push_back(folder / "wide.jpg");
+    arguments.push_back(folder / "tall.jpg");
+    return arguments;
+  }
+
+  ScratchFolder folder;
+};
+
+TEST_F(MakeModern, FolderOrMp4NameGetsH264AacWithTheIndexFirst) {
+  if (!have_ffprobe()) GTEST_SKIP() << "ffprobe is not installed";
+  std::filesystem::create_directory(folder / "out");
+  struct Case {
+    std::vector<std::string> options;
+    std::string video;
+    std::vector<std::string> streams;
+  };
+  const std::vector<Case> cases = {
+      // No format: a folder and a .mp4 name both get the H.264 preset.
+      {{"-o", folder / "out"}, folder / "out/slideshow-tempaudio-song_(new).mp4",
+       {"h264,video,yuv420p", "aac,audio"}},
+      {{"-o", folder / "named.mp4"}, folder / "named.mp4", {"h264,video,yuv420p", "aac,audio"}},
+      {{"--format", "h264", "-o", folder / "asked.mp4"}, folder / "asked.mp4", {"h264,video,yuv420p", "aac,audio"}},
+      // The described mp4 stays what it was when asked for by name.
+      {{"--format", "mp4", "-o", folder / "old.mp4"}, folder / "old.mp4", {"mpeg4,video,yuv420p", "aac,audio"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.video);
+    const RunResult run = RunLumivor(folder, Show(c.options));
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Out, c.video + "\n");
+    EXPECT_EQ(probed_streams(c.video), c.streams);
+    const testing::DecodedVideo decoded = testing::DecodeVideoFile(c.video);
+    EXPECT_EQ(decoded.VideoFrames, 3 * 10 + 2 * 10 + 2);
+    EXPECT_EQ(decoded.DecodeErrors, 0);
+  }
+  // +faststart: the index precedes the media data, so a player can start before the end arrives.
+  for (const std::string& video : {folder / "named.mp4", folder / "out/slideshow-tempaudio-song_(new).mp4"}) {
+    const std::vector<std::string> boxes = top_level_boxes(video);
+    ASSERT_LT(position_of(boxes, "moov"), boxes.size()) << video;
+    ASSERT_LT(position_of(boxes, "mdat"), boxes.size()) << video;
+    EXPECT_LT(position_of(boxes, "moov"), position_of(boxes, "mdat")) << video;
+  }
+}
+
+TEST_F(MakeModern, ExtensionsAndFormatsMustAgree) {
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* error;
+  };
+  const Case cases[] = {
+      {{"make", "--format", "h264", "-o", folder / "x.mkv", "a.jpg"}, "does not end in the extension of --format h264"},
+      {{"make", "--format", "H264", "-o", folder / "x.mov", "a.jpg"}, "does not end in the extension of --format h264"},
+      {{"make", "--format", "x265", "a.jpg"}, "or h264"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.error);
+    const RunResult run = RunLumivor(folder, c.arguments);
+    EXPECT_EQ(run.ExitCode, 2);
+    EXPECT_NE(run.Err.find(c.error), std::string::npos) << run.Err;
+  }
+}
+
+TEST_F(MakeModern, HelpNamesThePlayersOfEveryFormatAndTheNewDefaults) {
+  const RunResult help = RunLumivor(folder, {"make", "--help"});
+  ASSERT_EQ(help.ExitCode, 0);
+  for (const char* format : {"h264", "mp4", "swf", "flv", "wmv", "mov", "mkv"}) {
+    const std::string line = "\n  " + std::string(format) + (std::string(format).size() == 3 ? "   " : "  ");
+    EXPECT_NE(help.Out.find(line), std::string::npos) << format << "\n" << help.Out;
+  }
+  EXPECT_NE(help.Out.find("h264 --size 1920x1080 --rate 30:1 --bitrate 1200 --sample-rate 44100"), std::string::npos)
+      << help.Out;
+}
+
+}  // namespace
+}  // namespace lumivor
