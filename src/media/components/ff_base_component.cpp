@@ -3,6 +3,8 @@
 #include <fstream>
 #include <string>
 
+#include "media/runtime/main_thread.h"
+
 namespace lumivor {
 namespace {
 
@@ -19,6 +21,14 @@ bool ReadTracerPid() {
 }
 
 }  // namespace
+
+void RaiseComponentEvent(bool triggerEventInMainThread, const std::function<void()>& call) {
+  if (triggerEventInMainThread) {
+    RaiseEvent(call);
+  } else {
+    call();
+  }
+}
 
 bool DebuggerPresent() {
   static const bool present = ReadTracerPid();

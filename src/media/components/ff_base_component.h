@@ -2,6 +2,7 @@
 // task it starts is given.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace lumivor {
@@ -21,6 +22,11 @@ class TFFBaseComponent {
 
   static constexpr int kDefaultTimeout = 30000;
 };
+
+// Raises one of a component's events as its TriggerEventInMainThread says: set, the call runs on
+// the main thread while the caller waits (unless the process-wide switch is off); clear, it runs
+// where it is raised. What the handler throws reaches the caller either way.
+void RaiseComponentEvent(bool triggerEventInMainThread, const std::function<void()>& call);
 
 // True when /proc/self/status names a tracer. Asked once per process and remembered.
 bool DebuggerPresent();

@@ -310,11 +310,7 @@ bool TCustomDecoder::LoadFile(const std::string& fileName, const std::string& fo
     // with the file closed, instead of leaving the component through the caller's stack.
     std::string handlerError;
     try {
-      if (TriggerEventInMainThread) {
-        RaiseEvent(call);
-      } else {
-        call();
-      }
+      RaiseComponentEvent(TriggerEventInMainThread, call);
     } catch (const std::exception& error) {
       handlerError = error.what();
       if (handlerError.empty()) handlerError = "exception without a message";

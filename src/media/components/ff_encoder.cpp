@@ -194,12 +194,7 @@ class TCustomEncoder::TDoTerminateThread {
       owner_.delivered_.wait(lock, [this] { return owner_.terminateTicketsDelivered_ == ticket_; });
     }
     try {
-      const auto call = [this] { handler_(&owner_, info_); };
-      if (inMainThread_) {
-        RaiseEvent(call);
-      } else {
-        call();
-      }
+      RaiseComponentEvent(inMainThread_, [this] { handler_(&owner_, info_); });
     } catch (const std::exception& e) {
       DefaultLogger().LogFmt(&owner_, llError, "OnTerminate handler failed: %s", e.what());
     } catch (...) {
@@ -368,44 +363,31 @@ int TCustomEncoder::AddInput(int taskIndex, const std::string& fileName, const T
 }
 
 void TCustomEncoder::ConnectOutputHooks(TFFmpeg& task, const TOutputOptions& options) {
-  if (options.AudioInputHook) {
-    task.OnAudioInputHook = [this](TCustomFFmpeg* engine, std::uint8_t* sample, std::int64_t pts, std::int32_t size,
-                                   std::int32_t rate, std::int32_t channels, std::int32_t format) {
-      BridgeAudioHook(false, engine, sample, pts, size, rate, channels, format);
+  // One bridge per kind of hook; the input and output sides differ only in the event they raise.
+  const auto audioBridge = [this](bool outputSide) {
+    return [this, outputSide](TCustomFFmpeg* engine, std::uint8_t* sample, std::int64_t pts, std::int32_t size,
+                              std::int32_t rate, std::int32_t channels, std::int32_t format) {
+      BridgeAudioHook(outputSide, engine, sample, pts, size, rate, channels, format);
     };
-  }
-  if (options.AudioOutputHook) {
-    task.OnAudioOutputHook = [this](TCustomFFmpeg* engine, std::uint8_t* sample, std::int64_t pts, std::int32_t size,
-                                    std::int32_t rate, std::int32_t channels, std::int32_t format) {
-      BridgeAudioHook(true, engine, sample, pts, size, rate, channels, format);
+  };
+  const auto videoBridge = [this](bool outputSide) {
+    return [this, outputSide](TCustomFFmpeg* engine, Bitmap* bitmap, std::int32_t frameNumber, std::int64_t pts,
+                              bool& update, bool& stopHook) {
+      BridgeVideoHook(outputSide, engine, bitmap, frameNumber, pts, update, stopHook);
     };
-  }
-  if (options.VideoInputHook) {
-    task.OnVideoInputHook = [this](TCustomFFmpeg* engine, Bitmap* bitmap, std::int32_t frameNumber, std::int64_t pts,
-                                   bool& update, bool& stopHook) {
-      BridgeVideoHook(false, engine, bitmap, frameNumber, pts, update, stopHook);
+  };
+  const auto frameBridge = [this](bool outputSide) {
+    return [this, outputSide](TCustomFFmpeg* engine, PicturePlanes* picture, std::int32_t pixFmt,
+                              std::int32_t frameNumber, std::int32_t width, std::int32_t height, std::int64_t pts) {
+      BridgeFrameHook(outputSide, engine, picture, pixFmt, frameNumber, width, height, pts);
     };
-  }
-  if (options.VideoOutputHook) {
-    task.OnVideoOutputHook = [this](TCustomFFmpeg* engine, Bitmap* bitmap, std::int32_t frameNumber, std::int64_t pts,
-                                    bool& update, bool& stopHook) {
-      BridgeVideoHook(true, engine, bitmap, frameNumber, pts, update, stopHook);
-    };
-  }
-  if (options.FrameInputHook) {
-    task.OnFrameInputHook = [this](TCustomFFmpeg* engine, PicturePlanes* picture, std::int32_t pixFmt,
-                                   std::int32_t frameNumber, std::int32_t width, std::int32_t height,
-                                   std::int64_t pts) {
-      BridgeFrameHook(false, engine, picture, pixFmt, frameNumber, width, height, pts);
-    };
-  }
-  if (options.FrameOutputHook) {
-    task.OnFrameOutputHook = [this](TCustomFFmpeg* engine, PicturePlanes* picture, std::int32_t pixFmt,
-                                    std::int32_t frameNumber, std::int32_t width, std::int32_t height,
-                                    std::int64_t pts) {
-      BridgeFrameHook(true, engine, picture, pixFmt, frameNumber, width, height, pts);
-    };
-  }
+  };
+  if (options.AudioInputHook) task.OnAudioInputHook = audioBridge(false);
+  if (options.AudioOutputHook) task.OnAudioOutputHook = audioBridge(true);
+  if (options.VideoInputHook) task.OnVideoInputHook = videoBridge(false);
+  if (options.VideoOutputHook) task.OnVideoOutputHook = videoBridge(true);
+  if (options.FrameInputHook) task.OnFrameInputHook = frameBridge(false);
+  if (options.FrameOutputHook) task.OnFrameOutputHook = frameBridge(true);
 }
 
 int TCustomEncoder::SetOutput(int taskIndex, const std::string& fileName, const TOutputOptions* options) {
@@ -595,7 +577,7 @@ void TCustomEncoder::TaskTerminated(TCustomFFmpeg* engine) {
 
 void TCustomEncoder::DeliverTerminate(const TTerminateInfo& info) {
   const TTerminateEvent handler = OnTerminate;
-  if (handler) RaiseComponentEvent("OnTerminate", [this, &handler, &info] { handler(this, info); });
+  if (handler) RaiseLoggedEvent("OnTerminate", [this, &handler, &info] { handler(this, info); });
 }
 
 void TCustomEncoder::StartTerminateThread(const TTerminateInfo& info) {
@@ -630,13 +612,9 @@ void TCustomEncoder::ReapTerminateThreads(bool all) {
 
 // ------------------------------------------------------------------ event bridges
 
-void TCustomEncoder::RaiseComponentEvent(const char* eventName, const std::function<void()>& call) {
+void TCustomEncoder::RaiseLoggedEvent(const char* eventName, const std::function<void()>& call) {
   try {
-    if (TriggerEventInMainThread) {
-      RaiseEvent(call);
-    } else {
-      call();
-    }
+    RaiseComponentEvent(TriggerEventInMainThread, call);
   } catch (const std::exception& e) {
     DefaultLogger().LogFmt(this, llError, "%s handler failed: %s", eventName, e.what());
   } catch (...) {
@@ -665,12 +643,9 @@ void TCustomEncoder::BridgeVideoHook(bool outputSide, TCustomFFmpeg* engine, Bit
   hookInfo_.PTS = pts;
   hookInfo_.Update = update;
   hookInfo_.StopHook = stopHook;
-  if (bitmap != nullptr) {
-    std::lock_guard<std::recursive_mutex> canvas(bitmap->Lock());
-    event(this, &hookInfo_);
-  } else {
-    event(this, &hookInfo_);
-  }
+  std::unique_lock<std::recursive_mutex> canvas;
+  if (bitmap != nullptr) canvas = std::unique_lock<std::recursive_mutex>(bitmap->Lock());
+  event(this, &hookInfo_);
   update = hookInfo_.Update;
   stopHook = hookInfo_.StopHook;
 }
@@ -699,7 +674,7 @@ void TCustomEncoder::BridgePreviewBitmap(TCustomFFmpeg* engine, Bitmap* bitmap, 
   previewInfo_.Bitmap = bitmap;
   previewInfo_.FrameNumber = frameNumber;
   previewInfo_.PTS = pts;
-  RaiseComponentEvent("OnPreviewBitmap", [this] { OnPreviewBitmap(this, previewInfo_); });
+  RaiseLoggedEvent("OnPreviewBitmap", [this] { OnPreviewBitmap(this, previewInfo_); });
 }
 
 void TCustomEncoder::BridgeProgress(TCustomFFmpeg* engine, std::int32_t fileIndex, const TProgressInfo& info) {
@@ -708,7 +683,7 @@ void TCustomEncoder::BridgeProgress(TCustomFFmpeg* engine, std::int32_t fileInde
   progressInfo_ = info;
   progressInfo_.TaskIndex = TaskList.IndexOf(engine);
   progressInfo_.FileIndex = fileIndex;
-  RaiseComponentEvent("OnProgress", [this] { OnProgress(this, &progressInfo_); });
+  RaiseLoggedEvent("OnProgress", [this] { OnProgress(this, &progressInfo_); });
 }
 
 void TCustomEncoder::BridgeBeforeFindStreamInfo(TCustomFFmpegOpt* engine, AVFormatContext* context) {
@@ -716,12 +691,7 @@ void TCustomEncoder::BridgeBeforeFindStreamInfo(TCustomFFmpegOpt* engine, AVForm
   std::lock_guard<std::mutex> lock(beforeFindStreamInfoLock_);
   auto* task = dynamic_cast<TFFmpeg*>(engine);
   // Unlike the other events, an exception here reaches the opening of the input, which fails.
-  const auto call = [this, task, context] { OnBeforeFindStreamInfo(task, context); };
-  if (TriggerEventInMainThread) {
-    RaiseEvent(call);
-  } else {
-    call();
-  }
+  RaiseComponentEvent(TriggerEventInMainThread, [this, task, context] { OnBeforeFindStreamInfo(task, context); });
 }
 
 }  // namespace lumivor

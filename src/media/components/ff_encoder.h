@@ -220,7 +220,7 @@ class TCustomEncoder : public TFFBaseComponent {
   void BridgeBeforeFindStreamInfo(TCustomFFmpegOpt* engine, AVFormatContext* context);
   // Runs the handler on the main thread or directly, as TriggerEventInMainThread says; what it
   // throws is logged, since it would otherwise end a worker's run or its thread.
-  void RaiseComponentEvent(const char* eventName, const std::function<void()>& call);
+  void RaiseLoggedEvent(const char* eventName, const std::function<void()>& call);
 
   TFFmpegList TaskList;
   TFFDecoder ownInspector_;

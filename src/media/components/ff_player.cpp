@@ -314,11 +314,7 @@ struct PlayerThreads {
     context.Format.reset(raw);
     if (player.OnBeforeFindStreamInfo) {
       auto call = [&player, raw] { player.OnBeforeFindStreamInfo(&player, raw); };
-      if (player.TriggerEventInMainThread) {
-        RaiseEvent(call);
-      } else {
-        call();
-      }
+      RaiseComponentEvent(player.TriggerEventInMainThread, call);
     }
     if (lib::avformat_find_stream_info(raw, nullptr) < 0) {
       context.OpenError = FormatText("%s: could not find codec parameters", context.FileName.c_str());
@@ -772,11 +768,7 @@ bool TCustomPlayer::Open(const std::string& fileName, std::uintptr_t screenHandl
     int width = ScreenWidth;
     int height = ScreenHeight;
     auto call = [&] { OnFileOpen(this, context->Duration, context->FrameWidth, context->FrameHeight, width, height); };
-    if (TriggerEventInMainThread) {
-      RaiseEvent(call);
-    } else {
-      call();
-    }
+    RaiseComponentEvent(TriggerEventInMainThread, call);
     ScreenWidth = width;
     ScreenHeight = height;
   }
@@ -1191,11 +1183,7 @@ void TCustomPlayer::DeliverEvent(const PlayerEvent& event) {
     if (event.Kind == pePosition && OnPosition) OnPosition(this, event.Value);
   };
   try {
-    if (TriggerEventInMainThread) {
-      RaiseEvent(call);
-    } else {
-      call();
-    }
+    RaiseComponentEvent(TriggerEventInMainThread, call);
   } catch (const std::exception& e) {
     DefaultLogger().Log(this, llError, e.what());
   }

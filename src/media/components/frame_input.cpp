@@ -249,12 +249,7 @@ class FrameInputEvents {
   static void Notify(TFrameInputAdapter& adapter, TNotifyEvent TFrameInputAdapter::*event) {
     const TNotifyEvent& handler = adapter.*event;
     if (!handler) return;
-    const auto call = [&] { handler(adapter); };
-    if (adapter.TriggerEventInMainThread) {
-      RaiseEvent(call);
-    } else {
-      call();
-    }
+    RaiseComponentEvent(adapter.TriggerEventInMainThread, [&] { handler(adapter); });
   }
 
   // The handler's result; -1 when the input type has no handler.
