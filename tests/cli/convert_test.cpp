@@ -22,15 +22,9 @@ using testing::ScratchFolder;
 
 // 160x120 pictures at 25 fps with a tone, in matroska.
 std::string MakeClip(const ScratchFolder& folder, const std::string& name, double seconds) {
-  testing::MediaSpec spec;
-  spec.Format = "matroska";
-  spec.Seconds = seconds;
-  spec.HasVideo = true;
-  spec.Video.Width = 160;
-  spec.Video.Height = 120;
   std::string error;
   const std::string path = folder / name;
-  EXPECT_TRUE(testing::WriteMediaFile(path, spec, error)) << error;
+  EXPECT_TRUE(testing::WriteMediaFile(path, testing::SmallVideoClip(seconds), error)) << error;
   return path;
 }
 

@@ -110,12 +110,7 @@ class EngineRun : public ::testing::Test {
   TLogLevel savedLevel_ = llInfo;
 
   static bool MakeClip(const std::string& path, double seconds) {
-    MediaSpec spec;
-    spec.Format = "matroska";
-    spec.Seconds = seconds;
-    spec.HasVideo = true;
-    spec.Video.Width = 160;
-    spec.Video.Height = 120;
+    MediaSpec spec = testing::SmallVideoClip(seconds);
     spec.Video.FrameRate = kFrameRate;
     spec.Audio.Codec = "pcm_s16le";
     return testing::WriteMediaFile(path, spec, error_);

@@ -62,14 +62,7 @@ class Encoder : public ::testing::Test {
   }
 
   static bool MakeClip(const std::string& path, double seconds) {
-    testing::MediaSpec spec;
-    spec.Format = "matroska";
-    spec.Seconds = seconds;
-    spec.HasVideo = true;
-    spec.Video.Width = 160;
-    spec.Video.Height = 120;
-    spec.Video.FrameRate = 25;
-    return testing::WriteMediaFile(path, spec, error_);
+    return testing::WriteMediaFile(path, testing::SmallVideoClip(seconds), error_);
   }
   static std::string Path(const std::string& name) { return *folder_ / name; }
 

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "decoded_video.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
 #include "media/components/frame_input.h"
 #include "media/runtime/ff_load.h"
 #include "media/runtime/ff_log.h"
-#include "media/runtime/library_objects.h"
 #include "media/runtime/main_thread.h"
 #include "support/scratch_folder.h"
 
@@ -46,56 +46,9 @@ void DrawFrame(Bitmap& canvas, int frame) {
   }
 }
 
-// Every decoded picture of the file's video, converted to bgr24 top row first.
-struct Picture {
-  int Width = 0;
-  int Height = 0;
-  std::vector<std::uint8_t> Rows;
-  Bgr At(int x, int y) const {
-    const std::uint8_t* p = Rows.data() + (static_cast<std::size_t>(y) * Width + x) * 3;
-    return {p[0], p[1], p[2]};
-  }
-};
-
-std::vector<Picture> DecodePictures(const std::string& path) {
-  std::vector<Picture> pictures;
-  AVFormatContext* raw = nullptr;
-  if (lib::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return pictures;
-  InputFormatContextPtr input(raw);
-  if (lib::avformat_find_stream_info(raw, nullptr) < 0) return pictures;
-  const int index = lib::av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (index < 0) return pictures;
-  const AVCodec* codec = lib::avcodec_find_decoder(raw->streams[index]->codecpar->codec_id);
-  CodecContextPtr decoder(lib::avcodec_alloc_context3(codec));
-  lib::avcodec_parameters_to_context(decoder.get(), raw->streams[index]->codecpar);
-  if (lib::avcodec_open2(decoder.get(), codec, nullptr) < 0) return pictures;
-  PacketPtr packet(lib::av_packet_alloc());
-  FramePtr frame(lib::av_frame_alloc());
-  auto drain = [&] {
-    while (lib::avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
-      Picture& picture = pictures.emplace_back();
-      picture.Width = frame->width;
-      picture.Height = frame->height;
-      picture.Rows.resize(static_cast<std::size_t>(frame->width) * frame->height * 3);
-      SwsContextPtr converter(lib::sws_getContext(frame->width, frame->height, static_cast<AVPixelFormat>(frame->format),
-                                                  frame->width, frame->height, AV_PIX_FMT_BGR24, SWS_POINT, nullptr,
-                                                  nullptr, nullptr));
-      std::uint8_t* planes[4] = {picture.Rows.data(), nullptr, nullptr, nullptr};
-      int strides[4] = {frame->width * 3, 0, 0, 0};
-      lib::sws_scale(converter.get(), frame->data, frame->linesize, 0, frame->height, planes, strides);
-      lib::av_frame_unref(frame.get());
-    }
-  };
-  while (lib::av_read_frame(raw, packet.get()) >= 0) {
-    if (packet->stream_index == index) {
-      lib::avcodec_send_packet(decoder.get(), packet.get());
-      drain();
-    }
-    lib::av_packet_unref(packet.get());
-  }
-  lib::avcodec_send_packet(decoder.get(), nullptr);
-  drain();
-  return pictures;
+Bgr ColourAt(const testing::DecodedPicture& picture, int x, int y) {
+  const std::uint8_t* p = picture.PixelAt(x, y);
+  return {p[0], p[1], p[2]};
 }
 
 bool Near(const Bgr& a, const Bgr& b, int tolerance) {
@@ -172,16 +125,16 @@ TEST_F(FrameInputThroughEncoder, DrawnFramesMakeAPlayableFile) {
   EXPECT_NEAR(static_cast<double>(file.Duration) / 1e6, kFrames / 10.0, 0.15);
   decoder.CloseFile();
 
-  const std::vector<Picture> pictures = DecodePictures(output);
+  const std::vector<testing::DecodedPicture> pictures = testing::DecodeVideoPictures(output);
   ASSERT_EQ(pictures.size(), static_cast<std::size_t>(kFrames));
   for (int k = 0; k < kFrames; ++k) {
     SCOPED_TRACE(k);
-    const Picture& p = pictures[static_cast<std::size_t>(k)];
+    const testing::DecodedPicture& p = pictures[static_cast<std::size_t>(k)];
     ASSERT_EQ(p.Width, kWidth);
     ASSERT_EQ(p.Height, kHeight);
     // Away from the edge between the halves, where the codec blurs colours together.
-    EXPECT_TRUE(Near(p.At(kWidth / 2, 10), TopColour(k + 1), 12));
-    EXPECT_TRUE(Near(p.At(kWidth / 2, kHeight - 10), BottomColour(k + 1), 12));
+    EXPECT_TRUE(Near(ColourAt(p, kWidth / 2, 10), TopColour(k + 1), 12));
+    EXPECT_TRUE(Near(ColourAt(p, kWidth / 2, kHeight - 10), BottomColour(k + 1), 12));
   }
 }
 

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "decoded_video.h"
 #include "media/components/ff_decoder.h"
 #include "media/engine/ffmpeg.h"
 #include "media/engine/input_formats.h"
@@ -61,61 +62,9 @@ void DrawNumberedFrame(std::uint8_t* first, std::ptrdiff_t rowStep, int frame) {
 }
 void DrawNumberedFrame(Bitmap& canvas, int frame) { DrawNumberedFrame(canvas.ScanLine(0), -canvas.Stride(), frame); }
 
-// The video frames of a file, decoded, with their times in seconds.
-struct DecodedFrame {
-  int Width = 0;
-  int Height = 0;
-  int Format = -1;
-  double Seconds = 0;
-  std::vector<std::uint8_t> Rows;  // bgr24 top row first, no padding (when Format is bgr24)
-  Bgr At(int x, int y) const {
-    const std::uint8_t* p = Rows.data() + (static_cast<std::size_t>(y) * Width + x) * 3;
-    return {p[0], p[1], p[2]};
-  }
-};
-
-std::vector<DecodedFrame> DecodeVideo(const std::string& path) {
-  std::vector<DecodedFrame> frames;
-  AVFormatContext* raw = nullptr;
-  if (lib::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return frames;
-  InputFormatContextPtr input(raw);
-  if (lib::avformat_find_stream_info(raw, nullptr) < 0) return frames;
-  const int index = lib::av_find_best_stream(raw, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-  if (index < 0) return frames;
-  const AVStream* stream = raw->streams[index];
-  const AVCodec* codec = lib::avcodec_find_decoder(stream->codecpar->codec_id);
-  CodecContextPtr decoder(lib::avcodec_alloc_context3(codec));
-  lib::avcodec_parameters_to_context(decoder.get(), stream->codecpar);
-  decoder->pkt_timebase = stream->time_base;
-  if (lib::avcodec_open2(decoder.get(), codec, nullptr) < 0) return frames;
-  PacketPtr packet(lib::av_packet_alloc());
-  FramePtr frame(lib::av_frame_alloc());
-  auto drain = [&] {
-    while (lib::avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
-      DecodedFrame& out = frames.emplace_back();
-      out.Width = frame->width;
-      out.Height = frame->height;
-      out.Format = frame->format;
-      out.Seconds = static_cast<double>(frame->best_effort_timestamp) * av_q2d(stream->time_base);
-      if (frame->format == AV_PIX_FMT_BGR24) {
-        for (int y = 0; y < frame->height; ++y) {
-          const std::uint8_t* row = frame->data[0] + static_cast<std::ptrdiff_t>(y) * frame->linesize[0];
-          out.Rows.insert(out.Rows.end(), row, row + 3 * frame->width);
-        }
-      }
-      lib::av_frame_unref(frame.get());
-    }
-  };
-  while (lib::av_read_frame(raw, packet.get()) >= 0) {
-    if (packet->stream_index == index) {
-      lib::avcodec_send_packet(decoder.get(), packet.get());
-      drain();
-    }
-    lib::av_packet_unref(packet.get());
-  }
-  lib::avcodec_send_packet(decoder.get(), nullptr);
-  drain();
-  return frames;
+Bgr ColourAt(const testing::DecodedPicture& picture, int x, int y) {
+  const std::uint8_t* p = picture.PixelAt(x, y);
+  return {p[0], p[1], p[2]};
 }
 
 // The options the application opens its slideshow input with, at 10 frames a second.
@@ -250,17 +199,17 @@ TEST_F(FrameInput, DrawnCanvasFramesBecomeAFileFrameForFrame) {
   EXPECT_EQ(video.Height, kHeight);
   decoder.CloseFile();
 
-  const std::vector<DecodedFrame> frames = DecodeVideo(output);
+  const std::vector<testing::DecodedPicture> frames = testing::DecodeVideoPictures(output);
   ASSERT_EQ(frames.size(), static_cast<std::size_t>(kFrames));
   const int samples[][2] = {{0, 0}, {kWidth - 2, 0}, {kWidth - 1, 10}, {3, kHeight - 1}, {kWidth - 2, kHeight - 1}};
   for (int k = 0; k < kFrames; ++k) {
     SCOPED_TRACE(k);
-    const DecodedFrame& f = frames[static_cast<std::size_t>(k)];
+    const testing::DecodedPicture& f = frames[static_cast<std::size_t>(k)];
     ASSERT_EQ(f.Width, kWidth);
     ASSERT_EQ(f.Height, kHeight);
     ASSERT_EQ(f.Format, AV_PIX_FMT_BGR24);
     EXPECT_NEAR(f.Seconds, 0.1 * k, 1e-3);
-    for (const auto& s : samples) EXPECT_EQ(f.At(s[0], s[1]), ExpectedPixel(k + 1, s[0], s[1])) << s[0] << "," << s[1];
+    for (const auto& s : samples) EXPECT_EQ(ColourAt(f, s[0], s[1]), ExpectedPixel(k + 1, s[0], s[1])) << s[0] << "," << s[1];
   }
 }
 
@@ -731,14 +680,14 @@ TEST_F(FrameInput, PalettePicturesKeepTheirColours) {
     engine.Start(false);
     EXPECT_FALSE(engine.Exception) << engine.ExceptionMsg;
   }
-  const std::vector<DecodedFrame> frames = DecodeVideo(output);
+  const std::vector<testing::DecodedPicture> frames = testing::DecodeVideoPictures(output);
   ASSERT_EQ(frames.size(), 4u);
   for (std::size_t k = 0; k < frames.size(); ++k) {
     SCOPED_TRACE(k);
     ASSERT_EQ(frames[k].Format, AV_PIX_FMT_BGR24);
     const PaletteEntry top = k >= 2 ? changed : first;
-    EXPECT_EQ(frames[k].At(7, 5), (Bgr{top.Blue, top.Green, top.Red}));
-    EXPECT_EQ(frames[k].At(kWidth - 1, kHeight - 1), (Bgr{below.Blue, below.Green, below.Red}));
+    EXPECT_EQ(ColourAt(frames[k], 7, 5), (Bgr{top.Blue, top.Green, top.Red}));
+    EXPECT_EQ(ColourAt(frames[k], kWidth - 1, kHeight - 1), (Bgr{below.Blue, below.Green, below.Red}));
   }
 }
 

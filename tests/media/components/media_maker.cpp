@@ -197,6 +197,16 @@ bool WriteMediaFile(const std::string& path, const MediaSpec& spec, std::string&
   return true;
 }
 
+MediaSpec SmallVideoClip(double seconds) {
+  MediaSpec spec;
+  spec.Format = "matroska";
+  spec.Seconds = seconds;
+  spec.HasVideo = true;
+  spec.Video.Width = 160;
+  spec.Video.Height = 120;
+  return spec;
+}
+
 bool WriteSizedWav(const std::string& path, int totalBytes) {
   if (totalBytes < 44) return false;
   std::vector<std::uint8_t> bytes;

@@ -38,6 +38,10 @@ struct MediaSpec {
 // Loads the libraries when needed; false with a reason in error when anything fails.
 bool WriteMediaFile(const std::string& path, const MediaSpec& spec, std::string& error);
 
+// 160x120 mpeg4 pictures at 25 a second with a stereo pcm tone, in Matroska: the small clip most
+// runs through the engine and the components are made from.
+MediaSpec SmallVideoClip(double seconds);
+
 // A canonical 8-bit mono PCM WAV file of exactly totalBytes bytes (at least 44).
 bool WriteSizedWav(const std::string& path, int totalBytes);
 
