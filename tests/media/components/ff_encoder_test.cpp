@@ -240,6 +240,22 @@ TEST_F(Encoder, ARunInTheCallersThreadRaisesEveryEndBeforeItReturns) {
   EXPECT_TRUE(encoder_.AllFinished());
 }
 
+TEST_F(Encoder, ARemovedTaskIsGoneAndTheOnesAfterItMoveDown) {
+  AddWholeTask(Path("short.mkv"), Path("removed.mp4"));
+  AddWholeTask(Path("short.mkv"), Path("kept.mp4"));
+  encoder_.RemoveTask(0);
+  ASSERT_EQ(encoder_.TaskCount(), 1);
+  ASSERT_NE(encoder_.InputInspector(0, 0), nullptr);
+  EXPECT_EQ(encoder_.InputInspector(1, 0), nullptr);
+  encoder_.StartTask(0);
+  const std::vector<Ending> endings = Endings();
+  ASSERT_EQ(TaskOrder(endings), (std::vector<int>{0, -1}));
+  EXPECT_TRUE(endings[0].Finished);
+  TFFDecoder decoder;
+  EXPECT_TRUE(decoder.LoadFile(Path("kept.mp4"))) << decoder.LastErrorText;
+  EXPECT_FALSE(decoder.LoadFile(Path("removed.mp4"))) << "the removed task ran";
+}
+
 TEST_F(Encoder, ARefusedStartEndsItsTaskAndTheNextOneStillRuns) {
   TInputOptions in;
   InitInputOptions(in);
