@@ -1,5 +1,6 @@
 #include "app/conversion_job.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <exception>
@@ -258,6 +259,7 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     const std::string effectDelayText = view.EffectDelayText();
     const int holdFrames = CountFrames(rate, ParseDelayText(photoDelayText));
     const int transitionFrames = CountFrames(rate, ParseDelayText(effectDelayText));
+    ApplyPictureSettings(services_.Settings, services_.Sequencer);
     services_.Sequencer.ResetRun(size.Width, size.Height, holdFrames, transitionFrames, view.RandomEffectsChecked(),
                                  options.RandomSeed, options.EffectOrder);
 
@@ -379,6 +381,14 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     }
     return end_early(error.what());
   }
+}
+
+void ApplyPictureSettings(const SettingsStore& settings, FrameSequencer& sequencer) {
+  sequencer.Screen =
+      ParseScreenMode(settings.ReadString(settings_key::ScreenMode, "fit")).value_or(ScreenMode::Fit);
+  sequencer.Motion = ParseMotionKind(settings.ReadString(settings_key::Motion, "none")).value_or(MotionKind::None);
+  sequencer.MotionStrength =
+      std::clamp(settings.ReadInteger(settings_key::MotionStrength, DefaultMotionStrength), 0, MaxMotionStrength);
 }
 
 }  // namespace lumivor

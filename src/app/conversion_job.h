@@ -87,6 +87,11 @@ std::string UniqueOutputName(const std::string& folder, const std::string& name,
 
 // ------------------------------------------------------------------ the job
 
+// Gives the sequencer the stored screen mode, motion and motion strength (the settings page's, or
+// the command line's); a text the program does not know keeps still photos fitted on black, and
+// the strength is kept within 0 to 100.
+void ApplyPictureSettings(const SettingsStore& settings, FrameSequencer& sequencer);
+
 // What a face may choose beyond the window's controls (the command line's options).
 struct JobOptions {
   // "-re" on the frame input: frames at their native rate, the run as long as the show.

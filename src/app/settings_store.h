@@ -32,6 +32,11 @@ inline constexpr std::string_view Stereo = "stereo";
 inline constexpr std::string_view Mono = "mono";
 inline constexpr std::string_view PhotoDelay = "PhotoDelay";
 inline constexpr std::string_view EffectDelay = "EffectDelay";
+// How photos are laid into the frame and how they move: "fit", "fill" or "blur"; "none", "zoom",
+// "pan" or "random"; the motion's strength in percent.
+inline constexpr std::string_view ScreenMode = "ScreenMode";
+inline constexpr std::string_view Motion = "Motion";
+inline constexpr std::string_view MotionStrength = "MotionStrength";
 }  // namespace settings_key
 
 inline constexpr std::string_view SettingsSection = "settings";

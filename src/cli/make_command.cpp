@@ -80,6 +80,12 @@ std::string usage_text() {
       "  --effects ORDER     random, sequential (from effect 1) or a list of effect numbers taken in\n"
       "                      turn, like 5,17,169 (1 to 176; 'lumivor effect --list' names them)\n"
       "  --seed N            seed of the random order, so that a run can be made again (0 to 4294967295)\n"
+      "  --fit MODE          fit (the whole photo on black, the default), fill (the frame covered,\n"
+      "                      the overflow cut off) or blur (the whole photo over a blurred copy)\n"
+      "  --motion KIND       none (the default), zoom, pan or random (zoom or pan per photo): photos\n"
+      "                      move slowly while on screen, each its own way, repeatable with --seed\n"
+      "  --motion-strength PERCENT  change of zoom across a hold, or the zoom a pan is made at\n"
+      "                      (0 to 100, default 10)\n"
       "  --realtime          read the frames at their native rate: the run lasts as long as the show\n"
       "                      (without it the run goes as fast as the machine allows)\n"
       "  --break-when-no-pictures  stop the encoder once the last photo has faded out\n"
@@ -139,6 +145,9 @@ struct Arguments {
   EffectMode Effects = EffectMode::Random;
   std::vector<int> EffectOrder;
   std::optional<std::uint32_t> Seed;
+  std::optional<ScreenMode> Screen;
+  std::optional<MotionKind> Motion;
+  std::optional<int> MotionStrength;
   bool Realtime = false;
   bool BreakWhenNoPictures = false;
   bool Log = false;
@@ -228,7 +237,8 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
     const bool flag = word == "--mono" || word == "--realtime" || word == "--break-when-no-pictures" || word == "--log";
     const bool valued = word == "--audio" || word == "-o" || word == "--format" || word == "--size" ||
                         word == "--rate" || word == "--sample-rate" || word == "--bitrate" || word == "--hold" ||
-                        word == "--transition" || word == "--effects" || word == "--seed";
+                        word == "--transition" || word == "--effects" || word == "--seed" || word == "--fit" ||
+                        word == "--motion" || word == "--motion-strength";
     if (!flag && !valued) fail("unknown option " + word);
     if (word != "--audio" && !seen.insert(word).second) fail(word + " is given twice");
     if (flag) {
@@ -282,6 +292,14 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
       }
     } else if (word == "--seed") {
       parsed.Seed = static_cast<std::uint32_t>(number_in(word, value, 0, 4294967295LL));
+    } else if (word == "--fit") {
+      parsed.Screen = ParseScreenMode(value);
+      if (!parsed.Screen) fail("--fit is fit, fill or blur, not \"" + value + "\"");
+    } else if (word == "--motion") {
+      parsed.Motion = ParseMotionKind(value);
+      if (!parsed.Motion) fail("--motion is none, zoom, pan or random, not \"" + value + "\"");
+    } else if (word == "--motion-strength") {
+      parsed.MotionStrength = static_cast<int>(number_in(word, value, 0, MaxMotionStrength));
     }
   }
   if (parsed.Help) return parsed;
@@ -578,6 +596,9 @@ int make(Arguments parsed) {
   settings.WriteBool(settings_key::Mono, parsed.Mono);
   settings.WriteInteger(settings_key::SampleRate, *parsed.SampleRateIndex);
   settings.WriteString(settings_key::BitRate, std::to_string(*parsed.BitRate));
+  if (parsed.Screen) settings.WriteString(settings_key::ScreenMode, std::string(ScreenModeName(*parsed.Screen)));
+  if (parsed.Motion) settings.WriteString(settings_key::Motion, std::string(MotionKindName(*parsed.Motion)));
+  if (parsed.MotionStrength) settings.WriteInteger(settings_key::MotionStrength, *parsed.MotionStrength);
 
   std::optional<FileInPlace> file;
   if (!place.File.empty()) file.emplace(place.File, OutputFormatAt(place.Format)->Extension);

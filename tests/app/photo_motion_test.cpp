@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "app/conversion_job.h"
 #include "app/frame_sequencer.h"
 #include "app/picture_file.h"
 #include "app/picture_test_support.h"
+#include "app/settings_store.h"
 #include "support/scratch_folder.h"
 
 namespace lumivor {
@@ -193,6 +195,41 @@ TEST(PhotoMotionTest, LongMovesAreSlowedToABoundedZoom) {
   EXPECT_GE(std::min(path.ZoomStart, path.ZoomEnd), 1.0);
   const MotionPath still = ChooseMotionPath(MotionKind::Random, 0, 100, 10, 3);
   EXPECT_EQ(still.LargestZoom(), 1.0);
+}
+
+// The window's settings and the command line reach the sequencer through the stored keys; what
+// the program does not know falls back to still photos fitted on black.
+TEST(PictureSettingsTest, StoredTextsChooseModeMotionAndStrength) {
+  struct Case {
+    const char* screen;  // nullptr: key missing
+    const char* motion;
+    const char* strength;
+    ScreenMode expectedScreen;
+    MotionKind expectedMotion;
+    int expectedStrength;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, nullptr, ScreenMode::Fit, MotionKind::None, DefaultMotionStrength},
+      {"fill", "zoom", "25", ScreenMode::Fill, MotionKind::Zoom, 25},
+      {"blur", "random", "0", ScreenMode::Blur, MotionKind::Random, 0},
+      {"fit", "pan", "100", ScreenMode::Fit, MotionKind::Pan, 100},
+      {"stretch", "shake", "250", ScreenMode::Fit, MotionKind::None, 100},
+      {"BLUR", "Zoom", "-5", ScreenMode::Fit, MotionKind::None, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.screen ? c.screen : "-") + " " + (c.motion ? c.motion : "-"));
+    MemorySettingsStore settings;
+    if (c.screen) settings.WriteString(settings_key::ScreenMode, c.screen);
+    if (c.motion) settings.WriteString(settings_key::Motion, c.motion);
+    if (c.strength) settings.WriteString(settings_key::MotionStrength, c.strength);
+    FrameSequencer sequencer;
+    sequencer.Screen = ScreenMode::Blur;  // whatever an earlier run left
+    sequencer.Motion = MotionKind::Pan;
+    ApplyPictureSettings(settings, sequencer);
+    EXPECT_EQ(sequencer.Screen, c.expectedScreen);
+    EXPECT_EQ(sequencer.Motion, c.expectedMotion);
+    EXPECT_EQ(sequencer.MotionStrength, c.expectedStrength);
+  }
 }
 
 }  // namespace

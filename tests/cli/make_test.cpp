@@ -97,6 +97,19 @@ TEST_F(MakeCommand, NamesCountUpInAFolderAndAFileNameIsReplacedWhole) {
   EXPECT_EQ(testing::FolderEntries(folder.Path()), before);
 }
 
+TEST_F(MakeCommand, FilledBlurredAndMovingShowsKeepEveryFrame) {
+  for (const char* fit : {"fill", "blur"}) {
+    SCOPED_TRACE(fit);
+    const std::string video = folder / (std::string(fit) + ".mkv");
+    const RunResult run =
+        RunLumivor(folder, Show({"--fit", fit, "--motion", "random", "--motion-strength", "30", "--seed", "5", "-o", video}));
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    const testing::DecodedVideo decoded = testing::DecodeVideoFile(video);
+    EXPECT_EQ(decoded.VideoFrames, TwoPhotoFrames);
+    EXPECT_EQ(decoded.DecodeErrors, 0);
+  }
+}
+
 TEST_F(MakeCommand, WrongArgumentsChangeNothing) {
   ASSERT_EQ(::mkfifo((folder / "pipe.mp4").c_str(), 0600), 0);
   struct Case {
@@ -112,6 +125,9 @@ TEST_F(MakeCommand, WrongArgumentsChangeNothing) {
       {{"make", "--effects", "1,177", "a.jpg"}, "--effects wants a whole number from 1 to 176"},
       {{"make", "--format", "avi", "a.jpg"}, "--format is mp4, swf, flv, wmv, mov or mkv"},
       {{"make", "--seed", "-1", "a.jpg"}, "--seed wants a whole number"},
+      {{"make", "--fit", "stretch", "a.jpg"}, "--fit is fit, fill or blur"},
+      {{"make", "--motion", "Zoom", "a.jpg"}, "--motion is none, zoom, pan or random"},
+      {{"make", "--motion-strength", "101", "a.jpg"}, "--motion-strength wants a whole number from 0 to 100"},
       {{"make", "-o", folder / "x.mkv", "--format", "mp4", "a.jpg"}, "does not end in the extension of --format mp4"},
       {{"make", "-o", folder / "notes.txt", "a.jpg"}, "neither a folder nor a file name ending in .mp4"},
       {{"make", "-o", folder / "pipe.mp4", folder / "wide.jpg"}, "exists and is not a regular file"},

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Times `lumivor make` on 20 photos at 1920x1080 with the photos moving (--motion random) at 30 fps
+# with delays 5 and 2, against encoding the same number of 1920x1080 frames from a synthetic source
+# with the same encoder settings through `lumivor convert` (a lavfi test pattern turned into bgr24,
+# the pixel format the slideshow hands the engine). Goal: the moving slideshow within 1.3x of the
+# synthetic encoding. The encoder is mpeg4 at quality scale 6, the settings of the mp4 format.
+#
+# Environment: RUNS (default 3), LUMIVOR_BENCH_BUILD_DIR (default build-bench).
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${LUMIVOR_BENCH_BUILD_DIR:-$root/build-bench}"
+runs="${RUNS:-3}"
+
+bash "$root/tools/install_deps.sh" ffmpeg time
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+  -DLUMIVOR_SANITIZE=OFF -DLUMIVOR_WERROR=OFF -DLUMIVOR_BUILD_TESTS=OFF -DLUMIVOR_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target lumivor
+lumivor="$build/bin/lumivor"
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+# Twenty different photos of a phone camera's 4:3 shape, larger than the frame, so that each is
+# scaled down once before it moves.
+ffmpeg -hide_banner -loglevel error -f lavfi -i "testsrc2=size=2400x1800:rate=1" -frames:v 20 -q:v 3 \
+  "$work/photo%02d.jpg"
+photos=("$work"/photo*.jpg)
+
+frames=$(((20 + 1) * 60 + 20 * 150 + 2))  # (N + 1) x 60 + N x 150 + 2 at 30:1
+encoder=(-c:v mpeg4 -b:v 1200k -qscale 6 -r 30/1 -s 1920x1080)
+make_run=("$lumivor" make --format mp4 --size 1920x1080 --rate 30:1 --hold 5 --transition 2 --seed 1
+          --motion random -o "$work/out")
+synthetic="testsrc2=size=1920x1080:rate=30,format=bgr24"
+convert_run=("$lumivor" convert --in-options "-f lavfi" -i "$synthetic" --out-options "-frames:v $frames ${encoder[*]}"
+             -o "$work/convert.mp4" --log-level error)
+
+# One line per run: wall seconds and peak resident memory in KiB.
+measure() {
+  local log="$1"
+  shift
+  rm -rf "$work/out" && mkdir -p "$work/out"
+  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>>"$work/errors" || {
+    echo "bench: run failed: $*" >&2
+    cat "$work/errors" >&2
+    exit 1
+  }
+  cat "$work/time" >>"$log"
+}
+
+for ((i = 1; i <= runs; i++)); do
+  measure "$work/make.log" "${make_run[@]}" "${photos[@]}"
+  measure "$work/convert.log" "${convert_run[@]}"
+done
+made=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 \
+  "$work"/out/*.mp4)
+
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+mw=$(cut -d' ' -f1 "$work/make.log" | median)
+cw=$(cut -d' ' -f1 "$work/convert.log" | median)
+mm=$(cut -d' ' -f2 "$work/make.log" | median)
+cm=$(cut -d' ' -f2 "$work/convert.log" | median)
+
+awk -v mw="$mw" -v cw="$cw" -v mm="$mm" -v cm="$cm" -v runs="$runs" -v frames="$frames" -v made="$made" 'BEGIN {
+  printf "job: 20 photos of 2400x1800 moving in 1920x1080 at 30:1, delays 5 and 2 (%d frames, wrote %d), mpeg4 -qscale 6; %d runs, medians\n", frames, made, runs
+  printf "wall time:   make --motion random %7.2f s   convert (synthetic) %7.2f s\n", mw, cw
+  printf "             make / convert %.3f (goal <= 1.30: %s)\n", mw / cw, mw / cw <= 1.3 ? "met" : "NOT met"
+  printf "peak memory: make %7.1f MiB   convert %7.1f MiB\n", mm / 1024, cm / 1024
+}'
