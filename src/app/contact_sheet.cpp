@@ -31,10 +31,12 @@ void fill_rect(Bitmap& b, int left, int top, int width, int height, std::uint32_
     for (int x = std::max(left, 0); x < right; ++x) b.SetPixel(x, y, colour);
 }
 
-// Each glyph pixel becomes a scale x scale block; digits are one block apart.
-int text_width(int number, int scale) { return static_cast<int>(std::to_string(number).size()) * 4 * scale - scale; }
+}  // namespace
 
-void draw_number(Bitmap& b, int left, int top, int number, int scale, std::uint32_t colour) {
+// Each glyph pixel becomes a scale x scale block; digits are one block apart.
+int NumberWidth(int number, int scale) { return static_cast<int>(std::to_string(number).size()) * 4 * scale - scale; }
+
+void DrawNumber(Bitmap& b, int left, int top, int number, int scale, std::uint32_t colour) {
   for (char digit : std::to_string(number)) {
     const auto& glyph = DigitGlyphs[digit - '0'];
     for (int row = 0; row < 5; ++row)
@@ -43,6 +45,8 @@ void draw_number(Bitmap& b, int left, int top, int number, int scale, std::uint3
     left += 4 * scale;
   }
 }
+
+namespace {
 
 Bitmap fit_to_cell(const Bitmap& picture, int width, int height) {
   Bitmap cell(width, height, 32);
@@ -61,7 +65,7 @@ SheetLayout sheet_layout(int cellWidth, int cellHeight, int rows) {
   // Labels grow with the cells so they stay readable next to large frames and small next to tiny ones.
   layout.Scale = std::clamp(cellHeight / 30, 1, 8);
   layout.Gap = std::max(2, layout.Scale * 2);
-  layout.LabelWidth = text_width(EffectCount, layout.Scale) + 2 * layout.Gap;
+  layout.LabelWidth = NumberWidth(EffectCount, layout.Scale) + 2 * layout.Gap;
   layout.HeaderHeight = 5 * layout.Scale + 2 * layout.Gap;
   const auto columns = static_cast<std::int64_t>(std::size(ContactSheetProgress));
   layout.Width = layout.LabelWidth + columns * (cellWidth + layout.Gap);
@@ -104,14 +108,14 @@ bool RenderContactSheet(const Bitmap& oldPicture, const Bitmap& newPicture, cons
 
   for (int c = 0; c < columns; ++c) {
     const int number = ContactSheetProgress[c];
-    const int left = labelWidth + c * (cellWidth + gap) + (cellWidth - text_width(number, scale)) / 2;
-    draw_number(sheet, left, gap, number, scale, HeaderColour);
+    const int left = labelWidth + c * (cellWidth + gap) + (cellWidth - NumberWidth(number, scale)) / 2;
+    DrawNumber(sheet, left, gap, number, scale, HeaderColour);
   }
 
   Bitmap frame;
   for (int r = 0; r < rows; ++r) {
     const int top = headerHeight + r * (cellHeight + gap);
-    draw_number(sheet, labelWidth - gap - text_width(effects[r], scale), top + (cellHeight - 5 * scale) / 2,
+    DrawNumber(sheet, labelWidth - gap - NumberWidth(effects[r], scale), top + (cellHeight - 5 * scale) / 2,
                 effects[r], scale, LabelColour);
     for (int c = 0; c < columns; ++c) {
       RandomSeed = randomSeed;

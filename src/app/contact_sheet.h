@@ -15,6 +15,11 @@ namespace lumivor {
 inline constexpr std::uint32_t DefaultSourceSeed = 0x2468ACE1u;
 inline constexpr std::uint32_t DefaultRandomSeed = 0;
 
+// Labels for pictures: number drawn with digits 5 blocks high, each block scale x scale pixels,
+// its top left corner at (left, top); NumberWidth is how many pixels wide it comes out.
+int NumberWidth(int number, int scale);
+void DrawNumber(Bitmap& picture, int left, int top, int number, int scale, std::uint32_t colour);
+
 // The progress of each column, left to right.
 inline constexpr int ContactSheetProgress[] = {10, 25, 50, 75, 90};
 

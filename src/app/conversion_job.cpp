@@ -12,6 +12,8 @@
 #include "app/global_object.h"
 #include "app/main_window.h"
 #include "app/output_folder.h"
+#include "app/picture_file.h"
+#include "app/preview_sheet.h"
 #include "app/settings_store.h"
 #include "app/window_services.h"
 #include "media/components/ff_decoder.h"
@@ -262,6 +264,19 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     ApplyPictureSettings(services_.Settings, services_.Sequencer);
     services_.Sequencer.ResetRun(size.Width, size.Height, holdFrames, transitionFrames, view.RandomEffectsChecked(),
                                  options.RandomSeed, options.EffectOrder);
+    if (!options.PreviewSheetFile.empty()) {
+      Bitmap sheet;
+      std::string errorText;
+      if (!RenderPreviewSheet(services_.Sequencer, sheet, errorText) ||
+          !WritePictureFile(options.PreviewSheetFile, sheet, errorText)) {
+        log_error(log, "***" + errorText);
+        return end_early(errorText);
+      }
+      log.AddLine("Preview sheet: " + options.PreviewSheetFile);
+      result.End = JobEnd::Finished;
+      result.OutputFile = options.PreviewSheetFile;
+      return result;
+    }
 
     // Step 5.
     ShowRunningState(view);

@@ -102,6 +102,9 @@ struct JobOptions {
   std::vector<int> EffectOrder;
   // This file instead of a unique name in the output folder.
   std::string OutputFile;
+  // Instead of encoding, this picture (PNG or BMP by its name) of the planned show: the first frame
+  // of each hold and the middle frame of each transition, drawn by the run's own sequencer.
+  std::string PreviewSheetFile;
 };
 
 enum class JobEnd {

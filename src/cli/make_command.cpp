@@ -90,6 +90,11 @@ std::string usage_text() {
       "                      (without it the run goes as fast as the machine allows)\n"
       "  --break-when-no-pictures  stop the encoder once the last photo has faded out\n"
       "  --log               print the run's diagnostic lines on stderr\n"
+      "  --preview-sheet FILE  encode nothing; write one picture (PNG when FILE ends in .png, else\n"
+      "                      BMP) of the planned show instead: the first frame of every hold and the\n"
+      "                      middle frame of every transition, labelled with the photo's or the\n"
+      "                      effect's number. With --seed or a list of --effects the same command\n"
+      "                      without it makes exactly these frames\n"
       "\n"
       "\n"
       "Formats and the players they need:\n"
@@ -151,6 +156,7 @@ struct Arguments {
   bool Realtime = false;
   bool BreakWhenNoPictures = false;
   bool Log = false;
+  std::string PreviewSheet;
 };
 
 std::optional<long long> whole_number(const std::string& text) {
@@ -238,7 +244,7 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
     const bool valued = word == "--audio" || word == "-o" || word == "--format" || word == "--size" ||
                         word == "--rate" || word == "--sample-rate" || word == "--bitrate" || word == "--hold" ||
                         word == "--transition" || word == "--effects" || word == "--seed" || word == "--fit" ||
-                        word == "--motion" || word == "--motion-strength";
+                        word == "--motion" || word == "--motion-strength" || word == "--preview-sheet";
     if (!flag && !valued) fail("unknown option " + word);
     if (word != "--audio" && !seen.insert(word).second) fail(word + " is given twice");
     if (flag) {
@@ -290,6 +296,9 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
         parsed.Effects = EffectMode::List;
         parsed.EffectOrder = effect_list(value);
       }
+    } else if (word == "--preview-sheet") {
+      if (value.empty()) fail("--preview-sheet needs a file name");
+      parsed.PreviewSheet = value;
     } else if (word == "--seed") {
       parsed.Seed = static_cast<std::uint32_t>(number_in(word, value, 0, 4294967295LL));
     } else if (word == "--fit") {
@@ -601,7 +610,7 @@ int make(Arguments parsed) {
   if (parsed.MotionStrength) settings.WriteInteger(settings_key::MotionStrength, *parsed.MotionStrength);
 
   std::optional<FileInPlace> file;
-  if (!place.File.empty()) file.emplace(place.File, OutputFormatAt(place.Format)->Extension);
+  if (!place.File.empty() && parsed.PreviewSheet.empty()) file.emplace(place.File, OutputFormatAt(place.Format)->Extension);
 
   ConsoleWindow console(parsed, place, terminal);
   JobResult result;
@@ -614,6 +623,7 @@ int make(Arguments parsed) {
     window.RunOptions.RandomSeed = parsed.Seed;
     window.RunOptions.EffectOrder = parsed.EffectOrder;
     if (file) window.RunOptions.OutputFile = file->Temporary();
+    window.RunOptions.PreviewSheetFile = parsed.PreviewSheet;
 
     const FrameRateParts rate = ParseFrameRateText(*parsed.Rate);
     const std::int64_t photos = static_cast<std::int64_t>(parsed.Photos.size());

@@ -133,6 +133,38 @@ TEST_F(MakeModern, ExtensionsAndFormatsMustAgree) {
   }
 }
 
+TEST_F(MakeModern, PreviewSheetIsWrittenInsteadOfAVideo) {
+  std::filesystem::create_directory(folder / "out");
+  const std::string sheet = folder / "out/sheet.png";
+  const RunResult run = RunLumivor(folder, Show({"--seed", "5", "-o", folder / "out", "--preview-sheet", sheet}));
+  ASSERT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_EQ(run.Out, sheet + "\n");
+  // Nothing was encoded: no video, and no joined sound left behind.
+  EXPECT_EQ(testing::FolderEntries(folder / "out"), std::vector<std::string>{"sheet.png"});
+  const Bitmap picture = testing::DecodePng(testing::ReadWholeFile(sheet));
+  // Five tiles of the 320x240 frame, unshrunk, at least two to a row.
+  EXPECT_GE(picture.Width(), 2 * 320);
+  EXPECT_GE(picture.Height(), 240);
+
+  struct Case {
+    std::vector<std::string> arguments;
+    const char* error;
+  };
+  testing::WriteWholeFile(folder / "broken.jpg", {0xff, 0xd8, 0xff, 0x00});
+  const Case failures[] = {
+      {{"make", "--preview-sheet", folder / "bad.png", folder / "wide.jpg", folder / "broken.jpg"}, "broken.jpg"},
+      {{"make", "--preview-sheet", folder / "out", folder / "wide.jpg"}, "folder"},
+  };
+  for (const Case& c : failures) {
+    SCOPED_TRACE(c.error);
+    const RunResult failed = RunLumivor(folder, c.arguments);
+    EXPECT_EQ(failed.ExitCode, 1);
+    EXPECT_NE(failed.Err.find(c.error), std::string::npos) << failed.Err;
+    EXPECT_EQ(failed.Out, "");
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder / "bad.png"));
+}
+
 TEST_F(MakeModern, HelpNamesThePlayersOfEveryFormatAndTheNewDefaults) {
   const RunResult help = RunLumivor(folder, {"make", "--help"});
   ASSERT_EQ(help.ExitCode, 0);
