@@ -71,10 +71,11 @@ class PhotoMover {
   int frameWidth_ = 0;
   int frameHeight_ = 0;
   int frameCount_ = 1;
-  // Per frame column: the left source column and the weight of the one right of it (0..256).
+  // Per frame column: the left source column (from the first one read) and the weights of it and
+  // of its right neighbour, packed in two halves.
   std::vector<int> columnIndex_;
-  std::vector<int> columnWeight_;
-  // A source row span mixed from two rows, with 8 bits of fraction.
+  std::vector<std::uint32_t> columnWeight_;
+  // A source row span mixed from two rows, with sub-pixel fraction bits kept.
   std::vector<std::uint16_t> rowMix_;
 };
 
