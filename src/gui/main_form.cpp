@@ -27,6 +27,8 @@
 #include <QUrl>
 
 #include "app/global_object.h"
+#include "app/photo_layout.h"
+#include "app/photo_motion.h"
 #include "gui/audio_list.h"
 #include "gui/directory_form.h"
 #include "gui/player_surface.h"
@@ -144,6 +146,21 @@ void TfrmMain::BuildPhotoPage() {
   lstPictures->setGeometry(8, 8, 460, 214);
   btnVideo = MakeButton(tsPhoto, "btnVideo", "Add Photos", QRect(8, 232, 96, 28));
   btnClearPhotos = MakeButton(tsPhoto, "btnClearPhotos", "Clear", QRect(110, 232, 76, 28));
+  // The settings page has no room left; these two are about the photos anyway.
+  cmbScreenMode = Make<QComboBox>(tsPhoto, "cmbScreenMode");
+  for (ScreenMode mode : {ScreenMode::Fit, ScreenMode::Fill, ScreenMode::Blur}) {
+    const std::string_view name = ScreenModeName(mode);
+    cmbScreenMode->addItem(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+  }
+  MakeLabel(tsPhoto, "Scree&n:", QRect(200, 232, 50, 28), cmbScreenMode);
+  cmbScreenMode->setGeometry(252, 232, 70, 28);
+  cmbMotion = Make<QComboBox>(tsPhoto, "cmbMotion");
+  for (MotionKind kind : {MotionKind::None, MotionKind::Zoom, MotionKind::Pan, MotionKind::Random}) {
+    const std::string_view name = MotionKindName(kind);
+    cmbMotion->addItem(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+  }
+  MakeLabel(tsPhoto, "&Motion:", QRect(334, 232, 54, 28), cmbMotion);
+  cmbMotion->setGeometry(390, 232, 78, 28);
 }
 
 void TfrmMain::BuildAudioPage() {
@@ -254,6 +271,11 @@ void TfrmMain::ConnectSettings() {
   UpDownPhoto->OnClick = [&page] { page.UpDownPhotoClick(); };
   UpDownEffect->OnClick = [&page] { page.UpDownEffectClick(); };
   connect(btnDefault, &QPushButton::clicked, this, [&page] { page.btnDefaultClick(); });
+  connect(cmbScreenMode, &QComboBox::activated, this, [this] {
+    store_->WriteString(settings_key::ScreenMode, cmbScreenMode->currentText().toStdString());
+  });
+  connect(cmbMotion, &QComboBox::activated, this,
+          [this] { store_->WriteString(settings_key::Motion, cmbMotion->currentText().toStdString()); });
 }
 
 void TfrmMain::ConnectAudio() {
@@ -535,6 +557,11 @@ void TfrmMain::showEvent(QShowEvent* event) {
   if (shown_) return;
   shown_ = true;
   settingsPage_->FormShow();
+  // A stored text the program does not know shows the first entry, which is also what a run uses.
+  cmbScreenMode->setCurrentIndex(std::max(
+      0, cmbScreenMode->findText(QString::fromStdString(store_->ReadString(settings_key::ScreenMode, "fit")))));
+  cmbMotion->setCurrentIndex(
+      std::max(0, cmbMotion->findText(QString::fromStdString(store_->ReadString(settings_key::Motion, "none")))));
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - frameGeometry().center() + pos());
   }

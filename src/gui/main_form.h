@@ -156,6 +156,9 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   QPushButton* btnVideo;
   QPushButton* btnClearPhotos;
   QListWidget* lstPictures;
+  // How photos are laid into the frame and how they move; stored under their settings keys.
+  QComboBox* cmbScreenMode;
+  QComboBox* cmbMotion;
 
   AudioListView* lvFiles;
   QPushButton* btnAddAudio;

@@ -257,6 +257,29 @@ TEST_F(MainFormTest, TheUsersChoicesAreStoredAtOnceAndRestoredNextTime) {
   Dismiss(window);
 }
 
+TEST_F(MainFormTest, ScreenModeAndMotionAreStoredAndRestored) {
+  {
+    auto shown = ShowWindow();
+    TfrmMain& window = *shown;
+    EXPECT_EQ(window.cmbScreenMode->currentText(), QStringLiteral("fit"));
+    EXPECT_EQ(window.cmbMotion->currentText(), QStringLiteral("none"));
+    window.cmbScreenMode->setCurrentIndex(2);
+    emit window.cmbScreenMode->activated(2);
+    window.cmbMotion->setCurrentIndex(1);
+    emit window.cmbMotion->activated(1);
+    EXPECT_EQ(window.Settings().ReadString("ScreenMode", ""), "blur");
+    EXPECT_EQ(window.Settings().ReadString("Motion", ""), "zoom");
+    // A text from elsewhere that the program does not know shows the first entry next time.
+    window.Settings().WriteString("Motion", "wobble");
+    Dismiss(window);
+  }
+  auto shown = ShowWindow();
+  TfrmMain& window = *shown;
+  EXPECT_EQ(window.cmbScreenMode->currentText(), QStringLiteral("blur"));
+  EXPECT_EQ(window.cmbMotion->currentText(), QStringLiteral("none"));
+  Dismiss(window);
+}
+
 TEST_F(MainFormTest, SidePictureAndMenuOpenTheirPages) {
   auto shown = ShowWindow();
   TfrmMain& window = *shown;
