@@ -1,5 +1,8 @@
 #include "app/audio_joiner.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
 
@@ -26,7 +29,10 @@ std::string JoinedAudioOptionText(std::int64_t seconds) {
   return " -t " + std::to_string(seconds) + " -c:a libmp3lame " + " -ac 2 -ab 128000 -ar 44100 ";
 }
 
-std::string JoinedAudioFileName(const std::string& outputFolder, const std::string& firstTrack) {
+namespace {
+
+// folder + "/tempaudio-" + the first track's name without its extension.
+std::string joined_audio_base(const std::string& outputFolder, const std::string& firstTrack) {
   std::string name = firstTrack.substr(firstTrack.find_last_of('/') == std::string::npos
                                            ? 0
                                            : firstTrack.find_last_of('/') + 1);
@@ -34,7 +40,26 @@ std::string JoinedAudioFileName(const std::string& outputFolder, const std::stri
   if (dot != std::string::npos) name.erase(dot);
   std::string folder = outputFolder;
   if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder + "tempaudio-" + name + ".mp3";
+  return folder + "tempaudio-" + name;
+}
+
+bool taken(const std::string& path) {
+  std::error_code error;
+  // A dangling link is a name in use too: the join would write through it.
+  return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+}  // namespace
+
+std::string JoinedAudioFileName(const std::string& outputFolder, const std::string& firstTrack) {
+  return joined_audio_base(outputFolder, firstTrack) + ".mp3";
+}
+
+std::string FreeJoinedAudioFileName(const std::string& outputFolder, const std::string& firstTrack) {
+  const std::string base = joined_audio_base(outputFolder, firstTrack);
+  std::string candidate = base + ".mp3";
+  for (long n = 1; taken(candidate); ++n) candidate = base + "_" + std::to_string(n) + ".mp3";
+  return candidate;
 }
 
 std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoinRequest& request) {
@@ -67,7 +92,7 @@ std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoi
   TOutputOptions output;
   output.Options = JoinedAudioOptionText(JoinedAudioSeconds(request));
   output.Join = request.Tracks.size() > 1;
-  const std::string fileName = JoinedAudioFileName(request.OutputFolder, request.Tracks.front());
+  const std::string fileName = FreeJoinedAudioFileName(request.OutputFolder, request.Tracks.front());
   output.FileName = fileName;
   if (encoder.SetOutput(task, fileName, &output) < 0) return std::string();
   encoder.StartTask(1);

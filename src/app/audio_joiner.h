@@ -39,6 +39,10 @@ std::string JoinedAudioOptionText(std::int64_t seconds);
 
 // "tempaudio-" + the first track's name without its extension + ".mp3" in the output folder.
 std::string JoinedAudioFileName(const std::string& outputFolder, const std::string& firstTrack);
+// The joined file the run writes: JoinedAudioFileName when no file has that name, else the first
+// free of "tempaudio-" + name + "_1.mp3", "_2.mp3", ... A file already there is someone's own; the
+// join would overwrite it and the run's end would delete it.
+std::string FreeJoinedAudioFileName(const std::string& outputFolder, const std::string& firstTrack);
 
 // Builds and starts (in a worker thread) the joining task and returns the joined file's path; an
 // empty path when there are no tracks, when they are not longer than the slideshow, or when the

@@ -158,6 +158,11 @@ bool is_file(const std::string& path) {
   return !path.empty() && std::filesystem::exists(path, error);
 }
 
+void remove_file(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::remove(path, ignored);
+}
+
 void log_error(LogMemo& log, const std::string& line) {
   log.AddLine("");
   log.AddLine(line);
@@ -383,6 +388,9 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     } else if (!failure_.empty()) {
       result.End = JobEnd::Failed;
       result.ErrorText = failure_;
+      // A task that failed did not close its file: the container's index is missing and nothing
+      // plays it. The name was a free one, so nothing of anyone's is lost.
+      if (options.OutputFile.empty()) remove_file(outputFile);
     } else {
       result.End = JobEnd::Finished;
     }

@@ -116,7 +116,9 @@ enum class JobEnd {
 
 struct JobResult {
   JobEnd End = JobEnd::Failed;
-  std::string OutputFile;  // the video's path once the output was set
+  // The video's path once the output was set. A Failed run's video is removed when the job named
+  // it; a file given in JobOptions is the caller's to keep or drop.
+  std::string OutputFile;
   std::string ErrorText;
 };
 

@@ -128,5 +128,23 @@ TEST_F(AudioJoinerRun, LongerTracksAreJoinedAndCutAtTheVideosEnd) {
   EXPECT_NEAR(decoded.AudioEndSeconds, 8.0, 0.15);
 }
 
+// A file that already has the joined file's name is someone's own: the join would overwrite it and
+// the run's end delete it. The join takes the next free name, which still marks it as temporary.
+TEST_F(AudioJoinerRun, AFileAlreadyThereKeepsItsNameAndContent) {
+  testing::WriteTrack(folder / "first.wav", 9.0);
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "tempaudio-first.mp3", {'m', 'i', 'n', 'e'}));
+  std::filesystem::create_symlink(folder / "gone.mp3", folder / "tempaudio-first_1.mp3");
+  AudioJoinRequest request = three_photos(folder.Path());
+  request.Tracks = {folder / "first.wav"};
+
+  const std::string joined = AudioJoiner(encoder, decoder, request);
+  ASSERT_EQ(joined, folder / "tempaudio-first_2.mp3");
+  WaitForTheRun();
+  encoder.ClearTasks();
+  EXPECT_TRUE(testing::DecodeVideoFile(joined).HasAudio);
+  EXPECT_EQ(std::filesystem::file_size(folder / "tempaudio-first.mp3"), 4u);
+  EXPECT_FALSE(std::filesystem::exists(folder / "gone.mp3"));
+}
+
 }  // namespace
 }  // namespace lumivor

@@ -214,6 +214,9 @@ TEST_F(ConversionRun, AnUndecodablePhotoFailsTheTaskWithItsName) {
   EXPECT_EQ(window.Messages[0].Text, result.ErrorText);
   EXPECT_EQ(window.Messages[0].Icon, MessageIcon::Exclamation);
   EXPECT_TRUE(window.Idle());
+  // The first photo's frames were written, but a failed task leaves no playable file: none stays.
+  EXPECT_FALSE(result.OutputFile.empty());
+  EXPECT_FALSE(std::filesystem::exists(result.OutputFile));
 }
 
 TEST_F(ConversionRun, StopMidRunLeavesAPlayableVideoAndNoTemporaryAudio) {
