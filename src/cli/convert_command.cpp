@@ -5,16 +5,14 @@
 
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <iostream>
-#include <mutex>
 #include <optional>
 #include <string>
 
-#include "cli/standard_output.h"
+#include "cli/console.h"
 #include "media/engine/error_text.h"
 #include "media/engine/ffmpeg.h"
 #include "media/runtime/ff_load.h"
@@ -40,17 +38,6 @@ constexpr const char* Usage =
     "\n"
     "Ctrl-C stops the conversion; the output is still closed properly. Exit status: 0 finished,\n"
     "1 failed, 130 stopped, 2 wrong arguments.\n";
-
-constexpr int ExitFinished = 0;
-constexpr int ExitFailed = 1;
-constexpr int ExitUsage = 2;
-constexpr int ExitStopped = 130;
-
-struct CommandError {
-  std::string Text;
-};
-
-[[noreturn]] void fail(std::string text) { throw CommandError{std::move(text)}; }
 
 struct Input {
   std::string Options;
@@ -120,59 +107,6 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
   return parsed;
 }
 
-// ------------------------------------------------------------------ the terminal
-
-// Log lines and the progress bar come from the worker and the main thread; one lock keeps each
-// line whole. A write that fails is remembered, so that the exit status can say so.
-class Terminal {
- public:
-  Terminal() : interactive_(IsTerminal(STDERR_FILENO)) {}
-
-  // File names and library texts may hold bytes a terminal would act on.
-  void Line(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    EndBarLocked();
-    Write((interactive_ ? TerminalSafeText(text) : text) + "\n");
-  }
-
-  void Bar(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    // A terminal redraws the bar in place; a file or a pipe gets one line per report.
-    if (interactive_) {
-      Write("\r" + text + "\x1b[K");
-      barShown_ = true;
-    } else {
-      Write(text + "\n");
-    }
-  }
-
-  void EndBar() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    EndBarLocked();
-  }
-
-  bool Failed() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (std::fflush(stderr) != 0 || std::ferror(stderr)) failed_ = true;
-    return failed_;
-  }
-
- private:
-  void EndBarLocked() {
-    if (!barShown_) return;
-    barShown_ = false;
-    Write("\n");
-  }
-  void Write(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), stderr) != text.size() || std::fflush(stderr) != 0) failed_ = true;
-  }
-
-  std::mutex mutex_;
-  const bool interactive_;
-  bool barShown_ = false;
-  bool failed_ = false;
-};
-
 std::string progress_bar(const TProgressInfo& info) {
   constexpr int Width = 30;
   std::string text;
@@ -192,33 +126,6 @@ std::string progress_bar(const TProgressInfo& info) {
   return text;
 }
 
-// ------------------------------------------------------------------ Ctrl-C
-
-volatile std::sig_atomic_t InterruptCount = 0;
-
-extern "C" void on_interrupt(int) {
-  InterruptCount = InterruptCount + 1;
-  // A second Ctrl-C is the user insisting: the default action ends the program at once.
-  std::signal(SIGINT, SIG_DFL);
-}
-
-class InterruptHandler {
- public:
-  InterruptHandler() {
-    InterruptCount = 0;
-    struct sigaction action {};
-    action.sa_handler = on_interrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previous_);
-  }
-  ~InterruptHandler() { sigaction(SIGINT, &previous_, nullptr); }
-  InterruptHandler(const InterruptHandler&) = delete;
-  InterruptHandler& operator=(const InterruptHandler&) = delete;
-
- private:
-  struct sigaction previous_ {};
-};
-
 // ------------------------------------------------------------------ the task
 
 std::string failure_text(const TCustomFFmpeg& engine, int code, const std::string& fileName) {
@@ -235,19 +142,7 @@ int convert(const Arguments& parsed) {
     return ExitFailed;
   }
 
-  // The log speaks through the terminal only as long as the terminal is there.
-  struct LogToTerminal {
-    explicit LogToTerminal(Terminal& terminal) {
-      TFFLogger& logger = DefaultLogger();
-      logger.SetTriggerEventInMainThread(false);
-      logger.SetOnLog([&terminal](const void*, int, TLogLevel, const std::string& text) { terminal.Line(text); });
-    }
-    ~LogToTerminal() { DefaultLogger().SetOnLog(nullptr); }
-    LogToTerminal(const LogToTerminal&) = delete;
-    LogToTerminal& operator=(const LogToTerminal&) = delete;
-  } logToTerminal(terminal);
-  DefaultLogger().SetLogLevel(parsed.LogLevel);
-  DefaultLogger().InstallLogCallback();
+  const LogToTerminal logToTerminal(terminal, parsed.LogLevel);
 
   int status = ExitFinished;
   {
@@ -290,8 +185,8 @@ int convert(const Arguments& parsed) {
     bool stopAsked = false;
     // The main thread serves the calls the worker hands it while it waits for the end.
     while (!ended.load()) {
-      WaitServing([&ended] { return ended.load() || InterruptCount > 0; }, std::chrono::milliseconds(100));
-      if (InterruptCount > 0 && !stopAsked) {
+      WaitServing([&ended] { return ended.load() || InterruptHandler::Interrupted(); }, std::chrono::milliseconds(100));
+      if (InterruptHandler::Interrupted() && !stopAsked) {
         stopAsked = true;
         terminal.Line("Stopping: the output is being closed (Ctrl-C again ends at once)");
         engine.Stop(false);
@@ -324,9 +219,7 @@ int RunConvertCommand(const std::vector<std::string>& arguments) {
     }
     return convert(parsed);
   } catch (const CommandError& error) {
-    const std::string text = "lumivor convert: " + error.Text + "\n";
-    std::fputs((IsTerminal(STDERR_FILENO) ? TerminalSafeText(text) : text).c_str(), stderr);
-    return ExitUsage;
+    return ReportCommandError("convert", error);
   }
 }
 

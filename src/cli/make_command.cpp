@@ -7,14 +7,12 @@
 
 #include <algorithm>
 #include <charconv>
-#include <csignal>
 #include <cstdint>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,7 +24,7 @@
 #include "app/main_window.h"
 #include "app/settings_page.h"
 #include "app/settings_store.h"
-#include "cli/standard_output.h"
+#include "cli/console.h"
 #include "effects/effect.h"
 #include "media/runtime/ff_load.h"
 #include "media/runtime/ff_log.h"
@@ -35,17 +33,6 @@
 namespace lumivor::cli {
 
 namespace {
-
-constexpr int ExitFinished = 0;
-constexpr int ExitFailed = 1;
-constexpr int ExitUsage = 2;
-constexpr int ExitStopped = 130;
-
-struct CommandError {
-  std::string Text;
-};
-
-[[noreturn]] void fail(std::string text) { throw CommandError{std::move(text)}; }
 
 // The command line's short name of the H.264 format; the other formats go by their entries.
 constexpr const char* ModernFormatName = "h264";
@@ -409,75 +396,6 @@ class FileInPlace {
 
 // ------------------------------------------------------------------ the console as the window
 
-volatile std::sig_atomic_t InterruptCount = 0;
-
-extern "C" void make_command_on_interrupt(int) {
-  InterruptCount = InterruptCount + 1;
-  // A second Ctrl-C is the user insisting: the default action ends the program at once.
-  std::signal(SIGINT, SIG_DFL);
-}
-
-class InterruptHandler {
- public:
-  InterruptHandler() {
-    InterruptCount = 0;
-    struct sigaction action {};
-    action.sa_handler = make_command_on_interrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previous_);
-  }
-  ~InterruptHandler() { sigaction(SIGINT, &previous_, nullptr); }
-  InterruptHandler(const InterruptHandler&) = delete;
-  InterruptHandler& operator=(const InterruptHandler&) = delete;
-
- private:
-  struct sigaction previous_ {};
-};
-
-// Progress bar and lines on stderr, one lock so that each line stays whole.
-class Terminal {
- public:
-  Terminal() : interactive_(IsTerminal(STDERR_FILENO)) {}
-
-  void Line(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    EndBarLocked();
-    Write((interactive_ ? TerminalSafeText(text) : text) + "\n");
-  }
-  void Bar(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (interactive_) {
-      Write("\r" + text + "\x1b[K");
-      barShown_ = true;
-    } else {
-      Write(text + "\n");
-    }
-  }
-  void EndBar() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    EndBarLocked();
-  }
-  bool Failed() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return failed_;
-  }
-
- private:
-  void EndBarLocked() {
-    if (!barShown_) return;
-    barShown_ = false;
-    Write("\n");
-  }
-  void Write(const std::string& text) {
-    if (std::fwrite(text.data(), 1, text.size(), stderr) != text.size() || std::fflush(stderr) != 0) failed_ = true;
-  }
-
-  std::mutex mutex_;
-  const bool interactive_;
-  bool barShown_ = false;
-  bool failed_ = false;
-};
-
 class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo {
  public:
   ConsoleWindow(const Arguments& parsed, const OutputPlace& place, Terminal& terminal)
@@ -516,7 +434,7 @@ class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo
 
   // Ctrl-C is the Stop button.
   void ProcessMessages() override {
-    if (InterruptCount == 0 || Interrupted || Window == nullptr) return;
+    if (!InterruptHandler::Interrupted() || Interrupted || Window == nullptr) return;
     Interrupted = true;
     terminal_.Line("Stopping: the video is being closed (Ctrl-C again ends at once)");
     Window->btnStopClick();
@@ -576,6 +494,16 @@ int make(Arguments parsed) {
     if (::stat(track.c_str(), &info) != 0) fail("cannot read audio \"" + track + "\": " + std::strerror(errno));
     if (!S_ISREG(info.st_mode)) fail("audio \"" + track + "\" is not a regular file");
   }
+  // A folder named with a trailing "/" is made here. The window's naming would fall back to a
+  // default folder of its own when it cannot make it; on the command line the video goes where
+  // -o says or nowhere.
+  if (!is_folder(place.Folder)) {
+    std::error_code error;
+    std::filesystem::create_directories(place.Folder, error);
+    if (!is_folder(place.Folder)) {
+      fail("cannot create the folder " + place.Folder + (error ? ": " + error.message() : std::string()));
+    }
+  }
 
   Terminal terminal;
   TFFLoader& loader = TFFLoader::Instance();
@@ -585,18 +513,7 @@ int make(Arguments parsed) {
   }
   // The library's own printing goes through the logger, which stays silent unless --log asks
   // for its warnings and errors.
-  struct LogToTerminal {
-    LogToTerminal(Terminal& terminal, bool on) {
-      TFFLogger& logger = DefaultLogger();
-      logger.SetTriggerEventInMainThread(false);
-      if (on) logger.SetOnLog([&terminal](const void*, int, TLogLevel, const std::string& text) { terminal.Line(text); });
-      logger.SetLogLevel(on ? llWarning : llQuiet);
-      logger.InstallLogCallback();
-    }
-    ~LogToTerminal() { DefaultLogger().SetOnLog(nullptr); }
-    LogToTerminal(const LogToTerminal&) = delete;
-    LogToTerminal& operator=(const LogToTerminal&) = delete;
-  } logToTerminal(terminal, parsed.Log);
+  const LogToTerminal logToTerminal(terminal, parsed.Log ? llWarning : llQuiet, parsed.Log);
 
   // The run's own settings: the user's settings file is neither read nor written.
   MemorySettingsStore settings;
@@ -643,8 +560,12 @@ int make(Arguments parsed) {
   }
   terminal.EndBar();
 
+  // A run stopped before its output was set (while the tracks were being joined) wrote no video:
+  // the -o file keeps what it held and no path is printed.
+  const bool videoWritten = !result.OutputFile.empty() &&
+                            (result.End == JobEnd::Finished || result.End == JobEnd::Stopped);
   std::string outputFile = result.OutputFile;
-  if (file && (result.End == JobEnd::Finished || result.End == JobEnd::Stopped)) {
+  if (file && videoWritten) {
     std::string errorText;
     if (!file->PutInPlace(errorText)) {
       terminal.Line("lumivor make: " + errorText);
@@ -660,7 +581,7 @@ int make(Arguments parsed) {
     if (!shown) terminal.Line("lumivor make: " + (result.ErrorText.empty() ? "the run failed" : result.ErrorText));
     status = ExitFailed;
   } else {
-    std::cout << outputFile << '\n';
+    if (videoWritten) std::cout << outputFile << '\n';
     if (result.End == JobEnd::Stopped) status = ExitStopped;
   }
   if (terminal.Failed() && status == ExitFinished) status = ExitFailed;
@@ -678,9 +599,7 @@ int RunMakeCommand(const std::vector<std::string>& arguments) {
     }
     return make(std::move(parsed));
   } catch (const CommandError& error) {
-    const std::string text = "lumivor make: " + error.Text + "\n";
-    std::fputs((IsTerminal(STDERR_FILENO) ? TerminalSafeText(text) : text).c_str(), stderr);
-    return ExitUsage;
+    return ReportCommandError("make", error);
   }
 }
 

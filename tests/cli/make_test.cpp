@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -133,6 +135,7 @@ TEST_F(MakeCommand, WrongArgumentsChangeNothing) {
       {{"make", "-o", folder / "pipe.mp4", folder / "wide.jpg"}, "exists and is not a regular file"},
       {{"make", folder / "missing.jpg"}, "cannot read photo"},
       {{"make", "--audio", folder.Path(), folder / "wide.jpg"}, "is not a regular file"},
+      {{"make", "-o", "/proc/lumivor-no-such-folder/", folder / "wide.jpg"}, "cannot create the folder"},
   };
   const std::vector<std::string> before = testing::FolderEntries(folder.Path());
   for (const Case& c : cases) {
@@ -194,6 +197,49 @@ TEST_F(MakeCommand, CtrlCStopsWithAPlayableVideo) {
   EXPECT_LT(decoded.VideoFrames, TwoPhotoFrames);
   EXPECT_EQ(decoded.DecodeErrors, 0);
   EXPECT_FALSE(std::filesystem::exists(folder / "tempaudio-song.mp3"));
+}
+
+// A WAV file of silence, 8000 Hz mono, whose samples are a hole in the file: a track of an hour
+// costs no disk space and takes no time to write.
+void WriteSilentWav(const std::string& path, std::uint32_t seconds) {
+  const std::uint32_t dataBytes = seconds * 8000 * 2;
+  std::vector<std::uint8_t> header;
+  const auto text = [&](const char* four) { header.insert(header.end(), four, four + 4); };
+  const auto number = [&](std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) header.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  };
+  text("RIFF"), number(36 + dataBytes, 4), text("WAVE");
+  text("fmt "), number(16, 4), number(1, 2), number(1, 2), number(8000, 4), number(16000, 4), number(2, 2),
+      number(16, 2);
+  text("data"), number(dataBytes, 4);
+  ASSERT_TRUE(testing::WriteWholeFile(path, header));
+  ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(header.size() + dataBytes)), 0);
+}
+
+// Ctrl-C while the tracks are still being joined ends the run before any video exists: a -o file
+// that was there keeps its content, no path is printed and nothing of the run is left behind.
+TEST_F(MakeCommand, CtrlCWhileJoiningKeepsTheFileThatWasThere) {
+  // A 3000-second show under a longer track: the join has most of an hour of sound to encode.
+  WriteSilentWav(folder / "long.wav", 3100);
+  const std::string named = folder / "named.mp4";
+  ASSERT_TRUE(testing::WriteWholeFile(named, {'o', 'l', 'd'}));
+  const std::vector<std::string> before = testing::FolderEntries(folder.Path());
+
+  const std::string errName = folder.Path() + ".stderr";
+  RunOptions options;
+  options.WhileRunning = [&errName](pid_t pid) {
+    if (testing::FileText(errName).find("joining the audio tracks") == std::string::npos) return false;
+    ::kill(pid, SIGINT);
+    return true;
+  };
+  const RunResult run = RunLumivor(folder,
+                                   {"make", "--size", "160x120", "--rate", "1:1", "--hold", "3000", "--transition",
+                                    "0", "--audio", folder / "long.wav", "-o", named, folder / "wide.jpg"},
+                                   options);
+  EXPECT_EQ(run.ExitCode, 130) << run.Err;
+  EXPECT_EQ(run.Out, "");
+  EXPECT_EQ(testing::FileText(named), "old");
+  EXPECT_EQ(testing::FolderEntries(folder.Path()), before);
 }
 
 }  // namespace

@@ -1,0 +1,79 @@
+// What the sub-commands that run a job share about the console: lines and a progress bar on
+// stderr from the worker and the main thread, the libraries' log routed there, and Ctrl-C as a
+// request to stop.
+#pragma once
+
+#include <csignal>
+#include <mutex>
+#include <string>
+#include <utility>
+
+#include "media/runtime/ff_log.h"
+
+namespace lumivor::cli {
+
+// Exit statuses of the sub-commands that run a job; their --help texts say them.
+inline constexpr int ExitFinished = 0;
+inline constexpr int ExitFailed = 1;
+inline constexpr int ExitUsage = 2;
+inline constexpr int ExitStopped = 130;
+
+// Wrong arguments, found while they are read and before anything is changed.
+struct CommandError {
+  std::string Text;
+};
+
+[[noreturn]] inline void fail(std::string text) { throw CommandError{std::move(text)}; }
+
+// "lumivor COMMAND: TEXT" on stderr; returns ExitUsage.
+int ReportCommandError(const std::string& command, const CommandError& error);
+
+// One lock keeps each line whole. A write that fails is remembered, so that the exit status can
+// say so.
+class Terminal {
+ public:
+  Terminal();
+
+  // File names and library texts may hold bytes a terminal would act on.
+  void Line(const std::string& text);
+  // A terminal redraws the bar in place; a file or a pipe gets one line per report.
+  void Bar(const std::string& text);
+  void EndBar();
+  bool Failed();
+
+ private:
+  void EndBarLocked();
+  void Write(const std::string& text);
+
+  std::mutex mutex_;
+  const bool interactive_;
+  bool barShown_ = false;
+  bool failed_ = false;
+};
+
+// The libraries' log at level, spoken through the terminal (when speak is set) only as long as
+// this object, and so the terminal, is there.
+class LogToTerminal {
+ public:
+  LogToTerminal(Terminal& terminal, TLogLevel level, bool speak = true);
+  ~LogToTerminal();
+  LogToTerminal(const LogToTerminal&) = delete;
+  LogToTerminal& operator=(const LogToTerminal&) = delete;
+};
+
+// While it lives, the first Ctrl-C is only counted, for the run to stop as its Stop command
+// does; a second one is the user insisting and ends the program at once.
+class InterruptHandler {
+ public:
+  InterruptHandler();
+  ~InterruptHandler();
+  InterruptHandler(const InterruptHandler&) = delete;
+  InterruptHandler& operator=(const InterruptHandler&) = delete;
+
+  static bool Interrupted();
+
+ private:
+  struct sigaction previous_ {};
+};
+
+}  // namespace lumivor::cli
