@@ -6,15 +6,10 @@
 #
 # Environment: RUNS (default 5), LUMIVOR_BENCH_BUILD_DIR (default build-bench), CLIP_SECONDS (60).
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${LUMIVOR_BENCH_BUILD_DIR:-$root/build-bench}"
+source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 runs="${RUNS:-5}"
 seconds="${CLIP_SECONDS:-60}"
-
-bash "$root/tools/install_deps.sh" ffmpeg time
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-  -DLUMIVOR_SANITIZE=OFF -DLUMIVOR_WERROR=OFF -DLUMIVOR_BUILD_TESTS=OFF -DLUMIVOR_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target lumivor
+build_lumivor
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -24,28 +19,15 @@ ffmpeg -hide_banner -loglevel error -f lavfi -i "testsrc2=size=1280x720:rate=30:
   -c:v libx264 -preset veryfast -crf 23 -pix_fmt yuv420p -c:a aac -b:a 128k "$clip"
 
 job=(-c:v mpeg4 -q:v 5 -c:a aac)
-lumivor_run=("$build/bin/lumivor" convert -i "$clip" --out-options "${job[*]}" -o "$work/lumivor.mp4"
+lumivor_run=("$lumivor" convert -i "$clip" --out-options "${job[*]}" -o "$work/lumivor.mp4"
              --log-level error)
 ffmpeg_run=(ffmpeg -hide_banner -nostdin -loglevel error -y -i "$clip" "${job[@]}" "$work/ffmpeg.mp4")
-
-# One line per run: wall seconds and peak resident memory in KiB.
-measure() {
-  local log="$1"
-  shift
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>>"$work/errors" || {
-    echo "bench: run failed: $*" >&2
-    cat "$work/errors" >&2
-    exit 1
-  }
-  cat "$work/time" >>"$log"
-}
 
 for ((i = 1; i <= runs; i++)); do
   measure "$work/lumivor.log" "${lumivor_run[@]}"
   measure "$work/ffmpeg.log" "${ffmpeg_run[@]}"
 done
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 lw=$(cut -d' ' -f1 "$work/lumivor.log" | median)
 fw=$(cut -d' ' -f1 "$work/ffmpeg.log" | median)
 lm=$(cut -d' ' -f2 "$work/lumivor.log" | median)

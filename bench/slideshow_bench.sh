@@ -8,16 +8,10 @@
 #
 # Environment: RUNS (default 3), LUMIVOR_BENCH_BUILD_DIR (default build-bench), PHOTOS_LARGE (100).
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${LUMIVOR_BENCH_BUILD_DIR:-$root/build-bench}"
+source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 runs="${RUNS:-3}"
 large="${PHOTOS_LARGE:-100}"
-
-bash "$root/tools/install_deps.sh" ffmpeg time
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-  -DLUMIVOR_SANITIZE=OFF -DLUMIVOR_WERROR=OFF -DLUMIVOR_BUILD_TESTS=OFF -DLUMIVOR_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target lumivor
-lumivor="$build/bin/lumivor"
+build_lumivor
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -40,18 +34,8 @@ convert_run=("$lumivor" convert --in-options "-f lavfi" -i "$synthetic" --out-op
 ffmpeg_run=(ffmpeg -hide_banner -nostdin -loglevel error -y -f lavfi -i "$synthetic" -frames:v "$frames"
             "${encoder[@]}" "$work/ffmpeg.mp4")
 
-# One line per run: wall seconds and peak resident memory in KiB.
-measure() {
-  local log="$1"
-  shift
-  rm -rf "$work/out" && mkdir -p "$work/out"
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>>"$work/errors" || {
-    echo "bench: run failed: $*" >&2
-    cat "$work/errors" >&2
-    exit 1
-  }
-  cat "$work/time" >>"$log"
-}
+# Each run names its video afresh in an empty folder.
+before_run() { rm -rf "$work/out" && mkdir -p "$work/out"; }
 
 for ((i = 1; i <= runs; i++)); do
   measure "$work/make.log" "${make_run[@]}" "${photos20[@]}"
@@ -63,7 +47,6 @@ measure "$work/large.log" "${make_run[@]}" "${photosLarge[@]}"
 made=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 \
   "$work"/out/*.mp4)
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 mw=$(cut -d' ' -f1 "$work/make.log" | median)
 cw=$(cut -d' ' -f1 "$work/convert.log" | median)
 fw=$(cut -d' ' -f1 "$work/ffmpeg.log" | median)
