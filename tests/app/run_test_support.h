@@ -12,6 +12,7 @@
 #include "app/picture_test_support.h"
 #include "app/sample_pictures.h"
 #include "media/components/media_maker.h"
+#include "media/components/whole_file_decode.h"
 #include "media/runtime/ff_load.h"
 #include "media/runtime/library_objects.h"
 
@@ -52,52 +53,25 @@ struct DecodedVideo {
 
 inline DecodedVideo DecodeVideoFile(const std::string& path) {
   DecodedVideo result;
-  AVFormatContext* raw = nullptr;
-  if (lib::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return result;
-  InputFormatContextPtr input(raw);
-  if (lib::avformat_find_stream_info(raw, nullptr) < 0) return result;
-  result.Opened = true;
-  std::vector<CodecContextPtr> decoders(raw->nb_streams);
-  for (unsigned i = 0; i < raw->nb_streams; ++i) {
-    const AVCodecParameters* par = raw->streams[i]->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_AUDIO) result.HasAudio = true;
-    const AVCodec* codec = lib::avcodec_find_decoder(par->codec_id);
-    if (codec == nullptr || (par->codec_type != AVMEDIA_TYPE_VIDEO && par->codec_type != AVMEDIA_TYPE_AUDIO)) continue;
-    decoders[i].reset(lib::avcodec_alloc_context3(codec));
-    lib::avcodec_parameters_to_context(decoders[i].get(), par);
-    decoders[i]->pkt_timebase = raw->streams[i]->time_base;
-    if (lib::avcodec_open2(decoders[i].get(), codec, nullptr) < 0) decoders[i].reset();
-  }
-  PacketPtr packet(lib::av_packet_alloc());
-  FramePtr frame(lib::av_frame_alloc());
-  const auto drain = [&](unsigned index) {
-    while (lib::avcodec_receive_frame(decoders[index].get(), frame.get()) >= 0) {
-      if (raw->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
-        result.VideoFrames += 1;
-        result.Width = frame->width;
-        result.Height = frame->height;
-      }
-      lib::av_frame_unref(frame.get());
-    }
+  WholeFileVisit visit;
+  visit.Opened = [&](const AVFormatContext& file) {
+    for (unsigned i = 0; i < file.nb_streams; ++i)
+      if (file.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) result.HasAudio = true;
   };
-  while (lib::av_read_frame(raw, packet.get()) >= 0) {
-    const auto index = static_cast<unsigned>(packet->stream_index);
-    const AVStream* stream = raw->streams[index];
-    if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && packet->pts != AV_NOPTS_VALUE) {
-      const double end = static_cast<double>(packet->pts + packet->duration) * av_q2d(stream->time_base);
+  visit.Packet = [&](const AVStream& stream, const AVPacket& packet) {
+    if (stream.codecpar->codec_type == AVMEDIA_TYPE_AUDIO && packet.pts != AV_NOPTS_VALUE) {
+      const double end = static_cast<double>(packet.pts + packet.duration) * av_q2d(stream.time_base);
       result.AudioEndSeconds = std::max(result.AudioEndSeconds, end);
     }
-    if (decoders[index]) {
-      if (lib::avcodec_send_packet(decoders[index].get(), packet.get()) < 0) result.DecodeErrors += 1;
-      drain(index);
-    }
-    lib::av_packet_unref(packet.get());
-  }
-  for (unsigned i = 0; i < decoders.size(); ++i) {
-    if (!decoders[i]) continue;
-    lib::avcodec_send_packet(decoders[i].get(), nullptr);
-    drain(i);
-  }
+  };
+  visit.Refused = [&](const AVStream&) { result.DecodeErrors += 1; };
+  visit.Frame = [&](const AVStream& stream, const AVFrame& frame) {
+    if (stream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO) return;
+    result.VideoFrames += 1;
+    result.Width = frame.width;
+    result.Height = frame.height;
+  };
+  result.Opened = DecodeWholeFile(path, visit);
   return result;
 }
 

@@ -7,6 +7,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "media/runtime/ff_load.h"
 #include "media/runtime/library_objects.h"
 #include "media_maker.h"
+#include "whole_file_decode.h"
 #include "support/scratch_folder.h"
 
 namespace lumivor::testing_engine {
@@ -55,54 +57,31 @@ struct FileFacts {
 // Reads the whole file, decoding every audio and video packet.
 inline FileFacts ReadFileFacts(const std::string& path) {
   FileFacts facts;
-  AVFormatContext* raw = nullptr;
-  if (lib::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return facts;
-  InputFormatContextPtr input(raw);
-  if (lib::avformat_find_stream_info(raw, nullptr) < 0) return facts;
-  facts.Opened = true;
-  facts.Format = raw->iformat->name;
-  std::vector<CodecContextPtr> decoders(raw->nb_streams);
-  for (unsigned i = 0; i < raw->nb_streams; ++i) {
-    const AVCodecParameters* par = raw->streams[i]->codecpar;
-    StreamFacts s;
-    s.Type = par->codec_type;
-    s.Codec = lib::avcodec_get_name(par->codec_id);
-    facts.Streams.push_back(s);
-    const AVCodec* codec = lib::avcodec_find_decoder(par->codec_id);
-    if (codec == nullptr || (s.Type != AVMEDIA_TYPE_VIDEO && s.Type != AVMEDIA_TYPE_AUDIO)) continue;
-    decoders[i].reset(lib::avcodec_alloc_context3(codec));
-    lib::avcodec_parameters_to_context(decoders[i].get(), par);
-    decoders[i]->pkt_timebase = raw->streams[i]->time_base;
-    if (lib::avcodec_open2(decoders[i].get(), codec, nullptr) < 0) decoders[i].reset();
-  }
-  PacketPtr packet(lib::av_packet_alloc());
-  FramePtr frame(lib::av_frame_alloc());
-  auto drain = [&](unsigned index) {
-    while (lib::avcodec_receive_frame(decoders[index].get(), frame.get()) >= 0) {
-      facts.Streams[index].Frames += 1;
-      facts.Streams[index].Samples += frame->nb_samples;
-      lib::av_frame_unref(frame.get());
+  testing::WholeFileVisit visit;
+  visit.Opened = [&](const AVFormatContext& file) {
+    facts.Format = file.iformat->name;
+    for (unsigned i = 0; i < file.nb_streams; ++i) {
+      StreamFacts s;
+      s.Type = file.streams[i]->codecpar->codec_type;
+      s.Codec = lib::avcodec_get_name(file.streams[i]->codecpar->codec_id);
+      facts.Streams.push_back(s);
     }
   };
-  while (lib::av_read_frame(raw, packet.get()) >= 0) {
-    const auto index = static_cast<unsigned>(packet->stream_index);
-    StreamFacts& s = facts.Streams[index];
+  visit.Packet = [&](const AVStream& stream, const AVPacket& packet) {
+    StreamFacts& s = facts.Streams[static_cast<unsigned>(stream.index)];
     s.Packets += 1;
-    s.Dts.push_back(packet->dts);
-    s.Pts.push_back(packet->pts);
-    const std::int64_t end = (packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts) + packet->duration;
-    s.EndSeconds = std::max(s.EndSeconds, static_cast<double>(end) * av_q2d(raw->streams[index]->time_base));
-    if (decoders[index]) {
-      if (lib::avcodec_send_packet(decoders[index].get(), packet.get()) < 0) s.DecodeErrors += 1;
-      drain(index);
-    }
-    lib::av_packet_unref(packet.get());
-  }
-  for (unsigned i = 0; i < decoders.size(); ++i) {
-    if (!decoders[i]) continue;
-    lib::avcodec_send_packet(decoders[i].get(), nullptr);
-    drain(i);
-  }
+    s.Dts.push_back(packet.dts);
+    s.Pts.push_back(packet.pts);
+    const std::int64_t end = (packet.pts != AV_NOPTS_VALUE ? packet.pts : packet.dts) + packet.duration;
+    s.EndSeconds = std::max(s.EndSeconds, static_cast<double>(end) * av_q2d(stream.time_base));
+  };
+  visit.Refused = [&](const AVStream& stream) { facts.Streams[static_cast<unsigned>(stream.index)].DecodeErrors += 1; };
+  visit.Frame = [&](const AVStream& stream, const AVFrame& frame) {
+    StreamFacts& s = facts.Streams[static_cast<unsigned>(stream.index)];
+    s.Frames += 1;
+    s.Samples += frame.nb_samples;
+  };
+  facts.Opened = testing::DecodeWholeFile(path, visit);
   return facts;
 }
 
