@@ -82,6 +82,18 @@ inline void DrainInto(int fd, std::string& text) {
   while ((n = ::read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<std::size_t>(n));
 }
 
+// Where RunLumivor collects the program's stderr while it runs.
+inline std::string StderrFileOf(const ScratchFolder& folder) { return folder.Path() + ".stderr"; }
+
+// A WhileRunning that sends Ctrl-C once the program's stderr shows text: the run has got that far.
+inline std::function<bool(pid_t)> InterruptWhenStderrShows(const ScratchFolder& folder, std::string text) {
+  return [errName = StderrFileOf(folder), text = std::move(text)](pid_t pid) {
+    if (FileText(errName).find(text) == std::string::npos) return false;
+    ::kill(pid, SIGINT);
+    return true;
+  };
+}
+
 // The streams are captured outside the folder the program writes into, so they never show up in
 // its listing. Standard input is /dev/null: nothing may wait for a person.
 inline RunResult RunLumivor(const ScratchFolder& folder, const std::vector<std::string>& arguments,
@@ -93,7 +105,7 @@ inline RunResult RunLumivor(const ScratchFolder& folder, const std::vector<std::
   argv.push_back(nullptr);
 
   RunResult result;
-  const std::string outName = folder.Path() + ".stdout", errName = folder.Path() + ".stderr";
+  const std::string outName = folder.Path() + ".stdout", errName = StderrFileOf(folder);
   int terminal = -1, terminalSide = -1, pipeEnds[2] = {-1, -1};
   std::string terminalName;
   if (options.Out == StandardOutput::Terminal) {

@@ -108,14 +108,9 @@ TEST(ConvertCommandTest, CtrlCStopsWithAPlayableFile) {
   ScratchFolder folder;
   const std::string clip = MakeClip(folder, "long.mkv", 8.0);
   const std::string output = folder / "stopped.mp4";
-  const std::string errName = folder.Path() + ".stderr";
   RunOptions options;
   // Once the progress shows a frame, the conversion is under way.
-  options.WhileRunning = [&errName](pid_t pid) {
-    if (testing::FileText(errName).find("frame=") == std::string::npos) return false;
-    ::kill(pid, SIGINT);
-    return true;
-  };
+  options.WhileRunning = testing::InterruptWhenStderrShows(folder, "frame=");
   const RunResult run = RunLumivor(folder, {"convert", "--in-options", "-re", "-i", clip, "--out-options",
                                             "-c:v mpeg4 -c:a aac", "-o", output, "--log-level", "error"},
                                    options);

@@ -176,7 +176,7 @@ TEST_F(MakeCommand, SamplesMakeAShowWithSound) {
 // Ctrl-C during a run at the native rate stops it as the Stop button does: the video so far is
 // closed properly and kept, and the temporary joined sound goes.
 TEST_F(MakeCommand, CtrlCStopsWithAPlayableVideo) {
-  const std::string errName = folder.Path() + ".stderr";
+  const std::string errName = testing::StderrFileOf(folder);
   RunOptions options;
   options.WorkingFolder = folder.Path();
   // Once the bar shows a frame of the slideshow, it is under way.
@@ -225,13 +225,8 @@ TEST_F(MakeCommand, CtrlCWhileJoiningKeepsTheFileThatWasThere) {
   ASSERT_TRUE(testing::WriteWholeFile(named, {'o', 'l', 'd'}));
   const std::vector<std::string> before = testing::FolderEntries(folder.Path());
 
-  const std::string errName = folder.Path() + ".stderr";
   RunOptions options;
-  options.WhileRunning = [&errName](pid_t pid) {
-    if (testing::FileText(errName).find("joining the audio tracks") == std::string::npos) return false;
-    ::kill(pid, SIGINT);
-    return true;
-  };
+  options.WhileRunning = testing::InterruptWhenStderrShows(folder, "joining the audio tracks");
   const RunResult run = RunLumivor(folder,
                                    {"make", "--size", "160x120", "--rate", "1:1", "--hold", "3000", "--transition",
                                     "0", "--audio", folder / "long.wav", "-o", named, folder / "wide.jpg"},
