@@ -1,5 +1,8 @@
 #include "app/audio_joiner.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -27,6 +30,100 @@ std::int64_t JoinedAudioSeconds(const AudioJoinRequest& request) {
 
 std::string JoinedAudioOptionText(std::int64_t seconds) {
   return " -t " + std::to_string(seconds) + " -c:a libmp3lame " + " -ac 2 -ab 128000 -ar 44100 ";
+}
+
+std::optional<MusicEnd> ParseMusicEnd(std::string_view name) {
+  if (name == "cut") return MusicEnd::Cut;
+  if (name == "fade") return MusicEnd::Fade;
+  if (name == "loop") return MusicEnd::Loop;
+  return std::nullopt;
+}
+
+std::string_view MusicEndName(MusicEnd end) {
+  switch (end) {
+    case MusicEnd::Cut: return "cut";
+    case MusicEnd::Fade: return "fade";
+    case MusicEnd::Loop: return "loop";
+  }
+  return "cut";
+}
+
+namespace {
+
+// The video's length to the frame: the joined sound's whole seconds may run a little past it, and
+// a fade must be over by the last frame, not by the end of the sound.
+double exact_video_seconds(const AudioJoinRequest& request) {
+  if (request.RateNumerator <= 0 || request.RateDenominator <= 0) return static_cast<double>(JoinedAudioSeconds(request));
+  const double frames = static_cast<double>(request.PhotoCount + 1) * request.TransitionFrames +
+                        static_cast<double>(request.PhotoCount) * request.HoldFrames + 2;
+  return frames * request.RateDenominator / request.RateNumerator;
+}
+
+MusicPlan plan_music(const AudioJoinRequest& request, std::int64_t tracksMicroseconds);
+
+}  // namespace
+
+MusicPlan PlanMusic(const AudioJoinRequest& request, std::int64_t tracksMicroseconds) {
+  MusicPlan plan = plan_music(request, tracksMicroseconds);
+  if (plan.Fade) plan.FadeEnd = std::min(plan.Seconds, exact_video_seconds(request));
+  return plan;
+}
+
+namespace {
+
+MusicPlan plan_music(const AudioJoinRequest& request, std::int64_t tracksMicroseconds) {
+  MusicPlan plan;
+  if (request.Tracks.empty()) return plan;
+  const bool outlast = SlideshowSeconds(request) * 1000000 < tracksMicroseconds;
+  const double videoSeconds = static_cast<double>(JoinedAudioSeconds(request));
+  const double tracksSeconds = static_cast<double>(tracksMicroseconds) / 1e6;
+  if (request.End == MusicEnd::Cut || (outlast && request.End == MusicEnd::Fade)) {
+    plan.Used = outlast;
+    plan.Seconds = outlast ? videoSeconds : 0;
+    plan.Fade = outlast && request.End == MusicEnd::Fade;
+    return plan;
+  }
+  // Tracks of no known length cannot be laid out to any length; they go as the described rule has it.
+  if (tracksMicroseconds <= 0) return plan;
+  plan.Used = true;
+  plan.Fade = true;
+  if (request.End == MusicEnd::Fade) {
+    plan.Seconds = std::min(tracksSeconds, videoSeconds);
+    return plan;
+  }
+  const std::int64_t trackCount = static_cast<std::int64_t>(request.Tracks.size());
+  const auto needed = static_cast<std::int64_t>(std::ceil(videoSeconds / tracksSeconds));
+  const std::int64_t allowed = std::max<std::int64_t>(1, MaxLoopedTracks / trackCount);
+  plan.Repeats = static_cast<int>(std::clamp<std::int64_t>(needed, 1, allowed));
+  plan.Seconds = std::min(videoSeconds, tracksSeconds * plan.Repeats);
+  return plan;
+}
+
+}  // namespace
+
+std::string MusicOptionText(const MusicPlan& plan) {
+  // -t takes whole seconds here, as the described join does; a sound shorter than the video is
+  // rounded up, which ends it no earlier than its tracks do.
+  const auto seconds = static_cast<std::int64_t>(std::ceil(plan.Seconds - 1e-9));
+  std::string text = JoinedAudioOptionText(seconds);
+  if (plan.Fade) {
+    const double start = std::max(0.0, plan.FadeEnd - MusicFadeSeconds);
+    char fade[96];
+    std::snprintf(fade, sizeof fade, " -af afade=t=out:st=%.3f:d=%.3f ", start, plan.FadeEnd - start);
+    text += fade;
+  }
+  return text;
+}
+
+std::string MusicPlanText(MusicEnd end, const MusicPlan& plan) {
+  std::string text = "Music end: " + std::string(MusicEndName(end));
+  if (!plan.Used) return text + ", the tracks are not used (together they are not longer than the slideshow)";
+  char length[64];
+  std::snprintf(length, sizeof length, "%.1f s", plan.Seconds);
+  text += ", the sound lasts " + std::string(length);
+  if (plan.Repeats > 1) text += ", the tracks played " + std::to_string(plan.Repeats) + " times";
+  if (plan.Fade) text += ", fading out over its last 2 s";
+  return text;
 }
 
 namespace {
@@ -62,36 +159,45 @@ std::string FreeJoinedAudioFileName(const std::string& outputFolder, const std::
   return candidate;
 }
 
-std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoinRequest& request) {
+std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoinRequest& request,
+                        std::string* planText) {
+  if (planText != nullptr) planText->clear();
   if (request.Tracks.empty()) return std::string();
   encoder.ClearTasks();
 
   std::int64_t total = 0;
-  int task = -1;
-  for (std::size_t i = 0; i < request.Tracks.size(); ++i) {
-    const std::string& track = request.Tracks[i];
+  for (const std::string& track : request.Tracks) {
     if (decoder.LoadFile(track)) {
       TFileStreamInfo info;
       if (decoder.GetFileStreamInfo(info) && info.Duration > 0) total += info.Duration;
     }
-    TInputOptions options;
-    options.FileName = track;
-    if (i == 0) {
-      task = encoder.AddTask(track, &options);
-    } else if (task >= 0) {
-      encoder.AddInput(task, track, &options);
-    }
   }
   decoder.CloseFile();
 
-  if (SlideshowSeconds(request) * 1000000 >= total) return std::string();
-  // Started without a task, the encoder would wait for an end that never comes; a join that cannot
-  // even be built leaves the slideshow without sound instead.
-  if (task < 0) return std::string();
+  const MusicPlan plan = PlanMusic(request, total);
+  if (planText != nullptr) *planText = MusicPlanText(request.End, plan);
+  if (!plan.Used) return std::string();
+
+  int task = -1;
+  for (int repeat = 0; repeat < plan.Repeats; ++repeat) {
+    for (const std::string& track : request.Tracks) {
+      TInputOptions options;
+      options.FileName = track;
+      if (task < 0) {
+        task = encoder.AddTask(track, &options);
+        // Started without a task, the encoder would wait for an end that never comes; a join that
+        // cannot even be built leaves the slideshow without sound instead.
+        if (task < 0) return std::string();
+      } else {
+        encoder.AddInput(task, track, &options);
+      }
+    }
+  }
 
   TOutputOptions output;
-  output.Options = JoinedAudioOptionText(JoinedAudioSeconds(request));
-  output.Join = request.Tracks.size() > 1;
+  output.Options = request.End == MusicEnd::Cut ? JoinedAudioOptionText(JoinedAudioSeconds(request))
+                                                : MusicOptionText(plan);
+  output.Join = request.Tracks.size() * static_cast<std::size_t>(plan.Repeats) > 1;
   const std::string fileName = FreeJoinedAudioFileName(request.OutputFolder, request.Tracks.front());
   output.FileName = fileName;
   if (encoder.SetOutput(task, fileName, &output) < 0) return std::string();

@@ -4,13 +4,39 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace lumivor {
 
 class TFFEncoder;
 class TFFDecoder;
+
+// How the music ends with the video.
+//  Cut:  tracks that together outlast the slideshow are joined and cut at the video's end; shorter
+//        ones are not used.
+//  Fade: as Cut, the last 2 seconds faded out; tracks shorter than the video are used too, fading
+//        out over their own last 2 seconds.
+//  Loop: the track list played again and again until the video's end, the last 2 seconds faded.
+enum class MusicEnd { Cut, Fade, Loop };
+
+inline constexpr double MusicFadeSeconds = 2.0;
+// A loop of very short tracks stops after this many tracks, fading out at its own end.
+inline constexpr int MaxLoopedTracks = 500;
+
+std::optional<MusicEnd> ParseMusicEnd(std::string_view name);
+std::string_view MusicEndName(MusicEnd end);
+
+// What the joiner makes of the tracks under one rule.
+struct MusicPlan {
+  bool Used = false;         // false: the video goes without sound
+  int Repeats = 1;           // times the track list is laid one after another
+  double Seconds = 0;        // length of the joined sound
+  bool Fade = false;         // faded out over MusicFadeSeconds up to FadeEnd
+  double FadeEnd = 0;        // the video's own end, or the sound's when that comes first
+};
 
 struct AudioJoinRequest {
   std::vector<std::string> Tracks;  // full paths, in playing order
@@ -24,6 +50,7 @@ struct AudioJoinRequest {
   int TransitionFrames = 1;
   int RateNumerator = 30;
   int RateDenominator = 1;
+  MusicEnd End = MusicEnd::Cut;
 };
 
 // Photo delay x photos + effect delay x (photos - 1): the tracks must last longer than this, in
@@ -37,6 +64,16 @@ std::int64_t JoinedAudioSeconds(const AudioJoinRequest& request);
 // The output option text of the joining task.
 std::string JoinedAudioOptionText(std::int64_t seconds);
 
+// The plan for tracks that together last tracksMicroseconds.
+MusicPlan PlanMusic(const AudioJoinRequest& request, std::int64_t tracksMicroseconds);
+
+// The joining task's option text for a plan: JoinedAudioOptionText for the plan's length, and the
+// fade when it has one.
+std::string MusicOptionText(const MusicPlan& plan);
+
+// The log's line: the rule and the sound's length ("Music end: fade, the sound lasts 27.0 s").
+std::string MusicPlanText(MusicEnd end, const MusicPlan& plan);
+
 // "tempaudio-" + the first track's name without its extension + ".mp3" in the output folder.
 std::string JoinedAudioFileName(const std::string& outputFolder, const std::string& firstTrack);
 // The joined file the run writes: JoinedAudioFileName when no file has that name, else the first
@@ -48,6 +85,8 @@ std::string FreeJoinedAudioFileName(const std::string& outputFolder, const std::
 // empty path when there are no tracks, when they are not longer than the slideshow, or when the
 // task could not be built (the reason is in the encoder's LastErrorText). The encoder's tasks are
 // cleared first; the caller waits for the run and clears them afterwards.
-std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoinRequest& request);
+// planText, when given, receives MusicPlanText for the run (empty without tracks).
+std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoinRequest& request,
+                        std::string* planText = nullptr);
 
 }  // namespace lumivor

@@ -309,8 +309,12 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
       request.TransitionFrames = transitionFrames;
       request.RateNumerator = rate.Numerator;
       request.RateDenominator = rate.Denominator;
+      request.End = ParseMusicEnd(services_.Settings.ReadString(settings_key::MusicEnd, "cut")).value_or(MusicEnd::Cut);
       joining_ = true;
-      const std::string joined = AudioJoiner(encoder, services_.Decoder, request);
+      std::string musicPlan;
+      const std::string joined = AudioJoiner(encoder, services_.Decoder, request, &musicPlan);
+      log.AddLine("");
+      log.AddLine(musicPlan);
       joinedAudioFile_ = joined;
       const bool stopped = !WaitForRun();
       joining_ = false;

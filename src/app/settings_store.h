@@ -37,6 +37,8 @@ inline constexpr std::string_view EffectDelay = "EffectDelay";
 inline constexpr std::string_view ScreenMode = "ScreenMode";
 inline constexpr std::string_view Motion = "Motion";
 inline constexpr std::string_view MotionStrength = "MotionStrength";
+// How the music ends with the video: "cut", "fade" or "loop".
+inline constexpr std::string_view MusicEnd = "MusicEnd";
 }  // namespace settings_key
 
 inline constexpr std::string_view SettingsSection = "settings";

@@ -18,6 +18,7 @@
 #include <string>
 #include <system_error>
 
+#include "app/audio_joiner.h"
 #include "app/choice_lists.h"
 #include "app/conversion_job.h"
 #include "app/frame_sequencer.h"
@@ -78,6 +79,10 @@ std::string usage_text() {
       "                      (without it the run goes as fast as the machine allows)\n"
       "  --break-when-no-pictures  stop the encoder once the last photo has faded out\n"
       "  --log               print the run's diagnostic lines on stderr\n"
+      "  --music-end RULE    how the sound ends with the video: cut (default; the tracks are used only\n"
+      "                      when they outlast the show, and cut at its end), fade (the last 2 s\n"
+      "                      faded out; shorter tracks are used too and fade at their own end) or\n"
+      "                      loop (the tracks played again until the video ends, then faded)\n"
       "  --preview-sheet FILE  encode nothing; write one picture (PNG when FILE ends in .png, else\n"
       "                      BMP) of the planned show instead: the first frame of every hold and the\n"
       "                      middle frame of every transition, labelled with the photo's or the\n"
@@ -145,6 +150,7 @@ struct Arguments {
   bool BreakWhenNoPictures = false;
   bool Log = false;
   std::string PreviewSheet;
+  std::optional<MusicEnd> MusicEndRule;
 };
 
 std::optional<long long> whole_number(const std::string& text) {
@@ -232,7 +238,8 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
     const bool valued = word == "--audio" || word == "-o" || word == "--format" || word == "--size" ||
                         word == "--rate" || word == "--sample-rate" || word == "--bitrate" || word == "--hold" ||
                         word == "--transition" || word == "--effects" || word == "--seed" || word == "--fit" ||
-                        word == "--motion" || word == "--motion-strength" || word == "--preview-sheet";
+                        word == "--motion" || word == "--motion-strength" || word == "--preview-sheet" ||
+                        word == "--music-end";
     if (!flag && !valued) fail("unknown option " + word);
     if (word != "--audio" && !seen.insert(word).second) fail(word + " is given twice");
     if (flag) {
@@ -284,6 +291,9 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
         parsed.Effects = EffectMode::List;
         parsed.EffectOrder = effect_list(value);
       }
+    } else if (word == "--music-end") {
+      parsed.MusicEndRule = ParseMusicEnd(value);
+      if (!parsed.MusicEndRule) fail("--music-end is cut, fade or loop, not \"" + value + "\"");
     } else if (word == "--preview-sheet") {
       if (value.empty()) fail("--preview-sheet needs a file name");
       parsed.PreviewSheet = value;
@@ -526,6 +536,7 @@ int make(Arguments parsed) {
   if (parsed.Screen) settings.WriteString(settings_key::ScreenMode, std::string(ScreenModeName(*parsed.Screen)));
   if (parsed.Motion) settings.WriteString(settings_key::Motion, std::string(MotionKindName(*parsed.Motion)));
   if (parsed.MotionStrength) settings.WriteInteger(settings_key::MotionStrength, *parsed.MotionStrength);
+  if (parsed.MusicEndRule) settings.WriteString(settings_key::MusicEnd, std::string(MusicEndName(*parsed.MusicEndRule)));
 
   std::optional<FileInPlace> file;
   if (!place.File.empty() && parsed.PreviewSheet.empty()) file.emplace(place.File, OutputFormatAt(place.Format)->Extension);

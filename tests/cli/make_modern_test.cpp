@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
@@ -57,6 +58,29 @@ std::vector<std::string> top_level_boxes(const std::string& file) {
 
 std::size_t position_of(const std::vector<std::string>& list, const std::string& item) {
   return static_cast<std::size_t>(std::find(list.begin(), list.end(), item) - list.begin());
+}
+
+// The sound of a file decoded by ffmpeg to mono 16-bit samples at 44100 Hz (empty without sound).
+std::vector<std::int16_t> decoded_sound(const std::string& file) {
+  const std::string command = "ffmpeg -v error -i '" + file + "' -vn -ac 1 -ar 44100 -f s16le - 2>/dev/null";
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return {};
+  std::vector<std::int16_t> samples;
+  std::int16_t buffer[4096];
+  std::size_t read = 0;
+  while ((read = std::fread(buffer, sizeof buffer[0], std::size(buffer), pipe)) > 0)
+    samples.insert(samples.end(), buffer, buffer + read);
+  ::pclose(pipe);
+  return samples;
+}
+
+// The loudest sample between two times, in seconds.
+int peak(const std::vector<std::int16_t>& samples, double from, double to) {
+  int loudest = 0;
+  const auto first = static_cast<std::size_t>(std::max(0.0, from) * 44100);
+  const auto last = std::min(samples.size(), static_cast<std::size_t>(to * 44100));
+  for (std::size_t i = first; i < last; ++i) loudest = std::max(loudest, std::abs(static_cast<int>(samples[i])));
+  return loudest;
 }
 
 class MakeModern : public ::testing::Test {
@@ -163,6 +187,56 @@ TEST_F(MakeModern, PreviewSheetIsWrittenInsteadOfAVideo) {
     EXPECT_EQ(failed.Out, "");
   }
   EXPECT_FALSE(std::filesystem::exists(folder / "bad.png"));
+}
+
+TEST_F(MakeModern, MusicEndsByTheChosenRule) {
+  if (!have_ffprobe()) GTEST_SKIP() << "ffmpeg is not installed";
+  testing::WriteTrack(folder / "short.wav", 2.0);
+  // The video: 52 frames at 10 fps, 5.2 s; the described join cuts at 6 whole seconds.
+  constexpr double VideoEnd = 5.2;
+  struct Case {
+    const char* rule;
+    const char* track;
+    double seconds;  // the sound's length, 0 for none
+    bool fades;
+    const char* log;
+  };
+  const Case cases[] = {
+      {"cut", "short.wav", 0, false, "Music end: cut, the tracks are not used"},
+      {"cut", "song.wav", 6, false, "Music end: cut, the sound lasts 6.0 s"},
+      {"fade", "short.wav", 2, true, "Music end: fade, the sound lasts 2.0 s, fading"},
+      {"fade", "song.wav", 6, true, "Music end: fade, the sound lasts 6.0 s, fading"},
+      {"loop", "short.wav", 6, true, "Music end: loop, the sound lasts 6.0 s, the tracks played 3 times"},
+      {"loop", "song.wav", 6, true, "Music end: loop, the sound lasts 6.0 s, fading"},
+  };
+  for (const Case& c : cases) {
+    const std::string name = std::string(c.rule) + "-" + c.track;
+    SCOPED_TRACE(name);
+    const std::string video = folder / (name + ".mp4");
+    const RunResult run = RunLumivor(folder, {"make", "--size", "160x120", "--rate", "10:1", "--hold", "1",
+                                              "--transition", "1", "--music-end", c.rule, "--log", "--audio",
+                                              folder / c.track, "-o", video, folder / "wide.jpg", folder / "tall.jpg"});
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_NE(run.Err.find(c.log), std::string::npos) << run.Err;
+    const std::vector<std::int16_t> sound = decoded_sound(video);
+    EXPECT_NEAR(static_cast<double>(sound.size()) / 44100, c.seconds, 0.1);
+    if (c.seconds == 0) continue;
+    const double end = std::min(c.seconds, VideoEnd);
+    const int loud = peak(sound, 0.2, 0.4);
+    ASSERT_GT(loud, 1000);
+    if (c.fades) {
+      // Half way down the fade, and silent by its end (codec noise aside).
+      EXPECT_NEAR(peak(sound, end - 1.05, end - 0.95), loud / 2, loud / 8);
+      EXPECT_LT(peak(sound, end - 0.02, end), loud / 20);
+      EXPECT_LT(peak(sound, end + 0.02, c.seconds), loud / 50);
+    } else {
+      EXPECT_GT(peak(sound, end - 0.1, end), loud * 9 / 10);
+    }
+    // The looped track plays again after its first 2 s.
+    if (std::string(c.rule) == "loop") {
+      EXPECT_GT(peak(sound, 2.2, 2.4), loud * 9 / 10);
+    }
+  }
 }
 
 TEST_F(MakeModern, HelpNamesThePlayersOfEveryFormatAndTheNewDefaults) {
