@@ -26,6 +26,7 @@
 #include <QTreeWidget>
 #include <QUrl>
 
+#include "app/audio_joiner.h"
 #include "app/global_object.h"
 #include "app/photo_layout.h"
 #include "app/photo_motion.h"
@@ -171,6 +172,14 @@ void TfrmMain::BuildAudioPage() {
   btnUp = MakeButton(tsAudio, "btnUp", "Up", QRect(110, 166, 64, 28));
   btnDown = MakeButton(tsAudio, "btnDown", "Down", QRect(180, 166, 64, 28));
   btnClear = MakeButton(tsAudio, "btnClear", "Clear", QRect(250, 166, 64, 28));
+  // How the music ends with the video; "cut" is how the program has always ended it.
+  cmbMusicEnd = Make<QComboBox>(tsAudio, "cmbMusicEnd");
+  for (MusicEnd end : {MusicEnd::Cut, MusicEnd::Fade, MusicEnd::Loop}) {
+    const std::string_view name = MusicEndName(end);
+    cmbMusicEnd->addItem(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+  }
+  MakeLabel(tsAudio, "Music &end:", QRect(322, 166, 70, 28), cmbMusicEnd);
+  cmbMusicEnd->setGeometry(394, 166, 74, 28);
 
   Panel1 = Make<PlayerSurface>(tsAudio, "Panel1");
   Panel1->setGeometry(8, 202, 96, 60);
@@ -276,6 +285,8 @@ void TfrmMain::ConnectSettings() {
   });
   connect(cmbMotion, &QComboBox::activated, this,
           [this] { store_->WriteString(settings_key::Motion, cmbMotion->currentText().toStdString()); });
+  connect(cmbMusicEnd, &QComboBox::activated, this,
+          [this] { store_->WriteString(settings_key::MusicEnd, cmbMusicEnd->currentText().toStdString()); });
 }
 
 void TfrmMain::ConnectAudio() {
@@ -562,6 +573,8 @@ void TfrmMain::showEvent(QShowEvent* event) {
       0, cmbScreenMode->findText(QString::fromStdString(store_->ReadString(settings_key::ScreenMode, "fit")))));
   cmbMotion->setCurrentIndex(
       std::max(0, cmbMotion->findText(QString::fromStdString(store_->ReadString(settings_key::Motion, "none")))));
+  cmbMusicEnd->setCurrentIndex(
+      std::max(0, cmbMusicEnd->findText(QString::fromStdString(store_->ReadString(settings_key::MusicEnd, "cut")))));
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - frameGeometry().center() + pos());
   }

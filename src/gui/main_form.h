@@ -162,6 +162,8 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
 
   AudioListView* lvFiles;
   QPushButton* btnAddAudio;
+  // How the music ends with the video; stored under its settings key.
+  QComboBox* cmbMusicEnd;
   QPushButton* btnUp;
   QPushButton* btnDown;
   QPushButton* btnClear;

@@ -127,8 +127,9 @@ TEST_F(MainFormTest, FirstRunShowsEveryControlWithItsNameCaptionAndState) {
     const char* Text;
   };
   const ChoiceCase choices[] = {
-      {"cmbFormat", 6, 0, "mp4"},           {"cmbQuality", 11, 0, "0 (Highest Quality)"},
-      {"cmbVideoSize", 15, 0, "128x96"},    {"cmbFramerate", 3, 0, "30:1"},
+      // The H.264 format and four sizes up to 3840x2160 are appended to the first two lists.
+      {"cmbFormat", 7, 0, "mp4"},           {"cmbQuality", 11, 0, "0 (Highest Quality)"},
+      {"cmbVideoSize", 19, 0, "128x96"},    {"cmbFramerate", 3, 0, "30:1"},
       {"cmbSampleRate", 5, 0, "as source"}, {"cmbBitRate", 9, -1, ""},
   };
   for (const ChoiceCase& c : choices) {
@@ -277,6 +278,30 @@ TEST_F(MainFormTest, ScreenModeAndMotionAreStoredAndRestored) {
   TfrmMain& window = *shown;
   EXPECT_EQ(window.cmbScreenMode->currentText(), QStringLiteral("blur"));
   EXPECT_EQ(window.cmbMotion->currentText(), QStringLiteral("none"));
+  Dismiss(window);
+}
+
+TEST_F(MainFormTest, MusicEndIsStoredAndRestored) {
+  {
+    auto shown = ShowWindow();
+    TfrmMain& window = *shown;
+    EXPECT_EQ(window.cmbMusicEnd->currentText(), QStringLiteral("cut"));
+    window.cmbMusicEnd->setCurrentIndex(2);
+    emit window.cmbMusicEnd->activated(2);
+    EXPECT_EQ(window.Settings().ReadString("MusicEnd", ""), "loop");
+    Dismiss(window);
+  }
+  {
+    auto shown = ShowWindow();
+    TfrmMain& window = *shown;
+    EXPECT_EQ(window.cmbMusicEnd->currentText(), QStringLiteral("loop"));
+    window.Settings().WriteString("MusicEnd", "stretch");
+    Dismiss(window);
+  }
+  // A text the program does not know shows "cut", which is also what a run uses.
+  auto shown = ShowWindow();
+  TfrmMain& window = *shown;
+  EXPECT_EQ(window.cmbMusicEnd->currentText(), QStringLiteral("cut"));
   Dismiss(window);
 }
 
