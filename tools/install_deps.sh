@@ -11,6 +11,7 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libavdevice-dev libswscale-dev libswresample-dev
   libsdl2-dev
   qt6-base-dev
+  ffmpeg  # the tests' outside reader of the videos they write (ffprobe, ffmpeg)
   "$@"
 )
 

@@ -34,7 +34,7 @@ std::vector<std::string> probed_streams(const std::string& file) {
   return testing::Lines(text);
 }
 
-bool have_ffprobe() { return std::system("ffprobe -version >/dev/null 2>&1") == 0; }
+bool have_tool(const std::string& name) { return std::system((name + " -version >/dev/null 2>&1").c_str()) == 0; }
 
 // The four-letter types of the file's top-level boxes, in file order.
 std::vector<std::string> top_level_boxes(const std::string& file) {
@@ -104,7 +104,7 @@ class MakeModern : public ::testing::Test {
 };
 
 TEST_F(MakeModern, FolderOrMp4NameGetsH264AacWithTheIndexFirst) {
-  if (!have_ffprobe()) GTEST_SKIP() << "ffprobe is not installed";
+  if (!have_tool("ffprobe")) GTEST_SKIP() << "ffprobe is not installed";
   std::filesystem::create_directory(folder / "out");
   struct Case {
     std::vector<std::string> options;
@@ -190,7 +190,7 @@ TEST_F(MakeModern, PreviewSheetIsWrittenInsteadOfAVideo) {
 }
 
 TEST_F(MakeModern, MusicEndsByTheChosenRule) {
-  if (!have_ffprobe()) GTEST_SKIP() << "ffmpeg is not installed";
+  if (!have_tool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
   testing::WriteTrack(folder / "short.wav", 2.0);
   // The video: 52 frames at 10 fps, 5.2 s; the described join cuts at 6 whole seconds.
   constexpr double VideoEnd = 5.2;
