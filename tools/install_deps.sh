@@ -8,6 +8,8 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libbenchmark-dev
   libjpeg62-turbo-dev libpng-dev
+  libwebp-dev
+  libheif-dev
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libavdevice-dev libswscale-dev libswresample-dev
   libsdl2-dev
   qt6-base-dev

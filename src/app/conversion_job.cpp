@@ -269,6 +269,7 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     ApplyPictureSettings(services_.Settings, services_.Sequencer);
     services_.Sequencer.ResetRun(size.Width, size.Height, holdFrames, transitionFrames, view.RandomEffectsChecked(),
                                  options.RandomSeed, options.EffectOrder);
+    services_.Sequencer.AutoRotate = options.AutoRotate;
     if (!options.PreviewSheetFile.empty()) {
       Bitmap sheet;
       std::string errorText;

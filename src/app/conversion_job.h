@@ -105,6 +105,8 @@ struct JobOptions {
   // Instead of encoding, this picture (PNG or BMP by its name) of the planned show: the first frame
   // of each hold and the middle frame of each transition, drawn by the run's own sequencer.
   std::string PreviewSheetFile;
+  // Photos turned upright by their orientation tag as they are loaded.
+  bool AutoRotate = true;
 };
 
 enum class JobEnd {

@@ -229,7 +229,8 @@ void FrameSequencer::LoadPhoto(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= photos.size())
     throw PhotoLoadError("There is no photo number " + std::to_string(index + 1) + " in a list of " +
                          std::to_string(photos.size()));
-  photoBitmap_ = LoadPhotoFile(photos[static_cast<std::size_t>(index)]);
+  photoBitmap_ =
+      LoadPhotoFile(photos[static_cast<std::size_t>(index)], AutoRotate ? PictureTurn::Upright : PictureTurn::AsStored);
   std::scoped_lock lock(toBitmap_.Lock());
   if (!moving_) {
     LayOutPhoto(toBitmap_, photoBitmap_, Screen);

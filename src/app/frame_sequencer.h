@@ -54,6 +54,8 @@ class FrameSequencer {
   ScreenMode Screen = ScreenMode::Fit;
   MotionKind Motion = MotionKind::None;
   int MotionStrength = DefaultMotionStrength;
+  // Photos stand as their orientation tag says; false shows them as the file stores them.
+  bool AutoRotate = true;
 
   FrameSequencer() = default;
   FrameSequencer(const FrameSequencer&) = delete;

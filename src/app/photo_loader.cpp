@@ -63,23 +63,14 @@ std::vector<std::uint8_t> read_photo_bytes(const std::string& fileName) {
 
 }  // namespace
 
-bool IsBmpFileName(const std::string& fileName) {
-  if (fileName.size() < 4) return false;
-  static constexpr char bmp[] = ".bmp";
-  for (std::size_t i = 0; i < 4; ++i) {
-    const char c = fileName[fileName.size() - 4 + i];
-    const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    if (lower != bmp[i]) return false;
-  }
-  return true;
-}
-
-Bitmap LoadPhotoFile(const std::string& fileName) {
+Bitmap LoadPhotoFile(const std::string& fileName, PictureTurn turn) {
   const std::vector<std::uint8_t> bytes = read_photo_bytes(fileName);
   Bitmap photo;
   std::string why;
-  const bool decoded = IsBmpFileName(fileName) ? ReadBmp(bytes, photo, why) : ReadJpeg(bytes, photo, why);
-  if (!decoded) fail(fileName, why);
+  // The contents choose the reader for every format. This replaces the old rule of a ".bmp" name
+  // for the BMP reader and the JPEG decoder for every other name, so a BMP named ".jpg" now
+  // shows instead of failing as a broken JPEG.
+  if (!ReadPicture(bytes, photo, why, turn)) fail(fileName, why);
   if (photo.IsEmpty()) fail(fileName, "the picture has no pixels");
   return photo;
 }

@@ -1,10 +1,11 @@
-// Photos for the slideshow: the file's name decides the decoder, as it always has for the photo
-// list, and every failure is one exception with one line for a person.
+// Photos for the slideshow: the file's contents decide the decoder, and every failure is one
+// exception with one line for a person.
 #pragma once
 
 #include <stdexcept>
 #include <string>
 
+#include "app/picture_file.h"
 #include "effects/raster.h"
 
 namespace lumivor {
@@ -16,11 +17,9 @@ class PhotoLoadError : public std::runtime_error {
   using runtime_error::runtime_error;
 };
 
-// True when the name ends in ".bmp" in any letter case: such files go to the BMP reader, every
-// other name to the JPEG decoder.
-bool IsBmpFileName(const std::string& fileName);
-
-// Reads and decodes one photo into a 32-bit bitmap of its own size. Throws PhotoLoadError.
-Bitmap LoadPhotoFile(const std::string& fileName);
+// Reads and decodes one photo into a 32-bit bitmap of its own size, BMP, JPEG, PNG, WebP or
+// HEIC/HEIF by what the file holds. Upright turns it as its orientation tag (JPEG) or its rotation
+// and mirror properties (HEIF) ask. Throws PhotoLoadError.
+Bitmap LoadPhotoFile(const std::string& fileName, PictureTurn turn = PictureTurn::Upright);
 
 }  // namespace lumivor

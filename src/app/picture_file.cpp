@@ -20,6 +20,7 @@
 #include <jerror.h>
 #include <png.h>
 
+#include "app/exif_orientation.h"
 #include "app/input_file.h"
 #include "app/output_file.h"
 
@@ -35,6 +36,9 @@ std::uint32_t le32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
 }
 std::int32_t le32s(const std::uint8_t* p) { return static_cast<std::int32_t>(le32(p)); }
+std::uint32_t be32(const std::uint8_t* p) {
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
+}
 
 void put16(std::uint8_t* p, std::uint32_t v) {
   p[0] = static_cast<std::uint8_t>(v);
@@ -492,6 +496,24 @@ bool check_encodable(const Bitmap& picture, std::string& errorText) {
 
 std::string system_error_text() { return std::strerror(errno); }
 
+// An ISO media file starts with its "ftyp" box: a major brand, a version, then compatible brands.
+// Any of them naming a HEIF image kind makes the file a HEIF; an MP4 video has none of them.
+bool is_heif_file_type(std::span<const std::uint8_t> data) {
+  if (data.size() < 16 || std::memcmp(data.data() + 4, "ftyp", 4) != 0) return false;
+  static constexpr const char* heifBrands[] = {"heic", "heix", "heim", "heis", "hevc", "hevx",
+                                               "hevm", "hevs", "mif1", "msf1", "heif"};
+  const std::size_t boxSize = std::min<std::size_t>(be32(data.data()), data.size());
+  auto isHeifBrand = [&](std::size_t at) {
+    for (const char* brand : heifBrands)
+      if (std::memcmp(data.data() + at, brand, 4) == 0) return true;
+    return false;
+  };
+  if (isHeifBrand(8)) return true;
+  for (std::size_t at = 16; at + 4 <= boxSize; at += 4)
+    if (isHeifBrand(at)) return true;
+  return false;
+}
+
 }  // namespace
 
 PictureFormat DetectPictureFormat(std::span<const std::uint8_t> data) {
@@ -499,6 +521,9 @@ PictureFormat DetectPictureFormat(std::span<const std::uint8_t> data) {
   if (data.size() >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF) return PictureFormat::Jpeg;
   static constexpr std::uint8_t pngSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   if (data.size() >= 8 && std::equal(pngSignature, pngSignature + 8, data.begin())) return PictureFormat::Png;
+  if (data.size() >= 12 && std::memcmp(data.data(), "RIFF", 4) == 0 && std::memcmp(data.data() + 8, "WEBP", 4) == 0)
+    return PictureFormat::Webp;
+  if (is_heif_file_type(data)) return PictureFormat::Heif;
   return PictureFormat::Unknown;
 }
 
@@ -565,23 +590,35 @@ bool ReadJpeg(std::span<const std::uint8_t> data, Bitmap& picture, std::string& 
   }
 }
 
-bool ReadPicture(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText) {
+bool ReadPicture(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText, PictureTurn turn) {
   switch (DetectPictureFormat(data)) {
     case PictureFormat::Bmp:
       return ReadBmp(data, picture, errorText);
-    case PictureFormat::Jpeg:
-      return ReadJpeg(data, picture, errorText);
+    case PictureFormat::Jpeg: {
+      if (!ReadJpeg(data, picture, errorText)) return false;
+      if (turn == PictureTurn::AsStored) return true;
+      try {
+        ApplyOrientation(picture, JpegOrientation(data));
+      } catch (const std::bad_alloc&) {
+        errorText = "not enough memory to turn the picture upright";
+        return false;
+      }
+      return true;
+    }
     case PictureFormat::Png:
-      errorText = "PNG pictures cannot be read, only BMP and JPEG";
-      return false;
+      return ReadPng(data, picture, errorText);
+    case PictureFormat::Webp:
+      return ReadWebp(data, picture, errorText);
+    case PictureFormat::Heif:
+      return ReadHeif(data, picture, errorText, turn);
     case PictureFormat::Unknown:
       break;
   }
-  errorText = data.empty() ? "the file is empty" : "not a BMP or JPEG picture";
+  errorText = data.empty() ? "the file is empty" : "not a BMP, JPEG, PNG, WebP or HEIC/HEIF picture";
   return false;
 }
 
-bool ReadPictureFile(const std::string& fileName, Bitmap& picture, std::string& errorText) {
+bool ReadPictureFile(const std::string& fileName, Bitmap& picture, std::string& errorText, PictureTurn turn) {
   auto fail = [&](const std::string& why) {
     errorText = "cannot read \"" + fileName + "\": " + why;
     return false;
@@ -613,7 +650,7 @@ bool ReadPictureFile(const std::string& fileName, Bitmap& picture, std::string& 
   }
   bytes.resize(done);
   std::string why;
-  if (!ReadPicture(bytes, picture, why)) return fail(why);
+  if (!ReadPicture(bytes, picture, why, turn)) return fail(why);
   return true;
 }
 

@@ -1,6 +1,8 @@
-// Photo files: BMP and JPEG in, BMP and PNG out. Every reader returns a 32-bit bitmap (blue, green,
-// red, and a fourth byte set to 0), whatever depth the file stores. Failures return false with a
-// one-line text for a person; nothing here throws, prints or aborts, whatever the file contains.
+// Photo files: BMP, JPEG, PNG, WebP and HEIC/HEIF in, BMP and PNG out. Every reader returns a
+// 32-bit bitmap (blue, green, red, and a fourth byte set to 0), whatever depth the file stores;
+// transparent pixels are composed over black, the colour the slideshow puts around a photo.
+// Failures return false with a one-line text for a person; nothing here throws, prints or aborts,
+// whatever the file contains.
 #pragma once
 
 #include <cstdint>
@@ -12,24 +14,43 @@
 
 namespace lumivor {
 
-enum class PictureFormat { Unknown, Bmp, Jpeg, Png };
+enum class PictureFormat { Unknown, Bmp, Jpeg, Png, Webp, Heif };
 
 // Largest picture any reader or writer accepts: keeps a forged header from asking for gigabytes,
 // and still leaves room for photos far beyond any video frame size.
 inline constexpr int MaxPictureSide = 32768;
 inline constexpr std::int64_t MaxPicturePixels = std::int64_t{1} << 28;
 
-// By content: "BM" starts a BMP, FF D8 FF a JPEG. The name's extension plays no part.
+// By content: "BM" starts a BMP, FF D8 FF a JPEG, the PNG signature a PNG, "RIFF....WEBP" a WebP,
+// and an ISO box "ftyp" with a HEIF brand a HEIC or HEIF. The name's extension plays no part.
 PictureFormat DetectPictureFormat(std::span<const std::uint8_t> data);
 
 // The BMP kinds read: uncompressed 1, 4, 8, 16, 24 and 32 bits per pixel, bottom-up or top-down,
 // BI_RGB or BI_BITFIELDS (16 and 32 bits), with the core, info, V4 or V5 header.
 bool ReadBmp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText);
 bool ReadJpeg(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText);
-// Either of the two, chosen by content.
-bool ReadPicture(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText);
+// Any PNG colour type and depth: palette, grey, 16 bits a channel (rounded to 8), interlaced.
+bool ReadPng(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText);
+// Still WebP, lossy or lossless; an animation is refused.
+bool ReadWebp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText);
+
+// How a reader treats a turn the file asks for (the EXIF orientation tag of a JPEG, the rotation
+// and mirror properties of a HEIF).
+enum class PictureTurn {
+  AsStored,  // the pixels in the order the file stores them
+  Upright,   // turned and mirrored as the file asks, so the picture stands as it was taken
+};
+
+// The primary image of a HEIC/HEIF file.
+bool ReadHeif(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText,
+              PictureTurn turn = PictureTurn::AsStored);
+
+// Any of the readers, chosen by content.
+bool ReadPicture(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText,
+                 PictureTurn turn = PictureTurn::AsStored);
 // Reads a whole file and decodes it; the error text names the file.
-bool ReadPictureFile(const std::string& fileName, Bitmap& picture, std::string& errorText);
+bool ReadPictureFile(const std::string& fileName, Bitmap& picture, std::string& errorText,
+                     PictureTurn turn = PictureTurn::AsStored);
 
 // Encoders take 24- or 32-bit bitmaps. The BMP is 24 bits, bottom-up, BI_RGB; the PNG is 8-bit RGB.
 bool EncodeBmp24(const Bitmap& picture, std::vector<std::uint8_t>& file, std::string& errorText);

@@ -264,7 +264,7 @@ TEST(ReadPictureTest, RejectsBrokenFilesWithAText) {
   const std::vector<std::uint8_t> garbageJpeg = {0xFF, 0xD8, 0xFF, 0x13, 0x77, 0x00, 0x01, 0x42, 0x42};
   const BadFileCase cases[] = {
       {"empty", {}, "empty"},
-      {"text", {'h', 'e', 'l', 'l', 'o'}, "not a BMP or JPEG"},
+      {"text", {'h', 'e', 'l', 'l', 'o'}, "not a BMP, JPEG"},
       {"PNG", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0}, "PNG"},
       {"BM alone", {'B', 'M'}, "cut off"},
       {"header cut", Cut(bmp, 30), "header is cut off"},
