@@ -56,8 +56,9 @@ class MainWindowView {
   virtual bool BreakWhenNoPicturesChecked() = 0;  // chkPictures, read while the stream runs
   virtual std::string OutputFolderText() = 0;  // edtDir
 
-  // The Add Photos dialog: multi-selection, filter "Picture Files|*.BMP;*.JPEG;*.JPG" (any letter
-  // case), file name cleared. Returns the chosen paths in the dialog's order; empty when cancelled.
+  // The Add Photos dialog: multi-selection, filter
+  // "Picture Files|*.BMP;*.JPEG;*.JPG;*.PNG;*.WEBP;*.HEIC;*.HEIF" (any letter case), file name
+  // cleared. Returns the chosen paths in the dialog's order; empty when cancelled.
   virtual std::vector<std::string> ChoosePhotoFiles() = 0;
   // lstPictures now shows these paths, in this order.
   virtual void ShowPhotos(const std::vector<std::string>& photos) = 0;

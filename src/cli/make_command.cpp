@@ -47,7 +47,8 @@ std::string usage_text() {
       "usage: lumivor make [options] PHOTO...\n"
       "\n"
       "Renders a slideshow of the photos (BMP or JPEG), in the order given: each photo is fitted into\n"
-      "the frame on black and held, and the next one enters through a transition.\n"
+      "the frame on black and held, and the next one enters through a transition. PNG, WebP and\n"
+      "HEIC/HEIF photos are read too; every photo is read by its contents, whatever its name.\n"
       "\n"
       "  --audio FILE        an audio track laid under the slideshow; repeat for more, in playing\n"
       "                      order. The tracks are used only when together they last longer than\n"
@@ -78,6 +79,8 @@ std::string usage_text() {
       "  --realtime          read the frames at their native rate: the run lasts as long as the show\n"
       "                      (without it the run goes as fast as the machine allows)\n"
       "  --break-when-no-pictures  stop the encoder once the last photo has faded out\n"
+      "  --no-auto-rotate    show photos as their files store them; by default a JPEG's orientation\n"
+      "                      tag and a HEIC's rotation turn the photo upright\n"
       "  --log               print the run's diagnostic lines on stderr\n"
       "  --music-end RULE    how the sound ends with the video: cut (default; the tracks are used only\n"
       "                      when they outlast the show, and cut at its end), fade (the last 2 s\n"
@@ -148,6 +151,7 @@ struct Arguments {
   std::optional<int> MotionStrength;
   bool Realtime = false;
   bool BreakWhenNoPictures = false;
+  bool AutoRotate = true;
   bool Log = false;
   std::string PreviewSheet;
   std::optional<MusicEnd> MusicEndRule;
@@ -234,7 +238,8 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
       parsed.Help = true;
       continue;
     }
-    const bool flag = word == "--mono" || word == "--realtime" || word == "--break-when-no-pictures" || word == "--log";
+    const bool flag = word == "--mono" || word == "--realtime" || word == "--break-when-no-pictures" ||
+                      word == "--no-auto-rotate" || word == "--log";
     const bool valued = word == "--audio" || word == "-o" || word == "--format" || word == "--size" ||
                         word == "--rate" || word == "--sample-rate" || word == "--bitrate" || word == "--hold" ||
                         word == "--transition" || word == "--effects" || word == "--seed" || word == "--fit" ||
@@ -246,6 +251,7 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
       if (word == "--mono") parsed.Mono = true;
       if (word == "--realtime") parsed.Realtime = true;
       if (word == "--break-when-no-pictures") parsed.BreakWhenNoPictures = true;
+      if (word == "--no-auto-rotate") parsed.AutoRotate = false;
       if (word == "--log") parsed.Log = true;
       continue;
     }
@@ -551,6 +557,7 @@ int make(Arguments parsed) {
     window.RunOptions.Realtime = parsed.Realtime;
     window.RunOptions.RandomSeed = parsed.Seed;
     window.RunOptions.EffectOrder = parsed.EffectOrder;
+    window.RunOptions.AutoRotate = parsed.AutoRotate;
     if (file) window.RunOptions.OutputFile = file->Temporary();
     window.RunOptions.PreviewSheetFile = parsed.PreviewSheet;
 

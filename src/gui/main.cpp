@@ -3,8 +3,9 @@
 // With --screenshot FOLDER [FILE...] it writes pictures of the window into FOLDER and ends, so that
 // its looks can be checked on a machine without a desktop (under xvfb-run, or on Qt's offscreen
 // platform): each page, the folder chooser, and, when photos are among the files, each page and
-// the preview while a slideshow of them is made, and the window after it. Pictures (BMP, JPEG)
-// go to the photo list, the other files to the audio list; message boxes are answered on stderr.
+// the preview while a slideshow of them is made, and the window after it. Pictures (BMP, JPEG,
+// PNG, WebP, HEIC/HEIF) go to the photo list, the other files to the audio list; message boxes
+// are answered on stderr.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -43,7 +44,9 @@ bool GrabPages(TfrmMain& window, const QString& folder, const QString& prefix) {
 
 bool IsPicture(const std::string& file) {
   const QString suffix = QFileInfo(QString::fromStdString(file)).suffix().toLower();
-  return suffix == QStringLiteral("bmp") || suffix == QStringLiteral("jpg") || suffix == QStringLiteral("jpeg");
+  for (const char* kind : {"bmp", "jpg", "jpeg", "png", "webp", "heic", "heif"})
+    if (suffix == QLatin1String(kind)) return true;
+  return false;
 }
 
 int WriteScreenshots(TfrmMain& window, const QString& folder, const std::vector<std::string>& files) {

@@ -43,7 +43,7 @@ namespace {
 
 constexpr int kClientWidth = 596;
 constexpr int kClientHeight = 397;
-constexpr const char* kPictureFilter = "Picture Files|*.BMP;*.JPEG;*.JPG";
+constexpr const char* kPictureFilter = "Picture Files|*.BMP;*.JPEG;*.JPG;*.PNG;*.WEBP;*.HEIC;*.HEIF";
 
 template <typename Widget, typename... Arguments>
 Widget* Make(QWidget* parent, const char* name, Arguments&&... arguments) {
@@ -255,6 +255,9 @@ void TfrmMain::BuildSettingsPage() {
   chkRandomEffect->setGeometry(300, 22, 150, 26);
 
   MakeLabel(tsSettings, "Output folder:", QRect(10, 212, 200, 20), nullptr);
+  chkAutoRotate = Make<QCheckBox>(tsSettings, "chkAutoRotate", QStringLiteral("Rotate photos by their orientation tag"));
+  chkAutoRotate->setGeometry(212, 208, 260, 24);
+  chkAutoRotate->setChecked(true);
   edtDir = Make<QLineEdit>(tsSettings, "edtDir");
   edtDir->setGeometry(8, 234, 246, 28);
   edtDir->setEnabled(false);
@@ -287,6 +290,8 @@ void TfrmMain::ConnectSettings() {
           [this] { store_->WriteString(settings_key::Motion, cmbMotion->currentText().toStdString()); });
   connect(cmbMusicEnd, &QComboBox::activated, this,
           [this] { store_->WriteString(settings_key::MusicEnd, cmbMusicEnd->currentText().toStdString()); });
+  connect(chkAutoRotate, &QCheckBox::clicked, this,
+          [this](bool checked) { store_->WriteBool(settings_key::AutoRotate, checked); });
 }
 
 void TfrmMain::ConnectAudio() {
@@ -478,7 +483,10 @@ void TfrmMain::BuildMenu() {
 void TfrmMain::btnVideoClick() { logic_->btnVideoClick(); }
 void TfrmMain::btnClearPhotosClick() { logic_->btnClearPhotosClick(); }
 // The whole run happens inside this call; the run's waits keep Qt's events flowing.
-void TfrmMain::btnStartClick() { lastRun_ = logic_->btnStartClick(); }
+void TfrmMain::btnStartClick() {
+  logic_->RunOptions.AutoRotate = chkAutoRotate->isChecked();
+  lastRun_ = logic_->btnStartClick();
+}
 void TfrmMain::btnPauseClick() { logic_->btnPauseClick(); }
 void TfrmMain::btnStopClick() { logic_->btnStopClick(); }
 void TfrmMain::btnOpenClick() { logic_->btnOpenClick(); }
@@ -575,6 +583,7 @@ void TfrmMain::showEvent(QShowEvent* event) {
       std::max(0, cmbMotion->findText(QString::fromStdString(store_->ReadString(settings_key::Motion, "none")))));
   cmbMusicEnd->setCurrentIndex(
       std::max(0, cmbMusicEnd->findText(QString::fromStdString(store_->ReadString(settings_key::MusicEnd, "cut")))));
+  chkAutoRotate->setChecked(store_->ReadBool(settings_key::AutoRotate, true));
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - frameGeometry().center() + pos());
   }

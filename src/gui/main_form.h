@@ -190,6 +190,7 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   QPushButton* btnOpen;
   QPushButton* btnDefault;
   QCheckBox* chkRandomEffect;
+  QCheckBox* chkAutoRotate;
 
   QPushButton* btnStart;
   QPushButton* btnPause;

@@ -8,6 +8,7 @@
 
 #include <jpeglib.h>
 
+#include "app/exif_test_support.h"
 #include "app/frame_sequencer.h"
 #include "app/photo_encoders.h"
 #include "app/photo_loader.h"
@@ -17,6 +18,7 @@
 namespace lumivor {
 namespace {
 
+using testing::BuildExif;
 using testing::ScratchFolder;
 
 constexpr std::uint32_t Red = 0xDC1414, Green = 0x14C814, Blue = 0x1414DC, White = 0xF0F0F0;
@@ -31,33 +33,6 @@ Bitmap Corners(int width, int height) {
       picture.SetPixel(x, y, bottom ? (right ? White : Blue) : (right ? Green : Red));
     }
   return picture;
-}
-
-// An Exif APP1 body as cameras write it: a text tag before the orientation, its text stored after
-// the directory. type 3 is SHORT, 4 LONG.
-std::vector<std::uint8_t> BuildExif(int orientation, bool bigEndian, int type = 3, int count = 1) {
-  std::vector<std::uint8_t> tiff;
-  auto put16 = [&](std::uint32_t v) {
-    if (bigEndian) tiff.insert(tiff.end(), {std::uint8_t(v >> 8), std::uint8_t(v)});
-    else tiff.insert(tiff.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
-  };
-  auto put32 = [&](std::uint32_t v) {
-    if (bigEndian) put16(v >> 16), put16(v & 0xFFFF);
-    else put16(v & 0xFFFF), put16(v >> 16);
-  };
-  tiff.insert(tiff.end(), bigEndian ? std::initializer_list<std::uint8_t>{'M', 'M'} : std::initializer_list<std::uint8_t>{'I', 'I'});
-  put16(42);
-  put32(8);
-  put16(2);
-  put16(0x010F), put16(2), put32(6), put32(8 + 2 + 2 * 12 + 4);  // Make, ASCII, at its offset
-  put16(0x0112), put16(static_cast<std::uint32_t>(type)), put32(static_cast<std::uint32_t>(count));
-  if (type == 3) put16(static_cast<std::uint32_t>(orientation)), put16(0);
-  else put32(static_cast<std::uint32_t>(orientation));
-  put32(0);
-  for (char c : std::string("Phone", 6)) tiff.push_back(static_cast<std::uint8_t>(c));
-  std::vector<std::uint8_t> body = {'E', 'x', 'i', 'f', 0, 0};
-  body.insert(body.end(), tiff.begin(), tiff.end());
-  return body;
 }
 
 // A JPEG with a JFIF header, then the given APP1 segment, as phones write them.

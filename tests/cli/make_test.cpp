@@ -7,10 +7,12 @@
 
 #include <csignal>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "app/exif_test_support.h"
 #include "app/run_test_support.h"
 #include "cli/cli_test_support.h"
 
@@ -235,6 +237,46 @@ TEST_F(MakeCommand, CtrlCWhileJoiningKeepsTheFileThatWasThere) {
   EXPECT_EQ(run.Out, "");
   EXPECT_EQ(testing::FileText(named), "old");
   EXPECT_EQ(testing::FolderEntries(folder.Path()), before);
+}
+
+// The frame at index n of a video as 8-bit RGB rows, read by the ffmpeg program.
+std::vector<std::uint8_t> FrameRgb(const ScratchFolder& folder, const std::string& video, int n) {
+  const std::string raw = folder / "frame.rgb";
+  const std::string command = "ffmpeg -v error -y -i '" + video + "' -vf 'select=eq(n\\," + std::to_string(n) +
+                              ")' -frames:v 1 -f rawvideo -pix_fmt rgb24 '" + raw + "'";
+  if (std::system(command.c_str()) != 0) return {};
+  return testing::ReadWholeFile(raw);
+}
+
+// A landscape-stored phone photo tagged "turn clockwise" stands upright in the video (bars left
+// and right) unless --no-auto-rotate asks for the stored pixels (bars above and below).
+TEST_F(MakeCommand, PhotosStandByTheirOrientationTagUnlessTurnedOff) {
+  const std::vector<std::uint8_t> stored =
+      testing::EncodeJpeg(MakeSamplePicture(SamplePicture::Landscape, 160, 90));
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "phone.jpg", testing::WithApp1(stored, testing::BuildExif(6, false))));
+  struct Case {
+    std::vector<std::string> More;
+    bool Upright;
+  };
+  const Case cases[] = {{{}, true}, {{"--no-auto-rotate"}, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Upright ? "upright" : "as stored");
+    const std::string out = folder / (c.Upright ? "upright.mkv" : "stored.mkv");
+    std::vector<std::string> arguments = {"make", "--size", "160x120", "--rate", "10:1", "--hold", "1",
+                                          "--transition", "1", "-o", out};
+    arguments.insert(arguments.end(), c.More.begin(), c.More.end());
+    arguments.push_back(folder / "phone.jpg");
+    const RunResult run = RunLumivor(folder, arguments);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    const std::vector<std::uint8_t> frame = FrameRgb(folder, out, 15);  // in the middle of the hold
+    ASSERT_EQ(frame.size(), 160u * 120 * 3);
+    auto brightness = [&](int x, int y) {
+      const std::uint8_t* p = frame.data() + (static_cast<std::size_t>(y) * 160 + x) * 3;
+      return p[0] + p[1] + p[2];
+    };
+    EXPECT_EQ(brightness(8, 60) < 40, c.Upright) << "left margin " << brightness(8, 60);
+    EXPECT_EQ(brightness(80, 3) < 40, !c.Upright) << "top margin " << brightness(80, 3);
+  }
 }
 
 }  // namespace

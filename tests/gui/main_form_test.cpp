@@ -79,7 +79,7 @@ TEST_F(MainFormTest, FirstRunShowsEveryControlWithItsNameCaptionAndState) {
   for (const char* name : {"lstPictures", "lvFiles", "Panel1", "cmbFormat", "cmbVideoSize", "cmbQuality",
                            "cmbFramerate", "cmbSampleRate", "cmbBitRate", "rdoStereo", "rdoMono", "edtPictureDelay",
                            "UpDownPhoto", "edtTransitionDelay", "UpDownEffect", "edtDir", "chkRandomEffect",
-                           "chkPictures", "ProgressBar1", "lblStatus", "mmoLog", "mmMain", "img1", "pgc"}) {
+                           "chkAutoRotate", "chkPictures", "ProgressBar1", "lblStatus", "mmoLog", "mmMain", "img1", "pgc"}) {
     EXPECT_NE(window.findChild<QObject*>(QString::fromLatin1(name)), nullptr) << name;
   }
 
@@ -192,7 +192,7 @@ TEST_F(MainFormTest, AddPhotosAppendsTheChosenFilesAndClearEmptiesTheList) {
   QTest::mouseClick(window.btnVideo, Qt::LeftButton);
   EXPECT_EQ(window.Photos(), (std::vector<std::string>{"/photos/a.jpg", "/photos/B.BMP", "/photos/c.JPEG"}));
   ASSERT_EQ(filters.size(), 3u);
-  EXPECT_EQ(filters[0], "Picture Files|*.BMP;*.JPEG;*.JPG");
+  EXPECT_EQ(filters[0], "Picture Files|*.BMP;*.JPEG;*.JPG;*.PNG;*.WEBP;*.HEIC;*.HEIF");
   EXPECT_TRUE(window.btnOpen->isEnabled());
 
   QTest::mouseClick(window.btnClearPhotos, Qt::LeftButton);
@@ -233,6 +233,10 @@ TEST_F(MainFormTest, TheUsersChoicesAreStoredAtOnceAndRestoredNextTime) {
     QTest::mouseClick(window.UpDownEffect->Down, Qt::LeftButton);
     EXPECT_EQ(store.ReadString("PhotoDelay", ""), "6");
     EXPECT_EQ(store.ReadString("EffectDelay", ""), "1");
+
+    EXPECT_TRUE(window.chkAutoRotate->isChecked()) << "photos are turned upright by default";
+    QTest::mouseClick(window.chkAutoRotate, Qt::LeftButton);
+    EXPECT_FALSE(store.ReadBool("autorotate", true));
     Dismiss(window);
   }
   auto shown = ShowWindow();
@@ -245,6 +249,11 @@ TEST_F(MainFormTest, TheUsersChoicesAreStoredAtOnceAndRestoredNextTime) {
   EXPECT_FALSE(window.rdoStereo->isChecked());
   EXPECT_EQ(window.edtPictureDelay->text(), QStringLiteral("6"));
   EXPECT_EQ(window.edtTransitionDelay->text(), QStringLiteral("1"));
+  EXPECT_FALSE(window.chkAutoRotate->isChecked());
+  // The run takes the box's state; with no photos it only asks for some.
+  window.Dialogs().Answer = [](const std::string&) { return std::vector<std::string>{}; };
+  QTest::mouseClick(window.btnStart, Qt::LeftButton);
+  EXPECT_FALSE(window.RunLogic().RunOptions.AutoRotate);
 
   // Default puts back the format's choices and stores them; the delays only show theirs.
   QTest::mouseClick(window.btnDefault, Qt::LeftButton);

@@ -100,7 +100,7 @@ TEST_F(RunTest, StartWithoutPhotosAsksForPhotos) {
   };
   QTest::mouseClick(window.btnStart, Qt::LeftButton);
   ASSERT_EQ(filters.size(), 1u);
-  EXPECT_EQ(filters[0], "Picture Files|*.BMP;*.JPEG;*.JPG");
+  EXPECT_EQ(filters[0], "Picture Files|*.BMP;*.JPEG;*.JPG;*.PNG;*.WEBP;*.HEIC;*.HEIF");
   EXPECT_EQ(window.LastRun().End, JobEnd::AddedPhotos);
   EXPECT_EQ(window.Photos(), photos);
   EXPECT_EQ(window.lstPictures->count(), 1);

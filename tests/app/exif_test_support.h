@@ -1,0 +1,48 @@
+// Exif orientation tags written byte by byte, as cameras and phones write them.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+namespace lumivor::testing {
+
+// An Exif APP1 body ("Exif\0\0" and a TIFF block): a text tag before the orientation, its text
+// stored after the directory. type 3 is SHORT, 4 LONG.
+inline std::vector<std::uint8_t> BuildExif(int orientation, bool bigEndian, int type = 3, int count = 1) {
+  std::vector<std::uint8_t> tiff;
+  auto put16 = [&](std::uint32_t v) {
+    if (bigEndian) tiff.insert(tiff.end(), {std::uint8_t(v >> 8), std::uint8_t(v)});
+    else tiff.insert(tiff.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
+  };
+  auto put32 = [&](std::uint32_t v) {
+    if (bigEndian) put16(v >> 16), put16(v & 0xFFFF);
+    else put16(v & 0xFFFF), put16(v >> 16);
+  };
+  tiff.insert(tiff.end(), bigEndian ? std::initializer_list<std::uint8_t>{'M', 'M'} : std::initializer_list<std::uint8_t>{'I', 'I'});
+  put16(42);
+  put32(8);
+  put16(2);
+  put16(0x010F), put16(2), put32(6), put32(8 + 2 + 2 * 12 + 4);  // Make, ASCII, at its offset
+  put16(0x0112), put16(static_cast<std::uint32_t>(type)), put32(static_cast<std::uint32_t>(count));
+  if (type == 3) put16(static_cast<std::uint32_t>(orientation)), put16(0);
+  else put32(static_cast<std::uint32_t>(orientation));
+  put32(0);
+  for (char c : std::string("Phone", 6)) tiff.push_back(static_cast<std::uint8_t>(c));
+  std::vector<std::uint8_t> body = {'E', 'x', 'i', 'f', 0, 0};
+  body.insert(body.end(), tiff.begin(), tiff.end());
+  return body;
+}
+
+// The JPEG with an APP1 segment of this body placed right after its start marker.
+inline std::vector<std::uint8_t> WithApp1(const std::vector<std::uint8_t>& jpeg, const std::vector<std::uint8_t>& body) {
+  const std::size_t length = body.size() + 2;
+  std::vector<std::uint8_t> file(jpeg.begin(), jpeg.begin() + 2);
+  file.insert(file.end(), {0xFF, 0xE1, std::uint8_t(length >> 8), std::uint8_t(length)});
+  file.insert(file.end(), body.begin(), body.end());
+  file.insert(file.end(), jpeg.begin() + 2, jpeg.end());
+  return file;
+}
+
+}  // namespace lumivor::testing
