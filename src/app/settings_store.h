@@ -40,7 +40,7 @@ inline constexpr std::string_view MotionStrength = "MotionStrength";
 // How the music ends with the video: "cut", "fade" or "loop".
 inline constexpr std::string_view MusicEnd = "MusicEnd";
 // "1" (also when missing): photos are turned upright by their orientation tag as they load.
-inline constexpr std::string_view AutoRotate = "autorotate";
+inline constexpr std::string_view AutoRotate = "AutoRotate";
 }  // namespace settings_key
 
 inline constexpr std::string_view SettingsSection = "settings";

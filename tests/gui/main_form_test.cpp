@@ -236,7 +236,7 @@ TEST_F(MainFormTest, TheUsersChoicesAreStoredAtOnceAndRestoredNextTime) {
 
     EXPECT_TRUE(window.chkAutoRotate->isChecked()) << "photos are turned upright by default";
     QTest::mouseClick(window.chkAutoRotate, Qt::LeftButton);
-    EXPECT_FALSE(store.ReadBool("autorotate", true));
+    EXPECT_FALSE(store.ReadBool("AutoRotate", true));
     Dismiss(window);
   }
   auto shown = ShowWindow();
