@@ -42,7 +42,6 @@ convert_run=("$lumivor" convert --in-options "-f lavfi" -i "$synthetic" --out-op
 measure() {
   local log="$1"
   shift
-  rm -rf "$work/out" && mkdir -p "$work/out"
   /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>>"$work/errors" || {
     echo "bench: run failed: $*" >&2
     cat "$work/errors" >&2
@@ -52,6 +51,8 @@ measure() {
 }
 
 for ((i = 1; i <= runs; i++)); do
+  # A fresh output folder for each show, kept until the frame count below is read.
+  rm -rf "$work/out" && mkdir -p "$work/out"
   measure "$work/make.log" "${make_run[@]}" "${photos[@]}"
   measure "$work/convert.log" "${convert_run[@]}"
 done
