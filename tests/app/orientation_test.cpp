@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -37,35 +36,7 @@ Bitmap Corners(int width, int height) {
 
 // A JPEG with a JFIF header, then the given APP1 segment, as phones write them.
 std::vector<std::uint8_t> EncodeJpegWithApp1(const Bitmap& picture, const std::vector<std::uint8_t>& app1) {
-  jpeg_compress_struct info{};
-  jpeg_error_mgr error{};
-  info.err = jpeg_std_error(&error);
-  jpeg_create_compress(&info);
-  unsigned char* buffer = nullptr;
-  unsigned long size = 0;
-  jpeg_mem_dest(&info, &buffer, &size);
-  info.image_width = static_cast<JDIMENSION>(picture.Width());
-  info.image_height = static_cast<JDIMENSION>(picture.Height());
-  info.input_components = 3;
-  info.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 95, TRUE);
-  jpeg_start_compress(&info, TRUE);
-  jpeg_write_marker(&info, JPEG_APP0 + 1, app1.data(), static_cast<unsigned>(app1.size()));
-  std::vector<std::uint8_t> row(static_cast<std::size_t>(picture.Width()) * 3);
-  for (int y = 0; y < picture.Height(); ++y) {
-    for (int x = 0; x < picture.Width(); ++x) {
-      const std::uint32_t p = picture.Pixel(x, y);
-      row[3 * x] = (p >> 16) & 0xFF, row[3 * x + 1] = (p >> 8) & 0xFF, row[3 * x + 2] = p & 0xFF;
-    }
-    JSAMPROW rows[1] = {row.data()};
-    jpeg_write_scanlines(&info, rows, 1);
-  }
-  jpeg_finish_compress(&info);
-  std::vector<std::uint8_t> file(buffer, buffer + size);
-  jpeg_destroy_compress(&info);
-  std::free(buffer);
-  return file;
+  return testing::EncodeJpeg(picture, testing::JpegKind::Colour, app1);
 }
 
 bool Near(std::uint32_t a, std::uint32_t b) {

@@ -19,7 +19,9 @@ enum class JpegKind { Colour, Grey, AdobeCmyk };
 
 // Encodes picture (32-bit) at quality 100 with libjpeg. Grey keeps the green channel; AdobeCmyk
 // stores the inverted CMYK that Adobe-marked files carry (K = 255, so C, M, Y are the colour).
-inline std::vector<std::uint8_t> EncodeJpeg(const Bitmap& picture, JpegKind kind = JpegKind::Colour) {
+// A non-empty app1 is written as an APP1 segment after the JFIF header, as phones write Exif.
+inline std::vector<std::uint8_t> EncodeJpeg(const Bitmap& picture, JpegKind kind = JpegKind::Colour,
+                                            const std::vector<std::uint8_t>& app1 = {}) {
   jpeg_compress_struct info{};
   jpeg_error_mgr error{};
   info.err = jpeg_std_error(&error);
@@ -34,6 +36,7 @@ inline std::vector<std::uint8_t> EncodeJpeg(const Bitmap& picture, JpegKind kind
   jpeg_set_defaults(&info);
   jpeg_set_quality(&info, 100, TRUE);
   jpeg_start_compress(&info, TRUE);
+  if (!app1.empty()) jpeg_write_marker(&info, JPEG_APP0 + 1, app1.data(), static_cast<unsigned>(app1.size()));
   std::vector<std::uint8_t> row(static_cast<std::size_t>(picture.Width()) * 4);
   for (int y = 0; y < picture.Height(); ++y) {
     for (int x = 0; x < picture.Width(); ++x) {
