@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/frame_sequencer.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
 
@@ -17,9 +18,7 @@ std::int64_t SlideshowSeconds(const AudioJoinRequest& request) {
 }
 
 std::int64_t JoinedAudioSeconds(const AudioJoinRequest& request) {
-  const std::int64_t photos = request.PhotoCount;
-  const std::int64_t frames =
-      (photos + 1) * request.TransitionFrames + photos * request.HoldFrames + 2;
+  const std::int64_t frames = ShowFrameCount(request.PhotoCount, request.HoldFrames, request.TransitionFrames);
   // A rate the engine will refuse anyway leaves the slideshow's own count of seconds.
   if (request.RateNumerator <= 0 || request.RateDenominator <= 0) return SlideshowSeconds(request);
   // The cut is at the end of the video, not at the last track's length: cutting there would leave
@@ -54,8 +53,8 @@ namespace {
 // a fade must be over by the last frame, not by the end of the sound.
 double exact_video_seconds(const AudioJoinRequest& request) {
   if (request.RateNumerator <= 0 || request.RateDenominator <= 0) return static_cast<double>(JoinedAudioSeconds(request));
-  const double frames = static_cast<double>(request.PhotoCount + 1) * request.TransitionFrames +
-                        static_cast<double>(request.PhotoCount) * request.HoldFrames + 2;
+  const auto frames =
+      static_cast<double>(ShowFrameCount(request.PhotoCount, request.HoldFrames, request.TransitionFrames));
   return frames * request.RateDenominator / request.RateNumerator;
 }
 

@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -122,7 +123,19 @@ void MainWindow::FFEncoderProgress(PProgressInfo progressInfo) {
   std::snprintf(text, sizeof text, "Frame number: %d; FPS: %d; Size: %" PRId64 "; Time: %" PRId64, info.FrameNumber,
                 info.FPS, info.CurrentSize, info.CurrentDuration);
   view_.SetStatusText(text);
-  if (info.TotalDuration > 0) view_.SetProgressPosition(static_cast<int>(info.CurrentDuration * 100 / info.TotalDuration));
+  if (info.TotalDuration > 0) {
+    view_.SetProgressPosition(static_cast<int>(info.CurrentDuration * 100 / info.TotalDuration));
+  } else if (info.FrameNumber >= 0 && !Joining() && !StopPressed()) {
+    // Drawn frames come with no length the engine could know, so the slideshow's reports carry no
+    // total and the bar would stand still for the whole run; the frames the show will have are
+    // known here.
+    const std::int64_t frames = ShowFrameCount(static_cast<std::int64_t>(photos_.size()),
+                                               sequencer_.HoldFrames(), sequencer_.TransitionFrames());
+    if (frames > 0) {
+      view_.SetProgressPosition(
+          static_cast<int>(std::min<std::int64_t>(100, std::int64_t{info.FrameNumber} * 100 / frames)));
+    }
+  }
   if (OnRunProgress) OnRunProgress(info);
 }
 

@@ -562,9 +562,8 @@ int make(Arguments parsed) {
     window.RunOptions.PreviewSheetFile = parsed.PreviewSheet;
 
     const FrameRateParts rate = ParseFrameRateText(*parsed.Rate);
-    const std::int64_t photos = static_cast<std::int64_t>(parsed.Photos.size());
-    const std::int64_t totalFrames = (photos + 1) * CountFrames(rate, parsed.Transition) +
-                                     photos * CountFrames(rate, parsed.Hold) + 2;
+    const std::int64_t totalFrames = ShowFrameCount(static_cast<std::int64_t>(parsed.Photos.size()),
+                                                    CountFrames(rate, parsed.Hold), CountFrames(rate, parsed.Transition));
     window.OnRunProgress = [&terminal, &window, totalFrames](const TProgressInfo& info) {
       if (window.Joining()) {
         terminal.Bar(FormatText("joining the audio tracks: %lld s", static_cast<long long>(info.CurrentDuration / 1000000)));

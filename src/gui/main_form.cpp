@@ -322,22 +322,8 @@ void TfrmMain::ConnectRun() {
   connect(btnStop, &QPushButton::clicked, this, [this] { btnStopClick(); });
   connect(btnOpen, &QPushButton::clicked, this, [this] { btnOpenClick(); });
   logic_->OnRunProgress = [this](const TProgressInfo& info) {
-    ShowFrameProgress(info);
     if (OnProgressShown) OnProgressShown(info);
   };
-}
-
-// Drawn frames come with no length the engine could know, so its reports carry no total and the
-// bar would stand still for the whole slideshow. The frames the show will have are known here:
-// a transition before every photo and one to black after the last, every photo held, and two
-// black frames at the end.
-void TfrmMain::ShowFrameProgress(const TProgressInfo& info) {
-  if (info.TotalDuration > 0 || info.FrameNumber < 0 || logic_->Joining() || logic_->StopPressed()) return;
-  const FrameSequencer& sequencer = logic_->Sequencer();
-  const auto photos = static_cast<std::int64_t>(logic_->Photos().size());
-  const std::int64_t frames = (photos + 1) * sequencer.TransitionFrames() + photos * sequencer.HoldFrames() + 2;
-  if (frames <= 0) return;
-  SetProgressPosition(static_cast<int>(std::min<std::int64_t>(100, std::int64_t{info.FrameNumber} * 100 / frames)));
 }
 
 QComboBox* TfrmMain::ComboOf(SettingsChoice choice) const {

@@ -219,7 +219,6 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   void ConnectSettings();
   void ConnectAudio();
   void ConnectRun();
-  void ShowFrameProgress(const TProgressInfo& info);
   QComboBox* ComboOf(SettingsChoice choice) const;
 
   QtMessageBoxes messages_;
