@@ -230,6 +230,7 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
   stopPressed_ = false;
   joining_ = false;
   finalDelivered_ = false;
+  soundEndsWithShow_ = false;
   failure_.clear();
   joinedAudioFile_.clear();
 
@@ -299,6 +300,7 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
 
     // Step 9: the audio tracks, joined when they outlast the slideshow.
     std::string namingSource;
+    MusicEnd musicEnd = MusicEnd::Cut;
     if (!tracks.empty()) {
       AudioJoinRequest request;
       request.Tracks = tracks;
@@ -311,6 +313,7 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
       request.RateNumerator = rate.Numerator;
       request.RateDenominator = rate.Denominator;
       request.End = ParseMusicEnd(services_.Settings.ReadString(settings_key::MusicEnd, "cut")).value_or(MusicEnd::Cut);
+      musicEnd = request.End;
       joining_ = true;
       std::string musicPlan;
       const std::string joined = AudioJoiner(encoder, services_.Decoder, request, &musicPlan);
@@ -354,6 +357,7 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
       }
       log.AddLine("");
       log.AddLine(input_info_text(encoder, task, 1));
+      soundEndsWithShow_ = musicEnd != MusicEnd::Cut;
     }
 
     // Steps 14 to 16: the output.

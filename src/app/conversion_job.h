@@ -153,6 +153,9 @@ class ConversionJob {
   // True while the audio tracks are being joined, before the slideshow's own task exists.
   bool Joining() const { return joining_; }
   bool Running() const { return running_; }
+  // True once the slideshow's task has sound laid out to end with the video (the fade and loop
+  // rules): the encoder must then run to the sound's end instead of breaking after the last photo.
+  bool SoundEndsWithShow() const { return soundEndsWithShow_; }
   // The encoder's notification of a task's end: a failed task's text is the run's error.
   void NoteTerminate(const TTerminateInfo& info);
 
@@ -166,6 +169,7 @@ class ConversionJob {
   bool joining_ = false;
   bool running_ = false;
   bool finalDelivered_ = false;
+  bool soundEndsWithShow_ = false;
   std::string joinedAudioFile_;
   std::string failure_;
 };

@@ -42,7 +42,11 @@ MainWindow::MainWindow(MainWindowView& view, MessageBoxes& messages, LogMemo& lo
       encoder_(std::make_unique<TFFEncoder>()),
       job_(JobServices{*encoder_, *frameInput_, *decoder_, sequencer_, settings_, view_, messages_, log_}) {
   sequencer_.Photos = [this]() -> const std::vector<std::string>& { return photos_; };
-  sequencer_.BreakWhenNoPictures = [this] { return view_.BreakWhenNoPicturesChecked(); };
+  // Breaking stops the encoder at once, and the sound it has read lags the pictures by the video
+  // encoder's delay (seconds with H.264's look-ahead), so a fade or a loop laid out to end with
+  // the last frame would be cut before it. Such sound is already as long as the video, which
+  // ends by itself at the tail frames.
+  sequencer_.BreakWhenNoPictures = [this] { return view_.BreakWhenNoPicturesChecked() && !job_.SoundEndsWithShow(); };
   sequencer_.StopEncoder = [this] { encoder_->Stop(false); };
   sequencer_.Log = &log_;
 

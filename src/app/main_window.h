@@ -106,6 +106,8 @@ class MainWindow {
   // The run is joining the audio tracks; the slideshow's frames have not begun.
   bool Joining() const { return job_.Joining(); }
   bool StopPressed() const { return job_.StopPressed(); }
+  // The last run's sound was laid out to end with its video (see ConversionJob).
+  bool SoundEndsWithShow() const { return job_.SoundEndsWithShow(); }
   bool Paused() const { return paused_; }
 
   // Handlers.

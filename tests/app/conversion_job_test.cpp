@@ -205,6 +205,28 @@ TEST_F(ConversionRun, FramesAudioAndNamesFollowTheTracks) {
   EXPECT_TRUE(logged("FrameInput read close"));
 }
 
+TEST_F(ConversionRun, SoundLaidOutToTheShowsEndIsNotCutByTheBreakAfterTheLastPhoto) {
+  // H.264 holds back seconds of pictures in its look-ahead, so an encoder stopped as the last
+  // photo goes has read far less sound than the video it still finishes.
+  window.BreakWhenNoPictures = true;
+  window.Format = ModernFormatIndex;
+  const std::string track = folder / "long.wav";
+  testing::WriteTrack(track, 20.0);
+  for (const char* rule : {"fade", "loop"}) {
+    SCOPED_TRACE(rule);
+    settings.WriteString(settings_key::MusicEnd, rule);
+    Window().AudioTracks().Clear();
+    Window().AudioTracks().Append({track, ""});
+    const JobResult result = Window().btnStartClick();
+    ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
+    EXPECT_TRUE(Window().SoundEndsWithShow());
+    const DecodedVideo decoded = DecodeVideoFile(result.OutputFile);
+    EXPECT_EQ(decoded.VideoFrames, ThreePhotoFrames);
+    // The video lasts 7.2 s; the sound, faded out by then, runs to the whole second after it.
+    EXPECT_NEAR(decoded.AudioEndSeconds, 8.0, 0.2);
+  }
+}
+
 TEST_F(ConversionRun, AnUndecodablePhotoFailsTheTaskWithItsName) {
   ASSERT_TRUE(testing::WriteWholeFile(folder / "two.bmp", {'B', 'M', 1, 2, 3}));
   const JobResult result = Window().btnStartClick();
