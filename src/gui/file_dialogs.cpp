@@ -49,4 +49,18 @@ std::vector<std::string> FileDialogs::OpenFileNames(QWidget* parent, const std::
   return chosen;
 }
 
+std::string FileDialogs::SaveFileName(QWidget* parent, const std::string& filter, const std::string& suggested,
+                                      const std::string& defaultSuffix) {
+  if (SaveAnswer) return SaveAnswer(filter, suggested);
+  QFileDialog dialog(parent);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilters(DialogNameFilters(filter));
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
+  dialog.setDefaultSuffix(QString::fromStdString(defaultSuffix));
+  dialog.selectFile(QString::fromStdString(suggested));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::string();
+  return dialog.selectedFiles().constFirst().toStdString();
+}
+
 }  // namespace lumivor::gui

@@ -1,4 +1,4 @@
-// Open-file dialogs. Filters are written the way the application describes them,
+// Open- and save-file dialogs. Filters are written the way the application describes them,
 // "Label|*.EXT;*.EXT|Label|*.EXT;" and match file names in any letter case.
 #pragma once
 
@@ -24,6 +24,15 @@ class FileDialogs {
   std::vector<std::string> OpenFileNames(QWidget* parent, const std::string& filter);
 
   std::function<std::vector<std::string>(const std::string& filter)> Answer;
+
+  // Asks for the name of a file to write, starting at suggested (a path, or a folder); the chosen
+  // path, empty on Cancel. A name typed without an extension gets defaultSuffix, and the dialog
+  // asks before an existing file is chosen. When SaveAnswer is set it answers with the filter and
+  // the suggestion it was given instead of showing a dialog.
+  std::string SaveFileName(QWidget* parent, const std::string& filter, const std::string& suggested,
+                           const std::string& defaultSuffix);
+
+  std::function<std::string(const std::string& filter, const std::string& suggested)> SaveAnswer;
 };
 
 }  // namespace lumivor::gui

@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTreeWidget>
 #include <QUrl>
@@ -33,6 +34,7 @@
 #include "gui/audio_list.h"
 #include "gui/directory_form.h"
 #include "gui/player_surface.h"
+#include "gui/preview_sheet_form.h"
 #include "gui/previewer_form.h"
 #include "gui/side_picture.h"
 #include "gui/up_down.h"
@@ -44,6 +46,8 @@ namespace {
 constexpr int kClientWidth = 596;
 constexpr int kClientHeight = 397;
 constexpr const char* kPictureFilter = "Picture Files|*.BMP;*.JPEG;*.JPG;*.PNG;*.WEBP;*.HEIC;*.HEIF";
+constexpr const char* kPreviewSheetFilter = "PNG Pictures|*.PNG";
+constexpr const char* kPreviewSheetName = "preview-sheet.png";
 
 template <typename Widget, typename... Arguments>
 Widget* Make(QWidget* parent, const char* name, Arguments&&... arguments) {
@@ -144,24 +148,31 @@ TfrmMain::~TfrmMain() = default;
 
 void TfrmMain::BuildPhotoPage() {
   lstPictures = Make<QListWidget>(tsPhoto, "lstPictures");
-  lstPictures->setGeometry(8, 8, 460, 214);
-  btnVideo = MakeButton(tsPhoto, "btnVideo", "Add Photos", QRect(8, 232, 96, 28));
-  btnClearPhotos = MakeButton(tsPhoto, "btnClearPhotos", "Clear", QRect(110, 232, 76, 28));
-  // The settings page has no room left; these two are about the photos anyway.
+  lstPictures->setGeometry(8, 8, 460, 182);
+  btnVideo = MakeButton(tsPhoto, "btnVideo", "Add Photos", QRect(8, 198, 96, 28));
+  btnClearPhotos = MakeButton(tsPhoto, "btnClearPhotos", "Clear", QRect(110, 198, 76, 28));
+  // The settings page has no room left; these are about the photos anyway.
   cmbScreenMode = Make<QComboBox>(tsPhoto, "cmbScreenMode");
   for (ScreenMode mode : {ScreenMode::Fit, ScreenMode::Fill, ScreenMode::Blur}) {
     const std::string_view name = ScreenModeName(mode);
     cmbScreenMode->addItem(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
   }
-  MakeLabel(tsPhoto, "Scree&n:", QRect(200, 232, 50, 28), cmbScreenMode);
-  cmbScreenMode->setGeometry(252, 232, 70, 28);
+  MakeLabel(tsPhoto, "Scree&n:", QRect(8, 232, 50, 28), cmbScreenMode);
+  cmbScreenMode->setGeometry(60, 232, 76, 28);
   cmbMotion = Make<QComboBox>(tsPhoto, "cmbMotion");
   for (MotionKind kind : {MotionKind::None, MotionKind::Zoom, MotionKind::Pan, MotionKind::Random}) {
     const std::string_view name = MotionKindName(kind);
     cmbMotion->addItem(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
   }
-  MakeLabel(tsPhoto, "&Motion:", QRect(334, 232, 54, 28), cmbMotion);
-  cmbMotion->setGeometry(390, 232, 78, 28);
+  MakeLabel(tsPhoto, "&Motion:", QRect(160, 232, 56, 28), cmbMotion);
+  cmbMotion->setGeometry(218, 232, 86, 28);
+  spnMotionStrength = Make<QSpinBox>(tsPhoto, "spnMotionStrength");
+  spnMotionStrength->setRange(0, MaxMotionStrength);
+  spnMotionStrength->setValue(DefaultMotionStrength);
+  spnMotionStrength->setSuffix(QStringLiteral(" %"));
+  spnMotionStrength->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  lblMotionStrength = MakeLabel(tsPhoto, "Stren&gth:", QRect(328, 232, 66, 28), spnMotionStrength);
+  spnMotionStrength->setGeometry(396, 232, 72, 28);
 }
 
 void TfrmMain::BuildAudioPage() {
@@ -288,6 +299,12 @@ void TfrmMain::ConnectSettings() {
   });
   connect(cmbMotion, &QComboBox::activated, this,
           [this] { store_->WriteString(settings_key::Motion, cmbMotion->currentText().toStdString()); });
+  // Whoever sets the motion, the user or the stored settings, the strength follows it.
+  connect(cmbMotion, &QComboBox::currentIndexChanged, this, [this] { ShowMotionStrengthState(); });
+  ShowMotionStrengthState();
+  // The restored value is set with the box's signals blocked, so only the user's changes land here.
+  connect(spnMotionStrength, &QSpinBox::valueChanged, this,
+          [this](int value) { store_->WriteInteger(settings_key::MotionStrength, value); });
   connect(cmbMusicEnd, &QComboBox::activated, this,
           [this] { store_->WriteString(settings_key::MusicEnd, cmbMusicEnd->currentText().toStdString()); });
   connect(chkAutoRotate, &QCheckBox::clicked, this,
@@ -324,6 +341,13 @@ void TfrmMain::ConnectRun() {
   logic_->OnRunProgress = [this](const TProgressInfo& info) {
     if (OnProgressShown) OnProgressShown(info);
   };
+}
+
+void TfrmMain::ShowMotionStrengthState() {
+  const bool moving =
+      ParseMotionKind(cmbMotion->currentText().toStdString()).value_or(MotionKind::None) != MotionKind::None;
+  spnMotionStrength->setEnabled(moving);
+  lblMotionStrength->setEnabled(moving);
 }
 
 QComboBox* TfrmMain::ComboOf(SettingsChoice choice) const {
@@ -380,7 +404,11 @@ std::string TfrmMain::EffectDelayText() { return edtTransitionDelay->text().toSt
 void TfrmMain::SetOutputFolderText(const std::string& folder) { edtDir->setText(QString::fromStdString(folder)); }
 void TfrmMain::SetOutputFolderEnabled(bool enabled) { edtDir->setEnabled(enabled); }
 std::string TfrmMain::OutputFolderText() { return edtDir->text().toStdString(); }
-void TfrmMain::SetStartEnabled(bool enabled) { btnStart->setEnabled(enabled); }
+void TfrmMain::SetStartEnabled(bool enabled) {
+  btnStart->setEnabled(enabled);
+  // The sheet is drawn by the run's own sequencer: not while a run is drawing with it.
+  PreviewSheet1->setEnabled(enabled);
+}
 void TfrmMain::SetPauseEnabled(bool enabled) { btnPause->setEnabled(enabled); }
 void TfrmMain::SetStopEnabled(bool enabled) { btnStop->setEnabled(enabled); }
 void TfrmMain::SetExitEnabled(bool enabled) { btnExit->setEnabled(enabled); }
@@ -451,6 +479,9 @@ void TfrmMain::BuildMenu() {
   connect(ShowLog1, &QAction::toggled, mmoLog, &QWidget::setVisible);
   // The log window has a close button of its own; the menu item follows it.
   mmoLog->installEventFilter(new HideWatcher(mmoLog, [this] { ShowLog1->setChecked(false); }));
+  PreviewSheet1 = view->addAction(QStringLiteral("Preview Sheet..."));
+  PreviewSheet1->setObjectName(QStringLiteral("PreviewSheet1"));
+  connect(PreviewSheet1, &QAction::triggered, this, [this] { PreviewSheet1Click(); });
   mnuRelated = mmMain->addMenu(QStringLiteral("Related software"));
   mnuRelated->setObjectName(QStringLiteral("RelatedSoftware1"));
   // The project's other program is the only relative it has: its help lives on the same page.
@@ -539,6 +570,43 @@ void TfrmMain::img1Click() { OpenUrl(GlobalObject().ProductPageURL()); }
 void TfrmMain::WebSite1Click() { OpenUrl(GlobalObject().ProductPageURL()); }
 void TfrmMain::Help1Click() { OpenUrl(GlobalObject().HelpPageURL()); }
 
+void TfrmMain::PreviewSheet1Click() {
+  if (logic_->Running()) return;
+  // Start would open Add Photos here; a command that only looks at the show says what it lacks.
+  if (Photos().empty()) {
+    messages_.ShowMessage("There are no photos to preview. Add photos first.", GlobalObject().ProductName(),
+                          MessageIcon::Information, MessageButtons::Ok);
+    return;
+  }
+  const std::string folder = OutputFolderText();
+  const std::string file = dialogs_.SaveFileName(
+      this, kPreviewSheetFilter, folder.empty() ? kPreviewSheetName : folder + "/" + kPreviewSheetName, "png");
+  if (file.empty()) return;
+
+  JobResult sheet;
+  {
+    // The sheet is this call's only: the next Start encodes as before, whatever happens here.
+    struct KeptOptions {
+      JobOptions& Options;
+      const JobOptions Saved;
+      ~KeptOptions() { Options = Saved; }
+    } kept{logic_->RunOptions, logic_->RunOptions};
+    struct BusyCursor {
+      BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+      ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    } busy;
+    logic_->RunOptions.PreviewSheetFile = file;
+    logic_->RunOptions.AutoRotate = chkAutoRotate->isChecked();
+    sheet = logic_->btnStartClick();
+  }
+  std::string errorText = sheet.ErrorText;
+  if (sheet.End == JobEnd::Finished) {
+    if (frmPreviewSheet_ == nullptr) frmPreviewSheet_ = new TfrmPreviewSheet(this);
+    if (frmPreviewSheet_->ShowSheet(sheet.OutputFile, errorText)) return;
+  }
+  messages_.ShowMessage(errorText, GlobalObject().ProductName(), MessageIcon::Exclamation, MessageButtons::Ok);
+}
+
 bool TfrmMain::FormCloseQuery() {
   return messages_.ShowMessage("Do you really want to exit?", "Warning", MessageIcon::Question,
                                MessageButtons::YesNo) == MessageResult::Yes;
@@ -569,6 +637,11 @@ void TfrmMain::showEvent(QShowEvent* event) {
       std::max(0, cmbMotion->findText(QString::fromStdString(store_->ReadString(settings_key::Motion, "none")))));
   cmbMusicEnd->setCurrentIndex(
       std::max(0, cmbMusicEnd->findText(QString::fromStdString(store_->ReadString(settings_key::MusicEnd, "cut")))));
+  {
+    const QSignalBlocker quiet(spnMotionStrength);
+    // The box keeps the value within its range, as a run keeps the stored strength.
+    spnMotionStrength->setValue(store_->ReadInteger(settings_key::MotionStrength, DefaultMotionStrength));
+  }
   chkAutoRotate->setChecked(store_->ReadBool(settings_key::AutoRotate, true));
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - frameGeometry().center() + pos());

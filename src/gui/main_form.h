@@ -30,6 +30,7 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QTabWidget;
 class QTreeWidget;
 class QWidget;
@@ -40,6 +41,7 @@ class AudioListView;
 class PlayerSurface;
 class SidePicture;
 class TfmDirectory;
+class TfrmPreviewSheet;
 class UpDown;
 
 class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, public MainWindowView {
@@ -56,6 +58,8 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   std::function<void(const std::string& url)> OpenUrl;
   // Created on the first Brows, owned by the window.
   TfmDirectory* fmDirectory() const { return fmDirectory_; }
+  // Created by the first preview sheet shown, owned by the window.
+  TfrmPreviewSheet* frmPreviewSheet() const { return frmPreviewSheet_; }
 
   // Commands (each also runs from its control).
   void btnVideoClick();
@@ -74,6 +78,8 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   void img1Click();
   void WebSite1Click();
   void Help1Click();
+  // View > Preview Sheet: the planned show on one picture, written where the user says and shown.
+  void PreviewSheet1Click();
   // Whether the window may close: asks the user.
   bool FormCloseQuery();
 
@@ -159,6 +165,9 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   // How photos are laid into the frame and how they move; stored under their settings keys.
   QComboBox* cmbScreenMode;
   QComboBox* cmbMotion;
+  // How far the photos move, in percent; only offered while they move at all.
+  QSpinBox* spnMotionStrength;
+  QLabel* lblMotionStrength;
 
   AudioListView* lvFiles;
   QPushButton* btnAddAudio;
@@ -205,6 +214,7 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   QAction* WebSite1;
   QAction* Help1;
   QAction* ShowLog1;
+  QAction* PreviewSheet1;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -220,6 +230,7 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   void ConnectAudio();
   void ConnectRun();
   QComboBox* ComboOf(SettingsChoice choice) const;
+  void ShowMotionStrengthState();
 
   QtMessageBoxes messages_;
   FileDialogs dialogs_;
@@ -231,6 +242,7 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   JobResult lastRun_;
   std::unique_ptr<TFFPlayer> player_;
   TfmDirectory* fmDirectory_ = nullptr;
+  TfrmPreviewSheet* frmPreviewSheet_ = nullptr;
   bool shown_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "gui/main_form.h"
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -15,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -79,7 +81,7 @@ TEST_F(MainFormTest, FirstRunShowsEveryControlWithItsNameCaptionAndState) {
   for (const char* name : {"lstPictures", "lvFiles", "Panel1", "cmbFormat", "cmbVideoSize", "cmbQuality",
                            "cmbFramerate", "cmbSampleRate", "cmbBitRate", "rdoStereo", "rdoMono", "edtPictureDelay",
                            "UpDownPhoto", "edtTransitionDelay", "UpDownEffect", "edtDir", "chkRandomEffect",
-                           "chkAutoRotate", "chkPictures", "ProgressBar1", "lblStatus", "mmoLog", "mmMain", "img1", "pgc"}) {
+                           "chkAutoRotate", "spnMotionStrength", "chkPictures", "ProgressBar1", "lblStatus", "mmoLog", "mmMain", "img1", "pgc"}) {
     EXPECT_NE(window.findChild<QObject*>(QString::fromLatin1(name)), nullptr) << name;
   }
 
@@ -288,6 +290,71 @@ TEST_F(MainFormTest, ScreenModeAndMotionAreStoredAndRestored) {
   EXPECT_EQ(window.cmbScreenMode->currentText(), QStringLiteral("blur"));
   EXPECT_EQ(window.cmbMotion->currentText(), QStringLiteral("none"));
   Dismiss(window);
+}
+
+TEST_F(MainFormTest, MotionStrengthIsRestoredWithinItsRangeAndOfferedOnlyWhilePhotosMove) {
+  struct Case {
+    const char* Motion;    // nullptr: not stored
+    const char* Strength;  // nullptr: not stored
+    int Shown;
+    bool Enabled;
+  };
+  const Case cases[] = {
+      {nullptr, nullptr, 10, false}, {"pan", "25", 25, true},   {"none", "25", 25, false},
+      {"zoom", "250", 100, true},    {"random", "-5", 0, true}, {"zoom", "lots", 10, true},
+      {"wobble", "40", 40, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.Motion ? c.Motion : "-") + " " + (c.Strength ? c.Strength : "-"));
+    std::filesystem::remove(SettingsFile());
+    {
+      IniSettingsStore store(SettingsFile());
+      if (c.Motion) store.WriteString("Motion", c.Motion);
+      if (c.Strength) store.WriteString("MotionStrength", c.Strength);
+    }
+    auto shown = ShowWindow();
+    TfrmMain& window = *shown;
+    EXPECT_EQ(window.spnMotionStrength->value(), c.Shown);
+    EXPECT_EQ(window.spnMotionStrength->suffix(), QStringLiteral(" %"));
+    EXPECT_EQ(window.spnMotionStrength->isEnabled(), c.Enabled);
+    // Showing what was stored is no change of the user's.
+    EXPECT_EQ(window.Settings().ReadString("MotionStrength", "missing"), c.Strength ? c.Strength : "missing");
+    Dismiss(window);
+  }
+}
+
+TEST_F(MainFormTest, MotionStrengthIsStoredAsTheUserChangesItAndFollowsTheMotion) {
+  auto shown = ShowWindow();
+  TfrmMain& window = *shown;
+  SettingsStore& store = window.Settings();
+  EXPECT_FALSE(window.spnMotionStrength->isEnabled()) << "still photos have no strength";
+
+  window.cmbMotion->setCurrentIndex(2);
+  emit window.cmbMotion->activated(2);
+  ASSERT_TRUE(window.spnMotionStrength->isEnabled());
+  QTest::keyClick(window.spnMotionStrength, Qt::Key_Up);
+  EXPECT_EQ(store.ReadInteger("MotionStrength", -1), 11);
+  window.spnMotionStrength->selectAll();
+  QTest::keyClicks(window.spnMotionStrength, "35");
+  EXPECT_EQ(store.ReadInteger("MotionStrength", -1), 35);
+
+  // Default puts back the output's choices; how the photos move is not one of them.
+  QTest::mouseClick(window.btnDefault, Qt::LeftButton);
+  EXPECT_EQ(window.cmbMotion->currentText(), QStringLiteral("pan"));
+  EXPECT_EQ(window.spnMotionStrength->value(), 35);
+  EXPECT_EQ(store.ReadInteger("MotionStrength", -1), 35);
+
+  window.cmbMotion->setCurrentIndex(0);
+  emit window.cmbMotion->activated(0);
+  EXPECT_FALSE(window.spnMotionStrength->isEnabled());
+  // Turning the motion off keeps the strength for when it is turned on again.
+  EXPECT_EQ(store.ReadInteger("MotionStrength", -1), 35);
+  Dismiss(window);
+
+  auto again = ShowWindow();
+  EXPECT_EQ(again->spnMotionStrength->value(), 35);
+  EXPECT_FALSE(again->spnMotionStrength->isEnabled());
+  Dismiss(*again);
 }
 
 TEST_F(MainFormTest, MusicEndIsStoredAndRestored) {

@@ -3,7 +3,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,6 +19,7 @@
 
 #include "app/picture_file.h"
 #include "app/sample_pictures.h"
+#include "gui/preview_sheet_form.h"
 #include "media/components/media_maker.h"
 #include "window_fixture.h"
 
@@ -88,6 +91,27 @@ class RunTest : public WindowTest {
 
   std::vector<std::string> opened;
 };
+
+// The run options the sheet must leave as it found them.
+struct KeptOptions {
+  bool Realtime, AutoRotate;
+  std::optional<std::uint32_t> RandomSeed;
+  std::string OutputFile, PreviewSheetFile;
+  bool operator==(const KeptOptions&) const = default;
+};
+
+KeptOptions KeptOptionsOf(const JobOptions& options) {
+  return {options.Realtime, options.AutoRotate, options.RandomSeed, options.OutputFile, options.PreviewSheetFile};
+}
+
+const TfrmPreviewSheet* ShownPreviewSheet() {
+  for (const QWidget* widget : QApplication::topLevelWidgets()) {
+    if (widget->objectName() == QStringLiteral("frmPreviewSheet") && widget->isVisible()) {
+      return dynamic_cast<const TfrmPreviewSheet*>(widget);
+    }
+  }
+  return nullptr;
+}
 
 TEST_F(RunTest, StartWithoutPhotosAsksForPhotos) {
   auto shown = ShowRunWindow(false);
@@ -270,6 +294,153 @@ TEST_F(RunTest, TracksLongerThanTheShowAreJoinedUnderItAndTheJoinedFileRemoved) 
   EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(run.OutputFile).parent_path() / "tempaudio-tune.mp3"));
   EXPECT_EQ(ButtonsOf(window), Idle);
   EXPECT_TRUE(messages.Shown.empty());
+  Dismiss(window);
+}
+
+TEST_F(RunTest, PreviewSheetWritesThePlannedShowWithoutEncodingAndShowsIt) {
+  auto shown = ShowRunWindow(false);
+  TfrmMain& window = *shown;
+  const std::vector<std::string> photos = WritePhotos(2);
+  AddPhotos(window, photos);
+  // Options a caller set stay; the check box's auto-rotate is used for the sheet only.
+  window.RunLogic().RunOptions.RandomSeed = 7;
+  window.RunLogic().RunOptions.AutoRotate = true;
+  QTest::mouseClick(window.chkAutoRotate, Qt::LeftButton);
+  const KeptOptions before = KeptOptionsOf(window.RunLogic().RunOptions);
+  const std::string sheetFile = Scratch() / "sheet.png";
+  std::vector<std::string> asked;
+  window.Dialogs().SaveAnswer = [&](const std::string& filter, const std::string& suggested) {
+    asked = {filter, suggested};
+    return sheetFile;
+  };
+
+  window.PreviewSheet1->trigger();
+
+  EXPECT_TRUE(messages.Shown.empty()) << messages.Shown.front().Text;
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0], "PNG Pictures|*.PNG");
+  EXPECT_EQ(asked[1], window.edtDir->text().toStdString() + "/preview-sheet.png");
+  Bitmap sheet;
+  std::string error;
+  ASSERT_TRUE(ReadPictureFile(sheetFile, sheet, error)) << error;
+  std::vector<std::uint8_t> head(16);
+  std::ifstream(sheetFile, std::ios::binary).read(reinterpret_cast<char*>(head.data()), 16);
+  EXPECT_EQ(DetectPictureFormat(head), PictureFormat::Png);
+  // Five 160x120 tiles (the opening transition, each photo's first hold frame and the transition
+  // after it), each with a number below it, three to a row, 6-pixel gaps: 6 + 3 * 166 by
+  // 6 + 2 * (120 + 21 + 6).
+  EXPECT_EQ(sheet.Width(), 504);
+  EXPECT_EQ(sheet.Height(), 300);
+  // The second tile is the first photo's hold, which fills the frame as it is.
+  Bitmap photo;
+  ASSERT_TRUE(ReadPictureFile(photos[0], photo, error)) << error;
+  for (const auto& [x, y] : {std::pair{10, 10}, std::pair{80, 60}, std::pair{150, 110}}) {
+    EXPECT_EQ(sheet.Pixel(172 + x, 6 + y) & 0xFFFFFF, photo.Pixel(x, y) & 0xFFFFFF) << x << "," << y;
+  }
+
+  const TfrmPreviewSheet* form = ShownPreviewSheet();
+  ASSERT_NE(form, nullptr);
+  EXPECT_EQ(form, window.frmPreviewSheet());
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Preview Sheet - sheet.png"));
+  EXPECT_FALSE(form->isModal());
+  EXPECT_EQ(form->imgSheet->pixmap().size(), QSize(504, 300));
+
+  EXPECT_EQ(KeptOptionsOf(window.RunLogic().RunOptions), before);
+  // Nothing was encoded and the window never left its idle state.
+  const std::string outputFolder = window.edtDir->text().toStdString();
+  EXPECT_TRUE(!std::filesystem::exists(outputFolder) || std::filesystem::is_empty(outputFolder));
+  EXPECT_EQ(ButtonsOf(window), Idle);
+  EXPECT_TRUE(window.PreviewSheet1->isEnabled());
+  Dismiss(window);
+}
+
+TEST_F(RunTest, PreviewSheetThatCannotBeMadeSaysWhyAndLeavesTheRunOptions) {
+  struct Case {
+    const char* Name;
+    bool WithPhotos, BrokenPhoto, Cancelled;
+    const char* Message;  // a part of the text shown; nullptr: no message
+    bool AsksForName;
+  };
+  const Case cases[] = {
+      {"no photos", false, false, false, "no photos", false},
+      {"cancelled", true, false, true, nullptr, true},
+      {"unreadable photo", true, true, false, "broken.jpg", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    messages.Shown.clear();
+    auto shown = ShowRunWindow(false);
+    TfrmMain& window = *shown;
+    std::vector<std::string> photos;
+    if (c.BrokenPhoto) {
+      photos.push_back(Scratch() / "broken.jpg");
+      std::ofstream(photos.back()) << "not a picture at all";
+    }
+    if (c.WithPhotos) photos.push_back(WritePhotos(1)[0]);
+    if (!photos.empty()) AddPhotos(window, photos);
+    window.RunLogic().RunOptions.RandomSeed = 3;
+    const KeptOptions before = KeptOptionsOf(window.RunLogic().RunOptions);
+    bool openAsked = false, saveAsked = false;
+    window.Dialogs().Answer = [&](const std::string&) {
+      openAsked = true;
+      return std::vector<std::string>{};
+    };
+    const std::string sheetFile = Scratch() / "failed-sheet.png";
+    window.Dialogs().SaveAnswer = [&](const std::string&, const std::string&) {
+      saveAsked = true;
+      return c.Cancelled ? std::string() : sheetFile;
+    };
+
+    window.PreviewSheet1->trigger();
+
+    EXPECT_FALSE(openAsked) << "the sheet does not add photos";
+    EXPECT_EQ(saveAsked, c.AsksForName);
+    if (c.Message == nullptr) {
+      EXPECT_TRUE(messages.Shown.empty());
+    } else {
+      ASSERT_EQ(messages.Shown.size(), 1u);
+      EXPECT_NE(messages.Shown[0].Text.find(c.Message), std::string::npos) << messages.Shown[0].Text;
+      EXPECT_EQ(messages.Shown[0].Caption, GlobalObject().ProductName());
+      EXPECT_EQ(messages.Shown[0].Buttons, MessageButtons::Ok);
+    }
+    EXPECT_FALSE(std::filesystem::exists(sheetFile));
+    EXPECT_EQ(ShownPreviewSheet(), nullptr);
+    EXPECT_EQ(KeptOptionsOf(window.RunLogic().RunOptions), before);
+    EXPECT_EQ(ButtonsOf(window), Idle);
+    Dismiss(window);
+  }
+}
+
+TEST_F(RunTest, PreviewSheetIsRefusedWhileARunIsActive) {
+  auto shown = ShowRunWindow(true);
+  TfrmMain& window = *shown;
+  AddPhotos(window, WritePhotos(2));
+  bool saveAsked = false;
+  window.Dialogs().SaveAnswer = [&](const std::string&, const std::string&) {
+    saveAsked = true;
+    return std::string(Scratch() / "during-run.png");
+  };
+  bool started = false;
+  bool enabledDuringRun = true;
+  window.OnProgressShown = [&](const TProgressInfo&) {
+    if (started) return;
+    started = true;
+    QTimer::singleShot(100, &window, [&] {
+      enabledDuringRun = window.PreviewSheet1->isEnabled();
+      // The menu item is greyed, and the command refuses even when reached another way.
+      window.PreviewSheet1Click();
+      QTest::mouseClick(window.btnStop, Qt::LeftButton);
+    });
+  };
+  QTest::mouseClick(window.btnStart, Qt::LeftButton);
+
+  ASSERT_TRUE(started);
+  EXPECT_FALSE(enabledDuringRun);
+  EXPECT_FALSE(saveAsked);
+  EXPECT_TRUE(window.RunLogic().RunOptions.PreviewSheetFile.empty());
+  EXPECT_EQ(window.LastRun().End, JobEnd::Stopped) << window.LastRun().ErrorText;
+  EXPECT_TRUE(messages.Shown.empty());
+  EXPECT_TRUE(window.PreviewSheet1->isEnabled());
   Dismiss(window);
 }
 
