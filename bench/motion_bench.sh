@@ -9,17 +9,11 @@
 # Environment: RUNS (default 3), LUMIVOR_BENCH_BUILD_DIR (default build-bench), HOLD and TRANSITION
 # (whole seconds, default 5 and 2; smaller values give a quicker, rougher figure).
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="${LUMIVOR_BENCH_BUILD_DIR:-$root/build-bench}"
+source "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 runs="${RUNS:-3}"
 hold="${HOLD:-5}"
 transition="${TRANSITION:-2}"
-
-bash "$root/tools/install_deps.sh" ffmpeg time
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-  -DLUMIVOR_SANITIZE=OFF -DLUMIVOR_WERROR=OFF -DLUMIVOR_BUILD_TESTS=OFF -DLUMIVOR_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target lumivor
-lumivor="$build/bin/lumivor"
+build_lumivor
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -38,18 +32,6 @@ synthetic="testsrc2=size=1920x1080:rate=30,format=bgr24"
 convert_run=("$lumivor" convert --in-options "-f lavfi" -i "$synthetic" --out-options "-frames:v $frames ${encoder[*]}"
              -o "$work/convert.mp4" --log-level error)
 
-# One line per run: wall seconds and peak resident memory in KiB.
-measure() {
-  local log="$1"
-  shift
-  /usr/bin/time -f "%e %M" -o "$work/time" "$@" >/dev/null 2>>"$work/errors" || {
-    echo "bench: run failed: $*" >&2
-    cat "$work/errors" >&2
-    exit 1
-  }
-  cat "$work/time" >>"$log"
-}
-
 for ((i = 1; i <= runs; i++)); do
   # A fresh output folder for each show, kept until the frame count below is read.
   rm -rf "$work/out" && mkdir -p "$work/out"
@@ -59,7 +41,6 @@ done
 made=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 \
   "$work"/out/*.mp4)
 
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 mw=$(cut -d' ' -f1 "$work/make.log" | median)
 cw=$(cut -d' ' -f1 "$work/convert.log" | median)
 mm=$(cut -d' ' -f2 "$work/make.log" | median)
