@@ -110,8 +110,12 @@ struct HeifOptionsFree {
   void operator()(heif_decoding_options* options) const { heif_decoding_options_free(options); }
 };
 
+// Some of libheif's messages end in a line break; the reason is one line of the log and of the
+// command line's message, so trailing white space goes.
 std::string heif_error_text(const heif_error& error) {
-  return std::string("HEIF: ") + (error.message != nullptr && *error.message != 0 ? error.message : "cannot decode");
+  std::string message = error.message != nullptr ? error.message : "";
+  message.erase(message.find_last_not_of(" \t\r\n") + 1);
+  return "HEIF: " + (message.empty() ? std::string("cannot decode") : message);
 }
 
 }  // namespace

@@ -288,6 +288,8 @@ TEST(PhotoFormatsTest, EveryTruncationOfAValidFileIsRefused) {
     for (std::size_t size = 0; size < file.size(); ++size) {
       EXPECT_FALSE(ReadPicture(std::span(file.data(), size), picture, error)) << "accepted the first " << size << " bytes";
       EXPECT_FALSE(error.empty());
+      // The reason ends a line of the log and of the command line's message.
+      EXPECT_EQ(error.find('\n'), std::string::npos) << size << " bytes: " << error;
     }
   }
 }
