@@ -19,6 +19,7 @@ namespace {
 using testing::EncodeJpeg;
 using testing::ReadWholeFile;
 using testing::ScratchFolder;
+using testing::WriteBmpPhoto;
 using testing::WriteWholeFile;
 
 constexpr std::uint32_t Black = 0;
@@ -32,15 +33,6 @@ Bitmap MakePhoto(int width, int height) {
       photo.SetPixel(x, y, static_cast<std::uint32_t>(((x * 7 + 1) & 0xFF) | (((y * 11 + 3) & 0xFF) << 8) |
                                                       (((x + y + 5) & 0xFF) << 16)));
   return photo;
-}
-
-std::string WriteBmpPhoto(const ScratchFolder& folder, const std::string& name, const Bitmap& photo) {
-  std::vector<std::uint8_t> file;
-  std::string error;
-  EXPECT_TRUE(EncodeBmp24(photo, file, error)) << error;
-  const std::string path = folder / name;
-  EXPECT_TRUE(WriteWholeFile(path, file));
-  return path;
 }
 
 Bitmap Solid(int width, int height, std::uint32_t colour) {

@@ -19,7 +19,6 @@ namespace lumivor {
 namespace {
 
 using testing::ScratchFolder;
-using testing::WriteWholeFile;
 
 constexpr int FrameWidth = 160;
 constexpr int FrameHeight = 90;
@@ -48,12 +47,7 @@ std::string WriteDotPhoto(const ScratchFolder& folder) {
   photo.Fill(0);
   for (int y = 50; y < 58; ++y)
     for (int x = 90; x < 98; ++x) photo.SetPixel(x, y, 0xFFFFFF);
-  std::vector<std::uint8_t> file;
-  std::string error;
-  EXPECT_TRUE(EncodeBmp24(photo, file, error)) << error;
-  const std::string path = folder / "dot.bmp";
-  EXPECT_TRUE(WriteWholeFile(path, file));
-  return path;
+  return testing::WriteBmpPhoto(folder, "dot.bmp", photo);
 }
 
 struct Show {

@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <jpeglib.h>
 #include <png.h>
 
+#include "app/picture_file.h"
 #include "effects/raster.h"
 #include "support/scratch_folder.h"
 
@@ -94,6 +96,16 @@ inline bool WriteWholeFile(const std::string& name, const std::vector<std::uint8
   if (!f) return false;
   const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return std::fclose(f) == 0 && ok;
+}
+
+// Writes photo into folder as a 24-bit BMP named name; its path.
+inline std::string WriteBmpPhoto(const ScratchFolder& folder, const std::string& name, const Bitmap& photo) {
+  std::vector<std::uint8_t> file;
+  std::string error;
+  EXPECT_TRUE(EncodeBmp24(photo, file, error)) << error;
+  const std::string path = folder / name;
+  EXPECT_TRUE(WriteWholeFile(path, file));
+  return path;
 }
 
 }  // namespace lumivor::testing

@@ -23,12 +23,7 @@ std::string WritePhoto(const ScratchFolder& folder, const std::string& name, int
     for (int x = 0; x < width; ++x)
       photo.SetPixel(x, y, static_cast<std::uint32_t>(((x * 5 + tint) & 0xFF) | (((y * 9) & 0xFF) << 8) |
                                                       (((x ^ y) + tint) & 0xFF) << 16));
-  std::vector<std::uint8_t> file;
-  std::string error;
-  EXPECT_TRUE(EncodeBmp24(photo, file, error)) << error;
-  const std::string path = folder / name;
-  EXPECT_TRUE(WriteWholeFile(path, file));
-  return path;
+  return testing::WriteBmpPhoto(folder, name, photo);
 }
 
 struct Plan {
