@@ -233,19 +233,26 @@ void FrameSequencer::LoadPhoto(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= photos.size())
     throw PhotoLoadError("There is no photo number " + std::to_string(index + 1) + " in a list of " +
                          std::to_string(photos.size()));
-  photoBitmap_ =
-      LoadPhotoFile(photos[static_cast<std::size_t>(index)], AutoRotate ? PictureTurn::Upright : PictureTurn::AsStored);
+  // A photo moves from the first frame of the transition that brings it in to the last frame of
+  // the one that takes it away.
+  const int framesOnScreen = 2 * transitionFrames_ + holdFrames_;
+  const std::uint32_t seed = mix_bits((std::uint64_t{motionSeed_} << 32) | static_cast<std::uint32_t>(index));
+  const MotionPath path =
+      moving_ ? ChooseMotionPath(Motion, MotionStrength, framesOnScreen, holdFrames_, seed) : MotionPath{};
+  // The photo is decoded no larger than the layout draws it (a moving one at its largest zoom), so
+  // a photo of many times the frame's size costs the memory of the frame, not of the photo.
+  const double zoom = std::max(path.LargestZoom(), 1.0);
+  const PictureSizeHint hint{static_cast<int>(std::ceil(frameWidth_ * zoom)),
+                             static_cast<int>(std::ceil(frameHeight_ * zoom)),
+                             Screen == ScreenMode::Fill ? SizeRule::Cover : SizeRule::Inside};
+  photoBitmap_ = LoadPhotoFile(photos[static_cast<std::size_t>(index)],
+                               AutoRotate ? PictureTurn::Upright : PictureTurn::AsStored, hint);
   std::scoped_lock lock(toBitmap_.Lock());
   if (!moving_) {
     LayOutPhoto(toBitmap_, photoBitmap_, Screen);
     return;
   }
-  // A photo moves from the first frame of the transition that brings it in to the last frame of
-  // the one that takes it away.
-  const int framesOnScreen = 2 * transitionFrames_ + holdFrames_;
-  const std::uint32_t seed = mix_bits((std::uint64_t{motionSeed_} << 32) | static_cast<std::uint32_t>(index));
-  toMover_.Prepare(photoBitmap_, Screen, ChooseMotionPath(Motion, MotionStrength, framesOnScreen, holdFrames_, seed),
-                   frameWidth_, frameHeight_, framesOnScreen);
+  toMover_.Prepare(photoBitmap_, Screen, path, frameWidth_, frameHeight_, framesOnScreen);
   toMoverFrame_ = 0;  // drawn with the frame that asked for the photo
 }
 

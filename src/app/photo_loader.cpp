@@ -63,14 +63,14 @@ std::vector<std::uint8_t> read_photo_bytes(const std::string& fileName) {
 
 }  // namespace
 
-Bitmap LoadPhotoFile(const std::string& fileName, PictureTurn turn) {
+Bitmap LoadPhotoFile(const std::string& fileName, PictureTurn turn, const PictureSizeHint& hint) {
   const std::vector<std::uint8_t> bytes = read_photo_bytes(fileName);
   Bitmap photo;
   std::string why;
   // The contents choose the reader for every format. This replaces the old rule of a ".bmp" name
   // for the BMP reader and the JPEG decoder for every other name, so a BMP named ".jpg" now
   // shows instead of failing as a broken JPEG.
-  if (!ReadPicture(bytes, photo, why, turn)) fail(fileName, why);
+  if (!ReadPicture(bytes, photo, why, turn, hint)) fail(fileName, why);
   if (photo.IsEmpty()) fail(fileName, "the picture has no pixels");
   return photo;
 }

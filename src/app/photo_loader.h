@@ -17,9 +17,12 @@ class PhotoLoadError : public std::runtime_error {
   using runtime_error::runtime_error;
 };
 
-// Reads and decodes one photo into a 32-bit bitmap of its own size, BMP, JPEG, PNG, WebP or
-// HEIC/HEIF by what the file holds. Upright turns it as its orientation tag (JPEG) or its rotation
-// and mirror properties (HEIF) ask. Throws PhotoLoadError.
-Bitmap LoadPhotoFile(const std::string& fileName, PictureTurn turn = PictureTurn::Upright);
+// Reads and decodes one photo into a 32-bit bitmap, BMP, JPEG, PNG, WebP or HEIC/HEIF by what the
+// file holds. Upright turns it as its orientation tag (JPEG) or its rotation and mirror properties
+// (HEIF) ask. The bitmap has the photo's own size unless a hint lets the reader reduce it (for the
+// picture as turned); a slideshow passes the box its layout draws the photo into. Throws
+// PhotoLoadError.
+Bitmap LoadPhotoFile(const std::string& fileName, PictureTurn turn = PictureTurn::Upright,
+                     const PictureSizeHint& hint = {});
 
 }  // namespace lumivor

@@ -54,6 +54,9 @@ bool dimensions_allowed(std::int64_t width, std::int64_t height) {
 }
 
 std::string too_large_text(const char* kind, std::int64_t width, std::int64_t height) {
+  if (width <= 0 || height <= 0)
+    return std::string(kind) + " size " + std::to_string(width) + "x" + std::to_string(height) +
+           " is not a picture size";
   return std::string(kind) + " picture of " + std::to_string(width) + "x" + std::to_string(height) +
          " pixels is larger than the limit of " + std::to_string(MaxPictureSide) + " pixels a side and " +
          std::to_string(MaxPicturePixels) + " pixels in all";
@@ -137,13 +140,18 @@ bool parse_bmp_header(std::span<const std::uint8_t> data, BmpLayout& layout, std
   const std::uint32_t pixelOffset = le32(d + 10);
   const std::uint32_t headerSize = le32(d + 14);
   const bool core = headerSize == BmpCoreHeaderSize;
-  if (!core && headerSize != BmpInfoHeaderSize && headerSize != 52 && headerSize != 56 && headerSize != 108 &&
-      headerSize != 124) {
-    errorText = "unsupported BMP header size " + std::to_string(headerSize);
+  const bool knownHeader = core || headerSize == BmpInfoHeaderSize || headerSize == 52 || headerSize == 56 ||
+                           headerSize == 108 || headerSize == 124;
+  // A size no header has, reaching past the end of the file, is a damaged field, not a new kind
+  // of header; a known size past the end is a file that stops inside its header.
+  if (headerSize > size - BmpFileHeaderSize) {
+    errorText = knownHeader ? "BMP header is cut off (" + std::to_string(size) + " bytes in the file)"
+                            : "BMP header size field (" + std::to_string(headerSize) + ") is larger than the file (" +
+                                  std::to_string(size) + " bytes)";
     return false;
   }
-  if (size < BmpFileHeaderSize + headerSize) {
-    errorText = "BMP header is cut off";
+  if (!knownHeader) {
+    errorText = "unsupported BMP header size " + std::to_string(headerSize);
     return false;
   }
 
@@ -267,10 +275,17 @@ bool parse_bmp_header(std::span<const std::uint8_t> data, BmpLayout& layout, std
   layout.PixelOffset = pixelOffset;
   layout.Stride = static_cast<std::size_t>((width * bits + 31) / 32 * 4);
   const std::uint64_t pixelBytes = static_cast<std::uint64_t>(layout.Stride) * layout.Height;
-  if (pixelOffset > size || size - pixelOffset < pixelBytes) {
-    const std::uint64_t present = pixelOffset > size ? 0 : size - pixelOffset;
-    errorText = "BMP pixel data is cut off (" + std::to_string(present) + " of " + std::to_string(pixelBytes) +
-                " bytes present)";
+  if (pixelOffset >= size) {
+    errorText = "BMP pixel data offset field (" + std::to_string(pixelOffset) + ") points past the end of the file (" +
+                std::to_string(size) + " bytes)";
+    return false;
+  }
+  // Names the fields the need comes from: in a small file, a width or height far too large is the
+  // likelier damage than lost bytes.
+  if (size - pixelOffset < pixelBytes) {
+    errorText = "BMP pixel data is cut off: " + std::to_string(width) + "x" + std::to_string(height) + " pixels at " +
+                std::to_string(bits) + " bits need " + std::to_string(pixelBytes) + " bytes, the file holds " +
+                std::to_string(size - pixelOffset);
     return false;
   }
   return true;
@@ -413,22 +428,36 @@ void cmyk_row_to_bgr(const std::uint8_t* cmyk, std::uint8_t* dst, int width, boo
   }
 }
 
-bool jpeg_decode_phase(JpegDecoder& dec, Bitmap& picture, std::uint8_t* cmykRow) {
+// Where the decoded rows go: straight into the picture, or through a scratch row into a reducer
+// when the decoder's own scaling does not reach the factor asked for. Plain pointers only, as the
+// phase below may be left by a jump.
+struct JpegOutput {
+  Bitmap* Picture;
+  AreaReducer* Reducer;
+  std::uint8_t* Scratch;  // a row of output_width pixels, for CMYK and for the reducer
+  int Width;
+  int Height;
+};
+
+bool jpeg_decode_phase(JpegDecoder& dec, const JpegOutput& out) {
   if (setjmp(dec.Error.Jump)) return false;
   jpeg_start_decompress(&dec.Info);
-  if (dec.Info.output_components != 4 || static_cast<int>(dec.Info.output_width) != picture.Width() ||
-      static_cast<int>(dec.Info.output_height) != picture.Height()) {
+  if (dec.Info.output_components != 4 || static_cast<int>(dec.Info.output_width) != out.Width ||
+      static_cast<int>(dec.Info.output_height) != out.Height) {
     std::snprintf(dec.Error.Message, sizeof dec.Error.Message, "unexpected JPEG output layout");
     return false;
   }
   while (dec.Info.output_scanline < dec.Info.output_height) {
     const int y = static_cast<int>(dec.Info.output_scanline);
-    JSAMPROW row = dec.Cmyk ? cmykRow : picture.ScanLine(y);
+    std::uint8_t* const target = out.Reducer != nullptr ? out.Scratch : out.Picture->ScanLine(y);
+    JSAMPROW row = dec.Cmyk ? out.Scratch : target;
     if (jpeg_read_scanlines(&dec.Info, &row, 1) != 1) {
       std::snprintf(dec.Error.Message, sizeof dec.Error.Message, "JPEG decoder returned no row");
       return false;
     }
-    if (dec.Cmyk) cmyk_row_to_bgr(cmykRow, picture.ScanLine(y), picture.Width(), dec.Info.saw_Adobe_marker);
+    // In place when both are the scratch row: each pixel is read before it is written.
+    if (dec.Cmyk) cmyk_row_to_bgr(out.Scratch, target, out.Width, dec.Info.saw_Adobe_marker);
+    if (out.Reducer != nullptr) out.Reducer->AddRow(y, out.Scratch);
   }
   jpeg_finish_decompress(&dec.Info);
   return true;
@@ -527,14 +556,28 @@ PictureFormat DetectPictureFormat(std::span<const std::uint8_t> data) {
   return PictureFormat::Unknown;
 }
 
-bool ReadBmp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText) {
+bool ReadBmp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText,
+             const PictureSizeHint& hint) {
   try {
     auto layout = std::make_unique<BmpLayout>();
     if (!parse_bmp_header(data, *layout, errorText)) return false;
-    Bitmap decoded(layout->Width, layout->Height, 32);
-    for (int row = 0; row < layout->Height; ++row) {
-      const int y = layout->TopDown ? row : layout->Height - 1 - row;
-      decode_bmp_row(*layout, data.data() + layout->PixelOffset + row * layout->Stride, decoded.ScanLine(y));
+    const int factor = ReductionFactor(layout->Width, layout->Height, hint);
+    const auto stored_row = [&](int y) {
+      const std::size_t row = static_cast<std::size_t>(layout->TopDown ? y : layout->Height - 1 - y);
+      return data.data() + layout->PixelOffset + row * layout->Stride;
+    };
+    Bitmap decoded;
+    if (factor == 1) {
+      decoded.Resize(layout->Width, layout->Height, 32);
+      for (int y = 0; y < layout->Height; ++y) decode_bmp_row(*layout, stored_row(y), decoded.ScanLine(y));
+    } else {
+      // Top row first whichever way the file stores them, so one row of sums is enough.
+      std::vector<std::uint8_t> row(static_cast<std::size_t>(layout->Width) * 4);
+      AreaReducer reducer(layout->Width, layout->Height, factor, decoded);
+      for (int y = 0; y < layout->Height; ++y) {
+        decode_bmp_row(*layout, stored_row(y), row.data());
+        reducer.AddRow(y, row.data());
+      }
     }
     picture = std::move(decoded);
     return true;
@@ -544,7 +587,8 @@ bool ReadBmp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& e
   }
 }
 
-bool ReadJpeg(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText) {
+bool ReadJpeg(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText,
+              const PictureSizeHint& hint) {
   // Held on the heap: libjpeg's records are large and the jump buffers must outlive every phase.
   auto dec = std::make_unique<JpegDecoder>();
   std::memset(dec.get(), 0, sizeof(JpegDecoder));
@@ -573,10 +617,25 @@ bool ReadJpeg(std::span<const std::uint8_t> data, Bitmap& picture, std::string& 
     errorText = too_large_text("JPEG", width, height);
     return false;
   }
+  // Powers of two only: the scaled transform does 1/2, 1/4 and 1/8 on its fast paths, and its
+  // result then sits on whole blocks of the full picture, as the reducer's steps after it do.
+  const int factor = ReductionFactor(static_cast<int>(width), static_cast<int>(height), hint, FactorSteps::PowerOfTwo);
+  const int decoderFactor = std::min(factor, 8);
+  dec->Info.scale_num = 1;
+  dec->Info.scale_denom = static_cast<unsigned>(decoderFactor);
+  // The decoder's output size, as jpeg_calc_output_dimensions rounds it (up).
+  const int outWidth = ReducedSide(static_cast<int>(width), decoderFactor);
+  const int outHeight = ReducedSide(static_cast<int>(height), decoderFactor);
   try {
-    Bitmap decoded(static_cast<int>(width), static_cast<int>(height), 32);
-    std::vector<std::uint8_t> cmykRow(dec->Cmyk ? static_cast<std::size_t>(width) * 4 : 0);
-    if (!jpeg_decode_phase(*dec, decoded, cmykRow.data())) {
+    Bitmap decoded;
+    std::unique_ptr<AreaReducer> reducer;
+    if (factor > decoderFactor) {
+      reducer = std::make_unique<AreaReducer>(outWidth, outHeight, factor / decoderFactor, decoded);
+    } else {
+      decoded.Resize(outWidth, outHeight, 32);
+    }
+    std::vector<std::uint8_t> scratch(dec->Cmyk || reducer ? static_cast<std::size_t>(outWidth) * 4 : 0);
+    if (!jpeg_decode_phase(*dec, {&decoded, reducer.get(), scratch.data(), outWidth, outHeight})) {
       errorText = dec->Error.Truncated ? std::string("JPEG data ends early (the file is cut off)")
                                        : std::string("JPEG: ") + dec->Error.Message;
       return false;
@@ -590,15 +649,20 @@ bool ReadJpeg(std::span<const std::uint8_t> data, Bitmap& picture, std::string& 
   }
 }
 
-bool ReadPicture(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText, PictureTurn turn) {
+bool ReadPicture(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText, PictureTurn turn,
+                 const PictureSizeHint& hint) {
   switch (DetectPictureFormat(data)) {
     case PictureFormat::Bmp:
-      return ReadBmp(data, picture, errorText);
+      return ReadBmp(data, picture, errorText, hint);
     case PictureFormat::Jpeg: {
-      if (!ReadJpeg(data, picture, errorText)) return false;
+      const Orientation orientation = turn == PictureTurn::AsStored ? Orientation::AsStored : JpegOrientation(data);
+      // A quarter turn makes the stored rows the shown columns: the side that must cover the
+      // box's width is the stored height.
+      const bool quarterTurn = orientation >= Orientation::Transpose;
+      if (!ReadJpeg(data, picture, errorText, quarterTurn ? hint.Turned() : hint)) return false;
       if (turn == PictureTurn::AsStored) return true;
       try {
-        ApplyOrientation(picture, JpegOrientation(data));
+        ApplyOrientation(picture, orientation);
       } catch (const std::bad_alloc&) {
         errorText = "not enough memory to turn the picture upright";
         return false;
@@ -606,11 +670,11 @@ bool ReadPicture(std::span<const std::uint8_t> data, Bitmap& picture, std::strin
       return true;
     }
     case PictureFormat::Png:
-      return ReadPng(data, picture, errorText);
+      return ReadPng(data, picture, errorText, hint);
     case PictureFormat::Webp:
-      return ReadWebp(data, picture, errorText);
+      return ReadWebp(data, picture, errorText, hint);
     case PictureFormat::Heif:
-      return ReadHeif(data, picture, errorText, turn);
+      return ReadHeif(data, picture, errorText, turn, hint);
     case PictureFormat::Unknown:
       break;
   }

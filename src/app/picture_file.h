@@ -2,7 +2,8 @@
 // 32-bit bitmap (blue, green, red, and a fourth byte set to 0), whatever depth the file stores;
 // transparent pixels are composed over black, the colour the slideshow puts around a photo.
 // Failures return false with a one-line text for a person; nothing here throws, prints or aborts,
-// whatever the file contains.
+// whatever the file contains. A reader given a size hint may return the picture reduced by a whole
+// factor, never below what the hint needs (picture_reduce.h); without one it gives every pixel.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/picture_reduce.h"
 #include "effects/raster.h"
 
 namespace lumivor {
@@ -27,12 +29,18 @@ PictureFormat DetectPictureFormat(std::span<const std::uint8_t> data);
 
 // The BMP kinds read: uncompressed 1, 4, 8, 16, 24 and 32 bits per pixel, bottom-up or top-down,
 // BI_RGB or BI_BITFIELDS (16 and 32 bits), with the core, info, V4 or V5 header.
-bool ReadBmp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText);
-bool ReadJpeg(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText);
+bool ReadBmp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText,
+             const PictureSizeHint& hint = {});
+// The hint is taken for the pixels as stored: the caller turns it for an orientation tag. The
+// reduction is a power of two, most of it done by the decoder's own scaled transform.
+bool ReadJpeg(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText,
+              const PictureSizeHint& hint = {});
 // Any PNG colour type and depth: palette, grey, 16 bits a channel (rounded to 8), interlaced.
-bool ReadPng(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText);
+bool ReadPng(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText,
+             const PictureSizeHint& hint = {});
 // Still WebP, lossy or lossless; an animation is refused.
-bool ReadWebp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText);
+bool ReadWebp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText,
+              const PictureSizeHint& hint = {});
 
 // How a reader treats a turn the file asks for (the EXIF orientation tag of a JPEG, the rotation
 // and mirror properties of a HEIF).
@@ -43,11 +51,12 @@ enum class PictureTurn {
 
 // The primary image of a HEIC/HEIF file.
 bool ReadHeif(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText,
-              PictureTurn turn = PictureTurn::AsStored);
+              PictureTurn turn = PictureTurn::AsStored, const PictureSizeHint& hint = {});
 
-// Any of the readers, chosen by content.
+// Any of the readers, chosen by content. The hint is for the picture as it is returned, turned
+// upright or not as turn says.
 bool ReadPicture(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText,
-                 PictureTurn turn = PictureTurn::AsStored);
+                 PictureTurn turn = PictureTurn::AsStored, const PictureSizeHint& hint = {});
 // Reads a whole file and decodes it; the error text names the file.
 bool ReadPictureFile(const std::string& fileName, Bitmap& picture, std::string& errorText,
                      PictureTurn turn = PictureTurn::AsStored);

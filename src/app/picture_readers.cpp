@@ -66,13 +66,21 @@ void png_read_bytes(png_structp png, png_bytep out, png_size_t length) {
   reader->Position += length;
 }
 
-// Reads the header and asks libpng for 8-bit blue, green, red, alpha whatever the file stores.
-bool png_header_phase(png_structp png, png_infop info, png_uint_32& width, png_uint_32& height) {
+bool png_header_phase(png_structp png, png_infop info, png_uint_32& width, png_uint_32& height, bool& interlaced) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_set_user_limits(png, MaxPictureSide, MaxPictureSide);
   png_read_info(png, info);
   width = png_get_image_width(png, info);
   height = png_get_image_height(png, info);
+  interlaced = png_get_interlace_type(png, info) != PNG_INTERLACE_NONE;
+  return true;
+}
+
+// Asks libpng for 8-bit blue, green, red, alpha whatever the file stores. Without passes, libpng
+// hands an interlaced file's seven passes over as they are stored, each a smaller picture.
+bool png_transform_phase(png_structp png, png_infop info, bool passes) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  const png_uint_32 width = png_get_image_width(png, info);
   const int colourType = png_get_color_type(png, info);
   if (colourType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
   if (colourType == PNG_COLOR_TYPE_GRAY && png_get_bit_depth(png, info) < 8) png_set_expand_gray_1_2_4_to_8(png);
@@ -81,7 +89,7 @@ bool png_header_phase(png_structp png, png_infop info, png_uint_32& width, png_u
   if (colourType == PNG_COLOR_TYPE_GRAY || colourType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
   png_set_bgr(png);
   png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);  // no effect when the file has alpha already
-  png_set_interlace_handling(png);
+  if (!passes) png_set_interlace_handling(png);
   png_read_update_info(png, info);
   if (png_get_rowbytes(png, info) != static_cast<png_size_t>(width) * 4) png_error(png, "unexpected row layout");
   return true;
@@ -90,6 +98,32 @@ bool png_header_phase(png_structp png, png_infop info, png_uint_32& width, png_u
 bool png_rows_phase(png_structp png, png_bytepp rows) {
   if (setjmp(png_jmpbuf(png))) return false;
   png_read_image(png, rows);
+  png_read_end(png, nullptr);
+  return true;
+}
+
+// One row at a time into the reducer, so the full-size picture never exists. An interlaced file
+// comes as its seven passes, each pixel added where it belongs in the full picture.
+bool png_reduce_phase(png_structp png, png_uint_32 width, png_uint_32 height, bool interlaced, std::uint8_t* row,
+                      AreaReducer* reducer) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  const int passes = interlaced ? 7 : 1;
+  for (int pass = 0; pass < passes; ++pass) {
+    const png_uint_32 columns = interlaced ? PNG_PASS_COLS(width, pass) : width;
+    const png_uint_32 rows = interlaced ? PNG_PASS_ROWS(height, pass) : height;
+    if (columns == 0 || rows == 0) continue;  // libpng skips an empty pass too
+    for (png_uint_32 r = 0; r < rows; ++r) {
+      png_read_row(png, row, nullptr);
+      compose_over_black(row, row, static_cast<int>(columns));
+      if (!interlaced) {
+        reducer->AddRow(static_cast<int>(r), row);
+      } else {
+        const auto y = static_cast<int>(PNG_PASS_START_ROW(pass) + (r << PNG_PASS_ROW_SHIFT(pass)));
+        reducer->AddPixels(y, row, static_cast<int>(PNG_PASS_START_COL(pass)), 1 << PNG_PASS_COL_SHIFT(pass),
+                           static_cast<int>(columns));
+      }
+    }
+  }
   png_read_end(png, nullptr);
   return true;
 }
@@ -120,7 +154,8 @@ std::string heif_error_text(const heif_error& error) {
 
 }  // namespace
 
-bool ReadPng(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText) {
+bool ReadPng(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText,
+             const PictureSizeHint& hint) {
   static constexpr std::uint8_t signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
   if (data.size() < 8 || std::memcmp(data.data(), signature, 8) != 0) {
     errorText = data.empty() ? "PNG file is empty" : "not a PNG file";
@@ -143,13 +178,39 @@ bool ReadPng(std::span<const std::uint8_t> data, Bitmap& picture, std::string& e
   }
   png_set_read_fn(png, reader.get(), png_read_bytes);
   png_uint_32 width = 0, height = 0;
-  if (!png_header_phase(png, info, width, height)) {
+  bool interlaced = false;
+  if (!png_header_phase(png, info, width, height, interlaced)) {
     errorText = std::string("PNG: ") + reader->Message;
     return false;
   }
   if (!dimensions_allowed(width, height)) {
     errorText = size_refused_text("PNG", width, height);
     return false;
+  }
+  const int factor = ReductionFactor(static_cast<int>(width), static_cast<int>(height), hint);
+  if (!png_transform_phase(png, info, factor > 1 && interlaced)) {
+    errorText = std::string("PNG: ") + reader->Message;
+    return false;
+  }
+  if (factor > 1) {
+    try {
+      Bitmap reduced;
+      std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
+      // The passes of an interlaced file each cover the whole picture, so its sums are kept for the
+      // whole reduced picture; rows in order need one row of them.
+      AreaReducer reducer(static_cast<int>(width), static_cast<int>(height), factor, reduced,
+                          interlaced ? AreaReducer::Order::AnyOrder : AreaReducer::Order::RowsInOrder);
+      if (!png_reduce_phase(png, width, height, interlaced, row.data(), &reducer)) {
+        errorText = std::string("PNG: ") + reader->Message;
+        return false;
+      }
+      reducer.Finish();
+      picture = std::move(reduced);
+      return true;
+    } catch (const std::bad_alloc&) {
+      errorText = "not enough memory for the picture";
+      return false;
+    }
   }
   try {
     // Decoded straight into the bitmap's rows, then composed over black in place.
@@ -169,7 +230,8 @@ bool ReadPng(std::span<const std::uint8_t> data, Bitmap& picture, std::string& e
   }
 }
 
-bool ReadWebp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText) {
+bool ReadWebp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText,
+              const PictureSizeHint& hint) {
   WebPBitstreamFeatures features{};
   const VP8StatusCode status = WebPGetFeatures(data.data(), data.size(), &features);
   if (status == VP8_STATUS_NOT_ENOUGH_DATA) {
@@ -189,12 +251,37 @@ bool ReadWebp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& 
     return false;
   }
   try {
-    const int width = features.width, height = features.height;
+    const int factor = ReductionFactor(features.width, features.height, hint);
+    const int width = ReducedSide(features.width, factor), height = ReducedSide(features.height, factor);
     const std::size_t stride = static_cast<std::size_t>(width) * 4;
     std::vector<std::uint8_t> bgra(stride * static_cast<std::size_t>(height));
-    if (WebPDecodeBGRAInto(data.data(), data.size(), bgra.data(), bgra.size(), static_cast<int>(stride)) == nullptr) {
-      errorText = "WebP data is damaged or cut off";
-      return false;
+    if (factor == 1) {
+      if (WebPDecodeBGRAInto(data.data(), data.size(), bgra.data(), bgra.size(), static_cast<int>(stride)) == nullptr) {
+        errorText = "WebP data is damaged or cut off";
+        return false;
+      }
+    } else {
+      // libwebp scales while it decodes, a few rows at a time, so a lossy picture never exists at
+      // full size; a lossless one is held whole inside the library whatever is asked.
+      WebPDecoderConfig config;
+      if (WebPInitDecoderConfig(&config) == 0) {
+        errorText = "WebP: cannot set up the decoder";
+        return false;
+      }
+      config.options.use_scaling = 1;
+      config.options.scaled_width = width;
+      config.options.scaled_height = height;
+      config.output.colorspace = MODE_BGRA;
+      config.output.is_external_memory = 1;
+      config.output.u.RGBA.rgba = bgra.data();
+      config.output.u.RGBA.stride = static_cast<int>(stride);
+      config.output.u.RGBA.size = bgra.size();
+      const VP8StatusCode decoded = WebPDecode(data.data(), data.size(), &config);
+      WebPFreeDecBuffer(&config.output);  // external memory stays; this only releases the library's part
+      if (decoded != VP8_STATUS_OK) {
+        errorText = "WebP data is damaged or cut off";
+        return false;
+      }
     }
     Bitmap decoded(width, height, 32);
     for (int y = 0; y < height; ++y) compose_over_black(bgra.data() + y * stride, decoded.ScanLine(y), width);
@@ -206,7 +293,8 @@ bool ReadWebp(std::span<const std::uint8_t> data, Bitmap& picture, std::string& 
   }
 }
 
-bool ReadHeif(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText, PictureTurn turn) {
+bool ReadHeif(std::span<const std::uint8_t> data, Bitmap& picture, std::string& errorText, PictureTurn turn,
+              const PictureSizeHint& hint) {
   if (data.empty()) {
     errorText = "HEIF file is empty";
     return false;
@@ -258,16 +346,31 @@ bool ReadHeif(std::span<const std::uint8_t> data, Bitmap& picture, std::string& 
       return false;
     }
     const int bytes = alpha ? 4 : 3;
-    Bitmap decoded(width, height, 32);
-    for (int y = 0; y < height; ++y) {
+    const auto convert_row = [&](int y, std::uint8_t* dst) {
       const std::uint8_t* src = plane + static_cast<std::ptrdiff_t>(y) * stride;
-      std::uint8_t* dst = decoded.ScanLine(y);
       for (int x = 0; x < width; ++x, src += bytes, dst += 4) {
         const unsigned a = alpha ? src[3] : 255;
         dst[0] = static_cast<std::uint8_t>((src[2] * a + 127) / 255);
         dst[1] = static_cast<std::uint8_t>((src[1] * a + 127) / 255);
         dst[2] = static_cast<std::uint8_t>((src[0] * a + 127) / 255);
         dst[3] = 0;
+      }
+    };
+    // libheif decodes (and turns) the whole image and has no scaled decoding, so the full size is
+    // held once inside the library; reducing straight from its plane at least spares a second
+    // full-size copy, and the photo kept for the show is the reduced one. The decoded image is
+    // upright already when it was turned, so the hint applies to it as it is.
+    const int factor = ReductionFactor(width, height, hint);
+    Bitmap decoded;
+    if (factor == 1) {
+      decoded.Resize(width, height, 32);
+      for (int y = 0; y < height; ++y) convert_row(y, decoded.ScanLine(y));
+    } else {
+      std::vector<std::uint8_t> row(static_cast<std::size_t>(width) * 4);
+      AreaReducer reducer(width, height, factor, decoded);
+      for (int y = 0; y < height; ++y) {
+        convert_row(y, row.data());
+        reducer.AddRow(y, row.data());
       }
     }
     picture = std::move(decoded);
