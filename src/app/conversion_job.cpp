@@ -353,7 +353,8 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
       std::string musicPlan;
       std::string joinError;
       const std::string joined = AudioJoiner(encoder, services_.Decoder, request, &musicPlan, joinError);
-      // Recorded before anything can end the run, so that every way out removes it.
+      // Recorded at once, so that every way out of the run from here removes it; a join that could
+      // not be built has removed its own.
       joinedAudioFile_ = joined;
       if (!joinError.empty()) {
         joining_ = false;

@@ -154,6 +154,18 @@ TEST_F(AudioJoinerRun, AnUnusableTrackFailsTheJoinWithItsName) {
   }
 }
 
+// The joined file cannot be made (its folder is gone): the join is not started, and the reason
+// names the file, which carries the first track's name.
+TEST_F(AudioJoinerRun, AJoinedFileThatCannotBeWrittenFailsTheJoin) {
+  testing::WriteTrack(folder / "long.wav", 9.0);
+  AudioJoinRequest request = three_photos(folder / "gone");
+  request.Tracks = {folder / "long.wav"};
+  EXPECT_EQ(AudioJoiner(encoder, decoder, request, nullptr, error), "");
+  EXPECT_NE(error.find(folder / "gone/tempaudio-long.mp3"), std::string::npos) << error;
+  EXPECT_FALSE(encoder.Working());
+  EXPECT_FALSE(std::filesystem::exists(folder / "gone"));
+}
+
 // A folder whose file system takes names of 255 bytes and a track named with 240: "tempaudio-"
 // and ".mp3" around it would be refused after all the tracks were read.
 TEST(AudioJoinerNames, TheTemporaryNameFitsTheFolder) {
