@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/conversion_job.h"
 #include "app/frame_sequencer.h"
+#include "app/input_file.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
 
@@ -127,16 +129,18 @@ std::string MusicPlanText(MusicEnd end, const MusicPlan& plan) {
 
 namespace {
 
-// folder + "/tempaudio-" + the first track's name without its extension.
-std::string joined_audio_base(const std::string& outputFolder, const std::string& firstTrack) {
-  std::string name = firstTrack.substr(firstTrack.find_last_of('/') == std::string::npos
-                                           ? 0
-                                           : firstTrack.find_last_of('/') + 1);
+std::string with_slash(std::string folder) {
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+// "tempaudio-" + the first track's name without its extension.
+std::string joined_audio_stem(const std::string& firstTrack) {
+  const std::size_t slash = firstTrack.find_last_of('/');
+  std::string name = firstTrack.substr(slash == std::string::npos ? 0 : slash + 1);
   const std::size_t dot = name.rfind('.');
   if (dot != std::string::npos) name.erase(dot);
-  std::string folder = outputFolder;
-  if (folder.empty() || folder.back() != '/') folder += '/';
-  return folder + "tempaudio-" + name;
+  return "tempaudio-" + name;
 }
 
 bool taken(const std::string& path) {
@@ -145,31 +149,73 @@ bool taken(const std::string& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(path, error));
 }
 
+std::string file_name_part(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The decoder's and the encoder's texts start with the file's name already; the run's text names
+// it once.
+std::string reason_without(const std::string& name, const std::string& text) {
+  const std::string prefix = name + ": ";
+  return text.compare(0, prefix.size(), prefix) == 0 ? text.substr(prefix.size()) : text;
+}
+
 }  // namespace
 
 std::string JoinedAudioFileName(const std::string& outputFolder, const std::string& firstTrack) {
-  return joined_audio_base(outputFolder, firstTrack) + ".mp3";
+  return with_slash(outputFolder) +
+         FitFileName(joined_audio_stem(firstTrack), ".mp3", FolderNameLimit(outputFolder));
 }
 
 std::string FreeJoinedAudioFileName(const std::string& outputFolder, const std::string& firstTrack) {
-  const std::string base = joined_audio_base(outputFolder, firstTrack);
-  std::string candidate = base + ".mp3";
-  for (long n = 1; taken(candidate); ++n) candidate = base + "_" + std::to_string(n) + ".mp3";
+  const std::string folder = with_slash(outputFolder);
+  const std::string stem = joined_audio_stem(firstTrack);
+  const std::size_t limit = FolderNameLimit(outputFolder);
+  std::string candidate = folder + FitFileName(stem, ".mp3", limit);
+  for (long n = 1; taken(candidate); ++n) {
+    candidate = folder + FitFileName(stem, "_" + std::to_string(n) + ".mp3", limit);
+  }
   return candidate;
 }
 
+std::string TrackProblem(TFFDecoder& decoder, const std::string& track) {
+  // The library would wait for ever on a FIFO or a device before any time-out could apply.
+  std::string reason;
+  if (!CheckInputFile(track, reason)) return "Cannot open the audio track " + track + ": " + reason;
+  if (!decoder.LoadFile(track)) {
+    reason = reason_without(track, decoder.LastErrorText);
+    decoder.CloseFile();
+    return "Cannot open the audio track " + track + ": " + reason;
+  }
+  // A picture, a text the library takes for some format, or a video without sound: laid under
+  // the show it would give a silent video, which is not what the user asked for.
+  if (decoder.AudioStreamCount > 0) return std::string();
+  decoder.CloseFile();
+  return "The audio track " + track + " has no audio stream";
+}
+
+std::string JoinFailureText(const std::vector<std::string>& tracks, const std::string& reason) {
+  std::string names;
+  for (const std::string& track : tracks) names += (names.empty() ? "" : ", ") + file_name_part(track);
+  return "Cannot join the audio tracks " + names + ": " + reason;
+}
+
 std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoinRequest& request,
-                        std::string* planText) {
+                        std::string* planText, std::string& errorText) {
+  errorText.clear();
   if (planText != nullptr) planText->clear();
   if (request.Tracks.empty()) return std::string();
   encoder.ClearTasks();
 
   std::int64_t total = 0;
   for (const std::string& track : request.Tracks) {
-    if (decoder.LoadFile(track)) {
-      TFileStreamInfo info;
-      if (decoder.GetFileStreamInfo(info) && info.Duration > 0) total += info.Duration;
-    }
+    // Counting an unusable track as silence would make the music shorter than the user's tracks,
+    // or leave it out altogether, with nothing said.
+    errorText = TrackProblem(decoder, track);
+    if (!errorText.empty()) return std::string();
+    TFileStreamInfo info;
+    if (decoder.GetFileStreamInfo(info) && info.Duration > 0) total += info.Duration;
   }
   decoder.CloseFile();
 
@@ -177,19 +223,21 @@ std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoi
   if (planText != nullptr) *planText = MusicPlanText(request.End, plan);
   if (!plan.Used) return std::string();
 
+  const auto fail = [&](std::string text) {
+    errorText = std::move(text);
+    encoder.ClearTasks();
+    return std::string();
+  };
   int task = -1;
   for (int repeat = 0; repeat < plan.Repeats; ++repeat) {
     for (const std::string& track : request.Tracks) {
       TInputOptions options;
       options.FileName = track;
-      if (task < 0) {
-        task = encoder.AddTask(track, &options);
-        // Started without a task, the encoder would wait for an end that never comes; a join that
-        // cannot even be built leaves the slideshow without sound instead.
-        if (task < 0) return std::string();
-      } else {
-        encoder.AddInput(task, track, &options);
-      }
+      // Started without a task, the encoder would wait for an end that never comes; without one
+      // of its inputs, the music would be shorter than planned.
+      const int added = task < 0 ? encoder.AddTask(track, &options) : encoder.AddInput(task, track, &options);
+      if (added < 0) return fail("Cannot join the audio track " + track + ": " + reason_without(track, encoder.LastErrorText));
+      if (task < 0) task = added;
     }
   }
 
@@ -199,7 +247,15 @@ std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoi
   output.Join = request.Tracks.size() * static_cast<std::size_t>(plan.Repeats) > 1;
   const std::string fileName = FreeJoinedAudioFileName(request.OutputFolder, request.Tracks.front());
   output.FileName = fileName;
-  if (encoder.SetOutput(task, fileName, &output) < 0) return std::string();
+  if (encoder.SetOutput(task, fileName, &output) < 0) {
+    const std::string text = "Cannot write the joined audio file " + fileName + ": " +
+                             reason_without(fileName, encoder.LastErrorText);
+    fail(text);
+    // The name was a free one: whatever is there now was begun by this join.
+    std::error_code ignored;
+    std::filesystem::remove(fileName, ignored);
+    return std::string();
+  }
   encoder.StartTask(1);
   return fileName;
 }

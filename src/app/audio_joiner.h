@@ -74,19 +74,30 @@ std::string MusicOptionText(const MusicPlan& plan);
 // The log's line: the rule and the sound's length ("Music end: fade, the sound lasts 27.0 s").
 std::string MusicPlanText(MusicEnd end, const MusicPlan& plan);
 
-// "tempaudio-" + the first track's name without its extension + ".mp3" in the output folder.
+// "tempaudio-" + the first track's name without its extension + ".mp3" in the output folder. A
+// name longer than the folder takes (FolderNameLimit) keeps as much of the track's name as fits.
 std::string JoinedAudioFileName(const std::string& outputFolder, const std::string& firstTrack);
 // The joined file the run writes: JoinedAudioFileName when no file has that name, else the first
 // free of "tempaudio-" + name + "_1.mp3", "_2.mp3", ... A file already there is someone's own; the
 // join would overwrite it and the run's end would delete it.
 std::string FreeJoinedAudioFileName(const std::string& outputFolder, const std::string& firstTrack);
 
+// Why a track cannot go under the slideshow, naming it; empty when it can: a regular file the
+// decoder opens and that has an audio stream. decoder keeps a usable track open, and nothing else.
+std::string TrackProblem(TFFDecoder& decoder, const std::string& track);
+
 // Builds and starts (in a worker thread) the joining task and returns the joined file's path; an
-// empty path when there are no tracks, when they are not longer than the slideshow, or when the
-// task could not be built (the reason is in the encoder's LastErrorText). The encoder's tasks are
-// cleared first; the caller waits for the run and clears them afterwards.
-// planText, when given, receives MusicPlanText for the run (empty without tracks).
+// empty path when there are no tracks or when they are not longer than the slideshow. A track
+// that cannot be used or a join that cannot be built leaves errorText naming the track (or the
+// joined file), starts nothing and leaves no file behind: music silently shorter than the user's
+// tracks is never made. The encoder's tasks are cleared first; the caller waits for the run and
+// clears them afterwards. planText, when given, receives MusicPlanText for the run (empty without
+// tracks or when a track cannot be used).
 std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoinRequest& request,
-                        std::string* planText = nullptr);
+                        std::string* planText, std::string& errorText);
+
+// The run's text for a joining task that ended in failure: the tracks it was joining, by name,
+// and the task's own reason.
+std::string JoinFailureText(const std::vector<std::string>& tracks, const std::string& reason);
 
 }  // namespace lumivor

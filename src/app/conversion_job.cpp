@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include <unistd.h>
+
 #include "app/audio_joiner.h"
 #include "app/frame_sequencer.h"
 #include "app/global_object.h"
@@ -118,16 +120,43 @@ std::string OutputOptionText(const OutputChoices& choices) {
   return text;
 }
 
+std::size_t FolderNameLimit(const std::string& folder) {
+  constexpr std::size_t Usual = 255;
+  const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  return limit > 0 ? static_cast<std::size_t>(limit) : Usual;
+}
+
+std::string FitFileName(const std::string& stem, const std::string& suffix, std::size_t limit) {
+  if (stem.size() + suffix.size() <= limit) return stem + suffix;
+  // Nothing of the stem fits beside the suffix: the name is left whole for the file system to
+  // refuse with its own reason, rather than made into a bare suffix.
+  if (suffix.size() >= limit) return stem + suffix;
+  std::size_t keep = limit - suffix.size();
+  // Back up over UTF-8 continuation bytes (10xxxxxx), so the cut falls before a whole character.
+  while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80) --keep;
+  return stem.substr(0, keep) + suffix;
+}
+
 std::string UniqueOutputName(const std::string& folder, const std::string& name, const std::string& extension) {
   std::string base = folder;
   if (base.empty() || base.back() != '/') base += '/';
   std::string stem = name.substr(name.find_last_of('/') == std::string::npos ? 0 : name.find_last_of('/') + 1);
   const std::size_t dot = stem.rfind('.');
   if (dot != std::string::npos) stem.erase(dot);
-  base += stem;
-  std::string candidate = base + "_(new)" + extension;
-  for (long n = 1; taken(candidate); ++n) candidate = base + "_(new_" + std::to_string(n) + ")" + extension;
+  const std::size_t limit = FolderNameLimit(folder);
+  std::string candidate = base + FitFileName(stem, "_(new)" + extension, limit);
+  for (long n = 1; taken(candidate); ++n) {
+    candidate = base + FitFileName(stem, "_(new_" + std::to_string(n) + ")" + extension, limit);
+  }
   return candidate;
+}
+
+bool TaskFailed(const TTerminateInfo& info) {
+  return info.TaskIndex >= 0 && (info.Exception || (!info.Finished && !info.ExceptionMsg.empty()));
+}
+
+std::string TaskFailureText(const TTerminateInfo& info) {
+  return info.ExceptionMsg.empty() ? std::string("The run failed") : info.ExceptionMsg;
 }
 
 }  // namespace lumivor
@@ -186,7 +215,7 @@ void ConversionJob::NoteTerminate(const TTerminateInfo& info) {
     finalDelivered_ = true;
     return;
   }
-  if (info.Exception && failure_.empty()) failure_ = info.ExceptionMsg;
+  if (TaskFailed(info) && failure_.empty()) failure_ = TaskFailureText(info);
 }
 
 bool ConversionJob::WaitForRun() {
@@ -252,9 +281,16 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     result.ErrorText = std::move(text);
     return result;
   };
+  // An end the user must see even with the log hidden: the window's message box, as for a task
+  // that failed.
+  const auto fail_loudly = [&](const std::string& text) {
+    log_error(log, "***" + text);
+    services_.Messages.ShowMessage(text, GlobalObject().ProductName(), MessageIcon::Exclamation, MessageButtons::Ok);
+    return end_early(text);
+  };
 
   try {
-    // Steps 2 to 4: the sequencer's run.
+    // The sequencer's run.
     const std::string sizeText = view.VideoSizeText();
     const std::string rateText = view.FrameRateText();
     const FrameSize size = ParseFrameSizeText(sizeText);
@@ -285,10 +321,9 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
       return result;
     }
 
-    // Step 5.
     ShowRunningState(view);
 
-    // Steps 6 to 8.
+    // The libraries and the frame input format.
     if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(TFFLoader::DefaultLibraryPath())) {
       const std::string text = encoder.LastErrorText;
       services_.Messages.ShowMessage(text, GlobalObject().ProductName(), MessageIcon::Exclamation,
@@ -298,7 +333,7 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     RegisterFrameInput();
     encoder.ClearTasks();
 
-    // Step 9: the audio tracks, joined when they outlast the slideshow.
+    // The audio tracks, joined when they outlast the slideshow.
     std::string namingSource;
     MusicEnd musicEnd = MusicEnd::Cut;
     if (!tracks.empty()) {
@@ -316,10 +351,17 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
       musicEnd = request.End;
       joining_ = true;
       std::string musicPlan;
-      const std::string joined = AudioJoiner(encoder, services_.Decoder, request, &musicPlan);
+      std::string joinError;
+      const std::string joined = AudioJoiner(encoder, services_.Decoder, request, &musicPlan, joinError);
+      // Recorded at once, so that every way out of the run from here removes it; a join that could
+      // not be built has removed its own.
+      joinedAudioFile_ = joined;
+      if (!joinError.empty()) {
+        joining_ = false;
+        return fail_loudly(joinError);
+      }
       log.AddLine("");
       log.AddLine(musicPlan);
-      joinedAudioFile_ = joined;
       const bool stopped = !WaitForRun();
       joining_ = false;
       if (stopped) {
@@ -328,15 +370,18 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
         result.End = JobEnd::Stopped;
         return result;
       }
+      // A join that failed, or that ended without its file, would leave the video with less
+      // music than the user gave it, or none.
+      if (!failure_.empty()) return fail_loudly(JoinFailureText(tracks, failure_));
+      if (!joined.empty() && !is_file(joined)) {
+        return fail_loudly(JoinFailureText(tracks, "the joined audio file " + joined + " was not written"));
+      }
       namingSource = joined.empty() ? tracks.front() : joined;
-      // The join's own failure is the user's to see (its message box); the slideshow goes on and
-      // takes the joined file only if one was written.
-      failure_.clear();
       finalDelivered_ = false;
       encoder.ClearTasks();
     }
 
-    // Steps 10 to 12: the frame input.
+    // The frame input.
     TInputOptions input;
     input.Options = FrameInputOptionText(rateText, sizeText, options.Realtime);
     const int task = encoder.AddTask(services_.FrameInput.InputName(), &input);
@@ -347,7 +392,7 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     log.AddLine("");
     log.AddLine(input_info_text(encoder, task, 0));
 
-    // Step 13: the joined sound.
+    // The joined sound.
     if (is_file(joinedAudioFile_)) {
       if (encoder.AddInput(task, joinedAudioFile_, nullptr) < 0) {
         log_error(log, "***File open error: " + encoder.LastErrorText);
@@ -360,7 +405,7 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
       soundEndsWithShow_ = musicEnd != MusicEnd::Cut;
     }
 
-    // Steps 14 to 16: the output.
+    // The output.
     OutputChoices choices;
     choices.FormatIndex = view.FormatIndex();
     choices.Stereo = services_.Settings.ReadBool(settings_key::Stereo, true);
@@ -386,7 +431,7 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     }
     result.OutputFile = outputFile;
 
-    // Steps 17 and 18: the encoding.
+    // The encoding.
     encoder.SetPreview(true);
     encoder.StartTask(1);
     const bool stopped = !WaitForRun();

@@ -3,6 +3,7 @@
 // parses them word by word and the stored files' names follow from them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -83,7 +84,24 @@ std::string OutputOptionText(const OutputChoices& choices);
 // The first free name folder/<Name without path and last extension>_(new)<Extension>, then
 // _(new_1), _(new_2), ... Anything already in the folder under a name counts as taken, a dangling
 // symbolic link too, so the run never writes through someone else's link.
+// A name longer than the folder takes keeps as much of its start as fits (FitFileName).
 std::string UniqueOutputName(const std::string& folder, const std::string& name, const std::string& extension);
+
+// The longest file name, in bytes, the folder's file system takes (255 when it cannot be asked).
+std::size_t FolderNameLimit(const std::string& folder);
+
+// stem + suffix when that is at most limit bytes; otherwise the stem is cut at its end, never
+// inside a UTF-8 character, until it fits. A made-up name that the file system refuses would end
+// the run after all the work before it.
+std::string FitFileName(const std::string& stem, const std::string& suffix, std::size_t limit);
+
+// ------------------------------------------------------------------ task ends
+
+// A task that ended in failure: one that raised an error, or one that did not finish and says
+// why (a stop or a break ends a task unfinished too, but without a reason).
+bool TaskFailed(const TTerminateInfo& info);
+// The failed task's reason, or a general text when it gave none.
+std::string TaskFailureText(const TTerminateInfo& info);
 
 // ------------------------------------------------------------------ the job
 

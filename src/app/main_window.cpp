@@ -152,8 +152,10 @@ void MainWindow::FFEncoderTerminate(const TTerminateInfo& terminateInfo) {
     ShowIdleState(view_);
     btnOpenClick();
   }
-  if (terminateInfo.Exception) {
-    messages_.ShowMessage(terminateInfo.ExceptionMsg, GlobalObject().ProductName(), MessageIcon::Exclamation,
+  // A failed join is told by the run, with the tracks' names, once it has ended; the task's own
+  // text alone would not say which files the music was lost from.
+  if (TaskFailed(terminateInfo) && !joining) {
+    messages_.ShowMessage(TaskFailureText(terminateInfo), GlobalObject().ProductName(), MessageIcon::Exclamation,
                           MessageButtons::Ok);
   }
 }

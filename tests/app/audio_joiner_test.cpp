@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "app/conversion_job.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
 #include "media/runtime/ff_load.h"
@@ -78,34 +79,156 @@ class AudioJoinerRun : public ::testing::Test {
   testing::ScratchFolder folder;
   TFFDecoder decoder;
   TFFEncoder encoder;
+  std::string error;
 };
 
 TEST_F(AudioJoinerRun, NoTracksAndShorterTracksMakeNothing) {
   AudioJoinRequest request = three_photos(folder.Path());
-  EXPECT_EQ(AudioJoiner(encoder, decoder, request), "");
+  EXPECT_EQ(AudioJoiner(encoder, decoder, request, nullptr, error), "");
   EXPECT_FALSE(encoder.Working());
 
   // 1.5 s + 3 s is shorter than the slideshow's 5 s, though longer than each delay alone.
   testing::WriteTrack(folder / "a.wav", 1.5);
   testing::WriteTrack(folder / "b.wav", 3.0);
   request.Tracks = {folder / "a.wav", folder / "b.wav"};
-  EXPECT_EQ(AudioJoiner(encoder, decoder, request), "");
+  EXPECT_EQ(AudioJoiner(encoder, decoder, request, nullptr, error), "");
   EXPECT_FALSE(encoder.Working());
   EXPECT_FALSE(std::filesystem::exists(folder / "tempaudio-a.mp3"));
   encoder.ClearTasks();
 }
 
-// A first track the encoder cannot open leaves no task: starting the run anyway would keep the
-// encoder working for ever, with no end to wait for.
-TEST_F(AudioJoinerRun, AJoinThatCannotBeBuiltIsNotStarted) {
-  ASSERT_TRUE(testing::WriteWholeFile(folder / "noise.wav", {'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o'}));
+std::vector<std::string> temporary_files(const std::string& folder) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("tempaudio-", 0) == 0) found.push_back(name);
+  }
+  return found;
+}
+
+// A track the run cannot use is not counted as silence: the music would come out shorter than the
+// user's tracks, or not at all, with nothing said. Neither the bad track's place in the list nor
+// a plan that would not use the tracks anyway hides it.
+TEST_F(AudioJoinerRun, AnUnusableTrackFailsTheJoinWithItsName) {
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "notes.txt", {'n', 'o', 't', ' ', 'a', 'u', 'd', 'i', 'o', '\n'}));
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "empty.mp3", {}));
+  testing::WritePhoto(folder / "photo.jpg", 64, 48);
+  testing::MediaSpec silentVideo = testing::SmallVideoClip(1.0);
+  silentVideo.HasAudio = false;
+  std::string made;
+  ASSERT_TRUE(testing::WriteMediaFile(folder / "silent.mkv", silentVideo, made)) << made;
+  std::filesystem::create_directory(folder / "folder.mp3");
   testing::WriteTrack(folder / "long.wav", 9.0);
-  AudioJoinRequest request = three_photos(folder.Path());
-  request.Tracks = {folder / "noise.wav", folder / "long.wav"};
-  EXPECT_EQ(AudioJoiner(encoder, decoder, request), "");
+  testing::WriteTrack(folder / "short.wav", 1.0);
+
+  struct Case {
+    const char* bad;
+    const char* good;
+    bool badFirst;
+    MusicEnd end;
+  };
+  const Case cases[] = {
+      {"missing.mp3", "long.wav", true, MusicEnd::Cut},
+      {"notes.txt", "long.wav", false, MusicEnd::Cut},
+      {"empty.mp3", "long.wav", true, MusicEnd::Fade},
+      {"photo.jpg", "long.wav", false, MusicEnd::Loop},
+      {"silent.mkv", "long.wav", true, MusicEnd::Cut},
+      {"folder.mp3", "long.wav", false, MusicEnd::Cut},
+      // Together shorter than the show: under cut the tracks would not be used, yet the user
+      // still learns that one of them is no sound at all.
+      {"silent.mkv", "short.wav", false, MusicEnd::Cut},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.bad);
+    AudioJoinRequest request = three_photos(folder.Path());
+    request.End = c.end;
+    request.Tracks = {folder / c.good};
+    request.Tracks.insert(c.badFirst ? request.Tracks.begin() : request.Tracks.end(), folder / c.bad);
+    std::string plan = "before";
+    EXPECT_EQ(AudioJoiner(encoder, decoder, request, &plan, error), "");
+    EXPECT_NE(error.find(folder / c.bad), std::string::npos) << error;
+    EXPECT_EQ(error.find(folder / c.good), std::string::npos) << error;
+    EXPECT_EQ(plan, "");
+    EXPECT_FALSE(encoder.Working());
+    EXPECT_TRUE(temporary_files(folder.Path()).empty());
+  }
+}
+
+// The joined file cannot be made (its folder is gone): the join is not started, and the reason
+// names the file, which carries the first track's name.
+TEST_F(AudioJoinerRun, AJoinedFileThatCannotBeWrittenFailsTheJoin) {
+  testing::WriteTrack(folder / "long.wav", 9.0);
+  AudioJoinRequest request = three_photos(folder / "gone");
+  request.Tracks = {folder / "long.wav"};
+  EXPECT_EQ(AudioJoiner(encoder, decoder, request, nullptr, error), "");
+  EXPECT_NE(error.find(folder / "gone/tempaudio-long.mp3"), std::string::npos) << error;
   EXPECT_FALSE(encoder.Working());
-  EXPECT_FALSE(encoder.LastErrorText.empty());
-  encoder.ClearTasks();
+  EXPECT_FALSE(std::filesystem::exists(folder / "gone"));
+}
+
+// A folder whose file system takes names of 255 bytes and a track named with 240: "tempaudio-"
+// and ".mp3" around it would be refused after all the tracks were read.
+TEST(AudioJoinerNames, TheTemporaryNameFitsTheFolder) {
+  testing::ScratchFolder folder;
+  const std::size_t limit = FolderNameLimit(folder.Path());
+  ASSERT_GE(limit, 32u);
+  const std::string longName(limit - 10, 'n');
+  // Two two-byte letters, the cut falling between the bytes of the first.
+  const std::string accented = std::string(limit - 15, 'a') + "\xc3\xa9\xc3\xa9";
+  struct Case {
+    std::string track;
+    std::string expected;  // the name part, when its form is known
+  };
+  const std::vector<Case> cases = {
+      {"/music/song.live.mp3", "tempaudio-song.live.mp3"},
+      {"/music/" + std::string(limit - 14 - 4, 's') + ".wav", "tempaudio-" + std::string(limit - 14 - 4, 's') + ".mp3"},
+      {"/music/" + longName + ".wav", "tempaudio-" + longName.substr(0, limit - 14) + ".mp3"},
+      {"/music/" + accented + ".flac", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.track.size());
+    const std::string name = std::filesystem::path(JoinedAudioFileName(folder.Path(), c.track)).filename().string();
+    EXPECT_LE(name.size(), limit);
+    EXPECT_EQ(name.rfind("tempaudio-", 0), 0u) << name;
+    EXPECT_EQ(name.substr(name.size() - 4), ".mp3");
+    if (!c.expected.empty()) {
+      EXPECT_EQ(name, c.expected);
+    }
+    // No character is cut in half: the name is still valid UTF-8 ending on a whole letter.
+    const std::string stem = name.substr(0, name.size() - 4);
+    EXPECT_NE(static_cast<unsigned char>(stem.back()) & 0xC0, 0x80u) << name;
+    EXPECT_NE(static_cast<unsigned char>(stem.back()), 0xC3u) << name;
+  }
+
+  // The next free name of a long track counts up within the limit too.
+  const std::string track = "/music/" + longName + ".wav";
+  const std::string first = FreeJoinedAudioFileName(folder.Path(), track);
+  ASSERT_TRUE(testing::WriteWholeFile(first, {'x'}));
+  const std::string second = FreeJoinedAudioFileName(folder.Path(), track);
+  EXPECT_NE(second, first);
+  EXPECT_LE(std::filesystem::path(second).filename().string().size(), limit);
+  EXPECT_EQ(second.substr(second.size() - 6), "_1.mp3");
+}
+
+TEST(AudioJoinerNames, FitFileNameCutsTheStemOnly) {
+  struct Case {
+    const char* stem;
+    const char* suffix;
+    std::size_t limit;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"song", ".mp3", 255, "song.mp3"},
+      {"song", ".mp3", 8, "song.mp3"},
+      {"abcdef", ".mp3", 8, "abcd.mp3"},
+      {"ab\xc3\xa9", ".mp3", 7, "ab.mp3"},          // the cut would split the "e acute"
+      {"ab\xc3\xa9", ".mp3", 8, "ab\xc3\xa9.mp3"},
+      {"x", "_(new_12).mp4", 5, "x_(new_12).mp4"},  // nothing fits: left for the file system to refuse
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(FitFileName(c.stem, c.suffix, c.limit), c.expected);
+  }
 }
 
 TEST_F(AudioJoinerRun, LongerTracksAreJoinedAndCutAtTheVideosEnd) {
@@ -114,7 +237,7 @@ TEST_F(AudioJoinerRun, LongerTracksAreJoinedAndCutAtTheVideosEnd) {
   AudioJoinRequest request = three_photos(folder.Path());
   request.Tracks = {folder / "first.wav", folder / "second.wav"};
 
-  const std::string joined = AudioJoiner(encoder, decoder, request);
+  const std::string joined = AudioJoiner(encoder, decoder, request, nullptr, error);
   ASSERT_EQ(joined, folder / "tempaudio-first.mp3");
   WaitForTheRun();
   encoder.ClearTasks();
@@ -137,7 +260,7 @@ TEST_F(AudioJoinerRun, AFileAlreadyThereKeepsItsNameAndContent) {
   AudioJoinRequest request = three_photos(folder.Path());
   request.Tracks = {folder / "first.wav"};
 
-  const std::string joined = AudioJoiner(encoder, decoder, request);
+  const std::string joined = AudioJoiner(encoder, decoder, request, nullptr, error);
   ASSERT_EQ(joined, folder / "tempaudio-first_2.mp3");
   WaitForTheRun();
   encoder.ClearTasks();

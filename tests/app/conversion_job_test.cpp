@@ -10,6 +10,7 @@
 #include "app/main_window.h"
 #include "app/settings_store.h"
 #include "media/components/ff_decoder.h"
+#include "media/components/ff_encoder.h"
 #include "recording_window.h"
 #include "run_test_support.h"
 #include "support/scratch_folder.h"
@@ -239,6 +240,118 @@ TEST_F(ConversionRun, AnUndecodablePhotoFailsTheTaskWithItsName) {
   // The first photo's frames were written, but a failed task leaves no playable file: none stays.
   EXPECT_FALSE(result.OutputFile.empty());
   EXPECT_FALSE(std::filesystem::exists(result.OutputFile));
+}
+
+std::vector<std::string> temporary_audio(const std::string& folder) {
+  std::vector<std::string> found;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind("tempaudio-", 0) == 0) found.push_back(name);
+  }
+  return found;
+}
+
+// A task that ends unfinished with a reason (a trailer that could not be written, a join that
+// broke off) is a failed run, told in the window's message box and in the result the command line
+// reads; the half-written video and the temporary sound go.
+TEST_F(ConversionRun, ATaskThatFailsFailsTheRun) {
+  const std::string reason = "av_write_trailer(): No space left on device";
+  testing::WriteTrack(folder / "song.wav", 9.0);
+  struct Case {
+    const char* name;
+    bool inJoin;
+    bool exception;  // raised as an error, or only reported unfinished with its reason
+  };
+  const Case cases[] = {
+      {"the slideshow, unfinished", false, false},
+      {"the slideshow, raised", false, true},
+      {"the join, unfinished", true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    window.Messages.clear();
+    Window().AudioTracks().Clear();
+    Window().AudioTracks().Append({folder / "song.wav", ""});
+    TFFEncoder& encoder = Window().FFEncoder();
+    const auto original = encoder.OnTerminate;
+    encoder.OnTerminate = [&, original](TCustomEncoder* sender, const TTerminateInfo& info) {
+      TTerminateInfo told = info;
+      if (info.TaskIndex >= 0 && Window().Joining() == c.inJoin) {
+        told.Finished = false;
+        told.Exception = c.exception;
+        told.ExceptionMsg = reason;
+      }
+      original(sender, told);
+    };
+    const JobResult result = Window().btnStartClick();
+    encoder.OnTerminate = original;
+
+    EXPECT_EQ(result.End, JobEnd::Failed);
+    EXPECT_NE(result.ErrorText.find(reason), std::string::npos) << result.ErrorText;
+    if (c.inJoin) {
+      EXPECT_NE(result.ErrorText.find("song.wav"), std::string::npos) << result.ErrorText;
+      EXPECT_EQ(result.OutputFile, "");
+    }
+    ASSERT_EQ(window.Messages.size(), 1u);
+    EXPECT_EQ(window.Messages[0].Text, result.ErrorText);
+    EXPECT_EQ(window.Messages[0].Icon, MessageIcon::Exclamation);
+    EXPECT_TRUE(window.Idle());
+    EXPECT_TRUE(result.OutputFile.empty() || !std::filesystem::exists(result.OutputFile));
+    EXPECT_TRUE(temporary_audio(window.OutputFolder).empty());
+  }
+}
+
+// A track that is no sound at all ends the run before any encoding, naming the file: a silent
+// video made without a word is not what the user asked for.
+TEST_F(ConversionRun, ATrackThatIsNotSoundFailsTheRunNamingIt) {
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "readme.txt", {'h', 'e', 'l', 'l', 'o', '\n'}));
+  testing::MediaSpec silentVideo = testing::SmallVideoClip(1.0);
+  silentVideo.HasAudio = false;
+  std::string made;
+  ASSERT_TRUE(testing::WriteMediaFile(folder / "silent.mkv", silentVideo, made)) << made;
+  testing::WriteTrack(folder / "song.wav", 9.0);
+  struct Case {
+    const char* track;
+    const char* rule;
+  };
+  const Case cases[] = {{"readme.txt", "cut"}, {"one.jpg", "fade"}, {"silent.mkv", "loop"}, {"gone.mp3", "cut"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.track);
+    settings.WriteString(settings_key::MusicEnd, c.rule);
+    window.Messages.clear();
+    Window().AudioTracks().Clear();
+    Window().AudioTracks().Append({folder / "song.wav", ""});
+    Window().AudioTracks().Append({folder / c.track, ""});
+    const JobResult result = Window().btnStartClick();
+    EXPECT_EQ(result.End, JobEnd::Failed);
+    EXPECT_NE(result.ErrorText.find(folder / c.track), std::string::npos) << result.ErrorText;
+    ASSERT_EQ(window.Messages.size(), 1u);
+    EXPECT_EQ(window.Messages[0].Text, result.ErrorText);
+    EXPECT_NE(std::find(window.LogLines.begin(), window.LogLines.end(), "***" + result.ErrorText), window.LogLines.end());
+    EXPECT_TRUE(window.Idle());
+    EXPECT_EQ(result.OutputFile, "");
+  }
+  // Nothing was written: no video, no temporary sound.
+  EXPECT_TRUE(!std::filesystem::exists(window.OutputFolder) || std::filesystem::is_empty(window.OutputFolder));
+}
+
+// A track named as long as the folder allows: the temporary sound and the video are named from it,
+// each within the folder's limit, and the run ends with the sound in the video.
+TEST_F(ConversionRun, ATrackWithALongNameStillMakesTheVideo) {
+  const std::size_t limit = FolderNameLimit(folder.Path());
+  const std::string track = folder / (std::string(limit - 15, 'm') + ".wav");
+  testing::WriteTrack(track, 9.0);
+  Window().AudioTracks().Append({track, ""});
+  const JobResult result = Window().btnStartClick();
+  ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
+  const std::string name = std::filesystem::path(result.OutputFile).filename().string();
+  EXPECT_LE(name.size(), limit);
+  EXPECT_EQ(name.rfind("slideshow-tempaudio-mmm", 0), 0u) << name;
+  EXPECT_EQ(name.substr(name.size() - 10), "_(new).mp4");
+  EXPECT_TRUE(DecodeVideoFile(result.OutputFile).HasAudio);
+  EXPECT_TRUE(temporary_audio(window.OutputFolder).empty());
+  EXPECT_TRUE(window.Messages.empty());
 }
 
 TEST_F(ConversionRun, StopMidRunLeavesAPlayableVideoAndNoTemporaryAudio) {
