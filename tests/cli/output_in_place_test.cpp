@@ -79,36 +79,66 @@ class OutputInPlace : public ::testing::Test {
 };
 
 // A write that fails half-way (past the file-size limit, as on a full disk) fails the run: no path
-// printed, the old file as it was, no temporary and no joined sound left.
+// printed, the old file as it was, no temporary and no joined sound left. Matroska is written as
+// the frames come, so its writes fail during the run; an MP4's data reaches the file only when
+// the trailer is written, so there it is the trailer's failure that must fail the run.
 TEST_F(OutputInPlace, AFailedWriteKeepsTheOldFileAndLeavesNothing) {
   struct Case {
-    const char* Name;
     bool Convert;
+    const char* Name;  // of the output
     bool Existing;
   };
   const Case cases[] = {
-      {"make, new name", false, false},
-      {"make, over a file", false, true},
-      {"convert, new name", true, false},
-      {"convert, over a file", true, true},
+      {false, "show.mkv", false}, {false, "show.mkv", true}, {false, "show.mp4", false}, {false, "show.mp4", true},
+      {true, "show.mkv", false},  {true, "show.mkv", true},  {true, "show.mp4", false},  {true, "show.mp4", true},
   };
+  int run_number = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.Name);
-    const std::string out = OutputFolder(std::string(c.Convert ? "convert-" : "make-") + (c.Existing ? "old" : "new"));
-    const std::string output = out + "/show.mp4";
+    SCOPED_TRACE(std::string(c.Convert ? "convert " : "make ") + c.Name + (c.Existing ? " over a file" : ""));
+    const std::string out = OutputFolder("full-" + std::to_string(run_number++));
+    const std::string output = out + "/" + c.Name;
     if (c.Existing) {
       ASSERT_TRUE(testing::WriteWholeFile(output, OldContent));
     }
     const std::vector<std::string> before = FolderEntries(out);
     RunOptions options;
     options.FileSizeLimit = 12 * 1024;
-    const RunResult run = RunLumivor(folder, c.Convert ? Convert(output) : Make(output, {"--format", "mp4"}), options);
+    const bool mp4 = std::string(c.Name).ends_with(".mp4");
+    const RunResult run =
+        RunLumivor(folder, c.Convert ? Convert(output) : Make(output, mp4 ? std::vector<std::string>{"--format", "mp4"}
+                                                                          : std::vector<std::string>{}),
+                   options);
     EXPECT_EQ(run.ExitCode, 1) << run.Err;
     EXPECT_EQ(run.Out, "");
     EXPECT_NE(run.Err.find(c.Convert ? "lumivor convert: " : "lumivor make: "), std::string::npos) << run.Err;
     EXPECT_EQ(FolderEntries(out), before);
     if (c.Existing) {
       EXPECT_EQ(testing::ReadWholeFile(output), OldContent);
+    }
+  }
+}
+
+// A conversion that fails once its output is open (filters that cannot be built, a map that
+// matches nothing, an encoder refusing its settings) leaves the file of that name as it was.
+TEST_F(OutputInPlace, AConvertThatFailsLeavesTheOldFile) {
+  const char* options[] = {"-vf nosuchfilter", "-map 0:s", "-c:v libx264 -profile:v nosuch"};
+  int run_number = 0;
+  for (const char* option : options) {
+    for (const bool existing : {false, true}) {
+      SCOPED_TRACE(std::string(option) + (existing ? " over a file" : ""));
+      const std::string out = OutputFolder("failed-" + std::to_string(run_number++));
+      const std::string output = out + "/out.mp4";
+      if (existing) {
+        ASSERT_TRUE(testing::WriteWholeFile(output, OldContent));
+      }
+      const RunResult run = RunLumivor(folder, {"convert", "-i", folder / "clip.mkv", "--out-options", option, "-o",
+                                                output, "--log-level", "quiet"});
+      EXPECT_EQ(run.ExitCode, 1) << run.Err;
+      EXPECT_NE(run.Err.find("lumivor convert: "), std::string::npos) << run.Err;
+      EXPECT_EQ(FolderEntries(out), existing ? std::vector<std::string>{"out.mp4"} : std::vector<std::string>{});
+      if (existing) {
+        EXPECT_EQ(testing::ReadWholeFile(output), OldContent);
+      }
     }
   }
 }
