@@ -38,8 +38,10 @@ constexpr const char* Usage =
     "  --presets TEXT      key=value preset lines for the output, \"<CRLF>\" between lines\n"
     "  --log-level LEVEL   quiet, panic, fatal, error, warning, info (the default), verbose or debug\n"
     "\n"
-    "Ctrl-C stops the conversion; the output is still closed properly. Exit status: 0 finished,\n"
-    "1 failed, 130 stopped, 2 wrong arguments.\n";
+    "The output is replaced only once complete, and never when it is one of the inputs. Ctrl-C (or\n"
+    "SIGTERM, SIGHUP) stops the conversion; the output is still closed properly, beside an OUTPUT\n"
+    "that was there as NAME (stopped).EXT. A second one ends at once and removes the unfinished\n"
+    "output. Exit status: 0 finished, 1 failed, 130 stopped, 2 wrong arguments.\n";
 
 struct Input {
   std::string Options;
@@ -245,6 +247,14 @@ int convert(const Arguments& parsed) {
     if (parsed.LogLevel < llInfo && !engine.LastStatusLine().empty()) terminal.Line(engine.LastStatusLine());
     if (engine.Exception) {
       terminal.Line("lumivor convert: " + engine.ExceptionMsg);
+      status = ExitFailed;
+    } else if (!engine.Finished && !stopAsked) {
+      // An end that nobody asked for is a failure, whatever the engine could say about it: the
+      // output is not what it should be.
+      const std::string reason = !engine.ExceptionMsg.empty() ? engine.ExceptionMsg
+                                 : !engine.LastErrMsg.empty() ? engine.LastErrMsg
+                                                              : std::string("the conversion did not finish");
+      terminal.Line("lumivor convert: " + reason);
       status = ExitFailed;
     } else if (!engine.Finished) {
       status = ExitStopped;

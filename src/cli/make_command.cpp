@@ -126,9 +126,11 @@ std::string usage_text() {
   text += FormatText("  all  --hold %s --transition %s --effects random\n", DefaultPhotoDelay, DefaultEffectDelay);
   text +=
       "\n"
-      "A progress bar goes to stderr and the video's path to stdout. Ctrl-C stops the run as the\n"
-      "window's Stop does; the video written so far is kept. Exit status: 0 written, 1 failed,\n"
-      "130 stopped, 2 wrong arguments.\n";
+      "A progress bar goes to stderr and the video's path to stdout. Ctrl-C (or SIGTERM, SIGHUP)\n"
+      "stops the run as the window's Stop does; the video written so far is kept, beside an -o file\n"
+      "that was there as NAME (stopped).EXT, the file itself left as it was. A second one ends at\n"
+      "once and removes what the run had begun. Exit status: 0 written, 1 failed, 130 stopped,\n"
+      "2 wrong arguments.\n";
   return text;
 }
 
