@@ -336,7 +336,7 @@ struct OutputPlace {
   int Format = 0;
 };
 
-std::string RealPath(const std::string& path) {
+std::string real_path(const std::string& path) {
   char* real = ::realpath(path.c_str(), nullptr);
   if (real == nullptr) return std::string();
   std::string text(real);
@@ -514,7 +514,7 @@ class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo
   const Arguments& parsed_;
   const OutputPlace& place_;
   Terminal& terminal_;
-  std::string realFolder_ = RealPath(place_.Folder);
+  std::string realFolder_ = real_path(place_.Folder);
   std::string joinedName_ = joined_name();
   bool joinedSeen_ = joinedName_.empty();
   std::vector<std::unique_ptr<UnfinishedFile>> unfinished_;

@@ -266,12 +266,14 @@ TEST_F(OutputInPlace, SamplesNeverWriteThroughALink) {
 }
 
 // Any name the folder takes can be the output, also when the run writes beside it under a longer
-// name first.
+// name first; a new file's permissions are the umask's, as for any file the user makes.
 TEST_F(OutputInPlace, OutputNamesUpToTheFolderLimit) {
   const std::string out = OutputFolder("long");
   const long nameMax = ::pathconf(out.c_str(), _PC_NAME_MAX);
   ASSERT_GE(nameMax, 250);
   const std::string name = std::string(246, 'n') + ".mp4";
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
   for (const bool convert : {false, true}) {
     SCOPED_TRACE(convert ? "convert" : "make");
     const std::string output = out + "/" + name;
@@ -280,6 +282,9 @@ TEST_F(OutputInPlace, OutputNamesUpToTheFolderLimit) {
     EXPECT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(FolderEntries(out), std::vector<std::string>{name});
     EXPECT_GT(testing::DecodeVideoFile(output).VideoFrames, 0);
+    struct stat info {};
+    ASSERT_EQ(::stat(output.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0666u & ~mask);
   }
 }
 
