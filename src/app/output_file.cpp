@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -181,20 +182,49 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size, int& error) {
   return true;
 }
 
+// The name's extension with its dot; empty when there is none or it is too long to be one.
+std::string extension_of(const std::string& baseName) {
+  const std::size_t dot = baseName.rfind('.');
+  if (dot == std::string::npos || dot == 0 || baseName.size() - dot > 16) return std::string();
+  return baseName.substr(dot);
+}
+
+// Cut to at most keep bytes at a character boundary, not inside a UTF-8 sequence.
+std::string cut_at_character(const std::string& text, long room) {
+  std::size_t keep = room > 0 ? std::min(text.size(), static_cast<std::size_t>(room)) : 0;
+  while (keep > 0 && keep < text.size() && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
+  return text.substr(0, keep);
+}
+
+// rename that never replaces: EEXIST when the name is taken.
+int rename_without_replacing(const char* from, const char* to) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return -1;
+  // A file system without the flag: a hard link is made only under a free name.
+  if (::link(from, to) != 0) return -1;
+  ::unlink(from);
+  return 0;
+}
+
 }  // namespace
 
 namespace detail {
 
-std::string TemporaryFileName(const std::string& baseName, long nameMax, const std::string& unique) {
+std::string TemporaryFileName(const std::string& baseName, long nameMax, const std::string& unique,
+                              const std::string& extension) {
   // Hidden, so a folder view does not show it for the moment it exists, and marked as ours so a
   // person who finds one after a power cut knows where it came from.
-  const std::string prefix = ".", suffix = ".lumivor-" + unique;
+  const std::string prefix = ".", suffix = ".lumivor-" + unique + extension;
   if (nameMax <= 0) nameMax = NAME_MAX;
-  const long room = nameMax - static_cast<long>(prefix.size() + suffix.size());
-  std::size_t keep = room > 0 ? std::min(baseName.size(), static_cast<std::size_t>(room)) : 0;
-  // Cut at a character boundary, not inside a UTF-8 sequence.
-  while (keep > 0 && keep < baseName.size() && (static_cast<unsigned char>(baseName[keep]) & 0xC0) == 0x80) --keep;
-  return prefix + baseName.substr(0, keep) + suffix;
+  return prefix + cut_at_character(baseName, nameMax - static_cast<long>(prefix.size() + suffix.size())) + suffix;
+}
+
+std::string NameBeside(const std::string& baseName, long nameMax, const std::string& note) {
+  const std::string extension = extension_of(baseName);
+  const std::string stem = baseName.substr(0, baseName.size() - extension.size());
+  const std::string added = " (" + note + ")" + extension;
+  if (nameMax <= 0) nameMax = NAME_MAX;
+  return cut_at_character(stem, nameMax - static_cast<long>(added.size())) + added;
 }
 
 }  // namespace detail
@@ -207,16 +237,28 @@ bool OutputFile::Fail(const std::string& why, std::string& errorText) {
   return false;
 }
 
-bool OutputFile::Open(const std::string& fileName, std::string& errorText) {
+bool OutputFile::Open(const std::string& fileName, std::string& errorText, const OutputFileOptions& options) {
   Discard();
   fileName_ = fileName;
+  options_ = options;
   target_.clear();
+  existed_ = false;
   if (fileName.empty()) return Fail("no file name", errorText);
 
   std::string reason;
-  if (!follow_links(fileName, target_, reason)) return Fail(reason, errorText);
   struct stat existing {};
-  const bool existed = ::stat(target_.c_str(), &existing) == 0;
+  bool existed = false;
+  if (options.ReplaceLinks) {
+    target_ = fileName;
+    // A link is a name to be replaced like a new one: what it points at is neither read nor kept.
+    if (::lstat(target_.c_str(), &existing) == 0) {
+      existed = !S_ISLNK(existing.st_mode);
+      if (!existed) errno = ENOENT;
+    }
+  } else {
+    if (!follow_links(fileName, target_, reason)) return Fail(reason, errorText);
+    existed = ::stat(target_.c_str(), &existing) == 0;
+  }
   if (existed && S_ISDIR(existing.st_mode)) return Fail("it is a folder", errorText);
   if (existed && !S_ISREG(existing.st_mode))
     return Fail(std::string("it is ") + FileKindText(existing.st_mode) + ", not a regular file", errorText);
@@ -233,9 +275,10 @@ bool OutputFile::Open(const std::string& fileName, std::string& errorText) {
   errno = 0;
   const long nameMax = ::pathconf(folder_.c_str(), _PC_NAME_MAX);
   const std::string base = base_of(target_);
+  const std::string extension = options.KeepExtension ? extension_of(base) : std::string();
   for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
     temporary_ = (folder_ == "." && target_.find('/') == std::string::npos ? std::string() : folder_ + "/") +
-                 detail::TemporaryFileName(base, nameMax, unique_characters());
+                 detail::TemporaryFileName(base, nameMax, unique_characters(), extension);
     // Listed before it exists, so that no moment passes in which a signal would leave it behind.
     slot_ = claim_slot(temporary_);
     if (slot_ < 0) {
@@ -272,6 +315,7 @@ bool OutputFile::Open(const std::string& fileName, std::string& errorText) {
     if (::fchmod(fd_, existing.st_mode & 07777) != 0)
       return Fail(std::string("cannot keep the file's permissions (") + std::strerror(errno) + ")", errorText);
   }
+  existed_ = existed;
   return true;
 }
 
@@ -282,17 +326,36 @@ bool OutputFile::Write(std::span<const std::uint8_t> bytes, std::string& errorTe
   return true;
 }
 
-bool OutputFile::Commit(std::string& errorText) {
+bool OutputFile::Finish(std::string& errorText) {
   if (fd_ < 0) return Fail("the file is not open", errorText);
   // Flushed before the rename: after a crash the name holds the old content or the new, never an
-  // empty file.
+  // empty file. A writer that wrote the temporary by its name wrote this same file.
   if (::fsync(fd_) != 0) return Fail(std::strerror(errno), errorText);
   const int fd = fd_;
   fd_ = -1;
   if (::close(fd) != 0) return Fail(std::strerror(errno), errorText);
+  // A writer that gave up may have removed the temporary: there is nothing to put in place.
+  struct stat made {};
+  if (::lstat(temporary_.c_str(), &made) != 0 || !S_ISREG(made.st_mode)) return Fail("the written file is gone", errorText);
+  return true;
+}
+
+void OutputFile::Committed() {
+  release_slot(slot_);
+  temporary_.clear();
+  // The rename itself reaches the disk with the folder.
+  const int folderFd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd >= 0) {
+    ::fsync(folderFd);
+    ::close(folderFd);
+  }
+}
+
+bool OutputFile::Commit(std::string& errorText) {
+  if (!Finish(errorText)) return false;
   // Something may have taken the name since Open; rename would replace a FIFO or a device node.
   struct stat now {};
-  if (::lstat(target_.c_str(), &now) == 0 && !S_ISREG(now.st_mode)) {
+  if (::lstat(target_.c_str(), &now) == 0 && !S_ISREG(now.st_mode) && !(options_.ReplaceLinks && S_ISLNK(now.st_mode))) {
     const std::string why = S_ISDIR(now.st_mode) ? "it is a folder"
                                                  : std::string("it is ") + FileKindText(now.st_mode) +
                                                        ", not a regular file";
@@ -302,15 +365,27 @@ bool OutputFile::Commit(std::string& errorText) {
     const int error = errno;
     return Fail(error == EISDIR ? std::string("it is a folder") : std::string(std::strerror(error)), errorText);
   }
-  release_slot(slot_);
-  temporary_.clear();
-  // The rename itself reaches the disk with the folder.
-  const int folderFd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd >= 0) {
-    ::fsync(folderFd);
-    ::close(folderFd);
-  }
+  Committed();
   return true;
+}
+
+bool OutputFile::CommitBeside(const std::string& note, std::string& fileName, std::string& errorText) {
+  if (!Finish(errorText)) return false;
+  errno = 0;
+  const long nameMax = ::pathconf(folder_.c_str(), _PC_NAME_MAX);
+  const std::string base = base_of(target_);
+  const std::string prefix = temporary_.find('/') == std::string::npos ? std::string() : folder_ + "/";
+  for (int n = 1; n < 1000; ++n) {
+    const std::string candidate =
+        prefix + detail::NameBeside(base, nameMax, n == 1 ? note : note + " " + std::to_string(n));
+    if (rename_without_replacing(temporary_.c_str(), candidate.c_str()) == 0) {
+      fileName = candidate;
+      Committed();
+      return true;
+    }
+    if (errno != EEXIST) return Fail(std::strerror(errno), errorText);
+  }
+  return Fail("no free name beside it", errorText);
 }
 
 void OutputFile::Discard() {
@@ -321,9 +396,19 @@ void OutputFile::Discard() {
   release_slot(slot_);
 }
 
-bool WriteFileReplacing(const std::string& fileName, std::span<const std::uint8_t> bytes, std::string& errorText) {
+bool WriteFileReplacing(const std::string& fileName, std::span<const std::uint8_t> bytes, std::string& errorText,
+                        const OutputFileOptions& options) {
   OutputFile file;
-  return file.Open(fileName, errorText) && file.Write(bytes, errorText) && file.Commit(errorText);
+  return file.Open(fileName, errorText, options) && file.Write(bytes, errorText) && file.Commit(errorText);
 }
+
+UnfinishedFile::UnfinishedFile(const std::string& path) {
+  install_signal_handlers();
+  slot_ = claim_slot(path);
+}
+
+UnfinishedFile::~UnfinishedFile() { release_slot(slot_); }
+
+void RemoveUnfinishedFiles() { remove_live_temporaries(); }
 
 }  // namespace lumivor

@@ -11,6 +11,9 @@
 // - the temporary's name stays within the folder's name limit, so every legal target name works;
 // - the temporary is removed on every failure path, including SIGINT, SIGTERM and SIGHUP that
 //   would end the process.
+// A writer that opens files by name (the media libraries' muxers) may write the temporary itself:
+// ask for it to keep the target's extension, so that the format chosen by the name is the
+// target's, and Commit without Write.
 // Errors are one line naming the file as given and the real cause ("it is a folder", "the folder
 // ... is on a read-only file system", ...). Nothing here prints or throws.
 #pragma once
@@ -23,6 +26,15 @@
 
 namespace lumivor {
 
+struct OutputFileOptions {
+  // The temporary's name ends in the target's extension (".mp4"), for a writer that picks the
+  // format by the name.
+  bool KeepExtension = false;
+  // A symbolic link under the name is replaced by the new file instead of followed: for files
+  // written into a folder that others could plant links in.
+  bool ReplaceLinks = false;
+};
+
 class OutputFile {
  public:
   OutputFile() = default;
@@ -32,12 +44,18 @@ class OutputFile {
 
   // Checks the target and its folder and creates the temporary. Call it before the content is
   // made, so that a wrong name is reported before any work is spent on it.
-  bool Open(const std::string& fileName, std::string& errorText);
+  bool Open(const std::string& fileName, std::string& errorText, const OutputFileOptions& options = {});
   bool Write(std::span<const std::uint8_t> bytes, std::string& errorText);
   // Flushes the bytes to the disk and renames the temporary over the target.
   bool Commit(std::string& errorText);
+  // Puts the content under a new name beside the target instead, never replacing anything: the
+  // target's stem, " (" + note + ")" (then " (" + note + " 2)", ...) and its extension, cut to the
+  // folder's name limit. fileName receives the name used (in the folder as Open was given it).
+  bool CommitBeside(const std::string& note, std::string& fileName, std::string& errorText);
   // Removes the temporary; the target stays as it was.
   void Discard();
+  // A file was under the target's name when Open ran; Commit replaces it.
+  bool ReplacesExistingFile() const { return existed_; }
 
   bool IsOpen() const { return fd_ >= 0; }
   // The file that will be replaced: fileName with its symbolic links followed.
@@ -46,22 +64,53 @@ class OutputFile {
 
  private:
   bool Fail(const std::string& why, std::string& errorText);
+  // fsync and close; false with the cause in errorText.
+  bool Finish(std::string& errorText);
+  void Committed();
 
   std::string fileName_;
   std::string target_;
   std::string folder_;
   std::string temporary_;
+  OutputFileOptions options_;
   int fd_ = -1;
+  bool existed_ = false;
   int slot_ = -1;  // the temporary's entry in the signal handlers' list
 };
 
 // Open, Write and Commit in one call.
-bool WriteFileReplacing(const std::string& fileName, std::span<const std::uint8_t> bytes, std::string& errorText);
+bool WriteFileReplacing(const std::string& fileName, std::span<const std::uint8_t> bytes, std::string& errorText,
+                        const OutputFileOptions& options = {});
+
+// A file being made by other code (a joined sound, a video named by the job) that must not outlive
+// a program ending at once: while this object lives, RemoveUnfinishedFiles removes it. Destroying
+// the object only forgets the name; the file stays.
+class UnfinishedFile {
+ public:
+  explicit UnfinishedFile(const std::string& path);
+  ~UnfinishedFile();
+  UnfinishedFile(const UnfinishedFile&) = delete;
+  UnfinishedFile& operator=(const UnfinishedFile&) = delete;
+  // False when the list of names was full: the file is then not protected.
+  bool Listed() const { return slot_ >= 0; }
+
+ private:
+  int slot_ = -1;
+};
+
+// Removes every uncommitted temporary and every listed unfinished file. Async-signal-safe: for a
+// signal handler that ends the program at once.
+void RemoveUnfinishedFiles();
 
 namespace detail {
 // The temporary's name for a target's last path component, in a folder whose names may be
 // nameMax bytes long; unique holds the characters that make it unique (six of them).
-std::string TemporaryFileName(const std::string& baseName, long nameMax, const std::string& unique);
+// extension (with its dot) ends the name when given.
+std::string TemporaryFileName(const std::string& baseName, long nameMax, const std::string& unique,
+                              const std::string& extension = std::string());
+// The stem of baseName (without extension), " (" + note + ")" and the extension, the stem cut so
+// that the whole stays within nameMax bytes.
+std::string NameBeside(const std::string& baseName, long nameMax, const std::string& note);
 }  // namespace detail
 
 }  // namespace lumivor

@@ -82,6 +82,12 @@ bool EncodeJpegFile(const Bitmap& picture, int quality, std::vector<std::uint8_t
   return done;
 }
 
+namespace {
+// The samples go into a folder that may be shared (/tmp): a link planted there under a sample's
+// name must not carry the write to a file outside it, so the link itself is replaced.
+constexpr OutputFileOptions SampleFileWriting{.KeepExtension = false, .ReplaceLinks = true};
+}  // namespace
+
 bool WriteSamplePhotos(const std::string& folder, std::vector<std::string>& paths, std::string& errorText) {
   struct Photo {
     const char* Name;
@@ -103,7 +109,7 @@ bool WriteSamplePhotos(const std::string& folder, std::vector<std::string>& path
     std::vector<std::uint8_t> bytes;
     const bool bmp = path.size() > 4 && path.compare(path.size() - 4, 4, ".bmp") == 0;
     if (!(bmp ? EncodeBmp24(picture, bytes, errorText) : EncodeJpegFile(picture, 90, bytes, errorText))) return false;
-    if (!WriteFileReplacing(path, bytes, errorText)) return false;
+    if (!WriteFileReplacing(path, bytes, errorText, SampleFileWriting)) return false;
     paths.push_back(path);
   }
   return true;
@@ -149,7 +155,7 @@ bool WriteSampleTrack(const std::string& path, double seconds, std::string& erro
     put16(file, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(left * 32767))));
     put16(file, static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(right * 32767))));
   }
-  return WriteFileReplacing(path, file, errorText);
+  return WriteFileReplacing(path, file, errorText, SampleFileWriting);
 }
 
 }  // namespace lumivor

@@ -15,11 +15,12 @@ bool EncodeJpegFile(const Bitmap& picture, int quality, std::vector<std::uint8_t
 
 // Writes four photos of different shapes into folder - a 4:3 landscape, a 3:4 portrait and a
 // 16:9 panorama as JPEG, a square pattern as BMP - and returns their paths in showing order.
-// Existing files of the same names are replaced; false with a reason.
+// Existing files of the same names are replaced, symbolic links too (never written through);
+// false with a reason.
 bool WriteSamplePhotos(const std::string& folder, std::vector<std::string>& paths, std::string& errorText);
 
 // A 16-bit stereo 44100 Hz WAV of the given length: a slow tune of soft tones, so that the
-// result can be listened to.
+// result can be listened to. A symbolic link under path is replaced, not written through.
 bool WriteSampleTrack(const std::string& path, double seconds, std::string& errorText);
 
 }  // namespace lumivor

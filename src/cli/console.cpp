@@ -2,19 +2,36 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <iterator>
 
+#include "app/output_file.h"
 #include "cli/standard_output.h"
 
 namespace lumivor::cli {
 
 namespace {
 
+constexpr int StopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
 volatile std::sig_atomic_t InterruptCount = 0;
 
-extern "C" void count_interrupt(int) {
-  InterruptCount = InterruptCount + 1;
-  std::signal(SIGINT, SIG_DFL);
+extern "C" void count_interrupt(int signal) {
+  if (InterruptCount == 0) {
+    InterruptCount = 1;
+    return;
+  }
+  const int savedErrno = errno;
+  RemoveUnfinishedFiles();
+  // Ended by the signal itself, so the parent sees what happened; it is delivered as the handler
+  // returns.
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  ::sigaction(signal, &fallback, nullptr);
+  ::raise(signal);
+  errno = savedErrno;
 }
 
 }  // namespace
@@ -78,11 +95,20 @@ InterruptHandler::InterruptHandler() {
   InterruptCount = 0;
   struct sigaction action {};
   action.sa_handler = count_interrupt;
+  // One handler at a time: a second signal of another kind waits until the count is taken.
   sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, &previous_);
+  for (const int signal : StopSignals) sigaddset(&action.sa_mask, signal);
+  for (std::size_t i = 0; i < std::size(StopSignals); ++i) {
+    if (::sigaction(StopSignals[i], nullptr, &previous_[i]) != 0) continue;
+    if ((previous_[i].sa_flags & SA_SIGINFO) == 0 && previous_[i].sa_handler == SIG_IGN) continue;
+    installed_[i] = ::sigaction(StopSignals[i], &action, nullptr) == 0;
+  }
 }
 
-InterruptHandler::~InterruptHandler() { sigaction(SIGINT, &previous_, nullptr); }
+InterruptHandler::~InterruptHandler() {
+  for (std::size_t i = 0; i < std::size(StopSignals); ++i)
+    if (installed_[i]) ::sigaction(StopSignals[i], &previous_[i], nullptr);
+}
 
 bool InterruptHandler::Interrupted() { return InterruptCount > 0; }
 

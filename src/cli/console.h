@@ -61,8 +61,10 @@ class LogToTerminal {
   LogToTerminal& operator=(const LogToTerminal&) = delete;
 };
 
-// While it lives, the first Ctrl-C is only counted, for the run to stop as its Stop command
-// does; a second one is the user insisting and ends the program at once.
+// While it lives, the first SIGINT, SIGTERM or SIGHUP is only counted, for the run to stop as its
+// Stop command does and keep a playable file; a second one is the user (or the system going down)
+// insisting: every unfinished file is removed (RemoveUnfinishedFiles) and the program ends by that
+// signal at once. A signal ignored when it is made (nohup) stays ignored.
 class InterruptHandler {
  public:
   InterruptHandler();
@@ -73,7 +75,8 @@ class InterruptHandler {
   static bool Interrupted();
 
  private:
-  struct sigaction previous_ {};
+  struct sigaction previous_[3] {};
+  bool installed_[3] = {};
 };
 
 }  // namespace lumivor::cli

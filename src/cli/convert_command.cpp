@@ -1,6 +1,7 @@
 #include "cli/convert_command.h"
 
 #include <strings.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <string>
 
+#include "app/output_file.h"
 #include "cli/console.h"
 #include "media/engine/error_text.h"
 #include "media/engine/ffmpeg.h"
@@ -36,8 +38,10 @@ constexpr const char* Usage =
     "  --presets TEXT      key=value preset lines for the output, \"<CRLF>\" between lines\n"
     "  --log-level LEVEL   quiet, panic, fatal, error, warning, info (the default), verbose or debug\n"
     "\n"
-    "Ctrl-C stops the conversion; the output is still closed properly. Exit status: 0 finished,\n"
-    "1 failed, 130 stopped, 2 wrong arguments.\n";
+    "The output is replaced only once complete, and never when it is one of the inputs. Ctrl-C (or\n"
+    "SIGTERM, SIGHUP) stops the conversion; the output is still closed properly, beside an OUTPUT\n"
+    "that was there as NAME (stopped).EXT. A second one ends at once and removes the unfinished\n"
+    "output. Exit status: 0 finished, 1 failed, 130 stopped, 2 wrong arguments.\n";
 
 struct Input {
   std::string Options;
@@ -126,6 +130,38 @@ std::string progress_bar(const TProgressInfo& info) {
   return text;
 }
 
+// ------------------------------------------------------------------ the output
+
+// A name the media library would read as a protocol (udp:, pipe:, file:) or standard output.
+bool names_a_protocol(const std::string& name) {
+  const std::size_t scheme =
+      std::strspn(name.c_str(), "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-.");
+  return name == "-" || (scheme > 0 && scheme < name.size() && name[scheme] == ':');
+}
+
+// A regular file, or a new name, is written through OutputFile: replaced only once complete. A
+// protocol's URL, a FIFO or a device (/dev/null for a test run) is the engine's to open as before.
+bool written_whole(const std::string& output) {
+  if (names_a_protocol(output)) return false;
+  struct stat info {};
+  return ::stat(output.c_str(), &info) != 0 || S_ISREG(info.st_mode);
+}
+
+// Converting a file into itself truncates the input before it is read: refused, by the file's
+// identity, so that another name of it (a link, "./x", a hard link) is caught too.
+void refuse_own_input(const Arguments& parsed) {
+  struct stat output {};
+  if (::stat(parsed.Output->c_str(), &output) != 0 || !S_ISREG(output.st_mode)) return;
+  for (const Input& input : parsed.Inputs) {
+    struct stat info {};
+    if (::stat(input.FileName.c_str(), &info) != 0) continue;
+    if (info.st_dev == output.st_dev && info.st_ino == output.st_ino) {
+      fail("-o \"" + *parsed.Output + "\" is the input \"" + input.FileName +
+           "\": a file cannot be converted into itself");
+    }
+  }
+}
+
 // ------------------------------------------------------------------ the task
 
 std::string failure_text(const TCustomFFmpeg& engine, int code, const std::string& fileName) {
@@ -135,7 +171,20 @@ std::string failure_text(const TCustomFFmpeg& engine, int code, const std::strin
 }
 
 int convert(const Arguments& parsed) {
+  refuse_own_input(parsed);
   Terminal terminal;
+  OutputFile file;
+  std::string engineOutput = *parsed.Output;
+  if (written_whole(*parsed.Output)) {
+    std::string errorText;
+    if (!file.Open(*parsed.Output, errorText, {.KeepExtension = true, .ReplaceLinks = false})) {
+      terminal.Line("lumivor convert: " + errorText);
+      return ExitFailed;
+    }
+    // The temporary's own name may hold a ":"; a folder in front keeps it a file for the library.
+    engineOutput = file.TemporaryName().find('/') == std::string::npos ? "./" + file.TemporaryName()
+                                                                        : file.TemporaryName();
+  }
   TFFLoader& loader = TFFLoader::Instance();
   if (!loader.Load(EncoderLibraries)) {
     terminal.Line("lumivor convert: " + loader.LastError());
@@ -168,7 +217,7 @@ int convert(const Arguments& parsed) {
         OptionsContextScope scope(engine);
         OptionErrorText().clear();
         const int result =
-            engine.OpenOutputFile(scope.Context(), parsed.OutputOptions, parsed.Join, *parsed.Output, parsed.Presets);
+            engine.OpenOutputFile(scope.Context(), parsed.OutputOptions, parsed.Join, engineOutput, parsed.Presets);
         if (result < 0) setupError = failure_text(engine, result, *parsed.Output);
       }
     } catch (const std::exception& error) {
@@ -199,8 +248,34 @@ int convert(const Arguments& parsed) {
     if (engine.Exception) {
       terminal.Line("lumivor convert: " + engine.ExceptionMsg);
       status = ExitFailed;
+    } else if (!engine.Finished && !stopAsked) {
+      // An end that nobody asked for is a failure, whatever the engine could say about it: the
+      // output is not what it should be.
+      const std::string reason = !engine.ExceptionMsg.empty() ? engine.ExceptionMsg
+                                 : !engine.LastErrMsg.empty() ? engine.LastErrMsg
+                                                              : std::string("the conversion did not finish");
+      terminal.Line("lumivor convert: " + reason);
+      status = ExitFailed;
     } else if (!engine.Finished) {
       status = ExitStopped;
+    }
+  }
+  if (file.IsOpen()) {
+    std::string errorText, stoppedName;
+    if (status == ExitFailed) {
+      file.Discard();
+    } else if (status == ExitStopped && file.ReplacesExistingFile()) {
+      // Part of the input is not what the user asked for: the file that was there stays, and the
+      // part goes beside it under a name of its own.
+      if (!file.CommitBeside("stopped", stoppedName, errorText)) {
+        terminal.Line("lumivor convert: " + errorText);
+        return ExitFailed;
+      }
+      terminal.Line("lumivor convert: the stopped output is " + stoppedName + "; " + *parsed.Output +
+                    " was kept as it was");
+    } else if (!file.Commit(errorText)) {
+      terminal.Line("lumivor convert: " + errorText);
+      return ExitFailed;
     }
   }
   if (terminal.Failed() && status == ExitFinished) status = ExitFailed;

@@ -1,5 +1,8 @@
 #include "cli/make_command.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -12,7 +15,9 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -23,6 +28,7 @@
 #include "app/conversion_job.h"
 #include "app/frame_sequencer.h"
 #include "app/main_window.h"
+#include "app/output_file.h"
 #include "app/settings_page.h"
 #include "app/settings_store.h"
 #include "cli/console.h"
@@ -120,9 +126,11 @@ std::string usage_text() {
   text += FormatText("  all  --hold %s --transition %s --effects random\n", DefaultPhotoDelay, DefaultEffectDelay);
   text +=
       "\n"
-      "A progress bar goes to stderr and the video's path to stdout. Ctrl-C stops the run as the\n"
-      "window's Stop does; the video written so far is kept. Exit status: 0 written, 1 failed,\n"
-      "130 stopped, 2 wrong arguments.\n";
+      "A progress bar goes to stderr and the video's path to stdout. Ctrl-C (or SIGTERM, SIGHUP)\n"
+      "stops the run as the window's Stop does; the video written so far is kept, beside an -o file\n"
+      "that was there as NAME (stopped).EXT, the file itself left as it was. A second one ends at\n"
+      "once and removes what the run had begun. Exit status: 0 written, 1 failed, 130 stopped,\n"
+      "2 wrong arguments.\n";
   return text;
 }
 
@@ -328,6 +336,14 @@ struct OutputPlace {
   int Format = 0;
 };
 
+std::string real_path(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (real == nullptr) return std::string();
+  std::string text(real);
+  std::free(real);
+  return text;
+}
+
 bool is_folder(const std::string& path) {
   std::error_code error;
   return std::filesystem::is_directory(path, error);
@@ -373,43 +389,41 @@ OutputPlace output_place(const Arguments& parsed) {
   return place;
 }
 
-// The -o file is written under a temporary name beside it and put in place only when the run has
-// written a video, so that a run that fails keeps the file that was there before.
-class FileInPlace {
- public:
-  FileInPlace(const std::string& target, const std::string& extension) : target_(target) {
-    const std::filesystem::path path(target);
-    std::string pattern = (path.parent_path() / ("." + path.filename().string() + ".partial-XXXXXX")).string() +
-                          extension;
-    const int fd = ::mkstemps(pattern.data(), static_cast<int>(extension.size()));
-    if (fd < 0) fail("cannot write in " + path.parent_path().string() + ": " + std::strerror(errno));
-    ::close(fd);
-    temporary_ = pattern;
-  }
-  ~FileInPlace() {
-    if (!temporary_.empty()) ::unlink(temporary_.c_str());
-  }
-  FileInPlace(const FileInPlace&) = delete;
-  FileInPlace& operator=(const FileInPlace&) = delete;
-
-  const std::string& Temporary() const { return temporary_; }
-  bool PutInPlace(std::string& errorText) {
-    struct stat old {};
-    const bool existed = ::stat(target_.c_str(), &old) == 0;
-    // The new file keeps the permissions of the one it replaces.
-    if (existed) ::chmod(temporary_.c_str(), old.st_mode & 07777);
-    if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
-      errorText = "cannot put the video in place as " + target_ + ": " + std::strerror(errno);
-      return false;
-    }
-    temporary_.clear();
-    return true;
-  }
-
- private:
-  std::string target_;
-  std::string temporary_;
+// The files this process has open in folder (a real path), and whether for writing. The job
+// names the joined sound and a folder's video itself; this is how the console learns which files
+// a run is making, so that a program ended at once leaves none of them.
+struct OpenFile {
+  std::string Path;
+  bool Writing = false;
 };
+
+std::vector<OpenFile> files_open_in(const std::string& folder) {
+  std::vector<OpenFile> found;
+  DIR* descriptors = ::opendir("/proc/self/fd");
+  if (descriptors == nullptr) return found;
+  while (const dirent* entry = ::readdir(descriptors)) {
+    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+    char link[PATH_MAX];
+    const std::string fdPath = std::string("/proc/self/fd/") + entry->d_name;
+    const ssize_t length = ::readlink(fdPath.c_str(), link, sizeof link - 1);
+    if (length <= 0) continue;
+    const std::string path(link, static_cast<std::size_t>(length));
+    if (path.size() <= folder.size() + 1 || path.compare(0, folder.size(), folder) != 0 || path[folder.size()] != '/' ||
+        path.find('/', folder.size() + 1) != std::string::npos) {
+      continue;
+    }
+    OpenFile file{path, false};
+    std::ifstream info(std::string("/proc/self/fdinfo/") + entry->d_name);
+    for (std::string line; std::getline(info, line);) {
+      if (line.rfind("flags:", 0) != 0) continue;
+      file.Writing = (std::strtol(line.c_str() + 6, nullptr, 8) & O_ACCMODE) != O_RDONLY;
+      break;
+    }
+    found.push_back(std::move(file));
+  }
+  ::closedir(descriptors);
+  return found;
+}
 
 // ------------------------------------------------------------------ the console as the window
 
@@ -449,13 +463,17 @@ class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo
   void ShowPhotos(const std::vector<std::string>&) override {}
   void OpenFolder(const std::string&) override {}
 
-  // Ctrl-C is the Stop button.
+  // Ctrl-C (or SIGTERM, SIGHUP) is the Stop button.
   void ProcessMessages() override {
+    WatchUnfinishedFiles();
     if (!InterruptHandler::Interrupted() || Interrupted || Window == nullptr) return;
     Interrupted = true;
     terminal_.Line("Stopping: the video is being closed (Ctrl-C again ends at once)");
     Window->btnStopClick();
   }
+
+  // The run's files stay; they are no longer the signal handler's to remove.
+  void ForgetUnfinishedFiles() { unfinished_.clear(); }
 
   MessageResult ShowMessage(const std::string& text, const std::string&, MessageIcon, MessageButtons buttons) override {
     Messages.push_back(text);
@@ -468,9 +486,39 @@ class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo
   }
 
  private:
+  // The joined sound, and in a folder the video the job names there: a second signal removes
+  // them (the -o file's temporary is the OutputFile's own). The joined sound's name was free when
+  // the run began, so a file of that name that the run has open is the run's; a video is one the
+  // run writes under the job's prefix.
+  void WatchUnfinishedFiles() {
+    if (Window == nullptr || !Window->Running() || realFolder_.empty()) return;
+    const bool watchVideo = place_.File.empty() && !videoSeen_ && !Window->Joining();
+    if (joinedSeen_ && !watchVideo) return;
+    for (const OpenFile& open : files_open_in(realFolder_)) {
+      const std::string name = open.Path.substr(realFolder_.size() + 1);
+      const bool joined = !joinedSeen_ && name == joinedName_;
+      const bool video = watchVideo && open.Writing && name.rfind("slideshow-", 0) == 0;
+      if (!joined && !video) continue;
+      unfinished_.push_back(std::make_unique<UnfinishedFile>(open.Path));
+      joinedSeen_ = joinedSeen_ || joined;
+      videoSeen_ = videoSeen_ || video;
+    }
+  }
+
+  std::string joined_name() const {
+    if (parsed_.Tracks.empty()) return std::string();
+    const std::string path = FreeJoinedAudioFileName(place_.Folder, parsed_.Tracks.front());
+    return path.substr(path.find_last_of('/') + 1);
+  }
+
   const Arguments& parsed_;
   const OutputPlace& place_;
   Terminal& terminal_;
+  std::string realFolder_ = real_path(place_.Folder);
+  std::string joinedName_ = joined_name();
+  bool joinedSeen_ = joinedName_.empty();
+  std::vector<std::unique_ptr<UnfinishedFile>> unfinished_;
+  bool videoSeen_ = false;
 };
 
 std::string progress_bar(const TProgressInfo& info, std::int64_t totalFrames) {
@@ -523,6 +571,17 @@ int make(Arguments parsed) {
   }
 
   Terminal terminal;
+  // The -o file is written under a temporary name beside it (the engine writes it by that name,
+  // whose extension picks the container) and put in place only once the run has written a video,
+  // so a run that fails keeps the file that was there before.
+  OutputFile file;
+  if (!place.File.empty() && parsed.PreviewSheet.empty()) {
+    std::string errorText;
+    if (!file.Open(place.File, errorText, {.KeepExtension = true, .ReplaceLinks = false})) {
+      terminal.Line("lumivor make: " + errorText);
+      return ExitFailed;
+    }
+  }
   TFFLoader& loader = TFFLoader::Instance();
   if (!loader.Load(EncoderLibraries)) {
     terminal.Line("lumivor make: " + loader.LastError());
@@ -544,9 +603,6 @@ int make(Arguments parsed) {
   if (parsed.MotionStrength) settings.WriteInteger(settings_key::MotionStrength, *parsed.MotionStrength);
   if (parsed.MusicEndRule) settings.WriteString(settings_key::MusicEnd, std::string(MusicEndName(*parsed.MusicEndRule)));
 
-  std::optional<FileInPlace> file;
-  if (!place.File.empty() && parsed.PreviewSheet.empty()) file.emplace(place.File, OutputFormatAt(place.Format)->Extension);
-
   ConsoleWindow console(parsed, place, terminal);
   JobResult result;
   {
@@ -558,7 +614,7 @@ int make(Arguments parsed) {
     window.RunOptions.RandomSeed = parsed.Seed;
     window.RunOptions.EffectOrder = parsed.EffectOrder;
     window.RunOptions.AutoRotate = parsed.AutoRotate;
-    if (file) window.RunOptions.OutputFile = file->Temporary();
+    if (file.IsOpen()) window.RunOptions.OutputFile = file.TemporaryName();
     window.RunOptions.PreviewSheetFile = parsed.PreviewSheet;
 
     const FrameRateParts rate = ParseFrameRateText(*parsed.Rate);
@@ -575,6 +631,7 @@ int make(Arguments parsed) {
     InterruptHandler interrupts;
     result = window.btnStartClick();
     console.Window = nullptr;
+    console.ForgetUnfinishedFiles();
   }
   terminal.EndBar();
 
@@ -583,13 +640,26 @@ int make(Arguments parsed) {
   const bool videoWritten = !result.OutputFile.empty() &&
                             (result.End == JobEnd::Finished || result.End == JobEnd::Stopped);
   std::string outputFile = result.OutputFile;
-  if (file && videoWritten) {
+  if (file.IsOpen()) {
+    outputFile.clear();
     std::string errorText;
-    if (!file->PutInPlace(errorText)) {
-      terminal.Line("lumivor make: " + errorText);
-      return ExitFailed;
+    if (!videoWritten) {
+      file.Discard();
+    } else if (result.End == JobEnd::Stopped && file.ReplacesExistingFile()) {
+      // Part of a show is not what the user asked for: the file that was there stays, and the part
+      // goes beside it under a name of its own.
+      if (!file.CommitBeside("stopped", outputFile, errorText)) {
+        terminal.Line("lumivor make: " + errorText);
+        return ExitFailed;
+      }
+      terminal.Line("lumivor make: the stopped video is " + outputFile + "; " + place.File + " was kept as it was");
+    } else {
+      if (!file.Commit(errorText)) {
+        terminal.Line("lumivor make: " + errorText);
+        return ExitFailed;
+      }
+      outputFile = place.File;
     }
-    outputFile = place.File;
   }
 
   int status = ExitFinished;

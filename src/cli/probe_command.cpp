@@ -164,7 +164,7 @@ int RunProbe(const std::vector<std::string>& arguments, std::ostream& out, std::
     struct stat info {};
     const bool url = allowProtocols && names_a_protocol(file) && ::stat(file.c_str(), &info) != 0;
     if (file.empty()) {
-      failure = "lumivor probe: argument " + std::to_string(number) + " is an empty file name";
+      failure = "argument " + std::to_string(number) + " is an empty file name";
     } else if (!url) {
       // Checked before the library opens it: a FIFO or a device would block the open or be read
       // from as if it were a file.
@@ -179,7 +179,7 @@ int RunProbe(const std::vector<std::string>& arguments, std::ostream& out, std::
       if (!decoder.LoadFile(libraryName)) failure = decoder.LastErrorText;
     }
     if (!failure.empty()) {
-      print(err, failure + "\n", errIsTerminal);
+      print(err, "lumivor probe: " + failure + "\n", errIsTerminal);
       status = 1;
       continue;
     }

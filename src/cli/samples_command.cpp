@@ -18,7 +18,8 @@ constexpr const char* Usage =
     "\n"
     "Writes four sample photos of different shapes (three JPEG, one BMP) and a stereo WAV track\n"
     "of N seconds (default 30) into FOLDER, which must exist, and prints their paths: photos\n"
-    "first, in showing order, then the track. Files of the same names are replaced.\n";
+    "first, in showing order, then the track. Files of the same names are replaced; so is a\n"
+    "symbolic link of such a name, which is never written through.\n";
 
 int usage_error(const std::string& text) {
   const std::string line = "lumivor samples: " + text + "\n";

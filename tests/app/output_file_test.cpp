@@ -277,6 +277,89 @@ TEST(OutputFileTest, TemporaryNamesCutAtCharacterBoundaries) {
   }
 }
 
+TEST(OutputFileTest, NamesKeepTheExtensionAndFitTheLimit) {
+  struct Case {
+    std::string Made, Expected;
+  };
+  const Case cases[] = {
+      {detail::TemporaryFileName("show.mp4", 255, "abc123", ".mp4"), ".show.mp4.lumivor-abc123.mp4"},
+      {detail::TemporaryFileName("show.mp4", 24, "abc123", ".mp4"), ".show.lumivor-abc123.mp4"},
+      {detail::NameBeside("show.mp4", 255, "stopped"), "show (stopped).mp4"},
+      {detail::NameBeside("show.mp4", 255, "stopped 2"), "show (stopped 2).mp4"},
+      {detail::NameBeside("show", 255, "stopped"), "show (stopped)"},
+      {detail::NameBeside(".hidden", 255, "stopped"), ".hidden (stopped)"},
+      {detail::NameBeside("abcdefgh.mkv", 18, "stopped"), "abcd (stopped).mkv"},
+      {detail::NameBeside("\xC3\xBC\xC3\xBC.mkv", 17, "stopped"), "\xC3\xBC (stopped).mkv"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Expected);
+    EXPECT_EQ(c.Made, c.Expected);
+  }
+}
+
+// A writer that opens files by name (a muxer) writes the temporary itself; the target is replaced
+// with it only on Commit, keeping the old file's permissions.
+TEST(OutputFileTest, AWriterByNameFillsTheTemporary) {
+  ScratchFolder folder;
+  const std::string target = folder / "show.mp4";
+  ASSERT_TRUE(testing::WriteWholeFile(target, Bytes("old")));
+  ::chmod(target.c_str(), 0640);
+  std::string error;
+  OutputFile output;
+  ASSERT_TRUE(output.Open(target, error, {.KeepExtension = true, .ReplaceLinks = false})) << error;
+  EXPECT_TRUE(output.ReplacesExistingFile());
+  EXPECT_EQ(std::filesystem::path(output.TemporaryName()).extension(), ".mp4");
+  ASSERT_TRUE(testing::WriteWholeFile(output.TemporaryName(), Bytes("new")));
+  EXPECT_EQ(FileText(target), "old");
+  ASSERT_TRUE(output.Commit(error)) << error;
+  EXPECT_EQ(FileText(target), "new");
+  EXPECT_EQ(Lstat(target).st_mode & 0777, 0640u);
+  EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{"show.mp4"});
+
+  // A writer that gave up and removed its file leaves nothing to put in place.
+  ASSERT_TRUE(output.Open(target, error, {.KeepExtension = true, .ReplaceLinks = false})) << error;
+  std::filesystem::remove(output.TemporaryName());
+  EXPECT_FALSE(output.Commit(error));
+  EXPECT_EQ(error, "cannot write \"" + target + "\": the written file is gone");
+  EXPECT_EQ(FileText(target), "new");
+}
+
+// Beside the target, never over anything: the old file and earlier results stay.
+TEST(OutputFileTest, CommitBesideTakesTheNextFreeName) {
+  ScratchFolder folder;
+  const std::string target = folder / "show.mp4";
+  ASSERT_TRUE(testing::WriteWholeFile(target, Bytes("old")));
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "show (stopped).mp4", Bytes("earlier")));
+  std::string error, name;
+  OutputFile output;
+  ASSERT_TRUE(output.Open(target, error)) << error;
+  ASSERT_TRUE(output.Write(Bytes("part"), error)) << error;
+  ASSERT_TRUE(output.CommitBeside("stopped", name, error)) << error;
+  EXPECT_EQ(name, folder / "show (stopped 2).mp4");
+  EXPECT_EQ(FileText(name), "part");
+  EXPECT_EQ(FileText(target), "old");
+  EXPECT_EQ(FileText(folder / "show (stopped).mp4"), "earlier");
+  EXPECT_EQ(FolderEntries(folder.Path()).size(), 3u);
+}
+
+// In a folder others may write to, a link under the name is replaced: its target stays untouched.
+TEST(OutputFileTest, ReplacingLinksNeverWritesThroughThem) {
+  ScratchFolder folder;
+  ASSERT_TRUE(testing::WriteWholeFile(folder / "outside.txt", Bytes("theirs")));
+  std::filesystem::create_symlink(folder / "outside.txt", folder / "planted.wav");
+  std::filesystem::create_symlink(folder / "nowhere.txt", folder / "dangling.wav");
+  std::string error;
+  for (const char* name : {"planted.wav", "dangling.wav"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(WriteFileReplacing(folder / name, Bytes("ours"), error, {.KeepExtension = false, .ReplaceLinks = true}))
+        << error;
+    EXPECT_TRUE(S_ISREG(Lstat(folder / name).st_mode));
+    EXPECT_EQ(FileText(folder / name), "ours");
+  }
+  EXPECT_EQ(FileText(folder / "outside.txt"), "theirs");
+  EXPECT_FALSE(std::filesystem::exists(folder / "nowhere.txt"));
+}
+
 TEST(InputFileTest, OnlyRegularFilesAreOpenedAndNothingBlocks) {
   ScratchFolder folder;
   ASSERT_TRUE(testing::WriteWholeFile(folder / "photo.bmp", Bytes("BM")));

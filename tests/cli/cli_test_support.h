@@ -8,6 +8,7 @@
 #include <pwd.h>
 #include <spawn.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -47,6 +48,9 @@ struct RunOptions {
   // "NAME=value" entries added to the test's own environment.
   std::vector<std::string> Environment;
   int TimeoutSeconds = 60;
+  // Files the program writes may grow to this many bytes (RLIMIT_FSIZE, SIGXFSZ ignored), so that
+  // a write past it fails like a full disk; 0: no limit.
+  rlim_t FileSizeLimit = 0;
 };
 
 struct RunResult {
@@ -91,6 +95,24 @@ inline std::function<bool(pid_t)> InterruptWhenStderrShows(const ScratchFolder& 
     if (FileText(errName).find(text) == std::string::npos) return false;
     ::kill(pid, SIGINT);
     return true;
+  };
+}
+
+// A WhileRunning that sends the signals one by one: the first once stderr shows a frame number
+// above 0 (frames are being written), each further one once stderr shows the program's
+// "Stopping:" line (two sent at once would arrive as one).
+inline std::function<bool(pid_t)> SignalWhileWriting(const ScratchFolder& folder, std::vector<int> signals) {
+  return [errName = StderrFileOf(folder), signals = std::move(signals), sent = std::size_t{0}](pid_t pid) mutable {
+    const std::string err = FileText(errName);
+    if (sent == 0) {
+      const std::size_t bar = err.rfind("frame=");
+      const std::size_t frame = bar == std::string::npos ? bar : err.find_first_not_of(' ', bar + 6);
+      if (frame == std::string::npos || err[frame] < '1' || err[frame] > '9') return false;
+    } else if (err.find("Stopping:") == std::string::npos) {
+      return false;
+    }
+    ::kill(pid, signals[sent++]);
+    return sent == signals.size();
   };
 }
 
@@ -166,10 +188,10 @@ inline RunResult RunLumivor(const ScratchFolder& folder, const std::vector<std::
 
   pid_t pid = -1;
   int spawned = 0;
-  if (options.User != static_cast<uid_t>(-1)) {
+  if (options.User != static_cast<uid_t>(-1) || options.FileSizeLimit > 0) {
     const passwd* account = ::getpwuid(options.User);
     const gid_t group = account != nullptr ? account->pw_gid : options.User;
-    // posix_spawn cannot change the user; a plain fork does it before exec.
+    // posix_spawn cannot change the user or a limit; a plain fork does it before exec.
     pid = ::fork();
     if (pid == 0) {
       const int in = ::open("/dev/null", O_RDONLY);
@@ -177,7 +199,15 @@ inline RunResult RunLumivor(const ScratchFolder& folder, const std::vector<std::
                                                            : ::open("/dev/null", O_WRONLY);
       const int err = ::open(errName.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
-      if (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(options.User) != 0) ::_exit(126);
+      if (options.FileSizeLimit > 0) {
+        const rlimit limit{options.FileSizeLimit, options.FileSizeLimit};
+        // Ignored signals stay ignored across exec: the write fails with EFBIG instead.
+        if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+      }
+      if (options.User != static_cast<uid_t>(-1) &&
+          (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(options.User) != 0)) {
+        ::_exit(126);
+      }
       if (!options.WorkingFolder.empty() && ::chdir(options.WorkingFolder.c_str()) != 0) ::_exit(126);
       ::execve(argv[0], argv.data(), environment.data());
       ::_exit(127);

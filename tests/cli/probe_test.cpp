@@ -40,7 +40,7 @@ TEST(ProbeCommandTest, ReportsEveryReadableFileAndFailsForTheOthers) {
   EXPECT_EQ(run.ExitCode, 1);
   const std::vector<std::string> errors = Lines(run.Err);
   ASSERT_EQ(errors.size(), 1u) << run.Err;
-  EXPECT_EQ(errors[0], missing + ": No such file or directory");
+  EXPECT_EQ(errors[0], "lumivor probe: " + missing + ": No such file or directory");
   for (const std::string& expected : {"File Name: " + wav, std::string("File Size: 32044"),
                                      std::string("File Duration: 00:00:02.000"), std::string("Audio Sample Rate: 8000 hz")})
     EXPECT_NE(run.Out.find(expected), std::string::npos) << expected << "\nin:\n" << run.Out;
@@ -103,7 +103,7 @@ TEST(ProbeCommandTest, ALibraryThatCannotBeLoadedNamesWhereItWasLookedFor) {
   const RunResult run = RunLumivor(folder, {"probe", wav}, options);
   EXPECT_EQ(run.ExitCode, 1);
   const std::string libAV = std::filesystem::path(LUMIVOR_BINARY).parent_path().string() + "/LibAV/";
-  EXPECT_EQ(run.Err.rfind("Load library " + libAV + "libswscale.so.6 error: not in " + libAV +
+  EXPECT_EQ(run.Err.rfind("lumivor probe: Load library " + libAV + "libswscale.so.6 error: not in " + libAV +
                               ", system search: " + folder / "lib/libswscale.so.6: ",
                           0),
             0u)
