@@ -657,9 +657,15 @@ TEST_F(Player, EverythingMadeIsFreedOnEveryPathAndVideoStaysOnTheMainThread) {
     for (const char* kind : {"window", "renderer", "texture", "sound device"}) {
       EXPECT_EQ(SDLWatch::Of(SDLWatch::Freed, kind), SDLWatch::Of(SDLWatch::Made, kind)) << kind;
     }
-    if (c.Windows) EXPECT_EQ(SDLWatch::Of(SDLWatch::Made, "window"), *c.Windows);
-    if (c.Renderers) EXPECT_EQ(SDLWatch::Of(SDLWatch::Made, "renderer"), *c.Renderers);
-    if (c.SoundDevices) EXPECT_EQ(SDLWatch::Of(SDLWatch::Made, "sound device"), *c.SoundDevices);
+    if (c.Windows) {
+      EXPECT_EQ(SDLWatch::Of(SDLWatch::Made, "window"), *c.Windows);
+    }
+    if (c.Renderers) {
+      EXPECT_EQ(SDLWatch::Of(SDLWatch::Made, "renderer"), *c.Renderers);
+    }
+    if (c.SoundDevices) {
+      EXPECT_EQ(SDLWatch::Of(SDLWatch::Made, "sound device"), *c.SoundDevices);
+    }
     if (c.End == ToTheEnd && !c.RefuseRenderer && c.File == Clip()) {
       EXPECT_GE(SDLWatch::Of(SDLWatch::Made, "picture"), 5) << "the clip's pictures were not drawn";
     }
