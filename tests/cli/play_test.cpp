@@ -177,7 +177,7 @@ TEST_F(PlayCommandTest, RefusalsSayWhyWithThePrefix) {
   const std::string fifo = *folder_ / "fifo.mp3";
   const std::string folder = *folder_ / "folder.mp3";
   const std::string locked = *folder_ / "locked.mp3";
-  const std::string noise = *folder_ / "noise.mp3";
+  const std::string noise = *folder_ / "noise.data";
   std::filesystem::remove(fifo);
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   std::filesystem::create_directories(folder);
