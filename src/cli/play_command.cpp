@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "app/input_file.h"
 #include "media/components/ff_player.h"
 #include "media/runtime/ff_load.h"
 #include "media/runtime/main_thread.h"
@@ -24,6 +25,7 @@ constexpr const char* kUsage =
     "  plays FILE; with a terminal, space pauses and resumes and q stops\n";
 
 struct PlayArguments {
+  bool Help = false;
   std::string File;
   int Volume = 128;
   bool Mute = false;
@@ -35,6 +37,10 @@ std::optional<PlayArguments> Parse(const std::vector<std::string>& arguments, st
   PlayArguments parsed;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& word = arguments[i];
+    if (word == "--help" || word == "-h") {
+      parsed.Help = true;
+      return parsed;
+    }
     if (word == "--mute") {
       parsed.Mute = true;
     } else if (word == "--no-video") {
@@ -158,9 +164,19 @@ int RunPlay(const std::vector<std::string>& arguments, std::ostream& out, std::o
     err << kUsage;
     return 2;
   }
+  if (parsed->Help) {
+    out << kUsage;
+    return 0;
+  }
+  // Checked before the player opens it: the library would wait in its open for a FIFO's writer,
+  // on a thread that neither a stop nor a signal reaches, or read a device as if it were a file.
+  if (std::string reason; !CheckInputFile(parsed->File, reason)) {
+    err << "lumivor play: " << parsed->File << ": " << reason << '\n';
+    return 1;
+  }
   TFFPlayer player;
   if (!player.LoadLibraries(TFFLoader::Instance().LibraryPath(), true)) {
-    err << player.LastErrorText << '\n';
+    err << "lumivor play: " << player.LastErrorText << '\n';
     return 1;
   }
   player.AudioVolume = parsed->Volume;
@@ -200,7 +216,7 @@ int RunPlay(const std::vector<std::string>& arguments, std::ostream& out, std::o
   StopSignals signals;
   RawTerminal keys;
   if (!player.Open(parsed->File, 0, parsed->Paused)) {
-    err << player.LastErrorText << '\n';
+    err << "lumivor play: " << player.LastErrorText << '\n';
     return 1;
   }
   using namespace std::chrono;

@@ -5,6 +5,8 @@
 #include <QHeaderView>
 #include <QPainter>
 
+#include "app/global_object.h"
+
 namespace lumivor::gui {
 
 namespace {
@@ -84,6 +86,11 @@ void AudioListView::drawRow(QPainter* painter, const QStyleOptionViewItem& optio
                       shown);
   }
   painter->restore();
+}
+
+void ShowPlayFailure(MessageBoxes& messages, const std::string& reason) {
+  messages.ShowMessage("The audio track cannot be played.\n\n" + reason, GlobalObject().ProductName(),
+                       MessageIcon::Exclamation, MessageButtons::Ok);
 }
 
 }  // namespace lumivor::gui

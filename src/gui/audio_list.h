@@ -3,10 +3,12 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 #include <QTreeWidget>
 
 #include "app/audio_tracks.h"
+#include "app/window_services.h"
 
 namespace lumivor::gui {
 
@@ -26,5 +28,10 @@ class AudioListView : public QTreeWidget {
  private:
   bool showing_ = false;
 };
+
+// Tells the user why the selected track cannot be played: reason is the player's LastErrorText
+// (no sound device, a file it cannot decode). A failed Play must not end in buttons that merely
+// grey out and a line in a hidden log.
+void ShowPlayFailure(MessageBoxes& messages, const std::string& reason);
 
 }  // namespace lumivor::gui

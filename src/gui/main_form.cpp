@@ -526,6 +526,7 @@ void TfrmMain::btnPlayClick() {
   if (!player_->LibrariesLoaded() || !player_->SDLLoaded()) {
     if (!player_->LoadLibraries(audioPage_->LibraryFolder, true)) {
       log_->AddLine(player_->LastErrorText);
+      ShowPlayFailure(messages_, player_->LastErrorText);
       return;
     }
   }
@@ -534,7 +535,12 @@ void TfrmMain::btnPlayClick() {
   if (!tracks.Empty()) track = tracks.Rows()[tracks.Selected() >= 0 ? tracks.Selected() : 0].Path;
   logic_->FFEncoder().Stop(true);
   player_->Stop(true);
-  if (!player_->Open(track, Panel1->ScreenHandle(), false)) log_->AddLine(player_->LastErrorText);
+  if (!player_->Open(track, Panel1->ScreenHandle(), false)) {
+    log_->AddLine(player_->LastErrorText);
+    // Nothing plays: the page stays as it was, and the user learns why.
+    ShowPlayFailure(messages_, player_->LastErrorText);
+    return;
+  }
   btnAddAudio->setEnabled(false);
   btnStart->setEnabled(false);
   btnStop->setEnabled(false);

@@ -2,9 +2,13 @@
 // request, what it prints to a log and to a terminal, and its failures.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <csignal>
 #include <cstdlib>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -139,7 +143,7 @@ TEST_F(PlayCommandTest, FailuresAndBadArguments) {
   };
   const std::string missing = *folder_ / "missing.mp3";
   const Case cases[] = {
-      {{"play", missing}, 1, missing + ": No such file or directory"},
+      {{"play", missing}, 1, "lumivor play: " + missing + ": No such file or directory"},
       {{"play"}, 2, "usage: lumivor play FILE [--volume 0-128] [--mute] [--no-video] [--paused]"},
       {{"play", Mp3(), "--volume", "129"}, 2, "lumivor play: invalid volume \"129\", expected 0 to 128"},
       {{"play", Mp3(), "--volume"}, 2, "lumivor play: --volume needs a value from 0 to 128"},
@@ -155,6 +159,78 @@ TEST_F(PlayCommandTest, FailuresAndBadArguments) {
     EXPECT_EQ(errors[0], c.Error);
     EXPECT_EQ(StateLines(run.Out), std::vector<std::string>{}) << run.Out;
   }
+}
+
+TEST_F(PlayCommandTest, HelpIsTheUsageOnStandardOutput) {
+  for (const char* word : {"--help", "-h"}) {
+    SCOPED_TRACE(word);
+    const RunResult run = RunLumivor(*folder_, {"play", word});
+    EXPECT_EQ(run.ExitCode, 0) << run.Err;
+    EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(run.Out.rfind("usage: lumivor play FILE", 0), 0u) << run.Out;
+  }
+}
+
+// What cannot be played is refused with the reason, prefixed like every message of the command,
+// and promptly: a FIFO, which the library's open would wait on for ever, never reaches it.
+TEST_F(PlayCommandTest, RefusalsSayWhyWithThePrefix) {
+  const std::string fifo = *folder_ / "fifo.mp3";
+  const std::string folder = *folder_ / "folder.mp3";
+  const std::string locked = *folder_ / "locked.mp3";
+  const std::string noise = *folder_ / "noise.data";
+  std::filesystem::remove(fifo);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(Mp3(), locked, std::filesystem::copy_options::overwrite_existing);
+  ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+  ASSERT_TRUE(testing::WriteWholeFile(noise, std::vector<std::uint8_t>(4096, 0)));
+  // The unprivileged user needs to reach the files.
+  ASSERT_EQ(::chmod(folder_->Path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(Mp3().c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(noise.c_str(), 0644), 0);
+
+  struct Case {
+    std::string Name;
+    std::vector<std::string> Arguments;
+    std::vector<std::string> Environment;
+    bool Unprivileged;
+    std::string Error;  // the first line on stderr
+  };
+  const Case cases[] = {
+      {"FIFO", {"play", fifo}, {}, false, "lumivor play: " + fifo + ": it is a FIFO, not a regular file"},
+      {"folder", {"play", folder}, {}, false, "lumivor play: " + folder + ": it is a folder"},
+      {"unreadable", {"play", locked}, {}, true, "lumivor play: " + locked + ": Permission denied"},
+      {"not media", {"play", noise}, {}, false, "lumivor play: " + noise + ": Invalid data found when processing input"},
+      // A sound output that cannot open: SDL's reason, not "no stream".
+      {"sound device",
+       {"play", Mp3()},
+       {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + (*folder_ / "no-such-folder/out.raw")},
+       false,
+       "lumivor play: " + Mp3() + ": cannot play the sound: Couldn't open " + (*folder_ / "no-such-folder/out.raw")},
+      {"sound driver",
+       {"play", Mp3()},
+       {"SDL_AUDIODRIVER=no-such-driver"},
+       false,
+       "lumivor play: Could not initialize SDL with ScreenHandle(0): Audio target 'no-such-driver' not available"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    RunOptions options;
+    options.Environment = c.Environment;
+    options.TimeoutSeconds = 20;
+    if (c.Unprivileged) options.User = testing::UnprivilegedUser();
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult run = RunLumivor(*folder_, c.Arguments, options);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(run.Signal, 0) << "it had to be killed";
+    EXPECT_EQ(run.ExitCode, 1) << run.Err;
+    const std::vector<std::string> errors = Lines(run.Err);
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors[0], c.Error);
+    EXPECT_EQ(StateLines(run.Out), std::vector<std::string>{}) << run.Out;
+    EXPECT_LT(took, std::chrono::seconds(10));
+  }
+  std::filesystem::remove(fifo);
 }
 
 }  // namespace

@@ -1,3 +1,7 @@
+#include <stdlib.h>
+
+#include <string>
+
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -121,6 +125,43 @@ TEST_F(AudioPageTest, PlayPauseAndStopDriveThePlayerAndTheButtons) {
     EXPECT_TRUE(button->isEnabled()) << button->objectName().toStdString();
   }
   Dismiss(window);
+}
+
+// Without a sound device Play tells the user why, in SDL's words, and leaves the page usable.
+TEST_F(AudioPageTest, PlayWithoutASoundDeviceSaysWhyAndKeepsThePage) {
+  const char* driver = ::getenv("SDL_AUDIODRIVER");
+  const std::string oldDriver = driver != nullptr ? driver : "";
+  // The disk driver stands in for a machine without sound: its "device" is a file that cannot
+  // be made.
+  const std::string unwritable = Scratch() / "no-such-folder/heard.raw";
+  ::setenv("SDL_AUDIODRIVER", "disk", 1);
+  ::setenv("SDL_DISKAUDIOFILE", unwritable.c_str(), 1);
+  {
+    auto shown = ShowWindow();
+    TfrmMain& window = *shown;
+    AddTwoTracks(window);
+    messages.Shown.clear();
+
+    QTest::mouseClick(window.btnPlay, Qt::LeftButton);
+    const std::string reason = first_ + ": cannot play the sound: Couldn't open " + unwritable;
+    EXPECT_EQ(window.FFPlayer().LastErrorText, reason);
+    ASSERT_EQ(messages.Shown.size(), 1u);
+    EXPECT_EQ(messages.Shown[0].Text, "The audio track cannot be played.\n\n" + reason);
+    EXPECT_EQ(messages.Shown[0].Icon, MessageIcon::Exclamation);
+    EXPECT_EQ(messages.Shown[0].Buttons, MessageButtons::Ok);
+    EXPECT_TRUE(window.mmoLog->toPlainText().contains(QString::fromStdString(reason)));
+    EXPECT_EQ(window.FFPlayer().PlayerState(), psStop);
+    for (QPushButton* button : {window.btnAddAudio, window.btnStart, window.btnClear, window.btnPlay}) {
+      EXPECT_TRUE(button->isEnabled()) << button->objectName().toStdString() << " greyed out after a failed Play";
+    }
+    Dismiss(window);
+  }
+  ::unsetenv("SDL_DISKAUDIOFILE");
+  if (oldDriver.empty()) {
+    ::unsetenv("SDL_AUDIODRIVER");
+  } else {
+    ::setenv("SDL_AUDIODRIVER", oldDriver.c_str(), 1);
+  }
 }
 
 }  // namespace

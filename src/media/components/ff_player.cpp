@@ -6,7 +6,6 @@
 #include <cstring>
 #include <deque>
 #include <limits>
-#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -60,41 +59,21 @@ const char* VideoDriverName(TVideoDriver driver) {
   }
 }
 
-// A driver variable the player sets. "No choice" hands SDL back what the user's environment said,
-// so the value the environment had before the player set it is kept (and taken again whenever
-// someone else has changed it since).
-class DriverVariable {
- public:
-  explicit DriverVariable(const char* name) : name_(name) {}
-  void Apply(const char* chosen) {
-    const char* now = std::getenv(name_);
-    const std::optional<std::string> current = now != nullptr ? std::optional<std::string>(now) : std::nullopt;
-    if (!applied_ || current != lastSet_) saved_ = current;
-    lastSet_ = chosen != nullptr ? std::optional<std::string>(chosen) : saved_;
-    if (lastSet_) {
-      ::setenv(name_, lastSet_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-    applied_ = true;
+// Drivers go to SDL as hints, never through the environment: other threads (the libraries', the
+// toolkit's) read the environment at any time, and changing it under them is undefined. A choice
+// of the player's overrides what the user's SDL_AUDIODRIVER / SDL_VIDEODRIVER say; no choice hands
+// SDL back to them.
+void ChooseDriver(const SDLFunctions& sdl, const char* hint, const char* chosen) {
+  if (chosen != nullptr) {
+    sdl.SDL_SetHintWithPriority(hint, chosen, SDL_HINT_OVERRIDE);
+  } else {
+    sdl.SDL_ResetHint(hint);
   }
-
- private:
-  const char* name_;
-  bool applied_ = false;
-  std::optional<std::string> saved_;
-  std::optional<std::string> lastSet_;
-};
-
-// Process-wide like the environment; used under SDLInitLock.
-DriverVariable& AudioDriverVariable() {
-  static auto* variable = new DriverVariable("SDL_AUDIODRIVER");
-  return *variable;
 }
-DriverVariable& VideoDriverVariable() {
-  static auto* variable = new DriverVariable("SDL_VIDEODRIVER");
-  return *variable;
-}
+
+// How long a window of the player's own goes without its events being fetched while no new
+// picture comes (paused, or a slow clip): closing or uncovering it is answered within this.
+constexpr double kPumpInterval = 0.05;
 
 // A queue of packets for one decoder; an empty entry asks the decoder to drain.
 class PacketQueue {
@@ -149,6 +128,21 @@ class PacketQueue {
 struct QueuedPicture {
   FramePtr Frame;
   double Pts = 0;
+};
+
+// What draws pictures: made, used and freed on the main thread only, since SDL's video (windows,
+// renderers, textures, event fetching) belongs to the thread that initialised it. Members go in
+// reverse order: the texture before its renderer, the renderer before its window.
+struct DisplayObjects {
+  SDLWindowPtr OwnWindow;
+  SDLRendererPtr Renderer;
+  SDLTexturePtr Texture;
+  int TextureWidth = 0;
+  int TextureHeight = 0;
+  bool Failed = false;
+  FramePtr Scaled;
+  SwsContextPtr Scaler;
+  TFormatConverter Converter;
 };
 
 }  // namespace
@@ -211,7 +205,8 @@ struct PlayContext {
   bool EndReported = false;
   std::int64_t LastPosition = std::numeric_limits<std::int64_t>::min();
 
-  // Display, on the play thread under the player lock.
+  // Picture timing, on the play thread under the player lock. Shown is handed to the main thread
+  // to draw while the play thread waits for it, so the two never touch it at once.
   double FrameTimer = 0;
   bool FrameTimerStarted = false;
   double LastPts = NaN();
@@ -220,15 +215,10 @@ struct PlayContext {
   bool ForceRefresh = false;
   FramePtr Shown;
   double ShownPts = NaN();
-  SDL_Window* OwnWindow = nullptr;
-  SDL_Renderer* Renderer = nullptr;
-  SDL_Texture* Texture = nullptr;
-  int TextureWidth = 0;
-  int TextureHeight = 0;
-  bool DisplayFailed = false;
-  FramePtr Scaled;
-  SwsContext* Scaler = nullptr;
-  TFormatConverter Converter;
+  double LastPump = 0;
+  std::unique_ptr<DisplayObjects> Display = std::make_unique<DisplayObjects>();
+
+  ~PlayContext() { lib::av_channel_layout_uninit(&ResamplerLayout); }
 
   double MasterClock() const { return AudioOpen ? AudioClock.Get() : ExternalClock.Get(); }
 
@@ -245,7 +235,7 @@ struct PlayContext {
   // Stops every thread of the context and the sound output; the memory goes with the object.
   // The threads may be waiting for the main thread (an event, a log line), so a main thread that
   // shuts down serves it until they are done.
-  void Shutdown(const SDLFunctions& sdl) {
+  void Shutdown() {
     AbortAll();
     if (Reader.joinable()) {
       WaitServing([this] { return ReaderDone.load(); });
@@ -255,16 +245,10 @@ struct PlayContext {
       WaitServing([this] { return VideoFinished.load(); });
       VideoThread.join();
     }
-    if (AudioOpen) {
-      sdl.SDL_CloseAudioDevice(Output.Device);
-      AudioOpen = false;
-    }
-    lib::av_channel_layout_uninit(&Output.Layout);
-    lib::av_channel_layout_uninit(&ResamplerLayout);
-    if (Scaler != nullptr) {
-      lib::sws_freeContext(Scaler);
-      Scaler = nullptr;
-    }
+    // The callback reads the context: the device closes (and the callback ends) before any of it
+    // goes away.
+    Output.Device.reset();
+    AudioOpen = false;
   }
 };
 
@@ -283,16 +267,20 @@ struct PlayerThreads {
           FormatText("No codec could be found with name \"%s\"", lib::avcodec_get_name(stream->codecpar->codec_id));
       return false;
     }
-    codec.reset(lib::avcodec_alloc_context3(decoder));
-    if (!codec || lib::avcodec_parameters_to_context(codec.get(), stream->codecpar) < 0) {
-      context.OpenError = "avcodec_open2() failed.";
+    // Each failure names the file, the decoder and the library's reason: "failed" alone leaves
+    // nothing to act on.
+    auto fail = [&](int code) {
+      context.OpenError = FormatText("%s: avcodec_open2() failed for the %s decoder: %s", context.FileName.c_str(),
+                                     decoder->name, ErrorText(code).c_str());
       return false;
+    };
+    codec.reset(lib::avcodec_alloc_context3(decoder));
+    if (!codec) return fail(AVERROR(ENOMEM));
+    if (const int copied = lib::avcodec_parameters_to_context(codec.get(), stream->codecpar); copied < 0) {
+      return fail(copied);
     }
     codec->pkt_timebase = stream->time_base;
-    if (lib::avcodec_open2(codec.get(), decoder, nullptr) < 0) {
-      context.OpenError = "avcodec_open2() failed.";
-      return false;
-    }
+    if (const int opened = lib::avcodec_open2(codec.get(), decoder, nullptr); opened < 0) return fail(opened);
     return true;
   }
 
@@ -345,12 +333,13 @@ struct PlayerThreads {
       context.FrameHeight = context.VideoCodec->height;
       context.FrameRate = lib::av_guess_frame_rate(raw, raw->streams[video], nullptr);
     }
+    std::string soundCause;
     if (audio >= 0) {
       if (!OpenDecoder(context, audio, context.AudioCodec)) return false;
       context.AudioFrame.reset(lib::av_frame_alloc());
       std::string error;
       if (OpenAudioOutput(player.sdl_, context.AudioCodec->sample_rate, context.AudioCodec->ch_layout, AudioCallback,
-                          &context, context.Output, error)) {
+                          &context, context.Output, error, soundCause)) {
         context.AudioOpen = true;
         context.AudioStream = audio;
       } else {
@@ -360,11 +349,17 @@ struct PlayerThreads {
       }
     }
     if (context.AudioStream < 0 && context.VideoStream < 0) {
-      context.OpenError = FormatText("%s: could not open codecs, no stream to play.", context.FileName.c_str());
+      // Sound that could not be played is the reason, in SDL's words ("no such device", "cannot
+      // connect to the sound server"); a person can do something about that, and nothing about
+      // "no stream".
+      context.OpenError =
+          soundCause.empty()
+              ? FormatText("%s: could not open codecs, no stream to play.", context.FileName.c_str())
+              : FormatText("%s: cannot play the sound: %s", context.FileName.c_str(), soundCause.c_str());
       return false;
     }
     if (context.VideoStream >= 0) context.VideoThread = std::thread(VideoRun, &context);
-    if (context.AudioOpen) player.sdl_.SDL_PauseAudioDevice(context.Output.Device, 0);
+    if (context.AudioOpen) player.sdl_.SDL_PauseAudioDevice(context.Output.DeviceId(), 0);
     return true;
   }
 
@@ -661,8 +656,8 @@ bool TCustomPlayer::LoadLibraries(const std::string& folder, bool withSDL) {
 void TCustomPlayer::SetOption(const std::string& key, const std::string& value) { options_[key] = value; }
 
 bool TCustomPlayer::ScreenClientSize(std::uintptr_t, int& width, int& height) {
-  if (screenWindow_ == nullptr) return false;
-  sdl_.SDL_GetWindowSize(screenWindow_, &width, &height);
+  if (!screenWindow_) return false;
+  sdl_.SDL_GetWindowSize(screenWindow_.get(), &width, &height);
   return true;
 }
 
@@ -687,14 +682,16 @@ void TCustomPlayer::PushSDLEvent(std::uint32_t type) {
 void TCustomPlayer::Refresh() { PushSDLEvent(kRefreshEvent); }
 
 bool TCustomPlayer::InitSDL(std::uintptr_t screenHandle) {
+  std::lock_guard<std::recursive_mutex> guard(SDLInitLock());
+  screenWindow_.reset();
   sdl_.SDL_Quit();
-  AudioDriverVariable().Apply(AudioDriverName(AudioDriver));
-  VideoDriverVariable().Apply(DisableDisplay ? "dummy" : VideoDriverName(VideoDriver));
+  ChooseDriver(sdl_, SDL_HINT_AUDIODRIVER, AudioDriverName(AudioDriver));
+  ChooseDriver(sdl_, SDL_HINT_VIDEODRIVER, DisableDisplay ? "dummy" : VideoDriverName(VideoDriver));
   Uint32 flags = SDL_INIT_VIDEO | SDL_INIT_TIMER;
   if (!DisableAudio) flags |= SDL_INIT_AUDIO;
   bool ok = sdl_.SDL_Init(flags) == 0;
   if (ok && screenHandle != 0 && !DisableDisplay) {
-    screenWindow_ = sdl_.SDL_CreateWindowFrom(reinterpret_cast<const void*>(screenHandle));
+    screenWindow_ = OwnSDLWindow(sdl_, sdl_.SDL_CreateWindowFrom(reinterpret_cast<const void*>(screenHandle)));
     ok = screenWindow_ != nullptr;
   }
   if (!ok) {
@@ -745,17 +742,15 @@ bool TCustomPlayer::Open(const std::string& fileName, std::uintptr_t screenHandl
   }
   options_.clear();
 
-  {
-    std::lock_guard<std::recursive_mutex> guard(SDLInitLock());
-    if (!InitSDL(screenHandle)) return false;
-  }
+  // SDL's video is initialised on the main thread, where its windows are made, fed events and
+  // destroyed; the SDLInitLock is taken there, never held while waiting for the main thread.
+  bool initialised = false;
+  RunInMainThread([&] { initialised = InitSDL(screenHandle); });
+  if (!initialised) return false;
   if (DisableDisplay) DisableVideo = true;
 
   if (!OpenPlayContext(fileName, startPaused)) {
-    std::lock_guard<std::recursive_mutex> guard(SDLInitLock());
-    if (screenWindow_ != nullptr) sdl_.SDL_DestroyWindow(screenWindow_);
-    screenWindow_ = nullptr;
-    sdl_.SDL_Quit();
+    RunInMainThread([this] { QuitSDL(); });
     return false;
   }
   fileName_ = fileName;
@@ -822,7 +817,7 @@ bool TCustomPlayer::OpenPlayContext(const std::string& fileName, bool startPause
   WaitServing([&] { return context->OpenState.load() != 0 || openAbort_.load(); });
   if (context->OpenState.load() <= 0) {
     // Opening failed or was called off: wait for the reader, then let everything go.
-    context->Shutdown(sdl_);
+    context->Shutdown();
     SetError(context->OpenState.load() < 0 ? context->OpenError : std::string("Open aborted."));
     return false;
   }
@@ -839,19 +834,20 @@ void TCustomPlayer::ClosePlayContext() {
   }
   if (!context) return;
   decoder_.CloseFile();
-  context->Shutdown(sdl_);
-  if (context->Texture != nullptr) sdl_.SDL_DestroyTexture(context->Texture);
-  if (context->Renderer != nullptr) sdl_.SDL_DestroyRenderer(context->Renderer);
-  if (context->OwnWindow != nullptr) sdl_.SDL_DestroyWindow(context->OwnWindow);
+  context->Shutdown();
+  RunInMainThread([this, &context] {
+    context->Display.reset();
+    QuitSDL();
+  });
   context.reset();
-  {
-    std::lock_guard<std::recursive_mutex> guard(SDLInitLock());
-    if (screenWindow_ != nullptr) sdl_.SDL_DestroyWindow(screenWindow_);
-    screenWindow_ = nullptr;
-    sdl_.SDL_Quit();
-  }
   positions_.Reset();
   LibraryLog(AV_LOG_QUIET, "\n");
+}
+
+void TCustomPlayer::QuitSDL() {
+  std::lock_guard<std::recursive_mutex> guard(SDLInitLock());
+  screenWindow_.reset();
+  sdl_.SDL_Quit();
 }
 
 void TCustomPlayer::JoinPlayThread() {
@@ -914,7 +910,10 @@ void TCustomPlayer::TogglePause() {
   }
   const bool pausing = !context->Paused;
   {
-    std::lock_guard<std::timed_mutex> guard(playerLock_);
+    // The play thread may hold the lock while it waits for the main thread (drawing, closing
+    // SDL): a main thread waiting here serves it meanwhile instead of blocking.
+    WaitServing([this] { return playerLock_.try_lock(); });
+    std::lock_guard<std::timed_mutex> guard(playerLock_, std::adopt_lock);
     const double now = PlayerTime();
     if (pausing) {
       context->PausedAt = now;
@@ -955,108 +954,120 @@ SDL_Rect DisplayRect(int outputWidth, int outputHeight, int width, int height, A
 
 }  // namespace
 
+// Runs on the main thread while the play thread waits for it, so the picture in context.Shown
+// and the display objects are this call's alone.
+void TCustomPlayer::Display(PlayContext& context) {
+  DisplayObjects& display = *context.Display;
+  const AVFrame* frame = context.Shown.get();
+  if (frame == nullptr || display.Failed) return;
+  // Pictures go on the screen window, or on a window of the player's own made at the first one.
+  SDL_Window* window = screenWindow_ ? screenWindow_.get() : display.OwnWindow.get();
+  if (window == nullptr) {
+    const int width = ScreenWidth > 0 ? ScreenWidth : (frame->width > 0 ? frame->width : kDefaultWidth);
+    const int height = ScreenHeight > 0 ? ScreenHeight : (frame->height > 0 ? frame->height : kDefaultHeight);
+    display.OwnWindow = OwnSDLWindow(sdl_, sdl_.SDL_CreateWindow(context.FileName.c_str(), SDL_WINDOWPOS_UNDEFINED,
+                                                                 SDL_WINDOWPOS_UNDEFINED, width, height,
+                                                                 SDL_WINDOW_RESIZABLE));
+    window = display.OwnWindow.get();
+  }
+  if (window != nullptr && !display.Renderer) {
+    display.Renderer = OwnSDLRenderer(sdl_, sdl_.SDL_CreateRenderer(window, -1, 0));
+  }
+  if (!display.Renderer) {
+    DefaultLogger().LogFmt(this, llError, "Cannot show pictures: %s", sdl_.SDL_GetError());
+    display.Failed = true;
+    return;
+  }
+
+  const std::int64_t us = std::isnan(context.ShownPts)
+                              ? AV_NOPTS_VALUE
+                              : static_cast<std::int64_t>(context.ShownPts * AV_TIME_BASE) - context.StartTime;
+  const std::uint8_t* const* planes = frame->data;
+  const int* lines = frame->linesize;
+  auto format = static_cast<AVPixelFormat>(frame->format);
+  if (VideoHook && OnVideoHook) {
+    PicturePlanes picture;
+    for (int i = 0; i < 4; ++i) {
+      picture.Data[i] = frame->data[i];
+      picture.LineSize[i] = frame->linesize[i];
+    }
+    TFormatConverter& converter = display.Converter;
+    converter.SwsFlags = swsFlags_;
+    if (converter.PictureToBitmap(picture, format, true, frame->height, frame->width)) {
+      bool update = false;
+      try {
+        OnVideoHook(this, converter.GetBitmap(), us, update);
+      } catch (const std::exception& e) {
+        DefaultLogger().Log(this, llError, std::string("Error occurs OnVideoHook: ") + e.what());
+      }
+      if (update && converter.CurrentIsConverted()) {
+        // The hook drew on the bitmap: show what it drew.
+        converter.CopyFromBitmap();
+        planes = converter.Current()->Data;
+        lines = converter.Current()->LineSize;
+        format = converter.BitmapPixFmt();
+      }
+    }
+  }
+
+  if (!display.Texture || display.TextureWidth != frame->width || display.TextureHeight != frame->height) {
+    display.Texture.reset();
+    display.Texture = OwnSDLTexture(sdl_, sdl_.SDL_CreateTexture(display.Renderer.get(), SDL_PIXELFORMAT_IYUV,
+                                                                 SDL_TEXTUREACCESS_STREAMING, frame->width,
+                                                                 frame->height));
+    display.TextureWidth = frame->width;
+    display.TextureHeight = frame->height;
+    if (!display.Texture) {
+      DefaultLogger().LogFmt(this, llError, "Cannot show pictures: %s", sdl_.SDL_GetError());
+      display.Failed = true;
+      return;
+    }
+  }
+  if (format != AV_PIX_FMT_YUV420P) {
+    if (!display.Scaled) display.Scaled.reset(lib::av_frame_alloc());
+    AVFrame* scaled = display.Scaled.get();
+    if (scaled == nullptr) return;
+    if (scaled->width != frame->width || scaled->height != frame->height) {
+      lib::av_frame_unref(scaled);
+      scaled->format = AV_PIX_FMT_YUV420P;
+      scaled->width = frame->width;
+      scaled->height = frame->height;
+      if (lib::av_frame_get_buffer(scaled, 0) < 0) {
+        // A half-made frame must not pass for the right size next time.
+        lib::av_frame_unref(scaled);
+        return;
+      }
+    }
+    // The cached context frees the one it is given when it makes another, or when it fails.
+    display.Scaler.reset(lib::sws_getCachedContext(display.Scaler.release(), frame->width, frame->height, format,
+                                                   frame->width, frame->height, AV_PIX_FMT_YUV420P, swsFlags_,
+                                                   nullptr, nullptr, nullptr));
+    if (!display.Scaler) return;
+    lib::sws_scale(display.Scaler.get(), planes, lines, 0, frame->height, scaled->data, scaled->linesize);
+    planes = scaled->data;
+    lines = scaled->linesize;
+  }
+  SDL_Renderer* renderer = display.Renderer.get();
+  sdl_.SDL_UpdateYUVTexture(display.Texture.get(), nullptr, planes[0], lines[0], planes[1], lines[1], planes[2],
+                            lines[2]);
+  int outputWidth = 0;
+  int outputHeight = 0;
+  sdl_.SDL_GetRendererOutputSize(renderer, &outputWidth, &outputHeight);
+  const SDL_Rect target =
+      DisplayRect(outputWidth, outputHeight, frame->width, frame->height, frame->sample_aspect_ratio, AspectRatio());
+  sdl_.SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
+  sdl_.SDL_RenderClear(renderer);
+  sdl_.SDL_RenderCopy(renderer, display.Texture.get(), nullptr, &target);
+  sdl_.SDL_RenderPresent(renderer);
+}
+
 void TCustomPlayer::PlayThreadRun(std::shared_ptr<PlayContext> context) {
   SetPlayerState(psPlay);
   playThreadStarted_ = true;
   WakeMainThread();
 
-  // Pictures go on the screen window, or on a window of the player's own made at the first one.
-  auto display = [&] {
-    const AVFrame* frame = context->Shown.get();
-    if (frame == nullptr || context->DisplayFailed) return;
-    SDL_Window* window = screenWindow_ != nullptr ? screenWindow_ : context->OwnWindow;
-    if (window == nullptr) {
-      const int width = ScreenWidth > 0 ? ScreenWidth : (frame->width > 0 ? frame->width : kDefaultWidth);
-      const int height = ScreenHeight > 0 ? ScreenHeight : (frame->height > 0 ? frame->height : kDefaultHeight);
-      window = context->OwnWindow = sdl_.SDL_CreateWindow(context->FileName.c_str(), SDL_WINDOWPOS_UNDEFINED,
-                                                          SDL_WINDOWPOS_UNDEFINED, width, height, SDL_WINDOW_RESIZABLE);
-    }
-    if (window != nullptr && context->Renderer == nullptr) {
-      context->Renderer = sdl_.SDL_CreateRenderer(window, -1, 0);
-    }
-    if (context->Renderer == nullptr) {
-      DefaultLogger().LogFmt(this, llError, "Cannot show pictures: %s", sdl_.SDL_GetError());
-      context->DisplayFailed = true;
-      return;
-    }
-
-    const std::int64_t us = std::isnan(context->ShownPts)
-                                ? AV_NOPTS_VALUE
-                                : static_cast<std::int64_t>(context->ShownPts * AV_TIME_BASE) - context->StartTime;
-    const std::uint8_t* const* planes = frame->data;
-    const int* lines = frame->linesize;
-    auto format = static_cast<AVPixelFormat>(frame->format);
-    if (VideoHook && OnVideoHook) {
-      PicturePlanes picture;
-      for (int i = 0; i < 4; ++i) {
-        picture.Data[i] = frame->data[i];
-        picture.LineSize[i] = frame->linesize[i];
-      }
-      TFormatConverter& converter = context->Converter;
-      converter.SwsFlags = swsFlags_;
-      if (converter.PictureToBitmap(picture, format, true, frame->height, frame->width)) {
-        bool update = false;
-        try {
-          OnVideoHook(this, converter.GetBitmap(), us, update);
-        } catch (const std::exception& e) {
-          DefaultLogger().Log(this, llError, std::string("Error occurs OnVideoHook: ") + e.what());
-        }
-        if (update && converter.CurrentIsConverted()) {
-          // The hook drew on the bitmap: show what it drew.
-          converter.CopyFromBitmap();
-          planes = converter.Current()->Data;
-          lines = converter.Current()->LineSize;
-          format = converter.BitmapPixFmt();
-        }
-      }
-    }
-
-    if (context->Texture == nullptr || context->TextureWidth != frame->width ||
-        context->TextureHeight != frame->height) {
-      if (context->Texture != nullptr) sdl_.SDL_DestroyTexture(context->Texture);
-      context->Texture = sdl_.SDL_CreateTexture(context->Renderer, SDL_PIXELFORMAT_IYUV, SDL_TEXTUREACCESS_STREAMING,
-                                                frame->width, frame->height);
-      context->TextureWidth = frame->width;
-      context->TextureHeight = frame->height;
-      if (context->Texture == nullptr) {
-        DefaultLogger().LogFmt(this, llError, "Cannot show pictures: %s", sdl_.SDL_GetError());
-        context->DisplayFailed = true;
-        return;
-      }
-    }
-    if (format != AV_PIX_FMT_YUV420P) {
-      if (!context->Scaled) {
-        context->Scaled.reset(lib::av_frame_alloc());
-      }
-      AVFrame* scaled = context->Scaled.get();
-      if (scaled->width != frame->width || scaled->height != frame->height) {
-        lib::av_frame_unref(scaled);
-        scaled->format = AV_PIX_FMT_YUV420P;
-        scaled->width = frame->width;
-        scaled->height = frame->height;
-        if (lib::av_frame_get_buffer(scaled, 0) < 0) return;
-      }
-      context->Scaler = lib::sws_getCachedContext(context->Scaler, frame->width, frame->height, format, frame->width,
-                                                  frame->height, AV_PIX_FMT_YUV420P, swsFlags_, nullptr, nullptr,
-                                                  nullptr);
-      if (context->Scaler == nullptr) return;
-      lib::sws_scale(context->Scaler, planes, lines, 0, frame->height, scaled->data, scaled->linesize);
-      planes = scaled->data;
-      lines = scaled->linesize;
-    }
-    sdl_.SDL_UpdateYUVTexture(context->Texture, nullptr, planes[0], lines[0], planes[1], lines[1], planes[2],
-                              lines[2]);
-    int outputWidth = 0;
-    int outputHeight = 0;
-    sdl_.SDL_GetRendererOutputSize(context->Renderer, &outputWidth, &outputHeight);
-    const SDL_Rect target =
-        DisplayRect(outputWidth, outputHeight, frame->width, frame->height, frame->sample_aspect_ratio, AspectRatio());
-    sdl_.SDL_SetRenderDrawColor(context->Renderer, 0, 0, 0, 255);
-    sdl_.SDL_RenderClear(context->Renderer);
-    sdl_.SDL_RenderCopy(context->Renderer, context->Texture, nullptr, &target);
-    sdl_.SDL_RenderPresent(context->Renderer);
-  };
-
+  // Under the player lock: moves the next picture up when its time has come. True when the
+  // picture on the screen is to be drawn (again).
   auto refresh = [&](double& remaining) {
     if (context->VideoStream >= 0 && !context->Paused) {
       if (!context->AudioOpen) {
@@ -1097,21 +1108,44 @@ void TCustomPlayer::PlayThreadRun(std::shared_ptr<PlayContext> context) {
         }
       }
     }
-    if (context->ForceRefresh && !DisableVideo) display();
+    const bool draw = context->ForceRefresh && !DisableVideo;
     context->ForceRefresh = false;
     ReportPosition(*context);
+    return draw;
+  };
+
+  // Drawing and fetching window events happen on the main thread (see DisplayObjects); this
+  // thread only keeps the time. It waits for the main thread without the player lock, which the
+  // main thread may want meanwhile.
+  auto present = [&](bool draw) {
+    draw = draw && context->VideoStream >= 0;
+    const bool windowed = screenWindow_ || context->Display->OwnWindow;
+    const double now = PlayerTime();
+    const bool pump = windowed && now - context->LastPump >= kPumpInterval;
+    if (!draw && !pump) return;
+    RunInMainThread([&] {
+      if (draw) Display(*context);
+      // The windows' own events (closed, resized, uncovered) reach the queue this thread reads.
+      if (screenWindow_ || context->Display->OwnWindow) {
+        sdl_.SDL_PumpEvents();
+        context->LastPump = now;
+      }
+    });
   };
 
   try {
     double remaining = 0;
     while (!context->QuitRequested) {
-      sdl_.SDL_PumpEvents();
       SDL_Event event{};
       if (sdl_.SDL_PeepEvents(&event, 1, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) <= 0) {
         Sleep(remaining);
         remaining = kRefreshRate;
-        std::lock_guard<std::timed_mutex> guard(playerLock_);
-        refresh(remaining);
+        bool draw = false;
+        {
+          std::lock_guard<std::timed_mutex> guard(playerLock_);
+          draw = refresh(remaining);
+        }
+        present(draw);
         continue;
       }
       std::lock_guard<std::timed_mutex> guard(playerLock_);

@@ -106,7 +106,10 @@ class TCustomPlayer : public TFFBaseComponent {
   friend struct PlayerThreads;
 
   void SetPlayerState(TPlayState state);
+  // Main thread only, like everything else that touches SDL's video.
   bool InitSDL(std::uintptr_t screenHandle);
+  void QuitSDL();
+  void Display(PlayContext& context);
   bool OpenPlayContext(const std::string& fileName, bool startPaused);
   void ClosePlayContext();
   void StartEventThread();
@@ -126,7 +129,7 @@ class TCustomPlayer : public TFFBaseComponent {
   std::atomic<TPlayState> state_{psStop};
   std::string fileName_;
   std::uintptr_t screenHandle_ = 0;
-  SDL_Window* screenWindow_ = nullptr;  // made from screenHandle_
+  SDLWindowPtr screenWindow_;  // made from screenHandle_, on the main thread
   std::map<std::string, std::string> options_;
   int swsFlags_ = 4;
   TFFDecoder decoder_;

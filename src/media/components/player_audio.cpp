@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "media/runtime/ff_load.h"
 #include "media/runtime/ff_log.h"
@@ -17,16 +18,22 @@ constexpr int kDeviceSamples = 1024;
 
 }  // namespace
 
+AudioOutput::~AudioOutput() {
+  Device.reset();
+  lib::av_channel_layout_uninit(&Layout);
+}
+
 int NextChannelCount(int count) { return kNextChannelCount[std::clamp(count, 0, 7)]; }
 
 bool OpenAudioOutput(const SDLFunctions& sdl, int sampleRate, const AVChannelLayout& streamLayout,
-                     SDL_AudioCallback callback, void* userdata, AudioOutput& output, std::string& error) {
+                     SDL_AudioCallback callback, void* userdata, AudioOutput& output, std::string& error,
+                     std::string& cause) {
   int channels = streamLayout.nb_channels;
   if (const char* forced = std::getenv("SDL_AUDIO_CHANNELS"); forced != nullptr && *forced != '\0') {
     channels = std::atoi(forced);
   }
   if (sampleRate <= 0 || channels <= 0) {
-    error = "Invalid sample rate or channel count!";
+    error = cause = "Invalid sample rate or channel count!";
     return false;
   }
 
@@ -40,10 +47,15 @@ bool OpenAudioOutput(const SDLFunctions& sdl, int sampleRate, const AVChannelLay
   SDL_AudioSpec granted{};
   SDL_AudioDeviceID device = 0;
   for (;;) {
+    // SDL's error text is left over from whatever failed last, anywhere on this thread: only a
+    // text set by this open says why the device refused.
+    sdl.SDL_ClearError();
     device = sdl.SDL_OpenAudioDevice(nullptr, 0, &wanted, &granted,
                                      SDL_AUDIO_ALLOW_FREQUENCY_CHANGE | SDL_AUDIO_ALLOW_CHANNELS_CHANGE);
     if (device != 0) break;
-    DefaultLogger().LogFmt(nullptr, llWarning, "SDL_OpenAudio (%d channels): %s", wanted.channels, sdl.SDL_GetError());
+    const char* said = sdl.SDL_GetError();
+    cause = said != nullptr && *said != '\0' ? said : "the sound device refused to open";
+    DefaultLogger().LogFmt(nullptr, llWarning, "SDL_OpenAudio (%d channels): %s", wanted.channels, cause.c_str());
     wanted.channels = static_cast<Uint8>(NextChannelCount(wanted.channels));
     if (wanted.channels == 0) {
       error = "No more channel combinations to try, audio open failed";
@@ -51,25 +63,28 @@ bool OpenAudioOutput(const SDLFunctions& sdl, int sampleRate, const AVChannelLay
     }
   }
 
+  SDLAudioDevicePtr opened = OwnSDLAudioDevice(sdl, device);
   AVChannelLayout layout{};
   if (streamLayout.nb_channels == granted.channels && streamLayout.order == AV_CHANNEL_ORDER_NATIVE) {
     lib::av_channel_layout_copy(&layout, &streamLayout);
   } else {
     lib::av_channel_layout_default(&layout, granted.channels);
   }
+  std::string unsupported;
   if (granted.format != AUDIO_S16SYS) {
-    error = FormatText("SDL advised audio format %d is not supported!", granted.format);
+    unsupported = FormatText("SDL advised audio format %d is not supported!", granted.format);
   } else if (layout.order != AV_CHANNEL_ORDER_NATIVE || layout.nb_channels != granted.channels) {
-    error = FormatText("SDL advised channel count %d is not supported!", granted.channels);
+    unsupported = FormatText("SDL advised channel count %d is not supported!", granted.channels);
   }
-  if (!error.empty()) {
+  if (!unsupported.empty()) {
+    error = cause = unsupported;
     lib::av_channel_layout_uninit(&layout);
-    sdl.SDL_CloseAudioDevice(device);
     return false;
   }
-  output.Device = device;
+  output.Device = std::move(opened);
   output.SampleRate = granted.freq;
   output.Channels = granted.channels;
+  lib::av_channel_layout_uninit(&output.Layout);
   output.Layout = layout;
   output.BufferSize = static_cast<int>(granted.size);
   return true;

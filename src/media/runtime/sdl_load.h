@@ -13,6 +13,8 @@
 // refused. SDLInitLock() serialises loading and SDL initialisation across the
 // process.
 
+#include <cstddef>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -26,6 +28,8 @@
   REQUIRED(SDL_WasInit)                 \
   REQUIRED(SDL_GetError)                \
   REQUIRED(SDL_ClearError)              \
+  REQUIRED(SDL_SetHintWithPriority)     \
+  REQUIRED(SDL_ResetHint)               \
   REQUIRED(SDL_OpenAudioDevice)         \
   REQUIRED(SDL_PauseAudioDevice)        \
   REQUIRED(SDL_CloseAudioDevice)        \
@@ -67,11 +71,70 @@ struct SDLFunctions {
 #undef LUMIVOR_SDL_MEMBER
 };
 
+// Ownership of SDL objects, one alias per SDL type, as library_objects.h does for the media
+// libraries: every exit path and every exception releases what is held. The deleter carries the
+// function from the table the object was made through (a test may have replaced entries), and
+// SDL stays mapped for the process (see TSDLLoader::Load), so an owner may outlive its loader.
+struct SDLWindowDestroy {
+  decltype(&::SDL_DestroyWindow) Destroy = nullptr;
+  void operator()(SDL_Window* window) const {
+    if (Destroy != nullptr) Destroy(window);
+  }
+};
+using SDLWindowPtr = std::unique_ptr<SDL_Window, SDLWindowDestroy>;
+
+struct SDLRendererDestroy {
+  decltype(&::SDL_DestroyRenderer) Destroy = nullptr;
+  void operator()(SDL_Renderer* renderer) const {
+    if (Destroy != nullptr) Destroy(renderer);
+  }
+};
+using SDLRendererPtr = std::unique_ptr<SDL_Renderer, SDLRendererDestroy>;
+
+struct SDLTextureDestroy {
+  decltype(&::SDL_DestroyTexture) Destroy = nullptr;
+  void operator()(SDL_Texture* texture) const {
+    if (Destroy != nullptr) Destroy(texture);
+  }
+};
+using SDLTexturePtr = std::unique_ptr<SDL_Texture, SDLTextureDestroy>;
+
+// An audio device is a number, 0 for none; this wrapper lets unique_ptr hold it like a pointer.
+struct SDLAudioDeviceId {
+  SDL_AudioDeviceID Id = 0;
+  SDLAudioDeviceId() = default;
+  SDLAudioDeviceId(std::nullptr_t) {}  // implicit: unique_ptr resets and compares with nullptr
+  explicit SDLAudioDeviceId(SDL_AudioDeviceID id) : Id(id) {}
+  explicit operator bool() const { return Id != 0; }
+  friend bool operator==(const SDLAudioDeviceId&, const SDLAudioDeviceId&) = default;
+};
+struct SDLAudioDeviceClose {
+  using pointer = SDLAudioDeviceId;
+  decltype(&::SDL_CloseAudioDevice) Close = nullptr;
+  void operator()(SDLAudioDeviceId device) const {
+    if (Close != nullptr && device.Id != 0) Close(device.Id);
+  }
+};
+using SDLAudioDevicePtr = std::unique_ptr<SDLAudioDeviceId, SDLAudioDeviceClose>;
+
 // The SDL 2 library of this platform.
 inline constexpr const char* SDLLibraryName = "libSDL2-2.0.so.0";
 
 // Serialises SDL loading and initialisation process-wide.
 std::recursive_mutex& SDLInitLock();
+
+inline SDLWindowPtr OwnSDLWindow(const SDLFunctions& sdl, SDL_Window* window) {
+  return SDLWindowPtr(window, SDLWindowDestroy{sdl.SDL_DestroyWindow});
+}
+inline SDLRendererPtr OwnSDLRenderer(const SDLFunctions& sdl, SDL_Renderer* renderer) {
+  return SDLRendererPtr(renderer, SDLRendererDestroy{sdl.SDL_DestroyRenderer});
+}
+inline SDLTexturePtr OwnSDLTexture(const SDLFunctions& sdl, SDL_Texture* texture) {
+  return SDLTexturePtr(texture, SDLTextureDestroy{sdl.SDL_DestroyTexture});
+}
+inline SDLAudioDevicePtr OwnSDLAudioDevice(const SDLFunctions& sdl, SDL_AudioDeviceID device) {
+  return SDLAudioDevicePtr(SDLAudioDeviceId(device), SDLAudioDeviceClose{sdl.SDL_CloseAudioDevice});
+}
 
 class TSDLLoader {
  public:

@@ -147,25 +147,35 @@ TEST(PlayerClock, StandsStillWhilePausedAndFollowsOnlyFarAwayClocks) {
 }
 
 // A sound device that takes no more than a given number of channels.
+// A sound device that takes up to MaxChannels channels. Like SDL it keeps one error text, which a
+// refusal sets (when Refusal is not empty) and which anything else may have left behind.
 struct FakeDevice {
   static inline std::vector<int> Tried;
+  static inline std::vector<SDL_AudioDeviceID> Closed;
   static inline int MaxChannels = 0;
   static inline SDL_AudioFormat GrantedFormat = AUDIO_S16SYS;
+  static inline std::string Refusal = "refused";
+  static inline std::string LastError;
   static SDL_AudioDeviceID Open(const char*, int, const SDL_AudioSpec* wanted, SDL_AudioSpec* granted, int) {
     Tried.push_back(wanted->channels);
-    if (wanted->channels > MaxChannels) return 0;
+    if (wanted->channels > MaxChannels) {
+      if (!Refusal.empty()) LastError = Refusal;
+      return 0;
+    }
     *granted = *wanted;
     granted->format = GrantedFormat;
     granted->size = 4096;
     return 7;
   }
-  static void Close(SDL_AudioDeviceID) {}
-  static const char* Error() { return "refused"; }
+  static void Close(SDL_AudioDeviceID device) { Closed.push_back(device); }
+  static const char* Error() { return LastError.c_str(); }
+  static void ClearError() { LastError.clear(); }
   static SDLFunctions Functions() {
     SDLFunctions sdl;
     sdl.SDL_OpenAudioDevice = Open;
     sdl.SDL_CloseAudioDevice = Close;
     sdl.SDL_GetError = Error;
+    sdl.SDL_ClearError = ClearError;
     return sdl;
   }
 };
@@ -177,7 +187,10 @@ class PlayerAudio : public ::testing::Test {
     ASSERT_TRUE(loader.AllLoaded(PlayerLibraries) || loader.Load(PlayerLibraries)) << loader.LastError();
     ::unsetenv("SDL_AUDIO_CHANNELS");
     FakeDevice::Tried.clear();
+    FakeDevice::Closed.clear();
     FakeDevice::GrantedFormat = AUDIO_S16SYS;
+    FakeDevice::Refusal = "refused";
+    FakeDevice::LastError.clear();
   }
   void TearDown() override { ::unsetenv("SDL_AUDIO_CHANNELS"); }
 };
@@ -198,45 +211,87 @@ TEST_F(PlayerAudio, ARefusedChannelCountStepsDownThroughTheFallbacks) {
     FakeDevice::MaxChannels = c.MaxChannels;
     AVChannelLayout layout{};
     lib::av_channel_layout_default(&layout, c.Channels);
+    FakeDevice::Closed.clear();
+    {
+      AudioOutput output;
+      std::string error;
+      std::string cause;
+      const bool opened =
+          OpenAudioOutput(FakeDevice::Functions(), 44100, layout, nullptr, nullptr, output, error, cause);
+      EXPECT_EQ(FakeDevice::Tried, c.Tried);
+      EXPECT_EQ(opened, c.Opened);
+      if (opened) {
+        EXPECT_EQ(output.Channels, c.Tried.back());
+        EXPECT_EQ(output.Layout.nb_channels, c.Tried.back());
+        EXPECT_EQ(output.DeviceId(), 7u);
+        EXPECT_EQ(output.BufferSize, 4096);
+      } else {
+        EXPECT_EQ(error, "No more channel combinations to try, audio open failed");
+        EXPECT_EQ(cause, "refused");
+      }
+      EXPECT_EQ(FakeDevice::Closed, std::vector<SDL_AudioDeviceID>{}) << "closed while still wanted";
+    }
+    // The output owns what it opened: the device closes with it, once.
+    EXPECT_EQ(FakeDevice::Closed, c.Opened ? std::vector<SDL_AudioDeviceID>{7} : std::vector<SDL_AudioDeviceID>{});
+    lib::av_channel_layout_uninit(&layout);
+  }
+}
+
+TEST_F(PlayerAudio, ARefusalGivesSDLsReasonNotAnOldErrorText) {
+  struct Case {
+    std::string Refusal;  // what SDL says when it refuses; empty: nothing
+    std::string Cause;
+  };
+  const Case cases[] = {
+      {"ALSA: Couldn't open audio device: No such file or directory",
+       "ALSA: Couldn't open audio device: No such file or directory"},
+      {"", "the sound device refused to open"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Cause);
+    FakeDevice::MaxChannels = 0;
+    FakeDevice::Refusal = c.Refusal;
+    FakeDevice::LastError = "Failed loading udev_device_get_action";  // left over from SDL_Init
+    AVChannelLayout stereo{};
+    lib::av_channel_layout_default(&stereo, 2);
     AudioOutput output;
     std::string error;
-    const bool opened = OpenAudioOutput(FakeDevice::Functions(), 44100, layout, nullptr, nullptr, output, error);
-    EXPECT_EQ(FakeDevice::Tried, c.Tried);
-    EXPECT_EQ(opened, c.Opened);
-    if (opened) {
-      EXPECT_EQ(output.Channels, c.Tried.back());
-      EXPECT_EQ(output.Layout.nb_channels, c.Tried.back());
-      EXPECT_EQ(output.Device, 7u);
-      EXPECT_EQ(output.BufferSize, 4096);
-      lib::av_channel_layout_uninit(&output.Layout);
-    } else {
-      EXPECT_EQ(error, "No more channel combinations to try, audio open failed");
-    }
-    lib::av_channel_layout_uninit(&layout);
+    std::string cause;
+    EXPECT_FALSE(OpenAudioOutput(FakeDevice::Functions(), 44100, stereo, nullptr, nullptr, output, error, cause));
+    EXPECT_EQ(cause, c.Cause);
+    lib::av_channel_layout_uninit(&stereo);
   }
 }
 
 TEST_F(PlayerAudio, ChannelOverrideInvalidParametersAndUnsupportedFormats) {
   AVChannelLayout stereo{};
   lib::av_channel_layout_default(&stereo, 2);
-  AudioOutput output;
   std::string error;
+  std::string cause;
   FakeDevice::MaxChannels = 8;
 
   ::setenv("SDL_AUDIO_CHANNELS", "1", 1);
-  ASSERT_TRUE(OpenAudioOutput(FakeDevice::Functions(), 22050, stereo, nullptr, nullptr, output, error)) << error;
-  EXPECT_EQ(FakeDevice::Tried, std::vector<int>{1});
-  EXPECT_EQ(output.SampleRate, 22050);
-  lib::av_channel_layout_uninit(&output.Layout);
+  {
+    AudioOutput output;
+    ASSERT_TRUE(OpenAudioOutput(FakeDevice::Functions(), 22050, stereo, nullptr, nullptr, output, error, cause))
+        << error;
+    EXPECT_EQ(FakeDevice::Tried, std::vector<int>{1});
+    EXPECT_EQ(output.SampleRate, 22050);
+  }
   ::unsetenv("SDL_AUDIO_CHANNELS");
 
-  EXPECT_FALSE(OpenAudioOutput(FakeDevice::Functions(), 0, stereo, nullptr, nullptr, output, error));
+  AudioOutput output;
+  EXPECT_FALSE(OpenAudioOutput(FakeDevice::Functions(), 0, stereo, nullptr, nullptr, output, error, cause));
   EXPECT_EQ(error, "Invalid sample rate or channel count!");
+  EXPECT_EQ(cause, error);
 
-  error.clear();
+  FakeDevice::Closed.clear();
   FakeDevice::GrantedFormat = AUDIO_F32SYS;
-  EXPECT_FALSE(OpenAudioOutput(FakeDevice::Functions(), 44100, stereo, nullptr, nullptr, output, error));
+  EXPECT_FALSE(OpenAudioOutput(FakeDevice::Functions(), 44100, stereo, nullptr, nullptr, output, error, cause));
   EXPECT_EQ(error, "SDL advised audio format " + std::to_string(AUDIO_F32SYS) + " is not supported!");
+  EXPECT_EQ(cause, error);
+  EXPECT_EQ(FakeDevice::Closed, std::vector<SDL_AudioDeviceID>{7}) << "a device opened in a format not taken stays open";
+  EXPECT_FALSE(output.Device);
   lib::av_channel_layout_uninit(&stereo);
 }
 

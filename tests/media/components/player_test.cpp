@@ -14,7 +14,9 @@
 #include <string>
 #include <vector>
 #include <thread>
+#include <map>
 #include <mutex>
+#include <optional>
 
 #include "media/components/ff_player.h"
 #include "media/runtime/ff_load.h"
@@ -470,12 +472,275 @@ TEST_F(Player, ASoundDeviceThatRefusesLeavesPicturesPlayingAndSoundOnlyFilesUnpl
   DefaultLogger().SetOnLog(nullptr);
 
   EXPECT_FALSE(toneOpened);
-  EXPECT_EQ(toneError, Tone() + ": could not open codecs, no stream to play.");
+  // The refusal says nothing of its own here, so the player words it.
+  EXPECT_EQ(toneError, Tone() + ": cannot play the sound: the sound device refused to open");
   ASSERT_TRUE(clipOpened) << player.LastErrorText;
   EXPECT_TRUE(ended) << "the pictures did not play to their end";
   EXPECT_EQ(DeafPlayer::Tried, (std::vector<int>{2, 1, 2, 1}));
   EXPECT_NE(std::find(errors.begin(), errors.end(), "No more channel combinations to try, audio open failed"),
             errors.end());
+}
+
+
+// SDL as the player uses it, counted: what was made and freed of each kind, and which calls into
+// SDL's video came from a thread other than the main thread (SDL's video belongs to the thread
+// that initialised it).
+struct SDLWatch {
+  static inline SDLFunctions Real;
+  static inline std::mutex Mutex;
+  static inline std::map<std::string, int> Made;
+  static inline std::map<std::string, int> Freed;
+  static inline std::vector<std::string> OffMainThread;
+  static inline bool RefuseRenderer = false;
+
+  static void Reset() {
+    std::lock_guard<std::mutex> guard(Mutex);
+    Made.clear();
+    Freed.clear();
+    OffMainThread.clear();
+    RefuseRenderer = false;
+  }
+  static void Video(const char* call) {
+    if (IsMainThread()) return;
+    std::lock_guard<std::mutex> guard(Mutex);
+    OffMainThread.push_back(call);
+  }
+  static void Count(std::map<std::string, int>& counts, const char* kind) {
+    std::lock_guard<std::mutex> guard(Mutex);
+    ++counts[kind];
+  }
+  static int Of(const std::map<std::string, int>& counts, const char* kind) {
+    std::lock_guard<std::mutex> guard(Mutex);
+    const auto it = counts.find(kind);
+    return it == counts.end() ? 0 : it->second;
+  }
+
+  static int Init(Uint32 flags) {
+    Video("SDL_Init");
+    return Real.SDL_Init(flags);
+  }
+  static void Quit() {
+    Video("SDL_Quit");
+    Real.SDL_Quit();
+  }
+  static void PumpEvents() {
+    Video("SDL_PumpEvents");
+    Real.SDL_PumpEvents();
+  }
+  static SDL_Window* CreateWindow(const char* title, int x, int y, int w, int h, Uint32 flags) {
+    Video("SDL_CreateWindow");
+    SDL_Window* window = Real.SDL_CreateWindow(title, x, y, w, h, flags);
+    if (window != nullptr) Count(Made, "window");
+    return window;
+  }
+  static void DestroyWindow(SDL_Window* window) {
+    Video("SDL_DestroyWindow");
+    if (window != nullptr) Count(Freed, "window");
+    Real.SDL_DestroyWindow(window);
+  }
+  static SDL_Renderer* CreateRenderer(SDL_Window* window, int index, Uint32 flags) {
+    Video("SDL_CreateRenderer");
+    if (RefuseRenderer) return nullptr;
+    SDL_Renderer* renderer = Real.SDL_CreateRenderer(window, index, flags);
+    if (renderer != nullptr) Count(Made, "renderer");
+    return renderer;
+  }
+  static void DestroyRenderer(SDL_Renderer* renderer) {
+    Video("SDL_DestroyRenderer");
+    if (renderer != nullptr) Count(Freed, "renderer");
+    Real.SDL_DestroyRenderer(renderer);
+  }
+  static SDL_Texture* CreateTexture(SDL_Renderer* renderer, Uint32 format, int access, int w, int h) {
+    Video("SDL_CreateTexture");
+    SDL_Texture* texture = Real.SDL_CreateTexture(renderer, format, access, w, h);
+    if (texture != nullptr) Count(Made, "texture");
+    return texture;
+  }
+  static void DestroyTexture(SDL_Texture* texture) {
+    Video("SDL_DestroyTexture");
+    if (texture != nullptr) Count(Freed, "texture");
+    Real.SDL_DestroyTexture(texture);
+  }
+  static void RenderPresent(SDL_Renderer* renderer) {
+    Video("SDL_RenderPresent");
+    Count(Made, "picture");
+    Real.SDL_RenderPresent(renderer);
+  }
+  static SDL_AudioDeviceID OpenAudioDevice(const char* name, int capture, const SDL_AudioSpec* wanted,
+                                           SDL_AudioSpec* granted, int changes) {
+    const SDL_AudioDeviceID device = Real.SDL_OpenAudioDevice(name, capture, wanted, granted, changes);
+    if (device != 0) Count(Made, "sound device");
+    return device;
+  }
+  static void CloseAudioDevice(SDL_AudioDeviceID device) {
+    Count(Freed, "sound device");
+    Real.SDL_CloseAudioDevice(device);
+  }
+};
+
+class WatchedPlayer : public TFFPlayer {
+ public:
+  void Watch() {
+    SDLFunctions& sdl = SDL();
+    SDLWatch::Real = sdl;
+    sdl.SDL_Init = SDLWatch::Init;
+    sdl.SDL_Quit = SDLWatch::Quit;
+    sdl.SDL_PumpEvents = SDLWatch::PumpEvents;
+    sdl.SDL_CreateWindow = SDLWatch::CreateWindow;
+    sdl.SDL_DestroyWindow = SDLWatch::DestroyWindow;
+    sdl.SDL_CreateRenderer = SDLWatch::CreateRenderer;
+    sdl.SDL_DestroyRenderer = SDLWatch::DestroyRenderer;
+    sdl.SDL_CreateTexture = SDLWatch::CreateTexture;
+    sdl.SDL_DestroyTexture = SDLWatch::DestroyTexture;
+    sdl.SDL_RenderPresent = SDLWatch::RenderPresent;
+    sdl.SDL_OpenAudioDevice = SDLWatch::OpenAudioDevice;
+    sdl.SDL_CloseAudioDevice = SDLWatch::CloseAudioDevice;
+  }
+};
+
+TEST_F(Player, EverythingMadeIsFreedOnEveryPathAndVideoStaysOnTheMainThread) {
+  enum Ending { ToTheEnd, StoppedAtOnce, PausedAndStopped, OpenFails, OpenedAgain };
+  struct Case {
+    const char* Name;
+    std::string File;
+    Ending End;
+    bool RefuseRenderer;
+    std::optional<int> Windows, Renderers, SoundDevices;  // made; empty: whatever happened
+  };
+  const Case cases[] = {
+      {"clip played to its end", Clip(), ToTheEnd, false, 1, 1, 1},
+      {"clip stopped at once", Clip(), StoppedAtOnce, false, {}, {}, 1},
+      {"clip paused, resumed, paused and stopped", Clip(), PausedAndStopped, false, 1, 1, 1},
+      {"clip whose renderer is refused", Clip(), ToTheEnd, true, 1, 0, 1},
+      {"sound only", Tone(), ToTheEnd, false, 0, 0, 1},
+      {"missing file", *folder_ / "missing.mkv", OpenFails, false, 0, 0, 0},
+      {"clip opened again over itself, three times", Clip(), OpenedAgain, false, {}, {}, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    SDLWatch::Reset();
+    SDLWatch::RefuseRenderer = c.RefuseRenderer;
+    {
+      Reports reports;
+      WatchedPlayer player;
+      Load(player);
+      player.Watch();
+      Record(player, reports);
+      const bool opened = player.Open(c.File);
+      EXPECT_EQ(opened, c.End != OpenFails) << player.LastErrorText;
+      if (opened) {
+        switch (c.End) {
+          case ToTheEnd:
+            EXPECT_TRUE(WaitFor([&] { return reports.Has(psEnd); }));
+            break;
+          case PausedAndStopped:
+            // Pausing waits for the player lock while the play thread may be drawing through the
+            // main thread: this must not lock up.
+            EXPECT_TRUE(WaitFor([] { return SDLWatch::Of(SDLWatch::Made, "picture") > 0; }));
+            player.TogglePause();
+            WaitFor([] { return false; }, 50);
+            player.TogglePause();
+            player.TogglePause();
+            break;
+          case OpenedAgain:
+            for (int i = 0; i < 2; ++i) {
+              WaitFor([] { return false; }, 30 * i);
+              EXPECT_TRUE(player.Open(c.File)) << player.LastErrorText;
+            }
+            break;
+          default:
+            break;
+        }
+        player.Stop(true);
+      }
+    }
+    for (const char* kind : {"window", "renderer", "texture", "sound device"}) {
+      EXPECT_EQ(SDLWatch::Of(SDLWatch::Freed, kind), SDLWatch::Of(SDLWatch::Made, kind)) << kind;
+    }
+    if (c.Windows) {
+      EXPECT_EQ(SDLWatch::Of(SDLWatch::Made, "window"), *c.Windows);
+    }
+    if (c.Renderers) {
+      EXPECT_EQ(SDLWatch::Of(SDLWatch::Made, "renderer"), *c.Renderers);
+    }
+    if (c.SoundDevices) {
+      EXPECT_EQ(SDLWatch::Of(SDLWatch::Made, "sound device"), *c.SoundDevices);
+    }
+    if (c.End == ToTheEnd && !c.RefuseRenderer && c.File == Clip()) {
+      EXPECT_GE(SDLWatch::Of(SDLWatch::Made, "picture"), 5) << "the clip's pictures were not drawn";
+    }
+    std::lock_guard<std::mutex> guard(SDLWatch::Mutex);
+    EXPECT_EQ(SDLWatch::OffMainThread, std::vector<std::string>{}) << "SDL video called off the main thread";
+  }
+}
+
+// The drivers reach SDL as hints: the environment is never written (other threads read it), the
+// user's SDL_AUDIODRIVER / SDL_VIDEODRIVER choose when the player has no choice of its own, and a
+// choice of the player's (no display; a named driver) wins over them.
+TEST_F(Player, DriverChoicesLeaveTheEnvironmentAlone) {
+  struct Case {
+    const char* Name;
+    const char* AudioVariable;
+    const char* VideoVariable;
+    TAudioDriver Audio;
+    bool DisableDisplay;
+    bool Opens;
+    std::string Error;  // part of LastErrorText, when it fails
+  };
+  const Case cases[] = {
+      {"no display wins over the user's video driver", "disk", "no-such-video", adDefault, true, true, ""},
+      {"the user's video driver", "disk", "no-such-video", adDefault, false, false, "no-such-video not available"},
+      {"the user's sound driver", "no-such-audio", "dummy", adDefault, true, false, "'no-such-audio' not available"},
+      {"the user's sound driver again", "disk", "dummy", adDefault, true, true, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    ::setenv("SDL_AUDIODRIVER", c.AudioVariable, 1);
+    ::setenv("SDL_VIDEODRIVER", c.VideoVariable, 1);
+    {
+      TFFPlayer player;
+      Load(player);
+      player.AudioDriver = c.Audio;
+      player.DisableDisplay = c.DisableDisplay;
+      const bool opened = player.Open(Tone());
+      EXPECT_EQ(opened, c.Opens) << player.LastErrorText;
+      if (!c.Opens) {
+        EXPECT_NE(player.LastErrorText.find(c.Error), std::string::npos) << player.LastErrorText;
+        EXPECT_EQ(player.LastErrorText.rfind("Could not initialize SDL with ScreenHandle(0): ", 0), 0u);
+      }
+      player.Stop(true);
+    }
+    EXPECT_STREQ(std::getenv("SDL_AUDIODRIVER"), c.AudioVariable);
+    EXPECT_STREQ(std::getenv("SDL_VIDEODRIVER"), c.VideoVariable);
+  }
+  // A driver the player names overrides the user's, whatever it makes of this machine.
+  {
+    ::setenv("SDL_AUDIODRIVER", "no-such-audio", 1);
+    TFFPlayer player;
+    Load(player);
+    player.AudioDriver = adWaveOut;
+    player.DisableDisplay = true;
+    player.Open(Tone());
+    EXPECT_EQ(player.LastErrorText.find("no-such-audio"), std::string::npos) << player.LastErrorText;
+    player.Stop(true);
+    EXPECT_STREQ(std::getenv("SDL_AUDIODRIVER"), "no-such-audio");
+  }
+  ::setenv("SDL_VIDEODRIVER", "dummy", 1);
+  ::setenv("SDL_AUDIODRIVER", "disk", 1);
+}
+
+// No sound device: the reason SDL gives is what the caller gets, not "no stream to play".
+TEST_F(Player, ASoundOutputThatCannotOpenGivesSDLsReason) {
+  const std::string unwritable = *folder_ / "no-such-folder/heard.raw";
+  ::setenv("SDL_DISKAUDIOFILE", unwritable.c_str(), 1);
+  TFFPlayer player;
+  Load(player);
+  EXPECT_FALSE(player.Open(Tone()));
+  EXPECT_EQ(player.LastErrorText, Tone() + ": cannot play the sound: Couldn't open " + unwritable);
+  EXPECT_EQ(player.PlayerState(), psStop);
+  ::setenv("SDL_DISKAUDIOFILE", Output().c_str(), 1);
+  ASSERT_TRUE(player.Open(Tone())) << player.LastErrorText;
+  player.Stop(true);
 }
 
 }  // namespace
