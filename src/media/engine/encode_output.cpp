@@ -578,6 +578,11 @@ void TCustomFFmpeg::CloseOutputStream(TOutputStream& ost) {
     const AVCodecContext* enc = EncoderOf(ost);
     const AVRational timeBase = enc != nullptr && enc->time_base.den != 0 ? enc->time_base : ost.Stream->time_base;
     of.RecordingTime = std::min(of.RecordingTime, lib::av_rescale_q(ost.SyncOpts - ost.FirstPts, timeBase, AV_TIME_BASE_Q));
+    // The output now ends here: the progress share is measured against that from now on.
+    if (JoinMode == 0) {
+      const std::int64_t planned = PlannedOutputLength();
+      if (planned > 0) TotalDuration = planned;
+    }
   }
 }
 

@@ -150,5 +150,57 @@ TEST_F(TranscodePeer, OutputsMatchTheProgramOnTheSameOptions) {
   }
 }
 
+
+TEST_F(TranscodePeer, AFinishedRunReportsItsWholeLength) {
+  // Five seconds of pictures with four of sound; a subtitle line that ends after one second.
+  ASSERT_TRUE(Tool("-f lavfi -i testsrc=size=160x120:rate=25:duration=5 -f lavfi -i sine=duration=4 -c:v mpeg4 "
+                   "-c:a pcm_s16le " + Quoted("uneven.mkv")));
+  ASSERT_TRUE(Tool("-f lavfi -i sine=duration=4 -c:a pcm_s16le " + Quoted("sound.mkv")));
+  {
+    std::FILE* lines = std::fopen(PathOf("early.srt").c_str(), "w");
+    ASSERT_NE(lines, nullptr);
+    std::fputs("1\n00:00:00,200 --> 00:00:01,000\nearly\n\n", lines);
+    std::fclose(lines);
+  }
+  ASSERT_TRUE(Tool("-f lavfi -i testsrc=size=160x120:rate=25:duration=4 -i " + Quoted("early.srt") +
+                   " -c:v mpeg4 -c:s srt " + Quoted("subtitled.mkv")));
+
+  struct Case {
+    const char* Name;
+    const char* Input;
+    const char* Second;  // a further input, or null
+    const char* Options;
+  };
+  const Case cases[] = {
+      {"a subtitle track that ends early", "subtitled.mkv", nullptr, "-c:v mpeg4 -c:s srt"},
+      {"the shortest stream of one input ends it", "uneven.mkv", nullptr, "-c:v mpeg4 -c:a pcm_s16le -shortest"},
+      {"the shortest input ends it", "uneven.mkv", "sound.mkv", "-map 0:v -map 1:a -c:v mpeg4 -c:a pcm_s16le -shortest"},
+      {"a limit beyond the input", "uneven.mkv", nullptr, "-c:v mpeg4 -c:a pcm_s16le -t 20"},
+      {"a limit within the input", "uneven.mkv", nullptr, "-c:v mpeg4 -c:a pcm_s16le -t 2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Engine = std::make_unique<TCustomFFmpeg>();
+    Engine->BuildOptionTable();
+    TProgressInfo last;
+    int reports = 0;
+    Engine->OnProgress = [&](TCustomFFmpeg*, std::int32_t, const TProgressInfo& info) {
+      last = info;
+      ++reports;
+    };
+    ASSERT_GE(AddInput(PathOf(c.Input)), 0) << Engine->LastErrMsg;
+    if (c.Second != nullptr) ASSERT_GE(AddInput(PathOf(c.Second)), 0) << Engine->LastErrMsg;
+    ASSERT_GE(AddOutput(PathOf(std::string("progress-") + std::to_string(&c - cases) + ".mkv"), c.Options), 0)
+        << Engine->LastErrMsg;
+    ASSERT_EQ(Run(), "");
+    ASSERT_GT(reports, 0);
+    EXPECT_EQ(last.FileIndex, -1) << "the last report is the final one";
+    ASSERT_GT(last.TotalDuration, 0);
+    // A packet's end may overshoot the plan by a fraction of a frame, never by more.
+    const std::int64_t share = last.CurrentDuration * 100 / last.TotalDuration;
+    EXPECT_TRUE(share >= 100 && share <= 101) << "current " << last.CurrentDuration << " of " << last.TotalDuration;
+  }
+}
+
 }  // namespace
 }  // namespace lumivor
