@@ -48,6 +48,19 @@ std::int64_t TCustomFFmpeg::PlannedOutputLength() {
     std::int64_t length = of.Shortest != 0 ? shortest : longest;
     if (length > 0) length = std::max<std::int64_t>(length - of.StartTime, 0);
     if (of.RecordingTime != kNoLimit) length = length > 0 ? std::min(length, of.RecordingTime) : of.RecordingTime;
+    // What is written stays: "-shortest" settles the length only when the shortest stream ends,
+    // and the others may have gone further by then.
+    for (int i = of.FirstStreamIndex; i < end; ++i) {
+      const TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
+      if (ost.Stream == nullptr) continue;
+      const AVMediaType type = ost.Stream->codecpar->codec_type;
+      const auto clock = MuxerClocks.find(ost.Stream);
+      if ((type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) || clock == MuxerClocks.end() ||
+          clock->second.End == AV_NOPTS_VALUE) {
+        continue;
+      }
+      length = std::max(length, lib::av_rescale_q(clock->second.End, ost.Stream->time_base, AV_TIME_BASE_Q));
+    }
     planned = std::max(planned, length);
   }
   return planned;
