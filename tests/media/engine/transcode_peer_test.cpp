@@ -109,7 +109,7 @@ TEST_F(TranscodePeer, OutputsMatchTheProgramOnTheSameOptions) {
       {"passthrough timing", {"ninety.mkv"}, "-vsync 0 -c:v mpeg4", "passthrough.mkv", false, false},
       {"passthrough timing, one thread", {"ninety.mkv"}, "-vsync 0 -threads 1 -c:v mpeg4", "one-thread.mkv", false, false},
       {"first pass to nothing", {"ninety.mkv"}, "-c:v mpeg4 -pass 1 -f null", "-", false, false},
-      {"three inputs joined", {"one.mkv", "two.mkv", "three.mkv"}, "-c:v mpeg4", "joined.mkv", true, false},
+      {"three inputs joined", {"one.mkv", "two.mkv", "three.mkv"}, "-c:v mpeg4", "joined.mp4", true, false},
       {"sound changing its rate and channels", {"changing.ts"}, "-c:a pcm_s16le", "changing.mkv", false, true},
   };
   for (const Case& c : cases) {
