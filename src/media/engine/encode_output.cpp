@@ -280,7 +280,8 @@ void TCustomFFmpeg::VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame
   // Each frame keeps its own time (the decoder's best guess, carried through the graph). The
   // source's clock is only a stand-in for a frame without one: a decoder running on several
   // threads hands out a batch of frames at once, and the clock then stands at the last of them.
-  if (method == kVsyncPassthrough && source != nullptr && frame->pts == AV_NOPTS_VALUE && source->Pts != AV_NOPTS_VALUE) {
+  if (method == kVsyncPassthrough && source != nullptr && frame->pts == AV_NOPTS_VALUE &&
+      source->Pts != AV_NOPTS_VALUE) {
     frame->pts = std::llround(static_cast<double>(source->Pts - of.StartTime) / AV_TIME_BASE / av_q2d(enc->time_base));
   }
 

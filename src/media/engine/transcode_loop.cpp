@@ -76,8 +76,9 @@ void TCustomFFmpeg::Transcode() {
     if (LastErrMsg.empty()) {
       // A bare code such as "Generic error in an external library" hides what the library said
       // (an odd frame size, say); its last error line goes along.
-      const std::string reason = LastLibraryErrorLine();
-      LastErrMsg = ErrorText("transcode_init() error", ret) + ". " + (reason.empty() ? "" : reason + (reason.back() == '.' ? " " : ". ")) + kCheckLog;
+      std::string reason = LastLibraryErrorLine();
+      if (!reason.empty()) reason += reason.back() == '.' ? " " : ". ";
+      LastErrMsg = ErrorText("transcode_init() error", ret) + ". " + reason + kCheckLog;
     }
     throw FFmpegException(LastErrMsg);
   }
