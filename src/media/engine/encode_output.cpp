@@ -277,7 +277,11 @@ void TCustomFFmpeg::VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame
       method = kVsyncCfr;
     }
   }
-  if (method == kVsyncPassthrough && source != nullptr) {
+  // Each frame keeps its own time (the decoder's best guess, carried through the graph). The
+  // source's clock is only a stand-in for a frame without one: a decoder running on several
+  // threads hands out a batch of frames at once, and the clock then stands at the last of them.
+  if (method == kVsyncPassthrough && source != nullptr && frame->pts == AV_NOPTS_VALUE &&
+      source->Pts != AV_NOPTS_VALUE) {
     frame->pts = std::llround(static_cast<double>(source->Pts - of.StartTime) / AV_TIME_BASE / av_q2d(enc->time_base));
   }
 
@@ -575,6 +579,11 @@ void TCustomFFmpeg::CloseOutputStream(TOutputStream& ost) {
     const AVCodecContext* enc = EncoderOf(ost);
     const AVRational timeBase = enc != nullptr && enc->time_base.den != 0 ? enc->time_base : ost.Stream->time_base;
     of.RecordingTime = std::min(of.RecordingTime, lib::av_rescale_q(ost.SyncOpts - ost.FirstPts, timeBase, AV_TIME_BASE_Q));
+    // The output now ends here: the progress share is measured against that from now on.
+    if (JoinMode == 0) {
+      const std::int64_t planned = PlannedOutputLength();
+      if (planned > 0) TotalDuration = planned;
+    }
   }
 }
 

@@ -155,6 +155,9 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   bool CheckRecordingTime(TOutputStream& ost);
   void FlushEncoders();
   void StatusReport(int inputIndex, bool final, std::int64_t now, std::int64_t start);
+  // How long the outputs will be (µs) as far as the inputs and the length options tell, -1 when
+  // nothing tells: what the progress share is measured against.
+  std::int64_t PlannedOutputLength();
   // The status line of the last report, as logged (without the progress keys).
   const std::string& LastStatusLine() const { return LastStatusLine_; }
 

@@ -20,11 +20,22 @@ void TInputFile::CloseInput() {
 
 void TOutputFile::CloseOutput() {
   if (!Context) return;
+  (void)CloseByteStream();
+  Context.reset();
+}
+
+int TOutputFile::CloseByteStream() {
+  if (!Context) return 0;
   AVFormatContext* context = Context.get();
   const bool ownsByteStream = context->oformat != nullptr && !(context->oformat->flags & AVFMT_NOFILE) &&
                               !(context->flags & AVFMT_FLAG_CUSTOM_IO);
-  if (ownsByteStream && context->pb != nullptr) lib::avio_closep(&context->pb);
-  Context.reset();
+  if (!ownsByteStream || context->pb == nullptr) return 0;
+  // The close flushes as well but does not tell whether that write failed; the byte stream keeps
+  // the first write error it met.
+  lib::avio_flush(context->pb);
+  const int flushed = context->pb->error;
+  const int closed = lib::avio_closep(&context->pb);
+  return flushed < 0 ? flushed : closed;
 }
 
 PrevSubtitle::PrevSubtitle() : Subtitle() {}

@@ -156,6 +156,10 @@ struct TOutputFile {
   // Closes the byte stream the engine opened for the muxer (none for muxers without a file and
   // for custom I/O) and frees the context. Safe to call twice.
   void CloseOutput();
+  // Closes only the byte stream, keeping the context: 0, or the library's error when the last
+  // buffered bytes could not be written or the file could not be closed (a full disk, a file
+  // size limit), which means the file on disk is incomplete.
+  int CloseByteStream();
 
   // Null on the further records of a join task: they write into the first record's muxer
   // context with the first record's MuxerOptions.

@@ -400,12 +400,25 @@ int TCustomFFmpegOpt::ConfigureInputFilter(TFilterGraph& fg, TInputFilter& ifilt
     }
 
     case AVMEDIA_TYPE_AUDIO: {
-      std::string args = FormatText("time_base=%d/%d:sample_rate=%d:sample_fmt=%s", 1, codec->sample_rate,
-                                    codec->sample_rate, SampleFormatName(codec->sample_fmt).c_str());
-      if (codec->ch_layout.order == AV_CHANNEL_ORDER_NATIVE && codec->ch_layout.u.mask != 0) {
-        args += FormatText(":channel_layout=0x%llx", static_cast<unsigned long long>(codec->ch_layout.u.mask));
+      // The source takes what the frames are, which the decoding side records on every change
+      // (a stream may switch rate or channels mid-way); the decoder's settings are only the
+      // starting guess and keep their first values.
+      const bool known = ist.ResampleSampleRate > 0 && ist.ResampleChannels > 0 && ist.ResampleSampleFmt >= 0;
+      const int sampleRate = known ? ist.ResampleSampleRate : codec->sample_rate;
+      const int sampleFormat = known ? ist.ResampleSampleFmt : codec->sample_fmt;
+      const int channels = known ? ist.ResampleChannels : codec->ch_layout.nb_channels;
+      std::uint64_t layoutMask = 0;
+      if (known) {
+        layoutMask = ist.ResampleChannelLayout;
+      } else if (codec->ch_layout.order == AV_CHANNEL_ORDER_NATIVE) {
+        layoutMask = codec->ch_layout.u.mask;
+      }
+      std::string args = FormatText("time_base=%d/%d:sample_rate=%d:sample_fmt=%s", 1, sampleRate, sampleRate,
+                                    SampleFormatName(sampleFormat).c_str());
+      if (layoutMask != 0) {
+        args += FormatText(":channel_layout=0x%llx", static_cast<unsigned long long>(layoutMask));
       } else {
-        args += FormatText(":channels=%d", codec->ch_layout.nb_channels);
+        args += FormatText(":channels=%d", channels);
       }
 
       if (AudioSyncMethod > 0) {

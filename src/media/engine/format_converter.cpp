@@ -36,6 +36,10 @@ constexpr BitmapFormatRow kBitmapFormats[] = {
 // Rows of the bitmap are 4-byte aligned; the conversion buffer uses the same alignment so that a
 // converted picture copies into the bitmap row for row.
 constexpr int kRowAlign = 4;
+// The scaler's vector code writes whole blocks of pixels: on a picture narrower than a block its
+// last row runs past the end of an exactly sized buffer (a few pixels wide pictures corrupted the
+// heap). The slack takes those writes.
+constexpr std::size_t kScalerSlack = 256;
 
 // bgr8 pixels are 3-3-2 packed (blue in the top bits); an 8-bit bitmap shows them through this
 // palette.
@@ -99,7 +103,8 @@ bool TFormatConverter::PictureToBitmap(const PicturePlanes& picture, AVPixelForm
       lastError_ = "Cannot initialize the toRGB conversion context";
       return false;
     }
-    if (buffer_.size() < static_cast<std::size_t>(size)) buffer_.resize(size);
+    const std::size_t needed = static_cast<std::size_t>(size) + kScalerSlack;
+    if (buffer_.size() < needed) buffer_.resize(needed);
     converted_ = PicturePlanes();
     lib::av_image_fill_arrays(converted_.Data, converted_.LineSize, buffer_.data(), bitmapPixFmt_, width, height,
                               kRowAlign);

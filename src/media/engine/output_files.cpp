@@ -273,7 +273,14 @@ int TCustomFFmpegOpt::OpenOutputFile(TOptionsContext& o, const std::string& opti
   const int allocatedResult = lib::avformat_alloc_output_context2(&allocated, nullptr,
                                                                   o.Format.empty() ? nullptr : o.Format.c_str(), url.c_str());
   if (allocatedResult < 0 || allocated == nullptr) {
-    LastErrMsg = ErrorText(fileName, allocatedResult < 0 ? allocatedResult : kOutOfMemory);
+    // The library answers a name it cannot place with a bare "invalid argument"; the reason is
+    // the name's ending.
+    if (o.Format.empty() && lib::av_guess_format(nullptr, url.c_str(), nullptr) == nullptr) {
+      LastErrMsg = FormatText("%s: the output format cannot be guessed from the file name; name it with -f",
+                              fileName.c_str());
+    } else {
+      LastErrMsg = ErrorText(fileName, allocatedResult < 0 ? allocatedResult : kOutOfMemory);
+    }
     DefaultLogger().Log(this, llFatal, LastErrMsg);
     return -1;
   }

@@ -1,5 +1,6 @@
 // The status line of a running task, the same values as progress keys for the progress byte
 // stream and the progress callback, the final summary, and the video statistics lines.
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -16,6 +17,54 @@ namespace {
 double Psnr(double error) { return -10.0 * std::log(error) / std::log(10.0); }
 
 }  // namespace
+
+std::int64_t TCustomFFmpeg::PlannedOutputLength() {
+  std::int64_t planned = -1;
+  for (int f = 0; f < OutputFileCount(); ++f) {
+    const TOutputFile& of = *OutputFiles[static_cast<std::size_t>(f)];
+    const int end = f + 1 < OutputFileCount() ? OutputFiles[static_cast<std::size_t>(f + 1)]->FirstStreamIndex
+                                              : OutputStreamCount();
+    // Only pictures and sound make the length: a subtitle track or an attachment ends anywhere.
+    std::int64_t longest = -1;
+    std::int64_t shortest = -1;
+    for (int i = of.FirstStreamIndex; i < end; ++i) {
+      const TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
+      const AVMediaType type = ost.Stream != nullptr ? ost.Stream->codecpar->codec_type : AVMEDIA_TYPE_UNKNOWN;
+      if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) continue;
+      std::int64_t length = MaxInputDuration;
+      if (ost.SourceIndex >= 0 && ost.SourceIndex < static_cast<int>(InputStreams.size())) {
+        const TInputStream& ist = *InputStreams[static_cast<std::size_t>(ost.SourceIndex)];
+        const AVFormatContext* ic = InputFiles[static_cast<std::size_t>(ist.FileIndex)]->Context.get();
+        if (ist.Stream->duration != AV_NOPTS_VALUE && ist.Stream->duration > 0) {
+          length = lib::av_rescale_q(ist.Stream->duration, ist.Stream->time_base, AV_TIME_BASE_Q);
+        } else if (ic != nullptr && ic->duration != AV_NOPTS_VALUE && ic->duration > 0) {
+          length = ic->duration;
+        }
+      }
+      if (length <= 0) continue;
+      longest = std::max(longest, length);
+      shortest = shortest < 0 ? length : std::min(shortest, length);
+    }
+    std::int64_t length = of.Shortest != 0 ? shortest : longest;
+    if (length > 0) length = std::max<std::int64_t>(length - of.StartTime, 0);
+    if (of.RecordingTime != kNoLimit) length = length > 0 ? std::min(length, of.RecordingTime) : of.RecordingTime;
+    // What is written stays: "-shortest" settles the length only when the shortest stream ends,
+    // and the others may have gone further by then.
+    for (int i = of.FirstStreamIndex; i < end; ++i) {
+      const TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
+      if (ost.Stream == nullptr) continue;
+      const AVMediaType type = ost.Stream->codecpar->codec_type;
+      const auto clock = MuxerClocks.find(ost.Stream);
+      if ((type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) || clock == MuxerClocks.end() ||
+          clock->second.End == AV_NOPTS_VALUE) {
+        continue;
+      }
+      length = std::max(length, lib::av_rescale_q(clock->second.End, ost.Stream->time_base, AV_TIME_BASE_Q));
+    }
+    planned = std::max(planned, length);
+  }
+  return planned;
+}
 
 void TCustomFFmpeg::StatusReport(int inputIndex, bool final, std::int64_t now, std::int64_t start) {
   if (PrintStats == 0 && !final && !ProgressOutput && !OnProgress) return;
@@ -52,6 +101,7 @@ void TCustomFFmpeg::StatusReport(int inputIndex, bool final, std::int64_t now, s
   bool videoQualified = false;
   std::int64_t outputTime = INT64_MIN;
   std::int64_t lastMuxTime = 0;
+  std::int64_t doneTime = INT64_MIN;
   for (int i = first; i <= last; ++i) {
     TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
     TOutputStream& owner = EncoderOwner(ost);
@@ -111,6 +161,13 @@ void TCustomFFmpeg::StatusReport(int inputIndex, bool final, std::int64_t now, s
       const std::int64_t muxTime = lib::av_rescale_q(clock->second.Pts, ost.Stream->time_base, AV_TIME_BASE_Q);
       lastMuxTime = muxTime;
       if (final || ost.Finished == 0) outputTime = std::max(outputTime, muxTime);
+      // The share done follows the pictures and the sound up to the end of what was written; a
+      // subtitle track's time stands wherever its last line was.
+      const AVMediaType type = ost.Stream->codecpar->codec_type;
+      if (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) {
+        const std::int64_t end = clock->second.End != AV_NOPTS_VALUE ? clock->second.End : clock->second.Pts;
+        doneTime = std::max(doneTime, lib::av_rescale_q(end, ost.Stream->time_base, AV_TIME_BASE_Q));
+      }
     }
   }
 
@@ -169,7 +226,7 @@ void TCustomFFmpeg::StatusReport(int inputIndex, bool final, std::int64_t now, s
     info.Quality = quality;
     info.BitRate = static_cast<float>(bitrate);
     info.CurrentSize = totalSize < 0 ? 0 : totalSize;
-    info.CurrentDuration = lastMuxTime;
+    info.CurrentDuration = doneTime != INT64_MIN ? doneTime : lastMuxTime;
     info.TotalDuration = TotalDuration;
     OnProgress(this, info.FileIndex, info);
   }

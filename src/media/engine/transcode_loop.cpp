@@ -64,6 +64,7 @@ void TCustomFFmpeg::Transcode() {
   // Rate emulation starts its clocks in the setup: a pause before that is none of its business.
   PauseGate.TakeWaited();
   int ret = 0;
+  ClearLastLibraryErrorLine();
   try {
     ret = TranscodeInit();
   } catch (...) {
@@ -72,17 +73,32 @@ void TCustomFFmpeg::Transcode() {
   }
   if (ret < 0) {
     FreeStreamSetup();
-    if (LastErrMsg.empty()) LastErrMsg = ErrorText("transcode_init() error", ret) + ". " + kCheckLog;
+    if (LastErrMsg.empty()) {
+      // A bare code such as "Generic error in an external library" hides what the library said
+      // (an odd frame size, say); its last error line goes along.
+      std::string reason = LastLibraryErrorLine();
+      if (!reason.empty()) reason += reason.back() == '.' ? " " : ". ";
+      LastErrMsg = ErrorText("transcode_init() error", ret) + ". " + reason + kCheckLog;
+    }
     throw FFmpegException(LastErrMsg);
   }
   // Headers are written: from here a stop ends the loop, never a write half-way.
   IgnoreStopOnWrite.store(true);
 
+  // Join mode knows its total from the inputs' sum; otherwise the outputs' own plan counts, which
+  // a recording time longer than the inputs or "-shortest" make shorter than either alone.
+  if (JoinMode == 0) {
+    const std::int64_t planned = PlannedOutputLength();
+    if (planned > 0) TotalDuration = planned;
+  }
   if (TotalDuration < 0) TotalDuration = MaxInputDuration;
   TranscodeStartTime_ = MonotonicMicroseconds();
   CurrentInput = 0;
   SetActiveRange();
 
+  // The first reason the written file is incomplete; the run then fails with it once everything
+  // is closed.
+  std::string failure;
   while (!StopRequested.load()) {
     PauseGate.Wait();
     if (StopRequested.load()) break;
@@ -94,7 +110,9 @@ void TCustomFFmpeg::Transcode() {
     const int r = TranscodeStep();
     if (r < 0) {
       if (r == AVERROR_EOF || r == AVERROR(EAGAIN)) continue;
-      DefaultLogger().Log(this, llError, ErrorText("Error while filtering", r));
+      // The output is closed properly below, but it lacks what was still to come: not a success.
+      failure = ErrorText("Error while filtering", r);
+      DefaultLogger().Log(this, llError, failure);
       break;
     }
     StatusReport(CurrentInput, false, now, TranscodeStartTime_);
@@ -116,10 +134,21 @@ void TCustomFFmpeg::Transcode() {
     StampWriteStart();
     const int written = lib::av_write_trailer(oc);
     WriteStartTime.store(kNoLimit);
-    if (written < 0) DefaultLogger().Log(this, llError, ErrorText("av_write_trailer()", written));
+    if (written < 0) {
+      const std::string text = ErrorText("av_write_trailer()", written);
+      DefaultLogger().Log(this, llError, text);
+      if (failure.empty()) failure = text;
+    }
   }
 
   StatusReport(-1, true, MonotonicMicroseconds(), TranscodeStartTime_);
+
+  // The last buffered bytes reach the file only here; a write refused now (a full disk, a size
+  // limit) leaves a file without its end.
+  for (int i = 0; i < trailerCount; ++i) {
+    const int closed = OutputFiles[static_cast<std::size_t>(i)]->CloseByteStream();
+    if (closed < 0 && failure.empty()) failure = ErrorText("Error closing the output file", closed);
+  }
 
   const int groupCount = JoinMode != 0 ? std::min(JoinStreamCount, OutputStreamCount()) : OutputStreamCount();
   for (int i = 0; i < groupCount; ++i) {
@@ -130,10 +159,11 @@ void TCustomFFmpeg::Transcode() {
     if (ist->DecodingNeeded != 0 && ist->DecoderClosed == 0) CloseDecoder(*ist);
   }
 
-  Finished.store(!StopRequested.load());
+  Finished.store(failure.empty() && !StopRequested.load());
   CloseOpenedDecoders();
   CloseOpenedEncoders();
   FreeStreamSetup();
+  if (!failure.empty()) Fail(failure);
 }
 
 bool TCustomFFmpeg::NeedOutput() {
@@ -522,8 +552,10 @@ void TCustomFFmpeg::JoinSwitch(int inputIndex) {
     }
   }
 
-  // The later groups go on from where the earlier ones stand.
-  for (int i = JoinStreamCount; i < OutputStreamCount(); ++i) {
+  // The group taking over goes on from where the one that ended stands. Earlier groups are
+  // long finished and their counters stale: starting lower would copy those over the group that
+  // just ended and on into the new one.
+  for (int i = std::max(FirstActiveOutput, JoinStreamCount); i < OutputStreamCount(); ++i) {
     TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
     const TOutputStream& before = *OutputStreams[static_cast<std::size_t>(i - JoinStreamCount)];
     ost.SyncOpts = before.SyncOpts;

@@ -372,11 +372,35 @@ void LibraryLog(int level, const char* format, ...) {
   va_end(args);
 }
 
+namespace {
+
+thread_local std::string lastLibraryErrorLine;
+
+void KeepLibraryErrorLine(void* avcl, const char* format, va_list args) {
+  if (format == nullptr || IsNullStringFlush(format, args)) return;
+  va_list copy;
+  va_copy(copy, args);
+  std::string text = FormatTextV(format, copy);
+  va_end(copy);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  if (text.empty()) return;
+  const AVClass* avClass = avcl != nullptr ? *static_cast<const AVClass* const*>(avcl) : nullptr;
+  const char* name = avClass != nullptr ? ItemName(avClass, avcl) : nullptr;
+  lastLibraryErrorLine = name != nullptr && *name != '\0' ? std::string(name) + ": " + text : text;
+}
+
+}  // namespace
+
+std::string LastLibraryErrorLine() { return lastLibraryErrorLine; }
+
+void ClearLastLibraryErrorLine() { lastLibraryErrorLine.clear(); }
+
 void LibraryLogCallback(void* avcl, int level, const char* format, va_list args) {
   LoggerState& s = State();
   // Bits above the level carry a colour hint some callers add; the level is
   // the low byte.
   if (level >= 0) level &= 0xff;
+  if (level >= AV_LOG_PANIC && level <= AV_LOG_ERROR) KeepLibraryErrorLine(avcl, format, args);
   if (level > s.Threshold.load()) return;
   bool queued = false;
   {

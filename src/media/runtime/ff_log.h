@@ -115,6 +115,12 @@ void LibraryLogCallback(void* avcl, int level, const char* format, va_list args)
 // reaches the logger as one line.
 void LibraryLog(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// The last line the libraries logged at error level or worse on the calling thread, whatever the
+// log level lets through ("name: text", without the line break); empty when there was none since
+// the last clear. Lets a failure say the reason the library gave beside its bare error code.
+std::string LastLibraryErrorLine();
+void ClearLastLibraryErrorLine();
+
 // Current library threshold, library scale (initially 32).
 int LibraryLogThreshold();
 
