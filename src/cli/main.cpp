@@ -49,6 +49,9 @@ int main(int argc, char** argv) {
   // A reader that goes away (a pipe into head) must not end the program without a word: writes
   // fail with EPIPE instead, and the failure is reported like a full disk.
   std::signal(SIGPIPE, SIG_IGN);
+  // Likewise a file-size limit (ulimit -f): the write that crosses it fails with EFBIG and the run
+  // reports it and removes its temporaries, instead of being killed with half-written files left.
+  std::signal(SIGXFSZ, SIG_IGN);
   lumivor::cli::TakeOverStandardOutput();
   const std::string name = argc > 1 ? argv[1] : "";
   if (name == "--help" || name == "-h" || name == "help") {

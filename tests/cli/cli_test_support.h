@@ -48,8 +48,8 @@ struct RunOptions {
   // "NAME=value" entries added to the test's own environment.
   std::vector<std::string> Environment;
   int TimeoutSeconds = 60;
-  // Files the program writes may grow to this many bytes (RLIMIT_FSIZE, SIGXFSZ ignored), so that
-  // a write past it fails like a full disk; 0: no limit.
+  // Files the program writes may grow to this many bytes (RLIMIT_FSIZE), so that a write past it
+  // fails like a full disk; 0: no limit.
   rlim_t FileSizeLimit = 0;
 };
 
@@ -201,8 +201,9 @@ inline RunResult RunLumivor(const ScratchFolder& folder, const std::vector<std::
       if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
       if (options.FileSizeLimit > 0) {
         const rlimit limit{options.FileSizeLimit, options.FileSizeLimit};
-        // Ignored signals stay ignored across exec: the write fails with EFBIG instead.
-        if (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+        // The default action (killing the process) is left in place: the program itself must turn
+        // the limit into a failed write that it reports.
+        if (::signal(SIGXFSZ, SIG_DFL) == SIG_ERR || ::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
       }
       if (options.User != static_cast<uid_t>(-1) &&
           (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(options.User) != 0)) {
