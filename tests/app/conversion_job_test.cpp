@@ -486,12 +486,19 @@ TEST_F(ConversionRun, UnfinishedFilesAreRemovedByASignalUntilKept) {
       {"while encoding", false, {"slideshow-tempaudio-song_(new_1).mp4", "tempaudio-song.mp3"}},
   };
   Window().RunOptions.Realtime = true;
+  int frames = 0;
+  Window().OnRunProgress = [&](const TProgressInfo& info) {
+    if (!Window().Joining()) frames = info.FrameNumber;
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     std::vector<std::string> begun;
     bool signalled = false;
+    frames = 0;
     window.OnProcessMessages = [&] {
       if (signalled || Window().Joining() != c.WhileJoining) return;
+      // Frames written: the video is open and being filled.
+      if (!c.WhileJoining && frames < 5) return;
       begun.clear();
       for (const std::string& name : folder_entries(window.OutputFolder))
         if (std::find(before.begin(), before.end(), name) == before.end()) begun.push_back(name);
