@@ -247,6 +247,7 @@ std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoi
   output.Join = request.Tracks.size() * static_cast<std::size_t>(plan.Repeats) > 1;
   const std::string fileName = FreeJoinedAudioFileName(request.OutputFolder, request.Tracks.front());
   output.FileName = fileName;
+  if (request.OnFileNamed) request.OnFileNamed(fileName);
   if (encoder.SetOutput(task, fileName, &output) < 0) {
     const std::string text = "Cannot write the joined audio file " + fileName + ": " +
                              reason_without(fileName, encoder.LastErrorText);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,6 +52,9 @@ struct AudioJoinRequest {
   int RateNumerator = 30;
   int RateDenominator = 1;
   MusicEnd End = MusicEnd::Cut;
+  // Told the joined file's name before anything is written under it, so that the caller can have
+  // the file removed on every way out, a signal ending the program included.
+  std::function<void(const std::string& fileName)> OnFileNamed;
 };
 
 // Photo delay x photos + effect delay x (photos - 1): the tracks must last longer than this, in

@@ -187,11 +187,6 @@ bool is_file(const std::string& path) {
   return !path.empty() && std::filesystem::exists(path, error);
 }
 
-void remove_file(const std::string& path) {
-  std::error_code ignored;
-  std::filesystem::remove(path, ignored);
-}
-
 void log_error(LogMemo& log, const std::string& line) {
   log.AddLine("");
   log.AddLine(line);
@@ -239,15 +234,6 @@ void ConversionJob::StopRun() {
   encoder.ClearTasks();
 }
 
-void ConversionJob::DeleteJoinedAudio() {
-  // A track used as it is never has this in its name; only the joiner's own file goes.
-  if (joinedAudioFile_.find("tempaudio-") != std::string::npos) {
-    std::error_code ignored;
-    std::filesystem::remove(joinedAudioFile_, ignored);
-  }
-  joinedAudioFile_.clear();
-}
-
 JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std::vector<std::string>& tracks,
                                const JobOptions& options) {
   JobResult result;
@@ -261,12 +247,16 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
   finalDelivered_ = false;
   soundEndsWithShow_ = false;
   failure_.clear();
-  joinedAudioFile_.clear();
+  joinedAudio_.Discard();
+  unfinishedVideo_.Discard();
 
+  // Runs after every way out, the catch's StopRun too, so nothing is removed while the encoder may
+  // still be writing it.
   struct RunEnd {
     ConversionJob& job;
     ~RunEnd() {
-      job.DeleteJoinedAudio();
+      job.joinedAudio_.Discard();
+      job.unfinishedVideo_.Discard();
       job.joining_ = false;
       job.running_ = false;
     }
@@ -349,13 +339,11 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
       request.RateDenominator = rate.Denominator;
       request.End = ParseMusicEnd(services_.Settings.ReadString(settings_key::MusicEnd, "cut")).value_or(MusicEnd::Cut);
       musicEnd = request.End;
+      request.OnFileNamed = [this](const std::string& fileName) { joinedAudio_.Hold(fileName); };
       joining_ = true;
       std::string musicPlan;
       std::string joinError;
       const std::string joined = AudioJoiner(encoder, services_.Decoder, request, &musicPlan, joinError);
-      // Recorded at once, so that every way out of the run from here removes it; a join that could
-      // not be built has removed its own.
-      joinedAudioFile_ = joined;
       if (!joinError.empty()) {
         joining_ = false;
         return fail_loudly(joinError);
@@ -364,6 +352,8 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
       log.AddLine(musicPlan);
       const bool stopped = !WaitForRun();
       joining_ = false;
+      // A stop here makes no video, so a join whose file could not be closed loses nothing the
+      // user keeps: the run is stopped either way and the file goes.
       if (stopped) {
         StopRun();
         ShowIdleState(view);
@@ -393,8 +383,8 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     log.AddLine(input_info_text(encoder, task, 0));
 
     // The joined sound.
-    if (is_file(joinedAudioFile_)) {
-      if (encoder.AddInput(task, joinedAudioFile_, nullptr) < 0) {
+    if (is_file(joinedAudio_.Path())) {
+      if (encoder.AddInput(task, joinedAudio_.Path(), nullptr) < 0) {
         log_error(log, "***File open error: " + encoder.LastErrorText);
         const std::string text = encoder.LastErrorText;
         encoder.RemoveTask(task);
@@ -423,6 +413,8 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
                                       format->Extension);
       }
     }
+    // A name the job chose was a free one: whatever is under it from here on is the run's.
+    if (options.OutputFile.empty()) unfinishedVideo_.Hold(outputFile);
     if (encoder.SetOutput(task, outputFile, &output) < 0) {
       const std::string text = encoder.LastErrorText;
       encoder.RemoveTask(task);
@@ -437,16 +429,17 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     const bool stopped = !WaitForRun();
     if (stopped) StopRun();
     view.SetTabsEnabled(true);
-    if (stopped) {
-      result.End = JobEnd::Stopped;
-    } else if (!failure_.empty()) {
+    // A stop is kept only when the video was closed cleanly: a stop whose closing write failed
+    // (a full disk at the trailer) leaves a file without its index that nothing plays.
+    if (!failure_.empty()) {
       result.End = JobEnd::Failed;
       result.ErrorText = failure_;
       // A task that failed did not close its file: the container's index is missing and nothing
       // plays it. The name was a free one, so nothing of anyone's is lost.
-      if (options.OutputFile.empty()) remove_file(outputFile);
+      unfinishedVideo_.Discard();
     } else {
-      result.End = JobEnd::Finished;
+      result.End = stopped ? JobEnd::Stopped : JobEnd::Finished;
+      unfinishedVideo_.Keep();
     }
     return result;
   } catch (const std::exception& error) {

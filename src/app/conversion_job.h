@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/output_file.h"
 #include "media/engine/ffmpeg.h"
 
 namespace lumivor {
@@ -130,14 +131,17 @@ struct JobOptions {
 enum class JobEnd {
   AddedPhotos,  // the photo list was empty: the Add Photos command ran instead
   Finished,     // the video was written to its end
-  Stopped,      // the Stop command ended the run; what was written is a playable video
-  Failed,       // the run could not start or ended with an error (ErrorText)
+  Stopped,      // the Stop command ended the run and the video so far was closed cleanly (or the
+                // run was stopped before its output was set: OutputFile is then empty)
+  Failed,       // the run could not start or ended with an error (ErrorText), a stop whose video
+                // could not be closed included
 };
 
 struct JobResult {
   JobEnd End = JobEnd::Failed;
   // The video's path once the output was set. A Failed run's video is removed when the job named
-  // it; a file given in JobOptions is the caller's to keep or drop.
+  // it (so is one a terminating signal ends the program on before the run has kept it); a file
+  // given in JobOptions is the caller's to keep or drop.
   std::string OutputFile;
   std::string ErrorText;
 };
@@ -180,7 +184,6 @@ class ConversionJob {
  private:
   bool WaitForRun();  // false when Stop ended it
   void StopRun();
-  void DeleteJoinedAudio();
 
   JobServices services_;
   bool stopPressed_ = false;
@@ -188,7 +191,11 @@ class ConversionJob {
   bool running_ = false;
   bool finalDelivered_ = false;
   bool soundEndsWithShow_ = false;
-  std::string joinedAudioFile_;
+  // The joined sound, always temporary, and the video named in the output folder until the run
+  // keeps it: held from the moment they are named, so that neither a failure nor a program ended
+  // at once by a signal leaves them.
+  UnfinishedFile joinedAudio_;
+  UnfinishedFile unfinishedVideo_;
   std::string failure_;
 };
 

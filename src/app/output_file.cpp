@@ -402,12 +402,26 @@ bool WriteFileReplacing(const std::string& fileName, std::span<const std::uint8_
   return file.Open(fileName, errorText, options) && file.Write(bytes, errorText) && file.Commit(errorText);
 }
 
-UnfinishedFile::UnfinishedFile(const std::string& path) {
+void UnfinishedFile::Hold(const std::string& path) {
+  Discard();
+  if (path.empty()) return;
   install_signal_handlers();
+  path_ = path;
   slot_ = claim_slot(path);
 }
 
-UnfinishedFile::~UnfinishedFile() { release_slot(slot_); }
+void UnfinishedFile::Keep() {
+  release_slot(slot_);
+  path_.clear();
+}
+
+void UnfinishedFile::Discard() {
+  if (path_.empty()) return;
+  // Removed before it leaves the list: a signal in between finds it gone, never left behind.
+  ::unlink(path_.c_str());
+  release_slot(slot_);
+  path_.clear();
+}
 
 void RemoveUnfinishedFiles() { remove_live_temporaries(); }
 

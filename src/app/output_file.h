@@ -82,19 +82,35 @@ class OutputFile {
 bool WriteFileReplacing(const std::string& fileName, std::span<const std::uint8_t> bytes, std::string& errorText,
                         const OutputFileOptions& options = {});
 
-// A file being made by other code (a joined sound, a video named by the job) that must not outlive
-// a program ending at once: while this object lives, RemoveUnfinishedFiles removes it. Destroying
-// the object only forgets the name; the file stays.
+// A file made under a name of its own by other code (a joined sound, a video the job names) that
+// must not outlive a program ending at once, nor a run that does not keep it: while the object
+// holds the name, a terminating signal removes the file (RemoveUnfinishedFiles), and so does
+// Discard or the destructor. Keep lets the file stay and forgets the name. Only a name that was
+// free, so that whatever is found under it was begun by this program, may be held.
 class UnfinishedFile {
  public:
-  explicit UnfinishedFile(const std::string& path);
-  ~UnfinishedFile();
+  UnfinishedFile() = default;
+  explicit UnfinishedFile(const std::string& path) { Hold(path); }
+  ~UnfinishedFile() { Discard(); }
   UnfinishedFile(const UnfinishedFile&) = delete;
   UnfinishedFile& operator=(const UnfinishedFile&) = delete;
-  // False when the list of names was full: the file is then not protected.
+
+  // Takes the name (a file held before is discarded). Call it before the file is created, so that
+  // no moment passes in which a signal would leave it behind.
+  void Hold(const std::string& path);
+  // The file stays; the name is forgotten.
+  void Keep();
+  // The file is removed; the name is forgotten.
+  void Discard();
+
+  bool Holds() const { return !path_.empty(); }
+  const std::string& Path() const { return path_; }
+  // False when the signal handlers' list was full or the name too long for it: a signal would
+  // then leave the file, though Discard still removes it.
   bool Listed() const { return slot_ >= 0; }
 
  private:
+  std::string path_;
   int slot_ = -1;
 };
 

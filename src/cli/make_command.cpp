@@ -1,8 +1,5 @@
 #include "cli/make_command.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <limits.h>
 #include <stdlib.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -15,9 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -336,14 +331,6 @@ struct OutputPlace {
   int Format = 0;
 };
 
-std::string real_path(const std::string& path) {
-  char* real = ::realpath(path.c_str(), nullptr);
-  if (real == nullptr) return std::string();
-  std::string text(real);
-  std::free(real);
-  return text;
-}
-
 bool is_folder(const std::string& path) {
   std::error_code error;
   return std::filesystem::is_directory(path, error);
@@ -389,42 +376,6 @@ OutputPlace output_place(const Arguments& parsed) {
   return place;
 }
 
-// The files this process has open in folder (a real path), and whether for writing. The job
-// names the joined sound and a folder's video itself; this is how the console learns which files
-// a run is making, so that a program ended at once leaves none of them.
-struct OpenFile {
-  std::string Path;
-  bool Writing = false;
-};
-
-std::vector<OpenFile> files_open_in(const std::string& folder) {
-  std::vector<OpenFile> found;
-  DIR* descriptors = ::opendir("/proc/self/fd");
-  if (descriptors == nullptr) return found;
-  while (const dirent* entry = ::readdir(descriptors)) {
-    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
-    char link[PATH_MAX];
-    const std::string fdPath = std::string("/proc/self/fd/") + entry->d_name;
-    const ssize_t length = ::readlink(fdPath.c_str(), link, sizeof link - 1);
-    if (length <= 0) continue;
-    const std::string path(link, static_cast<std::size_t>(length));
-    if (path.size() <= folder.size() + 1 || path.compare(0, folder.size(), folder) != 0 || path[folder.size()] != '/' ||
-        path.find('/', folder.size() + 1) != std::string::npos) {
-      continue;
-    }
-    OpenFile file{path, false};
-    std::ifstream info(std::string("/proc/self/fdinfo/") + entry->d_name);
-    for (std::string line; std::getline(info, line);) {
-      if (line.rfind("flags:", 0) != 0) continue;
-      file.Writing = (std::strtol(line.c_str() + 6, nullptr, 8) & O_ACCMODE) != O_RDONLY;
-      break;
-    }
-    found.push_back(std::move(file));
-  }
-  ::closedir(descriptors);
-  return found;
-}
-
 // ------------------------------------------------------------------ the console as the window
 
 class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo {
@@ -465,15 +416,11 @@ class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo
 
   // Ctrl-C (or SIGTERM, SIGHUP) is the Stop button.
   void ProcessMessages() override {
-    WatchUnfinishedFiles();
     if (!InterruptHandler::Interrupted() || Interrupted || Window == nullptr) return;
     Interrupted = true;
     terminal_.Line("Stopping: the video is being closed (Ctrl-C again ends at once)");
     Window->btnStopClick();
   }
-
-  // The run's files stay; they are no longer the signal handler's to remove.
-  void ForgetUnfinishedFiles() { unfinished_.clear(); }
 
   MessageResult ShowMessage(const std::string& text, const std::string&, MessageIcon, MessageButtons buttons) override {
     Messages.push_back(text);
@@ -486,39 +433,9 @@ class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo
   }
 
  private:
-  // The joined sound, and in a folder the video the job names there: a second signal removes
-  // them (the -o file's temporary is the OutputFile's own). The joined sound's name was free when
-  // the run began, so a file of that name that the run has open is the run's; a video is one the
-  // run writes under the job's prefix.
-  void WatchUnfinishedFiles() {
-    if (Window == nullptr || !Window->Running() || realFolder_.empty()) return;
-    const bool watchVideo = place_.File.empty() && !videoSeen_ && !Window->Joining();
-    if (joinedSeen_ && !watchVideo) return;
-    for (const OpenFile& open : files_open_in(realFolder_)) {
-      const std::string name = open.Path.substr(realFolder_.size() + 1);
-      const bool joined = !joinedSeen_ && name == joinedName_;
-      const bool video = watchVideo && open.Writing && name.rfind("slideshow-", 0) == 0;
-      if (!joined && !video) continue;
-      unfinished_.push_back(std::make_unique<UnfinishedFile>(open.Path));
-      joinedSeen_ = joinedSeen_ || joined;
-      videoSeen_ = videoSeen_ || video;
-    }
-  }
-
-  std::string joined_name() const {
-    if (parsed_.Tracks.empty()) return std::string();
-    const std::string path = FreeJoinedAudioFileName(place_.Folder, parsed_.Tracks.front());
-    return path.substr(path.find_last_of('/') + 1);
-  }
-
   const Arguments& parsed_;
   const OutputPlace& place_;
   Terminal& terminal_;
-  std::string realFolder_ = real_path(place_.Folder);
-  std::string joinedName_ = joined_name();
-  bool joinedSeen_ = joinedName_.empty();
-  std::vector<std::unique_ptr<UnfinishedFile>> unfinished_;
-  bool videoSeen_ = false;
 };
 
 std::string progress_bar(const TProgressInfo& info, std::int64_t totalFrames) {
@@ -631,7 +548,6 @@ int make(Arguments parsed) {
     InterruptHandler interrupts;
     result = window.btnStartClick();
     console.Window = nullptr;
-    console.ForgetUnfinishedFiles();
   }
   terminal.EndBar();
 

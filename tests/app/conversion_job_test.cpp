@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "app/main_window.h"
+#include "app/output_file.h"
 #include "app/settings_store.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
@@ -406,6 +409,110 @@ TEST_F(ConversionRun, StopWhileJoiningEndsTheRunAndRemovesTheJoinedFile) {
   window.OnProcessMessages = nullptr;
   Window().AudioTracks().Clear();
   EXPECT_EQ(Window().btnStartClick().End, JobEnd::Finished);
+}
+
+// A stop is kept only when the video closes cleanly. A stop whose closing write fails (the task
+// reported unfinished with the library's reason) is a failed run: said once in the message box,
+// the half video the job named removed, a file the caller gave left to the caller.
+TEST_F(ConversionRun, AStopWhoseVideoCannotBeClosedFailsTheRun) {
+  const std::string reason = "av_write_trailer(): File too large";
+  testing::WriteTrack(folder / "song.wav", 12.0);
+  Window().AudioTracks().Append({folder / "song.wav", ""});
+  Window().RunOptions.Realtime = true;
+  int frames = 0;
+  Window().OnRunProgress = [&](const TProgressInfo& info) {
+    if (!Window().Joining()) frames = info.FrameNumber;
+  };
+  window.OnProcessMessages = [&] {
+    if (frames >= 10 && !Window().StopPressed()) Window().btnStopClick();
+  };
+  TFFEncoder& encoder = Window().FFEncoder();
+  const auto original = encoder.OnTerminate;
+  encoder.OnTerminate = [&, original](TCustomEncoder* sender, const TTerminateInfo& info) {
+    TTerminateInfo told = info;
+    if (info.TaskIndex >= 0 && !Window().Joining() && Window().StopPressed()) {
+      told.Finished = false;
+      told.ExceptionMsg = reason;
+    }
+    original(sender, told);
+  };
+  for (const bool givenFile : {false, true}) {
+    SCOPED_TRACE(givenFile ? "a file the caller gave" : "a name in the folder");
+    frames = 0;
+    window.Messages.clear();
+    const std::string given = folder / "given.mp4";
+    Window().RunOptions.OutputFile = givenFile ? given : std::string();
+    const JobResult result = Window().btnStartClick();
+    EXPECT_EQ(result.End, JobEnd::Failed);
+    EXPECT_EQ(result.ErrorText, reason);
+    ASSERT_EQ(window.Messages.size(), 1u);
+    EXPECT_EQ(window.Messages[0].Text, reason);
+    EXPECT_TRUE(window.Idle());
+    ASSERT_FALSE(result.OutputFile.empty());
+    EXPECT_EQ(std::filesystem::exists(result.OutputFile), givenFile) << result.OutputFile;
+    EXPECT_TRUE(temporary_audio(window.OutputFolder).empty());
+    std::filesystem::remove(given);
+  }
+  encoder.OnTerminate = original;
+}
+
+std::vector<std::string> folder_entries(const std::string& path) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(path, error)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// What a program ended at once by a signal removes (RemoveUnfinishedFiles, as its handler runs
+// it): the joined sound from the moment it is named, and the video the job names until the run
+// has kept it; never a kept video.
+TEST_F(ConversionRun, UnfinishedFilesAreRemovedByASignalUntilKept) {
+  testing::WriteTrack(folder / "song.wav", 30.0);
+  Window().AudioTracks().Append({folder / "song.wav", ""});
+  const JobResult kept = Window().btnStartClick();
+  ASSERT_EQ(kept.End, JobEnd::Finished) << kept.ErrorText;
+  RemoveUnfinishedFiles();
+  EXPECT_TRUE(std::filesystem::exists(kept.OutputFile));
+  const std::vector<std::string> before = folder_entries(window.OutputFolder);
+
+  struct Case {
+    const char* Name;
+    bool WhileJoining;
+    std::vector<std::string> Unfinished;  // the files the run has begun when the signal comes
+  };
+  const Case cases[] = {
+      {"while joining", true, {"tempaudio-song.mp3"}},
+      {"while encoding", false, {"slideshow-tempaudio-song_(new_1).mp4", "tempaudio-song.mp3"}},
+  };
+  Window().RunOptions.Realtime = true;
+  int frames = 0;
+  Window().OnRunProgress = [&](const TProgressInfo& info) {
+    if (!Window().Joining()) frames = info.FrameNumber;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<std::string> begun;
+    bool signalled = false;
+    frames = 0;
+    window.OnProcessMessages = [&] {
+      if (signalled || Window().Joining() != c.WhileJoining) return;
+      // Frames written: the video is open and being filled.
+      if (!c.WhileJoining && frames < 5) return;
+      begun.clear();
+      for (const std::string& name : folder_entries(window.OutputFolder))
+        if (std::find(before.begin(), before.end(), name) == before.end()) begun.push_back(name);
+      if (begun.size() < c.Unfinished.size()) return;
+      RemoveUnfinishedFiles();
+      signalled = true;
+      Window().btnStopClick();
+    };
+    Window().btnStartClick();
+    ASSERT_TRUE(signalled) << "the run ended before its files were seen";
+    EXPECT_EQ(begun, c.Unfinished);
+    EXPECT_EQ(folder_entries(window.OutputFolder), before);
+  }
+  window.OnProcessMessages = nullptr;
 }
 
 TEST_F(ConversionRun, EarlyEndsReturnToIdleWithTheirLogLine) {

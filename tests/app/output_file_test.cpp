@@ -1,6 +1,7 @@
 // The writer every file of the program goes through, and the check every input passes.
 #include "app/output_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <grp.h>
 #include <pwd.h>
@@ -9,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -235,6 +237,104 @@ TEST(OutputFileTest, ManyWritersAtOnceAreRefusedPastTheLimit) {
   again.Discard();
   open.clear();
   EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{});
+}
+
+// A file named by other code lives as long as the run wants it: kept, it stays; discarded or
+// dropped without a word, it goes; what was never held is never touched.
+TEST(UnfinishedFileTest, KeepLeavesTheFileDiscardAndDestroyRemoveIt) {
+  ScratchFolder folder;
+  enum class End { Keep, Discard, Destroy, HoldAnother };
+  struct Case {
+    const char* Name;
+    End Ending;
+    bool Stays;
+  };
+  const Case cases[] = {
+      {"kept", End::Keep, true},
+      {"discarded", End::Discard, false},
+      {"destroyed", End::Destroy, false},
+      {"replaced by another name", End::HoldAnother, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string path = folder / (std::string(c.Name) + ".mp4");
+    {
+      UnfinishedFile file(path);
+      EXPECT_TRUE(file.Holds());
+      EXPECT_TRUE(file.Listed());
+      ASSERT_TRUE(testing::WriteWholeFile(path, Bytes("video")));
+      if (c.Ending == End::Keep) file.Keep();
+      if (c.Ending == End::Discard) file.Discard();
+      if (c.Ending == End::HoldAnother) {
+        file.Hold(folder / "other.mp4");
+        EXPECT_EQ(file.Path(), folder / "other.mp4");
+      }
+      if (c.Ending != End::Destroy && c.Ending != End::HoldAnother) {
+        EXPECT_FALSE(file.Holds());
+      }
+    }
+    EXPECT_EQ(std::filesystem::exists(path), c.Stays);
+  }
+  // A name never created is no error, and nothing else in the folder was touched.
+  EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{"kept.mp4"});
+}
+
+// A terminating signal removes every held file, and only those: the process that ends at once
+// leaves none of its unfinished files, keeps what it has kept and still ends by that signal.
+TEST(UnfinishedFileTest, ATerminatingSignalRemovesHeldFilesOnly) {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(signal);
+    ScratchFolder folder;
+    const std::string held = folder / "tempaudio-song.mp3", kept = folder / "slideshow_(new).mp4",
+                      other = folder / "photo.jpg";
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      // Only calls that are sound after a fork, and an exit code for each way it can go wrong.
+      UnfinishedFile heldFile(held);
+      UnfinishedFile keptFile(kept);
+      for (const std::string* path : {&held, &kept, &other}) {
+        const int fd = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || ::write(fd, "x", 1) != 1) ::_exit(2);
+        ::close(fd);
+      }
+      keptFile.Keep();
+      ::raise(signal);
+      ::_exit(3);  // the signal did not end the process
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "exit " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    EXPECT_EQ(WTERMSIG(status), signal);
+    EXPECT_EQ(FolderEntries(folder.Path()), (std::vector<std::string>{"photo.jpg", "slideshow_(new).mp4"}));
+  }
+}
+
+// The guard and the writer share the signal handlers' fixed list: a guard past its end is not
+// listed but still removes its file when discarded.
+TEST(UnfinishedFileTest, AFullListLeavesTheGuardUnlistedButStillRemoving) {
+  ScratchFolder folder;
+  std::vector<std::unique_ptr<OutputFile>> writers;
+  std::string error;
+  while (writers.size() < 1000) {
+    auto writer = std::make_unique<OutputFile>();
+    if (!writer->Open(folder / ("out" + std::to_string(writers.size()) + ".bmp"), error)) break;
+    writers.push_back(std::move(writer));
+  }
+  ASSERT_LT(writers.size(), 1000u) << "no limit";
+  const std::string path = folder / "late.mp4";
+  UnfinishedFile late(path);
+  EXPECT_FALSE(late.Listed());
+  ASSERT_TRUE(testing::WriteWholeFile(path, Bytes("late")));
+  late.Discard();
+  EXPECT_FALSE(std::filesystem::exists(path));
+  // A slot set free is taken again.
+  writers.pop_back();
+  UnfinishedFile again(path);
+  EXPECT_TRUE(again.Listed());
+  // Held, it takes the writers' last slot.
+  OutputFile refused;
+  EXPECT_FALSE(refused.Open(folder / "refused.bmp", error));
 }
 
 // Every name the file system takes can be written: the temporary's name is cut to fit.

@@ -201,15 +201,44 @@ TEST_F(OutputInPlace, SignalsStopOrEndTheRunAndNothingIsLost) {
   }
 }
 
-// In a folder (no -o file name) the job names the video itself: a second signal removes that half
-// video and the joined sound too.
-TEST_F(OutputInPlace, ASecondSignalRemovesTheHalfVideoInAFolder) {
-  const std::string out = OutputFolder("folder");
-  RunOptions options;
-  options.WhileRunning = testing::SignalWhileWriting(folder, {SIGTERM, SIGTERM});
-  const RunResult run = RunLumivor(folder, Make(out, {"--realtime"}), options);
-  EXPECT_EQ(run.Signal, SIGTERM) << run.Err;
-  EXPECT_EQ(FolderEntries(out), std::vector<std::string>{});
+// In a folder (no -o file name) the job names the video itself and joins the sound beside it: a
+// second signal, of whatever kind, removes that half video and the joined sound too.
+TEST_F(OutputInPlace, ASecondSignalRemovesTheHalfVideoAndTheJoinedSoundInAFolder) {
+  struct Case {
+    const char* Name;
+    int First, Second;
+  };
+  const Case cases[] = {{"TERM twice", SIGTERM, SIGTERM}, {"HUP after INT", SIGINT, SIGHUP}};
+  int run_number = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string out = OutputFolder("folder-" + std::to_string(run_number++));
+    // The first signal goes once frames are written and both files are in the folder, so that the
+    // run is seen to have begun what the second must remove.
+    std::vector<std::string> begun;
+    RunOptions options;
+    options.WhileRunning = [&, errName = testing::StderrFileOf(folder), sent = 0](pid_t pid) mutable {
+      const std::string err = FileText(errName);
+      if (sent == 0) {
+        const std::size_t bar = err.rfind("frame=");
+        const std::size_t frame = bar == std::string::npos ? bar : err.find_first_not_of(' ', bar + 6);
+        if (frame == std::string::npos || err[frame] < '1' || err[frame] > '9') return false;
+        begun = FolderEntries(out);
+        if (begun.size() < 2) return false;
+        ::kill(pid, c.First);
+        sent = 1;
+        return false;
+      }
+      if (err.find("Stopping:") == std::string::npos) return false;
+      ::kill(pid, c.Second);
+      return true;
+    };
+    const RunResult run = RunLumivor(folder, Make(out, {"--realtime"}), options);
+    EXPECT_EQ(run.Signal, c.Second) << "exit " << run.ExitCode << "\n" << run.Err;
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(begun, (std::vector<std::string>{"slideshow-tempaudio-song_(new).mp4", "tempaudio-song.mp3"}));
+    EXPECT_EQ(FolderEntries(out), std::vector<std::string>{}) << "left: " << ::testing::PrintToString(FolderEntries(out));
+  }
 }
 
 // Converting a file into itself would truncate it before it is read: refused before anything is
