@@ -11,8 +11,11 @@ launcher=()
 if command -v ccache >/dev/null; then
   launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 fi
+# Warnings are the main build's verdict. Here they are shown but do not stop the build: with the
+# race detector's instrumentation GCC 12 inlines differently and its flow warnings (array-bounds,
+# stringop-overflow) fire on branches that cannot run, in code that builds clean everywhere else.
 cmake -S "$root" -B "$build" "${launcher[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DLUMIVOR_TSAN=ON -DLUMIVOR_WERROR=ON -DLUMIVOR_BUILD_TESTS=ON
+  -DLUMIVOR_TSAN=ON -DLUMIVOR_WERROR=OFF -DLUMIVOR_BUILD_TESTS=ON
 cmake --build "$build" -j2 --target \
   lumivor_runtime_tests lumivor_engine_tests lumivor_components_tests lumivor_app_tests
 
