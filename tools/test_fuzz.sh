@@ -8,6 +8,10 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${LUMIVOR_FUZZ_BUILD_DIR:-$root/build-test-fuzz}"
 seconds="${LUMIVOR_FUZZ_SECONDS:-60}"
+# libFuzzer reads a bad or zero time as "no limit" and would run until killed.
+case "$seconds" in
+  '' | *[!0-9]* | 0) echo "test_fuzz: LUMIVOR_FUZZ_SECONDS must be a whole number above 0" >&2; exit 2 ;;
+esac
 
 launcher=()
 if command -v ccache >/dev/null; then
