@@ -14,6 +14,7 @@ packages=(
   libsdl2-dev
   qt6-base-dev
   ffmpeg  # the tests' outside reader of the videos they write (ffprobe, ffmpeg)
+  clang libclang-rt-14-dev  # the fuzz targets: clang's libFuzzer and its sanitizer runtimes
   "$@"
 )
 
