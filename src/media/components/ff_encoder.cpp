@@ -611,6 +611,11 @@ void TCustomEncoder::ReapTerminateThreads(bool all) {
 }
 
 // ------------------------------------------------------------------ event bridges
+//
+// Each bridge calls a copy of the application's handler: a handler may replace or clear its own
+// event while it runs, which would otherwise free the function object being run. The lock of each
+// kind is held while the handler runs, so that two tasks never overlap in one kind of handler; no
+// bridge holds the engine's preview lock, so a handler may change the preview settings.
 
 void TCustomEncoder::RaiseLoggedEvent(const char* eventName, const std::function<void()>& call) {
   try {
@@ -625,7 +630,7 @@ void TCustomEncoder::RaiseLoggedEvent(const char* eventName, const std::function
 void TCustomEncoder::BridgeAudioHook(bool outputSide, TCustomFFmpeg* engine, std::uint8_t* sample, std::int64_t pts,
                                      std::int32_t size, std::int32_t sampleRate, std::int32_t channels,
                                      std::int32_t sampleFormat) {
-  const TAudioHookEvent& event = outputSide ? OnAudioOutputHook : OnAudioInputHook;
+  const TAudioHookEvent event = outputSide ? OnAudioOutputHook : OnAudioInputHook;
   if (!event) return;
   std::lock_guard<std::mutex> lock(audioHookLock_);
   event(this, TaskList.IndexOf(engine), pts, sample, size, sampleRate, channels,
@@ -634,7 +639,7 @@ void TCustomEncoder::BridgeAudioHook(bool outputSide, TCustomFFmpeg* engine, std
 
 void TCustomEncoder::BridgeVideoHook(bool outputSide, TCustomFFmpeg* engine, Bitmap* bitmap, std::int32_t frameNumber,
                                      std::int64_t pts, bool& update, bool& stopHook) {
-  const TVideoHookEvent& event = outputSide ? OnVideoOutputHook : OnVideoInputHook;
+  const TVideoHookEvent event = outputSide ? OnVideoOutputHook : OnVideoInputHook;
   if (!event) return;
   std::lock_guard<std::mutex> lock(videoHookLock_);
   hookInfo_.TaskIndex = TaskList.IndexOf(engine);
@@ -653,7 +658,7 @@ void TCustomEncoder::BridgeVideoHook(bool outputSide, TCustomFFmpeg* engine, Bit
 void TCustomEncoder::BridgeFrameHook(bool outputSide, TCustomFFmpeg* engine, PicturePlanes* picture,
                                      std::int32_t pixFmt, std::int32_t frameNumber, std::int32_t width,
                                      std::int32_t height, std::int64_t pts) {
-  const TFrameHookEvent& event = outputSide ? OnFrameOutputHook : OnFrameInputHook;
+  const TFrameHookEvent event = outputSide ? OnFrameOutputHook : OnFrameInputHook;
   if (!event) return;
   std::lock_guard<std::mutex> lock(frameHookLock_);
   frameHookInfo_.TaskIndex = TaskList.IndexOf(engine);
@@ -668,30 +673,33 @@ void TCustomEncoder::BridgeFrameHook(bool outputSide, TCustomFFmpeg* engine, Pic
 
 void TCustomEncoder::BridgePreviewBitmap(TCustomFFmpeg* engine, Bitmap* bitmap, std::int32_t frameNumber,
                                          std::int64_t pts) {
-  if (!OnPreviewBitmap) return;
+  const TPreviewBitmapEvent event = OnPreviewBitmap;
+  if (!event) return;
   std::lock_guard<std::mutex> lock(previewLock_);
   previewInfo_.TaskIndex = TaskList.IndexOf(engine);
   previewInfo_.Bitmap = bitmap;
   previewInfo_.FrameNumber = frameNumber;
   previewInfo_.PTS = pts;
-  RaiseLoggedEvent("OnPreviewBitmap", [this] { OnPreviewBitmap(this, previewInfo_); });
+  RaiseLoggedEvent("OnPreviewBitmap", [this, &event] { event(this, previewInfo_); });
 }
 
 void TCustomEncoder::BridgeProgress(TCustomFFmpeg* engine, std::int32_t fileIndex, const TProgressInfo& info) {
-  if (!OnProgress) return;
+  const TProgressEvent event = OnProgress;
+  if (!event) return;
   std::lock_guard<std::mutex> lock(progressLock_);
   progressInfo_ = info;
   progressInfo_.TaskIndex = TaskList.IndexOf(engine);
   progressInfo_.FileIndex = fileIndex;
-  RaiseLoggedEvent("OnProgress", [this] { OnProgress(this, &progressInfo_); });
+  RaiseLoggedEvent("OnProgress", [this, &event] { event(this, &progressInfo_); });
 }
 
 void TCustomEncoder::BridgeBeforeFindStreamInfo(TCustomFFmpegOpt* engine, AVFormatContext* context) {
-  if (!OnBeforeFindStreamInfo) return;
+  const TBeforeFindStreamInfoEvent event = OnBeforeFindStreamInfo;
+  if (!event) return;
   std::lock_guard<std::mutex> lock(beforeFindStreamInfoLock_);
   auto* task = dynamic_cast<TFFmpeg*>(engine);
   // Unlike the other events, an exception here reaches the opening of the input, which fails.
-  RaiseComponentEvent(TriggerEventInMainThread, [this, task, context] { OnBeforeFindStreamInfo(task, context); });
+  RaiseComponentEvent(TriggerEventInMainThread, [&event, task, context] { event(task, context); });
 }
 
 }  // namespace lumivor

@@ -574,7 +574,10 @@ int ReadPacket(AVFormatContext* ic, AVPacket* packet) {
   const int result = FrameInputEvents::ReadFrame(*lease.Adapter(), info, packet->data);
   if (result < 0) {
     LogFrameEnd(ic, info.InputType, result);
-    return result;
+    // A negative result is the handler's way to end the pictures, not a failure: the reader is
+    // told the input has ended, which it takes quietly (any other code it reports as a read error,
+    // and with -xerror fails the task).
+    return AVERROR_EOF;
   }
 
   if (DrawsOnBitmap(info.InputType)) {

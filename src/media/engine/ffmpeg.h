@@ -173,6 +173,9 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   void Run();
   void DeliverTerminate();
   void SetPreviewFlags(std::uint8_t flags);
+  // Frees the preview window, if any, taking it under the preview lock (the owner may be changing
+  // the flags meanwhile).
+  void ClosePreviewWindow();
   void SetHookBitsPixel(int bits);
   int AddVideoHook(TOptionsContext* o, const char* key, const char* argument) override;
   int SetVideoHookBitsPixel(TOptionsContext* o, const char* key, const char* argument) override;
@@ -284,8 +287,11 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   std::atomic<bool> Finished{false};
   bool Exception = false;
   std::string ExceptionMsg;
-  std::uint8_t PreviewFlags = 0;
-  bool PreviewFlagsChanged = false;
+  // Written by the owner's thread while the worker reads it between pictures: atomic, so that
+  // the worker's "any preview wanted?" test needs no lock. Changes are made under the preview
+  // lock, together with PreviewFlagsChanged and the window they decide about.
+  std::atomic<std::uint8_t> PreviewFlags{0};
+  bool PreviewFlagsChanged = false;  // guarded by the preview lock
   std::int64_t PreviewInterval = 100000;
   std::int64_t LastPreviewTime = 0;
   TFormatConverter HookConverter;

@@ -213,9 +213,9 @@ void TCustomFFmpeg::Run() {
   });
   Guarded(*this, [this] { Cleanup(); });
   Guarded(*this, [this] { DeliverTerminate(); });
-  // An empty quiet message makes the log write out a pending "Last message repeated" note.
-  const char* nothing = nullptr;
-  lib::av_log(nullptr, AV_LOG_QUIET, "%s", nothing);
+  // An empty quiet message makes the log write out a pending "Last message repeated" note. It is
+  // an empty text, not a null one: whatever callback the library has may format it.
+  lib::av_log(nullptr, AV_LOG_QUIET, "%s", "");
 }
 
 void TCustomFFmpeg::DeliverTerminate() {

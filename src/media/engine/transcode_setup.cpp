@@ -853,7 +853,7 @@ void TCustomFFmpeg::Cleanup() {
   PreprocessBuffer.shrink_to_fit();
   HookBuffer.clear();
   HookBuffer.shrink_to_fit();
-  PreviewWindow.reset();
+  ClosePreviewWindow();
 }
 
 }  // namespace lumivor

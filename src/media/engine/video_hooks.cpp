@@ -36,11 +36,18 @@ LoadedModules& Loaded() {
 
 // Keyed by the path that is loaded (the absolute one), not by the path as written: the same
 // relative name written from two current directories names two different files.
+//
+// The list's lock is not held while the module loads: loading runs the module's own start-up
+// code, which may call back into the program (log, list the loaded modules, add another). Two
+// threads loading the same path at once both get the library's one handle for it; the first to
+// come back records it.
 void* LoadModule(const std::string& fullPath, std::string& failure) {
   LoadedModules& modules = Loaded();
-  std::lock_guard<std::mutex> lock(modules.Lock);
-  for (const auto& entry : modules.Entries) {
-    if (entry.first == fullPath) return entry.second;
+  {
+    std::lock_guard<std::mutex> lock(modules.Lock);
+    for (const auto& entry : modules.Entries) {
+      if (entry.first == fullPath) return entry.second;
+    }
   }
   dlerror();
   void* handle = dlopen(fullPath.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -48,6 +55,10 @@ void* LoadModule(const std::string& fullPath, std::string& failure) {
     const char* message = dlerror();
     failure = std::string(message != nullptr ? message : "cannot load the module") + "\n";
     return nullptr;
+  }
+  std::lock_guard<std::mutex> lock(modules.Lock);
+  for (const auto& entry : modules.Entries) {
+    if (entry.first == fullPath) return entry.second;
   }
   modules.Entries.emplace_back(fullPath, handle);
   return handle;

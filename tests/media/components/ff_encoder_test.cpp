@@ -9,10 +9,12 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "deadlock_watchdog.h"
 #include "media/runtime/ff_log.h"
 #include "media/runtime/main_thread.h"
 #include "media_maker.h"
@@ -636,6 +638,87 @@ TEST_F(Encoder, PreviewsComeThroughTheirFactoryOrTheirEventOnTheMainThread) {
   }
   EXPECT_EQ(windowsOffMain.load(), 0);
   EXPECT_EQ(badBitmaps.load(), 0);
+}
+
+// The handler runs on the main thread while the worker waits for it; turning the bitmaps off and
+// the window on there must not wait for the worker.
+TEST_F(Encoder, APreviewHandlerMaySwitchThePreviewWhileTheRunWaitsForIt) {
+  std::atomic<int> windows{0};
+  encoder_.PreviewFormFactory = [&]() -> std::unique_ptr<TPreviewerForm> {
+    ++windows;
+    return std::make_unique<HeadlessPreviewerForm>();
+  };
+  int bitmaps = 0;
+  encoder_.OnPreviewBitmap = [&](TCustomEncoder* sender, const TPreviewInfo&) {
+    ++bitmaps;
+    sender->SetPreviewBitmap(false);
+    sender->SetPreview(true);
+  };
+  encoder_.SetPreviewBitmap(true);
+  AddWholeTask(Path("long.mkv"), Path("switched.mp4"));
+  testing::DeadlockWatchdog watchdog("a run whose preview handler switches the preview", 120s);
+  encoder_.StartTask(1);
+  ASSERT_TRUE(WaitForRunEnd());
+  EXPECT_EQ(bitmaps, 1) << "no bitmap once the handler turned them off";
+  ASSERT_EQ(Endings().size(), 2u);
+  EXPECT_FALSE(Endings()[0].Exception) << Endings()[0].Message;
+  encoder_.ClearTasks();
+  encoder_.SetPreview(false);
+}
+
+// The event set to a handler that runs body, whatever it is given; cleared without a body.
+template <typename Event>
+void SetEvent(Event& event, const std::function<void()>& body) {
+  if (body) {
+    event = [body](auto&&...) { body(); };
+  } else {
+    event = nullptr;
+  }
+}
+
+// A handler that clears its own event while it runs must not free the function object it is
+// running: each reads what it carries after clearing.
+TEST_F(Encoder, AHandlerMayClearItsOwnEvent) {
+  struct Case {
+    const char* Name;
+    bool TOutputOptions::*Switch;  // null: none needed
+    std::function<void(TCustomEncoder&, const std::function<void()>&)> Connect;
+  };
+  const Case cases[] = {
+      {"video output hook", &TOutputOptions::VideoOutputHook,
+       [](TCustomEncoder& e, const std::function<void()>& body) { SetEvent(e.OnVideoOutputHook, body); }},
+      {"frame input hook", &TOutputOptions::FrameInputHook,
+       [](TCustomEncoder& e, const std::function<void()>& body) { SetEvent(e.OnFrameInputHook, body); }},
+      {"progress", nullptr,
+       [](TCustomEncoder& e, const std::function<void()>& body) { SetEvent(e.OnProgress, body); }},
+      {"preview bitmap", nullptr,
+       [](TCustomEncoder& e, const std::function<void()>& body) { SetEvent(e.OnPreviewBitmap, body); }},
+  };
+  encoder_.SetPreviewBitmap(true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    endings_.clear();
+    std::atomic<int> calls{0};
+    std::atomic<int> sum{0};
+    c.Connect(encoder_, [this, &calls, &sum, payload = std::vector<int>(64, 1), &c] {
+      ++calls;
+      c.Connect(encoder_, nullptr);
+      sum = std::accumulate(payload.begin(), payload.end(), 0);
+    });
+    ASSERT_EQ(encoder_.AddTask(Path("short.mkv")), 0) << encoder_.LastErrorText;
+    TOutputOptions out;
+    InitOutputOptions(out);
+    out.Options = "-c:v mpeg4 -c:a aac";
+    if (c.Switch != nullptr) out.*c.Switch = true;
+    ASSERT_GE(encoder_.SetOutput(0, Path("cleared.mp4"), &out), 0) << encoder_.LastErrorText;
+    encoder_.StartTask(1);
+    ASSERT_TRUE(WaitForRunEnd());
+    encoder_.ClearTasks();
+    c.Connect(encoder_, nullptr);  // in case it was never called
+    EXPECT_EQ(calls.load(), 1);
+    EXPECT_EQ(sum.load(), 64);
+  }
+  encoder_.SetPreviewBitmap(false);
 }
 
 }  // namespace

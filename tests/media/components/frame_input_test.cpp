@@ -413,7 +413,7 @@ TEST_F(FrameInput, WithoutAHandlerOrWithANegativeResultTheInputEnds) {
     ASSERT_EQ(input.Open(adapter.InputName(), std::string(c.Options) + " -s 174x96"), 0);
     const int before = Logged(c.Level, c.Line);
     PacketPtr packet(lib::av_packet_alloc());
-    EXPECT_EQ(input.Read(packet.get()), c.HandlerResult != 0 ? c.HandlerResult : -1);
+    EXPECT_EQ(input.Read(packet.get()), AVERROR_EOF) << "whatever the handler gave, the input has ended";
     EXPECT_EQ(packet->data, nullptr) << "the packet's data is given back";
     EXPECT_EQ(Logged(c.Level, c.Line), before + 1) << AllLines();
   }
@@ -482,12 +482,13 @@ TEST_F(FrameInput, HandlerTimesMoveLaterFramesAndEarlierOnesAreRefused) {
 // An engine reading a canvas input into the null muxer, its end counted.
 class NullRun {
  public:
-  NullRun(TFrameInputAdapter& adapter, const std::string& nullPath) {
+  NullRun(TFrameInputAdapter& adapter, const std::string& nullPath,
+          const std::string& outputOptions = "-f null -c:v rawvideo") {
     engine_.OnTerminate = [this](TCustomFFmpeg*) { ++Ends; };
     OptionsContextScope input(engine_);
     Opened = engine_.OpenInputFile(input.Context(), CanvasOptions(), adapter.InputName(), "") >= 0;
     OptionsContextScope output(engine_);
-    Opened = Opened && engine_.OpenOutputFile(output.Context(), "-f null -c:v rawvideo", false, nullPath, "") >= 0;
+    Opened = Opened && engine_.OpenOutputFile(output.Context(), outputOptions, false, nullPath, "") >= 0;
   }
   void Start() {
     TConvertThread* worker = engine_.Start(true);
@@ -537,6 +538,45 @@ TEST_F(FrameInput, WithoutAHandlerATaskEndsAtOnce) {
   EXPECT_FALSE(run.Engine().Exception) << run.Engine().ExceptionMsg;
   EXPECT_EQ(Logged(llInfo, "reading frame (Canvas) return -1"), 1);
   EXPECT_EQ(closes, 1);
+}
+
+// Every slideshow ends this way: an error line for it would be one per show, and with -xerror the
+// show would fail.
+TEST_F(FrameInput, AHandlerEndingThePicturesEndsTheRunWithoutAnError) {
+  constexpr int kFrames = 5;
+  struct Case {
+    const char* Name;
+    const char* OutputOptions;
+    int HandlerEnd;
+  };
+  const Case cases[] = {
+      {"the usual end", "-f null -c:v rawvideo", -1},
+      {"exit on error", "-f null -c:v rawvideo -xerror", -1},
+      {"an error code as the end", "-f null -c:v rawvideo -xerror", AVERROR(EIO)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TFrameInputAdapter adapter;
+    std::atomic<int> frames{0};
+    adapter.OnReadFrameCanvas = [&](TFrameInputAdapter&, Bitmap& canvas, PInputFrameInfo info) {
+      if (info->FrameNumber > kFrames) return c.HandlerEnd;
+      DrawNumberedFrame(canvas, info->FrameNumber);
+      ++frames;
+      return 0;
+    };
+    const std::string endLine = "reading frame (Canvas) return " + std::to_string(c.HandlerEnd);
+    const int endsBefore = Logged(llInfo, endLine);
+    const int errorsBefore = Logged(llError, "");
+    NullRun run(adapter, Folder / "null", c.OutputOptions);
+    ASSERT_TRUE(run.Opened) << run.Engine().LastErrMsg;
+    run.Start();
+    ASSERT_TRUE(run.WaitForEnd());
+    EXPECT_FALSE(run.Engine().Exception) << run.Engine().ExceptionMsg;
+    EXPECT_TRUE(run.Engine().Finished.load());
+    EXPECT_EQ(frames.load(), kFrames);
+    EXPECT_EQ(Logged(llInfo, endLine), endsBefore + 1) << AllLines();
+    EXPECT_EQ(Logged(llError, ""), errorsBefore) << AllLines();
+  }
 }
 
 TEST_F(FrameInput, DirectEventsRunOnTheWorkerWithTheCanvasLocked) {

@@ -2,10 +2,14 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
+#include "deadlock_watchdog.h"
 #include "media/components/previewer.h"
 #include "media/runtime/ff_load.h"
 #include "media/runtime/main_thread.h"
@@ -138,8 +142,50 @@ TEST(Previewer, AClosedWindowTurnsTheTasksPreviewOff) {
     engine.Preview(picture, AV_PIX_FMT_BGRA, 8, 4, false, 80000, 2);
     return 0;
   });
-  EXPECT_EQ(engine.PreviewFlags, 0);
+  EXPECT_EQ(engine.PreviewFlags.load(), 0);
   EXPECT_EQ(journal.Freed.load(), 1) << "the engine frees the closed window";
+  EXPECT_FALSE(journal.OffMainThread.load());
+}
+
+// A form that runs something of the owner's while it paints, as a window whose painting lets the
+// user's clicks through would.
+struct ReenteringForm : ObservedForm {
+  ReenteringForm(Journal& journal, std::function<void()> whilePainting)
+      : ObservedForm(journal), whilePainting_(std::move(whilePainting)) {}
+  void DrawPicture(const Bitmap& picture) override {
+    ObservedForm::DrawPicture(picture);
+    if (whilePainting_) whilePainting_();
+  }
+  std::function<void()> whilePainting_;
+};
+
+// The worker waits for the paint on the main thread; the owner's change of the preview made there
+// must neither wait for the worker nor free the window under the paint.
+TEST(Previewer, ThePreviewTurnedOffWhileItPaintsClosesTheWindowAfterThePaint) {
+  ASSERT_TRUE(TFFLoader::Instance().Load(AllLibraries)) << TFFLoader::Instance().LastError();
+  ObservedForm::Journal journal;
+  TCustomFFmpeg engine;
+  engine.PreviewWindowFactory = [&journal, &engine] {
+    return std::make_unique<TPreviewer>([&journal, &engine] {
+      return std::make_unique<ReenteringForm>(journal, [&engine] { engine.SetPreviewFlags(0); });
+    });
+  };
+  engine.PreviewInterval = -1;
+  engine.SetPreviewFlags(kPreviewWindowFlag);
+  std::vector<std::uint8_t> pixels(8 * 4 * 4, 0x80);
+  PicturePlanes picture;
+  picture.Data[0] = pixels.data();
+  picture.LineSize[0] = 8 * 4;
+
+  testing::DeadlockWatchdog watchdog("a preview turned off while it paints", std::chrono::seconds(30));
+  OnWorker([&] {
+    engine.Preview(picture, AV_PIX_FMT_BGRA, 8, 4, false, 40000, 1);
+    engine.Preview(picture, AV_PIX_FMT_BGRA, 8, 4, false, 80000, 2);
+    return 0;
+  });
+  EXPECT_EQ(journal.Created.load(), 1);
+  EXPECT_EQ(journal.Freed.load(), 1) << "the window goes once its paint is done";
+  EXPECT_EQ(engine.PreviewFlags.load(), 0);
   EXPECT_FALSE(journal.OffMainThread.load());
 }
 

@@ -3,6 +3,9 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "deadlock_watchdog.h"
 #include "ffmpeg_opt_test_engine.h"
 #include "media/engine/video_hooks.h"
 #include "support/scratch_folder.h"
@@ -64,6 +68,15 @@ void Process(void* context, Picture* picture, int pixelFormat, int width, int he
     snprintf(line, sizeof line, "process %s fmt=%d %dx%d pts=%lld", TAG, pixelFormat, width, height, (long long)pts);
     note(c->journal, line);
   }
+}
+#endif
+
+#ifdef CALL_BACK_ON_LOAD
+// Start-up code that calls into the program loading it, through the address the test leaves in
+// the environment.
+__attribute__((constructor)) static void call_back_on_load(void) {
+  const char* address = getenv("LUMIVOR_TEST_LOAD_CALLBACK");
+  if (address) ((void (*)(void))(uintptr_t)strtoull(address, NULL, 16))();
 }
 #endif
 
@@ -243,6 +256,37 @@ TEST_F(HookModules, RefusesModulesItCannotUse) {
   for (int i = 0; i < kMaxHookWords; ++i) many += " w";
   EXPECT_EQ(AddVideoHookText(list, many), -22) << "64 words are more than a module is given";
   EXPECT_TRUE(list.Empty());
+}
+
+// What the module's start-up code saw when it called back.
+int loadCallbacks = 0;
+std::vector<std::string> pathsListedWhileLoading;
+void ListModulesWhileLoading() {
+  ++loadCallbacks;
+  pathsListedWhileLoading = LoadedHookPaths();
+}
+
+TEST_F(HookModules, AModuleMayCallBackIntoTheProgramWhileItLoads) {
+  const std::string path = Build("calls_back", "K", "-DCALL_BACK_ON_LOAD");
+  if (path.empty()) GTEST_SKIP() << "no C compiler";
+  char address[32];
+  std::snprintf(address, sizeof address, "%llx",
+                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(&ListModulesWhileLoading)));
+  ASSERT_EQ(setenv("LUMIVOR_TEST_LOAD_CALLBACK", address, 1), 0);
+  HookList list;
+  int result;
+  {
+    testing::DeadlockWatchdog watchdog("loading a module that lists the loaded modules", std::chrono::seconds(30));
+    result = AddHookModule(list, {path});
+  }
+  unsetenv("LUMIVOR_TEST_LOAD_CALLBACK");
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(loadCallbacks, 1);
+  EXPECT_EQ(std::count(pathsListedWhileLoading.begin(), pathsListedWhileLoading.end(), path), 0)
+      << "a module is listed once it has loaded";
+  const std::vector<std::string> loaded = LoadedHookPaths();
+  EXPECT_EQ(std::count(loaded.begin(), loaded.end(), path), 1);
+  EXPECT_EQ(list.Count(), 1);
 }
 
 TEST_F(HookModules, TheVhookRowAddsAModule) {

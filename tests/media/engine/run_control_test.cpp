@@ -4,15 +4,19 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdarg>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "deadlock_watchdog.h"
 #include "library_log_test.h"
 #include "media/engine/ffmpeg.h"
 #include "media/runtime/main_thread.h"
@@ -283,7 +287,7 @@ TEST_F(RunControl, PreviewKeepsItsIntervalAndAClosedWindowStaysClosed) {
   journal.CloseOnNext = true;
   engine.Preview(picture.Picture, picture.Format, 4, 2, false, 80000, 3);
   EXPECT_EQ(journal.Freed, 1) << "a window the user closed is freed";
-  EXPECT_EQ(engine.PreviewFlags, 0);
+  EXPECT_EQ(engine.PreviewFlags.load(), 0);
   engine.Preview(picture.Picture, picture.Format, 4, 2, false, 120000, 4);
   EXPECT_EQ(journal.Shown, (std::vector<std::int32_t>{1, 3}));
   EXPECT_EQ(journal.Created, 1);
@@ -314,7 +318,7 @@ TEST_F(RunControl, WithBothPreviewBitsOnlyTheBitmapCallbackIsServed) {
 
   // A picture the converter cannot read turns the bitmap bit off; the window takes over.
   engine.Preview(picture.Picture, AV_PIX_FMT_XVMC, 4, 2, false, 0, 8);
-  EXPECT_EQ(engine.PreviewFlags, kPreviewWindowFlag);
+  EXPECT_EQ(engine.PreviewFlags.load(), kPreviewWindowFlag);
   engine.Preview(picture.Picture, picture.Format, 4, 2, false, 0, 9);
   EXPECT_EQ(journal.Shown, std::vector<std::int32_t>{9});
 }
@@ -345,6 +349,225 @@ TEST_F(RunControl, APreviewAfterAnOutputHookShowsWhatIsEncoded) {
   engine.CallVideoHook(true, picture.Picture, picture.Format, 4, 2, 3, 0);
   engine.Preview(picture.Picture, picture.Format, 4, 2, true, 0, 3);
   EXPECT_EQ(shown, 0xffffffu);
+}
+
+// Runs work on a thread of its own, as the engine's worker would, while this (main) thread serves
+// the calls the work queues for it. A deadlock ends the test program instead of hanging it.
+void RunAsWorker(const std::string& what, const std::function<void()>& work) {
+  testing::DeadlockWatchdog watchdog(what, std::chrono::seconds(30));
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    work();
+    done = true;
+    WakeMainThread();
+  });
+  WaitServing([&done] { return done.load(); });
+  worker.join();
+}
+
+TEST_F(RunControl, AHookMayReplaceItsOwnHandlerWhileItRuns) {
+  using Body = std::function<void(TCustomFFmpeg*)>;
+  // Each kind of hook, connected to a handler that runs body, and called once.
+  struct Case {
+    const char* Name;
+    std::function<void(TCustomFFmpeg&, Body)> Connect;
+    std::function<void(TCustomFFmpeg&, TestPicture&)> Call;
+  };
+  const auto video = [](bool output) {
+    return [output](TCustomFFmpeg& e, Body body) {
+      (output ? e.OnVideoOutputHook : e.OnVideoInputHook) =
+          [body](TCustomFFmpeg* s, Bitmap*, std::int32_t, std::int64_t, bool&, bool&) { body(s); };
+    };
+  };
+  const auto frame = [](bool output) {
+    return [output](TCustomFFmpeg& e, Body body) {
+      (output ? e.OnFrameOutputHook : e.OnFrameInputHook) =
+          [body](TCustomFFmpeg* s, PicturePlanes*, std::int32_t, std::int32_t, std::int32_t, std::int32_t,
+                 std::int64_t) { body(s); };
+    };
+  };
+  const auto audio = [](bool output) {
+    return [output](TCustomFFmpeg& e, Body body) {
+      (output ? e.OnAudioOutputHook : e.OnAudioInputHook) =
+          [body](TCustomFFmpeg* s, std::uint8_t*, std::int64_t, std::int32_t, std::int32_t, std::int32_t,
+                 std::int32_t) { body(s); };
+    };
+  };
+  const auto callVideo = [](bool output) {
+    return [output](TCustomFFmpeg& e, TestPicture& p) { e.CallVideoHook(output, p.Picture, p.Format, 4, 2, 1, 0); };
+  };
+  const auto callFrame = [](bool output) {
+    return [output](TCustomFFmpeg& e, TestPicture& p) { e.CallFrameHook(output, p.Picture, p.Format, 4, 2, 1, 0); };
+  };
+  const auto callAudio = [](bool output) {
+    return [output](TCustomFFmpeg& e, TestPicture& p) { e.CallAudioHook(output, p.Buffer.data(), 0, 16, 8000, 1, 1); };
+  };
+  const Case cases[] = {
+      {"video input", video(false), callVideo(false)}, {"video output", video(true), callVideo(true)},
+      {"frame input", frame(false), callFrame(false)}, {"frame output", frame(true), callFrame(true)},
+      {"audio input", audio(false), callAudio(false)}, {"audio output", audio(true), callAudio(true)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TCustomFFmpeg engine;
+    TestPicture picture(AV_PIX_FMT_BGRA, 4, 2);
+    int replaced = 0;
+    int sum = 0;
+    // The handler reads what it holds after replacing itself: run through its own slot, it would
+    // be reading the closure it has just freed.
+    c.Connect(engine, [payload = std::vector<int>(64, 1), &sum, &replaced, connect = c.Connect](TCustomFFmpeg* s) {
+      connect(*s, [&replaced](TCustomFFmpeg*) { ++replaced; });
+      sum = std::accumulate(payload.begin(), payload.end(), 0);
+    });
+    c.Call(engine, picture);
+    EXPECT_EQ(sum, 64);
+    EXPECT_EQ(replaced, 0);
+    c.Call(engine, picture);
+    EXPECT_EQ(replaced, 1) << "the next call goes to the new handler";
+  }
+}
+
+TEST_F(RunControl, APreviewHandlerMayChangeThePreviewFlags) {
+  struct Case {
+    const char* Name;
+    bool OnMainThread;  // the handler changes the flags through the main thread, as a window would
+    std::uint8_t NewFlags;
+    std::vector<std::int32_t> Bitmaps;  // of pictures 1 to 3
+    std::vector<std::int32_t> Shown;    // in the window
+  };
+  const Case cases[] = {
+      {"off, on the worker", false, 0, {1}, {}},
+      {"off, on the main thread", true, 0, {1}, {}},
+      {"to the window, on the worker", false, kPreviewWindowFlag, {1}, {2, 3}},
+      {"to the window, on the main thread", true, kPreviewWindowFlag, {1}, {2, 3}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TCustomFFmpeg engine;
+    RecordingWindow::Journal journal;
+    engine.PreviewWindowFactory = [&journal] { return std::make_unique<RecordingWindow>(journal); };
+    engine.PreviewInterval = -1;
+    std::vector<std::int32_t> bitmaps;
+    engine.OnPreviewBitmap = [&](TCustomFFmpeg* sender, Bitmap*, std::int32_t number, std::int64_t) {
+      bitmaps.push_back(number);
+      if (c.OnMainThread) {
+        RunInMainThread([&] { sender->SetPreviewFlags(c.NewFlags); });
+      } else {
+        sender->SetPreviewFlags(c.NewFlags);
+      }
+    };
+    engine.SetPreviewFlags(kPreviewBitmapFlag);
+    TestPicture picture(AV_PIX_FMT_YUV420P, 4, 2);
+    RunAsWorker(c.Name, [&] {
+      for (std::int32_t number = 1; number <= 3; ++number) {
+        engine.Preview(picture.Picture, picture.Format, 4, 2, false, 0, number);
+      }
+    });
+    EXPECT_EQ(bitmaps, c.Bitmaps);
+    EXPECT_EQ(journal.Shown, c.Shown);
+    EXPECT_EQ(engine.PreviewFlags.load(), c.NewFlags) << "the handler's word stands";
+    engine.SetPreviewFlags(0);
+    EXPECT_EQ(journal.Freed, journal.Created);
+  }
+}
+
+// The user turns the preview off while a picture is being shown (the window's paint waits for the
+// main thread, where the owner's calls run).
+TEST_F(RunControl, FlagsTurnedOffWhileAPictureIsShownCloseTheWindowAfterIt) {
+  struct FlagsWindow : PreviewWindowSink {
+    FlagsWindow(TCustomFFmpeg& engine, std::atomic<int>& freed) : Engine(engine), FreedCount(freed) {}
+    ~FlagsWindow() override { ++FreedCount; }
+    int ShowPicture(Bitmap&, std::int32_t number, std::int64_t) override {
+      Shown.push_back(number);
+      RunInMainThread([this] { Engine.SetPreviewFlags(0); });
+      return 1;
+    }
+    TCustomFFmpeg& Engine;
+    std::atomic<int>& FreedCount;
+    std::vector<std::int32_t> Shown;
+  };
+  TCustomFFmpeg engine;
+  std::atomic<int> created{0};
+  std::atomic<int> freed{0};
+  engine.PreviewWindowFactory = [&]() -> std::unique_ptr<PreviewWindowSink> {
+    ++created;
+    return std::make_unique<FlagsWindow>(engine, freed);
+  };
+  engine.PreviewInterval = -1;
+  engine.SetPreviewFlags(kPreviewWindowFlag);
+  TestPicture picture(AV_PIX_FMT_YUV420P, 4, 2);
+  RunAsWorker("a window turning the preview off", [&] {
+    engine.Preview(picture.Picture, picture.Format, 4, 2, false, 0, 1);
+    engine.Preview(picture.Picture, picture.Format, 4, 2, false, 0, 2);
+  });
+  EXPECT_EQ(created.load(), 1);
+  EXPECT_EQ(freed.load(), 1) << "the window is closed once the flags are off";
+  EXPECT_EQ(engine.PreviewFlags.load(), 0);
+}
+
+// The owner switches the preview on and off as fast as it can while the worker shows pictures:
+// every window made is freed exactly once, and none is used after it was freed.
+TEST_F(RunControl, FlagsSwitchedDuringPreviewsNeverLoseOrReuseAWindow) {
+  struct CountingWindow : PreviewWindowSink {
+    CountingWindow(std::atomic<int>& freed) : FreedCount(freed) {}
+    ~CountingWindow() override { ++FreedCount; }
+    int ShowPicture(Bitmap& picture, std::int32_t, std::int64_t) override { return picture.Width() == 4 ? 1 : 0; }
+    std::atomic<int>& FreedCount;
+  };
+  TCustomFFmpeg engine;
+  std::atomic<int> created{0};
+  std::atomic<int> freed{0};
+  engine.PreviewWindowFactory = [&]() -> std::unique_ptr<PreviewWindowSink> {
+    ++created;
+    return std::make_unique<CountingWindow>(freed);
+  };
+  engine.PreviewInterval = -1;
+  TestPicture picture(AV_PIX_FMT_YUV420P, 4, 2);
+  std::atomic<bool> previewing{true};
+  std::thread owner([&] {
+    for (int i = 0; previewing.load(); ++i) engine.SetPreviewFlags(i % 2 == 0 ? kPreviewWindowFlag : 0);
+  });
+  // Until enough windows have come and gone for the switches to have fallen inside previews.
+  constexpr int kWindows = 20;
+  RunAsWorker("previews against switching flags", [&] {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (std::int32_t number = 1; created.load() < kWindows && std::chrono::steady_clock::now() < end; ++number) {
+      engine.Preview(picture.Picture, picture.Format, 4, 2, false, 0, number);
+    }
+  });
+  previewing = false;
+  owner.join();
+  engine.SetPreviewFlags(0);
+  EXPECT_GE(created.load(), kWindows);
+  EXPECT_EQ(freed.load(), created.load());
+}
+
+// The quiet line that ends a run reaches whatever callback the library has: its text argument
+// must be a text, since a callback other than ours formats it as it stands.
+std::mutex quietTextsLock;
+std::vector<bool> quietTextsNull;
+void RecordQuietTexts(void*, int level, const char* format, va_list args) {
+  if (level != AV_LOG_QUIET || format == nullptr || std::strcmp(format, "%s") != 0) return;
+  va_list probe;
+  va_copy(probe, args);
+  const char* text = va_arg(probe, const char*);
+  va_end(probe);
+  std::lock_guard<std::mutex> lock(quietTextsLock);
+  quietTextsNull.push_back(text == nullptr);
+}
+
+TEST_F(RunControl, TheLineEndingARunHandsTheLibraryAText) {
+  {
+    std::lock_guard<std::mutex> lock(quietTextsLock);
+    quietTextsNull.clear();
+  }
+  TCustomFFmpeg engine;
+  lib::av_log_set_callback(&RecordQuietTexts);
+  engine.Run();
+  DefaultLogger().InstallLogCallback();
+  std::lock_guard<std::mutex> lock(quietTextsLock);
+  ASSERT_FALSE(quietTextsNull.empty()) << "a run ends with a quiet line";
+  for (const bool null : quietTextsNull) EXPECT_FALSE(null);
 }
 
 }  // namespace
