@@ -23,19 +23,11 @@ namespace {
 using testing::PngBuild;
 using testing::ScratchFolder;
 
-constexpr std::uint32_t Red = 0xDC1414, Green = 0x14C814, Blue = 0x1414DC, White = 0xF0F0F0;
-
-// Quarters that name the corners as stored: top left red, top right green, bottom left blue,
-// bottom right white.
-Bitmap Corners(int width, int height) {
-  Bitmap picture(width, height, 32);
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const bool right = x >= width / 2, bottom = y >= height / 2;
-      picture.SetPixel(x, y, bottom ? (right ? White : Blue) : (right ? Green : Red));
-    }
-  return picture;
-}
+using testing::Blue;
+using testing::Corners;
+using testing::Green;
+using testing::Red;
+using testing::White;
 
 // Every pixel different from its neighbours, so a pixel averaged into the wrong block shows.
 Bitmap Noise(int width, int height) {

@@ -108,4 +108,19 @@ inline std::string WriteBmpPhoto(const ScratchFolder& folder, const std::string&
   return path;
 }
 
+// Colours far enough apart that a pixel taken from the wrong quarter shows.
+inline constexpr std::uint32_t Red = 0xDC1414, Green = 0x14C814, Blue = 0x1414DC, White = 0xF0F0F0;
+
+// A stored picture whose quarters name its corners: top left red, top right green, bottom left
+// blue, bottom right white; a turned or mirrored reading moves them.
+inline Bitmap Corners(int width, int height) {
+  Bitmap picture(width, height, 32);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const bool right = x >= width / 2, bottom = y >= height / 2;
+      picture.SetPixel(x, y, bottom ? (right ? White : Blue) : (right ? Green : Red));
+    }
+  return picture;
+}
+
 }  // namespace lumivor::testing
