@@ -25,16 +25,9 @@ excluded=(
   # Not a race: its end handler sleeps 600 ms and expects the second task to have ended by then,
   # which the race detector's slowdown does not leave time for.
   '^Encoder\.ASlowEndHandlerIsNotOvertaken$'
-  # Not a race, not yet understood: in this build the cases with a released and a negative
-  # adapter handle are refused (-22) but their "Invalid FrameInputAdapter" line is not logged
-  # again after the same line of the case before them.
-  '^FrameInput\.HeaderRefusesWhatItCannotRead$'
   # Not a race: it counts frames let through in a burst after a pause against the wall clock,
   # and with the race detector's slowdown a burst of 12 passes where 6 is the limit.
   '^TranscodeRate\.APauseDoesNotCountAsPlayingTime$'
-  # Not yet understood: run on its own, the race detector's runtime crashes (SEGV in its free)
-  # when the engine's destructor frees the format converter's bitmap after the hooks' exception.
-  '^RunControl\.VideoHooksWriteBackStopAndSurviveExceptions$'
 )
 exclude_args=()
 if [ "${#excluded[@]}" -ne 0 ]; then

@@ -226,14 +226,19 @@ TEST_F(FrameInput, HeaderRefusesWhatItCannotRead) {
     std::string Options;
     std::string Line;
   };
+  // The logger folds a line that repeats the one before it into a count, and where the allocator
+  // hands each case's format context the same address the lines are identical: cases with the
+  // same text are kept apart so that each line is logged on its own.
   const Case cases[] = {
+      {"0", "", "Invalid FrameInputAdapter"},
       {"slideshow", "",
        "Could not parse FrameInputAdapter: \"slideshow\", it should be address of FrameInputAdapter"},
-      {ok + "x", "", "Could not parse FrameInputAdapter: \"" + ok + "x\""},
-      {"0", "", "Invalid FrameInputAdapter"},
       {gone, "", "Invalid FrameInputAdapter"},
+      {ok + "x", "", "Could not parse FrameInputAdapter: \"" + ok + "x\""},
       {"-" + ok, "", "Invalid FrameInputAdapter"},
       {ok, "-input_type Canvas", "Invalid frame input type: \"Canvas\", it should be one of canvas/bmp/dc/yuv"},
+      {ok, "-input_type dc -pix_fmt rgb24 -s 174x96",
+       "Invalid pixel format for canvas/bmp/dc input, should be one of pal8/rgb555le/bgr24/bgra"},
       {ok, "-input_type canvas -pix_fmt bgr24 -framerate fast -s 174x96", "Could not parse framerate \"fast\"."},
       {ok, "-input_type canvas -pix_fmt bgr24 -r 0/1 -s 174x96", "Could not parse framerate \"0/1\"."},
       {ok, "-input_type canvas -pix_fmt bgr24 -s wide", "Couldn't parse video size."},
@@ -241,8 +246,6 @@ TEST_F(FrameInput, HeaderRefusesWhatItCannotRead) {
       {ok, "-input_type canvas -pix_fmt bgr24 -s 100000x100000", "Invalid frame size"},
       {ok, "-input_type canvas -pix_fmt bgr23 -s 174x96", "Unknown pixel format requested"},
       {ok, "-input_type canvas -s 174x96",
-       "Invalid pixel format for canvas/bmp/dc input, should be one of pal8/rgb555le/bgr24/bgra"},
-      {ok, "-input_type dc -pix_fmt rgb24 -s 174x96",
        "Invalid pixel format for canvas/bmp/dc input, should be one of pal8/rgb555le/bgr24/bgra"},
   };
   for (const Case& c : cases) {
