@@ -40,13 +40,17 @@ MainWindow::MainWindow(MainWindowView& view, MessageBoxes& messages, LogMemo& lo
       decoder_(std::make_unique<TFFDecoder>()),
       frameInput_(std::make_unique<TFrameInputAdapter>()),
       encoder_(std::make_unique<TFFEncoder>()),
-      job_(JobServices{*encoder_, *frameInput_, *decoder_, sequencer_, settings_, view_, messages_, log_}) {
-  sequencer_.Photos = [this]() -> const std::vector<std::string>& { return photos_; };
+      job_(JobServices{*encoder_, *frameInput_, *decoder_, sequencer_, view_, messages_, log_}) {
+  // During a run the photos are the request's, so that the list the run was asked for is the one
+  // drawn whatever the face does with its own.
+  sequencer_.Photos = [this]() -> const std::vector<std::string>& {
+    return job_.Running() ? job_.Request().Photos : photos_;
+  };
   // Breaking stops the encoder at once, and the sound it has read lags the pictures by the video
   // encoder's delay (seconds with H.264's look-ahead), so a fade or a loop laid out to end with
   // the last frame would be cut before it. Such sound is already as long as the video, which
   // ends by itself at the tail frames.
-  sequencer_.BreakWhenNoPictures = [this] { return view_.BreakWhenNoPicturesChecked() && !job_.SoundEndsWithShow(); };
+  sequencer_.BreakWhenNoPictures = [this] { return job_.Request().BreakWhenNoPictures && !job_.SoundEndsWithShow(); };
   sequencer_.StopEncoder = [this] { encoder_->Stop(false); };
   sequencer_.Log = &log_;
 
@@ -80,17 +84,76 @@ void MainWindow::btnClearPhotosClick() {
   view_.SetOpenEnabled(false);
 }
 
+bool MainWindow::RequestFromWindow(RunRequest& request, std::string& errorText) {
+  RunRequest read;
+  // The settings page's stored choices first; the controls Start reads then take their place, the
+  // size and rate included, so a size the file holds but the box no longer shows stops nothing.
+  MemorySettingsStore controls;
+  for (std::string_view key : {settings_key::Format, settings_key::Stereo, settings_key::SampleRate,
+                               settings_key::BitRate, settings_key::MusicEnd, settings_key::ScreenMode,
+                               settings_key::Motion, settings_key::MotionStrength, settings_key::AutoRotate,
+                               settings_key::OutPutDir}) {
+    if (const std::optional<std::string> value = settings_.Find(key)) controls.WriteString(key, *value);
+  }
+  const std::string sizeText = view_.VideoSizeText();
+  controls.WriteString(settings_key::VideoSize, sizeText);
+  controls.WriteString(settings_key::FrameRate, view_.FrameRateText());
+  controls.WriteString(settings_key::PhotoDelay, view_.PhotoDelayText());
+  controls.WriteString(settings_key::EffectDelay, view_.EffectDelayText());
+  if (!RequestFromSettings(controls, read, errorText)) return false;
+  read.FormatIndex = view_.FormatIndex();
+  read.RandomEffects = view_.RandomEffectsChecked();
+  read.BreakWhenNoPictures = view_.BreakWhenNoPicturesChecked();
+  read.Photos = photos_;
+  for (const AudioTrack& track : audioTracks_.Rows()) read.Tracks.push_back(track.Path);
+  read.Realtime = RunOptions.Realtime;
+  read.Seed = RunOptions.RandomSeed;
+  read.EffectOrder = RunOptions.EffectOrder;
+  read.OutputFile = RunOptions.OutputFile;
+  read.PreviewSheetFile = RunOptions.PreviewSheetFile;
+  read.AutoRotate = RunOptions.AutoRotate;
+  request = std::move(read);
+  return true;
+}
+
 JobResult MainWindow::btnStartClick() {
   if (job_.Running()) return JobResult{JobEnd::Failed, std::string(), "A run is already active."};
   if (photos_.empty()) {
     btnVideoClick();
     return JobResult{JobEnd::AddedPhotos, std::string(), std::string()};
   }
+  RunRequest request;
+  std::string errorText;
+  if (!RequestFromWindow(request, errorText)) {
+    log_.AddLine("");
+    log_.AddLine("***" + errorText);
+    log_.AddLine("");
+    // The preview sheet's command tells its own failures.
+    if (RunOptions.PreviewSheetFile.empty()) {
+      messages_.ShowMessage(errorText, GlobalObject().ProductName(), MessageIcon::Exclamation, MessageButtons::Ok);
+    }
+    ShowIdleState(view_);
+    return JobResult{JobEnd::Failed, std::string(), errorText};
+  }
+  // Naming may fall back to the default folder (and store it, and say so); the joined sound goes
+  // into the same folder as the video, so the folder is settled before the run. A sheet writes
+  // no video and makes no folder.
+  if (request.PreviewSheetFile.empty() && request.OutputFile.empty()) {
+    request.OutputFolder = OutputFolderForNaming(settings_, messages_);
+  }
+  openFolderAtEnd_ = true;
+  struct Reset {
+    bool& flag;
+    ~Reset() { flag = false; }
+  } reset{openFolderAtEnd_};
+  return Run(request);
+}
+
+JobResult MainWindow::Run(const RunRequest& request) {
+  if (job_.Running()) return JobResult{JobEnd::Failed, std::string(), "A run is already active."};
   paused_ = false;
   view_.SetPauseCaption("Pause");
-  std::vector<std::string> tracks;
-  for (const AudioTrack& track : audioTracks_.Rows()) tracks.push_back(track.Path);
-  return job_.Start(photos_, tracks, RunOptions);
+  return job_.Start(request);
 }
 
 void MainWindow::btnPauseClick() {
@@ -133,7 +196,7 @@ void MainWindow::FFEncoderProgress(PProgressInfo progressInfo) {
     // Drawn frames come with no length the engine could know, so the slideshow's reports carry no
     // total and the bar would stand still for the whole run; the frames the show will have are
     // known here.
-    const std::int64_t frames = ShowFrameCount(static_cast<std::int64_t>(photos_.size()),
+    const std::int64_t frames = ShowFrameCount(static_cast<std::int64_t>(job_.Request().Photos.size()),
                                                sequencer_.HoldFrames(), sequencer_.TransitionFrames());
     if (frames > 0) {
       view_.SetProgressPosition(
@@ -150,7 +213,7 @@ void MainWindow::FFEncoderTerminate(const TTerminateInfo& terminateInfo) {
   job_.NoteTerminate(terminateInfo);
   if (terminateInfo.TaskIndex < 0 && !joining) {
     ShowIdleState(view_);
-    btnOpenClick();
+    if (openFolderAtEnd_) btnOpenClick();
   }
   // A failed join is told by the run, with the tracks' names, once it has ended; the task's own
   // text alone would not say which files the music was lost from.

@@ -12,6 +12,7 @@
 #include "app/audio_tracks.h"
 #include "app/conversion_job.h"
 #include "app/frame_sequencer.h"
+#include "app/run_request.h"
 #include "app/window_services.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
@@ -46,14 +47,14 @@ class MainWindowView {
   virtual void SetStatusText(const std::string& text) = 0;      // lblStatus
   virtual void SetProgressPosition(int position) = 0;           // ProgressBar1
 
-  // The settings-page controls Start reads at the moment it runs.
+  // The settings-page controls Start reads into its request at the moment it runs.
   virtual std::string VideoSizeText() = 0;     // cmbVideoSize's text, e.g. "320x240" or typed
   virtual std::string FrameRateText() = 0;     // cmbFramerate's text, e.g. "30:1"
   virtual std::string PhotoDelayText() = 0;    // edtPictureDelay
   virtual std::string EffectDelayText() = 0;   // edtTransitionDelay
   virtual int FormatIndex() = 0;               // cmbFormat's item index, -1 without a selection
   virtual bool RandomEffectsChecked() = 0;     // chkRandomEffect
-  virtual bool BreakWhenNoPicturesChecked() = 0;  // chkPictures, read while the stream runs
+  virtual bool BreakWhenNoPicturesChecked() = 0;  // chkPictures
   virtual std::string OutputFolderText() = 0;  // edtDir
 
   // The Add Photos dialog: multi-selection, filter
@@ -97,7 +98,7 @@ class MainWindow {
   // The audio page's list (lvFiles): the tracks in playing order. The window's AudioPage edits it.
   AudioTrackList& AudioTracks() { return audioTracks_; }
 
-  // What the command line chooses beyond the window's controls; the window keeps the defaults.
+  // What the window's Start takes beyond its controls and the settings file.
   JobOptions RunOptions;
   // Called with every progress report after the window's status line and bar are updated.
   std::function<void(const TProgressInfo&)> OnRunProgress;
@@ -113,7 +114,14 @@ class MainWindow {
   // Handlers.
   void btnVideoClick();        // Add Photos
   void btnClearPhotosClick();  // empties the photo list
-  JobResult btnStartClick();   // the whole run; returns when it has ended
+  // The whole run from the window's controls, its settings and RunOptions; returns when it has
+  // ended. A frame size the window cannot read is refused before anything runs.
+  JobResult btnStartClick();
+  // The run a request describes, for a face without the window's controls. The photo list is the
+  // request's; the output folder is not opened at the end.
+  JobResult Run(const RunRequest& request);
+  // The request Start would run now; false with the reason when a control holds what cannot be read.
+  bool RequestFromWindow(RunRequest& request, std::string& errorText);
   void btnPauseClick();
   void btnStopClick();
   void btnOpenClick();
@@ -128,6 +136,8 @@ class MainWindow {
   std::vector<std::string> photos_;
   AudioTrackList audioTracks_;
   bool paused_ = false;
+  // The window's own runs show the output folder when they end.
+  bool openFolderAtEnd_ = false;
   // Declared so that they go in the reverse order: the encoder's tasks first, then the frame
   // input they read from, the decoder, and last the sequencer the frame input draws with.
   FrameSequencer sequencer_;

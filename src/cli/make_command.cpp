@@ -24,6 +24,7 @@
 #include "app/frame_sequencer.h"
 #include "app/main_window.h"
 #include "app/output_file.h"
+#include "app/run_request.h"
 #include "app/settings_page.h"
 #include "app/settings_store.h"
 #include "cli/console.h"
@@ -137,7 +138,7 @@ struct Arguments {
   std::vector<std::string> Tracks;
   std::string Output;  // as given; empty: the current folder
   std::optional<int> Format;
-  std::optional<std::string> Size;
+  std::optional<VideoSize> Size;
   std::optional<std::string> Rate;
   std::optional<int> SampleRateIndex;
   bool Mono = false;
@@ -271,8 +272,11 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
       if (index < 0) fail("--format is mp4, swf, flv, wmv, mov or mkv, or h264 (H.264/AAC in MP4), not \"" + value + "\"");
       parsed.Format = index;
     } else if (word == "--size") {
-      if (!two_numbers(value, 'x', 8192)) fail("--size wants WIDTHxHEIGHT, each 1 to 8192, not \"" + value + "\"");
-      parsed.Size = value;
+      const std::optional<VideoSize> size = ParseVideoSize(value);
+      if (!size || !FrameSizeInRange(*size)) {
+        fail("--size wants WIDTHxHEIGHT, each 1 to 8192, not \"" + value + "\"");
+      }
+      parsed.Size = *size;
     } else if (word == "--rate") {
       if (!two_numbers(value, ':', 1000000)) fail("--rate wants NUMERATOR:DENOMINATOR, like 30:1, not \"" + value + "\"");
       parsed.Rate = value;
@@ -380,8 +384,7 @@ OutputPlace output_place(const Arguments& parsed) {
 
 class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo {
  public:
-  ConsoleWindow(const Arguments& parsed, const OutputPlace& place, Terminal& terminal)
-      : parsed_(parsed), place_(place), terminal_(terminal) {}
+  ConsoleWindow(const Arguments& parsed, Terminal& terminal) : parsed_(parsed), terminal_(terminal) {}
 
   MainWindow* Window = nullptr;
   std::vector<std::string> Messages;
@@ -402,14 +405,15 @@ class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo
   void SetStatusText(const std::string&) override {}
   void SetProgressPosition(int) override {}
 
-  std::string VideoSizeText() override { return *parsed_.Size; }
-  std::string FrameRateText() override { return *parsed_.Rate; }
-  std::string PhotoDelayText() override { return std::to_string(parsed_.Hold); }
-  std::string EffectDelayText() override { return std::to_string(parsed_.Transition); }
-  int FormatIndex() override { return place_.Format; }
-  bool RandomEffectsChecked() override { return parsed_.Effects == EffectMode::Random; }
-  bool BreakWhenNoPicturesChecked() override { return parsed_.BreakWhenNoPictures; }
-  std::string OutputFolderText() override { return place_.Folder; }
+  // The command line runs from a request; Start, which reads these, is never pressed here.
+  std::string VideoSizeText() override { return std::string(); }
+  std::string FrameRateText() override { return std::string(); }
+  std::string PhotoDelayText() override { return std::string(); }
+  std::string EffectDelayText() override { return std::string(); }
+  int FormatIndex() override { return -1; }
+  bool RandomEffectsChecked() override { return false; }
+  bool BreakWhenNoPicturesChecked() override { return false; }
+  std::string OutputFolderText() override { return std::string(); }
   std::vector<std::string> ChoosePhotoFiles() override { return {}; }
   void ShowPhotos(const std::vector<std::string>&) override {}
   void OpenFolder(const std::string&) override {}
@@ -434,7 +438,6 @@ class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo
 
  private:
   const Arguments& parsed_;
-  const OutputPlace& place_;
   Terminal& terminal_;
 };
 
@@ -454,13 +457,44 @@ void apply_defaults(Arguments& parsed, int format) {
   const DefaultChoices* defaults = DefaultChoicesFor(format);
   const DefaultChoices fallback{5, 6, 0, 0, true};
   const DefaultChoices& choices = defaults != nullptr ? *defaults : fallback;
-  if (!parsed.Size) parsed.Size = std::string(VideoSizeItems[choices.VideoSizeIndex]);
+  if (!parsed.Size) parsed.Size = ParseVideoSize(VideoSizeItems[choices.VideoSizeIndex]);
   if (!parsed.Rate) parsed.Rate = std::string(FrameRateItems[choices.FrameRateIndex]);
   if (!parsed.SampleRateIndex) parsed.SampleRateIndex = choices.SampleRateIndex;
   if (!parsed.BitRate) parsed.BitRate = *whole_number(std::string(BitRateItems[choices.BitRateIndex]));
   if (!parsed.HoldGiven) parsed.Hold = static_cast<int>(*whole_number(DefaultPhotoDelay));
   if (!parsed.TransitionGiven) parsed.Transition = static_cast<int>(*whole_number(DefaultEffectDelay));
   if (!choices.Stereo && !parsed.Mono) parsed.Mono = true;
+}
+
+// The run the arguments describe, every default already filled in.
+RunRequest run_request(const Arguments& parsed, const OutputPlace& place) {
+  RunRequest request;
+  request.Photos = parsed.Photos;
+  request.Tracks = parsed.Tracks;
+  request.FormatIndex = place.Format;
+  request.Width = parsed.Size->Width;
+  request.Height = parsed.Size->Height;
+  const FrameRateParts rate = ParseFrameRateText(*parsed.Rate);
+  request.RateNumerator = rate.Numerator;
+  request.RateDenominator = rate.Denominator;
+  request.HoldSeconds = parsed.Hold;
+  request.TransitionSeconds = parsed.Transition;
+  request.Stereo = !parsed.Mono;
+  request.SampleRate = SampleRateOfEntry(*parsed.SampleRateIndex);
+  request.BitRate = *parsed.BitRate;
+  request.MusicEndRule = parsed.MusicEndRule.value_or(MusicEnd::Cut);
+  request.RandomEffects = parsed.Effects == EffectMode::Random;
+  request.EffectOrder = parsed.EffectOrder;
+  request.Seed = parsed.Seed;
+  request.Screen = parsed.Screen.value_or(ScreenMode::Fit);
+  request.Motion = parsed.Motion.value_or(MotionKind::None);
+  request.MotionStrength = parsed.MotionStrength.value_or(DefaultMotionStrength);
+  request.OutputFolder = place.Folder;
+  request.Realtime = parsed.Realtime;
+  request.BreakWhenNoPictures = parsed.BreakWhenNoPictures;
+  request.AutoRotate = parsed.AutoRotate;
+  request.PreviewSheetFile = parsed.PreviewSheet;
+  return request;
 }
 
 int make(Arguments parsed) {
@@ -508,35 +542,21 @@ int make(Arguments parsed) {
   // for its warnings and errors.
   const LogToTerminal logToTerminal(terminal, parsed.Log ? llWarning : llQuiet, parsed.Log);
 
-  // The run's own settings: the user's settings file is neither read nor written.
-  MemorySettingsStore settings;
-  settings.WriteString(settings_key::OutPutDir, place.Folder);
-  settings.WriteBool(settings_key::Stereo, !parsed.Mono);
-  settings.WriteBool(settings_key::Mono, parsed.Mono);
-  settings.WriteInteger(settings_key::SampleRate, *parsed.SampleRateIndex);
-  settings.WriteString(settings_key::BitRate, std::to_string(*parsed.BitRate));
-  if (parsed.Screen) settings.WriteString(settings_key::ScreenMode, std::string(ScreenModeName(*parsed.Screen)));
-  if (parsed.Motion) settings.WriteString(settings_key::Motion, std::string(MotionKindName(*parsed.Motion)));
-  if (parsed.MotionStrength) settings.WriteInteger(settings_key::MotionStrength, *parsed.MotionStrength);
-  if (parsed.MusicEndRule) settings.WriteString(settings_key::MusicEnd, std::string(MusicEndName(*parsed.MusicEndRule)));
+  RunRequest request = run_request(parsed, place);
+  if (file.IsOpen()) request.OutputFile = file.TemporaryName();
 
-  ConsoleWindow console(parsed, place, terminal);
+  // The window's Open command reads a settings store; the command line never opens a folder, so
+  // this one stays empty and the user's settings file is neither read nor written.
+  MemorySettingsStore unused;
+  ConsoleWindow console(parsed, terminal);
   JobResult result;
   {
-    MainWindow window(console, console, console, settings);
+    MainWindow window(console, console, console, unused);
     console.Window = &window;
-    window.AddPhotos(parsed.Photos);
-    for (const std::string& track : parsed.Tracks) window.AudioTracks().Append({track, ""});
-    window.RunOptions.Realtime = parsed.Realtime;
-    window.RunOptions.RandomSeed = parsed.Seed;
-    window.RunOptions.EffectOrder = parsed.EffectOrder;
-    window.RunOptions.AutoRotate = parsed.AutoRotate;
-    if (file.IsOpen()) window.RunOptions.OutputFile = file.TemporaryName();
-    window.RunOptions.PreviewSheetFile = parsed.PreviewSheet;
-
-    const FrameRateParts rate = ParseFrameRateText(*parsed.Rate);
-    const std::int64_t totalFrames = ShowFrameCount(static_cast<std::int64_t>(parsed.Photos.size()),
-                                                    CountFrames(rate, parsed.Hold), CountFrames(rate, parsed.Transition));
+    const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
+    const std::int64_t totalFrames = ShowFrameCount(static_cast<std::int64_t>(request.Photos.size()),
+                                                    CountFrames(rate, request.HoldSeconds),
+                                                    CountFrames(rate, request.TransitionSeconds));
     window.OnRunProgress = [&terminal, &window, totalFrames](const TProgressInfo& info) {
       if (window.Joining()) {
         terminal.Bar(FormatText("joining the audio tracks: %lld s", static_cast<long long>(info.CurrentDuration / 1000000)));
@@ -546,7 +566,7 @@ int make(Arguments parsed) {
     };
 
     InterruptHandler interrupts;
-    result = window.btnStartClick();
+    result = window.Run(request);
     console.Window = nullptr;
   }
   terminal.EndBar();
@@ -593,6 +613,19 @@ int make(Arguments parsed) {
 }
 
 }  // namespace
+
+bool MakeRunRequest(const std::vector<std::string>& arguments, RunRequest& request, std::string& errorText) {
+  try {
+    Arguments parsed = parse_arguments(arguments);
+    const OutputPlace place = output_place(parsed);
+    apply_defaults(parsed, place.Format);
+    request = run_request(parsed, place);
+    return true;
+  } catch (const CommandError& error) {
+    errorText = error.Text;
+    return false;
+  }
+}
 
 int RunMakeCommand(const std::vector<std::string>& arguments) {
   try {
