@@ -12,7 +12,6 @@
 #include "app/audio_joiner.h"
 #include "app/frame_sequencer.h"
 #include "app/global_object.h"
-#include "app/main_window.h"
 #include "app/picture_file.h"
 #include "app/preview_sheet.h"
 #include "app/settings_store.h"
@@ -161,7 +160,7 @@ void ConversionJob::NoteTerminate(const TTerminateInfo& info) {
 bool ConversionJob::WaitForRun() {
   TFFEncoder& encoder = services_.Encoder;
   while (encoder.Working()) {
-    services_.View.ProcessMessages();
+    services_.Face.ProcessMessages();
     WaitServing([&] { return stopPressed_ || encoder.AllFinished(); }, WaitTurn);
     if (stopPressed_) return false;
     if (encoder.AllFinished()) break;
@@ -207,11 +206,11 @@ JobResult ConversionJob::Start(const RunRequest& request) {
     }
   } runEnd{*this};
 
-  MainWindowView& view = services_.View;
+  RunFace& face = services_.Face;
   TFFEncoder& encoder = services_.Encoder;
   LogMemo& log = services_.Log;
   const auto end_early = [&](std::string text) {
-    ShowIdleState(view);
+    face.RunEnds(false);
     result.End = JobEnd::Failed;
     result.ErrorText = std::move(text);
     return result;
@@ -253,7 +252,7 @@ JobResult ConversionJob::Start(const RunRequest& request) {
       return result;
     }
 
-    ShowRunningState(view);
+    face.RunBegins();
 
     // The libraries and the frame input format.
     if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(TFFLoader::DefaultLibraryPath())) {
@@ -305,7 +304,7 @@ JobResult ConversionJob::Start(const RunRequest& request) {
       // user keeps: the run is stopped either way and the file goes.
       if (stopped) {
         StopRun();
-        ShowIdleState(view);
+        face.RunEnds(false);
         result.End = JobEnd::Stopped;
         return result;
       }
@@ -374,7 +373,9 @@ JobResult ConversionJob::Start(const RunRequest& request) {
     encoder.StartTask(1);
     const bool stopped = !WaitForRun();
     if (stopped) StopRun();
-    view.SetTabsEnabled(true);
+    // The last task's end has shown the run's end already; this covers an end notification that
+    // never came, so the face is not left in its running state.
+    face.RunEnds(false);
     // A stop is kept only when the video was closed cleanly: a stop whose closing write failed
     // (a full disk at the trailer) leaves a file without its index that nothing plays.
     if (!failure_.empty()) {

@@ -17,7 +17,6 @@ namespace lumivor {
 
 class FrameSequencer;
 class LogMemo;
-class MainWindowView;
 class MessageBoxes;
 class SettingsStore;
 class TFFDecoder;
@@ -113,20 +112,38 @@ struct JobResult {
   std::string ErrorText;
 };
 
-// The components and window services one run uses; all are the main window's.
+// What a run shows on whatever face started it (the window, the console). Every call is made on
+// the main thread.
+class RunFace {
+ public:
+  virtual ~RunFace() = default;
+  // The run is under way: only Stop and Pause apply to it now.
+  virtual void RunBegins() = 0;
+  // A progress report with its status line, and the share done from 0 to 100 (-1 when the report
+  // does not tell it).
+  virtual void RunProgress(const TProgressInfo& info, const std::string& statusText, int position) = 0;
+  // The run is over. encoded: the encoder's last task has ended, so the video (or what a stop
+  // left of it) is there to be shown; false for a run that ended before or without it.
+  virtual void RunEnds(bool encoded) = 0;
+  // Handles the face's waiting events once and returns; the run's wait loops call it every turn
+  // (a Stop pressed, a Ctrl-C).
+  virtual void ProcessMessages() = 0;
+};
+
+// The components and face services one run uses.
 struct JobServices {
   TFFEncoder& Encoder;
   TFrameInputAdapter& FrameInput;
   TFFDecoder& Decoder;
   FrameSequencer& Sequencer;
-  MainWindowView& View;
+  RunFace& Face;
   MessageBoxes& Messages;
   LogMemo& Log;
 };
 
-// The whole of Start, from the photo list to the end of the encoding, on the main thread. The
-// wait loops pump the window's messages and serve the main-thread dispatcher, so the Stop, Pause
-// and progress handlers and the sequencer's frame requests run while Start is on the stack.
+// The whole run, from the photo list to the end of the encoding, on the main thread. The wait
+// loops pump the face's events and serve the main-thread dispatcher, so the Stop, Pause and
+// progress handlers and the sequencer's frame requests run while Start is on the stack.
 class ConversionJob {
  public:
   explicit ConversionJob(JobServices services) : services_(services) {}

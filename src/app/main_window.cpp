@@ -32,20 +32,16 @@ void ShowRunningState(MainWindowView& view) {
   view.FocusStop();
 }
 
-MainWindow::MainWindow(MainWindowView& view, MessageBoxes& messages, LogMemo& log, SettingsStore& settings)
-    : view_(view),
+SlideshowRunner::SlideshowRunner(RunFace& face, MessageBoxes& messages, LogMemo& log)
+    : face_(face),
       messages_(messages),
       log_(log),
-      settings_(settings),
       decoder_(std::make_unique<TFFDecoder>()),
       frameInput_(std::make_unique<TFrameInputAdapter>()),
       encoder_(std::make_unique<TFFEncoder>()),
-      job_(JobServices{*encoder_, *frameInput_, *decoder_, sequencer_, view_, messages_, log_}) {
-  // During a run the photos are the request's, so that the list the run was asked for is the one
-  // drawn whatever the face does with its own.
-  sequencer_.Photos = [this]() -> const std::vector<std::string>& {
-    return job_.Running() ? job_.Request().Photos : photos_;
-  };
+      job_(JobServices{*encoder_, *frameInput_, *decoder_, sequencer_, face_, messages_, log_}) {
+  // The photos drawn are the request's, whatever the face does with its own list meanwhile.
+  sequencer_.Photos = [this]() -> const std::vector<std::string>& { return job_.Request().Photos; };
   // Breaking stops the encoder at once, and the sound it has read lags the pictures by the video
   // encoder's delay (seconds with H.264's look-ahead), so a fade or a loop laid out to end with
   // the last frame would be cut before it. Such sound is already as long as the video, which
@@ -60,14 +56,75 @@ MainWindow::MainWindow(MainWindowView& view, MessageBoxes& messages, LogMemo& lo
     return sequencer_.ReadFrameCanvas(canvas);
   };
 
-  encoder_->OnProgress = [this](auto&&, PProgressInfo info) { FFEncoderProgress(info); };
-  encoder_->OnTerminate = [this](auto&&, const TTerminateInfo& info) { FFEncoderTerminate(info); };
+  encoder_->OnProgress = [this](auto&&, PProgressInfo info) { EncoderProgress(info); };
+  encoder_->OnTerminate = [this](auto&&, const TTerminateInfo& info) { EncoderTerminate(info); };
 }
 
-MainWindow::~MainWindow() {
+SlideshowRunner::~SlideshowRunner() {
   // A run still going is ended before the components it uses go.
   if (encoder_->Working()) encoder_->Stop(true);
 }
+
+JobResult SlideshowRunner::Run(const RunRequest& request) { return job_.Start(request); }
+
+void SlideshowRunner::Stop() {
+  job_.PressStop();
+  encoder_->Stop(true);
+}
+
+void SlideshowRunner::EncoderProgress(PProgressInfo progressInfo) {
+  if (progressInfo == nullptr) return;
+  const TProgressInfo& info = *progressInfo;
+  char text[160];
+  std::snprintf(text, sizeof text, "Frame number: %d; FPS: %d; Size: %" PRId64 "; Time: %" PRId64, info.FrameNumber,
+                info.FPS, info.CurrentSize, info.CurrentDuration);
+  int position = -1;
+  if (info.TotalDuration > 0) {
+    position = static_cast<int>(info.CurrentDuration * 100 / info.TotalDuration);
+  } else if (info.FrameNumber >= 0 && !Joining() && !StopPressed()) {
+    // Drawn frames come with no length the engine could know, so the slideshow's reports carry no
+    // total and the bar would stand still for the whole run; the frames the show will have are
+    // known here.
+    const std::int64_t frames = ShowFrameCount(static_cast<std::int64_t>(job_.Request().Photos.size()),
+                                               sequencer_.HoldFrames(), sequencer_.TransitionFrames());
+    if (frames > 0) {
+      position = static_cast<int>(std::min<std::int64_t>(100, std::int64_t{info.FrameNumber} * 100 / frames));
+    }
+  }
+  face_.RunProgress(info, text, position);
+}
+
+void SlideshowRunner::EncoderTerminate(const TTerminateInfo& terminateInfo) {
+  // The join is a run of its own; its end is not the end of the run, which still has the
+  // slideshow to encode, so the face stays in its running state.
+  const bool joining = job_.Joining();
+  job_.NoteTerminate(terminateInfo);
+  if (terminateInfo.TaskIndex < 0 && !joining) face_.RunEnds(true);
+  // A failed join is told by the run, with the tracks' names, once it has ended; the task's own
+  // text alone would not say which files the music was lost from.
+  if (TaskFailed(terminateInfo) && !joining) {
+    messages_.ShowMessage(TaskFailureText(terminateInfo), GlobalObject().ProductName(), MessageIcon::Exclamation,
+                          MessageButtons::Ok);
+  }
+}
+
+MainWindow::MainWindow(MainWindowView& view, MessageBoxes& messages, LogMemo& log, SettingsStore& settings)
+    : view_(view), messages_(messages), log_(log), settings_(settings), runner_(*this, messages, log) {}
+
+void MainWindow::RunBegins() { ShowRunningState(view_); }
+
+void MainWindow::RunProgress(const TProgressInfo& info, const std::string& statusText, int position) {
+  view_.SetStatusText(statusText);
+  if (position >= 0) view_.SetProgressPosition(position);
+  if (OnRunProgress) OnRunProgress(info);
+}
+
+void MainWindow::RunEnds(bool encoded) {
+  ShowIdleState(view_);
+  if (encoded) btnOpenClick();
+}
+
+void MainWindow::ProcessMessages() { view_.ProcessMessages(); }
 
 void MainWindow::AddPhotos(const std::vector<std::string>& paths) {
   photos_.insert(photos_.end(), paths.begin(), paths.end());
@@ -78,7 +135,7 @@ void MainWindow::AddPhotos(const std::vector<std::string>& paths) {
 void MainWindow::btnVideoClick() { AddPhotos(view_.ChoosePhotoFiles()); }
 
 void MainWindow::btnClearPhotosClick() {
-  if (job_.Running()) return;
+  if (runner_.Running()) return;
   photos_.clear();
   view_.ShowPhotos(photos_);
   view_.SetOpenEnabled(false);
@@ -117,7 +174,7 @@ bool MainWindow::RequestFromWindow(RunRequest& request, std::string& errorText) 
 }
 
 JobResult MainWindow::btnStartClick() {
-  if (job_.Running()) return JobResult{JobEnd::Failed, std::string(), "A run is already active."};
+  if (runner_.Running()) return JobResult{JobEnd::Failed, std::string(), "A run is already active."};
   if (photos_.empty()) {
     btnVideoClick();
     return JobResult{JobEnd::AddedPhotos, std::string(), std::string()};
@@ -141,28 +198,18 @@ JobResult MainWindow::btnStartClick() {
   if (request.PreviewSheetFile.empty() && request.OutputFile.empty()) {
     request.OutputFolder = OutputFolderForNaming(settings_, messages_);
   }
-  openFolderAtEnd_ = true;
-  struct Reset {
-    bool& flag;
-    ~Reset() { flag = false; }
-  } reset{openFolderAtEnd_};
-  return Run(request);
-}
-
-JobResult MainWindow::Run(const RunRequest& request) {
-  if (job_.Running()) return JobResult{JobEnd::Failed, std::string(), "A run is already active."};
   paused_ = false;
   view_.SetPauseCaption("Pause");
-  return job_.Start(request);
+  return runner_.Run(request);
 }
 
 void MainWindow::btnPauseClick() {
   if (!paused_) {
-    encoder_->Pause();
+    runner_.Encoder().Pause();
     paused_ = true;
     view_.SetPauseCaption("Resume");
   } else {
-    encoder_->Resume();
+    runner_.Encoder().Resume();
     paused_ = false;
     view_.SetPauseCaption("Pause");
   }
@@ -172,55 +219,14 @@ void MainWindow::btnPauseClick() {
 
 void MainWindow::btnStopClick() {
   ShowIdleState(view_);
-  job_.PressStop();
   view_.SetProgressPosition(0);
   view_.SetStatusText("");
-  encoder_->Stop(true);
+  runner_.Stop();
 }
 
 void MainWindow::btnOpenClick() {
   const std::string folder = OutputFolderForOpen(settings_, messages_);
   if (view_.OutputFolderText().size() > 2) view_.OpenFolder(folder);
-}
-
-void MainWindow::FFEncoderProgress(PProgressInfo progressInfo) {
-  if (progressInfo == nullptr) return;
-  const TProgressInfo& info = *progressInfo;
-  char text[160];
-  std::snprintf(text, sizeof text, "Frame number: %d; FPS: %d; Size: %" PRId64 "; Time: %" PRId64, info.FrameNumber,
-                info.FPS, info.CurrentSize, info.CurrentDuration);
-  view_.SetStatusText(text);
-  if (info.TotalDuration > 0) {
-    view_.SetProgressPosition(static_cast<int>(info.CurrentDuration * 100 / info.TotalDuration));
-  } else if (info.FrameNumber >= 0 && !Joining() && !StopPressed()) {
-    // Drawn frames come with no length the engine could know, so the slideshow's reports carry no
-    // total and the bar would stand still for the whole run; the frames the show will have are
-    // known here.
-    const std::int64_t frames = ShowFrameCount(static_cast<std::int64_t>(job_.Request().Photos.size()),
-                                               sequencer_.HoldFrames(), sequencer_.TransitionFrames());
-    if (frames > 0) {
-      view_.SetProgressPosition(
-          static_cast<int>(std::min<std::int64_t>(100, std::int64_t{info.FrameNumber} * 100 / frames)));
-    }
-  }
-  if (OnRunProgress) OnRunProgress(info);
-}
-
-void MainWindow::FFEncoderTerminate(const TTerminateInfo& terminateInfo) {
-  // The join is a run of its own; its end is not the end of Start's run, which still has the
-  // slideshow to encode, so the window stays in its running state.
-  const bool joining = job_.Joining();
-  job_.NoteTerminate(terminateInfo);
-  if (terminateInfo.TaskIndex < 0 && !joining) {
-    ShowIdleState(view_);
-    if (openFolderAtEnd_) btnOpenClick();
-  }
-  // A failed join is told by the run, with the tracks' names, once it has ended; the task's own
-  // text alone would not say which files the music was lost from.
-  if (TaskFailed(terminateInfo) && !joining) {
-    messages_.ShowMessage(TaskFailureText(terminateInfo), GlobalObject().ProductName(), MessageIcon::Exclamation,
-                          MessageButtons::Ok);
-  }
 }
 
 }  // namespace lumivor

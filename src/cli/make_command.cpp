@@ -26,7 +26,6 @@
 #include "app/output_file.h"
 #include "app/run_request.h"
 #include "app/settings_page.h"
-#include "app/settings_store.h"
 #include "cli/console.h"
 #include "effects/effect.h"
 #include "media/runtime/ff_load.h"
@@ -382,48 +381,42 @@ OutputPlace output_place(const Arguments& parsed) {
 
 // ------------------------------------------------------------------ the console as the window
 
-class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo {
- public:
-  ConsoleWindow(const Arguments& parsed, Terminal& terminal) : parsed_(parsed), terminal_(terminal) {}
+std::string progress_bar(const TProgressInfo& info, std::int64_t totalFrames) {
+  constexpr int Width = 30;
+  std::int64_t percent = totalFrames > 0 && info.FrameNumber > 0 ? info.FrameNumber * std::int64_t{100} / totalFrames : 0;
+  percent = std::clamp<std::int64_t>(percent, 0, 100);
+  const int filled = static_cast<int>(percent * Width / 100);
+  return "[" + std::string(filled, '#') + std::string(Width - filled, '.') + "] " +
+         FormatText("%3d%% frame=%5d/%lld fps=%3d size=%8lldkB", static_cast<int>(percent),
+                    info.FrameNumber < 0 ? 0 : info.FrameNumber, static_cast<long long>(totalFrames),
+                    info.FPS < 0 ? 0 : info.FPS, static_cast<long long>(info.CurrentSize / 1024));
+}
 
-  MainWindow* Window = nullptr;
+class ConsoleFace : public RunFace, public MessageBoxes, public LogMemo {
+ public:
+  ConsoleFace(const Arguments& parsed, Terminal& terminal, std::int64_t totalFrames)
+      : parsed_(parsed), terminal_(terminal), totalFrames_(totalFrames) {}
+
+  SlideshowRunner* Runner = nullptr;
   std::vector<std::string> Messages;
   bool Interrupted = false;
 
-  void SetStartEnabled(bool) override {}
-  void SetPauseEnabled(bool) override {}
-  void SetStopEnabled(bool) override {}
-  void SetExitEnabled(bool) override {}
-  void SetTabsEnabled(bool) override {}
-  void SetBrowsEnabled(bool) override {}
-  void SetOpenEnabled(bool) override {}
-  void SetAddPhotosEnabled(bool) override {}
-  void SetAddAudioEnabled(bool) override {}
-  void SetFormatEnabled(bool) override {}
-  void FocusStop() override {}
-  void SetPauseCaption(const std::string&) override {}
-  void SetStatusText(const std::string&) override {}
-  void SetProgressPosition(int) override {}
-
-  // The command line runs from a request; Start, which reads these, is never pressed here.
-  std::string VideoSizeText() override { return std::string(); }
-  std::string FrameRateText() override { return std::string(); }
-  std::string PhotoDelayText() override { return std::string(); }
-  std::string EffectDelayText() override { return std::string(); }
-  int FormatIndex() override { return -1; }
-  bool RandomEffectsChecked() override { return false; }
-  bool BreakWhenNoPicturesChecked() override { return false; }
-  std::string OutputFolderText() override { return std::string(); }
-  std::vector<std::string> ChoosePhotoFiles() override { return {}; }
-  void ShowPhotos(const std::vector<std::string>&) override {}
-  void OpenFolder(const std::string&) override {}
+  void RunBegins() override {}
+  void RunEnds(bool) override {}
+  void RunProgress(const TProgressInfo& info, const std::string&, int) override {
+    if (Runner != nullptr && Runner->Joining()) {
+      terminal_.Bar(FormatText("joining the audio tracks: %lld s", static_cast<long long>(info.CurrentDuration / 1000000)));
+    } else {
+      terminal_.Bar(progress_bar(info, totalFrames_));
+    }
+  }
 
   // Ctrl-C (or SIGTERM, SIGHUP) is the Stop button.
   void ProcessMessages() override {
-    if (!InterruptHandler::Interrupted() || Interrupted || Window == nullptr) return;
+    if (!InterruptHandler::Interrupted() || Interrupted || Runner == nullptr) return;
     Interrupted = true;
     terminal_.Line("Stopping: the video is being closed (Ctrl-C again ends at once)");
-    Window->btnStopClick();
+    Runner->Stop();
   }
 
   MessageResult ShowMessage(const std::string& text, const std::string&, MessageIcon, MessageButtons buttons) override {
@@ -439,18 +432,8 @@ class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo
  private:
   const Arguments& parsed_;
   Terminal& terminal_;
+  std::int64_t totalFrames_;
 };
-
-std::string progress_bar(const TProgressInfo& info, std::int64_t totalFrames) {
-  constexpr int Width = 30;
-  std::int64_t percent = totalFrames > 0 && info.FrameNumber > 0 ? info.FrameNumber * std::int64_t{100} / totalFrames : 0;
-  percent = std::clamp<std::int64_t>(percent, 0, 100);
-  const int filled = static_cast<int>(percent * Width / 100);
-  return "[" + std::string(filled, '#') + std::string(Width - filled, '.') + "] " +
-         FormatText("%3d%% frame=%5d/%lld fps=%3d size=%8lldkB", static_cast<int>(percent),
-                    info.FrameNumber < 0 ? 0 : info.FrameNumber, static_cast<long long>(totalFrames),
-                    info.FPS < 0 ? 0 : info.FPS, static_cast<long long>(info.CurrentSize / 1024));
-}
 
 // Fills in what the arguments left to the format's defaults.
 void apply_defaults(Arguments& parsed, int format) {
@@ -545,29 +528,18 @@ int make(Arguments parsed) {
   RunRequest request = run_request(parsed, place);
   if (file.IsOpen()) request.OutputFile = file.TemporaryName();
 
-  // The window's Open command reads a settings store; the command line never opens a folder, so
-  // this one stays empty and the user's settings file is neither read nor written.
-  MemorySettingsStore unused;
-  ConsoleWindow console(parsed, terminal);
+  const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
+  const std::int64_t totalFrames = ShowFrameCount(static_cast<std::int64_t>(request.Photos.size()),
+                                                  CountFrames(rate, request.HoldSeconds),
+                                                  CountFrames(rate, request.TransitionSeconds));
+  ConsoleFace console(parsed, terminal, totalFrames);
   JobResult result;
   {
-    MainWindow window(console, console, console, unused);
-    console.Window = &window;
-    const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
-    const std::int64_t totalFrames = ShowFrameCount(static_cast<std::int64_t>(request.Photos.size()),
-                                                    CountFrames(rate, request.HoldSeconds),
-                                                    CountFrames(rate, request.TransitionSeconds));
-    window.OnRunProgress = [&terminal, &window, totalFrames](const TProgressInfo& info) {
-      if (window.Joining()) {
-        terminal.Bar(FormatText("joining the audio tracks: %lld s", static_cast<long long>(info.CurrentDuration / 1000000)));
-      } else {
-        terminal.Bar(progress_bar(info, totalFrames));
-      }
-    };
-
+    SlideshowRunner runner(console, console, console);
+    console.Runner = &runner;
     InterruptHandler interrupts;
-    result = window.Run(request);
-    console.Window = nullptr;
+    result = runner.Run(request);
+    console.Runner = nullptr;
   }
   terminal.EndBar();
 
