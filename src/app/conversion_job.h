@@ -1,6 +1,5 @@
-// Start: the photo list, the audio tracks and the stored choices turned into one encoder run that
-// writes one video file. The option texts are built here to the character, because the engine
-// parses them word by word and the stored files' names follow from them.
+// A run request turned into one encoder run that writes one video file: the output formats, the
+// naming of the video, and the job that joins the sound, builds the task and waits for its end.
 #pragma once
 
 #include <cstddef>

@@ -61,7 +61,7 @@ std::string usage_text() {
       "                      Default: the current folder.\n"
       "  --format NAME       h264, mp4, swf, flv, wmv, mov or mkv (default h264, or the format of\n"
       "                      the -o file's extension, h264 for .mp4); see the players below\n"
-      "  --size WxH          frame size in pixels\n"
+      "  --size WxH          frame size in pixels, or a name such as hd720, hd1080 or vga\n"
       "  --rate N:D          frames per second as numerator:denominator\n"
       "  --sample-rate RATE  source, 8000, 11025, 22050 or 44100 (hertz; source keeps the tracks' own)\n"
       "  --mono              one audio channel instead of two\n"
