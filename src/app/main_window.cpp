@@ -193,10 +193,11 @@ JobResult MainWindow::btnStartClick() {
     return JobResult{JobEnd::Failed, std::string(), errorText};
   }
   // Naming may fall back to the default folder (and store it, and say so); the joined sound goes
-  // into the same folder as the video, so the folder is settled before the run. A sheet writes
-  // no video and makes no folder.
-  if (request.PreviewSheetFile.empty() && request.OutputFile.empty()) {
-    request.OutputFolder = OutputFolderForNaming(settings_, messages_);
+  // into the same folder as the video, so the folder is settled before the run. A video given by
+  // name still needs a folder for the joined sound. A sheet writes no video and makes no folder.
+  if (request.PreviewSheetFile.empty()) {
+    request.OutputFolder = request.OutputFile.empty() ? OutputFolderForNaming(settings_, messages_)
+                                                      : OutputFolderForJoiner(settings_);
   }
   paused_ = false;
   view_.SetPauseCaption("Pause");
