@@ -1,9 +1,9 @@
 #include "app/conversion_job.h"
 
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <exception>
+#include <stdexcept>
 #include <filesystem>
 #include <system_error>
 
@@ -12,8 +12,6 @@
 #include "app/audio_joiner.h"
 #include "app/frame_sequencer.h"
 #include "app/global_object.h"
-#include "app/main_window.h"
-#include "app/output_folder.h"
 #include "app/picture_file.h"
 #include "app/preview_sheet.h"
 #include "app/settings_store.h"
@@ -58,40 +56,6 @@ bool taken(const std::filesystem::path& path) {
 
 }  // namespace
 
-int IntegerOrDefault(const std::string& text, int fallback) {
-  std::size_t start = 0;
-  while (start < text.size() && (text[start] == ' ' || text[start] == '\t')) ++start;
-  if (start < text.size() && text[start] == '+') ++start;
-  const char* first = text.data() + start;
-  const char* last = text.data() + text.size();
-  int value = 0;
-  const auto [end, error] = std::from_chars(first, last, value);
-  if (error != std::errc() || end != last || first == last) return fallback;
-  return value;
-}
-
-FrameSize ParseFrameSizeText(const std::string& text) {
-  const std::size_t x = text.find('x');
-  // Without an "x" the width part is empty and the height part is the whole text.
-  const std::string width = x == std::string::npos ? std::string() : text.substr(0, x);
-  const std::string height = x == std::string::npos ? text : text.substr(x + 1);
-  return {IntegerOrDefault(width, 320), IntegerOrDefault(height, 320)};
-}
-
-std::string RateOptionValue(const std::string& frameRateText) {
-  std::string value = frameRateText;
-  const std::size_t colon = value.find(':');
-  if (colon != std::string::npos) value[colon] = '/';
-  return value;
-}
-
-std::string FrameInputOptionText(const std::string& frameRateText, const std::string& frameSizeText, bool realtime) {
-  std::string text = "-f frameinput -input_type canvas -pix_fmt bgr24 -r " + RateOptionValue(frameRateText) +
-                     " -s " + frameSizeText;
-  if (realtime) text += " -re";
-  return text;
-}
-
 const OutputFormat* OutputFormatAt(int formatIndex) {
   if (formatIndex < 0 || formatIndex >= OutputFormatCount) return nullptr;
   return &OutputFormats[formatIndex];
@@ -107,17 +71,6 @@ int OutputFormatIndex(const std::string& entry) {
 int SampleRateOfEntry(int entry) {
   if (entry < 0 || entry >= static_cast<int>(std::size(SampleRates))) return 0;
   return SampleRates[entry];
-}
-
-std::string OutputOptionText(const OutputChoices& choices) {
-  std::string text;
-  const OutputFormat* format = OutputFormatAt(choices.FormatIndex);
-  if (format != nullptr) text += format->CodecOptions;
-  text += choices.Stereo ? " -ac 2 " : " -ac 1 ";
-  text += " -ar " + std::to_string(choices.SampleRate);
-  if (format == nullptr || format->TakesBitRate) text += " -b:v " + std::to_string(choices.BitRate) + "k" + " -qscale 6 ";
-  text += " -r " + RateOptionValue(choices.FrameRateText) + " -s " + choices.FrameSizeText;
-  return text;
 }
 
 std::size_t FolderNameLimit(const std::string& folder) {
@@ -173,10 +126,6 @@ constexpr auto WaitTurn = std::chrono::milliseconds(20);
 // holding the window for ever.
 constexpr auto FinalNotificationBound = std::chrono::seconds(10);
 
-// Frame sizes beyond this would ask for gigabytes of working pictures before any encoder could
-// refuse them.
-constexpr int MaxFrameSide = 8192;
-
 std::string file_name_part(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -198,11 +147,6 @@ std::string input_info_text(TFFEncoder& encoder, int task, int input) {
   return inspector != nullptr ? inspector->FileInfoText() : std::string();
 }
 
-int sample_rate_setting(const SettingsStore& settings) {
-  if (!settings.Find(settings_key::SampleRate)) return 44100;
-  return SampleRateOfEntry(settings.ReadInteger(settings_key::SampleRate, 4));
-}
-
 }  // namespace
 
 void ConversionJob::NoteTerminate(const TTerminateInfo& info) {
@@ -216,7 +160,7 @@ void ConversionJob::NoteTerminate(const TTerminateInfo& info) {
 bool ConversionJob::WaitForRun() {
   TFFEncoder& encoder = services_.Encoder;
   while (encoder.Working()) {
-    services_.View.ProcessMessages();
+    services_.Face.ProcessMessages();
     WaitServing([&] { return stopPressed_ || encoder.AllFinished(); }, WaitTurn);
     if (stopPressed_) return false;
     if (encoder.AllFinished()) break;
@@ -234,14 +178,14 @@ void ConversionJob::StopRun() {
   encoder.ClearTasks();
 }
 
-JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std::vector<std::string>& tracks,
-                               const JobOptions& options) {
+JobResult ConversionJob::Start(const RunRequest& request) {
   JobResult result;
   if (running_) {
     result.ErrorText = "A run is already active.";
     return result;
   }
   running_ = true;
+  request_ = request;
   stopPressed_ = false;
   joining_ = false;
   finalDelivered_ = false;
@@ -262,11 +206,11 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     }
   } runEnd{*this};
 
-  MainWindowView& view = services_.View;
+  RunFace& face = services_.Face;
   TFFEncoder& encoder = services_.Encoder;
   LogMemo& log = services_.Log;
   const auto end_early = [&](std::string text) {
-    ShowIdleState(view);
+    face.RunEnds(false);
     result.End = JobEnd::Failed;
     result.ErrorText = std::move(text);
     return result;
@@ -281,37 +225,34 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
 
   try {
     // The sequencer's run.
-    const std::string sizeText = view.VideoSizeText();
-    const std::string rateText = view.FrameRateText();
-    const FrameSize size = ParseFrameSizeText(sizeText);
-    if (size.Width < 1 || size.Height < 1 || size.Width > MaxFrameSide || size.Height > MaxFrameSide) {
-      log_error(log, "***Invalid frame size: " + sizeText);
-      return end_early("Invalid frame size: " + sizeText);
+    const VideoSize size{request.Width, request.Height};
+    if (!FrameSizeInRange(size)) {
+      const std::string text = InvalidFrameSizeText(std::to_string(size.Width) + "x" + std::to_string(size.Height));
+      log_error(log, "***" + text);
+      return end_early(text);
     }
-    const FrameRateParts rate = ParseFrameRateText(rateText);
-    const std::string photoDelayText = view.PhotoDelayText();
-    const std::string effectDelayText = view.EffectDelayText();
-    const int holdFrames = CountFrames(rate, ParseDelayText(photoDelayText));
-    const int transitionFrames = CountFrames(rate, ParseDelayText(effectDelayText));
-    ApplyPictureSettings(services_.Settings, services_.Sequencer);
-    services_.Sequencer.ResetRun(size.Width, size.Height, holdFrames, transitionFrames, view.RandomEffectsChecked(),
-                                 options.RandomSeed, options.EffectOrder);
-    services_.Sequencer.AutoRotate = options.AutoRotate;
-    if (!options.PreviewSheetFile.empty()) {
+    const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
+    const int holdFrames = CountFrames(rate, request.HoldSeconds);
+    const int transitionFrames = CountFrames(rate, request.TransitionSeconds);
+    ApplyPictureSettings(request, services_.Sequencer);
+    services_.Sequencer.AutoRotate = request.AutoRotate;
+    services_.Sequencer.ResetRun(size.Width, size.Height, holdFrames, transitionFrames, request.RandomEffects,
+                                 request.Seed, request.EffectOrder);
+    if (!request.PreviewSheetFile.empty()) {
       Bitmap sheet;
       std::string errorText;
       if (!RenderPreviewSheet(services_.Sequencer, sheet, errorText) ||
-          !WritePictureFile(options.PreviewSheetFile, sheet, errorText)) {
+          !WritePictureFile(request.PreviewSheetFile, sheet, errorText)) {
         log_error(log, "***" + errorText);
         return end_early(errorText);
       }
-      log.AddLine("Preview sheet: " + options.PreviewSheetFile);
+      log.AddLine("Preview sheet: " + request.PreviewSheetFile);
       result.End = JobEnd::Finished;
-      result.OutputFile = options.PreviewSheetFile;
+      result.OutputFile = request.PreviewSheetFile;
       return result;
     }
 
-    ShowRunningState(view);
+    face.RunBegins();
 
     // The libraries and the frame input format.
     if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(TFFLoader::DefaultLibraryPath())) {
@@ -326,24 +267,31 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     // The audio tracks, joined when they outlast the slideshow.
     std::string namingSource;
     MusicEnd musicEnd = MusicEnd::Cut;
+    const std::vector<std::string>& tracks = request.Tracks;
     if (!tracks.empty()) {
-      AudioJoinRequest request;
-      request.Tracks = tracks;
-      request.OutputFolder = OutputFolderForJoiner(services_.Settings);
-      request.PhotoCount = static_cast<int>(photos.size());
-      request.PhotoDelaySeconds = static_cast<int>(ParseDelayText(photoDelayText));
-      request.EffectDelaySeconds = static_cast<int>(ParseDelayText(effectDelayText));
-      request.HoldFrames = holdFrames;
-      request.TransitionFrames = transitionFrames;
-      request.RateNumerator = rate.Numerator;
-      request.RateDenominator = rate.Denominator;
-      request.End = ParseMusicEnd(services_.Settings.ReadString(settings_key::MusicEnd, "cut")).value_or(MusicEnd::Cut);
-      musicEnd = request.End;
-      request.OnFileNamed = [this](const std::string& fileName) { joinedAudio_.Hold(fileName); };
+      AudioJoinRequest join;
+      join.Tracks = tracks;
+      // The joined sound is written beside the video; on a first run the folder is not there yet,
+      // and a join into it would fail and leave the show without its sound.
+      join.OutputFolder = request.OutputFolder;
+      if (!join.OutputFolder.empty()) {
+        std::error_code ignored;
+        std::filesystem::create_directories(join.OutputFolder, ignored);
+      }
+      join.PhotoCount = static_cast<int>(request.Photos.size());
+      join.PhotoDelaySeconds = static_cast<int>(request.HoldSeconds);
+      join.EffectDelaySeconds = static_cast<int>(request.TransitionSeconds);
+      join.HoldFrames = holdFrames;
+      join.TransitionFrames = transitionFrames;
+      join.RateNumerator = rate.Numerator;
+      join.RateDenominator = rate.Denominator;
+      join.End = request.MusicEndRule;
+      musicEnd = join.End;
+      join.OnFileNamed = [this](const std::string& fileName) { joinedAudio_.Hold(fileName); };
       joining_ = true;
       std::string musicPlan;
       std::string joinError;
-      const std::string joined = AudioJoiner(encoder, services_.Decoder, request, &musicPlan, joinError);
+      const std::string joined = AudioJoiner(encoder, services_.Decoder, join, &musicPlan, joinError);
       if (!joinError.empty()) {
         joining_ = false;
         return fail_loudly(joinError);
@@ -356,7 +304,7 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
       // user keeps: the run is stopped either way and the file goes.
       if (stopped) {
         StopRun();
-        ShowIdleState(view);
+        face.RunEnds(false);
         result.End = JobEnd::Stopped;
         return result;
       }
@@ -372,8 +320,13 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     }
 
     // The frame input.
+    // The canvas the sequencer draws and the frame the encoder is told of come from the same
+    // numbers; a difference would be clipped or padded without a word.
+    if (services_.Sequencer.FrameWidth() != request.Width || services_.Sequencer.FrameHeight() != request.Height) {
+      throw std::logic_error("the drawn frame differs from the encoded frame");
+    }
     TInputOptions input;
-    input.Options = FrameInputOptionText(rateText, sizeText, options.Realtime);
+    input.Options = FrameInputOptionText(request);
     const int task = encoder.AddTask(services_.FrameInput.InputName(), &input);
     if (task < 0) {
       log_error(log, "***File open error: " + encoder.LastErrorText);
@@ -396,25 +349,17 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     }
 
     // The output.
-    OutputChoices choices;
-    choices.FormatIndex = view.FormatIndex();
-    choices.Stereo = services_.Settings.ReadBool(settings_key::Stereo, true);
-    choices.SampleRate = sample_rate_setting(services_.Settings);
-    choices.BitRate = services_.Settings.ReadInteger(settings_key::BitRate, 768);
-    choices.FrameRateText = rateText;
-    choices.FrameSizeText = sizeText;
     TOutputOptions output;
-    output.Options = OutputOptionText(choices);
-    std::string outputFile = options.OutputFile;
+    output.Options = OutputOptionText(request);
+    std::string outputFile = request.OutputFile;
     if (outputFile.empty()) {
-      if (const OutputFormat* format = OutputFormatAt(choices.FormatIndex)) {
-        const std::string folder = OutputFolderForNaming(services_.Settings, services_.Messages);
-        outputFile = UniqueOutputName(folder, "slideshow-" + file_name_part(namingSource),
+      if (const OutputFormat* format = OutputFormatAt(request.FormatIndex)) {
+        outputFile = UniqueOutputName(request.OutputFolder, "slideshow-" + file_name_part(namingSource),
                                       format->Extension);
       }
     }
     // A name the job chose was a free one: whatever is under it from here on is the run's.
-    if (options.OutputFile.empty()) unfinishedVideo_.Hold(outputFile);
+    if (request.OutputFile.empty()) unfinishedVideo_.Hold(outputFile);
     if (encoder.SetOutput(task, outputFile, &output) < 0) {
       const std::string text = encoder.LastErrorText;
       encoder.RemoveTask(task);
@@ -424,11 +369,13 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
     result.OutputFile = outputFile;
 
     // The encoding.
-    encoder.SetPreview(true);
+    encoder.SetPreview(request.Preview);
     encoder.StartTask(1);
     const bool stopped = !WaitForRun();
     if (stopped) StopRun();
-    view.SetTabsEnabled(true);
+    // The last task's end has shown the run's end already; this covers an end notification that
+    // never came, so the face is not left in its running state.
+    face.RunEnds(false);
     // A stop is kept only when the video was closed cleanly: a stop whose closing write failed
     // (a full disk at the trailer) leaves a file without its index that nothing plays.
     if (!failure_.empty()) {
@@ -453,12 +400,18 @@ JobResult ConversionJob::Start(const std::vector<std::string>& photos, const std
   }
 }
 
+void ApplyPictureSettings(const RunRequest& request, FrameSequencer& sequencer) {
+  sequencer.Screen = request.Screen;
+  sequencer.Motion = request.Motion;
+  sequencer.MotionStrength = std::clamp(request.MotionStrength, 0, MaxMotionStrength);
+}
+
 void ApplyPictureSettings(const SettingsStore& settings, FrameSequencer& sequencer) {
-  sequencer.Screen =
-      ParseScreenMode(settings.ReadString(settings_key::ScreenMode, "fit")).value_or(ScreenMode::Fit);
-  sequencer.Motion = ParseMotionKind(settings.ReadString(settings_key::Motion, "none")).value_or(MotionKind::None);
-  sequencer.MotionStrength =
-      std::clamp(settings.ReadInteger(settings_key::MotionStrength, DefaultMotionStrength), 0, MaxMotionStrength);
+  RunRequest request;
+  request.Screen = ParseScreenMode(settings.ReadString(settings_key::ScreenMode, "fit")).value_or(ScreenMode::Fit);
+  request.Motion = ParseMotionKind(settings.ReadString(settings_key::Motion, "none")).value_or(MotionKind::None);
+  request.MotionStrength = settings.ReadInteger(settings_key::MotionStrength, DefaultMotionStrength);
+  ApplyPictureSettings(request, sequencer);
 }
 
 }  // namespace lumivor

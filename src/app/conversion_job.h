@@ -1,6 +1,5 @@
-// Start: the photo list, the audio tracks and the stored choices turned into one encoder run that
-// writes one video file. The option texts are built here to the character, because the engine
-// parses them word by word and the stored files' names follow from them.
+// A run request turned into one encoder run that writes one video file: the output formats, the
+// naming of the video, and the job that joins the sound, builds the task and waits for its end.
 #pragma once
 
 #include <cstddef>
@@ -10,41 +9,20 @@
 #include <vector>
 
 #include "app/output_file.h"
+#include "app/run_request.h"
 #include "media/engine/ffmpeg.h"
 
 namespace lumivor {
 
 class FrameSequencer;
 class LogMemo;
-class MainWindowView;
 class MessageBoxes;
 class SettingsStore;
 class TFFDecoder;
 class TFFEncoder;
 class TFrameInputAdapter;
 
-// ------------------------------------------------------------------ option texts
-
-struct FrameSize {
-  int Width = 320;
-  int Height = 320;
-};
-
-// "WxH" split at the first lower-case "x"; each side 320 when it is not a number, so "640" (no x)
-// gives 320 x 640.
-FrameSize ParseFrameSizeText(const std::string& text);
-
-// A decimal integer with optional leading blanks and sign and nothing after it, or fallback.
-int IntegerOrDefault(const std::string& text, int fallback);
-
-// The frame-rate text with its first ":" made "/" ("30:1" -> "30/1"), as the engine reads rates.
-std::string RateOptionValue(const std::string& frameRateText);
-
-// The frame input's option text. realtime adds "-re": frames are read at their native rate, so the
-// run lasts as long as the slideshow plays (what a person watching the preview wants); without it
-// the run goes as fast as the machine allows.
-std::string FrameInputOptionText(const std::string& frameRateText, const std::string& frameSizeText,
-                                 bool realtime = true);
+// ------------------------------------------------------------------ output formats
 
 // One row of the output format list: its entry, the codec options it appends, its extension.
 struct OutputFormat {
@@ -65,20 +43,6 @@ int OutputFormatIndex(const std::string& entry);
 // The stored "samplerate" entry in hertz: 1 -> 8000 ... 4 -> 44100; 0 ("as source") and entries
 // outside the list give 0, which asks for no particular rate.
 int SampleRateOfEntry(int entry);
-
-struct OutputChoices {
-  int FormatIndex = 0;
-  bool Stereo = true;
-  int SampleRate = 44100;  // hertz, 0 for the source's own
-  int BitRate = 768;       // kilobits per second
-  std::string FrameRateText = "30:1";
-  std::string FrameSizeText = "320x240";
-};
-
-// The output's option text: the format's codec options, channels, sample rate, bit rate, the fixed
-// quality scale 6, frame rate and size; the H.264 format leaves out the bit rate and the quality
-// scale. It starts with a blank; the encoder trims it.
-std::string OutputOptionText(const OutputChoices& choices);
 
 // ------------------------------------------------------------------ output naming
 
@@ -106,12 +70,13 @@ std::string TaskFailureText(const TTerminateInfo& info);
 
 // ------------------------------------------------------------------ the job
 
-// Gives the sequencer the stored screen mode, motion and motion strength (the settings page's, or
-// the command line's); a text the program does not know keeps still photos fitted on black, and
-// the strength is kept within 0 to 100.
+// Gives the sequencer the request's screen mode, motion and motion strength (kept within 0 to 100).
+void ApplyPictureSettings(const RunRequest& request, FrameSequencer& sequencer);
+// The same from a settings file; a text the program does not know keeps still photos fitted on
+// black.
 void ApplyPictureSettings(const SettingsStore& settings, FrameSequencer& sequencer);
 
-// What a face may choose beyond the window's controls (the command line's options).
+// What the window's Start takes beyond its controls and the settings file.
 struct JobOptions {
   // "-re" on the frame input: frames at their native rate, the run as long as the show.
   bool Realtime = true;
@@ -141,33 +106,51 @@ struct JobResult {
   JobEnd End = JobEnd::Failed;
   // The video's path once the output was set. A Failed run's video is removed when the job named
   // it (so is one a terminating signal ends the program on before the run has kept it); a file
-  // given in JobOptions is the caller's to keep or drop.
+  // given in the request is the caller's to keep or drop.
   std::string OutputFile;
   std::string ErrorText;
 };
 
-// The components and window services one run uses; all are the main window's.
+// What a run shows on whatever face started it (the window, the console). Every call is made on
+// the main thread.
+class RunFace {
+ public:
+  virtual ~RunFace() = default;
+  // The run is under way: only Stop and Pause apply to it now.
+  virtual void RunBegins() = 0;
+  // A progress report with its status line, and the share done from 0 to 100 (-1 when the report
+  // does not tell it).
+  virtual void RunProgress(const TProgressInfo& info, const std::string& statusText, int position) = 0;
+  // The run is over. encoded: the encoder's last task has ended, so the video (or what a stop
+  // left of it) is there to be shown; false for a run that ended before or without it.
+  virtual void RunEnds(bool encoded) = 0;
+  // Handles the face's waiting events once and returns; the run's wait loops call it every turn
+  // (a Stop pressed, a Ctrl-C).
+  virtual void ProcessMessages() = 0;
+};
+
+// The components and face services one run uses.
 struct JobServices {
   TFFEncoder& Encoder;
   TFrameInputAdapter& FrameInput;
   TFFDecoder& Decoder;
   FrameSequencer& Sequencer;
-  SettingsStore& Settings;
-  MainWindowView& View;
+  RunFace& Face;
   MessageBoxes& Messages;
   LogMemo& Log;
 };
 
-// The whole of Start, from the photo list to the end of the encoding, on the main thread. The
-// wait loops pump the window's messages and serve the main-thread dispatcher, so the Stop, Pause
-// and progress handlers and the sequencer's frame requests run while Start is on the stack.
+// The whole run, from the photo list to the end of the encoding, on the main thread. The wait
+// loops pump the face's events and serve the main-thread dispatcher, so the Stop, Pause and
+// progress handlers and the sequencer's frame requests run while Start is on the stack.
 class ConversionJob {
  public:
   explicit ConversionJob(JobServices services) : services_(services) {}
 
-  // The face's photo list and audio tracks, read when Start runs.
-  JobResult Start(const std::vector<std::string>& photos, const std::vector<std::string>& tracks,
-                  const JobOptions& options = JobOptions());
+  // The run the request describes; nothing of the window's controls or the settings is read.
+  JobResult Start(const RunRequest& request);
+  // The request of the run going on (or of the last one).
+  const RunRequest& Request() const { return request_; }
 
   // Set by the Stop command while a run is active; the wait loops end the run.
   void PressStop() { stopPressed_ = true; }
@@ -186,6 +169,7 @@ class ConversionJob {
   void StopRun();
 
   JobServices services_;
+  RunRequest request_;
   bool stopPressed_ = false;
   bool joining_ = false;
   bool running_ = false;

@@ -32,21 +32,21 @@ void ShowRunningState(MainWindowView& view) {
   view.FocusStop();
 }
 
-MainWindow::MainWindow(MainWindowView& view, MessageBoxes& messages, LogMemo& log, SettingsStore& settings)
-    : view_(view),
+SlideshowRunner::SlideshowRunner(RunFace& face, MessageBoxes& messages, LogMemo& log)
+    : face_(face),
       messages_(messages),
       log_(log),
-      settings_(settings),
       decoder_(std::make_unique<TFFDecoder>()),
       frameInput_(std::make_unique<TFrameInputAdapter>()),
       encoder_(std::make_unique<TFFEncoder>()),
-      job_(JobServices{*encoder_, *frameInput_, *decoder_, sequencer_, settings_, view_, messages_, log_}) {
-  sequencer_.Photos = [this]() -> const std::vector<std::string>& { return photos_; };
+      job_(JobServices{*encoder_, *frameInput_, *decoder_, sequencer_, face_, messages_, log_}) {
+  // The photos drawn are the request's, whatever the face does with its own list meanwhile.
+  sequencer_.Photos = [this]() -> const std::vector<std::string>& { return job_.Request().Photos; };
   // Breaking stops the encoder at once, and the sound it has read lags the pictures by the video
   // encoder's delay (seconds with H.264's look-ahead), so a fade or a loop laid out to end with
   // the last frame would be cut before it. Such sound is already as long as the video, which
   // ends by itself at the tail frames.
-  sequencer_.BreakWhenNoPictures = [this] { return view_.BreakWhenNoPicturesChecked() && !job_.SoundEndsWithShow(); };
+  sequencer_.BreakWhenNoPictures = [this] { return job_.Request().BreakWhenNoPictures && !job_.SoundEndsWithShow(); };
   sequencer_.StopEncoder = [this] { encoder_->Stop(false); };
   sequencer_.Log = &log_;
 
@@ -56,14 +56,75 @@ MainWindow::MainWindow(MainWindowView& view, MessageBoxes& messages, LogMemo& lo
     return sequencer_.ReadFrameCanvas(canvas);
   };
 
-  encoder_->OnProgress = [this](auto&&, PProgressInfo info) { FFEncoderProgress(info); };
-  encoder_->OnTerminate = [this](auto&&, const TTerminateInfo& info) { FFEncoderTerminate(info); };
+  encoder_->OnProgress = [this](auto&&, PProgressInfo info) { EncoderProgress(info); };
+  encoder_->OnTerminate = [this](auto&&, const TTerminateInfo& info) { EncoderTerminate(info); };
 }
 
-MainWindow::~MainWindow() {
+SlideshowRunner::~SlideshowRunner() {
   // A run still going is ended before the components it uses go.
   if (encoder_->Working()) encoder_->Stop(true);
 }
+
+JobResult SlideshowRunner::Run(const RunRequest& request) { return job_.Start(request); }
+
+void SlideshowRunner::Stop() {
+  job_.PressStop();
+  encoder_->Stop(true);
+}
+
+void SlideshowRunner::EncoderProgress(PProgressInfo progressInfo) {
+  if (progressInfo == nullptr) return;
+  const TProgressInfo& info = *progressInfo;
+  char text[160];
+  std::snprintf(text, sizeof text, "Frame number: %d; FPS: %d; Size: %" PRId64 "; Time: %" PRId64, info.FrameNumber,
+                info.FPS, info.CurrentSize, info.CurrentDuration);
+  int position = -1;
+  if (info.TotalDuration > 0) {
+    position = static_cast<int>(info.CurrentDuration * 100 / info.TotalDuration);
+  } else if (info.FrameNumber >= 0 && !Joining() && !StopPressed()) {
+    // Drawn frames come with no length the engine could know, so the slideshow's reports carry no
+    // total and the bar would stand still for the whole run; the frames the show will have are
+    // known here.
+    const std::int64_t frames = ShowFrameCount(static_cast<std::int64_t>(job_.Request().Photos.size()),
+                                               sequencer_.HoldFrames(), sequencer_.TransitionFrames());
+    if (frames > 0) {
+      position = static_cast<int>(std::min<std::int64_t>(100, std::int64_t{info.FrameNumber} * 100 / frames));
+    }
+  }
+  face_.RunProgress(info, text, position);
+}
+
+void SlideshowRunner::EncoderTerminate(const TTerminateInfo& terminateInfo) {
+  // The join is a run of its own; its end is not the end of the run, which still has the
+  // slideshow to encode, so the face stays in its running state.
+  const bool joining = job_.Joining();
+  job_.NoteTerminate(terminateInfo);
+  if (terminateInfo.TaskIndex < 0 && !joining) face_.RunEnds(true);
+  // A failed join is told by the run, with the tracks' names, once it has ended; the task's own
+  // text alone would not say which files the music was lost from.
+  if (TaskFailed(terminateInfo) && !joining) {
+    messages_.ShowMessage(TaskFailureText(terminateInfo), GlobalObject().ProductName(), MessageIcon::Exclamation,
+                          MessageButtons::Ok);
+  }
+}
+
+MainWindow::MainWindow(MainWindowView& view, MessageBoxes& messages, LogMemo& log, SettingsStore& settings)
+    : view_(view), messages_(messages), log_(log), settings_(settings), runner_(*this, messages, log) {}
+
+void MainWindow::RunBegins() { ShowRunningState(view_); }
+
+void MainWindow::RunProgress(const TProgressInfo& info, const std::string& statusText, int position) {
+  view_.SetStatusText(statusText);
+  if (position >= 0) view_.SetProgressPosition(position);
+  if (OnRunProgress) OnRunProgress(info);
+}
+
+void MainWindow::RunEnds(bool encoded) {
+  ShowIdleState(view_);
+  if (encoded) btnOpenClick();
+}
+
+void MainWindow::ProcessMessages() { view_.ProcessMessages(); }
 
 void MainWindow::AddPhotos(const std::vector<std::string>& paths) {
   photos_.insert(photos_.end(), paths.begin(), paths.end());
@@ -74,32 +135,82 @@ void MainWindow::AddPhotos(const std::vector<std::string>& paths) {
 void MainWindow::btnVideoClick() { AddPhotos(view_.ChoosePhotoFiles()); }
 
 void MainWindow::btnClearPhotosClick() {
-  if (job_.Running()) return;
+  if (runner_.Running()) return;
   photos_.clear();
   view_.ShowPhotos(photos_);
   view_.SetOpenEnabled(false);
 }
 
+bool MainWindow::RequestFromWindow(RunRequest& request, std::string& errorText) {
+  RunRequest read;
+  // The settings page's stored choices first; the controls Start reads then take their place, the
+  // size and rate included, so a size the file holds but the box no longer shows stops nothing.
+  MemorySettingsStore controls;
+  for (std::string_view key : {settings_key::Format, settings_key::Stereo, settings_key::SampleRate,
+                               settings_key::BitRate, settings_key::MusicEnd, settings_key::ScreenMode,
+                               settings_key::Motion, settings_key::MotionStrength, settings_key::AutoRotate,
+                               settings_key::OutPutDir}) {
+    if (const std::optional<std::string> value = settings_.Find(key)) controls.WriteString(key, *value);
+  }
+  const std::string sizeText = view_.VideoSizeText();
+  controls.WriteString(settings_key::VideoSize, sizeText);
+  controls.WriteString(settings_key::FrameRate, view_.FrameRateText());
+  controls.WriteString(settings_key::PhotoDelay, view_.PhotoDelayText());
+  controls.WriteString(settings_key::EffectDelay, view_.EffectDelayText());
+  if (!RequestFromSettings(controls, read, errorText)) return false;
+  read.FormatIndex = view_.FormatIndex();
+  read.RandomEffects = view_.RandomEffectsChecked();
+  read.BreakWhenNoPictures = view_.BreakWhenNoPicturesChecked();
+  read.Photos = photos_;
+  for (const AudioTrack& track : audioTracks_.Rows()) read.Tracks.push_back(track.Path);
+  read.Realtime = RunOptions.Realtime;
+  read.Seed = RunOptions.RandomSeed;
+  read.EffectOrder = RunOptions.EffectOrder;
+  read.OutputFile = RunOptions.OutputFile;
+  read.PreviewSheetFile = RunOptions.PreviewSheetFile;
+  read.AutoRotate = RunOptions.AutoRotate;
+  request = std::move(read);
+  return true;
+}
+
 JobResult MainWindow::btnStartClick() {
-  if (job_.Running()) return JobResult{JobEnd::Failed, std::string(), "A run is already active."};
+  if (runner_.Running()) return JobResult{JobEnd::Failed, std::string(), "A run is already active."};
   if (photos_.empty()) {
     btnVideoClick();
     return JobResult{JobEnd::AddedPhotos, std::string(), std::string()};
   }
+  RunRequest request;
+  std::string errorText;
+  if (!RequestFromWindow(request, errorText)) {
+    log_.AddLine("");
+    log_.AddLine("***" + errorText);
+    log_.AddLine("");
+    // The preview sheet's command tells its own failures.
+    if (RunOptions.PreviewSheetFile.empty()) {
+      messages_.ShowMessage(errorText, GlobalObject().ProductName(), MessageIcon::Exclamation, MessageButtons::Ok);
+    }
+    ShowIdleState(view_);
+    return JobResult{JobEnd::Failed, std::string(), errorText};
+  }
+  // Naming may fall back to the default folder (and store it, and say so); the joined sound goes
+  // into the same folder as the video, so the folder is settled before the run. A video given by
+  // name still needs a folder for the joined sound. A sheet writes no video and makes no folder.
+  if (request.PreviewSheetFile.empty()) {
+    request.OutputFolder = request.OutputFile.empty() ? OutputFolderForNaming(settings_, messages_)
+                                                      : OutputFolderForJoiner(settings_);
+  }
   paused_ = false;
   view_.SetPauseCaption("Pause");
-  std::vector<std::string> tracks;
-  for (const AudioTrack& track : audioTracks_.Rows()) tracks.push_back(track.Path);
-  return job_.Start(photos_, tracks, RunOptions);
+  return runner_.Run(request);
 }
 
 void MainWindow::btnPauseClick() {
   if (!paused_) {
-    encoder_->Pause();
+    runner_.Encoder().Pause();
     paused_ = true;
     view_.SetPauseCaption("Resume");
   } else {
-    encoder_->Resume();
+    runner_.Encoder().Resume();
     paused_ = false;
     view_.SetPauseCaption("Pause");
   }
@@ -109,55 +220,14 @@ void MainWindow::btnPauseClick() {
 
 void MainWindow::btnStopClick() {
   ShowIdleState(view_);
-  job_.PressStop();
   view_.SetProgressPosition(0);
   view_.SetStatusText("");
-  encoder_->Stop(true);
+  runner_.Stop();
 }
 
 void MainWindow::btnOpenClick() {
   const std::string folder = OutputFolderForOpen(settings_, messages_);
   if (view_.OutputFolderText().size() > 2) view_.OpenFolder(folder);
-}
-
-void MainWindow::FFEncoderProgress(PProgressInfo progressInfo) {
-  if (progressInfo == nullptr) return;
-  const TProgressInfo& info = *progressInfo;
-  char text[160];
-  std::snprintf(text, sizeof text, "Frame number: %d; FPS: %d; Size: %" PRId64 "; Time: %" PRId64, info.FrameNumber,
-                info.FPS, info.CurrentSize, info.CurrentDuration);
-  view_.SetStatusText(text);
-  if (info.TotalDuration > 0) {
-    view_.SetProgressPosition(static_cast<int>(info.CurrentDuration * 100 / info.TotalDuration));
-  } else if (info.FrameNumber >= 0 && !Joining() && !StopPressed()) {
-    // Drawn frames come with no length the engine could know, so the slideshow's reports carry no
-    // total and the bar would stand still for the whole run; the frames the show will have are
-    // known here.
-    const std::int64_t frames = ShowFrameCount(static_cast<std::int64_t>(photos_.size()),
-                                               sequencer_.HoldFrames(), sequencer_.TransitionFrames());
-    if (frames > 0) {
-      view_.SetProgressPosition(
-          static_cast<int>(std::min<std::int64_t>(100, std::int64_t{info.FrameNumber} * 100 / frames)));
-    }
-  }
-  if (OnRunProgress) OnRunProgress(info);
-}
-
-void MainWindow::FFEncoderTerminate(const TTerminateInfo& terminateInfo) {
-  // The join is a run of its own; its end is not the end of Start's run, which still has the
-  // slideshow to encode, so the window stays in its running state.
-  const bool joining = job_.Joining();
-  job_.NoteTerminate(terminateInfo);
-  if (terminateInfo.TaskIndex < 0 && !joining) {
-    ShowIdleState(view_);
-    btnOpenClick();
-  }
-  // A failed join is told by the run, with the tracks' names, once it has ended; the task's own
-  // text alone would not say which files the music was lost from.
-  if (TaskFailed(terminateInfo) && !joining) {
-    messages_.ShowMessage(TaskFailureText(terminateInfo), GlobalObject().ProductName(), MessageIcon::Exclamation,
-                          MessageButtons::Ok);
-  }
 }
 
 }  // namespace lumivor

@@ -1,7 +1,7 @@
-// The main window's run commands without a toolkit: Start, Pause, Stop, the encoder's progress and
-// end notifications, Add Photos and the Open command. The window itself (the Qt face, or the
-// command line's console) implements MainWindowView and calls the handlers; every call is made on
-// the main thread.
+// The main window's run commands without a toolkit: Start, Pause, Stop, the run's progress and end,
+// Add Photos and the Open command. The window itself (the Qt face) implements MainWindowView and
+// calls the handlers; every call is made on the main thread. The runner beneath it is what any
+// face runs slideshows with.
 #pragma once
 
 #include <functional>
@@ -12,6 +12,7 @@
 #include "app/audio_tracks.h"
 #include "app/conversion_job.h"
 #include "app/frame_sequencer.h"
+#include "app/run_request.h"
 #include "app/window_services.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
@@ -46,14 +47,14 @@ class MainWindowView {
   virtual void SetStatusText(const std::string& text) = 0;      // lblStatus
   virtual void SetProgressPosition(int position) = 0;           // ProgressBar1
 
-  // The settings-page controls Start reads at the moment it runs.
+  // The settings-page controls Start reads into its request at the moment it runs.
   virtual std::string VideoSizeText() = 0;     // cmbVideoSize's text, e.g. "320x240" or typed
   virtual std::string FrameRateText() = 0;     // cmbFramerate's text, e.g. "30:1"
   virtual std::string PhotoDelayText() = 0;    // edtPictureDelay
   virtual std::string EffectDelayText() = 0;   // edtTransitionDelay
   virtual int FormatIndex() = 0;               // cmbFormat's item index, -1 without a selection
   virtual bool RandomEffectsChecked() = 0;     // chkRandomEffect
-  virtual bool BreakWhenNoPicturesChecked() = 0;  // chkPictures, read while the stream runs
+  virtual bool BreakWhenNoPicturesChecked() = 0;  // chkPictures
   virtual std::string OutputFolderText() = 0;  // edtDir
 
   // The Add Photos dialog: multi-selection, filter
@@ -76,19 +77,60 @@ class MainWindowView {
 void ShowIdleState(MainWindowView& view);
 void ShowRunningState(MainWindowView& view);
 
-// The main window's run logic: it owns the components a run uses and the photo list, and answers
-// the window's commands. The window (or the console) calls the handlers on the main thread.
-class MainWindow {
+// The components a run uses, wired together: the sequencer draws the frame input's frames, the
+// encoder's reports reach the face. Any face (the window, the console) runs slideshows through it.
+class SlideshowRunner {
+ public:
+  SlideshowRunner(RunFace& face, MessageBoxes& messages, LogMemo& log);
+  ~SlideshowRunner();
+  SlideshowRunner(const SlideshowRunner&) = delete;
+  SlideshowRunner& operator=(const SlideshowRunner&) = delete;
+
+  TFFEncoder& Encoder() { return *encoder_; }
+  TFrameInputAdapter& FrameInput() { return *frameInput_; }
+  TFFDecoder& Decoder() { return *decoder_; }
+  FrameSequencer& Sequencer() { return sequencer_; }
+
+  // The run the request describes; returns when it has ended.
+  JobResult Run(const RunRequest& request);
+  // Ends the active run; the video so far is closed cleanly.
+  void Stop();
+
+  bool Running() const { return job_.Running(); }
+  // The run is joining the audio tracks; the slideshow's frames have not begun.
+  bool Joining() const { return job_.Joining(); }
+  bool StopPressed() const { return job_.StopPressed(); }
+  // The last run's sound was laid out to end with its video (see ConversionJob).
+  bool SoundEndsWithShow() const { return job_.SoundEndsWithShow(); }
+
+ private:
+  void EncoderProgress(PProgressInfo progressInfo);
+  void EncoderTerminate(const TTerminateInfo& terminateInfo);
+
+  RunFace& face_;
+  MessageBoxes& messages_;
+  LogMemo& log_;
+  // Declared so that they go in the reverse order: the encoder's tasks first, then the frame
+  // input they read from, the decoder, and last the sequencer the frame input draws with.
+  FrameSequencer sequencer_;
+  std::unique_ptr<TFFDecoder> decoder_;
+  std::unique_ptr<TFrameInputAdapter> frameInput_;
+  std::unique_ptr<TFFEncoder> encoder_;
+  ConversionJob job_;
+};
+
+// The main window's run logic: it owns the runner and the photo list, and answers the window's
+// commands. The window calls the handlers on the main thread.
+class MainWindow : private RunFace {
  public:
   MainWindow(MainWindowView& view, MessageBoxes& messages, LogMemo& log, SettingsStore& settings);
-  ~MainWindow();
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
 
-  TFFEncoder& FFEncoder() { return *encoder_; }
-  TFrameInputAdapter& FIA() { return *frameInput_; }
-  TFFDecoder& FFDecoder() { return *decoder_; }
-  FrameSequencer& Sequencer() { return sequencer_; }
+  TFFEncoder& FFEncoder() { return runner_.Encoder(); }
+  TFrameInputAdapter& FIA() { return runner_.FrameInput(); }
+  TFFDecoder& FFDecoder() { return runner_.Decoder(); }
+  FrameSequencer& Sequencer() { return runner_.Sequencer(); }
   SettingsStore& Settings() { return settings_; }
 
   // lstPictures: full paths in the order added.
@@ -97,30 +139,36 @@ class MainWindow {
   // The audio page's list (lvFiles): the tracks in playing order. The window's AudioPage edits it.
   AudioTrackList& AudioTracks() { return audioTracks_; }
 
-  // What the command line chooses beyond the window's controls; the window keeps the defaults.
+  // What the window's Start takes beyond its controls and the settings file.
   JobOptions RunOptions;
   // Called with every progress report after the window's status line and bar are updated.
   std::function<void(const TProgressInfo&)> OnRunProgress;
 
-  bool Running() const { return job_.Running(); }
-  // The run is joining the audio tracks; the slideshow's frames have not begun.
-  bool Joining() const { return job_.Joining(); }
-  bool StopPressed() const { return job_.StopPressed(); }
-  // The last run's sound was laid out to end with its video (see ConversionJob).
-  bool SoundEndsWithShow() const { return job_.SoundEndsWithShow(); }
+  bool Running() const { return runner_.Running(); }
+  bool Joining() const { return runner_.Joining(); }
+  bool StopPressed() const { return runner_.StopPressed(); }
+  bool SoundEndsWithShow() const { return runner_.SoundEndsWithShow(); }
   bool Paused() const { return paused_; }
+
+  // The request Start would run now; false with the reason when a control holds what cannot be read.
+  bool RequestFromWindow(RunRequest& request, std::string& errorText);
 
   // Handlers.
   void btnVideoClick();        // Add Photos
   void btnClearPhotosClick();  // empties the photo list
-  JobResult btnStartClick();   // the whole run; returns when it has ended
+  // The whole run from the window's controls, its settings and RunOptions; returns when it has
+  // ended. A frame size the window cannot read is refused before anything runs.
+  JobResult btnStartClick();
   void btnPauseClick();
   void btnStopClick();
   void btnOpenClick();
-  void FFEncoderProgress(PProgressInfo progressInfo);
-  void FFEncoderTerminate(const TTerminateInfo& terminateInfo);
 
  private:
+  void RunBegins() override;
+  void RunProgress(const TProgressInfo& info, const std::string& statusText, int position) override;
+  void RunEnds(bool encoded) override;
+  void ProcessMessages() override;
+
   MainWindowView& view_;
   MessageBoxes& messages_;
   LogMemo& log_;
@@ -128,13 +176,7 @@ class MainWindow {
   std::vector<std::string> photos_;
   AudioTrackList audioTracks_;
   bool paused_ = false;
-  // Declared so that they go in the reverse order: the encoder's tasks first, then the frame
-  // input they read from, the decoder, and last the sequencer the frame input draws with.
-  FrameSequencer sequencer_;
-  std::unique_ptr<TFFDecoder> decoder_;
-  std::unique_ptr<TFrameInputAdapter> frameInput_;
-  std::unique_ptr<TFFEncoder> encoder_;
-  ConversionJob job_;
+  SlideshowRunner runner_;
 };
 
 }  // namespace lumivor

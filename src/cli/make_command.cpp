@@ -24,8 +24,8 @@
 #include "app/frame_sequencer.h"
 #include "app/main_window.h"
 #include "app/output_file.h"
+#include "app/run_request.h"
 #include "app/settings_page.h"
-#include "app/settings_store.h"
 #include "cli/console.h"
 #include "effects/effect.h"
 #include "media/runtime/ff_load.h"
@@ -61,7 +61,7 @@ std::string usage_text() {
       "                      Default: the current folder.\n"
       "  --format NAME       h264, mp4, swf, flv, wmv, mov or mkv (default h264, or the format of\n"
       "                      the -o file's extension, h264 for .mp4); see the players below\n"
-      "  --size WxH          frame size in pixels\n"
+      "  --size WxH          frame size in pixels, or a name such as hd720, hd1080 or vga\n"
       "  --rate N:D          frames per second as numerator:denominator\n"
       "  --sample-rate RATE  source, 8000, 11025, 22050 or 44100 (hertz; source keeps the tracks' own)\n"
       "  --mono              one audio channel instead of two\n"
@@ -137,7 +137,7 @@ struct Arguments {
   std::vector<std::string> Tracks;
   std::string Output;  // as given; empty: the current folder
   std::optional<int> Format;
-  std::optional<std::string> Size;
+  std::optional<VideoSize> Size;
   std::optional<std::string> Rate;
   std::optional<int> SampleRateIndex;
   bool Mono = false;
@@ -271,8 +271,11 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
       if (index < 0) fail("--format is mp4, swf, flv, wmv, mov or mkv, or h264 (H.264/AAC in MP4), not \"" + value + "\"");
       parsed.Format = index;
     } else if (word == "--size") {
-      if (!two_numbers(value, 'x', 8192)) fail("--size wants WIDTHxHEIGHT, each 1 to 8192, not \"" + value + "\"");
-      parsed.Size = value;
+      const std::optional<VideoSize> size = ParseVideoSize(value);
+      if (!size || !FrameSizeInRange(*size)) {
+        fail("--size wants WIDTHxHEIGHT, each 1 to 8192, not \"" + value + "\"");
+      }
+      parsed.Size = *size;
     } else if (word == "--rate") {
       if (!two_numbers(value, ':', 1000000)) fail("--rate wants NUMERATOR:DENOMINATOR, like 30:1, not \"" + value + "\"");
       parsed.Rate = value;
@@ -378,48 +381,42 @@ OutputPlace output_place(const Arguments& parsed) {
 
 // ------------------------------------------------------------------ the console as the window
 
-class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo {
- public:
-  ConsoleWindow(const Arguments& parsed, const OutputPlace& place, Terminal& terminal)
-      : parsed_(parsed), place_(place), terminal_(terminal) {}
+std::string progress_bar(const TProgressInfo& info, std::int64_t totalFrames) {
+  constexpr int Width = 30;
+  std::int64_t percent = totalFrames > 0 && info.FrameNumber > 0 ? info.FrameNumber * std::int64_t{100} / totalFrames : 0;
+  percent = std::clamp<std::int64_t>(percent, 0, 100);
+  const int filled = static_cast<int>(percent * Width / 100);
+  return "[" + std::string(filled, '#') + std::string(Width - filled, '.') + "] " +
+         FormatText("%3d%% frame=%5d/%lld fps=%3d size=%8lldkB", static_cast<int>(percent),
+                    info.FrameNumber < 0 ? 0 : info.FrameNumber, static_cast<long long>(totalFrames),
+                    info.FPS < 0 ? 0 : info.FPS, static_cast<long long>(info.CurrentSize / 1024));
+}
 
-  MainWindow* Window = nullptr;
+class ConsoleFace : public RunFace, public MessageBoxes, public LogMemo {
+ public:
+  ConsoleFace(const Arguments& parsed, Terminal& terminal, std::int64_t totalFrames)
+      : parsed_(parsed), terminal_(terminal), totalFrames_(totalFrames) {}
+
+  SlideshowRunner* Runner = nullptr;
   std::vector<std::string> Messages;
   bool Interrupted = false;
 
-  void SetStartEnabled(bool) override {}
-  void SetPauseEnabled(bool) override {}
-  void SetStopEnabled(bool) override {}
-  void SetExitEnabled(bool) override {}
-  void SetTabsEnabled(bool) override {}
-  void SetBrowsEnabled(bool) override {}
-  void SetOpenEnabled(bool) override {}
-  void SetAddPhotosEnabled(bool) override {}
-  void SetAddAudioEnabled(bool) override {}
-  void SetFormatEnabled(bool) override {}
-  void FocusStop() override {}
-  void SetPauseCaption(const std::string&) override {}
-  void SetStatusText(const std::string&) override {}
-  void SetProgressPosition(int) override {}
-
-  std::string VideoSizeText() override { return *parsed_.Size; }
-  std::string FrameRateText() override { return *parsed_.Rate; }
-  std::string PhotoDelayText() override { return std::to_string(parsed_.Hold); }
-  std::string EffectDelayText() override { return std::to_string(parsed_.Transition); }
-  int FormatIndex() override { return place_.Format; }
-  bool RandomEffectsChecked() override { return parsed_.Effects == EffectMode::Random; }
-  bool BreakWhenNoPicturesChecked() override { return parsed_.BreakWhenNoPictures; }
-  std::string OutputFolderText() override { return place_.Folder; }
-  std::vector<std::string> ChoosePhotoFiles() override { return {}; }
-  void ShowPhotos(const std::vector<std::string>&) override {}
-  void OpenFolder(const std::string&) override {}
+  void RunBegins() override {}
+  void RunEnds(bool) override {}
+  void RunProgress(const TProgressInfo& info, const std::string&, int) override {
+    if (Runner != nullptr && Runner->Joining()) {
+      terminal_.Bar(FormatText("joining the audio tracks: %lld s", static_cast<long long>(info.CurrentDuration / 1000000)));
+    } else {
+      terminal_.Bar(progress_bar(info, totalFrames_));
+    }
+  }
 
   // Ctrl-C (or SIGTERM, SIGHUP) is the Stop button.
   void ProcessMessages() override {
-    if (!InterruptHandler::Interrupted() || Interrupted || Window == nullptr) return;
+    if (!InterruptHandler::Interrupted() || Interrupted || Runner == nullptr) return;
     Interrupted = true;
     terminal_.Line("Stopping: the video is being closed (Ctrl-C again ends at once)");
-    Window->btnStopClick();
+    Runner->Stop();
   }
 
   MessageResult ShowMessage(const std::string& text, const std::string&, MessageIcon, MessageButtons buttons) override {
@@ -434,33 +431,53 @@ class ConsoleWindow : public MainWindowView, public MessageBoxes, public LogMemo
 
  private:
   const Arguments& parsed_;
-  const OutputPlace& place_;
   Terminal& terminal_;
+  std::int64_t totalFrames_;
 };
-
-std::string progress_bar(const TProgressInfo& info, std::int64_t totalFrames) {
-  constexpr int Width = 30;
-  std::int64_t percent = totalFrames > 0 && info.FrameNumber > 0 ? info.FrameNumber * std::int64_t{100} / totalFrames : 0;
-  percent = std::clamp<std::int64_t>(percent, 0, 100);
-  const int filled = static_cast<int>(percent * Width / 100);
-  return "[" + std::string(filled, '#') + std::string(Width - filled, '.') + "] " +
-         FormatText("%3d%% frame=%5d/%lld fps=%3d size=%8lldkB", static_cast<int>(percent),
-                    info.FrameNumber < 0 ? 0 : info.FrameNumber, static_cast<long long>(totalFrames),
-                    info.FPS < 0 ? 0 : info.FPS, static_cast<long long>(info.CurrentSize / 1024));
-}
 
 // Fills in what the arguments left to the format's defaults.
 void apply_defaults(Arguments& parsed, int format) {
   const DefaultChoices* defaults = DefaultChoicesFor(format);
   const DefaultChoices fallback{5, 6, 0, 0, true};
   const DefaultChoices& choices = defaults != nullptr ? *defaults : fallback;
-  if (!parsed.Size) parsed.Size = std::string(VideoSizeItems[choices.VideoSizeIndex]);
+  if (!parsed.Size) parsed.Size = ParseVideoSize(VideoSizeItems[choices.VideoSizeIndex]);
   if (!parsed.Rate) parsed.Rate = std::string(FrameRateItems[choices.FrameRateIndex]);
   if (!parsed.SampleRateIndex) parsed.SampleRateIndex = choices.SampleRateIndex;
   if (!parsed.BitRate) parsed.BitRate = *whole_number(std::string(BitRateItems[choices.BitRateIndex]));
   if (!parsed.HoldGiven) parsed.Hold = static_cast<int>(*whole_number(DefaultPhotoDelay));
   if (!parsed.TransitionGiven) parsed.Transition = static_cast<int>(*whole_number(DefaultEffectDelay));
   if (!choices.Stereo && !parsed.Mono) parsed.Mono = true;
+}
+
+// The run the arguments describe, every default already filled in.
+RunRequest run_request(const Arguments& parsed, const OutputPlace& place) {
+  RunRequest request;
+  request.Photos = parsed.Photos;
+  request.Tracks = parsed.Tracks;
+  request.FormatIndex = place.Format;
+  request.Width = parsed.Size->Width;
+  request.Height = parsed.Size->Height;
+  const FrameRateParts rate = ParseFrameRateText(*parsed.Rate);
+  request.RateNumerator = rate.Numerator;
+  request.RateDenominator = rate.Denominator;
+  request.HoldSeconds = parsed.Hold;
+  request.TransitionSeconds = parsed.Transition;
+  request.Stereo = !parsed.Mono;
+  request.SampleRate = SampleRateOfEntry(*parsed.SampleRateIndex);
+  request.BitRate = *parsed.BitRate;
+  request.MusicEndRule = parsed.MusicEndRule.value_or(MusicEnd::Cut);
+  request.RandomEffects = parsed.Effects == EffectMode::Random;
+  request.EffectOrder = parsed.EffectOrder;
+  request.Seed = parsed.Seed;
+  request.Screen = parsed.Screen.value_or(ScreenMode::Fit);
+  request.Motion = parsed.Motion.value_or(MotionKind::None);
+  request.MotionStrength = parsed.MotionStrength.value_or(DefaultMotionStrength);
+  request.OutputFolder = place.Folder;
+  request.Realtime = parsed.Realtime;
+  request.BreakWhenNoPictures = parsed.BreakWhenNoPictures;
+  request.AutoRotate = parsed.AutoRotate;
+  request.PreviewSheetFile = parsed.PreviewSheet;
+  return request;
 }
 
 int make(Arguments parsed) {
@@ -508,46 +525,21 @@ int make(Arguments parsed) {
   // for its warnings and errors.
   const LogToTerminal logToTerminal(terminal, parsed.Log ? llWarning : llQuiet, parsed.Log);
 
-  // The run's own settings: the user's settings file is neither read nor written.
-  MemorySettingsStore settings;
-  settings.WriteString(settings_key::OutPutDir, place.Folder);
-  settings.WriteBool(settings_key::Stereo, !parsed.Mono);
-  settings.WriteBool(settings_key::Mono, parsed.Mono);
-  settings.WriteInteger(settings_key::SampleRate, *parsed.SampleRateIndex);
-  settings.WriteString(settings_key::BitRate, std::to_string(*parsed.BitRate));
-  if (parsed.Screen) settings.WriteString(settings_key::ScreenMode, std::string(ScreenModeName(*parsed.Screen)));
-  if (parsed.Motion) settings.WriteString(settings_key::Motion, std::string(MotionKindName(*parsed.Motion)));
-  if (parsed.MotionStrength) settings.WriteInteger(settings_key::MotionStrength, *parsed.MotionStrength);
-  if (parsed.MusicEndRule) settings.WriteString(settings_key::MusicEnd, std::string(MusicEndName(*parsed.MusicEndRule)));
+  RunRequest request = run_request(parsed, place);
+  if (file.IsOpen()) request.OutputFile = file.TemporaryName();
 
-  ConsoleWindow console(parsed, place, terminal);
+  const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
+  const std::int64_t totalFrames = ShowFrameCount(static_cast<std::int64_t>(request.Photos.size()),
+                                                  CountFrames(rate, request.HoldSeconds),
+                                                  CountFrames(rate, request.TransitionSeconds));
+  ConsoleFace console(parsed, terminal, totalFrames);
   JobResult result;
   {
-    MainWindow window(console, console, console, settings);
-    console.Window = &window;
-    window.AddPhotos(parsed.Photos);
-    for (const std::string& track : parsed.Tracks) window.AudioTracks().Append({track, ""});
-    window.RunOptions.Realtime = parsed.Realtime;
-    window.RunOptions.RandomSeed = parsed.Seed;
-    window.RunOptions.EffectOrder = parsed.EffectOrder;
-    window.RunOptions.AutoRotate = parsed.AutoRotate;
-    if (file.IsOpen()) window.RunOptions.OutputFile = file.TemporaryName();
-    window.RunOptions.PreviewSheetFile = parsed.PreviewSheet;
-
-    const FrameRateParts rate = ParseFrameRateText(*parsed.Rate);
-    const std::int64_t totalFrames = ShowFrameCount(static_cast<std::int64_t>(parsed.Photos.size()),
-                                                    CountFrames(rate, parsed.Hold), CountFrames(rate, parsed.Transition));
-    window.OnRunProgress = [&terminal, &window, totalFrames](const TProgressInfo& info) {
-      if (window.Joining()) {
-        terminal.Bar(FormatText("joining the audio tracks: %lld s", static_cast<long long>(info.CurrentDuration / 1000000)));
-      } else {
-        terminal.Bar(progress_bar(info, totalFrames));
-      }
-    };
-
+    SlideshowRunner runner(console, console, console);
+    console.Runner = &runner;
     InterruptHandler interrupts;
-    result = window.btnStartClick();
-    console.Window = nullptr;
+    result = runner.Run(request);
+    console.Runner = nullptr;
   }
   terminal.EndBar();
 
@@ -593,6 +585,19 @@ int make(Arguments parsed) {
 }
 
 }  // namespace
+
+bool MakeRunRequest(const std::vector<std::string>& arguments, RunRequest& request, std::string& errorText) {
+  try {
+    Arguments parsed = parse_arguments(arguments);
+    const OutputPlace place = output_place(parsed);
+    apply_defaults(parsed, place.Format);
+    request = run_request(parsed, place);
+    return true;
+  } catch (const CommandError& error) {
+    errorText = error.Text;
+    return false;
+  }
+}
 
 int RunMakeCommand(const std::vector<std::string>& arguments) {
   try {

@@ -22,19 +22,20 @@ namespace lumivor {
 namespace {
 
 TEST(ConversionJobOptions, WorkedExampleToTheCharacter) {
-  EXPECT_EQ(FrameInputOptionText("30:1", "320x240"),
-            "-f frameinput -input_type canvas -pix_fmt bgr24 -r 30/1 -s 320x240 -re");
-  EXPECT_EQ(FrameInputOptionText("30:1", "320x240", false),
-            "-f frameinput -input_type canvas -pix_fmt bgr24 -r 30/1 -s 320x240");
+  RunRequest request;
+  request.RateNumerator = 30;
+  request.RateDenominator = 1;
+  request.Width = 320;
+  request.Height = 240;
+  EXPECT_EQ(FrameInputOptionText(request), "-f frameinput -input_type canvas -pix_fmt bgr24 -r 30/1 -s 320x240 -re");
+  request.Realtime = false;
+  EXPECT_EQ(FrameInputOptionText(request), "-f frameinput -input_type canvas -pix_fmt bgr24 -r 30/1 -s 320x240");
 
-  OutputChoices choices;
-  choices.FormatIndex = 0;
-  choices.Stereo = true;
-  choices.SampleRate = SampleRateOfEntry(4);
-  choices.BitRate = 768;
-  choices.FrameRateText = "30:1";
-  choices.FrameSizeText = "320x240";
-  EXPECT_EQ(OutputOptionText(choices),
+  request.FormatIndex = 0;
+  request.Stereo = true;
+  request.SampleRate = SampleRateOfEntry(4);
+  request.BitRate = 768;
+  EXPECT_EQ(OutputOptionText(request),
             " -c:v mpeg4 -c:a aac -ac 2  -ar 44100 -b:v 768k -qscale 6  -r 30/1 -s 320x240");
 }
 
@@ -58,14 +59,16 @@ TEST(ConversionJobOptions, EveryFormatChannelsAndRates) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.format);
-    OutputChoices choices;
-    choices.FormatIndex = c.format;
-    choices.Stereo = c.stereo;
-    choices.SampleRate = SampleRateOfEntry(c.sampleRateEntry);
-    choices.BitRate = 900;
-    choices.FrameRateText = "25:1";
-    choices.FrameSizeText = "640x480";
-    EXPECT_EQ(OutputOptionText(choices), c.expected);
+    RunRequest request;
+    request.FormatIndex = c.format;
+    request.Stereo = c.stereo;
+    request.SampleRate = SampleRateOfEntry(c.sampleRateEntry);
+    request.BitRate = 900;
+    request.RateNumerator = 25;
+    request.RateDenominator = 1;
+    request.Width = 640;
+    request.Height = 480;
+    EXPECT_EQ(OutputOptionText(request), c.expected);
     const OutputFormat* format = OutputFormatAt(c.format);
     if (c.extension == nullptr) {
       EXPECT_EQ(format, nullptr);
@@ -74,23 +77,6 @@ TEST(ConversionJobOptions, EveryFormatChannelsAndRates) {
       EXPECT_STREQ(format->Extension, c.extension);
       EXPECT_EQ(OutputFormatIndex(format->Entry), c.format);
     }
-  }
-}
-
-TEST(ConversionJobOptions, FrameSizeText) {
-  struct Case {
-    const char* text;
-    int width, height;
-  };
-  const Case cases[] = {
-      {"320x240", 320, 240}, {"640", 320, 640},     {"x", 320, 320},        {"1280X960", 320, 320},
-      {"abcx90", 320, 90},   {"174x144x2", 174, 320}, {" 160x120", 160, 120}, {"", 320, 320},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const FrameSize size = ParseFrameSizeText(c.text);
-    EXPECT_EQ(size.Width, c.width);
-    EXPECT_EQ(size.Height, c.height);
   }
 }
 
@@ -548,6 +534,52 @@ TEST_F(ConversionRun, EarlyEndsReturnToIdleWithTheirLogLine) {
   }
   // No video was begun.
   EXPECT_TRUE(!std::filesystem::exists(window.OutputFolder) || std::filesystem::is_empty(window.OutputFolder));
+}
+
+TEST_F(ConversionRun, SizeTheWindowCannotReadIsRefusedBeforeTheRun) {
+  for (const char* size : {"640", "hd 720", "1280x", "0x120"}) {
+    SCOPED_TRACE(size);
+    window.VideoSize = size;
+    window.Messages.clear();
+    window.ProcessCalls = 0;
+    const JobResult result = Window().btnStartClick();
+    EXPECT_EQ(result.End, JobEnd::Failed);
+    const std::string text = std::string("Invalid frame size: ") + size;
+    EXPECT_EQ(result.ErrorText, text);
+    ASSERT_EQ(window.Messages.size(), 1u);
+    EXPECT_EQ(window.Messages[0].Text, text);
+    // Nothing ran: no wait loop turned, no folder was made, the window never left idle.
+    EXPECT_EQ(window.ProcessCalls, 0);
+    EXPECT_FALSE(window.StopFocused);
+    EXPECT_TRUE(window.Idle());
+    EXPECT_FALSE(std::filesystem::exists(window.OutputFolder));
+    EXPECT_FALSE(Window().FFEncoder().Working());
+  }
+}
+
+// However the size is typed, the frames drawn are the frames encoded: the sequencer's canvas and
+// the video's frame have the same size.
+TEST_F(ConversionRun, TypedSizeGivesTheSameCanvasAndVideoFrame) {
+  struct Case {
+    const char* typed;
+    int width, height;
+  };
+  const Case cases[] = {{"hd720", 1280, 720}, {"1280X720", 1280, 720}, {"640x480 ", 640, 480}};
+  photos.resize(1);
+  window.FrameRate = "2:1";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    window.VideoSize = c.typed;
+    const JobResult result = Window().btnStartClick();
+    ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
+    EXPECT_EQ(Window().Sequencer().FrameWidth(), c.width);
+    EXPECT_EQ(Window().Sequencer().FrameHeight(), c.height);
+    const DecodedVideo decoded = DecodeVideoFile(result.OutputFile);
+    ASSERT_TRUE(decoded.Opened);
+    EXPECT_EQ(decoded.Width, c.width);
+    EXPECT_EQ(decoded.Height, c.height);
+    EXPECT_EQ(decoded.DecodeErrors, 0);
+  }
 }
 
 TEST_F(ConversionRun, StartWithoutPhotosRunsAddPhotos) {

@@ -6,20 +6,23 @@
 
 #include "app/choice_lists.h"
 #include "app/conversion_job.h"
+#include "app/run_request.h"
 #include "app/settings_page.h"
 
 namespace lumivor {
 namespace {
 
 TEST(ModernOutputFormat, OptionTextIsThePresetWithoutBitRateOrQualityScale) {
-  OutputChoices choices;
-  choices.FormatIndex = ModernFormatIndex;
-  choices.Stereo = true;
-  choices.SampleRate = 44100;
-  choices.BitRate = 1200;
-  choices.FrameRateText = "30:1";
-  choices.FrameSizeText = "1920x1080";
-  const std::string text = OutputOptionText(choices);
+  RunRequest request;
+  request.FormatIndex = ModernFormatIndex;
+  request.Stereo = true;
+  request.SampleRate = 44100;
+  request.BitRate = 1200;
+  request.RateNumerator = 30;
+  request.RateDenominator = 1;
+  request.Width = 1920;
+  request.Height = 1080;
+  const std::string text = OutputOptionText(request);
   EXPECT_EQ(text,
             " -c:v libx264 -pix_fmt yuv420p -crf 20 -preset medium -c:a aac -b:a 192k -movflags +faststart"
             " -ac 2  -ar 44100 -r 30/1 -s 1920x1080");

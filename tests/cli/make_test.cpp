@@ -14,7 +14,10 @@
 
 #include "app/exif_test_support.h"
 #include "app/run_test_support.h"
+#include "app/run_request.h"
+#include "app/settings_store.h"
 #include "cli/cli_test_support.h"
+#include "cli/make_command.h"
 
 namespace lumivor {
 namespace {
@@ -45,6 +48,64 @@ class MakeCommand : public ::testing::Test {
 
   ScratchFolder folder;
 };
+
+// The window's settings file and the command line are two ways of asking for one run: the same
+// choices give the engine the same option texts.
+TEST(MakeRequest, SettingsFileAndArgumentsGiveTheSameOptionTexts) {
+  struct Setting {
+    std::string_view Key;
+    const char* Value;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Setting> settings;
+    std::vector<std::string> arguments;
+  };
+  const Case cases[] = {
+      {"mp4 from the lists",
+       {{settings_key::Format, "0"}, {settings_key::VideoSize, "320x240"}, {settings_key::FrameRate, "30:1"},
+        {settings_key::SampleRate, "4"}, {settings_key::BitRate, "768"}, {settings_key::Stereo, "1"}},
+       {"--format", "mp4", "--size", "320x240", "--rate", "30:1", "--sample-rate", "44100", "--bitrate", "768"}},
+      {"h264 by the engine's name of the size, mono, the source's rate",
+       {{settings_key::Format, "6"}, {settings_key::VideoSize, "hd720"}, {settings_key::FrameRate, "25:1"},
+        {settings_key::SampleRate, "0"}, {settings_key::BitRate, "1200"}, {settings_key::Stereo, "0"},
+        {settings_key::Mono, "1"}},
+       {"--format", "h264", "--size", "hd720", "--rate", "25:1", "--sample-rate", "source", "--mono", "--bitrate",
+        "1200"}},
+      {"wmv with a capital X",
+       {{settings_key::Format, "3"}, {settings_key::VideoSize, "1280X720"}, {settings_key::FrameRate, "15:1"},
+        {settings_key::SampleRate, "2"}, {settings_key::BitRate, "900"}},
+       {"--format", "wmv", "--size", "1280X720", "--rate", "15:1", "--sample-rate", "11025", "--bitrate", "900"}},
+      {"mkv with blanks around the size",
+       {{settings_key::Format, "5"}, {settings_key::VideoSize, " 640x480 "}, {settings_key::SampleRate, "3"},
+        {settings_key::BitRate, "512"}},
+       {"--format", "mkv", "--size", " 640x480 ", "--rate", "30:1", "--sample-rate", "22050", "--bitrate", "512"}},
+  };
+  ScratchFolder folder;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    IniSettingsStore file(folder / (std::string(c.name).substr(0, 3) + ".ini"));
+    for (const Setting& setting : c.settings) ASSERT_TRUE(file.WriteString(setting.Key, setting.Value));
+    ASSERT_TRUE(file.WriteString(settings_key::PhotoDelay, "3"));
+    ASSERT_TRUE(file.WriteString(settings_key::EffectDelay, "1"));
+    RunRequest fromFile;
+    std::string errorText;
+    ASSERT_TRUE(RequestFromSettings(file, fromFile, errorText)) << errorText;
+
+    std::vector<std::string> arguments = c.arguments;
+    for (const char* more : {"--hold", "3", "--transition", "1", "--realtime", "-o"}) arguments.push_back(more);
+    arguments.push_back(folder.Path());
+    arguments.push_back("photo.jpg");
+    RunRequest fromArguments;
+    ASSERT_TRUE(cli::MakeRunRequest(arguments, fromArguments, errorText)) << errorText;
+
+    EXPECT_EQ(FrameInputOptionText(fromArguments), FrameInputOptionText(fromFile));
+    EXPECT_EQ(OutputOptionText(fromArguments), OutputOptionText(fromFile));
+    EXPECT_EQ(fromArguments.FormatIndex, fromFile.FormatIndex);
+    EXPECT_DOUBLE_EQ(fromArguments.HoldSeconds, fromFile.HoldSeconds);
+    EXPECT_DOUBLE_EQ(fromArguments.TransitionSeconds, fromFile.TransitionSeconds);
+  }
+}
 
 TEST_F(MakeCommand, EveryContainerDecodesWithSoundAndEveryFrame) {
   const char* formats[] = {"mp4", "swf", "flv", "wmv", "mov", "mkv"};

@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -20,6 +21,7 @@
 #include "app/picture_file.h"
 #include "app/sample_pictures.h"
 #include "gui/preview_sheet_form.h"
+#include "media/components/ff_decoder.h"
 #include "media/components/media_maker.h"
 #include "window_fixture.h"
 
@@ -164,6 +166,51 @@ TEST_F(RunTest, AShortRunShowsItsProgressAndEndsIdleWithTheVideoWritten) {
   // The end of the run shows the output folder.
   EXPECT_EQ(opened, std::vector<std::string>{OutputFolderUrl(window)});
   EXPECT_TRUE(messages.Shown.empty());
+  Dismiss(window);
+}
+
+// The size box is editable: what is typed there is read once, as the engine reads sizes, and the
+// frames drawn and encoded both have that size; what cannot be read stops Start before the run.
+TEST_F(RunTest, TypedFrameSizeIsReadOnceOrRefusedBeforeTheRun) {
+  struct Case {
+    const char* typed;
+    int width, height;  // 0: refused
+  };
+  const Case cases[] = {{"hd 720", 0, 0}, {"640", 0, 0}, {" 176X144 ", 176, 144}, {"qqvga", 160, 120}};
+  auto shown = ShowRunWindow(false);
+  TfrmMain& window = *shown;
+  AddPhotos(window, WritePhotos(1));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.typed);
+    window.cmbVideoSize->setEditText(QString::fromUtf8(c.typed));
+    messages.Shown.clear();
+    opened.clear();
+    bool progressShown = false;
+    window.OnProgressShown = [&](const TProgressInfo&) { progressShown = true; };
+    QTest::mouseClick(window.btnStart, Qt::LeftButton);
+    const JobResult& run = window.LastRun();
+    EXPECT_EQ(ButtonsOf(window), Idle);
+    if (c.width == 0) {
+      EXPECT_EQ(run.End, JobEnd::Failed);
+      const std::string text = std::string("Invalid frame size: ") + c.typed;
+      EXPECT_EQ(run.ErrorText, text);
+      ASSERT_EQ(messages.Shown.size(), 1u);
+      EXPECT_EQ(messages.Shown[0].Text, text);
+      EXPECT_FALSE(progressShown);
+      EXPECT_TRUE(opened.empty());
+      continue;
+    }
+    ASSERT_EQ(run.End, JobEnd::Finished) << run.ErrorText;
+    EXPECT_EQ(window.RunLogic().Sequencer().FrameWidth(), c.width);
+    EXPECT_EQ(window.RunLogic().Sequencer().FrameHeight(), c.height);
+    TFFDecoder decoder;
+    ASSERT_TRUE(decoder.LoadFile(run.OutputFile)) << decoder.LastErrorText;
+    TVideoStreamInfo info;
+    ASSERT_TRUE(decoder.GetVideoStreamInfo(decoder.FirstVideoStream, info));
+    EXPECT_EQ(info.Width, c.width);
+    EXPECT_EQ(info.Height, c.height);
+  }
+  window.OnProgressShown = nullptr;
   Dismiss(window);
 }
 
