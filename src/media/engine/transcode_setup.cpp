@@ -530,19 +530,16 @@ int TCustomFFmpeg::OpenEncoder(TOutputStream& ost, std::string& error) {
 
 // ------------------------------------------------------------------ TranscodeInit
 
-int TCustomFFmpeg::TranscodeInit() {
-  std::string error;  // the (E) text: logged after the report
-  int ret = 0;
-
-  // 1. rate emulation starts now
+void TCustomFFmpeg::StartRateEmulation() {
   for (const auto& file : InputFiles) {
     if (file->RateEmu == 0) continue;
     for (int j = 0; j < file->StreamCount; ++j) {
       InputStreams[static_cast<std::size_t>(file->FirstStreamIndex + j)]->Start = MonotonicMicroseconds();
     }
   }
+}
 
-  // 2. outputs without streams
+int TCustomFFmpeg::CheckOutputsHaveStreams() {
   for (int i = 0; i < OutputFileCount(); ++i) {
     AVFormatContext* oc = OutputFiles[static_cast<std::size_t>(i)]->Context.get();
     if (oc == nullptr) continue;
@@ -553,35 +550,173 @@ int TCustomFFmpeg::TranscodeInit() {
       return kInvalidArgument;
     }
   }
+  return 0;
+}
 
-  // 3. complex graphs
+int TCustomFFmpeg::ConfigureComplexGraphs() {
   for (const auto& graph : FilterGraphs) {
     if (!graph->Graph) continue;
-    ret = lib::avfilter_graph_config(graph->Graph.get(), nullptr);
+    const int ret = lib::avfilter_graph_config(graph->Graph.get(), nullptr);
     if (ret < 0) return ret;
   }
+  return 0;
+}
+
+void TCustomFFmpeg::SetupJoinGroupStream(TOutputStream& ost) {
+  // Join groups after the first share the muxer streams and encoders of the first group.
+  // They still get their own filter graphs, fed by their own input.
+  if (ost.StreamCopy != 0) return;
+  TInputStream* source = ost.SourceIndex >= 0 ? InputStreams[static_cast<std::size_t>(ost.SourceIndex)].get() : nullptr;
+  if (source != nullptr) source->DecodingNeeded += 1;
+  ost.EncodingNeeded = 1;
+  const AVMediaType type = ost.Stream->codecpar->codec_type;
+  if ((type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) && ost.Filter == nullptr) {
+    if (source == nullptr) Fail("Error opening filters!");
+    TFilterGraph* graph = InitSimpleFilterGraph(*source, ost);
+    if (graph == nullptr || ConfigureFilterGraph(*graph) < 0) Fail("Error opening filters!");
+  }
+}
+
+int TCustomFFmpeg::OpenEncoders(int setupCount, std::string& error) {
+  for (int i = 0; i < setupCount; ++i) {
+    TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
+    if (ost.EncodingNeeded != 0) {
+      const int ret = OpenEncoder(ost, error);
+      if (ret < 0) return ret;
+    } else if (ost.EncoderContext && ost.EncoderOptions) {
+      lib::av_opt_set_dict(ost.EncoderContext.get(), DictionaryRef(ost.EncoderOptions));
+    }
+    const int ret = InitBitstreamFilters(ost);
+    if (ret < 0) {
+      error = ErrorText("Error initializing bitstream filters", ret);
+      return ret;
+    }
+  }
+  return 0;
+}
+
+int TCustomFFmpeg::OpenDecoder(TInputStream& ist, std::string& error) {
+  if (ist.Decoder == nullptr) {
+    error = FormatText("Decoder (codec %s) not found for input stream #%d:%d",
+                       lib::avcodec_get_name(ist.Stream->codecpar->codec_id), ist.FileIndex, ist.Stream->index);
+    return kInvalidArgument;
+  }
+  AVCodecContext* dec = ist.DecoderContext.get();
+  dec->pkt_timebase = ist.Stream->time_base;
+  lib::av_dict_set(DictionaryRef(ist.DecoderOptions), "threads", "auto", AV_DICT_DONT_OVERWRITE);
+  PauseGate.Wait();
+  const int opened = lib::avcodec_open2(dec, ist.Decoder, DictionaryRef(ist.DecoderOptions));
+  if (opened < 0) {
+    if (opened == AVERROR_EXPERIMENTAL) AbortCodecExperimental(ist.Decoder, false);
+    error = FormatText("Error while opening decoder for input stream #%d:%d", ist.FileIndex, ist.Stream->index);
+    return opened;
+  }
+  AddOpened(OpenedCodecs().Decoders, static_cast<const TCustomFFmpeg*>(this), &ist);
+  CheckUnusedOptions(ist.DecoderOptions.get());
+  return 0;
+}
+
+int TCustomFFmpeg::OpenDecoders(int setupCount, std::string& error) {
+  // The decoders allocate their pictures from the library's own reference-counted pools (the
+  // default get_buffer2); a filter holding a picture keeps its buffer alive by reference, which
+  // is what a pool of the engine's own would have to provide.
+  for (int i = 0; i < InputStreamCount(); ++i) {
+    TInputStream& ist = *InputStreams[static_cast<std::size_t>(i)];
+    if (ist.DecodingNeeded != 0) {
+      const int ret = OpenDecoder(ist, error);
+      if (ret < 0) {
+        // A decoder that cannot open leaves no encoder open behind it.
+        for (int j = 0; j < setupCount; ++j) {
+          TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(j)];
+          if (ost.EncoderOpened != 0 && ost.EncoderClosed == 0) CloseEncoder(ost);
+        }
+        return ret;
+      }
+    }
+    ist.NextPts = AV_NOPTS_VALUE;
+    ist.NextDts = AV_NOPTS_VALUE;
+    ist.IsStart = 1;
+  }
+  return 0;
+}
+
+void TCustomFFmpeg::DiscardUnusedPrograms() {
+  for (const auto& file : InputFiles) {
+    AVFormatContext* ic = file->Context.get();
+    if (ic == nullptr) continue;
+    for (unsigned p = 0; p < ic->nb_programs; ++p) {
+      AVProgram* program = ic->programs[p];
+      AVDiscard discard = AVDISCARD_ALL;
+      for (unsigned k = 0; k < program->nb_stream_indexes; ++k) {
+        const int index = file->FirstStreamIndex + static_cast<int>(program->stream_index[k]);
+        if (index < InputStreamCount() && InputStreams[static_cast<std::size_t>(index)]->Discard == 0) {
+          discard = AVDISCARD_DEFAULT;
+          break;
+        }
+      }
+      program->discard = discard;
+    }
+  }
+}
+
+int TCustomFFmpeg::WriteOutputHeaders(std::string& error, bool& allRtp) {
+  // Join groups all write into the first output.
+  const int headerCount = JoinMode != 0 ? std::min(1, OutputFileCount()) : OutputFileCount();
+  for (int i = 0; i < headerCount; ++i) {
+    AVFormatContext* oc = OutputFiles[static_cast<std::size_t>(i)]->Context.get();
+    oc->interrupt_callback = WriteInterrupt;
+    StampWriteStart();
+    DictionaryPtr options;
+    lib::av_dict_copy(DictionaryRef(options), OutputFiles[static_cast<std::size_t>(i)]->MuxerOptions.get(), 0);
+    const int written = lib::avformat_write_header(oc, DictionaryRef(options));
+    WriteStartTime.store(kNoLimit);
+    if (written < 0) {
+      error = FormatText("Could not write header for output file #%d (incorrect codec parameters ?): %s", i,
+                         ErrorText(written).c_str());
+      return kInvalidArgument;
+    }
+    if (std::strcmp(oc->oformat->name, "rtp") != 0) allRtp = false;
+  }
+  return 0;
+}
+
+void TCustomFFmpeg::LogOutputLayout() {
+  const int dumpCount = JoinMode != 0 ? std::min(1, OutputFileCount()) : OutputFileCount();
+  for (int i = 0; i < dumpCount; ++i) {
+    AVFormatContext* oc = OutputFiles[static_cast<std::size_t>(i)]->Context.get();
+    if (oc != nullptr) lib::av_dump_format(oc, i, oc->url, 1);
+  }
+  LogStreamMapping();
+}
+
+void TCustomFFmpeg::LogSessionDescription() {
+  std::vector<AVFormatContext*> contexts;
+  for (const auto& file : OutputFiles) contexts.push_back(file->Context.get());
+  std::vector<char> sdp(16384);
+  lib::av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp.data(), static_cast<int>(sdp.size()));
+  std::string text(sdp.data());
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  DefaultLogger().Log(this, llInfo, "SDP:\r\n" + text);
+}
+
+int TCustomFFmpeg::TranscodeInit() {
+  std::string error;  // the failing step's text: logged after the report
+  StartRateEmulation();
+  int ret = CheckOutputsHaveStreams();
+  if (ret < 0) return ret;
+  ret = ConfigureComplexGraphs();
+  if (ret < 0) return ret;
 
   SetActiveRange();
   const int setupCount = JoinMode != 0 ? std::min(JoinStreamCount, OutputStreamCount()) : OutputStreamCount();
 
-  // 4. codec parameters
+  // Codec parameters. A copied stream's failure, or an encoded one's that has already logged
+  // its text, ends the setup before the report.
   for (int i = 0; i < OutputStreamCount() && ret >= 0; ++i) {
     TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
     if (ost.AttachmentFileName.size() > 0 || ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT) continue;
-    // Join groups after the first share the muxer streams and encoders of the first group.
-    // They still get their own filter graphs, fed by their own input.
     if (JoinMode != 0 && i >= setupCount) {
-      if (ost.StreamCopy != 0) continue;
-      TInputStream* source =
-          ost.SourceIndex >= 0 ? InputStreams[static_cast<std::size_t>(ost.SourceIndex)].get() : nullptr;
-      if (source != nullptr) source->DecodingNeeded += 1;
-      ost.EncodingNeeded = 1;
-      const AVMediaType type = ost.Stream->codecpar->codec_type;
-      if ((type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) && ost.Filter == nullptr) {
-        if (source == nullptr) Fail("Error opening filters!");
-        TFilterGraph* graph = InitSimpleFilterGraph(*source, ost);
-        if (graph == nullptr || ConfigureFilterGraph(*graph) < 0) Fail("Error opening filters!");
-      }
+      SetupJoinGroupStream(ost);
       continue;
     }
     TInputStream* ist = ost.SourceIndex >= 0 ? InputStreams[static_cast<std::size_t>(ost.SourceIndex)].get() : nullptr;
@@ -609,130 +744,22 @@ int TCustomFFmpeg::TranscodeInit() {
     }
   }
 
-  // 5. encoders
-  if (ret >= 0) {
-    for (int i = 0; i < setupCount; ++i) {
-      TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
-      if (ost.EncodingNeeded != 0) {
-        ret = OpenEncoder(ost, error);
-        if (ret < 0) break;
-      } else if (ost.EncoderContext && ost.EncoderOptions) {
-        lib::av_opt_set_dict(ost.EncoderContext.get(), DictionaryRef(ost.EncoderOptions));
-      }
-      ret = InitBitstreamFilters(ost);
-      if (ret < 0) {
-        error = ErrorText("Error initializing bitstream filters", ret);
-        break;
-      }
-    }
-  }
+  if (ret >= 0) ret = OpenEncoders(setupCount, error);
+  if (ret >= 0) ret = OpenDecoders(setupCount, error);
+  // Programs whose streams are all unused are not demuxed at all.
+  if (ret >= 0) DiscardUnusedPrograms();
+  bool allRtp = true;
+  if (ret >= 0) ret = WriteOutputHeaders(error, allRtp);
 
-  // 6. decoders. The decoders allocate their pictures from the library's own reference-counted
-  // pools (the default get_buffer2); a filter holding a picture keeps its buffer alive by
-  // reference, which is what a pool of the engine's own would have to provide.
-  if (ret >= 0) {
-    for (int i = 0; i < InputStreamCount(); ++i) {
-      TInputStream& ist = *InputStreams[static_cast<std::size_t>(i)];
-      if (ist.DecodingNeeded != 0) {
-        if (ist.Decoder == nullptr) {
-          error = FormatText("Decoder (codec %s) not found for input stream #%d:%d",
-                             lib::avcodec_get_name(ist.Stream->codecpar->codec_id), ist.FileIndex, ist.Stream->index);
-          ret = kInvalidArgument;
-        } else {
-          AVCodecContext* dec = ist.DecoderContext.get();
-          dec->pkt_timebase = ist.Stream->time_base;
-          lib::av_dict_set(DictionaryRef(ist.DecoderOptions), "threads", "auto", AV_DICT_DONT_OVERWRITE);
-          PauseGate.Wait();
-          const int opened = lib::avcodec_open2(dec, ist.Decoder, DictionaryRef(ist.DecoderOptions));
-          if (opened < 0) {
-            if (opened == AVERROR_EXPERIMENTAL) AbortCodecExperimental(ist.Decoder, false);
-            error = FormatText("Error while opening decoder for input stream #%d:%d", ist.FileIndex,
-                               ist.Stream->index);
-            ret = opened;
-          } else {
-            AddOpened(OpenedCodecs().Decoders, static_cast<const TCustomFFmpeg*>(this), &ist);
-            CheckUnusedOptions(ist.DecoderOptions.get());
-          }
-        }
-        if (ret < 0) {
-          // A decoder that cannot open leaves no encoder open behind it.
-          for (int j = 0; j < setupCount; ++j) {
-            TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(j)];
-            if (ost.EncoderOpened != 0 && ost.EncoderClosed == 0) CloseEncoder(ost);
-          }
-          break;
-        }
-      }
-      ist.NextPts = AV_NOPTS_VALUE;
-      ist.NextDts = AV_NOPTS_VALUE;
-      ist.IsStart = 1;
-    }
-  }
-
-  // 7. programs whose streams are all unused are not demuxed at all
-  if (ret >= 0) {
-    for (const auto& file : InputFiles) {
-      AVFormatContext* ic = file->Context.get();
-      if (ic == nullptr) continue;
-      for (unsigned p = 0; p < ic->nb_programs; ++p) {
-        AVProgram* program = ic->programs[p];
-        AVDiscard discard = AVDISCARD_ALL;
-        for (unsigned k = 0; k < program->nb_stream_indexes; ++k) {
-          const int index = file->FirstStreamIndex + static_cast<int>(program->stream_index[k]);
-          if (index < InputStreamCount() && InputStreams[static_cast<std::size_t>(index)]->Discard == 0) {
-            discard = AVDISCARD_DEFAULT;
-            break;
-          }
-        }
-        program->discard = discard;
-      }
-    }
-  }
-
-  // 8. headers
-  bool wantSdp = true;
-  if (ret >= 0) {
-    const int headerCount = JoinMode != 0 ? std::min(1, OutputFileCount()) : OutputFileCount();
-    for (int i = 0; i < headerCount; ++i) {
-      AVFormatContext* oc = OutputFiles[static_cast<std::size_t>(i)]->Context.get();
-      oc->interrupt_callback = WriteInterrupt;
-      StampWriteStart();
-      DictionaryPtr options;
-      lib::av_dict_copy(DictionaryRef(options), OutputFiles[static_cast<std::size_t>(i)]->MuxerOptions.get(), 0);
-      const int written = lib::avformat_write_header(oc, DictionaryRef(options));
-      WriteStartTime.store(kNoLimit);
-      if (written < 0) {
-        error = FormatText("Could not write header for output file #%d (incorrect codec parameters ?): %s", i,
-                           ErrorText(written).c_str());
-        ret = kInvalidArgument;
-        break;
-      }
-      if (std::strcmp(oc->oformat->name, "rtp") != 0) wantSdp = false;
-    }
-  }
-
-  // 9. report
-  const int dumpCount = JoinMode != 0 ? std::min(1, OutputFileCount()) : OutputFileCount();
-  for (int i = 0; i < dumpCount; ++i) {
-    AVFormatContext* oc = OutputFiles[static_cast<std::size_t>(i)]->Context.get();
-    if (oc != nullptr) lib::av_dump_format(oc, i, oc->url, 1);
-  }
-  LogStreamMapping();
+  LogOutputLayout();
   // The detail goes to the log; the caller reports the code (see Transcode).
   if (!error.empty() && ret < 0) {
     DefaultLogger().Log(this, llError, error);
     return ret;
   }
   if (ret < 0) return ret;
-  if (wantSdp && OutputFileCount() > 0) {
-    std::vector<AVFormatContext*> contexts;
-    for (const auto& file : OutputFiles) contexts.push_back(file->Context.get());
-    std::vector<char> sdp(16384);
-    lib::av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp.data(), static_cast<int>(sdp.size()));
-    std::string text(sdp.data());
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    DefaultLogger().Log(this, llInfo, "SDP:\r\n" + text);
-  }
+  // Outputs that are all RTP streams are described for the receiver.
+  if (allRtp && OutputFileCount() > 0) LogSessionDescription();
   return 0;
 }
 
@@ -804,14 +831,14 @@ void TCustomFFmpeg::Cleanup() {
   CloseOpenedEncoders();
   CloseOpenedDecoders();
 
-  // 1. graphs (the streams' pointers into them go first)
+  // Graphs go first, and the streams' pointers into them before the graphs.
   for (const auto& ist : InputStreams) ist->Filters.clear();
   for (const auto& ost : OutputStreams) ost->Filter = nullptr;
   FilterGraphs.clear();
   SubtitleBuffer.clear();
   SubtitleBuffer.shrink_to_fit();
 
-  // 2. output streams
+  // Output streams.
   const int count = JoinMode != 0 ? std::min(JoinStreamCount, OutputStreamCount()) : OutputStreamCount();
   for (int i = 0; i < count; ++i) {
     TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
@@ -823,7 +850,7 @@ void TCustomFFmpeg::Cleanup() {
   MuxerClocks.clear();
   OutputStreams.clear();
 
-  // 3. output files: an output left empty (a failed header, nothing written) leaves no file
+  // Output files: an output left empty (a failed header, nothing written) leaves no file.
   for (std::size_t i = 0; i < OutputFiles.size(); ++i) {
     TOutputFile& of = *OutputFiles[i];
     if (JoinMode != 0 && i > 0) {
@@ -841,11 +868,11 @@ void TCustomFFmpeg::Cleanup() {
   }
   OutputFiles.clear();
 
-  // 4. inputs
+  // Inputs last: the outputs' streams and graphs referred to them.
   InputStreams.clear();
   InputFiles.clear();
 
-  // 5. the rest
+  // What is left of the task.
   VstatsFile.reset();
   VstatsFileName.clear();
   ReleaseHookModules(HookModules);
