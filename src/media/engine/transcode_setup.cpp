@@ -96,6 +96,101 @@ bool IsMuxer(const AVFormatContext* oc, const char* names) {
 
 AVRational NearestRational(double value, int max) { return lib::av_d2q(value, max); }
 
+// "-force_key_frames": an expression ("expr:...") kept for evaluation per frame, or a list of
+// times and "chapters[offset]" entries turned into sorted encoder ticks. 0 or a negative code.
+int ParseForcedKeyFrames(const void* sender, TOutputStream& ost, const AVFormatContext* oc, const AVCodecContext* enc) {
+  if (ost.ForcedKeyFrames.compare(0, 5, "expr:") == 0) {
+    static const char* const names[] = {"n", "n_forced", "prev_forced_n", "prev_forced_t", "t", nullptr};
+    AVExpr* parsed = nullptr;
+    const int r = lib::av_expr_parse(&parsed, ost.ForcedKeyFrames.c_str() + 5, names, nullptr, nullptr,
+                                     nullptr, nullptr, 0, nullptr);
+    if (r < 0) {
+      DefaultLogger().LogFmt(sender, llError, "Invalid force_key_frames expression \"%s\"",
+                             ost.ForcedKeyFrames.c_str() + 5);
+      return r;
+    }
+    ost.ForcedKeyFramesExpr.reset(parsed);
+    ost.ForcedKeyFramesValues.assign({0, 0, NAN, NAN, 0});
+  } else {
+    ost.ForcedKfPts.clear();
+    std::size_t begin = 0;
+    const std::string& text = ost.ForcedKeyFrames;
+    while (begin <= text.size()) {
+      std::size_t end = text.find(',', begin);
+      if (end == std::string::npos) end = text.size();
+      const std::string entry = text.substr(begin, end - begin);
+      begin = end + 1;
+      if (entry.compare(0, 8, "chapters") == 0) {
+        std::int64_t offset = 0;
+        if (entry.size() > 8) lib::av_parse_time(&offset, entry.c_str() + 8, 1);
+        for (unsigned c = 0; c < oc->nb_chapters; ++c) {
+          const AVChapter* chapter = oc->chapters[c];
+          ost.ForcedKfPts.push_back(
+              lib::av_rescale_q(chapter->start, chapter->time_base, enc->time_base) +
+              lib::av_rescale_q(offset, AV_TIME_BASE_Q, enc->time_base));
+        }
+      } else if (!entry.empty()) {
+        std::int64_t t = 0;
+        if (lib::av_parse_time(&t, entry.c_str(), 1) < 0) {
+          DefaultLogger().LogFmt(sender, llError, "Invalid force_key_frames expression \"%s\"", entry.c_str());
+          return kInvalidArgument;
+        }
+        ost.ForcedKfPts.push_back(lib::av_rescale_q(t, AV_TIME_BASE_Q, enc->time_base));
+      }
+      if (end == text.size()) break;
+    }
+    std::sort(ost.ForcedKfPts.begin(), ost.ForcedKfPts.end());
+    ost.ForcedKfCount = static_cast<std::int32_t>(ost.ForcedKfPts.size());
+    ost.ForcedKfIndex = 0;
+  }
+  return 0;
+}
+
+// Two-pass encoding: the stream's statistics file, handed to the encoder by name (libx264) or
+// read for the second pass and written in the first. 0 or a negative code with LastErrMsg set.
+int OpenPassLogFile(TCustomFFmpeg& engine, TOutputStream& ost, AVCodecContext* enc) {
+  const std::string prefix = ost.LogFilePrefix.empty() ? std::string("ffencoder2pass") : ost.LogFilePrefix;
+  int index = 0;
+  for (int i = 0; i < engine.OutputStreamCount(); ++i) {
+    if (engine.OutputStreams[static_cast<std::size_t>(i)].get() == &ost) index = i;
+  }
+  std::string logName = FormatText("%s-%d.log", prefix.c_str(), index);
+  if (logName.size() > 1023) logName.resize(1023);
+  if (std::strcmp(ost.Encoder->name, "libx264") == 0) {
+    lib::av_dict_set(DictionaryRef(ost.EncoderOptions), "stats", logName.c_str(), AV_DICT_DONT_OVERWRITE);
+  } else {
+    if ((enc->flags & AV_CODEC_FLAG_PASS2) != 0) {
+      std::vector<std::uint8_t> data;
+      std::int64_t size = 0;
+      const int read = ReadWholeFile(logName, data, size);
+      if (read < 0) {
+        engine.LastErrMsg = FormatText("Error reading log file \"%s\" for pass-2 encoding", logName.c_str());
+        DefaultLogger().Log(&engine, llFatal, engine.LastErrMsg);
+        return kGenericError;
+      }
+      char* text = static_cast<char*>(lib::av_malloc(static_cast<std::size_t>(size) + 1));
+      if (text == nullptr) {
+        engine.LastErrMsg = FormatText(
+            "Could not allocate file buffer: Error reading log file \"%s\" for pass-2 encoding", logName.c_str());
+        DefaultLogger().Log(&engine, llFatal, engine.LastErrMsg);
+        return kOutOfMemory;
+      }
+      if (size > 0) std::memcpy(text, data.data(), static_cast<std::size_t>(size));
+      text[size] = 0;
+      enc->stats_in = text;
+    }
+    if ((enc->flags & AV_CODEC_FLAG_PASS1) != 0) {
+      ost.LogFile.reset(std::fopen(logName.c_str(), "wb"));
+      if (!ost.LogFile) {
+        engine.LastErrMsg = FormatText("Cannot write log file %s for pass-1 encoding", logName.c_str());
+        DefaultLogger().Log(&engine, llFatal, engine.LastErrMsg);
+        return kGenericError;
+      }
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ opened codecs
@@ -338,50 +433,8 @@ int TCustomFFmpeg::SetupEncodedStream(TOutputStream& ost, std::string& error) {
       }
 
       if (!ost.ForcedKeyFrames.empty()) {
-        if (ost.ForcedKeyFrames.compare(0, 5, "expr:") == 0) {
-          static const char* const names[] = {"n", "n_forced", "prev_forced_n", "prev_forced_t", "t", nullptr};
-          AVExpr* parsed = nullptr;
-          const int r = lib::av_expr_parse(&parsed, ost.ForcedKeyFrames.c_str() + 5, names, nullptr, nullptr,
-                                           nullptr, nullptr, 0, nullptr);
-          if (r < 0) {
-            DefaultLogger().LogFmt(this, llError, "Invalid force_key_frames expression \"%s\"",
-                                   ost.ForcedKeyFrames.c_str() + 5);
-            return r;
-          }
-          ost.ForcedKeyFramesExpr.reset(parsed);
-          ost.ForcedKeyFramesValues.assign({0, 0, NAN, NAN, 0});
-        } else {
-          ost.ForcedKfPts.clear();
-          std::size_t begin = 0;
-          const std::string& text = ost.ForcedKeyFrames;
-          while (begin <= text.size()) {
-            std::size_t end = text.find(',', begin);
-            if (end == std::string::npos) end = text.size();
-            const std::string entry = text.substr(begin, end - begin);
-            begin = end + 1;
-            if (entry.compare(0, 8, "chapters") == 0) {
-              std::int64_t offset = 0;
-              if (entry.size() > 8) lib::av_parse_time(&offset, entry.c_str() + 8, 1);
-              for (unsigned c = 0; c < oc->nb_chapters; ++c) {
-                const AVChapter* chapter = oc->chapters[c];
-                ost.ForcedKfPts.push_back(
-                    lib::av_rescale_q(chapter->start, chapter->time_base, enc->time_base) +
-                    lib::av_rescale_q(offset, AV_TIME_BASE_Q, enc->time_base));
-              }
-            } else if (!entry.empty()) {
-              std::int64_t t = 0;
-              if (lib::av_parse_time(&t, entry.c_str(), 1) < 0) {
-                DefaultLogger().LogFmt(this, llError, "Invalid force_key_frames expression \"%s\"", entry.c_str());
-                return kInvalidArgument;
-              }
-              ost.ForcedKfPts.push_back(lib::av_rescale_q(t, AV_TIME_BASE_Q, enc->time_base));
-            }
-            if (end == text.size()) break;
-          }
-          std::sort(ost.ForcedKfPts.begin(), ost.ForcedKfPts.end());
-          ost.ForcedKfCount = static_cast<std::int32_t>(ost.ForcedKfPts.size());
-          ost.ForcedKfIndex = 0;
-        }
+        const int parsed = ParseForcedKeyFrames(this, ost, oc, enc);
+        if (parsed < 0) return parsed;
       }
       break;
     }
@@ -396,47 +449,7 @@ int TCustomFFmpeg::SetupEncodedStream(TOutputStream& ost, std::string& error) {
       break;
   }
 
-  if ((enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) != 0) {
-    const std::string prefix = ost.LogFilePrefix.empty() ? std::string("ffencoder2pass") : ost.LogFilePrefix;
-    int index = 0;
-    for (int i = 0; i < OutputStreamCount(); ++i) {
-      if (OutputStreams[static_cast<std::size_t>(i)].get() == &ost) index = i;
-    }
-    std::string logName = FormatText("%s-%d.log", prefix.c_str(), index);
-    if (logName.size() > 1023) logName.resize(1023);
-    if (std::strcmp(ost.Encoder->name, "libx264") == 0) {
-      lib::av_dict_set(DictionaryRef(ost.EncoderOptions), "stats", logName.c_str(), AV_DICT_DONT_OVERWRITE);
-    } else {
-      if ((enc->flags & AV_CODEC_FLAG_PASS2) != 0) {
-        std::vector<std::uint8_t> data;
-        std::int64_t size = 0;
-        const int read = ReadWholeFile(logName, data, size);
-        if (read < 0) {
-          LastErrMsg = FormatText("Error reading log file \"%s\" for pass-2 encoding", logName.c_str());
-          DefaultLogger().Log(this, llFatal, LastErrMsg);
-          return kGenericError;
-        }
-        char* text = static_cast<char*>(lib::av_malloc(static_cast<std::size_t>(size) + 1));
-        if (text == nullptr) {
-          LastErrMsg = FormatText("Could not allocate file buffer: Error reading log file \"%s\" for pass-2 encoding",
-                                  logName.c_str());
-          DefaultLogger().Log(this, llFatal, LastErrMsg);
-          return kOutOfMemory;
-        }
-        if (size > 0) std::memcpy(text, data.data(), static_cast<std::size_t>(size));
-        text[size] = 0;
-        enc->stats_in = text;
-      }
-      if ((enc->flags & AV_CODEC_FLAG_PASS1) != 0) {
-        ost.LogFile.reset(std::fopen(logName.c_str(), "wb"));
-        if (!ost.LogFile) {
-          LastErrMsg = FormatText("Cannot write log file %s for pass-1 encoding", logName.c_str());
-          DefaultLogger().Log(this, llFatal, LastErrMsg);
-          return kGenericError;
-        }
-      }
-    }
-  }
+  if ((enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) != 0) return OpenPassLogFile(*this, ost, enc);
   return 0;
 }
 
