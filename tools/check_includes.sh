@@ -21,10 +21,12 @@ declare -A allowed=(
   [cli]="effects media/runtime media/engine media/components app studio"
   [gui]="effects media/runtime media/engine media/components app studio"
 )
-# Longest first, so that "media/engine" is matched before any shorter name could be.
+# An include belongs to the room its path starts with; a quoted include outside every room is
+# reported too, since project headers are always included by their path under src/.
 rooms=(media/components media/runtime media/engine effects studio app cli gui)
 
-# Upward includes tolerated for now, as "file under src:included path", each with its reason.
+# Upward includes tolerated for now, as "file under src:included path", each with a comment
+# giving its reason. None is needed today.
 known_exceptions=(
 )
 
