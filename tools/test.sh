@@ -12,6 +12,7 @@ root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${LUMIVOR_TEST_BUILD_DIR:-$root/build-test}"
 
 main_stage() {
+  bash "$root/tools/check_includes.sh"
   bash "$root/tools/install_deps.sh"
   # The benchmark is built too (not run), so that it cannot rot unnoticed.
   # A compiler cache, when the machine has one, makes rebuilds in several work trees cheap.

@@ -221,7 +221,7 @@ class TCustomEncoder::TDoTerminateThread {
 
 // ------------------------------------------------------------------ the component
 
-TCustomEncoder::TCustomEncoder() : PreviewFormFactory([] { return std::make_unique<HeadlessPreviewerForm>(); }) {}
+TCustomEncoder::TCustomEncoder() = default;
 
 TCustomEncoder::~TCustomEncoder() {
   try {
@@ -248,7 +248,11 @@ void TCustomEncoder::SetPreviewBitmap(bool on) {
 void TCustomEncoder::SetProgressInterval(int milliseconds) { progressInterval_ = std::max(milliseconds, 100); }
 
 std::uint8_t TCustomEncoder::PreviewFlags() const {
-  return static_cast<std::uint8_t>((preview_ ? kPreviewWindowFlag : 0) | (previewBitmap_ ? kPreviewBitmapFlag : 0));
+  // A preview nobody receives is not asked for: each picture of one costs a conversion, and
+  // its hand-over to the main thread holds the worker up.
+  const bool window = preview_ && PreviewFormFactory;
+  const bool bitmap = previewBitmap_ && OnPreviewBitmap;
+  return static_cast<std::uint8_t>((window ? kPreviewWindowFlag : 0) | (bitmap ? kPreviewBitmapFlag : 0));
 }
 
 int TCustomEncoder::EnginePriority() const {
@@ -472,9 +476,15 @@ void TCustomEncoder::StartTask(int count) {
       // The engine frees its opened inputs when a run ends, on the worker: the inspectors must
       // not be left describing them.
       task.DetachInspectors();
-      task.PreviewWindowFactory = [factory = PreviewFormFactory]() -> std::unique_ptr<PreviewWindowSink> {
-        return std::make_unique<TPreviewer>(factory);
-      };
+      if (PreviewFormFactory) {
+        task.PreviewWindowFactory = [factory = PreviewFormFactory]() -> std::unique_ptr<PreviewWindowSink> {
+          return std::make_unique<TPreviewer>(factory);
+        };
+      } else {
+        task.PreviewWindowFactory = nullptr;
+      }
+      // The window factory and the bitmap handler may have been set after the preview switches.
+      task.SetPreviewFlags(PreviewFlags());
     }
   }
   for (;;) {

@@ -136,7 +136,8 @@ class TCustomEncoder : public TFFBaseComponent {
   void SetProgressInterval(int milliseconds);
   TThreadPriority ThreadPriority = tpNormal;
   bool TriggerEventInMainThread = true;
-  // Makes the window each task's preview is shown in; read when a run starts.
+  // Makes the window each task's preview is shown in; read when a run starts. None (the
+  // default) means no window: such a run converts no preview pictures for it.
   PreviewerFormFactory PreviewFormFactory;
 
   // ---- events
@@ -197,6 +198,8 @@ class TCustomEncoder : public TFFBaseComponent {
   void HandOverSettings(TFFmpeg& task);
   void ConnectOutputHooks(TFFmpeg& task, const TOutputOptions& options);
   int OpenInput(TFFmpeg& task, const std::string& fileName, const TInputOptions* options);
+  // The preview switches as given to the tasks: only those with a window factory or a bitmap
+  // handler to receive them.
   std::uint8_t PreviewFlags() const;
   int EnginePriority() const;
 

@@ -261,14 +261,14 @@ void TCustomFFmpeg::VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame
   AVFormatContext* oc = MuxerOf(ost);
   const TInputStream* source = ost.SyncInput;
 
-  // 1. what a frame lasts, in encoder ticks, when the rate was forced
+  // What a frame lasts, in encoder ticks, when the rate was forced.
   double duration = 0;
   if (source != nullptr && source->Stream->start_time != AV_NOPTS_VALUE && owner.FrameRate.num > 0 &&
       owner.FrameRate.den > 0) {
     duration = 1 / (av_q2d(owner.FrameRate) * av_q2d(enc->time_base));
   }
 
-  // 2. sync method
+  // The sync method that decides over drops and duplicates.
   int method = VideoSyncMethod;
   if (method == -1) {
     if (oc != nullptr && (oc->oformat->flags & AVFMT_VARIABLE_FPS) != 0) {
@@ -285,7 +285,7 @@ void TCustomFFmpeg::VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame
     frame->pts = std::llround(static_cast<double>(source->Pts - of.StartTime) / AV_TIME_BASE / av_q2d(enc->time_base));
   }
 
-  // 3. how many times
+  // How many times the frame goes out.
   const double delta =
       frame->pts == AV_NOPTS_VALUE ? duration : static_cast<double>(frame->pts) - static_cast<double>(ost.SyncOpts) + duration;
   std::int64_t frames = 1;
@@ -312,7 +312,7 @@ void TCustomFFmpeg::VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame
       throw FFmpegException("Never occur");
   }
 
-  // 4. limits, drops and duplicates
+  // Limits, drops and duplicates.
   frames = std::min<std::int64_t>(frames, ost.MaxFrames - ost.FrameNumber);
   if (frames <= 0) {
     DropCount += 1;
@@ -332,7 +332,7 @@ void TCustomFFmpeg::VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame
     DefaultLogger().LogFmt(this, llVerbose, "*** %lld dup!", static_cast<long long>(frames - 1));
   }
 
-  // 5. encode
+  // Encoding.
   int lastPacketSize = -1;
   FramePtr hookCopy;
   for (std::int64_t n = 0; n < frames; ++n) {
@@ -372,7 +372,7 @@ void TCustomFFmpeg::VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame
     ost.FrameNumber += 1;
   }
 
-  // 6. statistics
+  // Statistics.
   if (!VstatsFileName.empty() && lastPacketSize >= 0) WriteVideoStats(ost, lastPacketSize);
 }
 

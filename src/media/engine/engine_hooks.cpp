@@ -114,14 +114,18 @@ void TCustomFFmpeg::Preview(const PicturePlanes& picture, AVPixelFormat format, 
                             bool converterHolds, std::int64_t pts, std::int32_t frameNumber) {
   std::uint8_t flags;
   bool flagsChanged;
+  bool windowAvailable;
   {
     auto lock = LockPreview();
     flags = PreviewFlags.load();
     flagsChanged = PreviewFlagsChanged;
     PreviewFlagsChanged = false;
+    windowAvailable = PreviewWindow != nullptr || PreviewWindowFactory != nullptr;
   }
+  // Only a picture someone receives is converted: with neither a handler nor a window to show it
+  // in, the conversion would be work nobody sees.
   const bool toBitmap = (flags & kPreviewBitmapFlag) && OnPreviewBitmap;
-  const bool toWindow = !toBitmap && (flags & kPreviewWindowFlag);
+  const bool toWindow = !toBitmap && (flags & kPreviewWindowFlag) && windowAvailable;
   const std::int64_t now = MonotonicMicroseconds();
   if (!(toBitmap || toWindow) || now - LastPreviewTime <= PreviewInterval) return;
   LastPreviewTime = now;

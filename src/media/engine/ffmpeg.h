@@ -230,6 +230,21 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   void CloseDecoder(TInputStream& ist);
   void LogStreamMapping();
   void FreeStreamSetup();
+  // The steps of TranscodeInit, in its order. Those answering int give 0 or a negative code;
+  // a text put in error is logged by TranscodeInit after the stream report.
+  void StartRateEmulation();
+  int CheckOutputsHaveStreams();
+  int ConfigureComplexGraphs();
+  void SetupJoinGroupStream(TOutputStream& ost);
+  int OpenEncoders(int setupCount, std::string& error);
+  int OpenDecoder(TInputStream& ist, std::string& error);
+  // Also closes the opened encoders again when a decoder fails.
+  int OpenDecoders(int setupCount, std::string& error);
+  void DiscardUnusedPrograms();
+  // allRtp turns false at the first header written for another muxer.
+  int WriteOutputHeaders(std::string& error, bool& allRtp);
+  void LogOutputLayout();
+  void LogSessionDescription();
   // ---- loop helpers (transcode_loop.cpp)
   void SetActiveRange();
   void ResetUnavailable();

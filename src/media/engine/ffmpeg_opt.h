@@ -560,6 +560,29 @@ class TCustomFFmpegOpt : public OptionHost {
   // picture (only cover pictures for muxers that keep video so), the most channels; -1 for none.
   int ChooseVideoStream(const AVOutputFormat* format, int fileIndex) const;
   int ChooseAudioStream(int fileIndex) const;
+  // The steps of OpenOutputFile, in the order it takes them. Those answering int give 0, or -1
+  // with LastErrMsg set; the caller then abandons the whole output.
+  int FailOutputSetup(const std::string& text);
+  int AllocateOutputContext(const TOptionsContext& o, const std::string& fileName, OutputFormatContextPtr& context);
+  void ConnectUnlabelledGraphOutputs(TOptionsContext& o, AVFormatContext* oc);
+  // Without -map: the best video and audio stream and the first subtitle stream of sourceFile
+  // (any input for -1).
+  void AddAutomaticStreams(TOptionsContext& o, AVFormatContext* oc, int sourceFile);
+  TOutputFilter* FindLabelledGraphOutput(const std::string& label) const;
+  int AddMappedStreams(TOptionsContext& o, AVFormatContext* oc, bool joinOutput);
+  int AddAttachments(TOptionsContext& o, AVFormatContext* oc);
+  int ApplyFlagsToCopiedStreams(const TOptionsContext& o, AVFormatContext* oc, int firstNewStream);
+  // Reconciles -t, -to and -ss and widens TotalDuration to the output's length.
+  void SettleDurationOptions(TOptionsContext& o);
+  // Moves the context into a new record; raises FFmpegException when memory runs out, the
+  // context then still being the caller's.
+  void AppendOutputFileRecord(const TOptionsContext& o, OutputFormatContextPtr& context);
+  int OpenOutputByteStream(const TOptionsContext& o, TOutputFile& of, const std::string& fileName);
+  int MapOutputMetadata(TOptionsContext& o, AVFormatContext* oc);
+  int MapOutputChapters(const TOptionsContext& o, const TOutputFile& of, const std::string& fileName);
+  // The first input's global metadata and each stream's source metadata, unless set by hand.
+  void CopyInputMetadata(const TOptionsContext& o, const TOutputFile& of);
+  int SetOutputMetadata(const TOptionsContext& o, AVFormatContext* oc);
   // Metadata specifiers ("g", "s[:spec]", "c[:index]", "p[:index]"): 0, or -1 with LastErrMsg.
   int ParseMetaType(const std::string& text, char& type, std::string& streamSpecifier, int& index);
   // One "map_metadata" entry; input context null for a negative input index. 0 or negative.

@@ -96,6 +96,101 @@ bool IsMuxer(const AVFormatContext* oc, const char* names) {
 
 AVRational NearestRational(double value, int max) { return lib::av_d2q(value, max); }
 
+// "-force_key_frames": an expression ("expr:...") kept for evaluation per frame, or a list of
+// times and "chapters[offset]" entries turned into sorted encoder ticks. 0 or a negative code.
+int ParseForcedKeyFrames(const void* sender, TOutputStream& ost, const AVFormatContext* oc, const AVCodecContext* enc) {
+  if (ost.ForcedKeyFrames.compare(0, 5, "expr:") == 0) {
+    static const char* const names[] = {"n", "n_forced", "prev_forced_n", "prev_forced_t", "t", nullptr};
+    AVExpr* parsed = nullptr;
+    const int r = lib::av_expr_parse(&parsed, ost.ForcedKeyFrames.c_str() + 5, names, nullptr, nullptr,
+                                     nullptr, nullptr, 0, nullptr);
+    if (r < 0) {
+      DefaultLogger().LogFmt(sender, llError, "Invalid force_key_frames expression \"%s\"",
+                             ost.ForcedKeyFrames.c_str() + 5);
+      return r;
+    }
+    ost.ForcedKeyFramesExpr.reset(parsed);
+    ost.ForcedKeyFramesValues.assign({0, 0, NAN, NAN, 0});
+  } else {
+    ost.ForcedKfPts.clear();
+    std::size_t begin = 0;
+    const std::string& text = ost.ForcedKeyFrames;
+    while (begin <= text.size()) {
+      std::size_t end = text.find(',', begin);
+      if (end == std::string::npos) end = text.size();
+      const std::string entry = text.substr(begin, end - begin);
+      begin = end + 1;
+      if (entry.compare(0, 8, "chapters") == 0) {
+        std::int64_t offset = 0;
+        if (entry.size() > 8) lib::av_parse_time(&offset, entry.c_str() + 8, 1);
+        for (unsigned c = 0; c < oc->nb_chapters; ++c) {
+          const AVChapter* chapter = oc->chapters[c];
+          ost.ForcedKfPts.push_back(
+              lib::av_rescale_q(chapter->start, chapter->time_base, enc->time_base) +
+              lib::av_rescale_q(offset, AV_TIME_BASE_Q, enc->time_base));
+        }
+      } else if (!entry.empty()) {
+        std::int64_t t = 0;
+        if (lib::av_parse_time(&t, entry.c_str(), 1) < 0) {
+          DefaultLogger().LogFmt(sender, llError, "Invalid force_key_frames expression \"%s\"", entry.c_str());
+          return kInvalidArgument;
+        }
+        ost.ForcedKfPts.push_back(lib::av_rescale_q(t, AV_TIME_BASE_Q, enc->time_base));
+      }
+      if (end == text.size()) break;
+    }
+    std::sort(ost.ForcedKfPts.begin(), ost.ForcedKfPts.end());
+    ost.ForcedKfCount = static_cast<std::int32_t>(ost.ForcedKfPts.size());
+    ost.ForcedKfIndex = 0;
+  }
+  return 0;
+}
+
+// Two-pass encoding: the stream's statistics file, handed to the encoder by name (libx264) or
+// read for the second pass and written in the first. 0 or a negative code with LastErrMsg set.
+int OpenPassLogFile(TCustomFFmpeg& engine, TOutputStream& ost, AVCodecContext* enc) {
+  const std::string prefix = ost.LogFilePrefix.empty() ? std::string("ffencoder2pass") : ost.LogFilePrefix;
+  int index = 0;
+  for (int i = 0; i < engine.OutputStreamCount(); ++i) {
+    if (engine.OutputStreams[static_cast<std::size_t>(i)].get() == &ost) index = i;
+  }
+  std::string logName = FormatText("%s-%d.log", prefix.c_str(), index);
+  if (logName.size() > 1023) logName.resize(1023);
+  if (std::strcmp(ost.Encoder->name, "libx264") == 0) {
+    lib::av_dict_set(DictionaryRef(ost.EncoderOptions), "stats", logName.c_str(), AV_DICT_DONT_OVERWRITE);
+  } else {
+    if ((enc->flags & AV_CODEC_FLAG_PASS2) != 0) {
+      std::vector<std::uint8_t> data;
+      std::int64_t size = 0;
+      const int read = ReadWholeFile(logName, data, size);
+      if (read < 0) {
+        engine.LastErrMsg = FormatText("Error reading log file \"%s\" for pass-2 encoding", logName.c_str());
+        DefaultLogger().Log(&engine, llFatal, engine.LastErrMsg);
+        return kGenericError;
+      }
+      char* text = static_cast<char*>(lib::av_malloc(static_cast<std::size_t>(size) + 1));
+      if (text == nullptr) {
+        engine.LastErrMsg = FormatText(
+            "Could not allocate file buffer: Error reading log file \"%s\" for pass-2 encoding", logName.c_str());
+        DefaultLogger().Log(&engine, llFatal, engine.LastErrMsg);
+        return kOutOfMemory;
+      }
+      if (size > 0) std::memcpy(text, data.data(), static_cast<std::size_t>(size));
+      text[size] = 0;
+      enc->stats_in = text;
+    }
+    if ((enc->flags & AV_CODEC_FLAG_PASS1) != 0) {
+      ost.LogFile.reset(std::fopen(logName.c_str(), "wb"));
+      if (!ost.LogFile) {
+        engine.LastErrMsg = FormatText("Cannot write log file %s for pass-1 encoding", logName.c_str());
+        DefaultLogger().Log(&engine, llFatal, engine.LastErrMsg);
+        return kGenericError;
+      }
+    }
+  }
+  return 0;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ opened codecs
@@ -338,50 +433,8 @@ int TCustomFFmpeg::SetupEncodedStream(TOutputStream& ost, std::string& error) {
       }
 
       if (!ost.ForcedKeyFrames.empty()) {
-        if (ost.ForcedKeyFrames.compare(0, 5, "expr:") == 0) {
-          static const char* const names[] = {"n", "n_forced", "prev_forced_n", "prev_forced_t", "t", nullptr};
-          AVExpr* parsed = nullptr;
-          const int r = lib::av_expr_parse(&parsed, ost.ForcedKeyFrames.c_str() + 5, names, nullptr, nullptr,
-                                           nullptr, nullptr, 0, nullptr);
-          if (r < 0) {
-            DefaultLogger().LogFmt(this, llError, "Invalid force_key_frames expression \"%s\"",
-                                   ost.ForcedKeyFrames.c_str() + 5);
-            return r;
-          }
-          ost.ForcedKeyFramesExpr.reset(parsed);
-          ost.ForcedKeyFramesValues.assign({0, 0, NAN, NAN, 0});
-        } else {
-          ost.ForcedKfPts.clear();
-          std::size_t begin = 0;
-          const std::string& text = ost.ForcedKeyFrames;
-          while (begin <= text.size()) {
-            std::size_t end = text.find(',', begin);
-            if (end == std::string::npos) end = text.size();
-            const std::string entry = text.substr(begin, end - begin);
-            begin = end + 1;
-            if (entry.compare(0, 8, "chapters") == 0) {
-              std::int64_t offset = 0;
-              if (entry.size() > 8) lib::av_parse_time(&offset, entry.c_str() + 8, 1);
-              for (unsigned c = 0; c < oc->nb_chapters; ++c) {
-                const AVChapter* chapter = oc->chapters[c];
-                ost.ForcedKfPts.push_back(
-                    lib::av_rescale_q(chapter->start, chapter->time_base, enc->time_base) +
-                    lib::av_rescale_q(offset, AV_TIME_BASE_Q, enc->time_base));
-              }
-            } else if (!entry.empty()) {
-              std::int64_t t = 0;
-              if (lib::av_parse_time(&t, entry.c_str(), 1) < 0) {
-                DefaultLogger().LogFmt(this, llError, "Invalid force_key_frames expression \"%s\"", entry.c_str());
-                return kInvalidArgument;
-              }
-              ost.ForcedKfPts.push_back(lib::av_rescale_q(t, AV_TIME_BASE_Q, enc->time_base));
-            }
-            if (end == text.size()) break;
-          }
-          std::sort(ost.ForcedKfPts.begin(), ost.ForcedKfPts.end());
-          ost.ForcedKfCount = static_cast<std::int32_t>(ost.ForcedKfPts.size());
-          ost.ForcedKfIndex = 0;
-        }
+        const int parsed = ParseForcedKeyFrames(this, ost, oc, enc);
+        if (parsed < 0) return parsed;
       }
       break;
     }
@@ -396,47 +449,7 @@ int TCustomFFmpeg::SetupEncodedStream(TOutputStream& ost, std::string& error) {
       break;
   }
 
-  if ((enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) != 0) {
-    const std::string prefix = ost.LogFilePrefix.empty() ? std::string("ffencoder2pass") : ost.LogFilePrefix;
-    int index = 0;
-    for (int i = 0; i < OutputStreamCount(); ++i) {
-      if (OutputStreams[static_cast<std::size_t>(i)].get() == &ost) index = i;
-    }
-    std::string logName = FormatText("%s-%d.log", prefix.c_str(), index);
-    if (logName.size() > 1023) logName.resize(1023);
-    if (std::strcmp(ost.Encoder->name, "libx264") == 0) {
-      lib::av_dict_set(DictionaryRef(ost.EncoderOptions), "stats", logName.c_str(), AV_DICT_DONT_OVERWRITE);
-    } else {
-      if ((enc->flags & AV_CODEC_FLAG_PASS2) != 0) {
-        std::vector<std::uint8_t> data;
-        std::int64_t size = 0;
-        const int read = ReadWholeFile(logName, data, size);
-        if (read < 0) {
-          LastErrMsg = FormatText("Error reading log file \"%s\" for pass-2 encoding", logName.c_str());
-          DefaultLogger().Log(this, llFatal, LastErrMsg);
-          return kGenericError;
-        }
-        char* text = static_cast<char*>(lib::av_malloc(static_cast<std::size_t>(size) + 1));
-        if (text == nullptr) {
-          LastErrMsg = FormatText("Could not allocate file buffer: Error reading log file \"%s\" for pass-2 encoding",
-                                  logName.c_str());
-          DefaultLogger().Log(this, llFatal, LastErrMsg);
-          return kOutOfMemory;
-        }
-        if (size > 0) std::memcpy(text, data.data(), static_cast<std::size_t>(size));
-        text[size] = 0;
-        enc->stats_in = text;
-      }
-      if ((enc->flags & AV_CODEC_FLAG_PASS1) != 0) {
-        ost.LogFile.reset(std::fopen(logName.c_str(), "wb"));
-        if (!ost.LogFile) {
-          LastErrMsg = FormatText("Cannot write log file %s for pass-1 encoding", logName.c_str());
-          DefaultLogger().Log(this, llFatal, LastErrMsg);
-          return kGenericError;
-        }
-      }
-    }
-  }
+  if ((enc->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) != 0) return OpenPassLogFile(*this, ost, enc);
   return 0;
 }
 
@@ -530,19 +543,16 @@ int TCustomFFmpeg::OpenEncoder(TOutputStream& ost, std::string& error) {
 
 // ------------------------------------------------------------------ TranscodeInit
 
-int TCustomFFmpeg::TranscodeInit() {
-  std::string error;  // the (E) text: logged after the report
-  int ret = 0;
-
-  // 1. rate emulation starts now
+void TCustomFFmpeg::StartRateEmulation() {
   for (const auto& file : InputFiles) {
     if (file->RateEmu == 0) continue;
     for (int j = 0; j < file->StreamCount; ++j) {
       InputStreams[static_cast<std::size_t>(file->FirstStreamIndex + j)]->Start = MonotonicMicroseconds();
     }
   }
+}
 
-  // 2. outputs without streams
+int TCustomFFmpeg::CheckOutputsHaveStreams() {
   for (int i = 0; i < OutputFileCount(); ++i) {
     AVFormatContext* oc = OutputFiles[static_cast<std::size_t>(i)]->Context.get();
     if (oc == nullptr) continue;
@@ -553,35 +563,173 @@ int TCustomFFmpeg::TranscodeInit() {
       return kInvalidArgument;
     }
   }
+  return 0;
+}
 
-  // 3. complex graphs
+int TCustomFFmpeg::ConfigureComplexGraphs() {
   for (const auto& graph : FilterGraphs) {
     if (!graph->Graph) continue;
-    ret = lib::avfilter_graph_config(graph->Graph.get(), nullptr);
+    const int ret = lib::avfilter_graph_config(graph->Graph.get(), nullptr);
     if (ret < 0) return ret;
   }
+  return 0;
+}
+
+void TCustomFFmpeg::SetupJoinGroupStream(TOutputStream& ost) {
+  // Join groups after the first share the muxer streams and encoders of the first group.
+  // They still get their own filter graphs, fed by their own input.
+  if (ost.StreamCopy != 0) return;
+  TInputStream* source = ost.SourceIndex >= 0 ? InputStreams[static_cast<std::size_t>(ost.SourceIndex)].get() : nullptr;
+  if (source != nullptr) source->DecodingNeeded += 1;
+  ost.EncodingNeeded = 1;
+  const AVMediaType type = ost.Stream->codecpar->codec_type;
+  if ((type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) && ost.Filter == nullptr) {
+    if (source == nullptr) Fail("Error opening filters!");
+    TFilterGraph* graph = InitSimpleFilterGraph(*source, ost);
+    if (graph == nullptr || ConfigureFilterGraph(*graph) < 0) Fail("Error opening filters!");
+  }
+}
+
+int TCustomFFmpeg::OpenEncoders(int setupCount, std::string& error) {
+  for (int i = 0; i < setupCount; ++i) {
+    TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
+    if (ost.EncodingNeeded != 0) {
+      const int ret = OpenEncoder(ost, error);
+      if (ret < 0) return ret;
+    } else if (ost.EncoderContext && ost.EncoderOptions) {
+      lib::av_opt_set_dict(ost.EncoderContext.get(), DictionaryRef(ost.EncoderOptions));
+    }
+    const int ret = InitBitstreamFilters(ost);
+    if (ret < 0) {
+      error = ErrorText("Error initializing bitstream filters", ret);
+      return ret;
+    }
+  }
+  return 0;
+}
+
+int TCustomFFmpeg::OpenDecoder(TInputStream& ist, std::string& error) {
+  if (ist.Decoder == nullptr) {
+    error = FormatText("Decoder (codec %s) not found for input stream #%d:%d",
+                       lib::avcodec_get_name(ist.Stream->codecpar->codec_id), ist.FileIndex, ist.Stream->index);
+    return kInvalidArgument;
+  }
+  AVCodecContext* dec = ist.DecoderContext.get();
+  dec->pkt_timebase = ist.Stream->time_base;
+  lib::av_dict_set(DictionaryRef(ist.DecoderOptions), "threads", "auto", AV_DICT_DONT_OVERWRITE);
+  PauseGate.Wait();
+  const int opened = lib::avcodec_open2(dec, ist.Decoder, DictionaryRef(ist.DecoderOptions));
+  if (opened < 0) {
+    if (opened == AVERROR_EXPERIMENTAL) AbortCodecExperimental(ist.Decoder, false);
+    error = FormatText("Error while opening decoder for input stream #%d:%d", ist.FileIndex, ist.Stream->index);
+    return opened;
+  }
+  AddOpened(OpenedCodecs().Decoders, static_cast<const TCustomFFmpeg*>(this), &ist);
+  CheckUnusedOptions(ist.DecoderOptions.get());
+  return 0;
+}
+
+int TCustomFFmpeg::OpenDecoders(int setupCount, std::string& error) {
+  // The decoders allocate their pictures from the library's own reference-counted pools (the
+  // default get_buffer2); a filter holding a picture keeps its buffer alive by reference, which
+  // is what a pool of the engine's own would have to provide.
+  for (int i = 0; i < InputStreamCount(); ++i) {
+    TInputStream& ist = *InputStreams[static_cast<std::size_t>(i)];
+    if (ist.DecodingNeeded != 0) {
+      const int ret = OpenDecoder(ist, error);
+      if (ret < 0) {
+        // A decoder that cannot open leaves no encoder open behind it.
+        for (int j = 0; j < setupCount; ++j) {
+          TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(j)];
+          if (ost.EncoderOpened != 0 && ost.EncoderClosed == 0) CloseEncoder(ost);
+        }
+        return ret;
+      }
+    }
+    ist.NextPts = AV_NOPTS_VALUE;
+    ist.NextDts = AV_NOPTS_VALUE;
+    ist.IsStart = 1;
+  }
+  return 0;
+}
+
+void TCustomFFmpeg::DiscardUnusedPrograms() {
+  for (const auto& file : InputFiles) {
+    AVFormatContext* ic = file->Context.get();
+    if (ic == nullptr) continue;
+    for (unsigned p = 0; p < ic->nb_programs; ++p) {
+      AVProgram* program = ic->programs[p];
+      AVDiscard discard = AVDISCARD_ALL;
+      for (unsigned k = 0; k < program->nb_stream_indexes; ++k) {
+        const int index = file->FirstStreamIndex + static_cast<int>(program->stream_index[k]);
+        if (index < InputStreamCount() && InputStreams[static_cast<std::size_t>(index)]->Discard == 0) {
+          discard = AVDISCARD_DEFAULT;
+          break;
+        }
+      }
+      program->discard = discard;
+    }
+  }
+}
+
+int TCustomFFmpeg::WriteOutputHeaders(std::string& error, bool& allRtp) {
+  // Join groups all write into the first output.
+  const int headerCount = JoinMode != 0 ? std::min(1, OutputFileCount()) : OutputFileCount();
+  for (int i = 0; i < headerCount; ++i) {
+    AVFormatContext* oc = OutputFiles[static_cast<std::size_t>(i)]->Context.get();
+    oc->interrupt_callback = WriteInterrupt;
+    StampWriteStart();
+    DictionaryPtr options;
+    lib::av_dict_copy(DictionaryRef(options), OutputFiles[static_cast<std::size_t>(i)]->MuxerOptions.get(), 0);
+    const int written = lib::avformat_write_header(oc, DictionaryRef(options));
+    WriteStartTime.store(kNoLimit);
+    if (written < 0) {
+      error = FormatText("Could not write header for output file #%d (incorrect codec parameters ?): %s", i,
+                         ErrorText(written).c_str());
+      return kInvalidArgument;
+    }
+    if (std::strcmp(oc->oformat->name, "rtp") != 0) allRtp = false;
+  }
+  return 0;
+}
+
+void TCustomFFmpeg::LogOutputLayout() {
+  const int dumpCount = JoinMode != 0 ? std::min(1, OutputFileCount()) : OutputFileCount();
+  for (int i = 0; i < dumpCount; ++i) {
+    AVFormatContext* oc = OutputFiles[static_cast<std::size_t>(i)]->Context.get();
+    if (oc != nullptr) lib::av_dump_format(oc, i, oc->url, 1);
+  }
+  LogStreamMapping();
+}
+
+void TCustomFFmpeg::LogSessionDescription() {
+  std::vector<AVFormatContext*> contexts;
+  for (const auto& file : OutputFiles) contexts.push_back(file->Context.get());
+  std::vector<char> sdp(16384);
+  lib::av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp.data(), static_cast<int>(sdp.size()));
+  std::string text(sdp.data());
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  DefaultLogger().Log(this, llInfo, "SDP:\r\n" + text);
+}
+
+int TCustomFFmpeg::TranscodeInit() {
+  std::string error;  // the failing step's text: logged after the report
+  StartRateEmulation();
+  int ret = CheckOutputsHaveStreams();
+  if (ret < 0) return ret;
+  ret = ConfigureComplexGraphs();
+  if (ret < 0) return ret;
 
   SetActiveRange();
   const int setupCount = JoinMode != 0 ? std::min(JoinStreamCount, OutputStreamCount()) : OutputStreamCount();
 
-  // 4. codec parameters
+  // Codec parameters. A copied stream's failure, or an encoded one's that has already logged
+  // its text, ends the setup before the report.
   for (int i = 0; i < OutputStreamCount() && ret >= 0; ++i) {
     TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
     if (ost.AttachmentFileName.size() > 0 || ost.Stream->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT) continue;
-    // Join groups after the first share the muxer streams and encoders of the first group.
-    // They still get their own filter graphs, fed by their own input.
     if (JoinMode != 0 && i >= setupCount) {
-      if (ost.StreamCopy != 0) continue;
-      TInputStream* source =
-          ost.SourceIndex >= 0 ? InputStreams[static_cast<std::size_t>(ost.SourceIndex)].get() : nullptr;
-      if (source != nullptr) source->DecodingNeeded += 1;
-      ost.EncodingNeeded = 1;
-      const AVMediaType type = ost.Stream->codecpar->codec_type;
-      if ((type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) && ost.Filter == nullptr) {
-        if (source == nullptr) Fail("Error opening filters!");
-        TFilterGraph* graph = InitSimpleFilterGraph(*source, ost);
-        if (graph == nullptr || ConfigureFilterGraph(*graph) < 0) Fail("Error opening filters!");
-      }
+      SetupJoinGroupStream(ost);
       continue;
     }
     TInputStream* ist = ost.SourceIndex >= 0 ? InputStreams[static_cast<std::size_t>(ost.SourceIndex)].get() : nullptr;
@@ -609,130 +757,22 @@ int TCustomFFmpeg::TranscodeInit() {
     }
   }
 
-  // 5. encoders
-  if (ret >= 0) {
-    for (int i = 0; i < setupCount; ++i) {
-      TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
-      if (ost.EncodingNeeded != 0) {
-        ret = OpenEncoder(ost, error);
-        if (ret < 0) break;
-      } else if (ost.EncoderContext && ost.EncoderOptions) {
-        lib::av_opt_set_dict(ost.EncoderContext.get(), DictionaryRef(ost.EncoderOptions));
-      }
-      ret = InitBitstreamFilters(ost);
-      if (ret < 0) {
-        error = ErrorText("Error initializing bitstream filters", ret);
-        break;
-      }
-    }
-  }
+  if (ret >= 0) ret = OpenEncoders(setupCount, error);
+  if (ret >= 0) ret = OpenDecoders(setupCount, error);
+  // Programs whose streams are all unused are not demuxed at all.
+  if (ret >= 0) DiscardUnusedPrograms();
+  bool allRtp = true;
+  if (ret >= 0) ret = WriteOutputHeaders(error, allRtp);
 
-  // 6. decoders. The decoders allocate their pictures from the library's own reference-counted
-  // pools (the default get_buffer2); a filter holding a picture keeps its buffer alive by
-  // reference, which is what a pool of the engine's own would have to provide.
-  if (ret >= 0) {
-    for (int i = 0; i < InputStreamCount(); ++i) {
-      TInputStream& ist = *InputStreams[static_cast<std::size_t>(i)];
-      if (ist.DecodingNeeded != 0) {
-        if (ist.Decoder == nullptr) {
-          error = FormatText("Decoder (codec %s) not found for input stream #%d:%d",
-                             lib::avcodec_get_name(ist.Stream->codecpar->codec_id), ist.FileIndex, ist.Stream->index);
-          ret = kInvalidArgument;
-        } else {
-          AVCodecContext* dec = ist.DecoderContext.get();
-          dec->pkt_timebase = ist.Stream->time_base;
-          lib::av_dict_set(DictionaryRef(ist.DecoderOptions), "threads", "auto", AV_DICT_DONT_OVERWRITE);
-          PauseGate.Wait();
-          const int opened = lib::avcodec_open2(dec, ist.Decoder, DictionaryRef(ist.DecoderOptions));
-          if (opened < 0) {
-            if (opened == AVERROR_EXPERIMENTAL) AbortCodecExperimental(ist.Decoder, false);
-            error = FormatText("Error while opening decoder for input stream #%d:%d", ist.FileIndex,
-                               ist.Stream->index);
-            ret = opened;
-          } else {
-            AddOpened(OpenedCodecs().Decoders, static_cast<const TCustomFFmpeg*>(this), &ist);
-            CheckUnusedOptions(ist.DecoderOptions.get());
-          }
-        }
-        if (ret < 0) {
-          // A decoder that cannot open leaves no encoder open behind it.
-          for (int j = 0; j < setupCount; ++j) {
-            TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(j)];
-            if (ost.EncoderOpened != 0 && ost.EncoderClosed == 0) CloseEncoder(ost);
-          }
-          break;
-        }
-      }
-      ist.NextPts = AV_NOPTS_VALUE;
-      ist.NextDts = AV_NOPTS_VALUE;
-      ist.IsStart = 1;
-    }
-  }
-
-  // 7. programs whose streams are all unused are not demuxed at all
-  if (ret >= 0) {
-    for (const auto& file : InputFiles) {
-      AVFormatContext* ic = file->Context.get();
-      if (ic == nullptr) continue;
-      for (unsigned p = 0; p < ic->nb_programs; ++p) {
-        AVProgram* program = ic->programs[p];
-        AVDiscard discard = AVDISCARD_ALL;
-        for (unsigned k = 0; k < program->nb_stream_indexes; ++k) {
-          const int index = file->FirstStreamIndex + static_cast<int>(program->stream_index[k]);
-          if (index < InputStreamCount() && InputStreams[static_cast<std::size_t>(index)]->Discard == 0) {
-            discard = AVDISCARD_DEFAULT;
-            break;
-          }
-        }
-        program->discard = discard;
-      }
-    }
-  }
-
-  // 8. headers
-  bool wantSdp = true;
-  if (ret >= 0) {
-    const int headerCount = JoinMode != 0 ? std::min(1, OutputFileCount()) : OutputFileCount();
-    for (int i = 0; i < headerCount; ++i) {
-      AVFormatContext* oc = OutputFiles[static_cast<std::size_t>(i)]->Context.get();
-      oc->interrupt_callback = WriteInterrupt;
-      StampWriteStart();
-      DictionaryPtr options;
-      lib::av_dict_copy(DictionaryRef(options), OutputFiles[static_cast<std::size_t>(i)]->MuxerOptions.get(), 0);
-      const int written = lib::avformat_write_header(oc, DictionaryRef(options));
-      WriteStartTime.store(kNoLimit);
-      if (written < 0) {
-        error = FormatText("Could not write header for output file #%d (incorrect codec parameters ?): %s", i,
-                           ErrorText(written).c_str());
-        ret = kInvalidArgument;
-        break;
-      }
-      if (std::strcmp(oc->oformat->name, "rtp") != 0) wantSdp = false;
-    }
-  }
-
-  // 9. report
-  const int dumpCount = JoinMode != 0 ? std::min(1, OutputFileCount()) : OutputFileCount();
-  for (int i = 0; i < dumpCount; ++i) {
-    AVFormatContext* oc = OutputFiles[static_cast<std::size_t>(i)]->Context.get();
-    if (oc != nullptr) lib::av_dump_format(oc, i, oc->url, 1);
-  }
-  LogStreamMapping();
+  LogOutputLayout();
   // The detail goes to the log; the caller reports the code (see Transcode).
   if (!error.empty() && ret < 0) {
     DefaultLogger().Log(this, llError, error);
     return ret;
   }
   if (ret < 0) return ret;
-  if (wantSdp && OutputFileCount() > 0) {
-    std::vector<AVFormatContext*> contexts;
-    for (const auto& file : OutputFiles) contexts.push_back(file->Context.get());
-    std::vector<char> sdp(16384);
-    lib::av_sdp_create(contexts.data(), static_cast<int>(contexts.size()), sdp.data(), static_cast<int>(sdp.size()));
-    std::string text(sdp.data());
-    while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    DefaultLogger().Log(this, llInfo, "SDP:\r\n" + text);
-  }
+  // Outputs that are all RTP streams are described for the receiver.
+  if (allRtp && OutputFileCount() > 0) LogSessionDescription();
   return 0;
 }
 
@@ -804,14 +844,14 @@ void TCustomFFmpeg::Cleanup() {
   CloseOpenedEncoders();
   CloseOpenedDecoders();
 
-  // 1. graphs (the streams' pointers into them go first)
+  // Graphs go first, and the streams' pointers into them before the graphs.
   for (const auto& ist : InputStreams) ist->Filters.clear();
   for (const auto& ost : OutputStreams) ost->Filter = nullptr;
   FilterGraphs.clear();
   SubtitleBuffer.clear();
   SubtitleBuffer.shrink_to_fit();
 
-  // 2. output streams
+  // Output streams.
   const int count = JoinMode != 0 ? std::min(JoinStreamCount, OutputStreamCount()) : OutputStreamCount();
   for (int i = 0; i < count; ++i) {
     TOutputStream& ost = *OutputStreams[static_cast<std::size_t>(i)];
@@ -823,7 +863,7 @@ void TCustomFFmpeg::Cleanup() {
   MuxerClocks.clear();
   OutputStreams.clear();
 
-  // 3. output files: an output left empty (a failed header, nothing written) leaves no file
+  // Output files: an output left empty (a failed header, nothing written) leaves no file.
   for (std::size_t i = 0; i < OutputFiles.size(); ++i) {
     TOutputFile& of = *OutputFiles[i];
     if (JoinMode != 0 && i > 0) {
@@ -841,11 +881,11 @@ void TCustomFFmpeg::Cleanup() {
   }
   OutputFiles.clear();
 
-  // 4. inputs
+  // Inputs last: the outputs' streams and graphs referred to them.
   InputStreams.clear();
   InputFiles.clear();
 
-  // 5. the rest
+  // What is left of the task.
   VstatsFile.reset();
   VstatsFileName.clear();
   ReleaseHookModules(HookModules);

@@ -640,6 +640,56 @@ TEST_F(Encoder, PreviewsComeThroughTheirFactoryOrTheirEventOnTheMainThread) {
   EXPECT_EQ(badBitmaps.load(), 0);
 }
 
+// A run that nobody watches (no preview window factory, no bitmap handler: the command line)
+// converts no preview picture, whatever preview switches are on; a receiver gets pictures.
+TEST_F(Encoder, ARunWithoutAPreviewReceiverConvertsNoPreviewPictures) {
+  struct Case {
+    const char* Name;
+    bool Factory, Handler;  // the receivers present
+    bool Window, Bitmap;    // the switches
+    bool Converted;
+  };
+  const Case cases[] = {
+      {"window switched on, no window", false, false, true, false, false},
+      {"bitmaps switched on, no handler", false, false, false, true, false},
+      {"both switched on, no receiver", false, false, true, true, false},
+      {"a window factory", true, false, true, false, true},
+      {"a bitmap handler", false, true, false, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    int windows = 0;
+    int bitmaps = 0;
+    encoder_.PreviewFormFactory = nullptr;
+    encoder_.OnPreviewBitmap = nullptr;
+    if (c.Factory) {
+      encoder_.PreviewFormFactory = [&windows]() -> std::unique_ptr<TPreviewerForm> {
+        ++windows;
+        return std::make_unique<HeadlessPreviewerForm>();
+      };
+    }
+    if (c.Handler) encoder_.OnPreviewBitmap = [&bitmaps](TCustomEncoder*, const TPreviewInfo&) { ++bitmaps; };
+    encoder_.SetPreview(c.Window);
+    encoder_.SetPreviewBitmap(c.Bitmap);
+    endings_.clear();
+    // The task is reached through the one event that hands it out.
+    TFFmpeg* task = nullptr;
+    encoder_.OnBeforeFindStreamInfo = [&task](TFFmpeg* sender, AVFormatContext*) { task = sender; };
+    AddWholeTask(Path("short.mkv"), Path("watched.mp4"));
+    encoder_.OnBeforeFindStreamInfo = nullptr;
+    ASSERT_NE(task, nullptr);
+    encoder_.StartTask(1);
+    ASSERT_TRUE(WaitForRunEnd());
+    EXPECT_EQ(task->PreviewConverter.Current() != nullptr, c.Converted);
+    EXPECT_EQ(windows > 0 || bitmaps > 0, c.Converted);
+    encoder_.ClearTasks();
+  }
+  encoder_.SetPreview(false);
+  encoder_.SetPreviewBitmap(false);
+  encoder_.OnPreviewBitmap = nullptr;
+  encoder_.PreviewFormFactory = nullptr;
+}
+
 // The handler runs on the main thread while the worker waits for it; turning the bitmaps off and
 // the window on there must not wait for the worker.
 TEST_F(Encoder, APreviewHandlerMaySwitchThePreviewWhileTheRunWaitsForIt) {

@@ -300,6 +300,28 @@ TEST_F(RunControl, PreviewKeepsItsIntervalAndAClosedWindowStaysClosed) {
   EXPECT_EQ(journal.Freed, 2) << "turning the window bit off closes the window";
 }
 
+// A preview bit with nothing to receive it (no bitmap handler, no window and no way to make one)
+// costs no conversion; once a receiver is there the pictures come.
+TEST_F(RunControl, APreviewNobodyReceivesIsNotConverted) {
+  TCustomFFmpeg engine;
+  engine.PreviewInterval = -1;
+  engine.SetPreviewFlags(kPreviewWindowFlag | kPreviewBitmapFlag);
+  TestPicture picture(AV_PIX_FMT_YUV420P, 4, 2);
+  for (std::int32_t number = 1; number <= 3; ++number) {
+    engine.Preview(picture.Picture, picture.Format, 4, 2, false, 0, number);
+  }
+  EXPECT_EQ(engine.PreviewConverter.Current(), nullptr) << "a picture was converted for nobody";
+  EXPECT_EQ(engine.PreviewFlags.load(), kPreviewWindowFlag | kPreviewBitmapFlag)
+      << "the owner's switches stay as set until someone can receive";
+
+  RecordingWindow::Journal journal;
+  engine.PreviewWindowFactory = [&journal] { return std::make_unique<RecordingWindow>(journal); };
+  engine.Preview(picture.Picture, picture.Format, 4, 2, false, 0, 4);
+  EXPECT_NE(engine.PreviewConverter.Current(), nullptr);
+  EXPECT_EQ(journal.Shown, std::vector<std::int32_t>{4});
+  engine.ClosePreviewWindow();
+}
+
 TEST_F(RunControl, WithBothPreviewBitsOnlyTheBitmapCallbackIsServed) {
   TCustomFFmpeg engine;
   RecordingWindow::Journal journal;
