@@ -5,7 +5,9 @@
 #include <exception>
 #include <stdexcept>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
+#include <utility>
 
 #include <unistd.h>
 
@@ -26,25 +28,6 @@ namespace lumivor {
 
 namespace {
 
-// One row per list entry, in the list's order. The native "aac" encoder stands where the codec
-// options once named libfaac, which this library generation does not have.
-constexpr OutputFormat OutputFormats[OutputFormatCount] = {
-    {"mp4", " -c:v mpeg4 -c:a aac", ".mp4"},
-    {"swf", " -c:a libmp3lame", ".swf"},
-    {"flv", " -c:a libmp3lame", ".flv"},
-    {"wmv", " -c:v wmv2 -c:a wmav2", ".wmv"},
-    {"mov", " -c:v mpeg4 -c:a aac", ".mov"},
-    {"mkv", " -pix_fmt yuv420p  -c:v libx264 ", ".mkv"},
-    // Constant quality (CRF 20) instead of a bit rate: the file is as large as the photos need.
-    // The bit rate and the quality scale the other rows get would fight it (a bit rate turns the
-    // encoder's rate control to an average rate, a quality scale to a fixed quantiser), so this
-    // row takes neither. yuv420p because most players decode no other H.264 chroma layout;
-    // +faststart moves the index to the front so that a browser can play while it downloads.
-    {"mp4 (H.264/AAC)",
-     " -c:v libx264 -pix_fmt yuv420p -crf 20 -preset medium -c:a aac -b:a 192k -movflags +faststart", ".mp4",
-     false},
-};
-
 // Hertz of the sample-rate list's entries; entry 0 is "as source".
 constexpr int SampleRates[] = {0, 8000, 11025, 22050, 44100};
 
@@ -55,18 +38,6 @@ bool taken(const std::filesystem::path& path) {
 }
 
 }  // namespace
-
-const OutputFormat* OutputFormatAt(int formatIndex) {
-  if (formatIndex < 0 || formatIndex >= OutputFormatCount) return nullptr;
-  return &OutputFormats[formatIndex];
-}
-
-int OutputFormatIndex(const std::string& entry) {
-  for (int i = 0; i < OutputFormatCount; ++i) {
-    if (entry == OutputFormats[i].Entry) return i;
-  }
-  return -1;
-}
 
 int SampleRateOfEntry(int entry) {
   if (entry < 0 || entry >= static_cast<int>(std::size(SampleRates))) return 0;
@@ -178,6 +149,17 @@ void ConversionJob::StopRun() {
   encoder.ClearTasks();
 }
 
+// What the steps of one run hand on to the next.
+struct ConversionJob::ShowPlan {
+  FrameRateParts Rate;
+  int HoldFrames = 0;
+  int TransitionFrames = 0;
+  // The file the video is named after: the joined sound, or the first track.
+  std::string NamingSource;
+  MusicEnd SoundEnd = MusicEnd::Cut;
+  int Task = -1;
+};
+
 JobResult ConversionJob::Start(const RunRequest& request) {
   JobResult result;
   if (running_) {
@@ -206,198 +188,227 @@ JobResult ConversionJob::Start(const RunRequest& request) {
     }
   } runEnd{*this};
 
-  RunFace& face = services_.Face;
-  TFFEncoder& encoder = services_.Encoder;
-  LogMemo& log = services_.Log;
-  const auto end_early = [&](std::string text) {
-    face.RunEnds(false);
-    result.End = JobEnd::Failed;
-    result.ErrorText = std::move(text);
-    return result;
-  };
-  // An end the user must see even with the log hidden: the window's message box, as for a task
-  // that failed.
-  const auto fail_loudly = [&](const std::string& text) {
-    log_error(log, "***" + text);
-    services_.Messages.ShowMessage(text, GlobalObject().ProductName(), MessageIcon::Exclamation, MessageButtons::Ok);
-    return end_early(text);
-  };
-
+  // Each step returns false when the run ends with it; result then says how.
   try {
-    // The sequencer's run.
-    const VideoSize size{request.Width, request.Height};
-    if (!FrameSizeInRange(size)) {
-      const std::string text = InvalidFrameSizeText(std::to_string(size.Width) + "x" + std::to_string(size.Height));
-      log_error(log, "***" + text);
-      return end_early(text);
-    }
-    const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
-    const int holdFrames = CountFrames(rate, request.HoldSeconds);
-    const int transitionFrames = CountFrames(rate, request.TransitionSeconds);
-    ApplyPictureSettings(request, services_.Sequencer);
-    services_.Sequencer.AutoRotate = request.AutoRotate;
-    services_.Sequencer.ResetRun(size.Width, size.Height, holdFrames, transitionFrames, request.RandomEffects,
-                                 request.Seed, request.EffectOrder);
-    if (!request.PreviewSheetFile.empty()) {
-      Bitmap sheet;
-      std::string errorText;
-      if (!RenderPreviewSheet(services_.Sequencer, sheet, errorText) ||
-          !WritePictureFile(request.PreviewSheetFile, sheet, errorText)) {
-        log_error(log, "***" + errorText);
-        return end_early(errorText);
-      }
-      log.AddLine("Preview sheet: " + request.PreviewSheetFile);
-      result.End = JobEnd::Finished;
-      result.OutputFile = request.PreviewSheetFile;
-      return result;
-    }
-
-    face.RunBegins();
-
-    // The libraries and the frame input format.
-    if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(TFFLoader::DefaultLibraryPath())) {
-      const std::string text = encoder.LastErrorText;
-      services_.Messages.ShowMessage(text, GlobalObject().ProductName(), MessageIcon::Exclamation,
-                                     MessageButtons::Ok);
-      return end_early(text);
-    }
-    RegisterFrameInput();
-    encoder.ClearTasks();
-
-    // The audio tracks, joined when they outlast the slideshow.
-    std::string namingSource;
-    MusicEnd musicEnd = MusicEnd::Cut;
-    const std::vector<std::string>& tracks = request.Tracks;
-    if (!tracks.empty()) {
-      AudioJoinRequest join;
-      join.Tracks = tracks;
-      // The joined sound is written beside the video; on a first run the folder is not there yet,
-      // and a join into it would fail and leave the show without its sound.
-      join.OutputFolder = request.OutputFolder;
-      if (!join.OutputFolder.empty()) {
-        std::error_code ignored;
-        std::filesystem::create_directories(join.OutputFolder, ignored);
-      }
-      join.PhotoCount = static_cast<int>(request.Photos.size());
-      join.PhotoDelaySeconds = static_cast<int>(request.HoldSeconds);
-      join.EffectDelaySeconds = static_cast<int>(request.TransitionSeconds);
-      join.HoldFrames = holdFrames;
-      join.TransitionFrames = transitionFrames;
-      join.RateNumerator = rate.Numerator;
-      join.RateDenominator = rate.Denominator;
-      join.End = request.MusicEndRule;
-      musicEnd = join.End;
-      join.OnFileNamed = [this](const std::string& fileName) { joinedAudio_.Hold(fileName); };
-      joining_ = true;
-      std::string musicPlan;
-      std::string joinError;
-      const std::string joined = AudioJoiner(encoder, services_.Decoder, join, &musicPlan, joinError);
-      if (!joinError.empty()) {
-        joining_ = false;
-        return fail_loudly(joinError);
-      }
-      log.AddLine("");
-      log.AddLine(musicPlan);
-      const bool stopped = !WaitForRun();
-      joining_ = false;
-      // A stop here makes no video, so a join whose file could not be closed loses nothing the
-      // user keeps: the run is stopped either way and the file goes.
-      if (stopped) {
-        StopRun();
-        face.RunEnds(false);
-        result.End = JobEnd::Stopped;
-        return result;
-      }
-      // A join that failed, or that ended without its file, would leave the video with less
-      // music than the user gave it, or none.
-      if (!failure_.empty()) return fail_loudly(JoinFailureText(tracks, failure_));
-      if (!joined.empty() && !is_file(joined)) {
-        return fail_loudly(JoinFailureText(tracks, "the joined audio file " + joined + " was not written"));
-      }
-      namingSource = joined.empty() ? tracks.front() : joined;
-      finalDelivered_ = false;
-      encoder.ClearTasks();
-    }
-
-    // The frame input.
-    // The canvas the sequencer draws and the frame the encoder is told of come from the same
-    // numbers; a difference would be clipped or padded without a word.
-    if (services_.Sequencer.FrameWidth() != request.Width || services_.Sequencer.FrameHeight() != request.Height) {
-      throw std::logic_error("the drawn frame differs from the encoded frame");
-    }
-    TInputOptions input;
-    input.Options = FrameInputOptionText(request);
-    const int task = encoder.AddTask(services_.FrameInput.InputName(), &input);
-    if (task < 0) {
-      log_error(log, "***File open error: " + encoder.LastErrorText);
-      return end_early(encoder.LastErrorText);
-    }
-    log.AddLine("");
-    log.AddLine(input_info_text(encoder, task, 0));
-
-    // The joined sound.
-    if (is_file(joinedAudio_.Path())) {
-      if (encoder.AddInput(task, joinedAudio_.Path(), nullptr) < 0) {
-        log_error(log, "***File open error: " + encoder.LastErrorText);
-        const std::string text = encoder.LastErrorText;
-        encoder.RemoveTask(task);
-        return end_early(text);
-      }
-      log.AddLine("");
-      log.AddLine(input_info_text(encoder, task, 1));
-      soundEndsWithShow_ = musicEnd != MusicEnd::Cut;
-    }
-
-    // The output.
-    TOutputOptions output;
-    output.Options = OutputOptionText(request);
-    std::string outputFile = request.OutputFile;
-    if (outputFile.empty()) {
-      if (const OutputFormat* format = OutputFormatAt(request.FormatIndex)) {
-        outputFile = UniqueOutputName(request.OutputFolder, "slideshow-" + file_name_part(namingSource),
-                                      format->Extension);
-      }
-    }
-    // A name the job chose was a free one: whatever is under it from here on is the run's.
-    if (request.OutputFile.empty()) unfinishedVideo_.Hold(outputFile);
-    if (encoder.SetOutput(task, outputFile, &output) < 0) {
-      const std::string text = encoder.LastErrorText;
-      encoder.RemoveTask(task);
-      log_error(log, "***Cannot do convert, error: " + text);
-      return end_early(text);
-    }
-    result.OutputFile = outputFile;
-
-    // The encoding.
-    encoder.SetPreview(request.Preview);
-    encoder.StartTask(1);
-    const bool stopped = !WaitForRun();
-    if (stopped) StopRun();
-    // The last task's end has shown the run's end already; this covers an end notification that
-    // never came, so the face is not left in its running state.
-    face.RunEnds(false);
-    // A stop is kept only when the video was closed cleanly: a stop whose closing write failed
-    // (a full disk at the trailer) leaves a file without its index that nothing plays.
-    if (!failure_.empty()) {
-      result.End = JobEnd::Failed;
-      result.ErrorText = failure_;
-      // A task that failed did not close its file: the container's index is missing and nothing
-      // plays it. The name was a free one, so nothing of anyone's is lost.
-      unfinishedVideo_.Discard();
-    } else {
-      result.End = stopped ? JobEnd::Stopped : JobEnd::Finished;
-      unfinishedVideo_.Keep();
-    }
+    ShowPlan plan;
+    if (!PlanShow(request, plan, result)) return result;
+    services_.Face.RunBegins();
+    if (!LoadEncoder(result)) return result;
+    if (!JoinSound(request, plan, result)) return result;
+    if (!BuildTask(request, plan, result)) return result;
+    const bool stopped = RunAndWait(request);
+    EndRun(stopped, result);
     return result;
   } catch (const std::exception& error) {
-    log_error(log, std::string("***") + error.what());
-    // Whatever was running is ended before the window goes back to idle.
-    try {
-      if (encoder.Working()) StopRun();
-    } catch (const std::exception&) {
-    }
-    return end_early(error.what());
+    EndAfterError(error.what(), result);
+    return result;
   }
+}
+
+bool ConversionJob::EndEarly(std::string text, JobResult& result) {
+  services_.Face.RunEnds(false);
+  result.End = JobEnd::Failed;
+  result.ErrorText = std::move(text);
+  return false;
+}
+
+// An end the user must see even with the log hidden: the window's message box, as for a task
+// that failed.
+bool ConversionJob::FailLoudly(const std::string& text, JobResult& result) {
+  log_error(services_.Log, "***" + text);
+  services_.Messages.ShowMessage(text, GlobalObject().ProductName(), MessageIcon::Exclamation, MessageButtons::Ok);
+  return EndEarly(text, result);
+}
+
+bool ConversionJob::PlanShow(const RunRequest& request, ShowPlan& plan, JobResult& result) {
+  LogMemo& log = services_.Log;
+  const VideoSize size{request.Width, request.Height};
+  if (!FrameSizeInRange(size)) {
+    const std::string text = InvalidFrameSizeText(std::to_string(size.Width) + "x" + std::to_string(size.Height));
+    log_error(log, "***" + text);
+    return EndEarly(text, result);
+  }
+  plan.Rate = FrameRateParts{request.RateNumerator, request.RateDenominator};
+  plan.HoldFrames = CountFrames(plan.Rate, request.HoldSeconds);
+  plan.TransitionFrames = CountFrames(plan.Rate, request.TransitionSeconds);
+  ApplyPictureSettings(request, services_.Sequencer);
+  services_.Sequencer.AutoRotate = request.AutoRotate;
+  services_.Sequencer.ResetRun(size.Width, size.Height, plan.HoldFrames, plan.TransitionFrames,
+                               request.RandomEffects, request.Seed, request.EffectOrder);
+  if (request.PreviewSheetFile.empty()) return true;
+
+  // The planned show as one picture instead of a video: the run ends here.
+  Bitmap sheet;
+  std::string errorText;
+  if (!RenderPreviewSheet(services_.Sequencer, sheet, errorText) ||
+      !WritePictureFile(request.PreviewSheetFile, sheet, errorText)) {
+    log_error(log, "***" + errorText);
+    return EndEarly(errorText, result);
+  }
+  log.AddLine("Preview sheet: " + request.PreviewSheetFile);
+  result.End = JobEnd::Finished;
+  result.OutputFile = request.PreviewSheetFile;
+  return false;
+}
+
+bool ConversionJob::LoadEncoder(JobResult& result) {
+  TFFEncoder& encoder = services_.Encoder;
+  if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(TFFLoader::DefaultLibraryPath())) {
+    const std::string text = encoder.LastErrorText;
+    services_.Messages.ShowMessage(text, GlobalObject().ProductName(), MessageIcon::Exclamation,
+                                   MessageButtons::Ok);
+    return EndEarly(text, result);
+  }
+  RegisterFrameInput();
+  encoder.ClearTasks();
+  return true;
+}
+
+bool ConversionJob::JoinSound(const RunRequest& request, ShowPlan& plan, JobResult& result) {
+  const std::vector<std::string>& tracks = request.Tracks;
+  if (tracks.empty()) return true;
+  TFFEncoder& encoder = services_.Encoder;
+  LogMemo& log = services_.Log;
+  AudioJoinRequest join;
+  join.Tracks = tracks;
+  // The joined sound is written beside the video; on a first run the folder is not there yet,
+  // and a join into it would fail and leave the show without its sound.
+  join.OutputFolder = request.OutputFolder;
+  if (!join.OutputFolder.empty()) {
+    std::error_code ignored;
+    std::filesystem::create_directories(join.OutputFolder, ignored);
+  }
+  join.PhotoCount = static_cast<int>(request.Photos.size());
+  join.PhotoDelaySeconds = static_cast<int>(request.HoldSeconds);
+  join.EffectDelaySeconds = static_cast<int>(request.TransitionSeconds);
+  join.HoldFrames = plan.HoldFrames;
+  join.TransitionFrames = plan.TransitionFrames;
+  join.RateNumerator = plan.Rate.Numerator;
+  join.RateDenominator = plan.Rate.Denominator;
+  join.End = request.MusicEndRule;
+  plan.SoundEnd = join.End;
+  join.OnFileNamed = [this](const std::string& fileName) { joinedAudio_.Hold(fileName); };
+  joining_ = true;
+  std::string musicPlan;
+  std::string joinError;
+  const std::string joined = AudioJoiner(encoder, services_.Decoder, join, &musicPlan, joinError);
+  if (!joinError.empty()) {
+    joining_ = false;
+    return FailLoudly(joinError, result);
+  }
+  log.AddLine("");
+  log.AddLine(musicPlan);
+  const bool stopped = !WaitForRun();
+  joining_ = false;
+  // A stop here makes no video, so a join whose file could not be closed loses nothing the
+  // user keeps: the run is stopped either way and the file goes.
+  if (stopped) {
+    StopRun();
+    services_.Face.RunEnds(false);
+    result.End = JobEnd::Stopped;
+    return false;
+  }
+  // A join that failed, or that ended without its file, would leave the video with less
+  // music than the user gave it, or none.
+  if (!failure_.empty()) return FailLoudly(JoinFailureText(tracks, failure_), result);
+  if (!joined.empty() && !is_file(joined)) {
+    return FailLoudly(JoinFailureText(tracks, "the joined audio file " + joined + " was not written"), result);
+  }
+  plan.NamingSource = joined.empty() ? tracks.front() : joined;
+  finalDelivered_ = false;
+  encoder.ClearTasks();
+  return true;
+}
+
+bool ConversionJob::BuildTask(const RunRequest& request, ShowPlan& plan, JobResult& result) {
+  TFFEncoder& encoder = services_.Encoder;
+  LogMemo& log = services_.Log;
+  // The canvas the sequencer draws and the frame the encoder is told of come from the same
+  // numbers; a difference would be clipped or padded without a word.
+  if (services_.Sequencer.FrameWidth() != request.Width || services_.Sequencer.FrameHeight() != request.Height) {
+    throw std::logic_error("the drawn frame differs from the encoded frame");
+  }
+  TInputOptions input;
+  input.Options = FrameInputOptionText(request);
+  const int task = encoder.AddTask(services_.FrameInput.InputName(), &input);
+  if (task < 0) {
+    log_error(log, "***File open error: " + encoder.LastErrorText);
+    return EndEarly(encoder.LastErrorText, result);
+  }
+  plan.Task = task;
+  log.AddLine("");
+  log.AddLine(input_info_text(encoder, task, 0));
+
+  // The joined sound.
+  if (is_file(joinedAudio_.Path())) {
+    if (encoder.AddInput(task, joinedAudio_.Path(), nullptr) < 0) {
+      log_error(log, "***File open error: " + encoder.LastErrorText);
+      const std::string text = encoder.LastErrorText;
+      encoder.RemoveTask(task);
+      return EndEarly(text, result);
+    }
+    log.AddLine("");
+    log.AddLine(input_info_text(encoder, task, 1));
+    soundEndsWithShow_ = plan.SoundEnd != MusicEnd::Cut;
+  }
+
+  // The output.
+  TOutputOptions output;
+  output.Options = OutputOptionText(request);
+  std::string outputFile = request.OutputFile;
+  if (outputFile.empty()) {
+    if (const OutputFormat* format = OutputFormatAt(request.FormatIndex)) {
+      outputFile = UniqueOutputName(request.OutputFolder, "slideshow-" + file_name_part(plan.NamingSource),
+                                    format->Extension);
+    }
+  }
+  // A name the job chose was a free one: whatever is under it from here on is the run's.
+  if (request.OutputFile.empty()) unfinishedVideo_.Hold(outputFile);
+  if (encoder.SetOutput(task, outputFile, &output) < 0) {
+    const std::string text = encoder.LastErrorText;
+    encoder.RemoveTask(task);
+    log_error(log, "***Cannot do convert, error: " + text);
+    return EndEarly(text, result);
+  }
+  result.OutputFile = outputFile;
+  return true;
+}
+
+bool ConversionJob::RunAndWait(const RunRequest& request) {
+  TFFEncoder& encoder = services_.Encoder;
+  encoder.SetPreview(request.Preview);
+  encoder.StartTask(1);
+  const bool stopped = !WaitForRun();
+  if (stopped) StopRun();
+  return stopped;
+}
+
+void ConversionJob::EndRun(bool stopped, JobResult& result) {
+  // The last task's end has shown the run's end already; this covers an end notification that
+  // never came, so the face is not left in its running state.
+  services_.Face.RunEnds(false);
+  // A stop is kept only when the video was closed cleanly: a stop whose closing write failed
+  // (a full disk at the trailer) leaves a file without its index that nothing plays.
+  if (!failure_.empty()) {
+    result.End = JobEnd::Failed;
+    result.ErrorText = failure_;
+    // A task that failed did not close its file: the container's index is missing and nothing
+    // plays it. The name was a free one, so nothing of anyone's is lost.
+    unfinishedVideo_.Discard();
+  } else {
+    result.End = stopped ? JobEnd::Stopped : JobEnd::Finished;
+    unfinishedVideo_.Keep();
+  }
+}
+
+void ConversionJob::EndAfterError(const std::string& text, JobResult& result) {
+  log_error(services_.Log, "***" + text);
+  // Whatever was running is ended before the window goes back to idle.
+  try {
+    if (services_.Encoder.Working()) StopRun();
+  } catch (const std::exception&) {
+  }
+  EndEarly(text, result);
 }
 
 void ApplyPictureSettings(const RunRequest& request, FrameSequencer& sequencer) {

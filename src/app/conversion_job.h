@@ -1,5 +1,5 @@
-// A run request turned into one encoder run that writes one video file: the output formats, the
-// naming of the video, and the job that joins the sound, builds the task and waits for its end.
+// A run request turned into one encoder run that writes one video file: the output sample rates,
+// the naming of the video, and the job that joins the sound, builds the task and waits for its end.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/output_file.h"
+#include "app/output_formats.h"
 #include "app/run_request.h"
 #include "media/engine/ffmpeg.h"
 
@@ -22,23 +23,7 @@ class TFFDecoder;
 class TFFEncoder;
 class TFrameInputAdapter;
 
-// ------------------------------------------------------------------ output formats
-
-// One row of the output format list: its entry, the codec options it appends, its extension.
-struct OutputFormat {
-  const char* Entry;
-  const char* CodecOptions;
-  const char* Extension;
-  // False for a format whose codec options fix the quality themselves.
-  bool TakesBitRate = true;
-};
-inline constexpr int OutputFormatCount = 7;
-// The format that plays everywhere today: H.264 and AAC in an MP4 whose index comes first.
-inline constexpr int ModernFormatIndex = 6;
-// nullptr outside 0 to OutputFormatCount - 1 (no selection).
-const OutputFormat* OutputFormatAt(int formatIndex);
-// The index of an entry ("mp4", "mkv", ...), -1 when there is none.
-int OutputFormatIndex(const std::string& entry);
+// ------------------------------------------------------------------ output settings
 
 // The stored "samplerate" entry in hertz: 1 -> 8000 ... 4 -> 44100; 0 ("as source") and entries
 // outside the list give 0, which asks for no particular rate.
@@ -165,6 +150,25 @@ class ConversionJob {
   void NoteTerminate(const TTerminateInfo& info);
 
  private:
+  struct ShowPlan;
+
+  // The steps of Start in their order. Those returning bool give false when the run ends with
+  // them, result then saying how; the face has been told of the end already.
+  // The sizes and frame counts, and the sequencer set for them; a preview sheet ends the run here.
+  bool PlanShow(const RunRequest& request, ShowPlan& plan, JobResult& result);
+  bool LoadEncoder(JobResult& result);
+  // The audio tracks joined into one temporary file (none without tracks).
+  bool JoinSound(const RunRequest& request, ShowPlan& plan, JobResult& result);
+  // The encoder's task: the frame input, the joined sound, the output file.
+  bool BuildTask(const RunRequest& request, ShowPlan& plan, JobResult& result);
+  bool RunAndWait(const RunRequest& request);  // true when Stop ended it
+  // The result of a run that was encoded; the video is kept or removed.
+  void EndRun(bool stopped, JobResult& result);
+  void EndAfterError(const std::string& text, JobResult& result);
+  // A run that ends without a video: the face goes back to idle. Returns false (the run ends).
+  bool EndEarly(std::string text, JobResult& result);
+  bool FailLoudly(const std::string& text, JobResult& result);
+
   bool WaitForRun();  // false when Stop ended it
   void StopRun();
 
