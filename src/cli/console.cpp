@@ -36,12 +36,6 @@ extern "C" void count_interrupt(int signal) {
 
 }  // namespace
 
-int ReportCommandError(const std::string& command, const CommandError& error) {
-  const std::string text = "lumivor " + command + ": " + error.Text + "\n";
-  std::fputs((IsTerminal(STDERR_FILENO) ? TerminalSafeText(text) : text).c_str(), stderr);
-  return ExitUsage;
-}
-
 Terminal::Terminal() : interactive_(IsTerminal(STDERR_FILENO)) {}
 
 void Terminal::Line(const std::string& text) {

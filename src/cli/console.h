@@ -6,27 +6,17 @@
 #include <csignal>
 #include <mutex>
 #include <string>
-#include <utility>
 
+#include "cli/arguments.h"
 #include "media/runtime/ff_log.h"
 
 namespace lumivor::cli {
 
-// Exit statuses of the sub-commands that run a job; their --help texts say them.
+// Exit statuses of the sub-commands that run a job; their --help texts say them (ExitUsage, for
+// wrong arguments, is with the arguments).
 inline constexpr int ExitFinished = 0;
 inline constexpr int ExitFailed = 1;
-inline constexpr int ExitUsage = 2;
 inline constexpr int ExitStopped = 130;
-
-// Wrong arguments, found while they are read and before anything is changed.
-struct CommandError {
-  std::string Text;
-};
-
-[[noreturn]] inline void fail(std::string text) { throw CommandError{std::move(text)}; }
-
-// "lumivor COMMAND: TEXT" on stderr; returns ExitUsage.
-int ReportCommandError(const std::string& command, const CommandError& error);
 
 // One lock keeps each line whole. A write that fails is remembered, so that the exit status can
 // say so.

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "app/output_file.h"
+#include "cli/arguments.h"
 #include "cli/console.h"
 #include "media/engine/error_text.h"
 #include "media/engine/ffmpeg.h"
@@ -65,49 +66,42 @@ TLogLevel parse_log_level(const std::string& text) {
   fail("unknown --log-level \"" + text + "\" (quiet, panic, fatal, error, warning, info, verbose or debug)");
 }
 
+constexpr OptionRule Options[] = {
+    {"--in-options", OptionKind::Repeated}, {"-i", OptionKind::Repeated},     {"--out-options", OptionKind::Value},
+    {"-o", OptionKind::Value},              {"--join", OptionKind::Flag},     {"--presets", OptionKind::Value},
+    {"--log-level", OptionKind::Value},
+};
+
 Arguments parse_arguments(const std::vector<std::string>& words) {
+  const ParsedArguments given = ParseArguments(words, Options);
   Arguments parsed;
+  parsed.Help = given.Help;
+  if (parsed.Help) return parsed;
+  if (!given.Positionals.empty()) fail_usage("unexpected \"" + given.Positionals.front() + "\"");
+  // Input options belong to the -i that follows them, so the order of the two matters.
   std::optional<std::string> pendingInputOptions;
-  bool outputOptionsGiven = false;
-  bool presetsGiven = false;
-  bool logLevelGiven = false;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::string& word = words[i];
-    if (word == "--help" || word == "-h") {
-      parsed.Help = true;
-      continue;
-    }
-    if (word == "--join") {
-      parsed.Join = true;
-      continue;
-    }
-    const bool valued = word == "--in-options" || word == "-i" || word == "--out-options" || word == "-o" ||
-                        word == "--presets" || word == "--log-level";
-    if (!valued) fail(word.rfind('-', 0) == 0 ? "unknown option " + word : "unexpected \"" + word + "\"");
-    if (i + 1 >= words.size()) fail(word + " needs a value");
-    const std::string& value = words[++i];
-    if (word == "--in-options") {
-      if (pendingInputOptions) fail("--in-options is given twice before one -i");
-      pendingInputOptions = value;
-    } else if (word == "-i") {
-      parsed.Inputs.push_back({pendingInputOptions.value_or(""), value});
+  for (const ParsedArguments::Option& option : given.Options) {
+    if (option.Name == "--in-options") {
+      if (pendingInputOptions) fail_usage("--in-options is given twice before one -i");
+      pendingInputOptions = option.Value;
+    } else if (option.Name == "-i") {
+      parsed.Inputs.push_back({pendingInputOptions.value_or(""), option.Value});
       pendingInputOptions.reset();
-    } else if (word == "-o") {
-      if (parsed.Output) fail("-o is given twice (one output per conversion)");
-      parsed.Output = value;
-    } else {
-      bool& given = word == "--out-options" ? outputOptionsGiven : word == "--presets" ? presetsGiven : logLevelGiven;
-      if (given) fail(word + " is given twice");
-      given = true;
-      if (word == "--out-options") parsed.OutputOptions = value;
-      if (word == "--presets") parsed.Presets = value;
-      if (word == "--log-level") parsed.LogLevel = parse_log_level(value);
+    } else if (option.Name == "-o") {
+      parsed.Output = option.Value;
+    } else if (option.Name == "--out-options") {
+      parsed.OutputOptions = option.Value;
+    } else if (option.Name == "--presets") {
+      parsed.Presets = option.Value;
+    } else if (option.Name == "--log-level") {
+      parsed.LogLevel = parse_log_level(option.Value);
+    } else if (option.Name == "--join") {
+      parsed.Join = true;
     }
   }
-  if (parsed.Help) return parsed;
-  if (pendingInputOptions) fail("--in-options must be followed by the -i it applies to");
-  if (parsed.Inputs.empty()) fail("missing -i INPUT (lumivor convert --help shows the arguments)");
-  if (!parsed.Output) fail("missing -o OUTPUT (lumivor convert --help shows the arguments)");
+  if (pendingInputOptions) fail_usage("--in-options must be followed by the -i it applies to");
+  if (parsed.Inputs.empty()) fail_usage("missing -i INPUT");
+  if (!parsed.Output) fail_usage("missing -o OUTPUT");
   return parsed;
 }
 

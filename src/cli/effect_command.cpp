@@ -1,9 +1,7 @@
 #include "cli/effect_command.h"
 
-#include <charconv>
 #include <cstdint>
 #include <iostream>
-#include <map>
 #include <optional>
 #include <set>
 #include <tuple>
@@ -12,6 +10,8 @@
 #include "app/contact_sheet.h"
 #include "app/output_file.h"
 #include "app/picture_file.h"
+#include "cli/arguments.h"
+#include "cli/effect_numbers.h"
 #include "effects/effect.h"
 #include "effects/random.h"
 
@@ -28,52 +28,18 @@ constexpr const char* Usage =
     "       lumivor effect N --progress P --from OLD --to NEW --out OUT [--source-seed S] [--random-seed R]\n"
     "       lumivor effect --sheet OUT.png [--from OLD --to NEW] [--size WxH] [--effects LIST]\n";
 
-// A failure that ends the command: its text is the one line printed.
-struct CommandError {
-  std::string Text;
-};
-
-[[noreturn]] void fail(std::string text) { throw CommandError{std::move(text)}; }
-
 // Plain decimal digits only: no sign, no spaces, no hex, nothing after the number.
 std::optional<std::uint64_t> parse_decimal(const std::string& text, std::uint64_t max) {
-  if (text.empty() || text.size() > 20) return std::nullopt;
-  std::uint64_t value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc{} || end != text.data() + text.size() || value > max) return std::nullopt;
-  return value;
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  const std::optional<long long> value = WholeNumber(text);
+  if (!value || static_cast<std::uint64_t>(*value) > max) return std::nullopt;
+  return static_cast<std::uint64_t>(*value);
 }
 
 int parse_effect_number(const std::string& text) {
   const auto n = parse_decimal(text, EffectCount);
   if (!n || *n < 1) fail("unknown effect number \"" + text + "\" (effects are 1 to " + std::to_string(EffectCount) + ")");
   return static_cast<int>(*n);
-}
-
-std::uint32_t parse_seed(const std::string& option, const std::string& text) {
-  const auto n = parse_decimal(text, 0xFFFFFFFFu);
-  if (!n) fail(option + " needs a decimal number from 0 to 4294967295, not \"" + text + "\"");
-  return static_cast<std::uint32_t>(*n);
-}
-
-// "1-57,119,150-153": numbers and ranges, kept in the order given.
-std::vector<int> parse_effect_list(const std::string& text) {
-  std::vector<int> effects;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t comma = text.find(',', start);
-    const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    const std::size_t dash = item.find('-');
-    const auto first = parse_decimal(item.substr(0, dash), EffectCount);
-    const auto last = dash == std::string::npos ? first : parse_decimal(item.substr(dash + 1), EffectCount);
-    if (!first || !last || *first < 1 || *last < *first)
-      fail("bad --effects item \"" + item + "\" (numbers or ranges from 1 to " + std::to_string(EffectCount) +
-           ", like 1-57,119,150-153)");
-    for (auto n = *first; n <= *last; ++n) effects.push_back(static_cast<int>(n));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return effects;
 }
 
 std::pair<int, int> parse_size(const std::string& text) {
@@ -85,48 +51,27 @@ std::pair<int, int> parse_size(const std::string& text) {
   return {static_cast<int>(*width), static_cast<int>(*height)};
 }
 
-// Options with a value, and the positional words, as given; each option at most once.
-struct Arguments {
-  std::map<std::string, std::string> Options;
-  std::set<std::string> Flags;
-  std::vector<std::string> Words;
-
-  const std::string* Find(const std::string& name) const {
-    const auto it = Options.find(name);
-    return it == Options.end() ? nullptr : &it->second;
-  }
-  const std::string& Require(const std::string& name) const {
-    const std::string* value = Find(name);
-    if (!value) fail("missing " + name);
-    return *value;
-  }
+constexpr OptionRule Options[] = {
+    {"--list", OptionKind::Flag},         {"--progress", OptionKind::Value},    {"--from", OptionKind::Value},
+    {"--to", OptionKind::Value},          {"--out", OptionKind::Value},         {"--source-seed", OptionKind::Value},
+    {"--random-seed", OptionKind::Value}, {"--sheet", OptionKind::Value},       {"--size", OptionKind::Value},
+    {"--effects", OptionKind::Value},
 };
 
-Arguments parse_arguments(const std::vector<std::string>& arguments) {
-  static const std::set<std::string> valued = {"--progress", "--from",  "--to",   "--out",     "--source-seed",
-                                               "--random-seed", "--sheet", "--size", "--effects"};
-  static const std::set<std::string> flags = {"--list", "--help", "-h"};
-  Arguments parsed;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& word = arguments[i];
-    if (word.size() > 1 && word[0] == '-' && !(word[1] >= '0' && word[1] <= '9')) {
-      if (flags.count(word)) {
-        parsed.Flags.insert(word);
-        continue;
-      }
-      if (!valued.count(word)) fail("unknown option " + word);
-      if (i + 1 >= arguments.size()) fail(word + " needs a value");
-      if (!parsed.Options.emplace(word, arguments[++i]).second) fail(word + " is given twice");
-    } else {
-      parsed.Words.push_back(word);
-    }
-  }
-  return parsed;
+const std::string& require(const ParsedArguments& parsed, const std::string& name) {
+  const std::string* value = parsed.Find(name);
+  if (!value) fail_usage("missing " + name);
+  return *value;
 }
 
-void allow_only(const Arguments& parsed, const std::set<std::string>& allowed, const char* mode) {
-  for (const auto& [name, value] : parsed.Options)
-    if (!allowed.count(name)) fail(name + " does not go with " + mode);
+std::uint32_t seed(const ParsedArguments& parsed, const std::string& name, std::uint32_t otherwise) {
+  const std::string* text = parsed.Find(name);
+  return text ? static_cast<std::uint32_t>(NumberInRange(name, *text, 0, 4294967295LL)) : otherwise;
+}
+
+void allow_only(const ParsedArguments& parsed, const std::set<std::string>& allowed, const char* mode) {
+  for (const ParsedArguments::Option& option : parsed.Options)
+    if (!allowed.count(option.Name)) fail_usage(option.Name + " does not go with " + mode);
 }
 
 Bitmap read_picture(const std::string& fileName) {
@@ -167,20 +112,20 @@ int list_effects() {
   return 0;
 }
 
-int compose_frame(const Arguments& parsed) {
+int compose_frame(const ParsedArguments& parsed) {
   allow_only(parsed, {"--progress", "--from", "--to", "--out", "--source-seed", "--random-seed"}, "a frame");
-  if (parsed.Words.size() != 1) fail(parsed.Words.empty() ? "missing effect number" : "more than one effect number");
-  const int effect = parse_effect_number(parsed.Words[0]);
-  const std::string& progressText = parsed.Require("--progress");
+  if (parsed.Positionals.size() != 1) {
+    fail_usage(parsed.Positionals.empty() ? "missing effect number" : "more than one effect number");
+  }
+  const int effect = parse_effect_number(parsed.Positionals[0]);
+  const std::string& progressText = require(parsed, "--progress");
   const auto progress = parse_decimal(progressText, 100);
-  if (!progress) fail("bad progress \"" + progressText + "\" (a whole number from 0 to 100)");
-  const std::string& oldName = parsed.Require("--from");
-  const std::string& newName = parsed.Require("--to");
-  const std::string& outName = parsed.Require("--out");
-  const std::string* sourceSeedText = parsed.Find("--source-seed");
-  const std::string* randomSeedText = parsed.Find("--random-seed");
-  const std::uint32_t sourceSeed = sourceSeedText ? parse_seed("--source-seed", *sourceSeedText) : DefaultSourceSeed;
-  const std::uint32_t randomSeed = randomSeedText ? parse_seed("--random-seed", *randomSeedText) : DefaultRandomSeed;
+  if (!progress) fail("bad progress \"" + progressText + "\" (--progress takes a whole number from 0 to 100)");
+  const std::string& oldName = require(parsed, "--from");
+  const std::string& newName = require(parsed, "--to");
+  const std::string& outName = require(parsed, "--out");
+  const std::uint32_t sourceSeed = seed(parsed, "--source-seed", DefaultSourceSeed);
+  const std::uint32_t randomSeed = seed(parsed, "--random-seed", DefaultRandomSeed);
 
   OutputFile output;
   open_output(output, outName);
@@ -193,18 +138,18 @@ int compose_frame(const Arguments& parsed) {
   return 0;
 }
 
-int render_sheet(const Arguments& parsed) {
+int render_sheet(const ParsedArguments& parsed) {
   allow_only(parsed, {"--sheet", "--from", "--to", "--size", "--effects"}, "--sheet");
-  if (!parsed.Words.empty()) fail("unexpected \"" + parsed.Words[0] + "\" with --sheet");
-  const std::string& outName = parsed.Require("--sheet");
+  if (!parsed.Positionals.empty()) fail_usage("unexpected \"" + parsed.Positionals[0] + "\" with --sheet");
+  const std::string& outName = require(parsed, "--sheet");
   const std::string* oldName = parsed.Find("--from");
   const std::string* newName = parsed.Find("--to");
-  if (!oldName != !newName) fail("--from and --to go together");
+  if (!oldName != !newName) fail_usage("--from and --to go together");
   auto [width, height] = std::pair{DefaultCellWidth, DefaultCellHeight};
   if (const std::string* size = parsed.Find("--size")) std::tie(width, height) = parse_size(*size);
   std::vector<int> effects;
   if (const std::string* list = parsed.Find("--effects")) {
-    effects = parse_effect_list(*list);
+    effects = ParseEffectNumbers(*list);
   } else {
     for (int i = 1; i <= EffectCount; ++i) effects.push_back(i);
   }
@@ -229,21 +174,20 @@ int render_sheet(const Arguments& parsed) {
 
 int RunEffectCommand(const std::vector<std::string>& arguments) {
   try {
-    const Arguments parsed = parse_arguments(arguments);
-    if (parsed.Flags.count("--help") || parsed.Flags.count("-h")) {
+    const ParsedArguments parsed = ParseArguments(arguments, Options);
+    if (parsed.Help) {
       std::cout << Usage;
       return 0;
     }
-    if (parsed.Flags.count("--list")) {
-      if (!parsed.Options.empty() || !parsed.Words.empty()) fail("--list takes nothing else");
+    if (parsed.Has("--list")) {
+      if (parsed.Options.size() > 1 || !parsed.Positionals.empty()) fail_usage("--list takes nothing else");
       return list_effects();
     }
     if (parsed.Find("--sheet")) return render_sheet(parsed);
-    if (parsed.Words.empty() && parsed.Options.empty()) fail("missing arguments (lumivor effect --help shows them)");
+    if (parsed.Positionals.empty() && parsed.Options.empty()) fail_usage("missing arguments");
     return compose_frame(parsed);
   } catch (const CommandError& error) {
-    std::cerr << "lumivor effect: " << error.Text << '\n';
-    return 2;
+    return ReportCommandError("effect", error);
   }
 }
 

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <cerrno>
 #include <cstdio>
@@ -14,7 +13,6 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
-#include <set>
 #include <string>
 #include <system_error>
 
@@ -26,7 +24,9 @@
 #include "app/output_file.h"
 #include "app/run_request.h"
 #include "app/settings_page.h"
+#include "cli/arguments.h"
 #include "cli/console.h"
+#include "cli/effect_numbers.h"
 #include "effects/effect.h"
 #include "media/runtime/ff_load.h"
 #include "media/runtime/ff_log.h"
@@ -47,9 +47,11 @@ std::string usage_text() {
   std::string text =
       "usage: lumivor make [options] PHOTO...\n"
       "\n"
-      "Renders a slideshow of the photos (BMP or JPEG), in the order given: each photo is fitted into\n"
-      "the frame on black and held, and the next one enters through a transition. PNG, WebP and\n"
-      "HEIC/HEIF photos are read too; every photo is read by its contents, whatever its name.\n"
+      "Renders a slideshow of the photos, in the order given: each photo is fitted into the frame on\n"
+      "black and held, and the next one enters through a transition. Photos are JPEG, PNG, BMP, WebP\n"
+      "or HEIC/HEIF files, each read by its contents, whatever its name. A PHOTO that starts with \"-\"\n"
+      "goes after \"--\", which ends the options. An option's value may also follow an \"=\"\n"
+      "(--hold=3).\n"
       "\n"
       "  --audio FILE        an audio track laid under the slideshow; repeat for more, in playing\n"
       "                      order. The tracks are used only when together they last longer than\n"
@@ -68,8 +70,9 @@ std::string usage_text() {
       "  --bitrate KBPS      video bit rate in kilobits per second\n"
       "  --hold SECONDS      whole seconds each photo is held (0 to 3000)\n"
       "  --transition SECONDS  whole seconds each transition lasts (0 to 100)\n"
-      "  --effects ORDER     random, sequential (from effect 1) or a list of effect numbers taken in\n"
-      "                      turn, like 5,17,169 (1 to 176; 'lumivor effect --list' names them)\n"
+      "  --effects ORDER     random, sequential (from effect 1) or a list of effect numbers and ranges\n"
+      "                      taken in turn, like 5,17,169 or 1-5,9,170-176 (1 to 176; 'lumivor effect\n"
+      "                      --list' names them)\n"
       "  --seed N            seed of the random order, so that a run can be made again (0 to 4294967295)\n"
       "  --fit MODE          fit (the whole photo on black, the default), fill (the frame covered,\n"
       "                      the overflow cut off) or blur (the whole photo over a blurred copy)\n"
@@ -160,28 +163,12 @@ struct Arguments {
   std::optional<MusicEnd> MusicEndRule;
 };
 
-std::optional<long long> whole_number(const std::string& text) {
-  long long value = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-  return value;
-}
-
-long long number_in(const std::string& option, const std::string& text, long long low, long long high) {
-  const std::optional<long long> value = whole_number(text);
-  if (!value || *value < low || *value > high) {
-    fail(FormatText("%s wants a whole number from %lld to %lld, not \"%s\"", option.c_str(), low, high,
-                    text.c_str()));
-  }
-  return *value;
-}
-
 // "WxH" or "N:D": two positive whole numbers around the separator.
 bool two_numbers(const std::string& text, char separator, long long high) {
   const std::size_t at = text.find(separator);
   if (at == std::string::npos) return false;
-  const std::optional<long long> first = whole_number(text.substr(0, at));
-  const std::optional<long long> second = whole_number(text.substr(at + 1));
+  const std::optional<long long> first = WholeNumber(std::string_view(text).substr(0, at));
+  const std::optional<long long> second = WholeNumber(std::string_view(text).substr(at + 1));
   return first && second && *first >= 1 && *second >= 1 && *first <= high && *second <= high;
 }
 
@@ -210,119 +197,101 @@ int format_of_file_name(const std::string& name) {
   return format_index(extension.substr(1));
 }
 
-std::vector<int> effect_list(const std::string& text) {
-  std::vector<int> numbers;
-  std::size_t start = 0;
-  while (true) {
-    const std::size_t comma = text.find(',', start);
-    const std::string part = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    numbers.push_back(static_cast<int>(number_in("--effects", part, 1, EffectCount)));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
+constexpr OptionRule Options[] = {
+    {"--audio", OptionKind::Repeated},       {"-o", OptionKind::Value},
+    {"--format", OptionKind::Value},         {"--size", OptionKind::Value},
+    {"--rate", OptionKind::Value},           {"--sample-rate", OptionKind::Value},
+    {"--mono", OptionKind::Flag},            {"--bitrate", OptionKind::Value},
+    {"--hold", OptionKind::Value},           {"--transition", OptionKind::Value},
+    {"--effects", OptionKind::Value},        {"--seed", OptionKind::Value},
+    {"--fit", OptionKind::Value},            {"--motion", OptionKind::Value},
+    {"--motion-strength", OptionKind::Value}, {"--realtime", OptionKind::Flag},
+    {"--break-when-no-pictures", OptionKind::Flag}, {"--no-auto-rotate", OptionKind::Flag},
+    {"--log", OptionKind::Flag},             {"--music-end", OptionKind::Value},
+    {"--preview-sheet", OptionKind::Value},
+};
+
+// Each option's value is checked in the order the options were given, so the first wrong one
+// is the one reported.
+void apply_option(Arguments& parsed, const std::string& name, const std::string& value) {
+  if (name == "--mono") {
+    parsed.Mono = true;
+  } else if (name == "--realtime") {
+    parsed.Realtime = true;
+  } else if (name == "--break-when-no-pictures") {
+    parsed.BreakWhenNoPictures = true;
+  } else if (name == "--no-auto-rotate") {
+    parsed.AutoRotate = false;
+  } else if (name == "--log") {
+    parsed.Log = true;
+  } else if (name == "--audio") {
+    if (value.empty()) fail("--audio needs a file name");
+    parsed.Tracks.push_back(value);
+  } else if (name == "-o") {
+    if (value.empty()) fail("-o needs a folder or a file name");
+    parsed.Output = value;
+  } else if (name == "--format") {
+    const int index = format_index(value);
+    if (index < 0) fail("--format is mp4, swf, flv, wmv, mov or mkv, or h264 (H.264/AAC in MP4), not \"" + value + "\"");
+    parsed.Format = index;
+  } else if (name == "--size") {
+    const std::optional<VideoSize> size = ParseVideoSize(value);
+    if (!size || !FrameSizeInRange(*size)) fail("--size wants WIDTHxHEIGHT, each 1 to 8192, not \"" + value + "\"");
+    parsed.Size = *size;
+  } else if (name == "--rate") {
+    if (!two_numbers(value, ':', 1000000)) fail("--rate wants NUMERATOR:DENOMINATOR, like 30:1, not \"" + value + "\"");
+    parsed.Rate = value;
+  } else if (name == "--sample-rate") {
+    std::optional<int> index;
+    for (int entry = 0; entry < static_cast<int>(std::size(SampleRateItems)); ++entry) {
+      if (value == SampleRateItems[entry] || (entry == 0 && value == "source")) index = entry;
+    }
+    if (!index) fail("--sample-rate is source, 8000, 11025, 22050 or 44100, not \"" + value + "\"");
+    parsed.SampleRateIndex = index;
+  } else if (name == "--bitrate") {
+    parsed.BitRate = static_cast<int>(NumberInRange(name, value, 1, 1000000));
+  } else if (name == "--hold") {
+    parsed.Hold = static_cast<int>(NumberInRange(name, value, PhotoDelayRange.Min, PhotoDelayRange.Max));
+    parsed.HoldGiven = true;
+  } else if (name == "--transition") {
+    parsed.Transition = static_cast<int>(NumberInRange(name, value, EffectDelayRange.Min, EffectDelayRange.Max));
+    parsed.TransitionGiven = true;
+  } else if (name == "--effects") {
+    if (value == "random") {
+      parsed.Effects = EffectMode::Random;
+    } else if (value == "sequential") {
+      parsed.Effects = EffectMode::Sequential;
+    } else {
+      parsed.Effects = EffectMode::List;
+      parsed.EffectOrder = ParseEffectNumbers(value);
+    }
+  } else if (name == "--music-end") {
+    parsed.MusicEndRule = ParseMusicEnd(value);
+    if (!parsed.MusicEndRule) fail("--music-end is cut, fade or loop, not \"" + value + "\"");
+  } else if (name == "--preview-sheet") {
+    if (value.empty()) fail("--preview-sheet needs a file name");
+    parsed.PreviewSheet = value;
+  } else if (name == "--seed") {
+    parsed.Seed = static_cast<std::uint32_t>(NumberInRange(name, value, 0, 4294967295LL));
+  } else if (name == "--fit") {
+    parsed.Screen = ParseScreenMode(value);
+    if (!parsed.Screen) fail("--fit is fit, fill or blur, not \"" + value + "\"");
+  } else if (name == "--motion") {
+    parsed.Motion = ParseMotionKind(value);
+    if (!parsed.Motion) fail("--motion is none, zoom, pan or random, not \"" + value + "\"");
+  } else if (name == "--motion-strength") {
+    parsed.MotionStrength = static_cast<int>(NumberInRange(name, value, 0, MaxMotionStrength));
   }
-  return numbers;
 }
 
 Arguments parse_arguments(const std::vector<std::string>& words) {
+  const ParsedArguments given = ParseArguments(words, Options);
   Arguments parsed;
-  std::set<std::string> seen;
-  bool onlyPhotos = false;
-  for (std::size_t i = 0; i < words.size(); ++i) {
-    const std::string& word = words[i];
-    if (onlyPhotos || word.empty() || word[0] != '-' || word == "-") {
-      parsed.Photos.push_back(word);
-      continue;
-    }
-    if (word == "--") {
-      onlyPhotos = true;
-      continue;
-    }
-    if (word == "--help" || word == "-h") {
-      parsed.Help = true;
-      continue;
-    }
-    const bool flag = word == "--mono" || word == "--realtime" || word == "--break-when-no-pictures" ||
-                      word == "--no-auto-rotate" || word == "--log";
-    const bool valued = word == "--audio" || word == "-o" || word == "--format" || word == "--size" ||
-                        word == "--rate" || word == "--sample-rate" || word == "--bitrate" || word == "--hold" ||
-                        word == "--transition" || word == "--effects" || word == "--seed" || word == "--fit" ||
-                        word == "--motion" || word == "--motion-strength" || word == "--preview-sheet" ||
-                        word == "--music-end";
-    if (!flag && !valued) fail("unknown option " + word);
-    if (word != "--audio" && !seen.insert(word).second) fail(word + " is given twice");
-    if (flag) {
-      if (word == "--mono") parsed.Mono = true;
-      if (word == "--realtime") parsed.Realtime = true;
-      if (word == "--break-when-no-pictures") parsed.BreakWhenNoPictures = true;
-      if (word == "--no-auto-rotate") parsed.AutoRotate = false;
-      if (word == "--log") parsed.Log = true;
-      continue;
-    }
-    if (i + 1 >= words.size()) fail(word + " needs a value");
-    const std::string& value = words[++i];
-    if (word == "--audio") {
-      if (value.empty()) fail("--audio needs a file name");
-      parsed.Tracks.push_back(value);
-    } else if (word == "-o") {
-      if (value.empty()) fail("-o needs a folder or a file name");
-      parsed.Output = value;
-    } else if (word == "--format") {
-      const int index = format_index(value);
-      if (index < 0) fail("--format is mp4, swf, flv, wmv, mov or mkv, or h264 (H.264/AAC in MP4), not \"" + value + "\"");
-      parsed.Format = index;
-    } else if (word == "--size") {
-      const std::optional<VideoSize> size = ParseVideoSize(value);
-      if (!size || !FrameSizeInRange(*size)) {
-        fail("--size wants WIDTHxHEIGHT, each 1 to 8192, not \"" + value + "\"");
-      }
-      parsed.Size = *size;
-    } else if (word == "--rate") {
-      if (!two_numbers(value, ':', 1000000)) fail("--rate wants NUMERATOR:DENOMINATOR, like 30:1, not \"" + value + "\"");
-      parsed.Rate = value;
-    } else if (word == "--sample-rate") {
-      std::optional<int> index;
-      for (int entry = 0; entry < static_cast<int>(std::size(SampleRateItems)); ++entry) {
-        if (value == SampleRateItems[entry] || (entry == 0 && value == "source")) index = entry;
-      }
-      if (!index) fail("--sample-rate is source, 8000, 11025, 22050 or 44100, not \"" + value + "\"");
-      parsed.SampleRateIndex = index;
-    } else if (word == "--bitrate") {
-      parsed.BitRate = static_cast<int>(number_in(word, value, 1, 1000000));
-    } else if (word == "--hold") {
-      parsed.Hold = static_cast<int>(number_in(word, value, PhotoDelayRange.Min, PhotoDelayRange.Max));
-      parsed.HoldGiven = true;
-    } else if (word == "--transition") {
-      parsed.Transition = static_cast<int>(number_in(word, value, EffectDelayRange.Min, EffectDelayRange.Max));
-      parsed.TransitionGiven = true;
-    } else if (word == "--effects") {
-      if (value == "random") {
-        parsed.Effects = EffectMode::Random;
-      } else if (value == "sequential") {
-        parsed.Effects = EffectMode::Sequential;
-      } else {
-        parsed.Effects = EffectMode::List;
-        parsed.EffectOrder = effect_list(value);
-      }
-    } else if (word == "--music-end") {
-      parsed.MusicEndRule = ParseMusicEnd(value);
-      if (!parsed.MusicEndRule) fail("--music-end is cut, fade or loop, not \"" + value + "\"");
-    } else if (word == "--preview-sheet") {
-      if (value.empty()) fail("--preview-sheet needs a file name");
-      parsed.PreviewSheet = value;
-    } else if (word == "--seed") {
-      parsed.Seed = static_cast<std::uint32_t>(number_in(word, value, 0, 4294967295LL));
-    } else if (word == "--fit") {
-      parsed.Screen = ParseScreenMode(value);
-      if (!parsed.Screen) fail("--fit is fit, fill or blur, not \"" + value + "\"");
-    } else if (word == "--motion") {
-      parsed.Motion = ParseMotionKind(value);
-      if (!parsed.Motion) fail("--motion is none, zoom, pan or random, not \"" + value + "\"");
-    } else if (word == "--motion-strength") {
-      parsed.MotionStrength = static_cast<int>(number_in(word, value, 0, MaxMotionStrength));
-    }
-  }
+  parsed.Help = given.Help;
   if (parsed.Help) return parsed;
-  if (parsed.Photos.empty()) fail("no photos given (lumivor make --help shows the arguments)");
+  for (const ParsedArguments::Option& option : given.Options) apply_option(parsed, option.Name, option.Value);
+  parsed.Photos = given.Positionals;
+  if (parsed.Photos.empty()) fail_usage("no photos given");
   return parsed;
 }
 
@@ -443,9 +412,9 @@ void apply_defaults(Arguments& parsed, int format) {
   if (!parsed.Size) parsed.Size = ParseVideoSize(VideoSizeItems[choices.VideoSizeIndex]);
   if (!parsed.Rate) parsed.Rate = std::string(FrameRateItems[choices.FrameRateIndex]);
   if (!parsed.SampleRateIndex) parsed.SampleRateIndex = choices.SampleRateIndex;
-  if (!parsed.BitRate) parsed.BitRate = *whole_number(std::string(BitRateItems[choices.BitRateIndex]));
-  if (!parsed.HoldGiven) parsed.Hold = static_cast<int>(*whole_number(DefaultPhotoDelay));
-  if (!parsed.TransitionGiven) parsed.Transition = static_cast<int>(*whole_number(DefaultEffectDelay));
+  if (!parsed.BitRate) parsed.BitRate = static_cast<int>(*WholeNumber(BitRateItems[choices.BitRateIndex]));
+  if (!parsed.HoldGiven) parsed.Hold = static_cast<int>(*WholeNumber(DefaultPhotoDelay));
+  if (!parsed.TransitionGiven) parsed.Transition = static_cast<int>(*WholeNumber(DefaultEffectDelay));
   if (!choices.Stereo && !parsed.Mono) parsed.Mono = true;
 }
 

@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "app/input_file.h"
+#include "cli/arguments.h"
 #include "media/components/ff_player.h"
 #include "media/runtime/ff_load.h"
 #include "media/runtime/main_thread.h"
@@ -33,44 +34,38 @@ struct PlayArguments {
   bool Paused = false;
 };
 
-std::optional<PlayArguments> Parse(const std::vector<std::string>& arguments, std::ostream& err) {
-  PlayArguments parsed;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& word = arguments[i];
-    if (word == "--help" || word == "-h") {
-      parsed.Help = true;
-      return parsed;
-    }
-    if (word == "--mute") {
-      parsed.Mute = true;
-    } else if (word == "--no-video") {
-      parsed.NoVideo = true;
-    } else if (word == "--paused") {
-      parsed.Paused = true;
-    } else if (word == "--volume") {
-      if (i + 1 == arguments.size()) {
-        err << "lumivor play: --volume needs a value from 0 to 128\n";
-        return std::nullopt;
-      }
-      const std::string& text = arguments[++i];
-      char* end = nullptr;
-      const long volume = std::strtol(text.c_str(), &end, 10);
-      if (text.empty() || *end != '\0' || volume < 0 || volume > 128) {
-        err << "lumivor play: invalid volume \"" << text << "\", expected 0 to 128\n";
-        return std::nullopt;
-      }
-      parsed.Volume = static_cast<int>(volume);
-    } else if (word.size() > 1 && word[0] == '-') {
-      err << "lumivor play: unknown option \"" << word << "\"\n";
-      return std::nullopt;
-    } else if (parsed.File.empty()) {
-      parsed.File = word;
-    } else {
-      err << "lumivor play: one file at a time\n";
-      return std::nullopt;
-    }
+constexpr cli::OptionRule kOptions[] = {
+    {"--volume", cli::OptionKind::Value, "from 0 to 128"},
+    {"--mute", cli::OptionKind::Flag},
+    {"--no-video", cli::OptionKind::Flag},
+    {"--paused", cli::OptionKind::Flag},
+};
+
+// Throws cli::CommandError for arguments that cannot be played; no FILE at all is nullopt, for
+// which the usage alone is the answer.
+std::optional<PlayArguments> Parse(const std::vector<std::string>& arguments) {
+  cli::ParsedArguments given;
+  try {
+    given = cli::ParseArguments(arguments, kOptions);
+  } catch (cli::ArgumentError& error) {
+    // Quoted: play's unknown options have always been said this way.
+    if (error.Problem == cli::ArgumentProblem::UnknownOption) error.Text = "unknown option \"" + error.Word + "\"";
+    throw;
   }
-  if (parsed.File.empty()) return std::nullopt;
+  PlayArguments parsed;
+  parsed.Help = given.Help;
+  if (parsed.Help) return parsed;
+  parsed.Mute = given.Has("--mute");
+  parsed.NoVideo = given.Has("--no-video");
+  parsed.Paused = given.Has("--paused");
+  if (const std::string* text = given.Find("--volume")) {
+    const std::optional<long long> volume = cli::WholeNumber(*text);
+    if (!volume || *volume < 0 || *volume > 128) cli::fail("invalid volume \"" + *text + "\", expected 0 to 128");
+    parsed.Volume = static_cast<int>(*volume);
+  }
+  if (given.Positionals.size() > 1) cli::fail_usage("one file at a time");
+  if (given.Positionals.empty() || given.Positionals[0].empty()) return std::nullopt;
+  parsed.File = given.Positionals[0];
   return parsed;
 }
 
@@ -159,10 +154,16 @@ bool DisplayAvailable() {
 }  // namespace
 
 int RunPlay(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
-  const std::optional<PlayArguments> parsed = Parse(arguments, err);
+  std::optional<PlayArguments> parsed;
+  try {
+    parsed = Parse(arguments);
+  } catch (const cli::CommandError& error) {
+    err << cli::CommandErrorText("play", error, kUsage);
+    return cli::ExitUsage;
+  }
   if (!parsed) {
     err << kUsage;
-    return 2;
+    return cli::ExitUsage;
   }
   if (parsed->Help) {
     out << kUsage;

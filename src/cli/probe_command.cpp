@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/input_file.h"
+#include "cli/arguments.h"
 #include "cli/standard_output.h"
 #include "media/components/ff_decoder.h"
 
@@ -126,32 +127,23 @@ void print(std::ostream& stream, const std::string& text, bool terminal) {
 
 int RunProbe(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err, bool outIsTerminal,
              bool errIsTerminal) {
-  bool allowProtocols = false;
-  bool optionsEnded = false;
+  static constexpr cli::OptionRule Options[] = {{"--allow-protocols", cli::OptionKind::Flag}};
+  cli::ParsedArguments parsed;
+  try {
+    parsed = cli::ParseArguments(arguments, Options);
+    if (!parsed.Help && parsed.Positionals.empty()) cli::fail_usage("no FILE given");
+  } catch (const cli::CommandError& error) {
+    print(err, cli::CommandErrorText("probe", error), errIsTerminal);
+    return cli::ExitUsage;
+  }
+  if (parsed.Help) {
+    out << Usage;
+    return 0;
+  }
+  const bool allowProtocols = parsed.Has("--allow-protocols");
   std::vector<std::pair<std::size_t, std::string>> files;  // argument number, name
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& word = arguments[i];
-    if (!optionsEnded && word.size() > 1 && word[0] == '-') {
-      if (word == "--") {
-        optionsEnded = true;
-      } else if (word == "--help" || word == "-h") {
-        out << Usage;
-        return 0;
-      } else if (word == "--allow-protocols") {
-        allowProtocols = true;
-      } else {
-        print(err, "lumivor probe: unknown option " + word + " (lumivor probe --help shows the options)\n",
-              errIsTerminal);
-        return 2;
-      }
-      continue;
-    }
-    files.emplace_back(i + 1, word);
-  }
-  if (files.empty()) {
-    err << "lumivor probe: no FILE given (lumivor probe --help shows the arguments)\n";
-    return 2;
-  }
+  for (std::size_t i = 0; i < parsed.Positionals.size(); ++i)
+    files.emplace_back(parsed.PositionalAt[i] + 1, parsed.Positionals[i]);
 
   TFFDecoder decoder;
   int status = 0;

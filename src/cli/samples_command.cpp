@@ -2,11 +2,11 @@
 
 #include <sys/stat.h>
 
-#include <charconv>
 #include <cstdio>
 #include <iostream>
 
 #include "app/sample_media.h"
+#include "cli/arguments.h"
 #include "cli/standard_output.h"
 
 namespace lumivor::cli {
@@ -21,38 +21,30 @@ constexpr const char* Usage =
     "first, in showing order, then the track. Files of the same names are replaced; so is a\n"
     "symbolic link of such a name, which is never written through.\n";
 
-int usage_error(const std::string& text) {
-  const std::string line = "lumivor samples: " + text + "\n";
-  std::fputs(line.c_str(), stderr);
-  return 2;
-}
+constexpr OptionRule Options[] = {{"--seconds", OptionKind::Value}};
 
 }  // namespace
 
 int RunSamplesCommand(const std::vector<std::string>& arguments) {
   std::string folder;
   int seconds = 30;
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& word = arguments[i];
-    if (word == "--help" || word == "-h") {
+  try {
+    const ParsedArguments parsed = ParseArguments(arguments, Options);
+    if (parsed.Help) {
       std::cout << Usage;
       return 0;
     }
-    if (word == "--seconds") {
-      if (i + 1 >= arguments.size()) return usage_error("--seconds needs a value");
-      const std::string& value = arguments[++i];
-      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), seconds);
-      if (error != std::errc() || end != value.data() + value.size() || seconds < 1 || seconds > 3600) {
-        return usage_error("--seconds wants a whole number from 1 to 3600, not \"" + value + "\"");
-      }
-      continue;
+    if (const std::string* text = parsed.Find("--seconds")) {
+      seconds = static_cast<int>(NumberInRange("--seconds", *text, 1, 3600));
     }
-    if (!folder.empty() || word.empty() || (word[0] == '-' && word != "-")) return usage_error("unexpected \"" + word + "\"");
-    folder = word;
+    if (parsed.Positionals.size() > 1) fail_usage("unexpected \"" + parsed.Positionals[1] + "\"");
+    if (parsed.Positionals.empty()) fail_usage("missing FOLDER");
+    folder = parsed.Positionals[0];
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) fail("\"" + folder + "\" is not a folder");
+  } catch (const CommandError& error) {
+    return ReportCommandError("samples", error);
   }
-  if (folder.empty()) return usage_error("missing FOLDER (lumivor samples --help shows the arguments)");
-  struct stat info {};
-  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return usage_error("\"" + folder + "\" is not a folder");
 
   std::vector<std::string> photos;
   std::string errorText;
