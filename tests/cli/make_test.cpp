@@ -214,7 +214,7 @@ TEST_F(MakeCommand, WrongArgumentsChangeNothing) {
       {{"make", "--size", "640", "a.jpg"}, "--size wants WIDTHxHEIGHT"},
       {{"make", "--rate", "30/1", "a.jpg"}, "--rate wants NUMERATOR:DENOMINATOR"},
       {{"make", "--hold", "3001", "a.jpg"}, "--hold wants a whole number from 0 to 3000"},
-      {{"make", "--effects", "1,177", "a.jpg"}, "--effects wants a whole number from 1 to 176"},
+      {{"make", "--effects", "1,177", "a.jpg"}, "bad --effects item \"177\" (numbers or ranges from 1 to 176"},
       {{"make", "--format", "avi", "a.jpg"}, "--format is mp4, swf, flv, wmv, mov or mkv"},
       {{"make", "--seed", "-1", "a.jpg"}, "--seed wants a whole number"},
       {{"make", "--fit", "stretch", "a.jpg"}, "--fit is fit, fill or blur"},
