@@ -134,7 +134,9 @@ long long NumberInRange(std::string_view option, std::string_view text, long lon
 
 std::string CommandErrorText(std::string_view command, const CommandError& error, std::string_view usage) {
   std::string text = "lumivor " + std::string(command) + ": " + error.Text;
-  if (error.ShowUsageHint && usage.empty()) text += " (lumivor " + std::string(command) + " --help shows the arguments)";
+  if (error.ShowUsageHint && usage.empty()) {
+    text += " (lumivor " + std::string(command) + " --help shows the arguments)";
+  }
   text += "\n";
   if (error.ShowUsageHint) text += usage;
   return text;

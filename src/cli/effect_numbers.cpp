@@ -25,7 +25,8 @@ std::vector<int> ParseEffectNumbers(std::string_view text) {
   std::size_t start = 0;
   while (true) {
     const std::size_t comma = text.find(',', start);
-    const std::string_view item = text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
+    const std::string_view item =
+        text.substr(start, comma == std::string_view::npos ? std::string_view::npos : comma - start);
     const std::size_t dash = item.find('-');
     const std::optional<int> first = effect_number(item.substr(0, dash));
     const std::optional<int> last = dash == std::string_view::npos ? first : effect_number(item.substr(dash + 1));
