@@ -413,6 +413,7 @@ void ConversionJob::EndAfterError(const std::string& text, JobResult& result) {
 
 void ApplyPictureSettings(const RunRequest& request, FrameSequencer& sequencer) {
   sequencer.Screen = request.Screen;
+  sequencer.Scaler = request.Scaler;
   sequencer.Motion = request.Motion;
   sequencer.MotionStrength = std::clamp(request.MotionStrength, 0, MaxMotionStrength);
 }
@@ -422,6 +423,8 @@ void ApplyPictureSettings(const SettingsStore& settings, FrameSequencer& sequenc
   request.Screen = ParseScreenMode(settings.ReadString(settings_key::ScreenMode, "fit")).value_or(ScreenMode::Fit);
   request.Motion = ParseMotionKind(settings.ReadString(settings_key::Motion, "none")).value_or(MotionKind::None);
   request.MotionStrength = settings.ReadInteger(settings_key::MotionStrength, DefaultMotionStrength);
+  request.Scaler =
+      ParsePictureScaler(settings.ReadString(settings_key::Scaler, "smooth")).value_or(PictureScaler::Smooth);
   ApplyPictureSettings(request, sequencer);
 }
 

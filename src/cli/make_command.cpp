@@ -73,6 +73,7 @@ std::string usage_text() {
       "  --seed N            seed of the random order, so that a run can be made again (0 to 4294967295)\n"
       "  --fit MODE          fit (the whole photo on black, the default), fill (the frame covered,\n"
       "                      the overflow cut off) or blur (the whole photo over a blurred copy)\n"
+      "  --scaler KIND       smooth (averaged, the default) or nearest (the old whole-pixel fit)\n"
       "  --motion KIND       none (the default), zoom, pan or random (zoom or pan per photo): photos\n"
       "                      move slowly while on screen, each its own way, repeatable with --seed\n"
       "  --motion-strength PERCENT  change of zoom across a hold, or the zoom a pan is made at\n"
@@ -150,6 +151,7 @@ struct Arguments {
   std::vector<int> EffectOrder;
   std::optional<std::uint32_t> Seed;
   std::optional<ScreenMode> Screen;
+  std::optional<PictureScaler> Scaler;
   std::optional<MotionKind> Motion;
   std::optional<int> MotionStrength;
   bool Realtime = false;
@@ -247,7 +249,7 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
                         word == "--rate" || word == "--sample-rate" || word == "--bitrate" || word == "--hold" ||
                         word == "--transition" || word == "--effects" || word == "--seed" || word == "--fit" ||
                         word == "--motion" || word == "--motion-strength" || word == "--preview-sheet" ||
-                        word == "--music-end";
+                        word == "--music-end" || word == "--scaler";
     if (!flag && !valued) fail("unknown option " + word);
     if (word != "--audio" && !seen.insert(word).second) fail(word + " is given twice");
     if (flag) {
@@ -314,6 +316,9 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
     } else if (word == "--fit") {
       parsed.Screen = ParseScreenMode(value);
       if (!parsed.Screen) fail("--fit is fit, fill or blur, not \"" + value + "\"");
+    } else if (word == "--scaler") {
+      parsed.Scaler = ParsePictureScaler(value);
+      if (!parsed.Scaler) fail("--scaler is smooth or nearest, not \"" + value + "\"");
     } else if (word == "--motion") {
       parsed.Motion = ParseMotionKind(value);
       if (!parsed.Motion) fail("--motion is none, zoom, pan or random, not \"" + value + "\"");
@@ -470,6 +475,7 @@ RunRequest run_request(const Arguments& parsed, const OutputPlace& place) {
   request.EffectOrder = parsed.EffectOrder;
   request.Seed = parsed.Seed;
   request.Screen = parsed.Screen.value_or(ScreenMode::Fit);
+  request.Scaler = parsed.Scaler.value_or(PictureScaler::Smooth);
   request.Motion = parsed.Motion.value_or(MotionKind::None);
   request.MotionStrength = parsed.MotionStrength.value_or(DefaultMotionStrength);
   request.OutputFolder = place.Folder;
