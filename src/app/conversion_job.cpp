@@ -154,7 +154,7 @@ struct ConversionJob::ShowPlan {
   FrameRateParts Rate;
   int HoldFrames = 0;
   int TransitionFrames = 0;
-  // The file the video is named after: the joined sound, or the first track.
+  // The file the video is named after: the first track (never the temporary joined file).
   std::string NamingSource;
   MusicEnd SoundEnd = MusicEnd::Cut;
   int Task = -1;
@@ -314,7 +314,7 @@ bool ConversionJob::JoinSound(const RunRequest& request, ShowPlan& plan, JobResu
   if (!joined.empty() && !is_file(joined)) {
     return FailLoudly(JoinFailureText(tracks, "the joined audio file " + joined + " was not written"), result);
   }
-  plan.NamingSource = joined.empty() ? tracks.front() : joined;
+  plan.NamingSource = tracks.front();
   finalDelivered_ = false;
   encoder.ClearTasks();
   return true;
