@@ -113,7 +113,7 @@ TEST_F(MakeModern, FolderOrMp4NameGetsH264AacWithTheIndexFirst) {
   };
   const std::vector<Case> cases = {
       // No format: a folder and a .mp4 name both get the H.264 preset.
-      {{"-o", folder / "out"}, folder / "out/slideshow-tempaudio-song_(new).mp4",
+      {{"-o", folder / "out"}, folder / "out/slideshow-song_(new).mp4",
        {"h264,video,yuv420p", "aac,audio"}},
       {{"-o", folder / "named.mp4"}, folder / "named.mp4", {"h264,video,yuv420p", "aac,audio"}},
       {{"--format", "h264", "-o", folder / "asked.mp4"}, folder / "asked.mp4", {"h264,video,yuv420p", "aac,audio"}},
@@ -131,7 +131,7 @@ TEST_F(MakeModern, FolderOrMp4NameGetsH264AacWithTheIndexFirst) {
     EXPECT_EQ(decoded.DecodeErrors, 0);
   }
   // +faststart: the index precedes the media data, so a player can start before the end arrives.
-  for (const std::string& video : {folder / "named.mp4", folder / "out/slideshow-tempaudio-song_(new).mp4"}) {
+  for (const std::string& video : {folder / "named.mp4", folder / "out/slideshow-song_(new).mp4"}) {
     const std::vector<std::string> boxes = top_level_boxes(video);
     ASSERT_LT(position_of(boxes, "moov"), boxes.size()) << video;
     ASSERT_LT(position_of(boxes, "mdat"), boxes.size()) << video;
