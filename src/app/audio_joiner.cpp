@@ -19,18 +19,14 @@ std::int64_t SlideshowSeconds(const AudioJoinRequest& request) {
          std::int64_t{request.EffectDelaySeconds} * (request.PhotoCount - 1);
 }
 
-std::int64_t JoinedAudioSeconds(const AudioJoinRequest& request) {
+double VideoSeconds(const AudioJoinRequest& request) {
+  if (request.RateNumerator <= 0 || request.RateDenominator <= 0) return static_cast<double>(SlideshowSeconds(request));
   const std::int64_t frames = ShowFrameCount(request.PhotoCount, request.HoldFrames, request.TransitionFrames);
-  // A rate the engine will refuse anyway leaves the slideshow's own count of seconds.
-  if (request.RateNumerator <= 0 || request.RateDenominator <= 0) return SlideshowSeconds(request);
-  // The cut is at the end of the video, not at the last track's length: cutting there would leave
-  // the joined sound shorter than the tracks it joins, or longer than the video, by chance.
-  const std::int64_t scaled = frames * request.RateDenominator;
-  return (scaled + request.RateNumerator - 1) / request.RateNumerator;
+  return static_cast<double>(frames) * request.RateDenominator / request.RateNumerator;
 }
 
-std::string JoinedAudioOptionText(std::int64_t seconds) {
-  return " -t " + std::to_string(seconds) + " -c:a libmp3lame " + " -ac 2 -ab 128000 -ar 44100 ";
+std::int64_t SecondsToSamples(double seconds, int rate) {
+  return std::llround(std::max(seconds, 0.0) * rate);
 }
 
 std::optional<MusicEnd> ParseMusicEnd(std::string_view name) {
@@ -51,36 +47,18 @@ std::string_view MusicEndName(MusicEnd end) {
 
 namespace {
 
-// The video's length to the frame: the joined sound's whole seconds may run a little past it, and
-// a fade must be over by the last frame, not by the end of the sound.
-double exact_video_seconds(const AudioJoinRequest& request) {
-  if (request.RateNumerator <= 0 || request.RateDenominator <= 0) return static_cast<double>(JoinedAudioSeconds(request));
-  const auto frames =
-      static_cast<double>(ShowFrameCount(request.PhotoCount, request.HoldFrames, request.TransitionFrames));
-  return frames * request.RateDenominator / request.RateNumerator;
-}
-
-MusicPlan plan_music(const AudioJoinRequest& request, std::int64_t tracksMicroseconds);
-
-}  // namespace
-
-MusicPlan PlanMusic(const AudioJoinRequest& request, std::int64_t tracksMicroseconds) {
-  MusicPlan plan = plan_music(request, tracksMicroseconds);
-  if (plan.Fade) plan.FadeEnd = std::min(plan.Seconds, exact_video_seconds(request));
-  return plan;
-}
-
-namespace {
-
 MusicPlan plan_music(const AudioJoinRequest& request, std::int64_t tracksMicroseconds) {
   MusicPlan plan;
   if (request.Tracks.empty()) return plan;
+  const auto trackCount = static_cast<int>(request.Tracks.size());
+  plan.Inputs = trackCount;
   const bool outlast = SlideshowSeconds(request) * 1000000 < tracksMicroseconds;
-  const double videoSeconds = static_cast<double>(JoinedAudioSeconds(request));
+  const double videoSeconds = VideoSeconds(request);
   const double tracksSeconds = static_cast<double>(tracksMicroseconds) / 1e6;
   if (request.End == MusicEnd::Cut || (outlast && request.End == MusicEnd::Fade)) {
     plan.Used = outlast;
-    plan.Seconds = outlast ? videoSeconds : 0;
+    // Tracks longer than the delays may still end before the video's tail: the sound is theirs.
+    plan.Seconds = outlast ? std::min(videoSeconds, tracksSeconds) : 0;
     plan.Fade = outlast && request.End == MusicEnd::Fade;
     return plan;
   }
@@ -92,35 +70,63 @@ MusicPlan plan_music(const AudioJoinRequest& request, std::int64_t tracksMicrose
     plan.Seconds = std::min(tracksSeconds, videoSeconds);
     return plan;
   }
-  const std::int64_t trackCount = static_cast<std::int64_t>(request.Tracks.size());
-  const auto needed = static_cast<std::int64_t>(std::ceil(videoSeconds / tracksSeconds));
-  const std::int64_t allowed = std::max<std::int64_t>(1, MaxLoopedTracks / trackCount);
+  // A length just over a whole number of plays (by a rounding of the rate) is not one more play.
+  const auto needed = static_cast<std::int64_t>(std::ceil(videoSeconds / tracksSeconds - 1e-9));
+  const std::int64_t allowed = std::max(1, MaxLoopedTracks / trackCount);
   plan.Repeats = static_cast<int>(std::clamp<std::int64_t>(needed, 1, allowed));
   plan.Seconds = std::min(videoSeconds, tracksSeconds * plan.Repeats);
+  // A stated length can be longer than the sound decoded from the file: an MP3's counts its
+  // encoder's delay and padding, up to a few tenths of a second at low sample rates. The list is
+  // laid out often enough to reach the video's end even if every track were that much shorter
+  // (or half as long); what is left over is cut with the rest. A loop at its cap has no play to
+  // spare and ends, faded, with its own sound.
+  constexpr double StatedLengthSlack = 0.3;
+  const double shortest = std::max(tracksSeconds - StatedLengthSlack * trackCount, tracksSeconds / 2);
+  const auto plays = static_cast<std::int64_t>(std::ceil(videoSeconds / shortest - 1e-9));
+  plan.Inputs = trackCount * static_cast<int>(std::clamp<std::int64_t>(plays, plan.Repeats, allowed));
   return plan;
 }
 
 }  // namespace
 
+MusicPlan PlanMusic(const AudioJoinRequest& request, std::int64_t tracksMicroseconds) {
+  MusicPlan plan = plan_music(request, tracksMicroseconds);
+  // The fade is over by the last frame, or by the sound's own end when that comes first.
+  if (plan.Fade) plan.FadeEnd = plan.Seconds;
+  return plan;
+}
+
 std::string MusicOptionText(const MusicPlan& plan) {
-  // -t takes whole seconds here, as the described join does; a sound shorter than the video is
-  // rounded up, which ends it no earlier than its tracks do.
-  const auto seconds = static_cast<std::int64_t>(std::ceil(plan.Seconds - 1e-9));
-  std::string text = JoinedAudioOptionText(seconds);
+  const int inputs = std::max(plan.Inputs, 1);
+  const std::int64_t end = SecondsToSamples(plan.Seconds, JoinedSampleRate);
+  std::string graph;
+  for (int i = 0; i < inputs; ++i) graph += "[" + std::to_string(i) + ":a]";
+  if (inputs > 1) graph += "concat=n=" + std::to_string(inputs) + ":v=0:a=1,";
+  // Counted from the first sample, whatever time the first track's stream starts at, so that the
+  // cut and the fade fall on the video's clock.
+  graph += "aresample=" + std::to_string(JoinedSampleRate) + ",asetpts=N/SR/TB,atrim=end_sample=" + std::to_string(end);
   if (plan.Fade) {
-    const double start = std::max(0.0, plan.FadeEnd - MusicFadeSeconds);
-    char fade[96];
-    std::snprintf(fade, sizeof fade, " -af afade=t=out:st=%.3f:d=%.3f ", start, plan.FadeEnd - start);
-    text += fade;
+    const std::int64_t fadeEnd = std::min(end, SecondsToSamples(plan.FadeEnd, JoinedSampleRate));
+    const std::int64_t fadeStart =
+        std::max<std::int64_t>(0, fadeEnd - SecondsToSamples(MusicFadeSeconds, JoinedSampleRate));
+    graph += ",afade=t=out:ss=" + std::to_string(fadeStart) + ":ns=" + std::to_string(fadeEnd - fadeStart);
   }
-  return text;
+  graph += "[music]";
+  // -t only tells the engine how long the run is; the graph cuts. Rounded up to the microsecond,
+  // so that it never ends the sound before the graph does.
+  const std::int64_t microseconds = (end * 1000000 + JoinedSampleRate - 1) / JoinedSampleRate;
+  char length[48];
+  std::snprintf(length, sizeof length, "%lld.%06lld", static_cast<long long>(microseconds / 1000000),
+                static_cast<long long>(microseconds % 1000000));
+  return std::string(" -t ") + length + " -c:a libmp3lame  -ac 2 -ab 128000 -ar " +
+         std::to_string(JoinedSampleRate) + " -filter_complex " + graph + " -map [music] ";
 }
 
 std::string MusicPlanText(MusicEnd end, const MusicPlan& plan) {
   std::string text = "Music end: " + std::string(MusicEndName(end));
   if (!plan.Used) return text + ", the tracks are not used (together they are not longer than the slideshow)";
   char length[64];
-  std::snprintf(length, sizeof length, "%.1f s", plan.Seconds);
+  std::snprintf(length, sizeof length, "%.2f s", plan.Seconds);
   text += ", the sound lasts " + std::string(length);
   if (plan.Repeats > 1) text += ", the tracks played " + std::to_string(plan.Repeats) + " times";
   if (plan.Fade) text += ", fading out over its last 2 s";
@@ -229,22 +235,19 @@ std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoi
     return std::string();
   };
   int task = -1;
-  for (int repeat = 0; repeat < plan.Repeats; ++repeat) {
-    for (const std::string& track : request.Tracks) {
-      TInputOptions options;
-      options.FileName = track;
-      // Started without a task, the encoder would wait for an end that never comes; without one
-      // of its inputs, the music would be shorter than planned.
-      const int added = task < 0 ? encoder.AddTask(track, &options) : encoder.AddInput(task, track, &options);
-      if (added < 0) return fail("Cannot join the audio track " + track + ": " + reason_without(track, encoder.LastErrorText));
-      if (task < 0) task = added;
-    }
+  for (int input = 0; input < plan.Inputs; ++input) {
+    const std::string& track = request.Tracks[static_cast<std::size_t>(input) % request.Tracks.size()];
+    TInputOptions options;
+    options.FileName = track;
+    // Started without a task, the encoder would wait for an end that never comes; without one
+    // of its inputs, the music would be shorter than planned.
+    const int added = task < 0 ? encoder.AddTask(track, &options) : encoder.AddInput(task, track, &options);
+    if (added < 0) return fail("Cannot join the audio track " + track + ": " + reason_without(track, encoder.LastErrorText));
+    if (task < 0) task = added;
   }
 
   TOutputOptions output;
-  output.Options = request.End == MusicEnd::Cut ? JoinedAudioOptionText(JoinedAudioSeconds(request))
-                                                : MusicOptionText(plan);
-  output.Join = request.Tracks.size() * static_cast<std::size_t>(plan.Repeats) > 1;
+  output.Options = MusicOptionText(plan);
   const std::string fileName = FreeJoinedAudioFileName(request.OutputFolder, request.Tracks.front());
   output.FileName = fileName;
   if (request.OnFileNamed) request.OnFileNamed(fileName);

@@ -1,6 +1,7 @@
 // The audio tracks laid under a slideshow: when together they last longer than the slideshow,
 // they are re-encoded, one after another, into one temporary MP3 file by a task of the encoder
-// component; the conversion job then takes that file as the video's sound.
+// component; the conversion job then takes that file as the video's sound. The joined sound is
+// laid out to the sample: it ends with the video's last frame, not at some whole second after it.
 #pragma once
 
 #include <cstdint>
@@ -33,11 +34,15 @@ std::string_view MusicEndName(MusicEnd end);
 // What the joiner makes of the tracks under one rule.
 struct MusicPlan {
   bool Used = false;         // false: the video goes without sound
-  int Repeats = 1;           // times the track list is laid one after another
+  int Repeats = 1;           // times the track list is heard, the last time cut at Seconds
+  int Inputs = 0;            // tracks opened for the join: the list Repeats times, or one more
   double Seconds = 0;        // length of the joined sound
   bool Fade = false;         // faded out over MusicFadeSeconds up to FadeEnd
   double FadeEnd = 0;        // the video's own end, or the sound's when that comes first
 };
+
+// The joined file's sample rate: its length and its fade are counted in these samples.
+inline constexpr int JoinedSampleRate = 44100;
 
 struct AudioJoinRequest {
   std::vector<std::string> Tracks;  // full paths, in playing order
@@ -62,20 +67,24 @@ struct AudioJoinRequest {
 std::int64_t SlideshowSeconds(const AudioJoinRequest& request);
 
 // The length of the video the run makes - (photos + 1) transitions, the holds and the two black
-// tail frames - at the frame rate, rounded up to whole seconds: the " -t " of the joined file.
-std::int64_t JoinedAudioSeconds(const AudioJoinRequest& request);
+// tail frames - at the frame rate, to the frame (a rate of 30000/1001 included). A rate the engine
+// refuses anyway leaves the slideshow's own count of seconds.
+double VideoSeconds(const AudioJoinRequest& request);
 
-// The output option text of the joining task.
-std::string JoinedAudioOptionText(std::int64_t seconds);
+// seconds in whole samples at rate, to the nearest.
+std::int64_t SecondsToSamples(double seconds, int rate);
 
 // The plan for tracks that together last tracksMicroseconds.
 MusicPlan PlanMusic(const AudioJoinRequest& request, std::int64_t tracksMicroseconds);
 
-// The joining task's option text for a plan: JoinedAudioOptionText for the plan's length, and the
-// fade when it has one.
+// The joining task's option text for a plan whose Inputs are the task's inputs: the inputs' sound
+// one after another in one filter graph, cut at the plan's length to the sample and faded out
+// up to FadeEnd when the plan fades, encoded as MP3 at JoinedSampleRate. One graph rather than
+// the encoder's join: a join ends each input on a whole encoder frame, so many short inputs would
+// add up to seconds of sound past the cut.
 std::string MusicOptionText(const MusicPlan& plan);
 
-// The log's line: the rule and the sound's length ("Music end: fade, the sound lasts 27.0 s").
+// The log's line: the rule and the sound's length ("Music end: fade, the sound lasts 27.20 s").
 std::string MusicPlanText(MusicEnd end, const MusicPlan& plan);
 
 // "tempaudio-" + the first track's name without its extension + ".mp3" in the output folder. A

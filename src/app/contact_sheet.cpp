@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/picture_file.h"
+#include "app/picture_scale.h"
 #include "app/sample_pictures.h"
 #include "effects/effect.h"
 #include "effects/random.h"
@@ -48,9 +49,12 @@ void DrawNumber(Bitmap& b, int left, int top, int number, int scale, std::uint32
 
 namespace {
 
+// Averaged, not every n-th pixel: a detailed photo shrunk to a small cell would otherwise show
+// moire that no transition makes.
 Bitmap fit_to_cell(const Bitmap& picture, int width, int height) {
   Bitmap cell(width, height, 32);
-  StretchRect(cell, 0, 0, width, height, picture, 0, 0, picture.Width(), picture.Height());
+  ScaleArea(cell, {0, 0, width, height}, picture,
+            {0, 0, static_cast<double>(picture.Width()), static_cast<double>(picture.Height())});
   return cell;
 }
 

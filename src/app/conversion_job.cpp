@@ -154,7 +154,7 @@ struct ConversionJob::ShowPlan {
   FrameRateParts Rate;
   int HoldFrames = 0;
   int TransitionFrames = 0;
-  // The file the video is named after: the joined sound, or the first track.
+  // The file the video is named after: the first track (never the temporary joined file).
   std::string NamingSource;
   MusicEnd SoundEnd = MusicEnd::Cut;
   int Task = -1;
@@ -314,7 +314,7 @@ bool ConversionJob::JoinSound(const RunRequest& request, ShowPlan& plan, JobResu
   if (!joined.empty() && !is_file(joined)) {
     return FailLoudly(JoinFailureText(tracks, "the joined audio file " + joined + " was not written"), result);
   }
-  plan.NamingSource = joined.empty() ? tracks.front() : joined;
+  plan.NamingSource = tracks.front();
   finalDelivered_ = false;
   encoder.ClearTasks();
   return true;
@@ -413,6 +413,7 @@ void ConversionJob::EndAfterError(const std::string& text, JobResult& result) {
 
 void ApplyPictureSettings(const RunRequest& request, FrameSequencer& sequencer) {
   sequencer.Screen = request.Screen;
+  sequencer.Scaler = request.Scaler;
   sequencer.Motion = request.Motion;
   sequencer.MotionStrength = std::clamp(request.MotionStrength, 0, MaxMotionStrength);
 }
@@ -422,6 +423,8 @@ void ApplyPictureSettings(const SettingsStore& settings, FrameSequencer& sequenc
   request.Screen = ParseScreenMode(settings.ReadString(settings_key::ScreenMode, "fit")).value_or(ScreenMode::Fit);
   request.Motion = ParseMotionKind(settings.ReadString(settings_key::Motion, "none")).value_or(MotionKind::None);
   request.MotionStrength = settings.ReadInteger(settings_key::MotionStrength, DefaultMotionStrength);
+  request.Scaler =
+      ParsePictureScaler(settings.ReadString(settings_key::Scaler, "smooth")).value_or(PictureScaler::Smooth);
   ApplyPictureSettings(request, sequencer);
 }
 

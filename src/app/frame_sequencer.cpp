@@ -249,7 +249,7 @@ void FrameSequencer::LoadPhoto(int index) {
                                AutoRotate ? PictureTurn::Upright : PictureTurn::AsStored, hint);
   std::scoped_lock lock(toBitmap_.Lock());
   if (!moving_) {
-    LayOutPhoto(toBitmap_, photoBitmap_, Screen);
+    LayOutPhoto(toBitmap_, photoBitmap_, Screen, Scaler);
     return;
   }
   toMover_.Prepare(photoBitmap_, Screen, path, frameWidth_, frameHeight_, framesOnScreen);

@@ -53,8 +53,9 @@ class FrameSequencer {
   // Receives "FrameInput read header" and "FrameInput read close"; may be null.
   LogMemo* Log = nullptr;
   // How each photo is laid into the frame and how it moves while on screen; ResetRun reads them.
-  // Fit without motion gives the frames the slideshow has always made.
+  // Fit without motion and with the nearest scaler gives the frames the slideshow has always made.
   ScreenMode Screen = ScreenMode::Fit;
+  PictureScaler Scaler = PictureScaler::Smooth;
   MotionKind Motion = MotionKind::None;
   int MotionStrength = DefaultMotionStrength;
   // Photos stand as their orientation tag says; false shows them as the file stores them.

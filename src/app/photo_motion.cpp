@@ -157,7 +157,8 @@ void PhotoMover::Prepare(const Bitmap& photo, ScreenMode mode, const MotionPath&
   const double zoom = std::clamp(path.LargestZoom(), 1.0, MaxZoom);
   scaled_.Resize(static_cast<int>(std::ceil(frameWidth_ * zoom)), static_cast<int>(std::ceil(frameHeight_ * zoom)),
                  32);
-  LayOutPhoto(scaled_, photo, mode, FitScaling::Filtered);
+  // Always smooth: whole pixels would crawl as the picture moves.
+  LayOutPhoto(scaled_, photo, mode, PictureScaler::Smooth);
   columnIndex_.resize(static_cast<std::size_t>(frameWidth_));
   columnWeight_.resize(static_cast<std::size_t>(frameWidth_));
   // One pixel more than a row, read with weight 0 beside the last column.

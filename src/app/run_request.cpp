@@ -160,6 +160,8 @@ bool RequestFromSettings(const SettingsStore& settings, RunRequest& request, std
   read.Motion = ParseMotionKind(settings.ReadString(settings_key::Motion, "none")).value_or(MotionKind::None);
   read.MotionStrength = std::clamp(settings.ReadInteger(settings_key::MotionStrength, DefaultMotionStrength), 0,
                                    MaxMotionStrength);
+  read.Scaler =
+      ParsePictureScaler(settings.ReadString(settings_key::Scaler, "smooth")).value_or(PictureScaler::Smooth);
   read.AutoRotate = settings.ReadBool(settings_key::AutoRotate, true);
   read.OutputFolder = settings.ReadString(settings_key::OutPutDir, std::string());
   request = std::move(read);
@@ -191,6 +193,7 @@ void StoreRequestSettings(const RunRequest& request, SettingsStore& settings) {
   settings.WriteString(settings_key::ScreenMode, std::string(ScreenModeName(request.Screen)));
   settings.WriteString(settings_key::Motion, std::string(MotionKindName(request.Motion)));
   settings.WriteInteger(settings_key::MotionStrength, request.MotionStrength);
+  settings.WriteString(settings_key::Scaler, std::string(PictureScalerName(request.Scaler)));
   settings.WriteBool(settings_key::AutoRotate, request.AutoRotate);
   if (!request.OutputFolder.empty()) settings.WriteString(settings_key::OutPutDir, request.OutputFolder);
 }

@@ -63,6 +63,7 @@ struct RunRequest {
   ScreenMode Screen = ScreenMode::Fit;
   MotionKind Motion = MotionKind::None;
   int MotionStrength = DefaultMotionStrength;
+  PictureScaler Scaler = PictureScaler::Smooth;
 
   // Where the video goes: this file, or a free name in the folder (which also holds the joined
   // sound while the run lasts).

@@ -37,6 +37,8 @@ inline constexpr std::string_view EffectDelay = "EffectDelay";
 inline constexpr std::string_view ScreenMode = "ScreenMode";
 inline constexpr std::string_view Motion = "Motion";
 inline constexpr std::string_view MotionStrength = "MotionStrength";
+// How a fitted photo is scaled: "smooth" (also when missing) or "nearest", the old whole pixels.
+inline constexpr std::string_view Scaler = "Scaler";
 // How the music ends with the video: "cut", "fade" or "loop".
 inline constexpr std::string_view MusicEnd = "MusicEnd";
 // "1" (also when missing): photos are turned upright by their orientation tag as they load.

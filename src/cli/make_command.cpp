@@ -76,6 +76,7 @@ std::string usage_text() {
       "  --seed N            seed of the random order, so that a run can be made again (0 to 4294967295)\n"
       "  --fit MODE          fit (the whole photo on black, the default), fill (the frame covered,\n"
       "                      the overflow cut off) or blur (the whole photo over a blurred copy)\n"
+      "  --scaler KIND       smooth (averaged, the default) or nearest (the old whole-pixel fit)\n"
       "  --motion KIND       none (the default), zoom, pan or random (zoom or pan per photo): photos\n"
       "                      move slowly while on screen, each its own way, repeatable with --seed\n"
       "  --motion-strength PERCENT  change of zoom across a hold, or the zoom a pan is made at\n"
@@ -153,6 +154,7 @@ struct Arguments {
   std::vector<int> EffectOrder;
   std::optional<std::uint32_t> Seed;
   std::optional<ScreenMode> Screen;
+  std::optional<PictureScaler> Scaler;
   std::optional<MotionKind> Motion;
   std::optional<int> MotionStrength;
   bool Realtime = false;
@@ -208,7 +210,7 @@ constexpr OptionRule Options[] = {
     {"--motion-strength", OptionKind::Value}, {"--realtime", OptionKind::Flag},
     {"--break-when-no-pictures", OptionKind::Flag}, {"--no-auto-rotate", OptionKind::Flag},
     {"--log", OptionKind::Flag},             {"--music-end", OptionKind::Value},
-    {"--preview-sheet", OptionKind::Value},
+    {"--preview-sheet", OptionKind::Value},  {"--scaler", OptionKind::Value},
 };
 
 // Each option's value is checked in the order the options were given, so the first wrong one
@@ -276,6 +278,9 @@ void apply_option(Arguments& parsed, const std::string& name, const std::string&
   } else if (name == "--fit") {
     parsed.Screen = ParseScreenMode(value);
     if (!parsed.Screen) fail("--fit is fit, fill or blur, not \"" + value + "\"");
+  } else if (name == "--scaler") {
+    parsed.Scaler = ParsePictureScaler(value);
+    if (!parsed.Scaler) fail("--scaler is smooth or nearest, not \"" + value + "\"");
   } else if (name == "--motion") {
     parsed.Motion = ParseMotionKind(value);
     if (!parsed.Motion) fail("--motion is none, zoom, pan or random, not \"" + value + "\"");
@@ -439,6 +444,7 @@ RunRequest run_request(const Arguments& parsed, const OutputPlace& place) {
   request.EffectOrder = parsed.EffectOrder;
   request.Seed = parsed.Seed;
   request.Screen = parsed.Screen.value_or(ScreenMode::Fit);
+  request.Scaler = parsed.Scaler.value_or(PictureScaler::Smooth);
   request.Motion = parsed.Motion.value_or(MotionKind::None);
   request.MotionStrength = parsed.MotionStrength.value_or(DefaultMotionStrength);
   request.OutputFolder = place.Folder;

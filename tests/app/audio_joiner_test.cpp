@@ -5,15 +5,33 @@
 #include <filesystem>
 
 #include "app/conversion_job.h"
+#include "app/main_window.h"
+#include "app/settings_store.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
 #include "media/runtime/ff_load.h"
 #include "media/runtime/main_thread.h"
+#include "recording_window.h"
 #include "run_test_support.h"
 #include "support/scratch_folder.h"
 
 namespace lumivor {
 namespace {
+
+// The longest frame of the sound the runs write (MP3's 1152 samples; AAC's are 1024), at 44.1 kHz.
+constexpr double OneAudioFrame = 1152.0 / 44100;
+
+// The sound a file decodes to, in seconds, counted sample by sample.
+double DecodedSoundSeconds(const std::string& path) {
+  double seconds = 0;
+  testing::WholeFileVisit visit;
+  visit.Frame = [&](const AVStream& stream, const AVFrame& frame) {
+    if (stream.codecpar->codec_type == AVMEDIA_TYPE_AUDIO && frame.sample_rate > 0)
+      seconds += static_cast<double>(frame.nb_samples) / frame.sample_rate;
+  };
+  EXPECT_TRUE(testing::DecodeWholeFile(path, visit)) << path;
+  return seconds;
+}
 
 AudioJoinRequest three_photos(const std::string& folder) {
   AudioJoinRequest request;
@@ -28,38 +46,36 @@ AudioJoinRequest three_photos(const std::string& folder) {
   return request;
 }
 
-TEST(AudioJoinerLengths, CutAtTheVideosEndRoundedUp) {
+TEST(AudioJoinerLengths, TheVideosLengthToTheFrame) {
   struct Case {
     int photos, hold, transition, numerator, denominator;
-    std::int64_t cut;
+    double seconds;
   };
-  // (N + 1) transitions, N holds and two tail frames.
+  // (N + 1) transitions, N holds and two tail frames, over the rate.
   const Case cases[] = {
-      {3, 10, 10, 10, 1, 8},         // 72 frames: 7.2 s
-      {1, 150, 60, 30, 1, 10},       // 272 frames: 9.07 s
-      {2, 25, 25, 25, 1, 6},         // 127 frames: 5.08 s
-      {4, 30, 30, 30000, 1001, 10},  // 272 frames at 29.97: 9.08 s
-      {2, 50, 48, 25, 1, 10},        // 246 frames: 9.84 s
-      {1, 1, 1, 25, 1, 1},           // 5 frames: 0.2 s
-      {2, 50, 50, 50, 1, 6},         // 252 frames: 5.04 s
-      {1, 10, 10, 0, 1, 0},          // no rate: the slideshow's own seconds
+      {3, 10, 10, 10, 1, 7.2},                        // 72 frames
+      {1, 150, 60, 30, 1, 272.0 / 30},                // 9.0667 s, not 10
+      {2, 25, 25, 25, 1, 5.08},                       // 127 frames
+      {4, 30, 30, 30000, 1001, 272 * 1001 / 30000.0},  // 9.0757 s
+      {1, 1, 1, 25, 1, 0.2},                          // 5 frames
+      {1, 10, 10, 0, 1, 1},                           // no rate: the slideshow's own seconds
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.photos * 1000 + c.hold);
     AudioJoinRequest request;
     request.PhotoCount = c.photos;
+    request.PhotoDelaySeconds = 1;
     request.HoldFrames = c.hold;
     request.TransitionFrames = c.transition;
     request.RateNumerator = c.numerator;
     request.RateDenominator = c.denominator;
-    EXPECT_EQ(JoinedAudioSeconds(request), c.cut);
+    EXPECT_NEAR(VideoSeconds(request), c.seconds, 1e-9);
   }
   AudioJoinRequest request;
   request.PhotoCount = 3;
   request.PhotoDelaySeconds = 5;
   request.EffectDelaySeconds = 2;
   EXPECT_EQ(SlideshowSeconds(request), 19);
-  EXPECT_EQ(JoinedAudioOptionText(8), " -t 8 -c:a libmp3lame  -ac 2 -ab 128000 -ar 44100 ");
   EXPECT_EQ(JoinedAudioFileName("/out", "/music/song.live.mp3"), "/out/tempaudio-song.live.mp3");
   EXPECT_EQ(JoinedAudioFileName("/out/", "song"), "/out/tempaudio-song.mp3");
 }
@@ -246,9 +262,10 @@ TEST_F(AudioJoinerRun, LongerTracksAreJoinedAndCutAtTheVideosEnd) {
   ASSERT_TRUE(decoded.Opened);
   ASSERT_TRUE(decoded.HasAudio);
   EXPECT_EQ(decoded.DecodeErrors, 0);
-  // Both tracks are in it (longer than the second alone) and it ends with the 7.2 s video, at
-  // 8 s, not with the second track's 5 s nor the tracks' 9 s.
-  EXPECT_NEAR(decoded.AudioEndSeconds, 8.0, 0.15);
+  // Both tracks are in it (longer than the second alone) and it ends with the 7.2 s video, not at
+  // the whole second after it, nor with the second track's 5 s nor the tracks' 9 s. Counted in
+  // decoded samples: the MP3's packets carry its encoder's delay besides.
+  EXPECT_NEAR(DecodedSoundSeconds(joined), 7.2, 1.0 / 44100);
 }
 
 // A file that already has the joined file's name is someone's own: the join would overwrite it and
@@ -267,6 +284,69 @@ TEST_F(AudioJoinerRun, AFileAlreadyThereKeepsItsNameAndContent) {
   EXPECT_TRUE(testing::DecodeVideoFile(joined).HasAudio);
   EXPECT_EQ(std::filesystem::file_size(folder / "tempaudio-first.mp3"), 4u);
   EXPECT_FALSE(std::filesystem::exists(folder / "gone.mp3"));
+}
+
+// Whole runs: the sound under the video ends with its last frame, within one frame of sound, under
+// every rule and at rates that do not divide a second; the video is named after the first track.
+TEST(AudioJoinerShow, TheSoundEndsWithTheLastFrame) {
+  testing::ScratchFolder folder;
+  testing::RecordingWindow window;
+  MemorySettingsStore settings;
+  window.OutputFolder = folder / "videos";
+  settings.WriteString(settings_key::OutPutDir, window.OutputFolder);
+  std::vector<std::string> photos;
+  for (const char* name : {"one.jpg", "two.jpg", "three.jpg"}) {
+    testing::WritePhoto(folder / name, 160, 120);
+    photos.push_back(folder / name);
+  }
+  // Long enough to outlast the show under cut and fade; short enough to be looped many times.
+  const std::string longTrack = folder / "song.live.wav";
+  const std::string shortTrack = folder / "blip.wav";
+  testing::WriteTrack(longTrack, 20.0);
+  testing::WriteTrack(shortTrack, 0.3);
+
+  struct Case {
+    const char* rate;
+    int numerator, denominator;
+    const char* rule;
+    const std::string* firstTrack;
+    const char* video;
+  };
+  const Case cases[] = {
+      {"10:1", 10, 1, "cut", &longTrack, "slideshow-song.live_(new).mp4"},
+      {"10:1", 10, 1, "fade", &longTrack, "slideshow-song.live_(new_1).mp4"},
+      {"10:1", 10, 1, "loop", &shortTrack, "slideshow-blip_(new).mp4"},
+      {"25:1", 25, 1, "cut", &longTrack, "slideshow-song.live_(new_2).mp4"},
+      {"25:1", 25, 1, "fade", &longTrack, "slideshow-song.live_(new_3).mp4"},
+      {"25:1", 25, 1, "loop", &shortTrack, "slideshow-blip_(new_1).mp4"},
+      {"30000:1001", 30000, 1001, "cut", &longTrack, "slideshow-song.live_(new_4).mp4"},
+      {"30000:1001", 30000, 1001, "fade", &longTrack, "slideshow-song.live_(new_5).mp4"},
+      {"30000:1001", 30000, 1001, "loop", &shortTrack, "slideshow-blip_(new_2).mp4"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.rate) + " " + c.rule);
+    window.FrameRate = c.rate;
+    settings.WriteString(settings_key::MusicEnd, c.rule);
+    MainWindow main(window, window, window, settings);
+    main.RunOptions.Realtime = false;
+    main.AddPhotos(photos);
+    main.AudioTracks().Append({*c.firstTrack, ""});
+    // A second track after the first: the name still comes from the first.
+    main.AudioTracks().Append({shortTrack, ""});
+    const JobResult result = main.btnStartClick();
+    ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
+    EXPECT_EQ(result.OutputFile, window.OutputFolder + "/" + c.video);
+
+    const testing::DecodedVideo decoded = testing::DecodeVideoFile(result.OutputFile);
+    ASSERT_TRUE(decoded.Opened);
+    ASSERT_TRUE(decoded.HasAudio);
+    // Delays of 1 s: 4 transitions, 3 holds and the two tail frames.
+    const int perSecond = (c.numerator + c.denominator / 2) / c.denominator;
+    const int frames = 7 * perSecond + 2;
+    EXPECT_EQ(decoded.VideoFrames, frames);
+    const double videoSeconds = static_cast<double>(frames) * c.denominator / c.numerator;
+    EXPECT_NEAR(decoded.AudioEndSeconds, videoSeconds, OneAudioFrame);
+  }
 }
 
 }  // namespace

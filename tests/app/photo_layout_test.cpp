@@ -142,6 +142,165 @@ TEST(PhotoLayoutTest, ShrinkingAveragesInsteadOfPickingPixels) {
   }
 }
 
+// Fine detail of every kind in one photo: one-pixel checkerboard in red, one-pixel stripes in green,
+// and in blue a noise that no regular sampling can hit on average.
+Bitmap DetailedPhoto(int width, int height) {
+  Bitmap photo(width, height, 32);
+  std::uint32_t state = 12345;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      state = state * 1664525u + 1013904223u;
+      const std::uint32_t r = (x + y) % 2 == 0 ? 255 : 0;
+      const std::uint32_t g = x % 2 == 0 ? 230 : 20;
+      const std::uint32_t b = state >> 24;
+      photo.SetPixel(x, y, (r << 16) | (g << 8) | b);
+    }
+  return photo;
+}
+
+// The reference shrink: each frame pixel the exact mean of the ratio x ratio block it covers.
+Bitmap BoxShrink(const Bitmap& photo, int ratio) {
+  Bitmap reduced(photo.Width() / ratio, photo.Height() / ratio, 32);
+  for (int y = 0; y < reduced.Height(); ++y)
+    for (int x = 0; x < reduced.Width(); ++x) {
+      std::uint32_t pixel = 0;
+      for (int shift : {0, 8, 16}) {
+        double sum = 0;
+        for (int dy = 0; dy < ratio; ++dy)
+          for (int dx = 0; dx < ratio; ++dx) sum += (photo.Pixel(x * ratio + dx, y * ratio + dy) >> shift) & 0xFF;
+        pixel |= static_cast<std::uint32_t>(std::lround(sum / (ratio * ratio))) << shift;
+      }
+      reduced.SetPixel(x, y, pixel);
+    }
+  return reduced;
+}
+
+// Peak signal to noise over blue, green and red, in dB; 100 for identical pictures.
+double Psnr(const Bitmap& a, const Bitmap& b) {
+  double squares = 0;
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width(); ++x)
+      for (int shift : {0, 8, 16}) {
+        const double d = static_cast<double>((a.Pixel(x, y) >> shift) & 0xFF) - ((b.Pixel(x, y) >> shift) & 0xFF);
+        squares += d * d;
+      }
+  const double mean = squares / (3.0 * a.Width() * a.Height());
+  return mean == 0 ? 100 : 10 * std::log10(255.0 * 255.0 / mean);
+}
+
+// A detailed photo shrunk by whole ratios: every mode, smooth, comes out as the box filter's
+// picture; the whole-pixel fit does not, which is what makes the threshold mean something.
+TEST(PhotoLayoutTest, ShrunkDetailMatchesABoxFilteredReference) {
+  struct Case {
+    ScreenMode mode;
+    PictureScaler scaler;
+    int ratio;
+    bool close;  // at least 45 dB from the reference; else under 20 dB
+  };
+  const Case cases[] = {
+      {ScreenMode::Fit, PictureScaler::Smooth, 2, true},     {ScreenMode::Fit, PictureScaler::Smooth, 3, true},
+      {ScreenMode::Fit, PictureScaler::Smooth, 4, true},     {ScreenMode::Fill, PictureScaler::Smooth, 3, true},
+      {ScreenMode::Blur, PictureScaler::Smooth, 3, true},    {ScreenMode::Fill, PictureScaler::Nearest, 4, true},
+      {ScreenMode::Fit, PictureScaler::Nearest, 2, false},   {ScreenMode::Fit, PictureScaler::Nearest, 3, false},
+      {ScreenMode::Fit, PictureScaler::Nearest, 4, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(ScreenModeName(c.mode)) + " " + std::string(PictureScalerName(c.scaler)) + " 1/" +
+                 std::to_string(c.ratio));
+    // The frame's shape, so that fit, fill and blur all cover the whole frame with the photo.
+    const Bitmap photo = DetailedPhoto(160 * c.ratio, 90 * c.ratio);
+    Bitmap frame(160, 90, 32);
+    LayOutPhoto(frame, photo, c.mode, c.scaler);
+    const double psnr = Psnr(frame, BoxShrink(photo, c.ratio));
+    if (c.close) {
+      EXPECT_GE(psnr, 45.0);
+    } else {
+      EXPECT_LT(psnr, 20.0);
+    }
+  }
+}
+
+// Enlarging interpolates: a smooth photo four times smaller than the frame comes out close to the
+// same surface drawn at the frame's size, where whole pixels would give steps.
+TEST(PhotoLayoutTest, EnlargedPhotosAreInterpolated) {
+  const auto surface = [](double u, double v) {  // u, v in [0, 1)
+    return std::lround(127.5 + 120 * std::sin(14.0 * u + 1) * std::cos(10.0 * v));
+  };
+  const auto draw = [&](int width, int height) {
+    Bitmap picture(width, height, 32);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) {
+        const auto level = static_cast<std::uint32_t>(surface((x + 0.5) / width, (y + 0.5) / height));
+        picture.SetPixel(x, y, level * 0x010101u);
+      }
+    return picture;
+  };
+  const Bitmap photo = draw(40, 30);
+  const Bitmap reference = draw(160, 120);
+  Bitmap smooth(160, 120, 32), nearest(160, 120, 32);
+  LayOutPhoto(smooth, photo, ScreenMode::Fit, PictureScaler::Smooth);
+  LayOutPhoto(nearest, photo, ScreenMode::Fit, PictureScaler::Nearest);
+  EXPECT_GE(Psnr(smooth, reference), 40.0);
+  EXPECT_LT(Psnr(nearest, reference), 34.0);
+  // No level is darkened by truncation: a flat photo stays its exact colour at any ratio.
+  for (const int width : {7, 40, 160, 479}) {
+    Bitmap flat(width, width * 3 / 4 + 1, 32);
+    flat.Fill(0x00817F7D);
+    Bitmap frame(160, 120, 32);
+    LayOutPhoto(frame, flat, ScreenMode::Fill);
+    for (const auto& [x, y] : {std::pair{0, 0}, std::pair{80, 60}, std::pair{159, 119}})
+      EXPECT_EQ(frame.Pixel(x, y) & 0xFFFFFF, 0x817F7Du) << width << " at " << x << ", " << y;
+  }
+}
+
+// Nearest keeps the frames the slideshow always made: the photo stretched by whole pixels into its
+// fitted place on black, through the sequencer as through the layout.
+TEST(PhotoLayoutTest, NearestFitIsTheWholePixelStretch) {
+  ScratchFolder folder;
+  struct Case {
+    int photoWidth, photoHeight;
+    bool viaSequencer;  // a photo of twice the frame or more is decoded reduced, so only the layout
+  };
+  const Case cases[] = {{533, 300, false}, {90, 160, true}, {160, 90, true}, {47, 31, true}, {250, 150, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.photoWidth) + "x" + std::to_string(c.photoHeight));
+    const Bitmap photo = DetailedPhoto(c.photoWidth, c.photoHeight);
+    Bitmap expected(160, 90, 32);
+    expected.Fill(0);
+    const Rect place = FitRect(c.photoWidth, c.photoHeight, 160, 90);
+    StretchRect(expected, place.Left, place.Top, place.Width(), place.Height(), photo, 0, 0, c.photoWidth,
+                c.photoHeight);
+
+    Bitmap laidOut(160, 90, 32);
+    LayOutPhoto(laidOut, photo, ScreenMode::Fit, PictureScaler::Nearest);
+    int differences = 0;
+    for (int y = 0; y < 90; ++y)
+      for (int x = 0; x < 160; ++x) differences += (laidOut.Pixel(x, y) & 0xFFFFFF) != (expected.Pixel(x, y) & 0xFFFFFF);
+    EXPECT_EQ(differences, 0);
+    if (!c.viaSequencer) continue;
+
+    std::vector<std::uint8_t> file;
+    std::string error;
+    ASSERT_TRUE(EncodeBmp24(photo, file, error)) << error;
+    const std::string path = folder / "photo.bmp";
+    ASSERT_TRUE(WriteWholeFile(path, file));
+    const std::vector<std::string> list{path};
+    FrameSequencer sequencer;
+    sequencer.Photos = [&list]() -> const std::vector<std::string>& { return list; };
+    sequencer.Scaler = PictureScaler::Nearest;
+    sequencer.ResetRun(160, 90, 3, 2, false, 7u);
+    Bitmap canvas(160, 90, 32);
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(sequencer.ReadFrameCanvas(canvas), 0);  // two transition, one hold
+    differences = 0;
+    for (int y = 0; y < 90; ++y)
+      for (int x = 0; x < 160; ++x) differences += (canvas.Pixel(x, y) & 0xFFFFFF) != (expected.Pixel(x, y) & 0xFFFFFF);
+    EXPECT_EQ(differences, 0);
+  }
+  for (PictureScaler scaler : {PictureScaler::Smooth, PictureScaler::Nearest})
+    EXPECT_EQ(ParsePictureScaler(PictureScalerName(scaler)), scaler);
+  for (const char* text : {"", "Smooth", "bilinear", "nearest "}) EXPECT_FALSE(ParsePictureScaler(text)) << text;
+}
+
 TEST(PhotoLayoutTest, EmptyPhotoOrFrameDrawsNothingHarmful) {
   Bitmap frame(8, 6, 32);
   frame.Fill(0x123456);

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "app/conversion_job.h"
+#include "app/frame_sequencer.h"
 #include "app/settings_store.h"
 
 namespace lumivor {
@@ -155,6 +157,40 @@ TEST(RunRequestSettings, IndexesAloneNameTheirEntries) {
   EXPECT_EQ(request.Height, 480);
   EXPECT_EQ(request.RateNumerator, 25);
   EXPECT_EQ(request.RateDenominator, 1);
+}
+
+// The scaler is kept between runs; a file without it, or with a word the program does not know,
+// gets the smooth one, and the sequencer is handed what the request says.
+TEST(RunRequestSettings, TheScalerIsStoredAndHandedToTheSequencer) {
+  struct Case {
+    const char* stored;  // nullptr: no key
+    PictureScaler expected;
+  };
+  const Case cases[] = {
+      {"nearest", PictureScaler::Nearest}, {"smooth", PictureScaler::Smooth}, {nullptr, PictureScaler::Smooth},
+      {"Nearest", PictureScaler::Smooth},  {"cubic", PictureScaler::Smooth},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stored ? c.stored : "missing");
+    MemorySettingsStore settings;
+    if (c.stored) settings.WriteString(settings_key::Scaler, c.stored);
+    RunRequest read;
+    read.Scaler = c.expected == PictureScaler::Smooth ? PictureScaler::Nearest : PictureScaler::Smooth;
+    std::string errorText;
+    ASSERT_TRUE(RequestFromSettings(settings, read, errorText)) << errorText;
+    EXPECT_EQ(read.Scaler, c.expected);
+    FrameSequencer fromRequest, fromSettings;
+    fromRequest.Scaler = fromSettings.Scaler = c.expected == PictureScaler::Smooth ? PictureScaler::Nearest
+                                                                                      : PictureScaler::Smooth;
+    ApplyPictureSettings(read, fromRequest);
+    ApplyPictureSettings(settings, fromSettings);
+    EXPECT_EQ(fromRequest.Scaler, c.expected);
+    EXPECT_EQ(fromSettings.Scaler, c.expected);
+
+    MemorySettingsStore again;
+    StoreRequestSettings(read, again);
+    EXPECT_EQ(again.ReadString(settings_key::Scaler, ""), PictureScalerName(c.expected));
+  }
 }
 
 }  // namespace

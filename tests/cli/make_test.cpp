@@ -115,7 +115,7 @@ TEST_F(MakeCommand, EveryContainerDecodesWithSoundAndEveryFrame) {
     std::filesystem::create_directory(out);
     const RunResult run = RunLumivor(folder, Show({"--format", format, "--audio", folder / "song.wav", "-o", out}));
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    const std::string video = out + "/slideshow-tempaudio-song_(new)." + format;
+    const std::string video = out + "/slideshow-song_(new)." + format;
     EXPECT_EQ(run.Out, video + "\n");
     const testing::DecodedVideo decoded = testing::DecodeVideoFile(video);
     ASSERT_TRUE(decoded.Opened);
@@ -125,7 +125,7 @@ TEST_F(MakeCommand, EveryContainerDecodesWithSoundAndEveryFrame) {
     EXPECT_EQ(decoded.DecodeErrors, 0);
     EXPECT_TRUE(decoded.HasAudio);
     // Only the video is left beside the tracks: the joined sound was temporary.
-    EXPECT_EQ(testing::FolderEntries(out), std::vector<std::string>{"slideshow-tempaudio-song_(new)." + std::string(format)});
+    EXPECT_EQ(testing::FolderEntries(out), std::vector<std::string>{"slideshow-song_(new)." + std::string(format)});
   }
 }
 
@@ -257,7 +257,7 @@ TEST_F(MakeCommand, SamplesMakeAShowWithSound) {
   arguments.insert(arguments.end(), files.begin(), files.end() - 1);
   const RunResult run = RunLumivor(folder, arguments);
   ASSERT_EQ(run.ExitCode, 0) << run.Err;
-  const testing::DecodedVideo decoded = testing::DecodeVideoFile(media + "/slideshow-tempaudio-sample-tune_(new).mp4");
+  const testing::DecodedVideo decoded = testing::DecodeVideoFile(media + "/slideshow-sample-tune_(new).mp4");
   EXPECT_EQ(decoded.VideoFrames, 5 * 10 + 4 * 10 + 2);
   EXPECT_TRUE(decoded.HasAudio);
   EXPECT_EQ(decoded.DecodeErrors, 0);
@@ -280,7 +280,7 @@ TEST_F(MakeCommand, CtrlCStopsWithAPlayableVideo) {
   };
   const RunResult run = RunLumivor(folder, Show({"--realtime", "--audio", folder / "song.wav"}), options);
   EXPECT_EQ(run.ExitCode, 130) << run.Err;
-  const std::string video = folder / "slideshow-tempaudio-song_(new).mp4";
+  const std::string video = folder / "slideshow-song_(new).mp4";
   EXPECT_EQ(run.Out, video + "\n");
   const testing::DecodedVideo decoded = testing::DecodeVideoFile(video);
   EXPECT_GT(decoded.VideoFrames, 0);

@@ -236,7 +236,7 @@ TEST_F(OutputInPlace, ASecondSignalRemovesTheHalfVideoAndTheJoinedSoundInAFolder
     const RunResult run = RunLumivor(folder, Make(out, {"--realtime"}), options);
     EXPECT_EQ(run.Signal, c.Second) << "exit " << run.ExitCode << "\n" << run.Err;
     EXPECT_EQ(run.Out, "");
-    EXPECT_EQ(begun, (std::vector<std::string>{"slideshow-tempaudio-song_(new).mp4", "tempaudio-song.mp3"}));
+    EXPECT_EQ(begun, (std::vector<std::string>{"slideshow-song_(new).mp4", "tempaudio-song.mp3"}));
     EXPECT_EQ(FolderEntries(out), std::vector<std::string>{}) << "left: " << ::testing::PrintToString(FolderEntries(out));
   }
 }
