@@ -9,9 +9,9 @@
 #include <tuple>
 #include <utility>
 
-#include "app/contact_sheet.h"
-#include "app/output_file.h"
-#include "app/picture_file.h"
+#include "app/show/contact_sheet.h"
+#include "app/files/output_file.h"
+#include "app/photos/picture_file.h"
 #include "effects/effect.h"
 #include "effects/random.h"
 

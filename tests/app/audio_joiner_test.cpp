@@ -1,10 +1,10 @@
-#include "app/audio_joiner.h"
+#include "app/run/audio_joiner.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "app/conversion_job.h"
+#include "app/run/conversion_job.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
 #include "media/runtime/ff_load.h"

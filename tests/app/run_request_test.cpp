@@ -1,11 +1,11 @@
-#include "app/run_request.h"
+#include "app/run/run_request.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "app/settings_store.h"
+#include "app/settings/settings_store.h"
 
 namespace lumivor {
 namespace {
