@@ -71,7 +71,7 @@ PictureFormat OutputFormatForName(const std::string& fileName);
 // Encodes in the format OutputFormatForName chooses for fileName.
 bool EncodePicture(const std::string& fileName, const Bitmap& picture, std::vector<std::uint8_t>& file,
                    std::string& errorText);
-// Encodes as EncodePicture does and writes through OutputFile (app/output_file.h): the target is
+// Encodes as EncodePicture does and writes through OutputFile (app/files/output_file.h): the target is
 // checked before the picture is encoded, and replaced only by a complete file.
 bool WritePictureFile(const std::string& fileName, const Bitmap& picture, std::string& errorText);
 
