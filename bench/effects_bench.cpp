@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/sample_pictures.h"
+#include "app/samples/sample_pictures.h"
 #include "effects/effect.h"
 #include "effects/random.h"
 

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "effects/raster.h"
+#include "raster/raster.h"
 #include "media/components/frame_input.h"
 #include "media/engine/ffmpeg.h"
 #include "media/runtime/ff_load.h"

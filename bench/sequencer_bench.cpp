@@ -16,9 +16,9 @@
 #include <system_error>
 #include <vector>
 
-#include "app/frame_sequencer.h"
-#include "app/picture_file.h"
-#include "app/sample_pictures.h"
+#include "app/show/frame_sequencer.h"
+#include "app/photos/picture_file.h"
+#include "app/samples/sample_pictures.h"
 
 namespace {
 

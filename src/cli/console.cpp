@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <iterator>
 
-#include "app/output_file.h"
+#include "app/files/output_file.h"
 #include "cli/standard_output.h"
 
 namespace lumivor::cli {

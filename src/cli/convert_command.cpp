@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "app/output_file.h"
+#include "app/files/output_file.h"
 #include "cli/arguments.h"
 #include "cli/console.h"
 #include "media/engine/error_text.h"

@@ -7,9 +7,9 @@
 #include <tuple>
 #include <utility>
 
-#include "app/contact_sheet.h"
-#include "app/output_file.h"
-#include "app/picture_file.h"
+#include "app/files/output_file.h"
+#include "app/photos/picture_file.h"
+#include "app/show/contact_sheet.h"
 #include "cli/arguments.h"
 #include "cli/effect_numbers.h"
 #include "effects/effect.h"

@@ -16,14 +16,14 @@
 #include <string>
 #include <system_error>
 
-#include "app/audio_joiner.h"
-#include "app/choice_lists.h"
-#include "app/conversion_job.h"
-#include "app/frame_sequencer.h"
-#include "app/main_window.h"
-#include "app/output_file.h"
-#include "app/run_request.h"
-#include "app/settings_page.h"
+#include "app/files/output_file.h"
+#include "app/run/audio_joiner.h"
+#include "app/run/conversion_job.h"
+#include "app/run/run_request.h"
+#include "app/settings/choice_lists.h"
+#include "app/settings/settings_page.h"
+#include "app/show/frame_sequencer.h"
+#include "app/window/main_window.h"
 #include "cli/arguments.h"
 #include "cli/console.h"
 #include "cli/effect_numbers.h"

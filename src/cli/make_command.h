@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_request.h"
+#include "app/run/run_request.h"
 
 namespace lumivor::cli {
 

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <optional>
 
-#include "app/input_file.h"
+#include "app/files/input_file.h"
 #include "cli/arguments.h"
 #include "media/components/ff_player.h"
 #include "media/runtime/ff_load.h"

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <sstream>
 
-#include "app/input_file.h"
+#include "app/files/input_file.h"
 #include "cli/arguments.h"
 #include "cli/standard_output.h"
 #include "media/components/ff_decoder.h"

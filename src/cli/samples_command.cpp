@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <iostream>
 
-#include "app/sample_media.h"
+#include "app/samples/sample_media.h"
 #include "cli/arguments.h"
 #include "cli/standard_output.h"
 

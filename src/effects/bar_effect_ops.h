@@ -5,7 +5,7 @@
 // the coordinates keeps the row and column variants from drifting apart.
 #pragma once
 
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/mask.h"
 
 namespace lumivor::transitions {

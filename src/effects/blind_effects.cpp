@@ -2,7 +2,7 @@
 // two-dimensional cousin.
 #include <algorithm>
 
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/bar_effect_ops.h"
 #include "effects/effect_procs.h"
 

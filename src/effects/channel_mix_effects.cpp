@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/effect_procs.h"
 #include "effects/random.h"
 

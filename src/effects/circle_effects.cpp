@@ -1,7 +1,7 @@
 // Circular shred: a grid of circles growing from the centres of square cells until they overlap.
 #include <algorithm>
 
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/effect_procs.h"
 #include "effects/mask.h"
 

@@ -1,7 +1,7 @@
 // Diamond transitions: a grid of growing diamonds, and a single diamond out from or in to the centre.
 #include <algorithm>
 
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/effect_procs.h"
 #include "effects/polygon_effect_ops.h"
 

@@ -3,7 +3,7 @@
 #include <cassert>
 #include <cstring>
 
-#include "effects/arith.h"
+#include "raster/arith.h"
 
 namespace lumivor {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "effects/raster.h"
+#include "raster/raster.h"
 
 namespace lumivor {
 

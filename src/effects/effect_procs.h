@@ -2,7 +2,7 @@
 // Only the table and the tests reach them directly; everyone else goes through EffectList.
 #pragma once
 
-#include "effects/raster.h"
+#include "raster/raster.h"
 
 namespace lumivor::transitions {
 

@@ -1,5 +1,5 @@
 // Cross-fade: the whole frame blended from the old picture towards the new one.
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/effect_procs.h"
 
 namespace lumivor::transitions {

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "effects/short_copy.h"
+#include "raster/short_copy.h"
 
 namespace lumivor {
 

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "effects/raster.h"
+#include "raster/raster.h"
 
 namespace lumivor {
 

@@ -1,6 +1,6 @@
 // Moving rectangles: thin strips that widen across the frame while uneven slats at right angles
 // to them sweep through.
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/bar_effect_ops.h"
 #include "effects/effect_procs.h"
 

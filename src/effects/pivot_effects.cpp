@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/effect_procs.h"
 
 namespace lumivor::transitions {

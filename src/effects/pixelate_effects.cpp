@@ -1,5 +1,5 @@
 // Pixelate: zoom in on the old picture until its pixels are blocks, cross-blend, zoom out of the new.
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/effect_procs.h"
 
 namespace lumivor::transitions {

@@ -8,7 +8,7 @@
 #include <span>
 
 #include "effects/mask.h"
-#include "effects/raster.h"
+#include "raster/raster.h"
 
 namespace lumivor::transitions::polygon_ops {
 

@@ -1,7 +1,7 @@
 // Helpers shared by the rectangle transitions.
 #pragma once
 
-#include "effects/raster.h"
+#include "raster/raster.h"
 
 namespace lumivor::transitions {
 

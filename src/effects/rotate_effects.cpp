@@ -2,7 +2,7 @@
 #include <array>
 #include <cmath>
 
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/curve_effect_ops.h"
 #include "effects/effect_procs.h"
 #include "effects/mask.h"

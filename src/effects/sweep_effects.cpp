@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/curve_effect_ops.h"
 #include "effects/effect_procs.h"
 #include "effects/mask.h"

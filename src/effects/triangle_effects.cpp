@@ -1,5 +1,5 @@
 // Triangular shred: a grid of downward-pointing triangles growing from the cell centres.
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/effect_procs.h"
 #include "effects/mask.h"
 

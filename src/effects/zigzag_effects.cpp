@@ -2,7 +2,7 @@
 // with progress until it fills the frame.
 #include <array>
 
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/effect_procs.h"
 #include "effects/mask.h"
 

@@ -5,7 +5,7 @@
 #include <QHeaderView>
 #include <QPainter>
 
-#include "app/global_object.h"
+#include "app/common/global_object.h"
 
 namespace lumivor::gui {
 

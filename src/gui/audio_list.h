@@ -7,8 +7,8 @@
 
 #include <QTreeWidget>
 
-#include "app/audio_tracks.h"
-#include "app/window_services.h"
+#include "app/run/audio_tracks.h"
+#include "app/common/window_services.h"
 
 namespace lumivor::gui {
 

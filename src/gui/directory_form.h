@@ -8,7 +8,7 @@
 
 #include <QDialog>
 
-#include "app/window_services.h"
+#include "app/common/window_services.h"
 
 class QFileSystemModel;
 class QLabel;

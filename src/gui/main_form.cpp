@@ -27,10 +27,10 @@
 #include <QTreeWidget>
 #include <QUrl>
 
-#include "app/audio_joiner.h"
-#include "app/global_object.h"
-#include "app/photo_layout.h"
-#include "app/photo_motion.h"
+#include "app/run/audio_joiner.h"
+#include "app/common/global_object.h"
+#include "app/show/photo_layout.h"
+#include "app/show/photo_motion.h"
 #include "gui/audio_list.h"
 #include "gui/directory_form.h"
 #include "gui/player_surface.h"

@@ -10,10 +10,10 @@
 
 #include <QMainWindow>
 
-#include "app/audio_tracks.h"
-#include "app/main_window.h"
-#include "app/settings_page.h"
-#include "app/settings_store.h"
+#include "app/run/audio_tracks.h"
+#include "app/window/main_window.h"
+#include "app/settings/settings_page.h"
+#include "app/settings/settings_store.h"
 #include "gui/file_dialogs.h"
 #include "gui/message_boxes.h"
 #include "media/components/ff_player.h"

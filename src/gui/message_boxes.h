@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "app/window_services.h"
+#include "app/common/window_services.h"
 
 class QWidget;
 class QPlainTextEdit;

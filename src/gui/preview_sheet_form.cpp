@@ -10,7 +10,7 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
-#include "app/picture_file.h"
+#include "app/photos/picture_file.h"
 #include "gui/previewer_form.h"
 
 namespace lumivor::gui {

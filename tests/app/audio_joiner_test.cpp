@@ -1,12 +1,12 @@
-#include "app/audio_joiner.h"
+#include "app/run/audio_joiner.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "app/conversion_job.h"
-#include "app/main_window.h"
-#include "app/settings_store.h"
+#include "app/run/conversion_job.h"
+#include "app/settings/settings_store.h"
+#include "app/window/main_window.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
 #include "media/runtime/ff_load.h"

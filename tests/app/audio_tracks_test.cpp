@@ -1,5 +1,5 @@
 // The audio track list and its commands, over generated media and the real decoder component.
-#include "app/audio_tracks.h"
+#include "app/run/audio_tracks.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,13 +1,13 @@
 // The contact sheet as the application composes it, without the command line around it.
-#include "app/contact_sheet.h"
+#include "app/show/contact_sheet.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "app/picture_file.h"
-#include "app/sample_pictures.h"
+#include "app/photos/picture_file.h"
+#include "app/samples/sample_pictures.h"
 
 namespace lumivor {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/conversion_job.h"
+#include "app/run/conversion_job.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
-#include "app/output_file.h"
-#include "app/settings_store.h"
+#include "app/window/main_window.h"
+#include "app/files/output_file.h"
+#include "app/settings/settings_store.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
 #include "recording_window.h"

@@ -1,4 +1,4 @@
-#include "app/frame_sequencer.h"
+#include "app/show/frame_sequencer.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/picture_file.h"
+#include "app/photos/picture_file.h"
 #include "app/picture_test_support.h"
 #include "effects/effect.h"
 #include "effects/random.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/audio_joiner.h"
+#include "app/run/audio_joiner.h"
 
 namespace lumivor {
 namespace {

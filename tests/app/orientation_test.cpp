@@ -1,4 +1,4 @@
-#include "app/exif_orientation.h"
+#include "app/photos/exif_orientation.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <jpeglib.h>
 
 #include "app/exif_test_support.h"
-#include "app/frame_sequencer.h"
+#include "app/show/frame_sequencer.h"
 #include "app/photo_encoders.h"
-#include "app/photo_loader.h"
-#include "app/picture_file.h"
+#include "app/photos/photo_loader.h"
+#include "app/photos/picture_file.h"
 #include "app/picture_test_support.h"
 
 namespace lumivor {

@@ -1,5 +1,5 @@
 // The writer every file of the program goes through, and the check every input passes.
-#include "app/output_file.h"
+#include "app/files/output_file.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/input_file.h"
+#include "app/files/input_file.h"
 #include "app/picture_test_support.h"
 #include "support/socket_file.h"
 

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "app/choice_lists.h"
-#include "app/conversion_job.h"
-#include "app/run_request.h"
-#include "app/settings_page.h"
+#include "app/settings/choice_lists.h"
+#include "app/run/conversion_job.h"
+#include "app/run/run_request.h"
+#include "app/settings/settings_page.h"
 
 namespace lumivor {
 namespace {

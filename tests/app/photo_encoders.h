@@ -10,7 +10,7 @@
 #include <png.h>
 #include <webp/encode.h>
 
-#include "effects/raster.h"
+#include "raster/raster.h"
 
 namespace lumivor::testing {
 

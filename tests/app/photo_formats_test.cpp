@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "app/photo_encoders.h"
-#include "app/photo_loader.h"
-#include "app/picture_file.h"
+#include "app/photos/photo_loader.h"
+#include "app/photos/picture_file.h"
 #include "app/picture_test_support.h"
-#include "app/sample_pictures.h"
+#include "app/samples/sample_pictures.h"
 
 #include <zlib.h>
 

@@ -1,4 +1,4 @@
-#include "app/photo_layout.h"
+#include "app/show/photo_layout.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/frame_sequencer.h"
-#include "app/picture_file.h"
+#include "app/show/frame_sequencer.h"
+#include "app/photos/picture_file.h"
 #include "app/picture_test_support.h"
 #include "support/scratch_folder.h"
 

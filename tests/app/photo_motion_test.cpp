@@ -1,4 +1,4 @@
-#include "app/photo_motion.h"
+#include "app/show/photo_motion.h"
 
 #include <gtest/gtest.h>
 
@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/conversion_job.h"
-#include "app/frame_sequencer.h"
-#include "app/picture_file.h"
+#include "app/run/conversion_job.h"
+#include "app/show/frame_sequencer.h"
+#include "app/photos/picture_file.h"
 #include "app/picture_test_support.h"
-#include "app/settings_store.h"
+#include "app/settings/settings_store.h"
 #include "support/scratch_folder.h"
 
 namespace lumivor {

@@ -1,4 +1,4 @@
-#include "app/picture_file.h"
+#include "app/photos/picture_file.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <filesystem>
 
 #include "app/picture_test_support.h"
-#include "app/sample_pictures.h"
+#include "app/samples/sample_pictures.h"
 
 #include <jpeglib.h>
 

@@ -1,4 +1,4 @@
-#include "app/picture_reduce.h"
+#include "raster/picture_reduce.h"
 
 #include <gtest/gtest.h>
 
@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/exif_orientation.h"
+#include "app/photos/exif_orientation.h"
 #include "app/exif_test_support.h"
-#include "app/frame_sequencer.h"
+#include "app/show/frame_sequencer.h"
 #include "app/photo_encoders.h"
-#include "app/picture_file.h"
+#include "app/photos/picture_file.h"
 #include "app/picture_test_support.h"
 
 namespace lumivor {

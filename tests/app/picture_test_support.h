@@ -11,8 +11,8 @@
 #include <jpeglib.h>
 #include <png.h>
 
-#include "app/picture_file.h"
-#include "effects/raster.h"
+#include "app/photos/picture_file.h"
+#include "raster/raster.h"
 #include "support/scratch_folder.h"
 
 namespace lumivor::testing {

@@ -1,4 +1,4 @@
-#include "app/preview_sheet.h"
+#include "app/show/preview_sheet.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/frame_sequencer.h"
-#include "app/picture_file.h"
+#include "app/show/frame_sequencer.h"
+#include "app/photos/picture_file.h"
 #include "app/picture_test_support.h"
 #include "support/scratch_folder.h"
 

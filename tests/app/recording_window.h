@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
-#include "app/window_services.h"
+#include "app/window/main_window.h"
+#include "app/common/window_services.h"
 
 namespace lumivor::testing {
 

@@ -1,13 +1,13 @@
-#include "app/run_request.h"
+#include "app/run/run_request.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "app/conversion_job.h"
-#include "app/frame_sequencer.h"
-#include "app/settings_store.h"
+#include "app/run/conversion_job.h"
+#include "app/settings/settings_store.h"
+#include "app/show/frame_sequencer.h"
 
 namespace lumivor {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/picture_file.h"
+#include "app/photos/picture_file.h"
 #include "app/picture_test_support.h"
-#include "app/sample_pictures.h"
+#include "app/samples/sample_pictures.h"
 #include "media/components/media_maker.h"
 #include "media/components/whole_file_decode.h"
 #include "media/runtime/ff_load.h"

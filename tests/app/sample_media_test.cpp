@@ -1,10 +1,10 @@
-#include "app/sample_media.h"
+#include "app/samples/sample_media.h"
 
 #include <gtest/gtest.h>
 
-#include "app/picture_file.h"
+#include "app/photos/picture_file.h"
 #include "app/picture_test_support.h"
-#include "app/sample_pictures.h"
+#include "app/samples/sample_pictures.h"
 #include "media/components/ff_decoder.h"
 #include "media/runtime/ff_load.h"
 #include "support/scratch_folder.h"

@@ -1,5 +1,5 @@
 // Each reader of the output folder with its own default and fallback.
-#include "app/output_folder.h"
+#include "app/settings/output_folder.h"
 
 #include <gtest/gtest.h>
 

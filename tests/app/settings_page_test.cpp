@@ -1,5 +1,5 @@
 // The settings page over a recording view and a real settings file.
-#include "app/settings_page.h"
+#include "app/settings/settings_page.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/conversion_job.h"
+#include "app/run/conversion_job.h"
 #include "settings_test_support.h"
 #include "support/scratch_folder.h"
 

@@ -1,5 +1,5 @@
 // The settings file and the application object that says where it lives.
-#include "app/settings_store.h"
+#include "app/settings/settings_store.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/global_object.h"
+#include "app/common/global_object.h"
 #include "settings_test_support.h"
 #include "support/scratch_folder.h"
 

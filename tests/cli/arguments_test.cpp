@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/picture_file.h"
-#include "app/run_request.h"
+#include "app/photos/picture_file.h"
+#include "app/run/run_request.h"
 #include "cli/arguments.h"
 #include "cli/cli_test_support.h"
 #include "cli/effect_numbers.h"

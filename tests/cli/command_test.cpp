@@ -4,10 +4,10 @@
 
 #include <filesystem>
 
-#include "app/picture_file.h"
+#include "app/photos/picture_file.h"
 #include "app/picture_test_support.h"
 #include "cli/cli_test_support.h"
-#include "app/sample_pictures.h"
+#include "app/samples/sample_pictures.h"
 #include "effects/effect.h"
 #include "effects/random.h"
 

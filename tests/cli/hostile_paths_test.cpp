@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "app/picture_file.h"
+#include "app/photos/picture_file.h"
 #include "app/picture_test_support.h"
-#include "app/sample_pictures.h"
+#include "app/samples/sample_pictures.h"
 #include "cli/cli_test_support.h"
 #include "media/components/media_maker.h"
 #include "support/socket_file.h"

@@ -14,8 +14,8 @@
 
 #include "app/exif_test_support.h"
 #include "app/run_test_support.h"
-#include "app/run_request.h"
-#include "app/settings_store.h"
+#include "app/run/run_request.h"
+#include "app/settings/settings_store.h"
 #include "cli/cli_test_support.h"
 #include "cli/make_command.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/random.h"
 
 namespace lumivor {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "effect_test_support.h"
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/curve_effect_ops.h"
 
 namespace lumivor::testing {

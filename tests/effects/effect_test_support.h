@@ -7,7 +7,7 @@
 #include <string>
 
 #include "effects/effect.h"
-#include "effects/raster.h"
+#include "raster/raster.h"
 
 namespace lumivor::testing {
 

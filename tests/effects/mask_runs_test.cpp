@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "effects/mask.h"
-#include "effects/raster.h"
+#include "raster/raster.h"
 
 namespace lumivor {
 namespace {

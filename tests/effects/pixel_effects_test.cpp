@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "effect_test_support.h"
-#include "effects/arith.h"
+#include "raster/arith.h"
 #include "effects/random.h"
 
 namespace lumivor {

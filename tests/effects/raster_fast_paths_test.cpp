@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "effect_test_support.h"
-#include "effects/raster.h"
+#include "raster/raster.h"
 
 namespace lumivor {
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "effect_test_support.h"
-#include "effects/raster.h"
+#include "raster/raster.h"
 
 namespace lumivor {
 namespace {

@@ -18,8 +18,8 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
-#include "app/picture_file.h"
-#include "app/sample_pictures.h"
+#include "app/photos/picture_file.h"
+#include "app/samples/sample_pictures.h"
 #include "gui/preview_sheet_form.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/media_maker.h"

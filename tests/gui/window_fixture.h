@@ -12,7 +12,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "app/global_object.h"
+#include "app/common/global_object.h"
 #include "gui/main_form.h"
 #include "support/scratch_folder.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "effects/raster.h"
+#include "raster/raster.h"
 #include "media/components/ff_base_component.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/player_events.h"

@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 
-#include "effects/raster.h"
+#include "raster/raster.h"
 #include "media/components/ff_base_component.h"
 
 extern "C" {

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "effects/raster.h"
+#include "raster/raster.h"
 #include "media/engine/ffmpeg.h"
 
 namespace lumivor {

@@ -22,7 +22,7 @@
 #include <thread>
 #include <vector>
 
-#include "effects/raster.h"
+#include "raster/raster.h"
 #include "media/engine/ffmpeg_opt.h"
 #include "media/engine/format_converter.h"
 #include "media/engine/video_hooks.h"

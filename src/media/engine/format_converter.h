@@ -10,7 +10,7 @@ extern "C" {
 #include <libavutil/pixfmt.h>
 }
 
-#include "effects/raster.h"
+#include "raster/raster.h"
 #include "media/runtime/library_objects.h"
 
 namespace lumivor {

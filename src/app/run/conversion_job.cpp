@@ -1,0 +1,431 @@
+#include "app/run/conversion_job.h"
+
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <stdexcept>
+#include <filesystem>
+#include <iterator>
+#include <system_error>
+#include <utility>
+
+#include <unistd.h>
+
+#include "app/run/audio_joiner.h"
+#include "app/show/frame_sequencer.h"
+#include "app/common/global_object.h"
+#include "app/photos/picture_file.h"
+#include "app/show/preview_sheet.h"
+#include "app/settings/settings_store.h"
+#include "app/common/window_services.h"
+#include "media/components/ff_decoder.h"
+#include "media/components/ff_encoder.h"
+#include "media/components/frame_input.h"
+#include "media/runtime/ff_load.h"
+#include "media/runtime/main_thread.h"
+
+namespace lumivor {
+
+namespace {
+
+// Hertz of the sample-rate list's entries; entry 0 is "as source".
+constexpr int SampleRates[] = {0, 8000, 11025, 22050, 44100};
+
+bool taken(const std::filesystem::path& path) {
+  std::error_code error;
+  // symlink_status: a link is a name in use even when what it points at is gone.
+  return std::filesystem::exists(std::filesystem::symlink_status(path, error));
+}
+
+}  // namespace
+
+int SampleRateOfEntry(int entry) {
+  if (entry < 0 || entry >= static_cast<int>(std::size(SampleRates))) return 0;
+  return SampleRates[entry];
+}
+
+std::size_t FolderNameLimit(const std::string& folder) {
+  constexpr std::size_t Usual = 255;
+  const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+  return limit > 0 ? static_cast<std::size_t>(limit) : Usual;
+}
+
+std::string FitFileName(const std::string& stem, const std::string& suffix, std::size_t limit) {
+  if (stem.size() + suffix.size() <= limit) return stem + suffix;
+  // Nothing of the stem fits beside the suffix: the name is left whole for the file system to
+  // refuse with its own reason, rather than made into a bare suffix.
+  if (suffix.size() >= limit) return stem + suffix;
+  std::size_t keep = limit - suffix.size();
+  // Back up over UTF-8 continuation bytes (10xxxxxx), so the cut falls before a whole character.
+  while (keep > 0 && (static_cast<unsigned char>(stem[keep]) & 0xC0) == 0x80) --keep;
+  return stem.substr(0, keep) + suffix;
+}
+
+std::string UniqueOutputName(const std::string& folder, const std::string& name, const std::string& extension) {
+  std::string base = folder;
+  if (base.empty() || base.back() != '/') base += '/';
+  std::string stem = name.substr(name.find_last_of('/') == std::string::npos ? 0 : name.find_last_of('/') + 1);
+  const std::size_t dot = stem.rfind('.');
+  if (dot != std::string::npos) stem.erase(dot);
+  const std::size_t limit = FolderNameLimit(folder);
+  std::string candidate = base + FitFileName(stem, "_(new)" + extension, limit);
+  for (long n = 1; taken(candidate); ++n) {
+    candidate = base + FitFileName(stem, "_(new_" + std::to_string(n) + ")" + extension, limit);
+  }
+  return candidate;
+}
+
+bool TaskFailed(const TTerminateInfo& info) {
+  return info.TaskIndex >= 0 && (info.Exception || (!info.Finished && !info.ExceptionMsg.empty()));
+}
+
+std::string TaskFailureText(const TTerminateInfo& info) {
+  return info.ExceptionMsg.empty() ? std::string("The run failed") : info.ExceptionMsg;
+}
+
+}  // namespace lumivor
+
+// ====================================================================== the job
+
+namespace lumivor {
+
+namespace {
+
+constexpr auto WaitTurn = std::chrono::milliseconds(20);
+// After the last task's end the final notification follows from a short-lived thread; it is
+// awaited so that it cannot be taken for the end of a later run. A bound keeps a lost one from
+// holding the window for ever.
+constexpr auto FinalNotificationBound = std::chrono::seconds(10);
+
+std::string file_name_part(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool is_file(const std::string& path) {
+  std::error_code error;
+  return !path.empty() && std::filesystem::exists(path, error);
+}
+
+void log_error(LogMemo& log, const std::string& line) {
+  log.AddLine("");
+  log.AddLine(line);
+  log.AddLine("");
+}
+
+std::string input_info_text(TFFEncoder& encoder, int task, int input) {
+  TFFDecoder* inspector = encoder.InputInspector(task, input);
+  return inspector != nullptr ? inspector->FileInfoText() : std::string();
+}
+
+}  // namespace
+
+void ConversionJob::NoteTerminate(const TTerminateInfo& info) {
+  if (info.TaskIndex < 0) {
+    finalDelivered_ = true;
+    return;
+  }
+  if (TaskFailed(info) && failure_.empty()) failure_ = TaskFailureText(info);
+}
+
+bool ConversionJob::WaitForRun() {
+  TFFEncoder& encoder = services_.Encoder;
+  while (encoder.Working()) {
+    services_.Face.ProcessMessages();
+    WaitServing([&] { return stopPressed_ || encoder.AllFinished(); }, WaitTurn);
+    if (stopPressed_) return false;
+    if (encoder.AllFinished()) break;
+  }
+  WaitServing([&] { return finalDelivered_ || !encoder.Working(); }, FinalNotificationBound);
+  return !stopPressed_;
+}
+
+void ConversionJob::StopRun() {
+  TFFEncoder& encoder = services_.Encoder;
+  encoder.Stop(true);
+  WaitServing([&] { return encoder.AllFinished() || !encoder.Working(); }, FinalNotificationBound);
+  WaitServing([&] { return finalDelivered_; }, FinalNotificationBound);
+  encoder.OwnInspector().CloseFile();
+  encoder.ClearTasks();
+}
+
+// What the steps of one run hand on to the next.
+struct ConversionJob::ShowPlan {
+  FrameRateParts Rate;
+  int HoldFrames = 0;
+  int TransitionFrames = 0;
+  // The file the video is named after: the first track (never the temporary joined file).
+  std::string NamingSource;
+  MusicEnd SoundEnd = MusicEnd::Cut;
+  int Task = -1;
+};
+
+JobResult ConversionJob::Start(const RunRequest& request) {
+  JobResult result;
+  if (running_) {
+    result.ErrorText = "A run is already active.";
+    return result;
+  }
+  running_ = true;
+  request_ = request;
+  stopPressed_ = false;
+  joining_ = false;
+  finalDelivered_ = false;
+  soundEndsWithShow_ = false;
+  failure_.clear();
+  joinedAudio_.Discard();
+  unfinishedVideo_.Discard();
+
+  // Runs after every way out, the catch's StopRun too, so nothing is removed while the encoder may
+  // still be writing it.
+  struct RunEnd {
+    ConversionJob& job;
+    ~RunEnd() {
+      job.joinedAudio_.Discard();
+      job.unfinishedVideo_.Discard();
+      job.joining_ = false;
+      job.running_ = false;
+    }
+  } runEnd{*this};
+
+  // Each step returns false when the run ends with it; result then says how.
+  try {
+    ShowPlan plan;
+    if (!PlanShow(request, plan, result)) return result;
+    services_.Face.RunBegins();
+    if (!LoadEncoder(result)) return result;
+    if (!JoinSound(request, plan, result)) return result;
+    if (!BuildTask(request, plan, result)) return result;
+    const bool stopped = RunAndWait(request);
+    EndRun(stopped, result);
+    return result;
+  } catch (const std::exception& error) {
+    EndAfterError(error.what(), result);
+    return result;
+  }
+}
+
+bool ConversionJob::EndEarly(std::string text, JobResult& result) {
+  services_.Face.RunEnds(false);
+  result.End = JobEnd::Failed;
+  result.ErrorText = std::move(text);
+  return false;
+}
+
+// An end the user must see even with the log hidden: the window's message box, as for a task
+// that failed.
+bool ConversionJob::FailLoudly(const std::string& text, JobResult& result) {
+  log_error(services_.Log, "***" + text);
+  services_.Messages.ShowMessage(text, GlobalObject().ProductName(), MessageIcon::Exclamation, MessageButtons::Ok);
+  return EndEarly(text, result);
+}
+
+bool ConversionJob::PlanShow(const RunRequest& request, ShowPlan& plan, JobResult& result) {
+  LogMemo& log = services_.Log;
+  const VideoSize size{request.Width, request.Height};
+  if (!FrameSizeInRange(size)) {
+    const std::string text = InvalidFrameSizeText(std::to_string(size.Width) + "x" + std::to_string(size.Height));
+    log_error(log, "***" + text);
+    return EndEarly(text, result);
+  }
+  plan.Rate = FrameRateParts{request.RateNumerator, request.RateDenominator};
+  plan.HoldFrames = CountFrames(plan.Rate, request.HoldSeconds);
+  plan.TransitionFrames = CountFrames(plan.Rate, request.TransitionSeconds);
+  ApplyPictureSettings(request, services_.Sequencer);
+  services_.Sequencer.AutoRotate = request.AutoRotate;
+  services_.Sequencer.ResetRun(size.Width, size.Height, plan.HoldFrames, plan.TransitionFrames,
+                               request.RandomEffects, request.Seed, request.EffectOrder);
+  if (request.PreviewSheetFile.empty()) return true;
+
+  // The planned show as one picture instead of a video: the run ends here.
+  Bitmap sheet;
+  std::string errorText;
+  if (!RenderPreviewSheet(services_.Sequencer, sheet, errorText) ||
+      !WritePictureFile(request.PreviewSheetFile, sheet, errorText)) {
+    log_error(log, "***" + errorText);
+    return EndEarly(errorText, result);
+  }
+  log.AddLine("Preview sheet: " + request.PreviewSheetFile);
+  result.End = JobEnd::Finished;
+  result.OutputFile = request.PreviewSheetFile;
+  return false;
+}
+
+bool ConversionJob::LoadEncoder(JobResult& result) {
+  TFFEncoder& encoder = services_.Encoder;
+  if (!encoder.LibrariesLoaded() && !encoder.LoadLibraries(TFFLoader::DefaultLibraryPath())) {
+    const std::string text = encoder.LastErrorText;
+    services_.Messages.ShowMessage(text, GlobalObject().ProductName(), MessageIcon::Exclamation,
+                                   MessageButtons::Ok);
+    return EndEarly(text, result);
+  }
+  RegisterFrameInput();
+  encoder.ClearTasks();
+  return true;
+}
+
+bool ConversionJob::JoinSound(const RunRequest& request, ShowPlan& plan, JobResult& result) {
+  const std::vector<std::string>& tracks = request.Tracks;
+  if (tracks.empty()) return true;
+  TFFEncoder& encoder = services_.Encoder;
+  LogMemo& log = services_.Log;
+  AudioJoinRequest join;
+  join.Tracks = tracks;
+  // The joined sound is written beside the video; on a first run the folder is not there yet,
+  // and a join into it would fail and leave the show without its sound.
+  join.OutputFolder = request.OutputFolder;
+  if (!join.OutputFolder.empty()) {
+    std::error_code ignored;
+    std::filesystem::create_directories(join.OutputFolder, ignored);
+  }
+  join.PhotoCount = static_cast<int>(request.Photos.size());
+  join.PhotoDelaySeconds = static_cast<int>(request.HoldSeconds);
+  join.EffectDelaySeconds = static_cast<int>(request.TransitionSeconds);
+  join.HoldFrames = plan.HoldFrames;
+  join.TransitionFrames = plan.TransitionFrames;
+  join.RateNumerator = plan.Rate.Numerator;
+  join.RateDenominator = plan.Rate.Denominator;
+  join.End = request.MusicEndRule;
+  plan.SoundEnd = join.End;
+  join.OnFileNamed = [this](const std::string& fileName) { joinedAudio_.Hold(fileName); };
+  joining_ = true;
+  std::string musicPlan;
+  std::string joinError;
+  const std::string joined = AudioJoiner(encoder, services_.Decoder, join, &musicPlan, joinError);
+  if (!joinError.empty()) {
+    joining_ = false;
+    return FailLoudly(joinError, result);
+  }
+  log.AddLine("");
+  log.AddLine(musicPlan);
+  const bool stopped = !WaitForRun();
+  joining_ = false;
+  // A stop here makes no video, so a join whose file could not be closed loses nothing the
+  // user keeps: the run is stopped either way and the file goes.
+  if (stopped) {
+    StopRun();
+    services_.Face.RunEnds(false);
+    result.End = JobEnd::Stopped;
+    return false;
+  }
+  // A join that failed, or that ended without its file, would leave the video with less
+  // music than the user gave it, or none.
+  if (!failure_.empty()) return FailLoudly(JoinFailureText(tracks, failure_), result);
+  if (!joined.empty() && !is_file(joined)) {
+    return FailLoudly(JoinFailureText(tracks, "the joined audio file " + joined + " was not written"), result);
+  }
+  plan.NamingSource = tracks.front();
+  finalDelivered_ = false;
+  encoder.ClearTasks();
+  return true;
+}
+
+bool ConversionJob::BuildTask(const RunRequest& request, ShowPlan& plan, JobResult& result) {
+  TFFEncoder& encoder = services_.Encoder;
+  LogMemo& log = services_.Log;
+  // The canvas the sequencer draws and the frame the encoder is told of come from the same
+  // numbers; a difference would be clipped or padded without a word.
+  if (services_.Sequencer.FrameWidth() != request.Width || services_.Sequencer.FrameHeight() != request.Height) {
+    throw std::logic_error("the drawn frame differs from the encoded frame");
+  }
+  TInputOptions input;
+  input.Options = FrameInputOptionText(request);
+  const int task = encoder.AddTask(services_.FrameInput.InputName(), &input);
+  if (task < 0) {
+    log_error(log, "***File open error: " + encoder.LastErrorText);
+    return EndEarly(encoder.LastErrorText, result);
+  }
+  plan.Task = task;
+  log.AddLine("");
+  log.AddLine(input_info_text(encoder, task, 0));
+
+  // The joined sound.
+  if (is_file(joinedAudio_.Path())) {
+    if (encoder.AddInput(task, joinedAudio_.Path(), nullptr) < 0) {
+      log_error(log, "***File open error: " + encoder.LastErrorText);
+      const std::string text = encoder.LastErrorText;
+      encoder.RemoveTask(task);
+      return EndEarly(text, result);
+    }
+    log.AddLine("");
+    log.AddLine(input_info_text(encoder, task, 1));
+    soundEndsWithShow_ = plan.SoundEnd != MusicEnd::Cut;
+  }
+
+  // The output.
+  TOutputOptions output;
+  output.Options = OutputOptionText(request);
+  std::string outputFile = request.OutputFile;
+  if (outputFile.empty()) {
+    if (const OutputFormat* format = OutputFormatAt(request.FormatIndex)) {
+      outputFile = UniqueOutputName(request.OutputFolder, "slideshow-" + file_name_part(plan.NamingSource),
+                                    format->Extension);
+    }
+  }
+  // A name the job chose was a free one: whatever is under it from here on is the run's.
+  if (request.OutputFile.empty()) unfinishedVideo_.Hold(outputFile);
+  if (encoder.SetOutput(task, outputFile, &output) < 0) {
+    const std::string text = encoder.LastErrorText;
+    encoder.RemoveTask(task);
+    log_error(log, "***Cannot do convert, error: " + text);
+    return EndEarly(text, result);
+  }
+  result.OutputFile = outputFile;
+  return true;
+}
+
+bool ConversionJob::RunAndWait(const RunRequest& request) {
+  TFFEncoder& encoder = services_.Encoder;
+  encoder.SetPreview(request.Preview);
+  encoder.StartTask(1);
+  const bool stopped = !WaitForRun();
+  if (stopped) StopRun();
+  return stopped;
+}
+
+void ConversionJob::EndRun(bool stopped, JobResult& result) {
+  // The last task's end has shown the run's end already; this covers an end notification that
+  // never came, so the face is not left in its running state.
+  services_.Face.RunEnds(false);
+  // A stop is kept only when the video was closed cleanly: a stop whose closing write failed
+  // (a full disk at the trailer) leaves a file without its index that nothing plays.
+  if (!failure_.empty()) {
+    result.End = JobEnd::Failed;
+    result.ErrorText = failure_;
+    // A task that failed did not close its file: the container's index is missing and nothing
+    // plays it. The name was a free one, so nothing of anyone's is lost.
+    unfinishedVideo_.Discard();
+  } else {
+    result.End = stopped ? JobEnd::Stopped : JobEnd::Finished;
+    unfinishedVideo_.Keep();
+  }
+}
+
+void ConversionJob::EndAfterError(const std::string& text, JobResult& result) {
+  log_error(services_.Log, "***" + text);
+  // Whatever was running is ended before the window goes back to idle.
+  try {
+    if (services_.Encoder.Working()) StopRun();
+  } catch (const std::exception&) {
+  }
+  EndEarly(text, result);
+}
+
+void ApplyPictureSettings(const RunRequest& request, FrameSequencer& sequencer) {
+  sequencer.Screen = request.Screen;
+  sequencer.Scaler = request.Scaler;
+  sequencer.Motion = request.Motion;
+  sequencer.MotionStrength = std::clamp(request.MotionStrength, 0, MaxMotionStrength);
+}
+
+void ApplyPictureSettings(const SettingsStore& settings, FrameSequencer& sequencer) {
+  RunRequest request;
+  request.Screen = ParseScreenMode(settings.ReadString(settings_key::ScreenMode, "fit")).value_or(ScreenMode::Fit);
+  request.Motion = ParseMotionKind(settings.ReadString(settings_key::Motion, "none")).value_or(MotionKind::None);
+  request.MotionStrength = settings.ReadInteger(settings_key::MotionStrength, DefaultMotionStrength);
+  request.Scaler =
+      ParsePictureScaler(settings.ReadString(settings_key::Scaler, "smooth")).value_or(PictureScaler::Smooth);
+  ApplyPictureSettings(request, sequencer);
+}
+
+}  // namespace lumivor

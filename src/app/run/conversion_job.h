@@ -1,0 +1,190 @@
+// A run request turned into one encoder run that writes one video file: the output sample rates,
+// the naming of the video, and the job that joins the sound, builds the task and waits for its end.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/files/output_file.h"
+#include "app/run/output_formats.h"
+#include "app/run/run_request.h"
+#include "media/engine/ffmpeg.h"
+
+namespace lumivor {
+
+class FrameSequencer;
+class LogMemo;
+class MessageBoxes;
+class SettingsStore;
+class TFFDecoder;
+class TFFEncoder;
+class TFrameInputAdapter;
+
+// ------------------------------------------------------------------ output settings
+
+// The stored "samplerate" entry in hertz: 1 -> 8000 ... 4 -> 44100; 0 ("as source") and entries
+// outside the list give 0, which asks for no particular rate.
+int SampleRateOfEntry(int entry);
+
+// ------------------------------------------------------------------ output naming
+
+// The first free name folder/<Name without path and last extension>_(new)<Extension>, then
+// _(new_1), _(new_2), ... Anything already in the folder under a name counts as taken, a dangling
+// symbolic link too, so the run never writes through someone else's link.
+// A name longer than the folder takes keeps as much of its start as fits (FitFileName).
+std::string UniqueOutputName(const std::string& folder, const std::string& name, const std::string& extension);
+
+// The longest file name, in bytes, the folder's file system takes (255 when it cannot be asked).
+std::size_t FolderNameLimit(const std::string& folder);
+
+// stem + suffix when that is at most limit bytes; otherwise the stem is cut at its end, never
+// inside a UTF-8 character, until it fits. A made-up name that the file system refuses would end
+// the run after all the work before it.
+std::string FitFileName(const std::string& stem, const std::string& suffix, std::size_t limit);
+
+// ------------------------------------------------------------------ task ends
+
+// A task that ended in failure: one that raised an error, or one that did not finish and says
+// why (a stop or a break ends a task unfinished too, but without a reason).
+bool TaskFailed(const TTerminateInfo& info);
+// The failed task's reason, or a general text when it gave none.
+std::string TaskFailureText(const TTerminateInfo& info);
+
+// ------------------------------------------------------------------ the job
+
+// Gives the sequencer the request's screen mode, motion and motion strength (kept within 0 to 100).
+void ApplyPictureSettings(const RunRequest& request, FrameSequencer& sequencer);
+// The same from a settings file; a text the program does not know keeps still photos fitted on
+// black.
+void ApplyPictureSettings(const SettingsStore& settings, FrameSequencer& sequencer);
+
+// What the window's Start takes beyond its controls and the settings file.
+struct JobOptions {
+  // "-re" on the frame input: frames at their native rate, the run as long as the show.
+  bool Realtime = true;
+  // Seeds the shared generator so that a random order can be made again; none: the clock.
+  std::optional<std::uint32_t> RandomSeed;
+  // Effect numbers taken in turn, wrapping, instead of the random or sequential order.
+  std::vector<int> EffectOrder;
+  // This file instead of a unique name in the output folder.
+  std::string OutputFile;
+  // Instead of encoding, this picture (PNG or BMP by its name) of the planned show: the first frame
+  // of each hold and the middle frame of each transition, drawn by the run's own sequencer.
+  std::string PreviewSheetFile;
+  // Photos turned upright by their orientation tag as they are loaded.
+  bool AutoRotate = true;
+};
+
+enum class JobEnd {
+  AddedPhotos,  // the photo list was empty: the Add Photos command ran instead
+  Finished,     // the video was written to its end
+  Stopped,      // the Stop command ended the run and the video so far was closed cleanly (or the
+                // run was stopped before its output was set: OutputFile is then empty)
+  Failed,       // the run could not start or ended with an error (ErrorText), a stop whose video
+                // could not be closed included
+};
+
+struct JobResult {
+  JobEnd End = JobEnd::Failed;
+  // The video's path once the output was set. A Failed run's video is removed when the job named
+  // it (so is one a terminating signal ends the program on before the run has kept it); a file
+  // given in the request is the caller's to keep or drop.
+  std::string OutputFile;
+  std::string ErrorText;
+};
+
+// What a run shows on whatever face started it (the window, the console). Every call is made on
+// the main thread.
+class RunFace {
+ public:
+  virtual ~RunFace() = default;
+  // The run is under way: only Stop and Pause apply to it now.
+  virtual void RunBegins() = 0;
+  // A progress report with its status line, and the share done from 0 to 100 (-1 when the report
+  // does not tell it).
+  virtual void RunProgress(const TProgressInfo& info, const std::string& statusText, int position) = 0;
+  // The run is over. encoded: the encoder's last task has ended, so the video (or what a stop
+  // left of it) is there to be shown; false for a run that ended before or without it.
+  virtual void RunEnds(bool encoded) = 0;
+  // Handles the face's waiting events once and returns; the run's wait loops call it every turn
+  // (a Stop pressed, a Ctrl-C).
+  virtual void ProcessMessages() = 0;
+};
+
+// The components and face services one run uses.
+struct JobServices {
+  TFFEncoder& Encoder;
+  TFrameInputAdapter& FrameInput;
+  TFFDecoder& Decoder;
+  FrameSequencer& Sequencer;
+  RunFace& Face;
+  MessageBoxes& Messages;
+  LogMemo& Log;
+};
+
+// The whole run, from the photo list to the end of the encoding, on the main thread. The wait
+// loops pump the face's events and serve the main-thread dispatcher, so the Stop, Pause and
+// progress handlers and the sequencer's frame requests run while Start is on the stack.
+class ConversionJob {
+ public:
+  explicit ConversionJob(JobServices services) : services_(services) {}
+
+  // The run the request describes; nothing of the window's controls or the settings is read.
+  JobResult Start(const RunRequest& request);
+  // The request of the run going on (or of the last one).
+  const RunRequest& Request() const { return request_; }
+
+  // Set by the Stop command while a run is active; the wait loops end the run.
+  void PressStop() { stopPressed_ = true; }
+  bool StopPressed() const { return stopPressed_; }
+  // True while the audio tracks are being joined, before the slideshow's own task exists.
+  bool Joining() const { return joining_; }
+  bool Running() const { return running_; }
+  // True once the slideshow's task has sound laid out to end with the video (the fade and loop
+  // rules): the encoder must then run to the sound's end instead of breaking after the last photo.
+  bool SoundEndsWithShow() const { return soundEndsWithShow_; }
+  // The encoder's notification of a task's end: a failed task's text is the run's error.
+  void NoteTerminate(const TTerminateInfo& info);
+
+ private:
+  struct ShowPlan;
+
+  // The steps of Start in their order. Those returning bool give false when the run ends with
+  // them, result then saying how; the face has been told of the end already.
+  // The sizes and frame counts, and the sequencer set for them; a preview sheet ends the run here.
+  bool PlanShow(const RunRequest& request, ShowPlan& plan, JobResult& result);
+  bool LoadEncoder(JobResult& result);
+  // The audio tracks joined into one temporary file (none without tracks).
+  bool JoinSound(const RunRequest& request, ShowPlan& plan, JobResult& result);
+  // The encoder's task: the frame input, the joined sound, the output file.
+  bool BuildTask(const RunRequest& request, ShowPlan& plan, JobResult& result);
+  bool RunAndWait(const RunRequest& request);  // true when Stop ended it
+  // The result of a run that was encoded; the video is kept or removed.
+  void EndRun(bool stopped, JobResult& result);
+  void EndAfterError(const std::string& text, JobResult& result);
+  // A run that ends without a video: the face goes back to idle. Returns false (the run ends).
+  bool EndEarly(std::string text, JobResult& result);
+  bool FailLoudly(const std::string& text, JobResult& result);
+
+  bool WaitForRun();  // false when Stop ended it
+  void StopRun();
+
+  JobServices services_;
+  RunRequest request_;
+  bool stopPressed_ = false;
+  bool joining_ = false;
+  bool running_ = false;
+  bool finalDelivered_ = false;
+  bool soundEndsWithShow_ = false;
+  // The joined sound, always temporary, and the video named in the output folder until the run
+  // keeps it: held from the moment they are named, so that neither a failure nor a program ended
+  // at once by a signal leaves them.
+  UnfinishedFile joinedAudio_;
+  UnfinishedFile unfinishedVideo_;
+  std::string failure_;
+};
+
+}  // namespace lumivor

@@ -1,0 +1,368 @@
+#include "app/show/frame_sequencer.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <string_view>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
+#include "raster/arith.h"
+#include "effects/effect.h"
+#include "effects/random.h"
+
+namespace lumivor {
+
+namespace {
+
+std::string_view trim_blanks(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+std::optional<int> parse_whole_number(std::string_view text) {
+  text = trim_blanks(text);
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  int value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// A plain decimal number: from_chars alone would also take "inf", "nan" and exponents without a
+// mantissa sign check, and a delay has to be a finite number of seconds.
+std::optional<double> parse_decimal(std::string_view text) {
+  text = trim_blanks(text);
+  std::string_view digits = text;
+  if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
+  if (digits.empty() || !(std::isdigit(static_cast<unsigned char>(digits.front())) || digits.front() == '.'))
+    return std::nullopt;
+  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+  double value = 0;
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+// Spreads a clock reading or a user's seed over all 32 bits, so that nearby inputs give unrelated
+// seeds and either parity turns up.
+std::uint32_t mix_bits(std::uint64_t x) {
+  x += 0x9E3779B97F4A7C15ull;
+  x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+  x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+  return static_cast<std::uint32_t>(x ^ (x >> 31));
+}
+
+std::uint64_t clock_reading() {
+  return static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count()) ^
+         static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+// An empty frame (a "0x0" size) has no pixel memory at all: nothing to fill or copy.
+void fill_black(Bitmap& picture) {
+  if (picture.ImageSize() > 0) std::memset(picture.Bits(), 0, picture.ImageSize());
+}
+
+void bgra_row_to_bgr_plain(const std::uint8_t* source, std::uint8_t* dest, int width) {
+  for (int x = 0; x < width; ++x, source += 4, dest += 3) {
+    dest[0] = source[0];
+    dest[1] = source[1];
+    dest[2] = source[2];
+  }
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// One byte shuffle turns four 32-bit pixels into four 24-bit ones, several times faster than byte
+// moves. Each store writes 16 bytes of which 12 are pixels; the loop stops two pixels short of the
+// row's end so that the 4 extra bytes always land on pixels the next round writes again.
+__attribute__((target("ssse3"))) void bgra_row_to_bgr_ssse3(const std::uint8_t* source, std::uint8_t* dest,
+                                                            int width) {
+  const __m128i keepColours = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  int x = 0;
+  for (; x + 6 <= width; x += 4, source += 16, dest += 12) {
+    const __m128i pixels = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), _mm_shuffle_epi8(pixels, keepColours));
+  }
+  bgra_row_to_bgr_plain(source, dest, width - x);
+}
+#endif
+
+using RowConversion = void (*)(const std::uint8_t*, std::uint8_t*, int);
+
+RowConversion choose_bgra_row_to_bgr() {
+#if defined(__x86_64__) || defined(__i386__)
+  if (__builtin_cpu_supports("ssse3")) return bgra_row_to_bgr_ssse3;
+#endif
+  return bgra_row_to_bgr_plain;
+}
+
+// Every held frame goes through this conversion, so it is the sequencer's cost per frame.
+void bgra_row_to_bgr(const std::uint8_t* source, std::uint8_t* dest, int width) {
+  static const RowConversion convert = choose_bgra_row_to_bgr();
+  convert(source, dest, width);
+}
+
+// The frame goes to the canvas at (0, 0); a canvas of another size gets the part both cover.
+void copy_frame_to_canvas(const Bitmap& frame, Bitmap& canvas) {
+  const int width = std::min(frame.Width(), canvas.Width());
+  const int height = std::min(frame.Height(), canvas.Height());
+  if (width <= 0 || height <= 0) return;
+  if (canvas.BitsPerPixel() == 24) {
+    for (int y = 0; y < height; ++y) bgra_row_to_bgr(frame.ScanLine(y), canvas.ScanLine(y), width);
+  } else {
+    for (int y = 0; y < height; ++y) std::memcpy(canvas.ScanLine(y), frame.ScanLine(y), std::size_t{4} * width);
+  }
+}
+
+}  // namespace
+
+FrameRateParts ParseFrameRateText(const std::string& text) {
+  const std::string_view all = text;
+  const std::size_t colon = all.find(':');
+  const std::string_view numerator = all.substr(0, colon);
+  const std::string_view denominator = colon == std::string_view::npos ? std::string_view() : all.substr(colon + 1);
+  return {parse_whole_number(numerator).value_or(30), parse_whole_number(denominator).value_or(1)};
+}
+
+double ParseDelayText(const std::string& text) { return parse_decimal(text).value_or(2.0); }
+
+int CountFrames(const FrameRateParts& rate, double delaySeconds) {
+  const long double frames = static_cast<long double>(rate.Numerator) * delaySeconds / rate.Denominator;
+  // A zero denominator gives no real number of frames; it ends at the minimum like any other rate
+  // that yields less than one frame.
+  if (!std::isfinite(frames)) return 1;
+  return std::max(1, Round(frames));
+}
+
+std::int64_t ShowFrameCount(std::int64_t photos, std::int64_t holdFrames, std::int64_t transitionFrames) {
+  return (photos + 1) * transitionFrames + photos * holdFrames + 2;
+}
+
+Rect FitRect(int pictureWidth, int pictureHeight, int frameWidth, int frameHeight) {
+  if (pictureWidth <= 0 || pictureHeight <= 0 || frameWidth <= 0 || frameHeight <= 0)
+    return {0, 0, std::max(frameWidth, 0), std::max(frameHeight, 0)};
+  const double a = static_cast<double>(pictureWidth) / frameWidth;
+  const double b = static_cast<double>(pictureHeight) / frameHeight;
+  if (a >= b) {
+    const int c = Round((frameHeight - pictureHeight / a) / 2);
+    return {0, c, frameWidth, frameHeight - c};
+  }
+  const int c = Round((frameWidth - pictureWidth / b) / 2);
+  return {c, 0, frameWidth - c, frameHeight};
+}
+
+void FrameSequencer::ResetRun(int frameWidth, int frameHeight, int holdFrames, int transitionFrames,
+                              bool randomEffects, std::optional<std::uint32_t> randomSeed,
+                              std::vector<int> effectOrder) {
+  for (int effect : effectOrder)
+    if (effect < 1 || effect > EffectCount)
+      throw std::invalid_argument("effect number " + std::to_string(effect) + " is not between 1 and " +
+                                  std::to_string(EffectCount));
+
+  frameWidth_ = std::max(frameWidth, 0);
+  frameHeight_ = std::max(frameHeight, 0);
+  holdFrames_ = std::max(holdFrames, 1);
+  transitionFrames_ = std::max(transitionFrames, 1);
+  randomEffects_ = randomEffects;
+  effectOrder_ = std::move(effectOrder);
+  effectOrderPosition_ = 0;
+
+  for (Bitmap* picture : {&fromBitmap_, &toBitmap_, &mixBitmap_}) {
+    std::scoped_lock lock(picture->Lock());
+    picture->Resize(frameWidth_, frameHeight_, 32);
+    fill_black(*picture);
+  }
+  // The seeded transitions start from the new picture's SourceSeed; one value per run keeps their
+  // choices steady through each transition, and deriving it from the given seed makes a seeded
+  // run repeat picture for picture.
+  const std::uint64_t runIdentity = randomSeed ? *randomSeed : clock_reading();
+  toBitmap_.SetSourceSeed(mix_bits(runIdentity ^ 0x5EC0DE5EEDull));
+  // The moves come from the same run identity, so a seed repeats them too.
+  motionSeed_ = mix_bits(runIdentity ^ 0x3A7E5EEDull);
+  moving_ = Motion != MotionKind::None;
+  fromMover_.Clear();
+  toMover_.Clear();
+  fromMoverFrame_ = 0;
+  toMoverFrame_ = 0;
+
+  photoIndex_ = -1;
+  inTransition_ = true;
+  transitionCounter_ = 0;
+  holdCounter_ = 0;
+  lastProgress_ = -1;
+  tailFrames_ = 0;
+
+  if (randomSeed) RandomSeed = *randomSeed;
+  if (!effectOrder_.empty()) {
+    effectNumber_ = effectOrder_.front();
+  } else if (randomEffects_) {
+    if (!randomSeed) RandomSeed = mix_bits(clock_reading());
+    effectNumber_ = static_cast<int>(RandomInt(EffectCount)) + 1;
+  }
+  if (effectNumber_ < 1 || effectNumber_ > EffectCount) effectNumber_ = 1;
+}
+
+void FrameSequencer::ReadHeader() {
+  if (Log != nullptr) Log->AddLine("FrameInput read header");
+}
+
+void FrameSequencer::ReadClose() {
+  if (Log != nullptr) Log->AddLine("FrameInput read close");
+}
+
+const std::vector<std::string>& FrameSequencer::photo_list() const {
+  static const std::vector<std::string> none;
+  return Photos ? Photos() : none;
+}
+
+int FrameSequencer::photo_count() const {
+  return static_cast<int>(std::min<std::size_t>(photo_list().size(), static_cast<std::size_t>(INT32_MAX)));
+}
+
+void FrameSequencer::LoadPhoto(int index) {
+  const std::vector<std::string>& photos = photo_list();
+  if (index < 0 || static_cast<std::size_t>(index) >= photos.size())
+    throw PhotoLoadError("There is no photo number " + std::to_string(index + 1) + " in a list of " +
+                         std::to_string(photos.size()));
+  // A photo moves from the first frame of the transition that brings it in to the last frame of
+  // the one that takes it away.
+  const int framesOnScreen = 2 * transitionFrames_ + holdFrames_;
+  const std::uint32_t seed = mix_bits((std::uint64_t{motionSeed_} << 32) | static_cast<std::uint32_t>(index));
+  const MotionPath path =
+      moving_ ? ChooseMotionPath(Motion, MotionStrength, framesOnScreen, holdFrames_, seed) : MotionPath{};
+  // The photo is decoded no larger than the layout draws it (a moving one at its largest zoom), so
+  // a photo of many times the frame's size costs the memory of the frame, not of the photo.
+  const double zoom = std::max(path.LargestZoom(), 1.0);
+  const PictureSizeHint hint{static_cast<int>(std::ceil(frameWidth_ * zoom)),
+                             static_cast<int>(std::ceil(frameHeight_ * zoom)),
+                             Screen == ScreenMode::Fill ? SizeRule::Cover : SizeRule::Inside};
+  photoBitmap_ = LoadPhotoFile(photos[static_cast<std::size_t>(index)],
+                               AutoRotate ? PictureTurn::Upright : PictureTurn::AsStored, hint);
+  std::scoped_lock lock(toBitmap_.Lock());
+  if (!moving_) {
+    LayOutPhoto(toBitmap_, photoBitmap_, Screen, Scaler);
+    return;
+  }
+  toMover_.Prepare(photoBitmap_, Screen, path, frameWidth_, frameHeight_, framesOnScreen);
+  toMoverFrame_ = 0;  // drawn with the frame that asked for the photo
+}
+
+// The outgoing photo keeps its move; the mover that held it becomes the From side.
+void FrameSequencer::StartMovingTransition() {
+  std::swap(fromMover_, toMover_);
+  fromMoverFrame_ = toMoverFrame_;
+  toMover_.Clear();
+  toMoverFrame_ = 0;
+}
+
+void FrameSequencer::DrawMovingPictures() {
+  if (inTransition_ && !fromMover_.IsEmpty()) {
+    std::scoped_lock lock(fromBitmap_.Lock());
+    fromMover_.DrawFrame(fromBitmap_, fromMoverFrame_++);
+  }
+  if (!toMover_.IsEmpty()) {
+    std::scoped_lock lock(toBitmap_.Lock());
+    toMover_.DrawFrame(toBitmap_, toMoverFrame_++);
+  }
+}
+
+void FrameSequencer::ComposeTransition(int progress) {
+  if (mixBitmap_.IsEmpty()) return;
+  std::scoped_lock lock(toBitmap_.Lock(), mixBitmap_.Lock(), fromBitmap_.Lock());
+  ComposeTransitionFrame(mixBitmap_, fromBitmap_, toBitmap_, effectNumber_, progress);
+}
+
+void FrameSequencer::next_effect() {
+  if (!effectOrder_.empty()) {
+    effectOrderPosition_ = (effectOrderPosition_ + 1) % effectOrder_.size();
+    effectNumber_ = effectOrder_[effectOrderPosition_];
+  } else if (randomEffects_) {
+    effectNumber_ = static_cast<int>(RandomInt(EffectCount)) + 1;
+  } else {
+    effectNumber_ = effectNumber_ % EffectCount + 1;
+  }
+}
+
+int FrameSequencer::ReadFrameCanvas(Bitmap& canvas) {
+  // Refused before anything moves on, so that a wrong canvas costs no frame of the stream.
+  if (canvas.BitsPerPixel() != 24 && canvas.BitsPerPixel() != 32)
+    throw std::invalid_argument("the frame canvas must have 24 or 32 bits per pixel");
+
+  // Bring in the pictures the next frame needs.
+  bool moveThisFrame = moving_;
+  if (photoIndex_ < 0) {
+    if (transitionCounter_ == 0) {
+      {
+        std::scoped_lock lock(fromBitmap_.Lock());
+        fill_black(fromBitmap_);
+      }
+      fromMover_.Clear();
+      LoadPhoto(photoIndex_ + 1);
+      inTransition_ = true;
+    }
+  } else if (const int count = photo_count(); photoIndex_ < count) {
+    if (inTransition_ && transitionCounter_ == 0) {
+      {
+        std::scoped_lock lock(fromBitmap_.Lock(), toBitmap_.Lock());
+        if (toBitmap_.ImageSize() > 0) std::memcpy(fromBitmap_.Bits(), toBitmap_.Bits(), toBitmap_.ImageSize());
+      }
+      if (moving_) StartMovingTransition();
+      if (photoIndex_ < count - 1) {
+        LoadPhoto(photoIndex_ + 1);
+      } else {
+        std::scoped_lock lock(toBitmap_.Lock());
+        fill_black(toBitmap_);
+      }
+    }
+  } else {
+    if (BreakWhenNoPictures && BreakWhenNoPictures() && StopEncoder) StopEncoder();
+    inTransition_ = false;
+    moveThisFrame = false;
+    if (tailFrames_ > 1) return -1;
+    if (tailFrames_ == 1) {
+      std::scoped_lock lock(toBitmap_.Lock());
+      fill_black(toBitmap_);
+    }
+    ++tailFrames_;
+  }
+
+  if (moveThisFrame) DrawMovingPictures();
+
+  // Choose the frame.
+  const Bitmap* frame = &toBitmap_;
+  if (inTransition_) {
+    frame = &mixBitmap_;
+    // In 64 bits: a transition of tens of millions of frames must not overflow the product.
+    const int progress = static_cast<int>(std::int64_t{transitionCounter_} * 100 / transitionFrames_);
+    // Moving pictures change every frame, so their mix does too.
+    if (progress != lastProgress_ || moveThisFrame) {
+      lastProgress_ = progress;
+      ComposeTransition(progress);
+    }
+    if (++transitionCounter_ == transitionFrames_) {
+      ++photoIndex_;
+      next_effect();
+      transitionCounter_ = 0;
+      lastProgress_ = -1;
+      inTransition_ = false;
+    }
+  } else if (++holdCounter_ == holdFrames_) {
+    holdCounter_ = 0;
+    inTransition_ = true;
+  }
+
+  std::scoped_lock lock(frame->Lock(), canvas.Lock());
+  copy_frame_to_canvas(*frame, canvas);
+  return 0;
+}
+
+}  // namespace lumivor

@@ -1,0 +1,156 @@
+// The slideshow's frames, one per request of the frame input: an opening transition from black,
+// each photo fitted on black and held, a transition between photos, a closing transition to black,
+// two black frames, then the end of the stream. Everything here runs on the main thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/show/photo_layout.h"
+#include "app/photos/photo_loader.h"
+#include "app/show/photo_motion.h"
+#include "app/common/window_services.h"
+#include "raster/raster.h"
+
+namespace lumivor {
+
+struct FrameRateParts {
+  int Numerator = 30;
+  int Denominator = 1;
+};
+
+// "30:1" -> {30, 1}. The part before the first colon is the numerator and the part after it the
+// denominator; a part that is not a whole number gives 30 and 1. A text without a colon is all
+// numerator ("25" -> {25, 1}), as the engine reads the same text given to "-r".
+FrameRateParts ParseFrameRateText(const std::string& text);
+
+// A delay box's seconds ("2.5"); 2.0 when the text is not a finite decimal number.
+double ParseDelayText(const std::string& text);
+
+// Frames for a delay at a frame rate: numerator * delay / denominator rounded half to even in
+// extended precision, at least 1 (also when the rate or the delay makes no sense).
+int CountFrames(const FrameRateParts& rate, double delaySeconds);
+// Frames of a whole show: a transition before every photo and one to black after the last, every
+// photo held, and the two black tail frames.
+std::int64_t ShowFrameCount(std::int64_t photos, std::int64_t holdFrames, std::int64_t transitionFrames);
+
+// Where a picture goes in the frame: scaled to fill the frame's width or height, whichever it
+// reaches first, and centred with equal black margins on the other axis.
+Rect FitRect(int pictureWidth, int pictureHeight, int frameWidth, int frameHeight);
+
+class FrameSequencer {
+ public:
+  // The photo list (full paths, in order) and the "Break when no pictures" check box are the
+  // window's; the sequencer reads them while the stream runs. Unset means an empty list and an
+  // unchecked box.
+  std::function<const std::vector<std::string>&()> Photos;
+  std::function<bool()> BreakWhenNoPictures;
+  // Tells the encoder component to stop without waiting.
+  std::function<void()> StopEncoder;
+  // Receives "FrameInput read header" and "FrameInput read close"; may be null.
+  LogMemo* Log = nullptr;
+  // How each photo is laid into the frame and how it moves while on screen; ResetRun reads them.
+  // Fit without motion and with the nearest scaler gives the frames the slideshow has always made.
+  ScreenMode Screen = ScreenMode::Fit;
+  PictureScaler Scaler = PictureScaler::Smooth;
+  MotionKind Motion = MotionKind::None;
+  int MotionStrength = DefaultMotionStrength;
+  // Photos stand as their orientation tag says; false shows them as the file stores them.
+  bool AutoRotate = true;
+
+  FrameSequencer() = default;
+  FrameSequencer(const FrameSequencer&) = delete;
+  FrameSequencer& operator=(const FrameSequencer&) = delete;
+
+  // Starts a run: sizes the working bitmaps to the frame (the only allocation of the run apart
+  // from decoding each photo once), clears the run state and picks the first effect.
+  //  - effectOrder not empty: the effects are taken from it in turn, wrapping; each number must be
+  //    1..EffectCount (std::invalid_argument otherwise).
+  //  - randomEffects: the shared generator is seeded (from randomSeed when given, else from the
+  //    clock) and each effect is drawn from it.
+  //  - otherwise effects go in turn, continuing after the last one this object used; the first
+  //    run begins at 1 and 177 wraps to 1.
+  // A given randomSeed seeds the shared generator in every mode, so that a run can be made again
+  // picture for picture. Frame counts below 1 are taken as 1.
+  void ResetRun(int frameWidth, int frameHeight, int holdFrames, int transitionFrames, bool randomEffects,
+                std::optional<std::uint32_t> randomSeed = std::nullopt, std::vector<int> effectOrder = {});
+
+  // The frame input's header and close events.
+  void ReadHeader();
+  void ReadClose();
+
+  // Copies the next frame into canvas at (0, 0) and returns 0, or returns -1 without drawing once
+  // the stream has ended. The canvas is the frame input's 24-bit (or 32-bit) bitmap; it is locked
+  // here (the lock is re-entrant, so a caller may hold it already). Throws PhotoLoadError when a
+  // photo cannot be loaded.
+  int ReadFrameCanvas(Bitmap& canvas);
+
+  // Run constants.
+  int FrameWidth() const { return frameWidth_; }
+  int FrameHeight() const { return frameHeight_; }
+  int HoldFrames() const { return holdFrames_; }
+  int TransitionFrames() const { return transitionFrames_; }
+  bool RandomEffects() const { return randomEffects_; }
+  const std::vector<int>& EffectOrder() const { return effectOrder_; }
+
+  // Run state.
+  int PhotoIndex() const { return photoIndex_; }
+  bool InTransition() const { return inTransition_; }
+  int TransitionCounter() const { return transitionCounter_; }
+  int HoldCounter() const { return holdCounter_; }
+  int EffectNumber() const { return effectNumber_; }
+  int LastProgress() const { return lastProgress_; }
+  int TailFrames() const { return tailFrames_; }
+
+  // The working pictures: the photo as decoded, and the 32-bit frames a transition goes from, goes
+  // to and is composed in.
+  const Bitmap& PhotoBitmap() const { return photoBitmap_; }
+  const Bitmap& FromBitmap() const { return fromBitmap_; }
+  const Bitmap& ToBitmap() const { return toBitmap_; }
+  const Bitmap& MixBitmap() const { return mixBitmap_; }
+
+ private:
+  const std::vector<std::string>& photo_list() const;
+  int photo_count() const;
+  void LoadPhoto(int index);
+  void ComposeTransition(int progress);
+  void StartMovingTransition();
+  void DrawMovingPictures();
+  void next_effect();
+
+  int frameWidth_ = 0;
+  int frameHeight_ = 0;
+  int holdFrames_ = 1;
+  int transitionFrames_ = 1;
+  bool randomEffects_ = false;
+  std::vector<int> effectOrder_;
+  std::size_t effectOrderPosition_ = 0;
+
+  int photoIndex_ = -1;
+  bool inTransition_ = true;
+  int transitionCounter_ = 0;
+  int holdCounter_ = 0;
+  // Kept from run to run: in-turn effects continue where the last run stopped.
+  int effectNumber_ = 1;
+  int lastProgress_ = -1;
+  int tailFrames_ = 0;
+
+  Bitmap photoBitmap_;
+  Bitmap fromBitmap_;
+  Bitmap toBitmap_;
+  Bitmap mixBitmap_;
+
+  // With motion the From and To pictures are drawn afresh each frame from their movers; the frame
+  // counters say how far along its move each photo is.
+  bool moving_ = false;
+  std::uint32_t motionSeed_ = 0;
+  PhotoMover fromMover_;
+  PhotoMover toMover_;
+  int fromMoverFrame_ = 0;
+  int toMoverFrame_ = 0;
+};
+
+}  // namespace lumivor
