@@ -13,6 +13,7 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libavdevice-dev libswscale-dev libswresample-dev
   libsdl2-dev
   qt6-base-dev
+  nlohmann-json3-dev  # show projects are JSON files
   ffmpeg  # the tests' outside reader of the videos they write (ffprobe, ffmpeg)
   clang libclang-rt-14-dev  # the fuzz targets: clang's libFuzzer and its sanitizer runtimes
   "$@"

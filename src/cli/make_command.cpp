@@ -20,6 +20,7 @@
 #include "app/run/audio_joiner.h"
 #include "app/run/conversion_job.h"
 #include "app/run/run_request.h"
+#include "app/run/show_project.h"
 #include "app/settings/choice_lists.h"
 #include "app/settings/settings_page.h"
 #include "app/show/frame_sequencer.h"
@@ -46,12 +47,21 @@ std::string format_name(int format) {
 std::string usage_text() {
   std::string text =
       "usage: lumivor make [options] PHOTO...\n"
+      "       lumivor make [options] SHOW.lumivor\n"
       "\n"
       "Renders a slideshow of the photos, in the order given: each photo is fitted into the frame on\n"
       "black and held, and the next one enters through a transition. Photos are JPEG, PNG, BMP, WebP\n"
       "or HEIC/HEIF files, each read by its contents, whatever its name. A PHOTO that starts with \"-\"\n"
       "goes after \"--\", which ends the options. An option's value may also follow an \"=\"\n"
       "(--hold=3).\n"
+      "\n"
+      "A show kept as a project file (SHOW.lumivor, or any file that starts as one) is rendered with\n"
+      "its photos, tracks and choices. Options given with it override the project's: --audio replaces\n"
+      "its tracks; --hold, --transition, --effects, --fit, --motion and --motion-strength also replace\n"
+      "the photos' own choices of the same kind; --format, --size, --rate, --sample-rate, --mono and\n"
+      "--bitrate replace the project's output choices (a format's defaults do not apply). The format\n"
+      "is the project's unless --format or an -o file of another extension names one. A project that\n"
+      "cannot be read, or whose photos or tracks are missing, ends the command with status 1.\n"
       "\n"
       "  --audio FILE        an audio track laid under the slideshow; repeat for more, in playing\n"
       "                      order. The tracks are used only when together they last longer than\n"
@@ -163,6 +173,12 @@ struct Arguments {
   bool Log = false;
   std::string PreviewSheet;
   std::optional<MusicEnd> MusicEndRule;
+
+  // A show's project file, rendered instead of photos; once read, the run it describes, which the
+  // options given override.
+  std::string Project;
+  std::optional<RunRequest> ProjectRun;
+  bool EffectsGiven = false;
 };
 
 // "WxH" or "N:D": two positive whole numbers around the separator.
@@ -259,6 +275,7 @@ void apply_option(Arguments& parsed, const std::string& name, const std::string&
     parsed.Transition = static_cast<int>(NumberInRange(name, value, EffectDelayRange.Min, EffectDelayRange.Max));
     parsed.TransitionGiven = true;
   } else if (name == "--effects") {
+    parsed.EffectsGiven = true;
     if (value == "random") {
       parsed.Effects = EffectMode::Random;
     } else if (value == "sequential") {
@@ -289,6 +306,26 @@ void apply_option(Arguments& parsed, const std::string& name, const std::string&
   }
 }
 
+// ------------------------------------------------------------------ a show's project file
+
+bool names_project(const std::string& word) {
+  const std::string extension = extension_of(word);
+  return strcasecmp(extension.c_str(), ShowProjectExtension) == 0 || LooksLikeShowProject(word);
+}
+
+// A project stands alone: its photos are the show's, and photos given beside it would have no
+// place in its order.
+void take_project(Arguments& parsed) {
+  if (parsed.Photos.size() == 1 && names_project(parsed.Photos.front())) {
+    parsed.Project = parsed.Photos.front();
+    parsed.Photos.clear();
+    return;
+  }
+  for (const std::string& word : parsed.Photos) {
+    if (names_project(word)) fail_usage("a show's project file (\"" + word + "\") is rendered alone, without photos");
+  }
+}
+
 Arguments parse_arguments(const std::vector<std::string>& words) {
   const ParsedArguments given = ParseArguments(words, Options);
   Arguments parsed;
@@ -297,6 +334,7 @@ Arguments parse_arguments(const std::vector<std::string>& words) {
   for (const ParsedArguments::Option& option : given.Options) apply_option(parsed, option.Name, option.Value);
   parsed.Photos = given.Positionals;
   if (parsed.Photos.empty()) fail_usage("no photos given");
+  take_project(parsed);
   return parsed;
 }
 
@@ -351,6 +389,109 @@ OutputPlace output_place(const Arguments& parsed) {
   if (!is_folder(place.Folder)) fail("-o \"" + output + "\": the folder " + place.Folder + " does not exist");
   place.Format = parsed.Format.value_or(fileFormat);
   return place;
+}
+
+// ------------------------------------------------------------------ the project's run
+
+// Reads the project into the arguments: its run, its photos, its tracks unless --audio named
+// others, and its format unless --format or an -o file of another extension picks one. false with
+// the reason (the file's, or every missing photo and track, one per line).
+bool read_project(Arguments& parsed, std::string& errorText) {
+  ShowProject project;
+  if (!LoadShowProject(parsed.Project, project, errorText)) return false;
+  const std::vector<std::string> problems = ShowProjectProblems(project);
+  if (!problems.empty()) {
+    errorText = parsed.Project + ": the show cannot be made as it stands:";
+    for (const std::string& problem : problems) errorText += "\n  " + problem;
+    return false;
+  }
+  RunRequest run;
+  if (!RequestFromProject(project, run, errorText)) {
+    errorText = parsed.Project + ": " + errorText;
+    return false;
+  }
+  parsed.Photos = run.Photos;
+  if (parsed.Tracks.empty()) parsed.Tracks = run.Tracks;
+  if (!parsed.Format) {
+    const std::string& output = parsed.Output;
+    const bool toFile = !output.empty() && output.back() != '/' && !is_folder(output) && format_of_file_name(output) >= 0;
+    if (!toFile || strcasecmp(extension_of(output).c_str(), OutputFormatAt(run.FormatIndex)->Extension) == 0) {
+      parsed.Format = run.FormatIndex;
+    }
+  }
+  parsed.ProjectRun = std::move(run);
+  return true;
+}
+
+// The project's run with the options given on top. An option that sets a choice for the whole
+// show also takes back the photos' own choices of that kind: what was typed last is what is asked.
+RunRequest project_run_request(const Arguments& parsed, const OutputPlace& place) {
+  RunRequest request = *parsed.ProjectRun;
+  auto for_each_photo = [&request](auto clear) {
+    for (PhotoChoices& own : request.PerPhoto) clear(own);
+  };
+  request.Tracks = parsed.Tracks;
+  request.FormatIndex = place.Format;
+  if (parsed.Size) {
+    request.Width = parsed.Size->Width;
+    request.Height = parsed.Size->Height;
+  }
+  if (parsed.Rate) {
+    const FrameRateParts rate = ParseFrameRateText(*parsed.Rate);
+    request.RateNumerator = rate.Numerator;
+    request.RateDenominator = rate.Denominator;
+  }
+  if (parsed.SampleRateIndex) request.SampleRate = SampleRateOfEntry(*parsed.SampleRateIndex);
+  if (parsed.Mono) request.Stereo = false;
+  if (parsed.BitRate) request.BitRate = *parsed.BitRate;
+  if (parsed.HoldGiven) {
+    request.HoldSeconds = parsed.Hold;
+    for_each_photo([](PhotoChoices& own) { own.HoldSeconds.reset(); });
+  }
+  if (parsed.TransitionGiven) {
+    request.TransitionSeconds = parsed.Transition;
+    for_each_photo([](PhotoChoices& own) { own.TransitionSeconds.reset(); });
+  }
+  if (parsed.EffectsGiven) {
+    request.RandomEffects = parsed.Effects == EffectMode::Random;
+    request.EffectOrder = parsed.EffectOrder;
+    for_each_photo([](PhotoChoices& own) { own.TransitionEffect.reset(); });
+  }
+  if (parsed.Seed) request.Seed = parsed.Seed;
+  if (parsed.Screen) {
+    request.Screen = *parsed.Screen;
+    for_each_photo([](PhotoChoices& own) { own.Screen.reset(); });
+  }
+  if (parsed.Scaler) request.Scaler = *parsed.Scaler;
+  if (parsed.Motion) {
+    request.Motion = *parsed.Motion;
+    for_each_photo([](PhotoChoices& own) { own.Motion.reset(); });
+  }
+  if (parsed.MotionStrength) {
+    request.MotionStrength = *parsed.MotionStrength;
+    for_each_photo([](PhotoChoices& own) { own.MotionStrength.reset(); });
+  }
+  if (parsed.MusicEndRule) request.MusicEndRule = *parsed.MusicEndRule;
+  if (std::none_of(request.PerPhoto.begin(), request.PerPhoto.end(), [](const PhotoChoices& own) { return own.HasAny(); })) {
+    request.PerPhoto.clear();
+  }
+  request.OutputFolder = place.Folder;
+  request.Realtime = parsed.Realtime;
+  request.BreakWhenNoPictures = parsed.BreakWhenNoPictures;
+  request.AutoRotate = parsed.AutoRotate;
+  request.PreviewSheetFile = parsed.PreviewSheet;
+  return request;
+}
+
+// The frames are drawn with the show's choices for every photo until the sequencer takes the
+// photos' own; a project that asks for them is told so rather than quietly rendered otherwise.
+void report_photo_choices(const RunRequest& request, Terminal& terminal) {
+  const std::vector<int> photos = PhotosWithChoicesOfTheirOwn(request);
+  if (photos.empty()) return;
+  std::string numbers;
+  for (const int photo : photos) numbers += (numbers.empty() ? "" : ", ") + std::to_string(photo);
+  terminal.Line("lumivor make: per-photo choices are not yet honoured (photo" + std::string(photos.size() > 1 ? "s " : " ") +
+                numbers + "); every photo is shown with the show's choices");
 }
 
 // ------------------------------------------------------------------ the console as the window
@@ -411,6 +552,7 @@ class ConsoleFace : public RunFace, public MessageBoxes, public LogMemo {
 
 // Fills in what the arguments left to the format's defaults.
 void apply_defaults(Arguments& parsed, int format) {
+  if (parsed.ProjectRun) return;  // the project's choices stand where no option was given
   const DefaultChoices* defaults = DefaultChoicesFor(format);
   const DefaultChoices fallback{5, 6, 0, 0, true};
   const DefaultChoices& choices = defaults != nullptr ? *defaults : fallback;
@@ -425,6 +567,7 @@ void apply_defaults(Arguments& parsed, int format) {
 
 // The run the arguments describe, every default already filled in.
 RunRequest run_request(const Arguments& parsed, const OutputPlace& place) {
+  if (parsed.ProjectRun) return project_run_request(parsed, place);
   RunRequest request;
   request.Photos = parsed.Photos;
   request.Tracks = parsed.Tracks;
@@ -456,6 +599,13 @@ RunRequest run_request(const Arguments& parsed, const OutputPlace& place) {
 }
 
 int make(Arguments parsed) {
+  if (!parsed.Project.empty()) {
+    std::string errorText;
+    if (!read_project(parsed, errorText)) {
+      Terminal().Line("lumivor make: " + errorText);
+      return ExitFailed;
+    }
+  }
   const OutputPlace place = output_place(parsed);
   apply_defaults(parsed, place.Format);
   for (const std::string& photo : parsed.Photos) {
@@ -501,6 +651,7 @@ int make(Arguments parsed) {
   const LogToTerminal logToTerminal(terminal, parsed.Log ? llWarning : llQuiet, parsed.Log);
 
   RunRequest request = run_request(parsed, place);
+  report_photo_choices(request, terminal);
   if (file.IsOpen()) request.OutputFile = file.TemporaryName();
 
   const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
@@ -564,6 +715,7 @@ int make(Arguments parsed) {
 bool MakeRunRequest(const std::vector<std::string>& arguments, RunRequest& request, std::string& errorText) {
   try {
     Arguments parsed = parse_arguments(arguments);
+    if (!parsed.Project.empty() && !read_project(parsed, errorText)) return false;
     const OutputPlace place = output_place(parsed);
     apply_defaults(parsed, place.Format);
     request = run_request(parsed, place);

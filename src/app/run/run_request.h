@@ -34,6 +34,22 @@ std::optional<VideoSize> ParseVideoSize(std::string_view text);
 inline constexpr int MaxFrameSide = 8192;
 bool FrameSizeInRange(const VideoSize& size);
 
+// What one photo of a show may choose for itself; each choice left unset is the show's.
+struct PhotoChoices {
+  std::optional<double> HoldSeconds;
+  std::optional<ScreenMode> Screen;
+  std::optional<MotionKind> Motion;
+  std::optional<int> MotionStrength;
+  // The transition that follows the photo: its effect number (1 to EffectCount) and length.
+  std::optional<int> TransitionEffect;
+  std::optional<double> TransitionSeconds;
+
+  bool HasAny() const {
+    return HoldSeconds || Screen || Motion || MotionStrength || TransitionEffect || TransitionSeconds;
+  }
+  friend bool operator==(const PhotoChoices&, const PhotoChoices&) = default;
+};
+
 struct RunRequest {
   std::vector<std::string> Photos;
   std::vector<std::string> Tracks;
@@ -80,7 +96,14 @@ struct RunRequest {
   bool Preview = true;
   // Instead of encoding, this picture of the planned show (PNG or BMP by its name).
   std::string PreviewSheetFile;
+
+  // Per-photo choices, one per photo in Photos' order; empty: every photo takes the show's.
+  std::vector<PhotoChoices> PerPhoto;
 };
+
+// Numbers of the photos (from 1) whose own choices would make them differ from the show's: a
+// chosen effect always does, since the show's order is drawn or counted, not named per photo.
+std::vector<int> PhotosWithChoicesOfTheirOwn(const RunRequest& request);
 
 // The frame input's option text. The rate is written as N/D, the engine's own spelling.
 std::string FrameInputOptionText(const RunRequest& request);

@@ -140,7 +140,7 @@ class TCustomPlayer : public TFFBaseComponent {
   std::mutex contextMutex_;
   std::shared_ptr<PlayContext> context_;
   std::atomic<bool> openAbort_{false};
-  std::timed_mutex playerLock_;
+  std::mutex playerLock_;
   std::thread playThread_;
   std::atomic<bool> playThreadStarted_{false};
   std::mutex stoppedMutex_;
