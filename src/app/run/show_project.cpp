@@ -49,8 +49,19 @@ const Json* member(const Json& object, const char* key) {
   return found == object.end() ? nullptr : &*found;
 }
 
+// What a value is, in the words the messages use (the reader's own names are a programmer's).
+std::string kind_of(const Json& value) {
+  if (value.is_null()) return "null";
+  if (value.is_string()) return "a text";
+  if (value.is_boolean()) return "true or false";
+  if (value.is_number()) return "a number";
+  if (value.is_object()) return "an object";
+  if (value.is_array()) return "a list";
+  return "a value of another kind";
+}
+
 void expect_type(const Json& value, bool ok, const std::string& path, const char* wanted) {
-  if (!ok) refuse(path + " must be " + wanted + ", not " + (value.is_null() ? "null" : std::string("a ") + value.type_name()));
+  if (!ok) refuse(path + " must be " + wanted + ", not " + kind_of(value));
 }
 
 const Json& object_at(const Json& value, const std::string& path) {
@@ -64,7 +75,17 @@ const Json& array_at(const Json& value, const std::string& path) {
 }
 
 long long whole_at(const Json& value, const std::string& path, long long low, long long high) {
-  expect_type(value, value.is_number_integer(), path, "a whole number");
+  expect_type(value, value.is_number(), path, "a whole number");
+  const auto out_of_range = [&] {
+    refuse(path + " is " + value.dump() + "; it must be from " + std::to_string(low) + " to " + std::to_string(high));
+  };
+  // Digits past the 64-bit range arrive as a floating-point number: still a number, only too big.
+  if (value.is_number_float()) {
+    const double number = value.get<double>();
+    if (!(number >= static_cast<double>(low) && number <= static_cast<double>(high))) out_of_range();
+    if (number != std::floor(number)) refuse(path + " is " + value.dump() + "; it must be a whole number");
+    return static_cast<long long>(number);
+  }
   // A value beyond the signed range arrives as unsigned; it is out of every range here.
   const bool huge = value.is_number_unsigned() && value.get<std::uint64_t>() > static_cast<std::uint64_t>(high);
   const long long number = huge ? high : value.get<long long>();
@@ -386,6 +407,13 @@ std::string place_in_text(const std::string& text, std::size_t byte) {
   return "byte " + std::to_string(byte) + ", line " + std::to_string(line) + ", column " + std::to_string(column);
 }
 
+// Where a text ends, as "after byte N (line L)".
+std::string end_of_text(const std::string& text) {
+  const auto lines = std::count(text.begin(), text.end(), '\n');
+  const bool endsLine = !text.empty() && text.back() == '\n';
+  return "after byte " + std::to_string(text.size()) + " (line " + std::to_string(lines + (endsLine ? 0 : 1)) + ")";
+}
+
 Json parsed_document(const std::string& text) {
   if (text.empty()) refuse("it is empty, not a project");
   try {
@@ -395,9 +423,9 @@ Json parsed_document(const std::string& text) {
     std::string reason = error.what();
     const std::size_t colon = reason.find(": ");
     reason = colon == std::string::npos ? reason : reason.substr(colon + 2);
-    if (error.byte >= text.size() && reason.find("end of input") != std::string::npos) {
-      refuse("it ends too early, at " + place_in_text(text, error.byte) + ": the file is cut short");
-    }
+    // Stopped at the very end, whatever it was reading (a name, a number, a brace): the file was
+    // cut short, which is what the person has to know, not which token was missing.
+    if (error.byte >= text.size()) refuse("it is cut short: it ends too early, " + end_of_text(text));
     refuse("it is not valid JSON at " + place_in_text(text, error.byte) + " (" + reason + ")");
   }
 }
