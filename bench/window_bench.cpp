@@ -116,6 +116,8 @@ int main(int argc, char** argv) {
   window.SetPhotoDelayText(show.Hold);
   window.SetEffectDelayText(show.Transition);
   window.chkRandomEffect->setChecked(true);
+  // make keeps the two black frames at the end unless told otherwise; so does this run.
+  window.chkPictures->setChecked(false);
   window.RunLogic().RunOptions.Realtime = false;
   window.RunLogic().RunOptions.RandomSeed = show.Seed;
   window.RunLogic().RunOptions.OutputFile = show.Output;

@@ -30,10 +30,10 @@ transition=1
 frames=$(((count + 1) * 30 * transition + count * 30 * hold + 2))
 show=(--size 1280x960 --rate 30:1 --hold "$hold" --transition "$transition" --seed 1)
 
-before_run() { rm -f "$work/make.mp4" "$work/window.mp4"; }
-# window_bench prints its own figures (run time, click, longest gap); they are kept beside the
-# process's wall time and memory.
+# Each run writes its video afresh; the last of each is kept for the comparison. window_bench
+# prints its own figures (run time, click, longest gap) beside the process's wall time.
 for ((i = 1; i <= runs; i++)); do
+  rm -f "$work/make.mp4" "$work/window.mp4"
   measure "$work/make.log" "$lumivor" make --format mp4 "${show[@]}" -o "$work/make.mp4" "${photos[@]}"
   measure "$work/window.log" sh -c '"$@" >>"$0"' "$work/window.out" \
     "$window_bench" "${show[@]}" -o "$work/window.mp4" "${photos[@]}"
