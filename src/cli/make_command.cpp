@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cerrno>
 #include <cstdio>
@@ -518,6 +519,7 @@ class ConsoleFace : public RunFace, public MessageBoxes, public LogMemo {
 
   void RunBegins() override {}
   void RunEnds(bool) override {}
+  void RunFinished(const JobResult&) override {}
   void RunProgress(const TProgressInfo& info, const std::string&, int) override {
     if (Runner != nullptr && Runner->Joining()) {
       terminal_.Bar(FormatText("joining the audio tracks: %lld s", static_cast<long long>(info.CurrentDuration / 1000000)));
@@ -526,8 +528,8 @@ class ConsoleFace : public RunFace, public MessageBoxes, public LogMemo {
     }
   }
 
-  // Ctrl-C (or SIGTERM, SIGHUP) is the Stop button.
-  void ProcessMessages() override {
+  // Ctrl-C (or SIGTERM, SIGHUP) is the Stop button; looked for on every turn of the wait.
+  void CheckInterrupt() {
     if (!InterruptHandler::Interrupted() || Interrupted || Runner == nullptr) return;
     Interrupted = true;
     terminal_.Line("Stopping: the video is being closed (Ctrl-C again ends at once)");
@@ -664,7 +666,11 @@ int make(Arguments parsed) {
     SlideshowRunner runner(console, console, console);
     console.Runner = &runner;
     InterruptHandler interrupts;
-    result = runner.Run(request);
+    // The run goes on the runner's thread; this thread tells its reports and looks for Ctrl-C.
+    constexpr auto WaitTurn = std::chrono::milliseconds(20);
+    runner.Begin(request);
+    while (!runner.WaitFor(WaitTurn)) console.CheckInterrupt();
+    result = runner.LastResult();
     console.Runner = nullptr;
   }
   terminal.EndBar();

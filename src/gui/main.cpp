@@ -11,6 +11,8 @@
 #include <vector>
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -34,7 +36,9 @@ bool GrabPages(TfrmMain& window, const QString& folder, const QString& prefix) {
   const int shown = window.pgc->currentIndex();
   for (int page = 0; page < window.pgc->count(); ++page) {
     window.pgc->setCurrentIndex(page);
-    QApplication::processEvents();
+    // The page's layout settles before the picture is taken; nothing else is let through, so a
+    // run's reports are not handled inside a grab.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     const QString name = QStringLiteral("%1/lumivor-%2%3.png").arg(folder, prefix, QString::fromLatin1(kPageNames[page]));
     written = window.grab().save(name) && written;
   }
@@ -79,7 +83,7 @@ int WriteScreenshots(TfrmMain& window, const QString& folder, const std::vector<
     bool grabbed = false;
     window.OnProgressShown = [&](const lumivor::TProgressInfo&) {
       // A third of the way into the slideshow (the join of the tracks reports on the same bar),
-      // from the run's own message loop rather than inside the report.
+      // from the event loop rather than inside the report.
       if (grabbed || window.RunLogic().Joining() || window.ProgressBar1->value() < 30) return;
       grabbed = true;
       QTimer::singleShot(0, &window, [&] {
@@ -91,7 +95,12 @@ int WriteScreenshots(TfrmMain& window, const QString& folder, const std::vector<
         }
       });
     };
+    // The run goes on its own thread; the event loop runs meanwhile, as it does for a user.
+    QEventLoop running;
+    window.OnRunFinished = [&](const lumivor::JobResult&) { running.quit(); };
     window.btnStartClick();
+    if (window.RunLogic().Running()) running.exec();
+    window.OnRunFinished = nullptr;
     const lumivor::JobResult& run = window.LastRun();
     if (run.End != lumivor::JobEnd::Finished) {
       std::fprintf(stderr, "lumivor-gui: the slideshow did not finish: %s\n", run.ErrorText.c_str());

@@ -6,7 +6,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -135,6 +134,9 @@ TfrmMain::TfrmMain()
   ConnectSettings();
   logic_ = std::make_unique<MainWindow>(*this, messages_, *log_, *store_);
   logic_->FFEncoder().PreviewFormFactory = QtPreviewerFormFactory();
+  logic_->OnRunFinished = [this](const JobResult& result) {
+    if (OnRunFinished) OnRunFinished(result);
+  };
   audioPage_ = std::make_unique<AudioPage>(logic_->AudioTracks(), *this, logic_->FFDecoder(), *log_,
                                            std::vector<ComponentLibraries>{LibrariesOf(logic_->FFEncoder())});
   ConnectRun();
@@ -144,7 +146,10 @@ TfrmMain::TfrmMain()
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() {
+  // A run still going ends before the widgets it reports to go; it tells this window nothing more.
+  if (logic_) logic_->Shutdown();
+}
 
 void TfrmMain::BuildPhotoPage() {
   lstPictures = Make<QListWidget>(tsPhoto, "lstPictures");
@@ -448,7 +453,6 @@ void TfrmMain::ShowPhotos(const std::vector<std::string>& photos) {
   lstPictures->clear();
   for (const std::string& photo : photos) lstPictures->addItem(QString::fromStdString(photo));
 }
-void TfrmMain::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 void TfrmMain::OpenFolder(const std::string& folder) {
   OpenUrl(QUrl::fromLocalFile(QString::fromStdString(folder)).toString().toStdString());
 }
@@ -499,10 +503,10 @@ void TfrmMain::BuildMenu() {
 
 void TfrmMain::btnVideoClick() { logic_->btnVideoClick(); }
 void TfrmMain::btnClearPhotosClick() { logic_->btnClearPhotosClick(); }
-// The whole run happens inside this call; the run's waits keep Qt's events flowing.
+// Returns at once: the run goes on its own thread and reports through the event loop.
 void TfrmMain::btnStartClick() {
   logic_->RunOptions.AutoRotate = chkAutoRotate->isChecked();
-  lastRun_ = logic_->btnStartClick();
+  logic_->btnStartClick();
 }
 void TfrmMain::btnPauseClick() { logic_->btnPauseClick(); }
 void TfrmMain::btnStopClick() { logic_->btnStopClick(); }
@@ -603,7 +607,9 @@ void TfrmMain::PreviewSheet1Click() {
     } busy;
     logic_->RunOptions.PreviewSheetFile = file;
     logic_->RunOptions.AutoRotate = chkAutoRotate->isChecked();
-    sheet = logic_->btnStartClick();
+    // The sheet is drawn without encoding, a matter of moments: the command waits for it, as a
+    // save does, rather than leave the window half idle meanwhile.
+    sheet = logic_->btnStartClick() ? logic_->WaitForRunEnd() : logic_->LastRun();
   }
   std::string errorText = sheet.ErrorText;
   if (sheet.End == JobEnd::Finished) {
@@ -623,7 +629,11 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     // Exit is disabled while a run goes on, but the title bar's close is not: a user who confirms
     // leaving ends the run as Stop does, with its file finished, instead of leaving it to run on
     // in a window that is gone.
-    if (logic_->Running()) logic_->btnStopClick();
+    if (logic_->Running()) {
+      logic_->btnStopClick();
+      // The file is closed before the window goes; the wait serves the run's calls.
+      logic_->WaitForRunEnd();
+    }
     mmoLog->close();
     event->accept();
   } else {

@@ -89,8 +89,13 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   MainWindow& RunLogic() { return *logic_; }
   // After each progress report has reached the status line and the bar.
   std::function<void(const TProgressInfo&)> OnProgressShown;
-  // What the last Start ended with.
-  const JobResult& LastRun() const { return lastRun_; }
+  // What the last Start ended with, once it has ended; Start returns at once.
+  const JobResult& LastRun() const { return logic_->LastRun(); }
+  // After each run's end (or a Start that ran nothing) has reached the window.
+  std::function<void(const JobResult&)> OnRunFinished;
+  // Waits for the run going on to end and returns its result. Only for a caller that has nothing
+  // else to do meanwhile (tests): the window's own events wait too, the run's calls are served.
+  JobResult WaitForRun() { return logic_->WaitForRunEnd(); }
   AudioPage& AudioLogic() { return *audioPage_; }
   TFFPlayer& FFPlayer() { return *player_; }
   SettingsPage& SettingsLogic() { return *settingsPage_; }
@@ -146,7 +151,6 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   bool BreakWhenNoPicturesChecked() override;
   std::vector<std::string> ChoosePhotoFiles() override;
   void ShowPhotos(const std::vector<std::string>& photos) override;
-  void ProcessMessages() override;
   void OpenFolder(const std::string& folder) override;
 
   // The photo list, in order.
@@ -239,7 +243,6 @@ class TfrmMain : public QMainWindow, public SettingsView, public AudioPageView, 
   std::unique_ptr<SettingsPage> settingsPage_;
   std::unique_ptr<MainWindow> logic_;
   std::unique_ptr<AudioPage> audioPage_;
-  JobResult lastRun_;
   std::unique_ptr<TFFPlayer> player_;
   TfmDirectory* fmDirectory_ = nullptr;
   TfrmPreviewSheet* frmPreviewSheet_ = nullptr;

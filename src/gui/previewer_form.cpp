@@ -1,5 +1,6 @@
 #include "gui/previewer_form.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include <QCloseEvent>
@@ -53,7 +54,25 @@ void QtPreviewerForm::ShowWithClientSize(int width, int height) {
 void QtPreviewerForm::SetCaption(const std::string& caption) { setWindowTitle(QString::fromStdString(caption)); }
 
 void QtPreviewerForm::DrawPicture(const Bitmap& picture) {
-  picture_ = ImageOfBitmap(picture);
+  // Every frame of a run comes here while the encoder waits for it. The 24-bit frames go into one
+  // image kept from frame to frame, in the 32-bit layout the window's surface has, so that a frame
+  // costs neither an allocation nor a conversion when it is painted.
+  if (picture.BitsPerPixel() != 24 || picture.IsEmpty()) {
+    picture_ = ImageOfBitmap(picture);
+    update();
+    return;
+  }
+  const int width = picture.Width();
+  if (picture_.width() != width || picture_.height() != picture.Height() ||
+      picture_.format() != QImage::Format_RGB32) {
+    picture_ = QImage(width, picture.Height(), QImage::Format_RGB32);
+    if (picture_.isNull()) return;
+  }
+  for (int y = 0; y < picture.Height(); ++y) {
+    const std::uint8_t* source = picture.ScanLine(y);
+    auto* row = reinterpret_cast<QRgb*>(picture_.scanLine(y));
+    for (int x = 0; x < width; ++x, source += 3) row[x] = qRgb(source[2], source[1], source[0]);
+  }
   update();
 }
 

@@ -333,7 +333,8 @@ TEST(AudioJoinerShow, TheSoundEndsWithTheLastFrame) {
     main.AudioTracks().Append({*c.firstTrack, ""});
     // A second track after the first: the name still comes from the first.
     main.AudioTracks().Append({shortTrack, ""});
-    const JobResult result = main.btnStartClick();
+    ASSERT_TRUE(main.btnStartClick());
+    const JobResult result = main.WaitForRunEnd();
     ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
     EXPECT_EQ(result.OutputFile, window.OutputFolder + "/" + c.video);
 

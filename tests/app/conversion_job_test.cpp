@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,8 @@
 #include "app/settings/settings_store.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
+#include "media/components/frame_input.h"
+#include "media/runtime/main_thread.h"
 #include "recording_window.h"
 #include "run_test_support.h"
 #include "support/scratch_folder.h"
@@ -120,6 +123,9 @@ class ConversionRun : public ::testing::Test {
     }
   }
 
+  // Whatever a run did, the window heard it on the main thread only.
+  void TearDown() override { EXPECT_EQ(window.OffMainThreadCalls.load(), 0); }
+
   // The main window of the test, built after the test has set its choices.
   MainWindow& Window() {
     if (!main) {
@@ -128,6 +134,17 @@ class ConversionRun : public ::testing::Test {
       main->AddPhotos(photos);
     }
     return *main;
+  }
+
+  // Start returns at once; the test waits for the end as the command line does, and takes the
+  // turns a person's clicks would come in.
+  JobResult StartAndWait() {
+    if (Window().btnStartClick()) {
+      while (!Window().WaitForRunEnd(std::chrono::milliseconds(10))) {
+        if (window.OnWaitTurn) window.OnWaitTurn();
+      }
+    }
+    return Window().LastRun();
   }
 
   testing::ScratchFolder folder;
@@ -159,7 +176,7 @@ TEST_F(ConversionRun, FramesAudioAndNamesFollowTheTracks) {
     }
     Window().AudioTracks().Clear();
     for (const std::string& track : tracks) Window().AudioTracks().Append({track, ""});
-    const JobResult result = Window().btnStartClick();
+    const JobResult result = StartAndWait();
     ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
     EXPECT_EQ(result.OutputFile, window.OutputFolder + "/" + c.video);
 
@@ -207,7 +224,7 @@ TEST_F(ConversionRun, SoundLaidOutToTheShowsEndIsNotCutByTheBreakAfterTheLastPho
     settings.WriteString(settings_key::MusicEnd, rule);
     Window().AudioTracks().Clear();
     Window().AudioTracks().Append({track, ""});
-    const JobResult result = Window().btnStartClick();
+    const JobResult result = StartAndWait();
     ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
     EXPECT_TRUE(Window().SoundEndsWithShow());
     const DecodedVideo decoded = DecodeVideoFile(result.OutputFile);
@@ -219,7 +236,7 @@ TEST_F(ConversionRun, SoundLaidOutToTheShowsEndIsNotCutByTheBreakAfterTheLastPho
 
 TEST_F(ConversionRun, AnUndecodablePhotoFailsTheTaskWithItsName) {
   ASSERT_TRUE(testing::WriteWholeFile(folder / "two.bmp", {'B', 'M', 1, 2, 3}));
-  const JobResult result = Window().btnStartClick();
+  const JobResult result = StartAndWait();
   EXPECT_EQ(result.End, JobEnd::Failed);
   EXPECT_NE(result.ErrorText.find("two.bmp"), std::string::npos) << result.ErrorText;
   ASSERT_EQ(window.Messages.size(), 1u);
@@ -273,7 +290,7 @@ TEST_F(ConversionRun, ATaskThatFailsFailsTheRun) {
       }
       original(sender, told);
     };
-    const JobResult result = Window().btnStartClick();
+    const JobResult result = StartAndWait();
     encoder.OnTerminate = original;
 
     EXPECT_EQ(result.End, JobEnd::Failed);
@@ -312,7 +329,7 @@ TEST_F(ConversionRun, ATrackThatIsNotSoundFailsTheRunNamingIt) {
     Window().AudioTracks().Clear();
     Window().AudioTracks().Append({folder / "song.wav", ""});
     Window().AudioTracks().Append({folder / c.track, ""});
-    const JobResult result = Window().btnStartClick();
+    const JobResult result = StartAndWait();
     EXPECT_EQ(result.End, JobEnd::Failed);
     EXPECT_NE(result.ErrorText.find(folder / c.track), std::string::npos) << result.ErrorText;
     ASSERT_EQ(window.Messages.size(), 1u);
@@ -332,7 +349,7 @@ TEST_F(ConversionRun, ATrackWithALongNameStillMakesTheVideo) {
   const std::string track = folder / (std::string(limit - 15, 'm') + ".wav");
   testing::WriteTrack(track, 9.0);
   Window().AudioTracks().Append({track, ""});
-  const JobResult result = Window().btnStartClick();
+  const JobResult result = StartAndWait();
   ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
   const std::string name = std::filesystem::path(result.OutputFile).filename().string();
   EXPECT_LE(name.size(), limit);
@@ -354,7 +371,7 @@ TEST_F(ConversionRun, StopMidRunLeavesAPlayableVideoAndNoTemporaryAudio) {
   Window().OnRunProgress = [&](const TProgressInfo& info) {
     if (!Window().Joining()) frames = info.FrameNumber;
   };
-  window.OnProcessMessages = [&] {
+  window.OnWaitTurn = [&] {
     sawRunningState = sawRunningState || window.RunningState();
     if (frames >= 12 && captions.empty()) {
       Window().btnPauseClick();
@@ -365,7 +382,7 @@ TEST_F(ConversionRun, StopMidRunLeavesAPlayableVideoAndNoTemporaryAudio) {
     }
     if (frames >= 20 && !Window().StopPressed()) Window().btnStopClick();
   };
-  const JobResult result = Window().btnStartClick();
+  const JobResult result = StartAndWait();
   ASSERT_EQ(result.End, JobEnd::Stopped) << result.ErrorText;
   EXPECT_TRUE(sawRunningState);
   EXPECT_EQ(captions, (std::vector<std::string>{"Resume", "Pause"}));
@@ -379,22 +396,90 @@ TEST_F(ConversionRun, StopMidRunLeavesAPlayableVideoAndNoTemporaryAudio) {
   EXPECT_EQ(decoded.DecodeErrors, 0);
 }
 
+// Start returns while the run goes on; the frames are drawn on the engine's worker, not the main
+// thread, the next photo decoded ahead of them; a Stop then ends the run with a playable video.
+TEST_F(ConversionRun, StartReturnsAtOnceAndTheFramesAreDrawnOffTheMainThread) {
+  Window().RunOptions.Realtime = true;
+  std::atomic<int> drawnOnMain{0}, drawnElsewhere{0}, framesDrawn{0};
+  TFrameInputAdapter& input = Window().FIA();
+  const auto draw = input.OnReadFrameCanvas;
+  input.OnReadFrameCanvas = [&, draw](TFrameInputAdapter& sender, Bitmap& canvas, PInputFrameInfo info) {
+    ++(IsMainThread() ? drawnOnMain : drawnElsewhere);
+    ++framesDrawn;
+    return draw(sender, canvas, info);
+  };
+  const auto clicked = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Window().btnStartClick());
+  const auto answered = std::chrono::steady_clock::now() - clicked;
+  // The show lasts 7.2 s at its native rate; the click is answered long before.
+  EXPECT_LT(answered, std::chrono::seconds(1));
+  EXPECT_TRUE(Window().Running());
+  bool sawRunningState = false;
+  while (!Window().WaitForRunEnd(std::chrono::milliseconds(10))) {
+    sawRunningState = sawRunningState || window.RunningState();
+    // Past the first hold: the second photo has been brought in.
+    if (framesDrawn >= 25 && !Window().StopPressed()) Window().btnStopClick();
+  }
+  const JobResult& result = Window().LastRun();
+  ASSERT_EQ(result.End, JobEnd::Stopped) << result.ErrorText;
+  EXPECT_TRUE(sawRunningState);
+  EXPECT_EQ(drawnOnMain.load(), 0);
+  EXPECT_GE(drawnElsewhere.load(), 25);
+  EXPECT_GE(Window().Sequencer().PhotosDecodedAhead(), 1);
+  const DecodedVideo decoded = DecodeVideoFile(result.OutputFile);
+  ASSERT_TRUE(decoded.Opened);
+  EXPECT_GE(decoded.VideoFrames, 20);
+  EXPECT_LT(decoded.VideoFrames, ThreePhotoFrames);
+  EXPECT_EQ(decoded.DecodeErrors, 0);
+  EXPECT_TRUE(window.Idle());
+}
+
+// The window going in the middle of a run (with its sound joined) stops the run and joins its
+// thread; the video is kept closed cleanly, the joined sound removed, and the window hears no more.
+TEST_F(ConversionRun, DestroyingTheWindowMidRunStopsAndJoinsTheRun) {
+  testing::WriteTrack(folder / "song.wav", 12.0);
+  Window().AudioTracks().Append({folder / "song.wav", ""});
+  Window().RunOptions.Realtime = true;
+  std::atomic<int> frames{0};
+  Window().OnRunProgress = [&](const TProgressInfo& info) {
+    if (!Window().Joining()) frames = info.FrameNumber;
+  };
+  ASSERT_TRUE(Window().btnStartClick());
+  while (frames < 10) ASSERT_FALSE(Window().WaitForRunEnd(std::chrono::milliseconds(10)));
+  const std::size_t messagesBefore = window.Messages.size();
+  main.reset();
+
+  EXPECT_TRUE(window.OpenedFolders.empty());
+  EXPECT_EQ(window.Messages.size(), messagesBefore);
+  EXPECT_TRUE(temporary_audio(window.OutputFolder).empty());
+  const std::vector<std::string> left = [&] {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(window.OutputFolder)) names.push_back(entry.path());
+    return names;
+  }();
+  ASSERT_EQ(left.size(), 1u);
+  const DecodedVideo decoded = DecodeVideoFile(left[0]);
+  ASSERT_TRUE(decoded.Opened);
+  EXPECT_GE(decoded.VideoFrames, 10);
+  EXPECT_EQ(decoded.DecodeErrors, 0);
+}
+
 TEST_F(ConversionRun, StopWhileJoiningEndsTheRunAndRemovesTheJoinedFile) {
   testing::WriteTrack(folder / "song.wav", 30.0);
   Window().AudioTracks().Append({folder / "song.wav", ""});
-  window.OnProcessMessages = [&] {
+  window.OnWaitTurn = [&] {
     if (Window().Joining() && !Window().StopPressed()) Window().btnStopClick();
   };
-  const JobResult result = Window().btnStartClick();
+  const JobResult result = StartAndWait();
   EXPECT_EQ(result.End, JobEnd::Stopped);
   EXPECT_TRUE(window.Idle());
   EXPECT_EQ(result.OutputFile, "");
   EXPECT_FALSE(std::filesystem::exists(window.OutputFolder + "/tempaudio-song.mp3"));
   EXPECT_TRUE(std::filesystem::exists(folder / "song.wav"));
   // Nothing of the run is left to stop a next one.
-  window.OnProcessMessages = nullptr;
+  window.OnWaitTurn = nullptr;
   Window().AudioTracks().Clear();
-  EXPECT_EQ(Window().btnStartClick().End, JobEnd::Finished);
+  EXPECT_EQ(StartAndWait().End, JobEnd::Finished);
 }
 
 // A stop is kept only when the video closes cleanly. A stop whose closing write fails (the task
@@ -409,7 +494,7 @@ TEST_F(ConversionRun, AStopWhoseVideoCannotBeClosedFailsTheRun) {
   Window().OnRunProgress = [&](const TProgressInfo& info) {
     if (!Window().Joining()) frames = info.FrameNumber;
   };
-  window.OnProcessMessages = [&] {
+  window.OnWaitTurn = [&] {
     if (frames >= 10 && !Window().StopPressed()) Window().btnStopClick();
   };
   TFFEncoder& encoder = Window().FFEncoder();
@@ -428,7 +513,7 @@ TEST_F(ConversionRun, AStopWhoseVideoCannotBeClosedFailsTheRun) {
     window.Messages.clear();
     const std::string given = folder / "given.mp4";
     Window().RunOptions.OutputFile = givenFile ? given : std::string();
-    const JobResult result = Window().btnStartClick();
+    const JobResult result = StartAndWait();
     EXPECT_EQ(result.End, JobEnd::Failed);
     EXPECT_EQ(result.ErrorText, reason);
     ASSERT_EQ(window.Messages.size(), 1u);
@@ -456,7 +541,7 @@ std::vector<std::string> folder_entries(const std::string& path) {
 TEST_F(ConversionRun, UnfinishedFilesAreRemovedByASignalUntilKept) {
   testing::WriteTrack(folder / "song.wav", 30.0);
   Window().AudioTracks().Append({folder / "song.wav", ""});
-  const JobResult kept = Window().btnStartClick();
+  const JobResult kept = StartAndWait();
   ASSERT_EQ(kept.End, JobEnd::Finished) << kept.ErrorText;
   RemoveUnfinishedFiles();
   EXPECT_TRUE(std::filesystem::exists(kept.OutputFile));
@@ -481,7 +566,7 @@ TEST_F(ConversionRun, UnfinishedFilesAreRemovedByASignalUntilKept) {
     std::vector<std::string> begun;
     bool signalled = false;
     frames = 0;
-    window.OnProcessMessages = [&] {
+    window.OnWaitTurn = [&] {
       if (signalled || Window().Joining() != c.WhileJoining) return;
       // Frames written: the video is open and being filled.
       if (!c.WhileJoining && frames < 5) return;
@@ -493,12 +578,12 @@ TEST_F(ConversionRun, UnfinishedFilesAreRemovedByASignalUntilKept) {
       signalled = true;
       Window().btnStopClick();
     };
-    Window().btnStartClick();
+    StartAndWait();
     ASSERT_TRUE(signalled) << "the run ended before its files were seen";
     EXPECT_EQ(begun, c.Unfinished);
     EXPECT_EQ(folder_entries(window.OutputFolder), before);
   }
-  window.OnProcessMessages = nullptr;
+  window.OnWaitTurn = nullptr;
 }
 
 TEST_F(ConversionRun, EarlyEndsReturnToIdleWithTheirLogLine) {
@@ -520,7 +605,7 @@ TEST_F(ConversionRun, EarlyEndsReturnToIdleWithTheirLogLine) {
     window.VideoSize = c.size;
     window.FrameRate = c.rate;
     window.LogLines.clear();
-    const JobResult result = Window().btnStartClick();
+    const JobResult result = StartAndWait();
     EXPECT_EQ(result.End, JobEnd::Failed);
     EXPECT_FALSE(result.ErrorText.empty());
     EXPECT_TRUE(window.Idle());
@@ -541,15 +626,15 @@ TEST_F(ConversionRun, SizeTheWindowCannotReadIsRefusedBeforeTheRun) {
     SCOPED_TRACE(size);
     window.VideoSize = size;
     window.Messages.clear();
-    window.ProcessCalls = 0;
-    const JobResult result = Window().btnStartClick();
+    const bool began = Window().btnStartClick();
+    const JobResult result = Window().LastRun();
     EXPECT_EQ(result.End, JobEnd::Failed);
     const std::string text = std::string("Invalid frame size: ") + size;
     EXPECT_EQ(result.ErrorText, text);
     ASSERT_EQ(window.Messages.size(), 1u);
     EXPECT_EQ(window.Messages[0].Text, text);
-    // Nothing ran: no wait loop turned, no folder was made, the window never left idle.
-    EXPECT_EQ(window.ProcessCalls, 0);
+    // Nothing ran: no run began, no folder was made, the window never left idle.
+    EXPECT_FALSE(began);
     EXPECT_FALSE(window.StopFocused);
     EXPECT_TRUE(window.Idle());
     EXPECT_FALSE(std::filesystem::exists(window.OutputFolder));
@@ -570,7 +655,7 @@ TEST_F(ConversionRun, TypedSizeGivesTheSameCanvasAndVideoFrame) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.typed);
     window.VideoSize = c.typed;
-    const JobResult result = Window().btnStartClick();
+    const JobResult result = StartAndWait();
     ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
     EXPECT_EQ(Window().Sequencer().FrameWidth(), c.width);
     EXPECT_EQ(Window().Sequencer().FrameHeight(), c.height);
@@ -585,7 +670,7 @@ TEST_F(ConversionRun, TypedSizeGivesTheSameCanvasAndVideoFrame) {
 TEST_F(ConversionRun, StartWithoutPhotosRunsAddPhotos) {
   photos.clear();
   window.PhotosToChoose = {folder / "one.jpg"};
-  const JobResult result = Window().btnStartClick();
+  const JobResult result = StartAndWait();
   EXPECT_EQ(result.End, JobEnd::AddedPhotos);
   EXPECT_EQ(window.ChooseCalls, 1);
   EXPECT_EQ(window.ShownPhotos, window.PhotosToChoose);

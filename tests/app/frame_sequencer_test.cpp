@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -464,6 +465,58 @@ TEST(FrameSequencerTest, APhotoThatCannotBeLoadedFailsTheFrameWithItsName) {
   Slideshow empty;
   empty.Sequencer.ResetRun(W, H, 1, 1, false);
   EXPECT_THROW(empty.Sequencer.ReadFrameCanvas(canvas), PhotoLoadError);
+}
+
+// The next photo is decoded while the frames before it are made; it is taken only when it is the
+// very picture the frame asks for (the same file, turn and size), otherwise decoded afresh, so a
+// run's frames never depend on it.
+TEST(FrameSequencerTest, ThePhotoDecodedAheadIsTakenOnlyWhenItIsTheOneAskedFor) {
+  ScratchFolder folder;
+  constexpr int W = 16, H = 12;
+  const std::string first = WriteBmpPhoto(folder, "first.bmp", MakePhoto(W, H));
+  const std::string second = WriteBmpPhoto(folder, "second.bmp", Solid(W / 2, H, 0x405060));
+  const std::string other = WriteBmpPhoto(folder, "other.bmp", Solid(W, H / 2, 0x708090));
+
+  struct Case {
+    const char* Name;
+    std::function<void(Slideshow&)> Change;  // made after the first photo is on screen
+    int TakenAhead;
+  };
+  const Case cases[] = {
+      {"nothing changed", [](Slideshow&) {}, 1},
+      {"the list names another file", [&](Slideshow& show) { show.List[1] = other; }, 0},
+      {"auto-rotate switched off", [](Slideshow& show) { show.Sequencer.AutoRotate = false; }, 0},
+      {"fill instead of fit", [](Slideshow& show) { show.Sequencer.Screen = ScreenMode::Fill; }, 0},
+  };
+  // Frames: the opening transition, two holds of the first photo, the transition to the second
+  // (which loads it), the second's first hold.
+  constexpr int FramesToSecondHold = 5;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Slideshow show;
+    show.List = {first, second};
+    show.Sequencer.ResetRun(W, H, 2, 1, false);
+    Bitmap canvas(W, H, 24);
+    for (int frame = 1; frame <= FramesToSecondHold; ++frame) {
+      if (frame == 2) c.Change(show);
+      ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0);
+    }
+    EXPECT_EQ(show.Sequencer.PhotosDecodedAhead(), c.TakenAhead);
+
+    // What a sequencer set so from the start shows at the same frame.
+    Slideshow reference;
+    reference.List = show.List;
+    c.Change(reference);
+    reference.Sequencer.ResetRun(W, H, 2, 1, false);
+    Bitmap expected(W, H, 24);
+    for (int frame = 1; frame <= FramesToSecondHold; ++frame) ASSERT_EQ(reference.Sequencer.ReadFrameCanvas(expected), 0);
+    Bitmap expected32(W, H, 32);
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x) expected32.SetPixel(x, y, expected.Pixel(x, y));
+    EXPECT_TRUE(SameFrame(canvas, expected32));
+    // The second photo's hold is not the first photo's: the comparison sees which one came.
+    EXPECT_FALSE(SameFrame(canvas, MakePhoto(W, H)));
+  }
 }
 
 TEST(FrameSequencerTest, ACanvasOfAnotherDepthIsRefusedWithoutLosingAFrame) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 #include <QTest>
 #include <gtest/gtest.h>
@@ -34,6 +35,60 @@ TEST(PreviewerFormTest, PicturesOfEveryDepthKeepTheirColoursAndTopRow) {
     EXPECT_EQ(image.pixel(0, 0) & 0xffffff, c.Expected & 0xffffff);
     EXPECT_EQ(image.pixel(0, 2) & 0xffffff, 0u);
     EXPECT_EQ(image.pixel(4, 0) & 0xffffff, 0u);
+  }
+}
+
+// A run's frames come one after another into the same window: each one shown is exactly the
+// frame given, whatever came before it (a frame of the same size reuses the window's image, another
+// size or depth does not), and an image taken from the window earlier keeps what it showed.
+TEST(PreviewerFormTest, EachFrameShownIsTheFrameGiven) {
+  struct Case {
+    const char* Name;
+    int Width, Height, Depth;
+    std::uint32_t Seed;
+  };
+  const Case cases[] = {
+      {"first frame", 7, 5, 24, 1},
+      {"next frame, same size", 7, 5, 24, 2},
+      {"another size", 3, 9, 24, 3},
+      {"a 32-bit frame", 3, 9, 32, 4},
+      {"24 bits again", 3, 9, 24, 5},
+  };
+  QtPreviewerForm form;
+  QImage earlier;
+  std::vector<std::uint32_t> earlierPixels;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Bitmap picture(c.Width, c.Height, c.Depth);
+    std::vector<std::uint32_t> expected;
+    for (int y = 0; y < c.Height; ++y) {
+      for (int x = 0; x < c.Width; ++x) {
+        // Every channel differs from pixel to pixel and from frame to frame, so a swapped channel,
+        // a shifted row or a pixel left from the last frame shows.
+        const std::uint32_t colour = ((c.Seed * 53 + x * 31 + y * 7) & 0xff) << 16 |
+                                     ((c.Seed * 11 + x * 5 + y * 67) & 0xff) << 8 |
+                                     ((c.Seed * 97 + x * 13 + y * 29) & 0xff);
+        picture.SetPixel(x, y, colour);
+        expected.push_back(colour);
+      }
+    }
+    form.DrawPicture(picture);
+    const QImage& shown = form.Picture();
+    ASSERT_EQ(shown.size(), QSize(c.Width, c.Height));
+    for (int y = 0; y < c.Height; ++y) {
+      for (int x = 0; x < c.Width; ++x) {
+        ASSERT_EQ(shown.pixel(x, y) & 0xffffff, expected[static_cast<std::size_t>(y * c.Width + x)])
+            << x << "," << y;
+      }
+    }
+    if (!earlier.isNull()) {
+      std::vector<std::uint32_t> still;
+      for (int y = 0; y < earlier.height(); ++y)
+        for (int x = 0; x < earlier.width(); ++x) still.push_back(earlier.pixel(x, y) & 0xffffff);
+      EXPECT_EQ(still, earlierPixels);
+    }
+    earlier = shown;
+    earlierPixels = expected;
   }
 }
 

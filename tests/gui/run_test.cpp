@@ -1,5 +1,6 @@
 // Whole runs from the window: Start to the end of the encoding with photos the tests draw, and
 // the run buttons on the way.
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -7,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEventLoop>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -19,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include "app/photos/picture_file.h"
+#include "app/run_test_support.h"
 #include "app/samples/sample_pictures.h"
 #include "gui/preview_sheet_form.h"
 #include "media/components/ff_decoder.h"
@@ -87,6 +90,28 @@ class RunTest : public WindowTest {
     window.btnVideoClick();
   }
 
+  // Start returns at once; the event loop runs, as it does for a user, until the run's end has
+  // reached the window. False when it has not within a minute.
+  static bool RunUntilEnd(TfrmMain& window) {
+    if (!window.RunLogic().Running()) return true;
+    QEventLoop loop;
+    bool ended = false;
+    window.OnRunFinished = [&](const JobResult&) {
+      ended = true;
+      loop.quit();
+    };
+    QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+    loop.exec();
+    window.OnRunFinished = nullptr;
+    return ended;
+  }
+
+  // Clicks Start and runs the event loop until the run's end.
+  static void StartAndRun(TfrmMain& window) {
+    QTest::mouseClick(window.btnStart, Qt::LeftButton);
+    ASSERT_TRUE(RunUntilEnd(window)) << "the run did not end";
+  }
+
   std::string OutputFolderUrl(TfrmMain& window) {
     return QUrl::fromLocalFile(window.edtDir->text()).toString().toStdString();
   }
@@ -124,7 +149,7 @@ TEST_F(RunTest, StartWithoutPhotosAsksForPhotos) {
     filters.push_back(filter);
     return photos;
   };
-  QTest::mouseClick(window.btnStart, Qt::LeftButton);
+  StartAndRun(window);
   ASSERT_EQ(filters.size(), 1u);
   EXPECT_EQ(filters[0], "Picture Files|*.BMP;*.JPEG;*.JPG;*.PNG;*.WEBP;*.HEIC;*.HEIF");
   EXPECT_EQ(window.LastRun().End, JobEnd::AddedPhotos);
@@ -149,7 +174,7 @@ TEST_F(RunTest, AShortRunShowsItsProgressAndEndsIdleWithTheVideoWritten) {
     highestProgress = std::max(highestProgress, window.ProgressBar1->value());
     previewSeen = previewSeen || PreviewShown();
   };
-  QTest::mouseClick(window.btnStart, Qt::LeftButton);
+  StartAndRun(window);
 
   const JobResult& run = window.LastRun();
   ASSERT_EQ(run.End, JobEnd::Finished) << run.ErrorText;
@@ -187,7 +212,7 @@ TEST_F(RunTest, TypedFrameSizeIsReadOnceOrRefusedBeforeTheRun) {
     opened.clear();
     bool progressShown = false;
     window.OnProgressShown = [&](const TProgressInfo&) { progressShown = true; };
-    QTest::mouseClick(window.btnStart, Qt::LeftButton);
+    StartAndRun(window);
     const JobResult& run = window.LastRun();
     EXPECT_EQ(ButtonsOf(window), Idle);
     if (c.width == 0) {
@@ -244,7 +269,7 @@ TEST_F(RunTest, PauseResumePauseKeepsStartDisabledAndStopWhilePausedEndsTheRun) 
       QTest::mouseClick(window.btnStop, Qt::LeftButton);
     });
   };
-  QTest::mouseClick(window.btnStart, Qt::LeftButton);
+  StartAndRun(window);
 
   ASSERT_EQ(steps.size(), 3u);
   const char* const captions[] = {"Resume", "Pause", "Resume"};
@@ -286,7 +311,7 @@ TEST_F(RunTest, ClosingTheWindowDuringARunAsksAndThenStopsTheRun) {
       closed = window.close();
     });
   };
-  QTest::mouseClick(window.btnStart, Qt::LeftButton);
+  StartAndRun(window);
 
   ASSERT_EQ(messages.Shown.size(), 2u);
   EXPECT_EQ(messages.Shown[1].Text, "Do you really want to exit?");
@@ -297,6 +322,99 @@ TEST_F(RunTest, ClosingTheWindowDuringARunAsksAndThenStopsTheRun) {
   EXPECT_TRUE(std::filesystem::exists(window.LastRun().OutputFile));
 }
 
+// The run goes on its own thread: the click is answered at once, and the event loop keeps turning
+// (a 10 ms timer keeps firing) while the frames are made. Stop then ends the run with a video that
+// plays to its last frame.
+TEST_F(RunTest, AWindowRunLeavesTheEventLoopFreeAndStopEndsItWithAPlayableVideo) {
+  auto shown = ShowRunWindow(true);
+  TfrmMain& window = *shown;
+  AddPhotos(window, WritePhotos(2));
+
+  using Clock = std::chrono::steady_clock;
+  int ticksWhileRunning = 0;
+  int framesAtFirstTick = -1, framesAtLastTick = -1;
+  int frames = 0;
+  Clock::duration longestGap{};
+  Clock::time_point lastTick{};
+  QTimer ticker;
+  ticker.setInterval(10);
+  QObject::connect(&ticker, &QTimer::timeout, [&] {
+    const Clock::time_point now = Clock::now();
+    if (!window.RunLogic().Running() || window.RunLogic().Joining()) return;
+    if (lastTick != Clock::time_point{}) longestGap = std::max(longestGap, now - lastTick);
+    lastTick = now;
+    ++ticksWhileRunning;
+    if (framesAtFirstTick < 0) framesAtFirstTick = frames;
+    framesAtLastTick = frames;
+  });
+  bool stopClicked = false;
+  window.OnProgressShown = [&](const TProgressInfo& info) {
+    frames = info.FrameNumber;
+    // Half a second of frames at 15 a second, then Stop from the event loop, as a user's click.
+    if (frames >= 8 && !stopClicked) {
+      stopClicked = true;
+      QTimer::singleShot(0, &window, [&] { QTest::mouseClick(window.btnStop, Qt::LeftButton); });
+    }
+  };
+  ticker.start();
+  const Clock::time_point clicked = Clock::now();
+  QTest::mouseClick(window.btnStart, Qt::LeftButton);
+  const Clock::duration answered = Clock::now() - clicked;
+  EXPECT_TRUE(window.RunLogic().Running()) << "Start waited for the run's end";
+  EXPECT_LT(answered, std::chrono::milliseconds(500));
+  ASSERT_TRUE(RunUntilEnd(window));
+  ticker.stop();
+
+  // Well over half a second of the run passed under the timer, and the frames moved on meanwhile.
+  EXPECT_GT(ticksWhileRunning, 20);
+  EXPECT_GT(framesAtLastTick, framesAtFirstTick);
+  EXPECT_LT(longestGap, std::chrono::milliseconds(250));
+  const JobResult& run = window.LastRun();
+  ASSERT_EQ(run.End, JobEnd::Stopped) << run.ErrorText;
+  const testing::DecodedVideo decoded = testing::DecodeVideoFile(run.OutputFile);
+  ASSERT_TRUE(decoded.Opened);
+  EXPECT_GE(decoded.VideoFrames, 8);
+  EXPECT_LT(decoded.VideoFrames, 2 * 15 + 3 * 15 + 2);
+  EXPECT_EQ(decoded.DecodeErrors, 0);
+  EXPECT_EQ(ButtonsOf(window), Idle);
+  Dismiss(window);
+}
+
+// A window destroyed in the middle of a run (the program ending) stops the run, waits for its
+// thread and keeps the video closed cleanly, without a word to the window that is going.
+TEST_F(RunTest, DestroyingTheWindowMidRunEndsTheRunCleanly) {
+  auto shown = ShowRunWindow(true);
+  TfrmMain& window = *shown;
+  AddPhotos(window, WritePhotos(2));
+  const std::string folder = window.edtDir->text().toStdString();
+  QEventLoop loop;
+  bool destroyed = false;
+  window.OnProgressShown = [&](const TProgressInfo& info) {
+    if (info.FrameNumber < 5 || destroyed) return;
+    destroyed = true;
+    // Not inside the window's own report: from the loop, as the program's end would come.
+    QTimer::singleShot(0, &loop, [&] {
+      shown.reset();
+      loop.quit();
+    });
+  };
+  QTest::mouseClick(window.btnStart, Qt::LeftButton);
+  QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+  loop.exec();
+
+  ASSERT_TRUE(destroyed);
+  ASSERT_EQ(shown, nullptr);
+  std::vector<std::string> videos;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) videos.push_back(entry.path());
+  ASSERT_EQ(videos.size(), 1u) << "only the video, no joined sound or other file";
+  const testing::DecodedVideo decoded = testing::DecodeVideoFile(videos[0]);
+  ASSERT_TRUE(decoded.Opened);
+  EXPECT_GE(decoded.VideoFrames, 5);
+  EXPECT_EQ(decoded.DecodeErrors, 0);
+  // The stop's end was not shown: the output folder was never opened for a window that was gone.
+  EXPECT_TRUE(opened.empty());
+}
+
 TEST_F(RunTest, AFailingRunShowsItsErrorText) {
   auto shown = ShowRunWindow(false);
   TfrmMain& window = *shown;
@@ -304,7 +422,7 @@ TEST_F(RunTest, AFailingRunShowsItsErrorText) {
   std::ofstream(broken) << "not a picture at all";
   AddPhotos(window, {broken, WritePhotos(1)[0]});
 
-  QTest::mouseClick(window.btnStart, Qt::LeftButton);
+  StartAndRun(window);
 
   const JobResult& run = window.LastRun();
   EXPECT_EQ(run.End, JobEnd::Failed);
@@ -332,7 +450,7 @@ TEST_F(RunTest, TracksLongerThanTheShowAreJoinedUnderItAndTheJoinedFileRemoved) 
   QTest::mouseClick(window.btnAddAudio, Qt::LeftButton);
   ASSERT_EQ(window.AudioTracks().Count(), 1);
 
-  QTest::mouseClick(window.btnStart, Qt::LeftButton);
+  StartAndRun(window);
 
   const JobResult& run = window.LastRun();
   ASSERT_EQ(run.End, JobEnd::Finished) << run.ErrorText;
@@ -479,7 +597,7 @@ TEST_F(RunTest, PreviewSheetIsRefusedWhileARunIsActive) {
       QTest::mouseClick(window.btnStop, Qt::LeftButton);
     });
   };
-  QTest::mouseClick(window.btnStart, Qt::LeftButton);
+  StartAndRun(window);
 
   ASSERT_TRUE(started);
   EXPECT_FALSE(enabledDuringRun);

@@ -125,18 +125,24 @@ void ConversionJob::NoteTerminate(const TTerminateInfo& info) {
     finalDelivered_ = true;
     return;
   }
-  if (TaskFailed(info) && failure_.empty()) failure_ = TaskFailureText(info);
+  if (!TaskFailed(info)) return;
+  std::lock_guard<std::mutex> guard(failureLock_);
+  if (failure_.empty()) failure_ = TaskFailureText(info);
+}
+
+std::string ConversionJob::Failure() const {
+  std::lock_guard<std::mutex> guard(failureLock_);
+  return failure_;
 }
 
 bool ConversionJob::WaitForRun() {
   TFFEncoder& encoder = services_.Encoder;
   while (encoder.Working()) {
-    services_.Face.ProcessMessages();
     WaitServing([&] { return stopPressed_ || encoder.AllFinished(); }, WaitTurn);
     if (stopPressed_) return false;
     if (encoder.AllFinished()) break;
   }
-  WaitServing([&] { return finalDelivered_ || !encoder.Working(); }, FinalNotificationBound);
+  WaitServing([&] { return finalDelivered_.load() || !encoder.Working(); }, FinalNotificationBound);
   return !stopPressed_;
 }
 
@@ -144,7 +150,7 @@ void ConversionJob::StopRun() {
   TFFEncoder& encoder = services_.Encoder;
   encoder.Stop(true);
   WaitServing([&] { return encoder.AllFinished() || !encoder.Working(); }, FinalNotificationBound);
-  WaitServing([&] { return finalDelivered_; }, FinalNotificationBound);
+  WaitServing([&] { return finalDelivered_.load(); }, FinalNotificationBound);
   encoder.OwnInspector().CloseFile();
   encoder.ClearTasks();
 }
@@ -168,11 +174,15 @@ JobResult ConversionJob::Start(const RunRequest& request) {
   }
   running_ = true;
   request_ = request;
-  stopPressed_ = false;
+  // A stop is not cleared here: one pressed between the runner's Begin and this line is meant
+  // for this run (ClearStop readies the job before its thread starts).
   joining_ = false;
   finalDelivered_ = false;
   soundEndsWithShow_ = false;
-  failure_.clear();
+  {
+    std::lock_guard<std::mutex> guard(failureLock_);
+    failure_.clear();
+  }
   joinedAudio_.Discard();
   unfinishedVideo_.Discard();
 
@@ -195,6 +205,11 @@ JobResult ConversionJob::Start(const RunRequest& request) {
     services_.Face.RunBegins();
     if (!LoadEncoder(result)) return result;
     if (!JoinSound(request, plan, result)) return result;
+    // A stop pressed while the photos were planned or the encoder loaded: no task is made.
+    if (stopPressed_) {
+      EndStoppedEarly(result);
+      return result;
+    }
     if (!BuildTask(request, plan, result)) return result;
     const bool stopped = RunAndWait(request);
     EndRun(stopped, result);
@@ -203,6 +218,13 @@ JobResult ConversionJob::Start(const RunRequest& request) {
     EndAfterError(error.what(), result);
     return result;
   }
+}
+
+bool ConversionJob::EndStoppedEarly(JobResult& result) {
+  services_.Face.RunEnds(false);
+  result.End = JobEnd::Stopped;
+  result.OutputFile.clear();
+  return false;
 }
 
 bool ConversionJob::EndEarly(std::string text, JobResult& result) {
@@ -304,13 +326,13 @@ bool ConversionJob::JoinSound(const RunRequest& request, ShowPlan& plan, JobResu
   // user keeps: the run is stopped either way and the file goes.
   if (stopped) {
     StopRun();
-    services_.Face.RunEnds(false);
-    result.End = JobEnd::Stopped;
-    return false;
+    return EndStoppedEarly(result);
   }
   // A join that failed, or that ended without its file, would leave the video with less
   // music than the user gave it, or none.
-  if (!failure_.empty()) return FailLoudly(JoinFailureText(tracks, failure_), result);
+  if (const std::string failure = Failure(); !failure.empty()) {
+    return FailLoudly(JoinFailureText(tracks, failure), result);
+  }
   if (!joined.empty() && !is_file(joined)) {
     return FailLoudly(JoinFailureText(tracks, "the joined audio file " + joined + " was not written"), result);
   }
@@ -389,9 +411,9 @@ void ConversionJob::EndRun(bool stopped, JobResult& result) {
   services_.Face.RunEnds(false);
   // A stop is kept only when the video was closed cleanly: a stop whose closing write failed
   // (a full disk at the trailer) leaves a file without its index that nothing plays.
-  if (!failure_.empty()) {
+  if (std::string failure = Failure(); !failure.empty()) {
     result.End = JobEnd::Failed;
-    result.ErrorText = failure_;
+    result.ErrorText = std::move(failure);
     // A task that failed did not close its file: the container's index is missing and nothing
     // plays it. The name was a free one, so nothing of anyone's is lost.
     unfinishedVideo_.Discard();

@@ -2,8 +2,10 @@
 // the naming of the video, and the job that joins the sound, builds the task and waits for its end.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -97,7 +99,7 @@ struct JobResult {
 };
 
 // What a run shows on whatever face started it (the window, the console). Every call is made on
-// the main thread.
+// the main thread, whichever thread the run itself is on.
 class RunFace {
  public:
   virtual ~RunFace() = default;
@@ -109,9 +111,8 @@ class RunFace {
   // The run is over. encoded: the encoder's last task has ended, so the video (or what a stop
   // left of it) is there to be shown; false for a run that ended before or without it.
   virtual void RunEnds(bool encoded) = 0;
-  // Handles the face's waiting events once and returns; the run's wait loops call it every turn
-  // (a Stop pressed, a Ctrl-C).
-  virtual void ProcessMessages() = 0;
+  // The run's result, after everything else the run shows; the last call of every run.
+  virtual void RunFinished(const JobResult& result) = 0;
 };
 
 // The components and face services one run uses.
@@ -125,9 +126,11 @@ struct JobServices {
   LogMemo& Log;
 };
 
-// The whole run, from the photo list to the end of the encoding, on the main thread. The wait
-// loops pump the face's events and serve the main-thread dispatcher, so the Stop, Pause and
-// progress handlers and the sequencer's frame requests run while Start is on the stack.
+// The whole run, from the photo list to the end of the encoding, on the thread that calls Start
+// (the runner's run thread). The services must be safe to call from that thread (the runner hands
+// it faces that carry each call to the main thread). Stop is asked for from the main thread by
+// PressStop; the wait loops look at it every turn, and only the run's thread changes the encoder's
+// task list, so a stop never frees tasks under a thread that is still building or clearing them.
 class ConversionJob {
  public:
   explicit ConversionJob(JobServices services) : services_(services) {}
@@ -137,8 +140,11 @@ class ConversionJob {
   // The request of the run going on (or of the last one).
   const RunRequest& Request() const { return request_; }
 
-  // Set by the Stop command while a run is active; the wait loops end the run.
+  // Set by the Stop command while a run is active; the wait loops end the run. Any thread.
   void PressStop() { stopPressed_ = true; }
+  // Readies the job for its next run before the thread that runs it starts, so that a stop pressed
+  // from then on is not lost to the run's own start.
+  void ClearStop() { stopPressed_ = false; }
   bool StopPressed() const { return stopPressed_; }
   // True while the audio tracks are being joined, before the slideshow's own task exists.
   bool Joining() const { return joining_; }
@@ -171,19 +177,26 @@ class ConversionJob {
 
   bool WaitForRun();  // false when Stop ended it
   void StopRun();
+  // The run ends as stopped before its output was set. Returns false (the run ends).
+  bool EndStoppedEarly(JobResult& result);
+  std::string Failure() const;
 
   JobServices services_;
   RunRequest request_;
-  bool stopPressed_ = false;
-  bool joining_ = false;
-  bool running_ = false;
-  bool finalDelivered_ = false;
-  bool soundEndsWithShow_ = false;
+  // Read by the main thread (Stop, progress, the encoder's end notifications) and by the engine's
+  // workers (the sequencer's break rule) while the run's thread writes them.
+  std::atomic<bool> stopPressed_{false};
+  std::atomic<bool> joining_{false};
+  std::atomic<bool> running_{false};
+  std::atomic<bool> finalDelivered_{false};
+  std::atomic<bool> soundEndsWithShow_{false};
   // The joined sound, always temporary, and the video named in the output folder until the run
   // keeps it: held from the moment they are named, so that neither a failure nor a program ended
   // at once by a signal leaves them.
   UnfinishedFile joinedAudio_;
   UnfinishedFile unfinishedVideo_;
+  // Written by the end notifications on the main thread, read by the run's thread.
+  mutable std::mutex failureLock_;
   std::string failure_;
 };
 

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -201,6 +202,10 @@ void FrameSequencer::ResetRun(int frameWidth, int frameHeight, int holdFrames, i
   lastProgress_ = -1;
   tailFrames_ = 0;
 
+  // A photo decoded ahead for the last run is not this run's.
+  ahead_.reset();
+  photosDecodedAhead_ = 0;
+
   if (randomSeed) RandomSeed = *randomSeed;
   if (!effectOrder_.empty()) {
     effectNumber_ = effectOrder_.front();
@@ -228,25 +233,60 @@ int FrameSequencer::photo_count() const {
   return static_cast<int>(std::min<std::size_t>(photo_list().size(), static_cast<std::size_t>(INT32_MAX)));
 }
 
+// A photo moves from the first frame of the transition that brings it in to the last frame of the
+// one that takes it away.
+MotionPath FrameSequencer::motion_path(int index) const {
+  if (!moving_) return MotionPath{};
+  const int framesOnScreen = 2 * transitionFrames_ + holdFrames_;
+  const std::uint32_t seed = mix_bits((std::uint64_t{motionSeed_} << 32) | static_cast<std::uint32_t>(index));
+  return ChooseMotionPath(Motion, MotionStrength, framesOnScreen, holdFrames_, seed);
+}
+
+FrameSequencer::PhotoRequest FrameSequencer::photo_request(const std::string& path, const MotionPath& motion) const {
+  // The photo is decoded no larger than the layout draws it (a moving one at its largest zoom), so
+  // a photo of many times the frame's size costs the memory of the frame, not of the photo.
+  const double zoom = std::max(motion.LargestZoom(), 1.0);
+  const PictureSizeHint hint{static_cast<int>(std::ceil(frameWidth_ * zoom)),
+                             static_cast<int>(std::ceil(frameHeight_ * zoom)),
+                             Screen == ScreenMode::Fill ? SizeRule::Cover : SizeRule::Inside};
+  return {path, AutoRotate ? PictureTurn::Upright : PictureTurn::AsStored, hint};
+}
+
+Bitmap FrameSequencer::take_photo(const PhotoRequest& request) {
+  std::optional<PhotoAhead> ahead = std::exchange(ahead_, std::nullopt);
+  // A list or a setting changed since the decoding began gives another request: that picture is
+  // not the one asked for, and is dropped (its future waits for the thread to finish).
+  if (ahead && ahead->Request == request) {
+    ++photosDecodedAhead_;
+    // A photo that failed to decode fails here, at the frame that needs it, with its own text.
+    return ahead->Picture.get();
+  }
+  ahead.reset();
+  return LoadPhotoFile(request.Path, request.Turn, request.Hint);
+}
+
+void FrameSequencer::decode_ahead(int index) {
+  const std::vector<std::string>& photos = photo_list();
+  const int next = index + 1;
+  if (next < 0 || static_cast<std::size_t>(next) >= photos.size()) return;
+  PhotoRequest request = photo_request(photos[static_cast<std::size_t>(next)], motion_path(next));
+  // The decoding reads only its own copy of the request: the sequencer may change meanwhile.
+  std::future<Bitmap> picture = std::async(std::launch::async, [request] {
+    return LoadPhotoFile(request.Path, request.Turn, request.Hint);
+  });
+  ahead_ = PhotoAhead{std::move(request), std::move(picture)};
+}
+
 void FrameSequencer::LoadPhoto(int index) {
   const std::vector<std::string>& photos = photo_list();
   if (index < 0 || static_cast<std::size_t>(index) >= photos.size())
     throw PhotoLoadError("There is no photo number " + std::to_string(index + 1) + " in a list of " +
                          std::to_string(photos.size()));
-  // A photo moves from the first frame of the transition that brings it in to the last frame of
-  // the one that takes it away.
   const int framesOnScreen = 2 * transitionFrames_ + holdFrames_;
-  const std::uint32_t seed = mix_bits((std::uint64_t{motionSeed_} << 32) | static_cast<std::uint32_t>(index));
-  const MotionPath path =
-      moving_ ? ChooseMotionPath(Motion, MotionStrength, framesOnScreen, holdFrames_, seed) : MotionPath{};
-  // The photo is decoded no larger than the layout draws it (a moving one at its largest zoom), so
-  // a photo of many times the frame's size costs the memory of the frame, not of the photo.
-  const double zoom = std::max(path.LargestZoom(), 1.0);
-  const PictureSizeHint hint{static_cast<int>(std::ceil(frameWidth_ * zoom)),
-                             static_cast<int>(std::ceil(frameHeight_ * zoom)),
-                             Screen == ScreenMode::Fill ? SizeRule::Cover : SizeRule::Inside};
-  photoBitmap_ = LoadPhotoFile(photos[static_cast<std::size_t>(index)],
-                               AutoRotate ? PictureTurn::Upright : PictureTurn::AsStored, hint);
+  const MotionPath path = motion_path(index);
+  photoBitmap_ = take_photo(photo_request(photos[static_cast<std::size_t>(index)], path));
+  // The next photo is decoded on another core while this one is held and the frames are encoded.
+  decode_ahead(index);
   std::scoped_lock lock(toBitmap_.Lock());
   if (!moving_) {
     LayOutPhoto(toBitmap_, photoBitmap_, Screen, Scaler);

@@ -1,10 +1,12 @@
 // The slideshow's frames, one per request of the frame input: an opening transition from black,
 // each photo fitted on black and held, a transition between photos, a closing transition to black,
-// two black frames, then the end of the stream. Everything here runs on the main thread.
+// two black frames, then the end of the stream. A sequencer is used by one thread at a time (the
+// engine's reading worker during a run); only the decoding of the next photo goes on beside it.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <vector>
@@ -62,6 +64,8 @@ class FrameSequencer {
   bool AutoRotate = true;
 
   FrameSequencer() = default;
+  // Waits for a photo still being decoded ahead.
+  ~FrameSequencer() = default;
   FrameSequencer(const FrameSequencer&) = delete;
   FrameSequencer& operator=(const FrameSequencer&) = delete;
 
@@ -98,6 +102,8 @@ class FrameSequencer {
 
   // Run state.
   int PhotoIndex() const { return photoIndex_; }
+  // How many photos were taken from the decoding ahead instead of being decoded when needed.
+  int PhotosDecodedAhead() const { return photosDecodedAhead_; }
   bool InTransition() const { return inTransition_; }
   int TransitionCounter() const { return transitionCounter_; }
   int HoldCounter() const { return holdCounter_; }
@@ -113,8 +119,29 @@ class FrameSequencer {
   const Bitmap& MixBitmap() const { return mixBitmap_; }
 
  private:
+  // What decoding one photo depends on: equal requests give equal pictures.
+  struct PhotoRequest {
+    std::string Path;
+    PictureTurn Turn = PictureTurn::Upright;
+    PictureSizeHint Hint;
+    bool operator==(const PhotoRequest& other) const {
+      return Path == other.Path && Turn == other.Turn && Hint.Width == other.Hint.Width &&
+             Hint.Height == other.Hint.Height && Hint.Rule == other.Hint.Rule;
+    }
+  };
+  struct PhotoAhead {
+    PhotoRequest Request;
+    std::future<Bitmap> Picture;
+  };
+
   const std::vector<std::string>& photo_list() const;
   int photo_count() const;
+  MotionPath motion_path(int index) const;
+  PhotoRequest photo_request(const std::string& path, const MotionPath& motion) const;
+  // The photo decoded ahead when it was asked for exactly so; otherwise decoded now.
+  Bitmap take_photo(const PhotoRequest& request);
+  // Starts decoding the photo after index while the frames before it are made.
+  void decode_ahead(int index);
   void LoadPhoto(int index);
   void ComposeTransition(int progress);
   void StartMovingTransition();
@@ -151,6 +178,11 @@ class FrameSequencer {
   PhotoMover toMover_;
   int fromMoverFrame_ = 0;
   int toMoverFrame_ = 0;
+
+  // Declared last, so that it goes first: its future waits for the decoding thread, which uses
+  // nothing of the sequencer's.
+  std::optional<PhotoAhead> ahead_;
+  int photosDecodedAhead_ = 0;
 };
 
 }  // namespace lumivor

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <exception>
+#include <utility>
 
 #include "app/common/global_object.h"
 #include "app/settings/output_folder.h"
 #include "app/settings/settings_store.h"
+#include "media/runtime/main_thread.h"
 
 namespace lumivor {
 
@@ -32,14 +35,57 @@ void ShowRunningState(MainWindowView& view) {
   view.FocusStop();
 }
 
+// Every call reaches the face on the main thread, the caller waiting for it (at once when the
+// caller is the main thread). Silent, it reaches nothing: a face on its way out hears no more.
+class SlideshowRunner::MainThreadFace : public RunFace, public MessageBoxes, public LogMemo {
+ public:
+  MainThreadFace(RunFace& face, MessageBoxes& messages, LogMemo& log) : face_(face), messages_(messages), log_(log) {}
+
+  std::atomic<bool> Silent{false};
+
+  void RunBegins() override {
+    Tell([this] { face_.RunBegins(); });
+  }
+  void RunProgress(const TProgressInfo& info, const std::string& statusText, int position) override {
+    Tell([&] { face_.RunProgress(info, statusText, position); });
+  }
+  void RunEnds(bool encoded) override {
+    Tell([&] { face_.RunEnds(encoded); });
+  }
+  void RunFinished(const JobResult& result) override {
+    Tell([&] { face_.RunFinished(result); });
+  }
+  MessageResult ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                            MessageButtons buttons) override {
+    MessageResult answer = MessageResult::Ok;
+    Tell([&] { answer = messages_.ShowMessage(text, caption, icon, buttons); });
+    return answer;
+  }
+  void AddLine(const std::string& line) override {
+    Tell([&] { log_.AddLine(line); });
+  }
+
+ private:
+  template <typename Call>
+  void Tell(const Call& call) {
+    if (Silent) return;
+    RunInMainThread([&] {
+      // Tested again on the main thread: the face may have gone silent while the call waited.
+      if (!Silent) call();
+    });
+  }
+
+  RunFace& face_;
+  MessageBoxes& messages_;
+  LogMemo& log_;
+};
+
 SlideshowRunner::SlideshowRunner(RunFace& face, MessageBoxes& messages, LogMemo& log)
-    : face_(face),
-      messages_(messages),
-      log_(log),
+    : face_(std::make_unique<MainThreadFace>(face, messages, log)),
       decoder_(std::make_unique<TFFDecoder>()),
       frameInput_(std::make_unique<TFrameInputAdapter>()),
       encoder_(std::make_unique<TFFEncoder>()),
-      job_(JobServices{*encoder_, *frameInput_, *decoder_, sequencer_, face_, messages_, log_}) {
+      job_(JobServices{*encoder_, *frameInput_, *decoder_, sequencer_, *face_, *face_, *face_}) {
   // The photos drawn are the request's, whatever the face does with its own list meanwhile.
   sequencer_.Photos = [this]() -> const std::vector<std::string>& { return job_.Request().Photos; };
   // Breaking stops the encoder at once, and the sound it has read lags the pictures by the video
@@ -48,8 +94,11 @@ SlideshowRunner::SlideshowRunner(RunFace& face, MessageBoxes& messages, LogMemo&
   // ends by itself at the tail frames.
   sequencer_.BreakWhenNoPictures = [this] { return job_.Request().BreakWhenNoPictures && !job_.SoundEndsWithShow(); };
   sequencer_.StopEncoder = [this] { encoder_->Stop(false); };
-  sequencer_.Log = &log_;
+  sequencer_.Log = face_.get();
 
+  // Photos are decoded and frames composed on the engine's reading worker: through the main
+  // thread every frame would wait for the window's event loop, and the loop for the frame.
+  frameInput_->TriggerEventInMainThread = false;
   frameInput_->OnReadHeader = [this](TFrameInputAdapter&) { sequencer_.ReadHeader(); };
   frameInput_->OnReadClose = [this](TFrameInputAdapter&) { sequencer_.ReadClose(); };
   frameInput_->OnReadFrameCanvas = [this](TFrameInputAdapter&, Bitmap& canvas, PInputFrameInfo) {
@@ -61,15 +110,82 @@ SlideshowRunner::SlideshowRunner(RunFace& face, MessageBoxes& messages, LogMemo&
 }
 
 SlideshowRunner::~SlideshowRunner() {
+  Shutdown();
   // A run still going is ended before the components it uses go.
   if (encoder_->Working()) encoder_->Stop(true);
 }
 
-JobResult SlideshowRunner::Run(const RunRequest& request) { return job_.Start(request); }
+void SlideshowRunner::Shutdown() {
+  face_->Silent = true;
+  if (runThread_.joinable()) {
+    job_.PressStop();
+    JoinRunThread();
+  }
+}
+
+bool SlideshowRunner::Begin(const RunRequest& request) {
+  if (going_ || telling_) return false;
+  // The last run's thread has told its end and is on its way out, if not gone.
+  if (runThread_.joinable()) JoinRunThread();
+  job_.ClearStop();
+  going_ = true;
+  threadEnded_ = false;
+  runThread_ = std::thread([this, request] { RunOnThread(request); });
+  return true;
+}
+
+void SlideshowRunner::RunOnThread(RunRequest request) {
+  JobResult result;
+  try {
+    result = job_.Start(request);
+  } catch (...) {
+    // Start answers every failure with a result; what still escapes must not end the program.
+    result.End = JobEnd::Failed;
+    result.ErrorText = "The run failed";
+  }
+  lastResult_ = result;
+  going_ = false;
+  try {
+    RunInMainThread([&] {
+      if (face_->Silent) return;
+      telling_ = true;
+      struct Told {
+        bool& telling;
+        ~Told() { telling = false; }
+      } told{telling_};
+      face_->RunFinished(result);
+    });
+  } catch (...) {
+    // What the face throws is the face's; the run has ended either way.
+  }
+  threadEnded_ = true;
+  WakeMainThread();
+}
+
+void SlideshowRunner::JoinRunThread() {
+  // The run's thread hands its last calls to the main thread: a wait that did not serve them would
+  // never end.
+  WaitServing([this] { return threadEnded_.load(); });
+  runThread_.join();
+}
+
+JobResult SlideshowRunner::Wait() {
+  // Inside RunFinished the thread waits for the caller: its result is the one being told.
+  if (!telling_ && runThread_.joinable()) JoinRunThread();
+  return lastResult_;
+}
+
+bool SlideshowRunner::WaitFor(std::chrono::milliseconds timeout) {
+  if (telling_) return true;
+  if (!runThread_.joinable()) return true;
+  if (!WaitServing([this] { return threadEnded_.load(); }, timeout)) return false;
+  runThread_.join();
+  return true;
+}
 
 void SlideshowRunner::Stop() {
-  job_.PressStop();
-  encoder_->Stop(true);
+  // Only the run's thread touches the encoder's tasks; it sees the stop within a wait turn.
+  if (going_) job_.PressStop();
 }
 
 void SlideshowRunner::EncoderProgress(PProgressInfo progressInfo) {
@@ -91,7 +207,7 @@ void SlideshowRunner::EncoderProgress(PProgressInfo progressInfo) {
       position = static_cast<int>(std::min<std::int64_t>(100, std::int64_t{info.FrameNumber} * 100 / frames));
     }
   }
-  face_.RunProgress(info, text, position);
+  face_->RunProgress(info, text, position);
 }
 
 void SlideshowRunner::EncoderTerminate(const TTerminateInfo& terminateInfo) {
@@ -99,12 +215,12 @@ void SlideshowRunner::EncoderTerminate(const TTerminateInfo& terminateInfo) {
   // slideshow to encode, so the face stays in its running state.
   const bool joining = job_.Joining();
   job_.NoteTerminate(terminateInfo);
-  if (terminateInfo.TaskIndex < 0 && !joining) face_.RunEnds(true);
+  if (terminateInfo.TaskIndex < 0 && !joining) face_->RunEnds(true);
   // A failed join is told by the run, with the tracks' names, once it has ended; the task's own
   // text alone would not say which files the music was lost from.
   if (TaskFailed(terminateInfo) && !joining) {
-    messages_.ShowMessage(TaskFailureText(terminateInfo), GlobalObject().ProductName(), MessageIcon::Exclamation,
-                          MessageButtons::Ok);
+    face_->ShowMessage(TaskFailureText(terminateInfo), GlobalObject().ProductName(), MessageIcon::Exclamation,
+                       MessageButtons::Ok);
   }
 }
 
@@ -124,7 +240,10 @@ void MainWindow::RunEnds(bool encoded) {
   if (encoded) btnOpenClick();
 }
 
-void MainWindow::ProcessMessages() { view_.ProcessMessages(); }
+void MainWindow::RunFinished(const JobResult& result) {
+  lastRun_ = result;
+  if (OnRunFinished) OnRunFinished(result);
+}
 
 void MainWindow::AddPhotos(const std::vector<std::string>& paths) {
   photos_.insert(photos_.end(), paths.begin(), paths.end());
@@ -173,11 +292,14 @@ bool MainWindow::RequestFromWindow(RunRequest& request, std::string& errorText) 
   return true;
 }
 
-JobResult MainWindow::btnStartClick() {
-  if (runner_.Running()) return JobResult{JobEnd::Failed, std::string(), "A run is already active."};
+bool MainWindow::btnStartClick() {
+  // Start is disabled while a run goes on; reached another way it changes nothing, the result of
+  // the run going on included.
+  if (runner_.Running()) return false;
   if (photos_.empty()) {
     btnVideoClick();
-    return JobResult{JobEnd::AddedPhotos, std::string(), std::string()};
+    RunFinished(JobResult{JobEnd::AddedPhotos, std::string(), std::string()});
+    return false;
   }
   RunRequest request;
   std::string errorText;
@@ -190,7 +312,8 @@ JobResult MainWindow::btnStartClick() {
       messages_.ShowMessage(errorText, GlobalObject().ProductName(), MessageIcon::Exclamation, MessageButtons::Ok);
     }
     ShowIdleState(view_);
-    return JobResult{JobEnd::Failed, std::string(), errorText};
+    RunFinished(JobResult{JobEnd::Failed, std::string(), errorText});
+    return false;
   }
   // Naming may fall back to the default folder (and store it, and say so); the joined sound goes
   // into the same folder as the video, so the folder is settled before the run. A video given by
@@ -201,7 +324,7 @@ JobResult MainWindow::btnStartClick() {
   }
   paused_ = false;
   view_.SetPauseCaption("Pause");
-  return runner_.Run(request);
+  return runner_.Begin(request);
 }
 
 void MainWindow::btnPauseClick() {

@@ -1,12 +1,16 @@
 // The main window's run commands without a toolkit: Start, Pause, Stop, the run's progress and end,
 // Add Photos and the Open command. The window itself (the Qt face) implements MainWindowView and
 // calls the handlers; every call is made on the main thread. The runner beneath it is what any
-// face runs slideshows with.
+// face runs slideshows with: the run goes on a thread of its own, so the window's event loop stays
+// free, and everything the run shows reaches the window on the main thread.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/run/audio_tracks.h"
@@ -23,7 +27,7 @@ namespace lumivor {
 
 // What the run commands ask of the window: the run buttons and the controls they switch between
 // the idle and the running state, the status line and the progress bar, the choices Start reads
-// from the settings page, the photo dialog, the message pump and the desktop's folder opener.
+// from the settings page, the photo dialog and the desktop's folder opener.
 class MainWindowView {
  public:
   virtual ~MainWindowView() = default;
@@ -64,9 +68,6 @@ class MainWindowView {
   // lstPictures now shows these paths, in this order.
   virtual void ShowPhotos(const std::vector<std::string>& photos) = 0;
 
-  // Handles the window messages that are waiting, once, and returns; it need not wait for any.
-  // The run's wait loops call it on every turn and serve the main-thread dispatcher themselves.
-  virtual void ProcessMessages() = 0;
   // Shows a folder to the user (the desktop's file manager); may do nothing where there is none.
   virtual void OpenFolder(const std::string& folder) = 0;
 };
@@ -77,11 +78,16 @@ class MainWindowView {
 void ShowIdleState(MainWindowView& view);
 void ShowRunningState(MainWindowView& view);
 
-// The components a run uses, wired together: the sequencer draws the frame input's frames, the
-// encoder's reports reach the face. Any face (the window, the console) runs slideshows through it.
+// The components a run uses, wired together: the sequencer draws the frame input's frames on the
+// engine's worker, the encoder's reports reach the face. Any face (the window, the console) runs
+// slideshows through it. Each run goes on a thread the runner owns; the face, the message boxes
+// and the log are only ever called on the main thread, through the main-thread dispatcher, which
+// the face's event loop (or Wait) serves.
 class SlideshowRunner {
  public:
   SlideshowRunner(RunFace& face, MessageBoxes& messages, LogMemo& log);
+  // Ends a run still going as Stop does, without telling the face any more of it (it may be going
+  // too), and returns once the run's thread has ended.
   ~SlideshowRunner();
   SlideshowRunner(const SlideshowRunner&) = delete;
   SlideshowRunner& operator=(const SlideshowRunner&) = delete;
@@ -91,12 +97,26 @@ class SlideshowRunner {
   TFFDecoder& Decoder() { return *decoder_; }
   FrameSequencer& Sequencer() { return sequencer_; }
 
-  // The run the request describes; returns when it has ended.
-  JobResult Run(const RunRequest& request);
-  // Ends the active run; the video so far is closed cleanly.
+  // Main thread. Begins the run the request describes and returns at once; false, and nothing
+  // begins, while a run is going (or its end is being told). The face hears RunBegins, the
+  // progress, RunEnds and, last, RunFinished with the result.
+  bool Begin(const RunRequest& request);
+  // Main thread: waits for the run's end, serving the main thread's queued calls meanwhile so that
+  // the face hears all of it, and returns the result of the last run.
+  JobResult Wait();
+  // As Wait, for at most timeout; true when no run is going any more.
+  bool WaitFor(std::chrono::milliseconds timeout);
+  // Ends the active run; the video so far is closed cleanly. Returns at once: the run's end
+  // follows as usual. Nothing happens when no run is going.
   void Stop();
+  // The face hears nothing more, the run is stopped and its thread joined; for a face that is
+  // about to go. The runner can run again afterwards, silently.
+  void Shutdown();
+  // The result of the last run that ended.
+  const JobResult& LastResult() const { return lastResult_; }
 
-  bool Running() const { return job_.Running(); }
+  // From Begin until the result is told.
+  bool Running() const { return going_; }
   // The run is joining the audio tracks; the slideshow's frames have not begun.
   bool Joining() const { return job_.Joining(); }
   bool StopPressed() const { return job_.StopPressed(); }
@@ -104,12 +124,16 @@ class SlideshowRunner {
   bool SoundEndsWithShow() const { return job_.SoundEndsWithShow(); }
 
  private:
+  class MainThreadFace;
+
   void EncoderProgress(PProgressInfo progressInfo);
   void EncoderTerminate(const TTerminateInfo& terminateInfo);
+  void RunOnThread(RunRequest request);
+  // Main thread: waits for the run's thread to end and joins it.
+  void JoinRunThread();
 
-  RunFace& face_;
-  MessageBoxes& messages_;
-  LogMemo& log_;
+  // The face, the message boxes and the log as the run's threads reach them.
+  std::unique_ptr<MainThreadFace> face_;
   // Declared so that they go in the reverse order: the encoder's tasks first, then the frame
   // input they read from, the decoder, and last the sequencer the frame input draws with.
   FrameSequencer sequencer_;
@@ -117,6 +141,14 @@ class SlideshowRunner {
   std::unique_ptr<TFrameInputAdapter> frameInput_;
   std::unique_ptr<TFFEncoder> encoder_;
   ConversionJob job_;
+
+  std::thread runThread_;
+  std::atomic<bool> going_{false};
+  std::atomic<bool> threadEnded_{true};
+  // Main thread only: RunFinished is being told (the run's thread waits for it to return).
+  bool telling_ = false;
+  // Written by the run's thread before it lets go of going_; read once it has.
+  JobResult lastResult_;
 };
 
 // The main window's run logic: it owns the runner and the photo list, and answers the window's
@@ -143,6 +175,18 @@ class MainWindow : private RunFace {
   JobOptions RunOptions;
   // Called with every progress report after the window's status line and bar are updated.
   std::function<void(const TProgressInfo&)> OnRunProgress;
+  // Called with every run's result, the runs that never began (Add Photos instead, a control
+  // that cannot be read) included, after the window is back to idle.
+  std::function<void(const JobResult&)> OnRunFinished;
+  // What the last Start (or preview sheet) ended with.
+  const JobResult& LastRun() const { return lastRun_; }
+  // Waits for the run's end, serving the main thread's queued calls (so the window hears it all),
+  // and returns its result. For the tests and the command line; the window never waits.
+  JobResult WaitForRunEnd() { return runner_.Wait(); }
+  // As WaitForRunEnd for at most timeout; true once no run is going.
+  bool WaitForRunEnd(std::chrono::milliseconds timeout) { return runner_.WaitFor(timeout); }
+  // The window is going: the run is stopped and joined without showing anything more.
+  void Shutdown() { runner_.Shutdown(); }
 
   bool Running() const { return runner_.Running(); }
   bool Joining() const { return runner_.Joining(); }
@@ -156,9 +200,10 @@ class MainWindow : private RunFace {
   // Handlers.
   void btnVideoClick();        // Add Photos
   void btnClearPhotosClick();  // empties the photo list
-  // The whole run from the window's controls, its settings and RunOptions; returns when it has
-  // ended. A frame size the window cannot read is refused before anything runs.
-  JobResult btnStartClick();
+  // Begins the run from the window's controls, its settings and RunOptions and returns at once;
+  // true when a run is under way. Its end comes as OnRunFinished. A frame size the window cannot
+  // read is refused before anything runs (OnRunFinished tells that at once, as Add Photos).
+  bool btnStartClick();
   void btnPauseClick();
   void btnStopClick();
   void btnOpenClick();
@@ -167,7 +212,7 @@ class MainWindow : private RunFace {
   void RunBegins() override;
   void RunProgress(const TProgressInfo& info, const std::string& statusText, int position) override;
   void RunEnds(bool encoded) override;
-  void ProcessMessages() override;
+  void RunFinished(const JobResult& result) override;
 
   MainWindowView& view_;
   MessageBoxes& messages_;
@@ -176,6 +221,7 @@ class MainWindow : private RunFace {
   std::vector<std::string> photos_;
   AudioTrackList audioTracks_;
   bool paused_ = false;
+  JobResult lastRun_;
   SlideshowRunner runner_;
 };
 
