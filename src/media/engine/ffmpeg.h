@@ -281,6 +281,23 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   void WriteVideoStats(TOutputStream& ost, int frameSize);
   bool ForceKeyFrame(TOutputStream& ost, AVFrame* frame);
   void CallOutputPictureHooks(TOutputStream& ost, AVFrame*& frame, FramePtr& hookCopy, bool& previewHolds);
+  // ---- the parts of StatusReport, in its order (status_report.cpp)
+  struct StatusValues;
+  // False when nothing wants a report or the interval has not passed yet.
+  bool StatusReportDue(bool final, std::int64_t now);
+  // The first output's size so far, -1 when it has none.
+  std::int64_t ReportedOutputSize();
+  void ReportedStreamRange(int inputIndex, int& first, int& last);
+  void AddStreamStatus(StatusValues& values, TOutputStream& ost, bool final, std::int64_t now, std::int64_t start);
+  void AddFirstVideoStatus(StatusValues& values, const TOutputStream& ost, const TOutputStream& owner, float q,
+                           bool coded, bool final, std::int64_t now, std::int64_t start);
+  void AddPsnrStatus(StatusValues& values, const TOutputStream& ost, const AVCodecContext& enc, bool final);
+  void AddMuxedTime(StatusValues& values, const TOutputStream& ost, bool final);
+  void AddSizeTimeAndRate(StatusValues& values);
+  void AddDupDropStatus(StatusValues& values, bool final);
+  void CallProgressEvent(const StatusValues& values, int inputIndex, bool final);
+  void WriteProgressKeys(std::string& progress, bool final);
+  void LogFinalSizes(std::int64_t totalSize);
   std::string LastStatusLine_;
   std::int64_t TranscodeStartTime_ = 0;
   std::int32_t PictureType_ = 0;  // of the last encoded video packet, for the statistics line
