@@ -249,6 +249,18 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   void SetActiveRange();
   void ResetUnavailable();
   void DrainInputStream(TInputStream& ist);
+  // Fatal with "-xerror", else logged.
+  void ReportDecodeError(const TInputStream& ist, int code);
+  // The parts of ProcessInput, in its order.
+  int ReadInputPacket(TInputFile& file, AVPacket* packet);
+  // The read failed or the input ended: drain its decoders, or switch to the next joined input.
+  int EndInput(int fileIndex, int readResult);
+  bool PacketOfKnownStream(TInputFile& file, int fileIndex, const AVPacket& packet);
+  void LogDemuxedPacket(const TInputFile& file, const TInputStream& ist, const AVPacket& packet);
+  void CorrectTimestampWrap(TInputFile& file, TInputStream& ist, AVPacket* packet);
+  void ApplyInputOffsetAndScale(const TInputFile& file, const TInputStream& ist, AVPacket* packet);
+  void CheckTimestampJump(TInputFile& file, const TInputStream& ist, AVPacket* packet);
+  void LogAdjustedPacket(const TInputFile& file, const TInputStream& ist, const AVPacket& packet);
   void JoinSwitch(int inputIndex);
   // One frame out of the stream's decoder: 1 with a frame, 0 when it wants more input or has
   // ended (the end passed on to the filters while draining), negative on a decoding error.
