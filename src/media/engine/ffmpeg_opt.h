@@ -550,6 +550,11 @@ class TCustomFFmpegOpt : public OptionHost {
   // Connects a pending graph output to a new stream of the output being opened; fatal on error.
   int InitOutputFilter(TOutputFilter& ofilter, TOptionsContext& o, AVFormatContext* oc);
   int ConfigureInputFilter(TFilterGraph& fg, TInputFilter& ifilter, AVFilterInOut* in);
+  // The source of an input pad with its conversion filters, by the pad's type.
+  int ConfigureVideoInputFilter(TFilterGraph& fg, TInputFilter& ifilter, AVFilterInOut* in);
+  int ConfigureAudioInputFilter(TFilterGraph& fg, TInputFilter& ifilter, AVFilterInOut* in);
+  // The "abuffer" source's argument text.
+  static std::string AudioSourceArgs(const TInputStream& ist);
   int ConfigureOutputFilter(TFilterGraph& fg, TOutputFilter& ofilter, AVFilterInOut* out);
   // The encoder's format closest to the wanted one (the wanted one when the encoder takes it).
   static AVPixelFormat ChoosePixelFormat(const AVCodecContext* codec, const AVCodec* encoder, AVPixelFormat target);
