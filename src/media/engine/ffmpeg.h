@@ -292,6 +292,14 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   void WriteThroughBitstreamFilters(AVFormatContext* s, AVPacket* packet, TOutputStream& ost, std::size_t first);
   void WriteVideoStats(TOutputStream& ost, int frameSize);
   bool ForceKeyFrame(TOutputStream& ost, AVFrame* frame);
+  // The parts of VideoOut.
+  int VideoSyncMethodFor(const AVFormatContext* oc) const;
+  // How many times the frame goes out (0: dropped); moves the stream's sync clock where the
+  // method follows the frames' own times.
+  std::int64_t VideoFrameCopies(TOutputStream& ost, const AVFrame* frame, int method, double duration);
+  // False when the frame is dropped.
+  bool CountDropsAndDuplicates(std::int64_t frames);
+  void SetPictureFields(TOutputStream& owner, AVCodecContext* enc, AVFrame* picture);
   void CallOutputPictureHooks(TOutputStream& ost, AVFrame*& frame, FramePtr& hookCopy, bool& previewHolds);
   // ---- the parts of StatusReport, in its order (status_report.cpp)
   struct StatusValues;
