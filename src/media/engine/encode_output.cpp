@@ -255,39 +255,20 @@ void TCustomFFmpeg::CallOutputPictureHooks(TOutputStream& ost, AVFrame*& frame, 
   }
 }
 
-void TCustomFFmpeg::VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame) {
-  TOutputStream& owner = EncoderOwner(ost);
-  AVCodecContext* enc = owner.EncoderContext.get();
-  AVFormatContext* oc = MuxerOf(ost);
-  const TInputStream* source = ost.SyncInput;
-
-  // What a frame lasts, in encoder ticks, when the rate was forced.
-  double duration = 0;
-  if (source != nullptr && source->Stream->start_time != AV_NOPTS_VALUE && owner.FrameRate.num > 0 &&
-      owner.FrameRate.den > 0) {
-    duration = 1 / (av_q2d(owner.FrameRate) * av_q2d(enc->time_base));
+int TCustomFFmpeg::VideoSyncMethodFor(const AVFormatContext* oc) const {
+  if (VideoSyncMethod != -1) return VideoSyncMethod;
+  // Automatic: a muxer that keeps any frame rate gets the frames as they come, one without
+  // timestamps gets them untouched, and every other one a constant rate.
+  if (oc != nullptr && (oc->oformat->flags & AVFMT_VARIABLE_FPS) != 0) {
+    return (oc->oformat->flags & AVFMT_NOTIMESTAMPS) != 0 ? kVsyncPassthrough : kVsyncVfr;
   }
+  return kVsyncCfr;
+}
 
-  // The sync method that decides over drops and duplicates.
-  int method = VideoSyncMethod;
-  if (method == -1) {
-    if (oc != nullptr && (oc->oformat->flags & AVFMT_VARIABLE_FPS) != 0) {
-      method = (oc->oformat->flags & AVFMT_NOTIMESTAMPS) != 0 ? kVsyncPassthrough : kVsyncVfr;
-    } else {
-      method = kVsyncCfr;
-    }
-  }
-  // Each frame keeps its own time (the decoder's best guess, carried through the graph). The
-  // source's clock is only a stand-in for a frame without one: a decoder running on several
-  // threads hands out a batch of frames at once, and the clock then stands at the last of them.
-  if (method == kVsyncPassthrough && source != nullptr && frame->pts == AV_NOPTS_VALUE &&
-      source->Pts != AV_NOPTS_VALUE) {
-    frame->pts = std::llround(static_cast<double>(source->Pts - of.StartTime) / AV_TIME_BASE / av_q2d(enc->time_base));
-  }
-
-  // How many times the frame goes out.
-  const double delta =
-      frame->pts == AV_NOPTS_VALUE ? duration : static_cast<double>(frame->pts) - static_cast<double>(ost.SyncOpts) + duration;
+std::int64_t TCustomFFmpeg::VideoFrameCopies(TOutputStream& ost, const AVFrame* frame, int method, double duration) {
+  const double delta = frame->pts == AV_NOPTS_VALUE
+                           ? duration
+                           : static_cast<double>(frame->pts) - static_cast<double>(ost.SyncOpts) + duration;
   std::int64_t frames = 1;
   switch (method) {
     case kVsyncCfr:
@@ -311,28 +292,73 @@ void TCustomFFmpeg::VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame
     default:
       throw FFmpegException("Never occur");
   }
+  return frames;
+}
 
-  // Limits, drops and duplicates.
-  frames = std::min<std::int64_t>(frames, ost.MaxFrames - ost.FrameNumber);
+bool TCustomFFmpeg::CountDropsAndDuplicates(std::int64_t frames) {
   if (frames <= 0) {
     DropCount += 1;
     DupDropChanged = 1;
     DefaultLogger().Log(this, llVerbose, "*** drop!");
-    return;
+    return false;
   }
   if (frames > 1) {
+    // So many copies mean a broken timestamp rather than a gap worth filling.
     if (static_cast<double>(frames) > static_cast<double>(DtsErrorThreshold) * 30) {
       DefaultLogger().LogFmt(this, llError, "%lld frame duplication too large, skipping",
                              static_cast<long long>(frames - 1));
       DropCount += 1;
-      return;
+      return false;
     }
     DupCount += static_cast<std::int32_t>(frames - 1);
     DupDropChanged = 1;
     DefaultLogger().LogFmt(this, llVerbose, "*** %lld dup!", static_cast<long long>(frames - 1));
   }
+  return true;
+}
 
-  // Encoding.
+void TCustomFFmpeg::SetPictureFields(TOutputStream& owner, AVCodecContext* enc, AVFrame* picture) {
+  if ((enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)) != 0 && owner.TopFieldFirst >= 0) {
+    picture->top_field_first = owner.TopFieldFirst != 0;
+  }
+  if (picture->interlaced_frame != 0) {
+    const bool mjpeg = enc->codec_id == AV_CODEC_ID_MJPEG;
+    if (picture->top_field_first != 0) {
+      enc->field_order = mjpeg ? AV_FIELD_TT : AV_FIELD_TB;
+    } else {
+      enc->field_order = mjpeg ? AV_FIELD_BB : AV_FIELD_BT;
+    }
+  } else {
+    enc->field_order = AV_FIELD_PROGRESSIVE;
+  }
+}
+
+void TCustomFFmpeg::VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame) {
+  TOutputStream& owner = EncoderOwner(ost);
+  AVCodecContext* enc = owner.EncoderContext.get();
+  AVFormatContext* oc = MuxerOf(ost);
+  const TInputStream* source = ost.SyncInput;
+
+  // What a frame lasts, in encoder ticks, when the rate was forced.
+  double duration = 0;
+  if (source != nullptr && source->Stream->start_time != AV_NOPTS_VALUE && owner.FrameRate.num > 0 &&
+      owner.FrameRate.den > 0) {
+    duration = 1 / (av_q2d(owner.FrameRate) * av_q2d(enc->time_base));
+  }
+
+  const int method = VideoSyncMethodFor(oc);
+  // Each frame keeps its own time (the decoder's best guess, carried through the graph). The
+  // source's clock is only a stand-in for a frame without one: a decoder running on several
+  // threads hands out a batch of frames at once, and the clock then stands at the last of them.
+  if (method == kVsyncPassthrough && source != nullptr && frame->pts == AV_NOPTS_VALUE &&
+      source->Pts != AV_NOPTS_VALUE) {
+    frame->pts = std::llround(static_cast<double>(source->Pts - of.StartTime) / AV_TIME_BASE / av_q2d(enc->time_base));
+  }
+
+  std::int64_t frames = VideoFrameCopies(ost, frame, method, duration);
+  frames = std::min<std::int64_t>(frames, ost.MaxFrames - ost.FrameNumber);
+  if (!CountDropsAndDuplicates(frames)) return;
+
   int lastPacketSize = -1;
   FramePtr hookCopy;
   for (std::int64_t n = 0; n < frames; ++n) {
@@ -345,19 +371,7 @@ void TCustomFFmpeg::VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame
     bool previewHolds = false;
     if (HasOutputHooks() || PreviewFlags != 0) CallOutputPictureHooks(ost, picture, hookCopy, previewHolds);
     picture->pts = ost.SyncOpts;
-    if ((enc->flags & (AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME)) != 0 && owner.TopFieldFirst >= 0) {
-      picture->top_field_first = owner.TopFieldFirst != 0;
-    }
-    if (picture->interlaced_frame != 0) {
-      const bool mjpeg = enc->codec_id == AV_CODEC_ID_MJPEG;
-      if (picture->top_field_first != 0) {
-        enc->field_order = mjpeg ? AV_FIELD_TT : AV_FIELD_TB;
-      } else {
-        enc->field_order = mjpeg ? AV_FIELD_BB : AV_FIELD_BT;
-      }
-    } else {
-      enc->field_order = AV_FIELD_PROGRESSIVE;
-    }
+    SetPictureFields(owner, enc, picture);
     picture->quality = enc->global_quality;
     const bool forced = ForceKeyFrame(ost, picture);
     picture->pict_type = forced ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
@@ -372,7 +386,6 @@ void TCustomFFmpeg::VideoOut(TOutputFile& of, TOutputStream& ost, AVFrame* frame
     ost.FrameNumber += 1;
   }
 
-  // Statistics.
   if (!VstatsFileName.empty() && lastPacketSize >= 0) WriteVideoStats(ost, lastPacketSize);
 }
 

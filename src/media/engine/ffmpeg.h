@@ -249,6 +249,18 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   void SetActiveRange();
   void ResetUnavailable();
   void DrainInputStream(TInputStream& ist);
+  // Fatal with "-xerror", else logged.
+  void ReportDecodeError(const TInputStream& ist, int code);
+  // The parts of ProcessInput, in its order.
+  int ReadInputPacket(TInputFile& file, AVPacket* packet);
+  // The read failed or the input ended: drain its decoders, or switch to the next joined input.
+  int EndInput(int fileIndex, int readResult);
+  bool PacketOfKnownStream(TInputFile& file, int fileIndex, const AVPacket& packet);
+  void LogDemuxedPacket(const TInputFile& file, const TInputStream& ist, const AVPacket& packet);
+  void CorrectTimestampWrap(TInputFile& file, TInputStream& ist, AVPacket* packet);
+  void ApplyInputOffsetAndScale(const TInputFile& file, const TInputStream& ist, AVPacket* packet);
+  void CheckTimestampJump(TInputFile& file, const TInputStream& ist, AVPacket* packet);
+  void LogAdjustedPacket(const TInputFile& file, const TInputStream& ist, const AVPacket& packet);
   void JoinSwitch(int inputIndex);
   // One frame out of the stream's decoder: 1 with a frame, 0 when it wants more input or has
   // ended (the end passed on to the filters while draining), negative on a decoding error.
@@ -280,7 +292,32 @@ class TCustomFFmpeg : public TCustomFFmpegOpt {
   void WriteThroughBitstreamFilters(AVFormatContext* s, AVPacket* packet, TOutputStream& ost, std::size_t first);
   void WriteVideoStats(TOutputStream& ost, int frameSize);
   bool ForceKeyFrame(TOutputStream& ost, AVFrame* frame);
+  // The parts of VideoOut.
+  int VideoSyncMethodFor(const AVFormatContext* oc) const;
+  // How many times the frame goes out (0: dropped); moves the stream's sync clock where the
+  // method follows the frames' own times.
+  std::int64_t VideoFrameCopies(TOutputStream& ost, const AVFrame* frame, int method, double duration);
+  // False when the frame is dropped.
+  bool CountDropsAndDuplicates(std::int64_t frames);
+  void SetPictureFields(TOutputStream& owner, AVCodecContext* enc, AVFrame* picture);
   void CallOutputPictureHooks(TOutputStream& ost, AVFrame*& frame, FramePtr& hookCopy, bool& previewHolds);
+  // ---- the parts of StatusReport, in its order (status_report.cpp)
+  struct StatusValues;
+  // False when nothing wants a report or the interval has not passed yet.
+  bool StatusReportDue(bool final, std::int64_t now);
+  // The first output's size so far, -1 when it has none.
+  std::int64_t ReportedOutputSize();
+  void ReportedStreamRange(int inputIndex, int& first, int& last);
+  void AddStreamStatus(StatusValues& values, TOutputStream& ost, bool final, std::int64_t now, std::int64_t start);
+  void AddFirstVideoStatus(StatusValues& values, const TOutputStream& ost, const TOutputStream& owner, float q,
+                           bool coded, bool final, std::int64_t now, std::int64_t start);
+  void AddPsnrStatus(StatusValues& values, const TOutputStream& ost, const AVCodecContext& enc, bool final);
+  void AddMuxedTime(StatusValues& values, const TOutputStream& ost, bool final);
+  void AddSizeTimeAndRate(StatusValues& values);
+  void AddDupDropStatus(StatusValues& values, bool final);
+  void CallProgressEvent(const StatusValues& values, int inputIndex, bool final);
+  void WriteProgressKeys(std::string& progress, bool final);
+  void LogFinalSizes(std::int64_t totalSize);
   std::string LastStatusLine_;
   std::int64_t TranscodeStartTime_ = 0;
   std::int32_t PictureType_ = 0;  // of the last encoded video packet, for the statistics line

@@ -474,6 +474,19 @@ class TCustomFFmpegOpt : public OptionHost {
   // ---- input setup and output stream creation (defined with the input and output setup)
   int OpenInputFile(TOptionsContext& o, const std::string& optionText, const std::string& fileName,
                     const std::string& presetText);
+  // The parts of OpenInputFile, in its order; those answering int give 0 or a negative code with
+  // LastErrMsg set and logged.
+  int FindInputFormat(const TOptionsContext& o, const InProcessInputFormat*& inProcess, const AVInputFormat*& format);
+  void SetDemuxerOptions(TOptionsContext& o, const AVInputFormat* format);
+  void ForceInputCodecs(TOptionsContext& o, AVFormatContext* ic);
+  // On success the file holds the opened demuxer.
+  int OpenDemuxer(TOptionsContext& o, const std::string& fileName, const InProcessInputFormat* inProcess,
+                  const AVInputFormat* format, OutputFormatContextPtr allocated, TInputFile& file);
+  // Probes the streams, seeks to the start time and appends the file's input streams.
+  int ReadInputStreams(TOptionsContext& o, const std::string& fileName, TInputFile& file);
+  // The time the input was asked to start at, in the library's time base.
+  std::int64_t SeekInputStart(const TOptionsContext& o, const std::string& fileName, TInputFile& file);
+  void DumpRequestedAttachments(const TOptionsContext& o, AVFormatContext* ic);
   void AddInputStreams(TOptionsContext& o, AVFormatContext* ic);
   const AVCodec* ChooseDecoder(TOptionsContext& o, AVFormatContext* s, AVStream* st);
   const AVCodec* FindCodecOrFail(const char* name, AVMediaType type, bool encoder);
@@ -537,6 +550,11 @@ class TCustomFFmpegOpt : public OptionHost {
   // Connects a pending graph output to a new stream of the output being opened; fatal on error.
   int InitOutputFilter(TOutputFilter& ofilter, TOptionsContext& o, AVFormatContext* oc);
   int ConfigureInputFilter(TFilterGraph& fg, TInputFilter& ifilter, AVFilterInOut* in);
+  // The source of an input pad with its conversion filters, by the pad's type.
+  int ConfigureVideoInputFilter(TFilterGraph& fg, TInputFilter& ifilter, AVFilterInOut* in);
+  int ConfigureAudioInputFilter(TFilterGraph& fg, TInputFilter& ifilter, AVFilterInOut* in);
+  // The "abuffer" source's argument text.
+  static std::string AudioSourceArgs(const TInputStream& ist);
   int ConfigureOutputFilter(TFilterGraph& fg, TOutputFilter& ofilter, AVFilterInOut* out);
   // The encoder's format closest to the wanted one (the wanted one when the encoder takes it).
   static AVPixelFormat ChoosePixelFormat(const AVCodecContext* codec, const AVCodec* encoder, AVPixelFormat target);

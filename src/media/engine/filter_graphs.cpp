@@ -99,6 +99,37 @@ struct ChainEnd {
   unsigned Pad;
 };
 
+// Input chains are built from the graph's pad backwards: each new filter goes in front of the
+// chain's first one, and the source is linked last.
+int InsertInFront(ChainEnd& first, AVFilterGraph* graph, const char* kind, const std::string& name,
+                  const std::string& args) {
+  AVFilterContext* filter = nullptr;
+  int created = CreateFilter(&filter, kind, name, args, graph);
+  if (created < 0) return created;
+  created = lib::avfilter_link(filter, 0, first.Filter, first.Pad);
+  if (created < 0) return created;
+  first = {filter, 0};
+  return 0;
+}
+
+// The rate the pictures of an input stream come at, when no rate was forced on it.
+AVRational GuessInputFrameRate(const AVStream* st, const AVCodecContext* codec) {
+  AVRational frameRate = st->r_frame_rate;
+  // A codec that counts several ticks per frame (field-coded video) whose own rate is well below
+  // the stream's, while the average rate disagrees with the stream's too, tells the true rate
+  // better than the stream does.
+  const AVRational codecRate{codec->time_base.den, codec->time_base.num * codec->ticks_per_frame};
+  const double real = frameRate.den > 0 ? static_cast<double>(frameRate.num) / frameRate.den : 0;
+  const double codecValue = codecRate.den > 0 ? static_cast<double>(codecRate.num) / codecRate.den : 0;
+  const double average =
+      st->avg_frame_rate.den > 0 ? static_cast<double>(st->avg_frame_rate.num) / st->avg_frame_rate.den : 0;
+  if (codec->ticks_per_frame > 1 && codecRate.num > 0 && codecRate.den > 0 && real > 0 &&
+      codecValue < real * 0.7 && std::fabs(1.0 - average / real) > 0.1) {
+    frameRate = codecRate;
+  }
+  return frameRate;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ graph records
@@ -325,134 +356,127 @@ int TCustomFFmpegOpt::ConfigureComplexFilters() {
 
 int TCustomFFmpegOpt::ConfigureInputFilter(TFilterGraph& fg, TInputFilter& ifilter, AVFilterInOut* in) {
   ifilter.Name = DescribeLink(in, true);
+  switch (PadType(in, true)) {
+    case AVMEDIA_TYPE_VIDEO:
+      return ConfigureVideoInputFilter(fg, ifilter, in);
+    case AVMEDIA_TYPE_AUDIO:
+      return ConfigureAudioInputFilter(fg, ifilter, in);
+    default:
+      throw FFmpegException("Never occur");
+  }
+}
+
+int TCustomFFmpegOpt::ConfigureVideoInputFilter(TFilterGraph& fg, TInputFilter& ifilter, AVFilterInOut* in) {
   TInputStream& ist = *ifilter.Input;
   AVStream* st = ist.Stream;
   AVCodecContext* codec = ist.DecoderContext.get();
   AVFilterGraph* graph = fg.Graph.get();
   const int fileIndex = ist.FileIndex;
+  ChainEnd first{in->filter_ctx, static_cast<unsigned>(in->pad_idx)};
   int result = 0;
 
-  // The chain is built from the graph's pad backwards: each new filter goes in front of the
-  // previous first one, and the source is linked last.
-  ChainEnd first{in->filter_ctx, static_cast<unsigned>(in->pad_idx)};
-  auto insertInFront = [&](const char* kind, const std::string& name, const std::string& args) -> int {
-    AVFilterContext* filter = nullptr;
-    int created = CreateFilter(&filter, kind, name, args, graph);
-    if (created < 0) return created;
-    created = lib::avfilter_link(filter, 0, first.Filter, first.Pad);
-    if (created < 0) return created;
-    first = {filter, 0};
-    return 0;
-  };
+  const bool forcedRate = ist.FrameRate.num != 0 && ist.FrameRate.den != 0;
+  const AVRational timeBase = forcedRate ? AVRational{ist.FrameRate.den, ist.FrameRate.num} : st->time_base;
+  const AVRational frameRate = forcedRate ? ist.FrameRate : GuessInputFrameRate(st, codec);
 
-  switch (PadType(in, true)) {
-    case AVMEDIA_TYPE_VIDEO: {
-      const bool forcedRate = ist.FrameRate.num != 0 && ist.FrameRate.den != 0;
-      const AVRational timeBase = forcedRate ? AVRational{ist.FrameRate.den, ist.FrameRate.num} : st->time_base;
-      AVRational frameRate = ist.FrameRate;
-      if (!forcedRate) {
-        frameRate = st->r_frame_rate;
-        // A codec that counts several ticks per frame (field-coded video) whose own rate is
-        // well below the stream's, while the average rate disagrees with the stream's too,
-        // tells the true rate better than the stream does.
-        const AVRational codecRate{codec->time_base.den, codec->time_base.num * codec->ticks_per_frame};
-        const double real = frameRate.den > 0 ? static_cast<double>(frameRate.num) / frameRate.den : 0;
-        const double codecValue = codecRate.den > 0 ? static_cast<double>(codecRate.num) / codecRate.den : 0;
-        const double average = st->avg_frame_rate.den > 0
-                                   ? static_cast<double>(st->avg_frame_rate.num) / st->avg_frame_rate.den
-                                   : 0;
-        if (codec->ticks_per_frame > 1 && codecRate.num > 0 && codecRate.den > 0 && real > 0 &&
-            codecValue < real * 0.7 && std::fabs(1.0 - average / real) > 0.1) {
-          frameRate = codecRate;
-        }
-      }
-
-      if (st->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
-        result = PrepareSub2Video(ist);
-        if (result < 0) return result;
-      }
-
-      AVRational aspect = st->sample_aspect_ratio.num != 0 ? st->sample_aspect_ratio : codec->sample_aspect_ratio;
-      if (aspect.den == 0) aspect = AVRational{0, 1};
-
-      // The "buffer" source of this library generation no longer scales, ignores "sws_param" and
-      // warns about it on every configuration; the graph's scaler options carry the flags instead.
-      std::string args = FormatText("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
-                                    ist.ResampleWidth, ist.ResampleHeight, ist.ResamplePixFmt, timeBase.num,
-                                    timeBase.den, aspect.num, aspect.den);
-      if (frameRate.num != 0 && frameRate.den != 0) args += FormatText(":frame_rate=%d/%d", frameRate.num, frameRate.den);
-
-      // Deinterlacing runs ahead of the stream's own filters, right behind the source.
-      if (DoDeinterlace != 0) {
-        result = insertInFront("yadif", FormatText("graph %d yadif for input stream %d:%d", fg.Index, fileIndex, st->index),
-                               std::string());
-        if (result < 0) return result;
-      }
-      if (forcedRate) {
-        result = insertInFront("setpts", FormatText("force CFR for input from stream %d:%d", fileIndex, st->index), "N");
-        if (result < 0) return result;
-      }
-
-      result = CreateFilter(&ifilter.Filter, "buffer",
-                            FormatText("graph %d input from stream %d:%d", fg.Index, fileIndex, st->index), args, graph);
-      if (result < 0) return result;
-      return lib::avfilter_link(ifilter.Filter, 0, first.Filter, first.Pad);
-    }
-
-    case AVMEDIA_TYPE_AUDIO: {
-      // The source takes what the frames are, which the decoding side records on every change
-      // (a stream may switch rate or channels mid-way); the decoder's settings are only the
-      // starting guess and keep their first values.
-      const bool known = ist.ResampleSampleRate > 0 && ist.ResampleChannels > 0 && ist.ResampleSampleFmt >= 0;
-      const int sampleRate = known ? ist.ResampleSampleRate : codec->sample_rate;
-      const int sampleFormat = known ? ist.ResampleSampleFmt : codec->sample_fmt;
-      const int channels = known ? ist.ResampleChannels : codec->ch_layout.nb_channels;
-      std::uint64_t layoutMask = 0;
-      if (known) {
-        layoutMask = ist.ResampleChannelLayout;
-      } else if (codec->ch_layout.order == AV_CHANNEL_ORDER_NATIVE) {
-        layoutMask = codec->ch_layout.u.mask;
-      }
-      std::string args = FormatText("time_base=%d/%d:sample_rate=%d:sample_fmt=%s", 1, sampleRate, sampleRate,
-                                    SampleFormatName(sampleFormat).c_str());
-      if (layoutMask != 0) {
-        args += FormatText(":channel_layout=0x%llx", static_cast<unsigned long long>(layoutMask));
-      } else {
-        args += FormatText(":channels=%d", channels);
-      }
-
-      if (AudioSyncMethod > 0) {
-        std::string resample = FormatText("async=%d", AudioSyncMethod);
-        if (AudioDriftThreshold != 0.1f) resample += FormatText(":min_hard_comp=%f", static_cast<double>(AudioDriftThreshold));
-        // Only the first configuration starts the output at zero; a reconfiguration continues.
-        if (fg.Reconfiguration == 0) resample += ":first_pts=0";
-        result = insertInFront("aresample",
-                               FormatText("graph %d %s for input stream %d:%d", fg.Index, "aresample", fileIndex, st->index),
-                               resample);
-        if (result < 0) return result;
-        DefaultLogger().LogFmt(this, llInfo, "%s is forwarded to lavfi similarly to -af %s=%s.", "-async", "aresample",
-                               resample.c_str());
-      }
-      if (AudioVolume != 256) {
-        LibraryLog(AV_LOG_WARNING, "-vol has been deprecated. Use the volume audio filter instead.\n");
-        const std::string volume = FormatText("%f", AudioVolume / 256.0);
-        result = insertInFront("volume",
-                               FormatText("graph %d %s for input stream %d:%d", fg.Index, "volume", fileIndex, st->index),
-                               volume);
-        if (result < 0) return result;
-        DefaultLogger().LogFmt(this, llInfo, "%s is forwarded to lavfi similarly to -af %s=%s.", "-vol", "volume",
-                               volume.c_str());
-      }
-
-      result = CreateFilter(&ifilter.Filter, "abuffer",
-                            FormatText("graph %d input from stream %d:%d", fg.Index, fileIndex, st->index), args, graph);
-      if (result < 0) return result;
-      return lib::avfilter_link(ifilter.Filter, 0, first.Filter, first.Pad);
-    }
-
-    default:
-      throw FFmpegException("Never occur");
+  if (st->codecpar->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+    result = PrepareSub2Video(ist);
+    if (result < 0) return result;
   }
+
+  AVRational aspect = st->sample_aspect_ratio.num != 0 ? st->sample_aspect_ratio : codec->sample_aspect_ratio;
+  if (aspect.den == 0) aspect = AVRational{0, 1};
+
+  // The "buffer" source of this library generation no longer scales, ignores "sws_param" and
+  // warns about it on every configuration; the graph's scaler options carry the flags instead.
+  std::string args = FormatText("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", ist.ResampleWidth,
+                                ist.ResampleHeight, ist.ResamplePixFmt, timeBase.num, timeBase.den, aspect.num,
+                                aspect.den);
+  if (frameRate.num != 0 && frameRate.den != 0) args += FormatText(":frame_rate=%d/%d", frameRate.num, frameRate.den);
+
+  // Deinterlacing runs ahead of the stream's own filters, right behind the source.
+  if (DoDeinterlace != 0) {
+    result = InsertInFront(first, graph, "yadif",
+                           FormatText("graph %d yadif for input stream %d:%d", fg.Index, fileIndex, st->index),
+                           std::string());
+    if (result < 0) return result;
+  }
+  if (forcedRate) {
+    result = InsertInFront(first, graph, "setpts",
+                           FormatText("force CFR for input from stream %d:%d", fileIndex, st->index), "N");
+    if (result < 0) return result;
+  }
+
+  result = CreateFilter(&ifilter.Filter, "buffer",
+                        FormatText("graph %d input from stream %d:%d", fg.Index, fileIndex, st->index), args, graph);
+  if (result < 0) return result;
+  return lib::avfilter_link(ifilter.Filter, 0, first.Filter, first.Pad);
+}
+
+std::string TCustomFFmpegOpt::AudioSourceArgs(const TInputStream& ist) {
+  const AVCodecContext* codec = ist.DecoderContext.get();
+  // The source takes what the frames are, which the decoding side records on every change (a
+  // stream may switch rate or channels mid-way); the decoder's settings are only the starting
+  // guess and keep their first values.
+  const bool known = ist.ResampleSampleRate > 0 && ist.ResampleChannels > 0 && ist.ResampleSampleFmt >= 0;
+  const int sampleRate = known ? ist.ResampleSampleRate : codec->sample_rate;
+  const int sampleFormat = known ? ist.ResampleSampleFmt : codec->sample_fmt;
+  const int channels = known ? ist.ResampleChannels : codec->ch_layout.nb_channels;
+  std::uint64_t layoutMask = 0;
+  if (known) {
+    layoutMask = ist.ResampleChannelLayout;
+  } else if (codec->ch_layout.order == AV_CHANNEL_ORDER_NATIVE) {
+    layoutMask = codec->ch_layout.u.mask;
+  }
+  std::string args = FormatText("time_base=%d/%d:sample_rate=%d:sample_fmt=%s", 1, sampleRate, sampleRate,
+                                SampleFormatName(sampleFormat).c_str());
+  if (layoutMask != 0) {
+    args += FormatText(":channel_layout=0x%llx", static_cast<unsigned long long>(layoutMask));
+  } else {
+    args += FormatText(":channels=%d", channels);
+  }
+  return args;
+}
+
+int TCustomFFmpegOpt::ConfigureAudioInputFilter(TFilterGraph& fg, TInputFilter& ifilter, AVFilterInOut* in) {
+  TInputStream& ist = *ifilter.Input;
+  AVStream* st = ist.Stream;
+  AVFilterGraph* graph = fg.Graph.get();
+  const int fileIndex = ist.FileIndex;
+  ChainEnd first{in->filter_ctx, static_cast<unsigned>(in->pad_idx)};
+  int result = 0;
+
+  const std::string args = AudioSourceArgs(ist);
+
+  if (AudioSyncMethod > 0) {
+    std::string resample = FormatText("async=%d", AudioSyncMethod);
+    if (AudioDriftThreshold != 0.1f) {
+      resample += FormatText(":min_hard_comp=%f", static_cast<double>(AudioDriftThreshold));
+    }
+    // Only the first configuration starts the output at zero; a reconfiguration continues.
+    if (fg.Reconfiguration == 0) resample += ":first_pts=0";
+    const std::string name =
+        FormatText("graph %d %s for input stream %d:%d", fg.Index, "aresample", fileIndex, st->index);
+    result = InsertInFront(first, graph, "aresample", name, resample);
+    if (result < 0) return result;
+    DefaultLogger().LogFmt(this, llInfo, "%s is forwarded to lavfi similarly to -af %s=%s.", "-async", "aresample",
+                           resample.c_str());
+  }
+  if (AudioVolume != 256) {
+    LibraryLog(AV_LOG_WARNING, "-vol has been deprecated. Use the volume audio filter instead.\n");
+    const std::string volume = FormatText("%f", AudioVolume / 256.0);
+    result = InsertInFront(first, graph, "volume",
+                           FormatText("graph %d %s for input stream %d:%d", fg.Index, "volume", fileIndex, st->index),
+                           volume);
+    if (result < 0) return result;
+    DefaultLogger().LogFmt(this, llInfo, "%s is forwarded to lavfi similarly to -af %s=%s.", "-vol", "volume",
+                           volume.c_str());
+  }
+
+  result = CreateFilter(&ifilter.Filter, "abuffer",
+                        FormatText("graph %d input from stream %d:%d", fg.Index, fileIndex, st->index), args, graph);
+  if (result < 0) return result;
+  return lib::avfilter_link(ifilter.Filter, 0, first.Filter, first.Pad);
 }
 
 // ------------------------------------------------------------------ output filters

@@ -275,33 +275,23 @@ void TCustomFFmpegOpt::DumpAttachment(AVStream* st, const std::string& fileName)
 
 // ------------------------------------------------------------------ opening
 
-int TCustomFFmpegOpt::OpenInputFile(TOptionsContext& o, const std::string& optionText, const std::string& fileName,
-                                    const std::string& presetText) {
-  int result = ParseFileOptions(*this, &o, optionText, "input file", presetText);
-  if (result < 0) return result;
-
-  const InProcessInputFormat* inProcess = nullptr;
-  const AVInputFormat* format = nullptr;
-  if (!o.Format.empty()) {
-    // The in-process formats come first, by exact name: the library knows nothing of them.
-    inProcess = FindInProcessInputFormat(o.Format);
-    format = inProcess != nullptr ? inProcess->LibraryRecord : lib::av_find_input_format(o.Format.c_str());
-    if (format == nullptr) {
-      LastErrMsg = FormatText("Unknown input format: \"%s\"", o.Format.c_str());
-      DefaultLogger().Log(this, llFatal, LastErrMsg);
-      return kInvalidArgument;
-    }
-  }
-
-  std::unique_ptr<TInputFile> file = NewRecord<TInputFile>(*this);
-  // Owned here until the open takes it over.
-  OutputFormatContextPtr allocated(lib::avformat_alloc_context());
-  if (!allocated) {
-    LastErrMsg = "avformat_alloc_context() failed";
+int TCustomFFmpegOpt::FindInputFormat(const TOptionsContext& o, const InProcessInputFormat*& inProcess,
+                                      const AVInputFormat*& format) {
+  inProcess = nullptr;
+  format = nullptr;
+  if (o.Format.empty()) return 0;
+  // The in-process formats come first, by exact name: the library knows nothing of them.
+  inProcess = FindInProcessInputFormat(o.Format);
+  format = inProcess != nullptr ? inProcess->LibraryRecord : lib::av_find_input_format(o.Format.c_str());
+  if (format == nullptr) {
+    LastErrMsg = FormatText("Unknown input format: \"%s\"", o.Format.c_str());
     DefaultLogger().Log(this, llFatal, LastErrMsg);
-    return kOutOfMemory;
+    return kInvalidArgument;
   }
+  return 0;
+}
 
+void TCustomFFmpegOpt::SetDemuxerOptions(TOptionsContext& o, const AVInputFormat* format) {
   if (const TSpecifierOpt* rate = LastOf(o.AudioSampleRates)) {
     lib::av_dict_set(DictionaryRef(o.Group->FormatOptions), "sample_rate", FormatText("%d", rate->Value.Int).c_str(), 0);
   }
@@ -317,7 +307,9 @@ int TCustomFFmpegOpt::OpenInputFile(TOptionsContext& o, const std::string& optio
   if (const TSpecifierOpt* pixelFormat = LastOf(o.FramePixFmts)) {
     lib::av_dict_set(DictionaryRef(o.Group->FormatOptions), "pixel_format", pixelFormat->Value.Str.c_str(), 0);
   }
+}
 
+void TCustomFFmpegOpt::ForceInputCodecs(TOptionsContext& o, AVFormatContext* ic) {
   struct ForcedCodec {
     char Letter;
     AVMediaType Type;
@@ -330,10 +322,14 @@ int TCustomFFmpegOpt::OpenInputFile(TOptionsContext& o, const std::string& optio
   };
   for (const ForcedCodec& forced : kForcedCodecs) {
     if (const std::string* name = MatchPerType(o, o.CodecNames, forced.Letter)) {
-      allocated.get()->*forced.Field = FindCodecOrFail(name->c_str(), forced.Type, false)->id;
+      ic->*forced.Field = FindCodecOrFail(name->c_str(), forced.Type, false)->id;
     }
   }
+}
 
+int TCustomFFmpegOpt::OpenDemuxer(TOptionsContext& o, const std::string& fileName,
+                                  const InProcessInputFormat* inProcess, const AVInputFormat* format,
+                                  OutputFormatContextPtr allocated, TInputFile& file) {
   allocated->flags |= AVFMT_FLAG_NONBLOCK;
   allocated->interrupt_callback = ReadInterrupt;
   StampReadStart();
@@ -342,6 +338,7 @@ int TCustomFFmpegOpt::OpenInputFile(TOptionsContext& o, const std::string& optio
   DictionaryPtr unused;
   lib::av_dict_copy(DictionaryRef(unused), o.Group->FormatOptions.get(), 0);
   AVFormatContext* ic = nullptr;
+  int result = 0;
   if (inProcess != nullptr) {
     result = OpenInProcessInput(allocated.get(), *inProcess, fileName, DictionaryRef(unused));
     if (result >= 0) ic = allocated.release();
@@ -355,59 +352,67 @@ int TCustomFFmpegOpt::OpenInputFile(TOptionsContext& o, const std::string& optio
     DefaultLogger().Log(this, llFatal, LastErrMsg);
     return result;
   }
-  file->Context.reset(ic);
-  file->InProcessFormat = inProcess;
+  file.Context.reset(ic);
+  file.InProcessFormat = inProcess;
   CheckUnusedOptions(unused.get());
+  return 0;
+}
 
-  // Streams appended below belong to this file only once it is appended; a failure on the way
-  // takes them back out, so that no record is left pointing into a closed input.
-  const int firstStream = InputStreamCount();
-  try {
-    for (unsigned i = 0; i < ic->nb_streams; ++i) ChooseDecoder(o, ic, ic->streams[i]);
-
-    StreamDictionaries probeOptions = SetupStreamInfoOptions(ic, o.Group->CodecOptions.get());
-    if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(this, ic);
-
-    if (inProcess == nullptr) {
-      StampReadStart();
-      result = lib::avformat_find_stream_info(ic, probeOptions.Data());
-      if (result < 0) {
-        file->CloseInput();
-        LastErrMsg = FormatText("%s: could not find codec parameters", fileName.c_str());
-        DefaultLogger().Log(this, llFatal, LastErrMsg);
-        return result;
-      }
+std::int64_t TCustomFFmpegOpt::SeekInputStart(const TOptionsContext& o, const std::string& fileName,
+                                              TInputFile& file) {
+  AVFormatContext* ic = file.Context.get();
+  std::int64_t timestamp = o.StartTime;
+  if (ic->start_time != AV_NOPTS_VALUE) timestamp += ic->start_time;
+  if (o.StartTime != 0) {
+    StampReadStart();
+    // The in-process formats have no seek of their own: they get the warning like any input that
+    // cannot seek.
+    const int seeked = file.InProcessFormat == nullptr
+                           ? lib::avformat_seek_file(ic, -1, INT64_MIN, timestamp, timestamp, 0)
+                           : AVERROR(ENOSYS);
+    if (seeked < 0) {
+      DefaultLogger().LogFmt(this, llWarning, "%s: could not seek to position %0.3f", fileName.c_str(),
+                             static_cast<double>(timestamp) / AV_TIME_BASE);
     }
+  }
+  return timestamp;
+}
 
-    std::int64_t timestamp = o.StartTime;
-    if (ic->start_time != AV_NOPTS_VALUE) timestamp += ic->start_time;
-    if (o.StartTime != 0) {
-      StampReadStart();
-      const int seeked =
-          inProcess == nullptr ? lib::avformat_seek_file(ic, -1, INT64_MIN, timestamp, timestamp, 0) : AVERROR(ENOSYS);
-      if (seeked < 0) {
-        DefaultLogger().LogFmt(this, llWarning, "%s: could not seek to position %0.3f", fileName.c_str(),
-                               static_cast<double>(timestamp) / AV_TIME_BASE);
-      }
+int TCustomFFmpegOpt::ReadInputStreams(TOptionsContext& o, const std::string& fileName, TInputFile& file) {
+  AVFormatContext* ic = file.Context.get();
+  for (unsigned i = 0; i < ic->nb_streams; ++i) ChooseDecoder(o, ic, ic->streams[i]);
+
+  StreamDictionaries probeOptions = SetupStreamInfoOptions(ic, o.Group->CodecOptions.get());
+  if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(this, ic);
+
+  if (file.InProcessFormat == nullptr) {
+    StampReadStart();
+    const int result = lib::avformat_find_stream_info(ic, probeOptions.Data());
+    if (result < 0) {
+      file.CloseInput();
+      LastErrMsg = FormatText("%s: could not find codec parameters", fileName.c_str());
+      DefaultLogger().Log(this, llFatal, LastErrMsg);
+      return result;
     }
-
-    AddInputStreams(o, ic);
-    lib::av_dump_format(ic, InputFileCount(), fileName.c_str(), 0);
-
-    if (ic->duration != AV_NOPTS_VALUE && ic->duration - o.StartTime > MaxInputDuration) {
-      MaxInputDuration = ic->duration - o.StartTime;
-    }
-
-    file->FirstStreamIndex = InputStreamCount() - static_cast<int>(ic->nb_streams);
-    file->StreamCount = static_cast<int>(ic->nb_streams);
-    file->RateEmu = o.RateEmu;
-    file->TsOffset = CopyTs != 0 ? o.InputTsOffset : o.InputTsOffset - timestamp;
-    InputFiles.push_back(std::move(file));
-  } catch (...) {
-    InputStreams.resize(static_cast<std::size_t>(firstStream));
-    throw;
   }
 
+  const std::int64_t timestamp = SeekInputStart(o, fileName, file);
+
+  AddInputStreams(o, ic);
+  lib::av_dump_format(ic, InputFileCount(), fileName.c_str(), 0);
+
+  if (ic->duration != AV_NOPTS_VALUE && ic->duration - o.StartTime > MaxInputDuration) {
+    MaxInputDuration = ic->duration - o.StartTime;
+  }
+
+  file.FirstStreamIndex = InputStreamCount() - static_cast<int>(ic->nb_streams);
+  file.StreamCount = static_cast<int>(ic->nb_streams);
+  file.RateEmu = o.RateEmu;
+  file.TsOffset = CopyTs != 0 ? o.InputTsOffset : o.InputTsOffset - timestamp;
+  return 0;
+}
+
+void TCustomFFmpegOpt::DumpRequestedAttachments(const TOptionsContext& o, AVFormatContext* ic) {
   for (const TSpecifierOpt& element : o.DumpAttachment) {
     for (unsigned i = 0; i < ic->nb_streams; ++i) {
       if (MatchStreamSpecifier(ic, ic->streams[i], element.Specifier.c_str()) == 1) {
@@ -415,6 +420,45 @@ int TCustomFFmpegOpt::OpenInputFile(TOptionsContext& o, const std::string& optio
       }
     }
   }
+}
+
+int TCustomFFmpegOpt::OpenInputFile(TOptionsContext& o, const std::string& optionText, const std::string& fileName,
+                                    const std::string& presetText) {
+  int result = ParseFileOptions(*this, &o, optionText, "input file", presetText);
+  if (result < 0) return result;
+
+  const InProcessInputFormat* inProcess = nullptr;
+  const AVInputFormat* format = nullptr;
+  result = FindInputFormat(o, inProcess, format);
+  if (result < 0) return result;
+
+  std::unique_ptr<TInputFile> file = NewRecord<TInputFile>(*this);
+  // Owned here until the open takes it over.
+  OutputFormatContextPtr allocated(lib::avformat_alloc_context());
+  if (!allocated) {
+    LastErrMsg = "avformat_alloc_context() failed";
+    DefaultLogger().Log(this, llFatal, LastErrMsg);
+    return kOutOfMemory;
+  }
+  SetDemuxerOptions(o, format);
+  ForceInputCodecs(o, allocated.get());
+  result = OpenDemuxer(o, fileName, inProcess, format, std::move(allocated), *file);
+  if (result < 0) return result;
+  AVFormatContext* ic = file->Context.get();
+
+  // Streams appended below belong to this file only once it is appended; a failure on the way
+  // takes them back out, so that no record is left pointing into a closed input.
+  const int firstStream = InputStreamCount();
+  try {
+    result = ReadInputStreams(o, fileName, *file);
+    if (result < 0) return result;
+    InputFiles.push_back(std::move(file));
+  } catch (...) {
+    InputStreams.resize(static_cast<std::size_t>(firstStream));
+    throw;
+  }
+
+  DumpRequestedAttachments(o, ic);
   return InputFileCount() - 1;
 }
 

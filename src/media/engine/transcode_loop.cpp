@@ -270,15 +270,181 @@ int TCustomFFmpeg::TranscodeStep() {
 
 // ------------------------------------------------------------------ reading
 
+void TCustomFFmpeg::ReportDecodeError(const TInputStream& ist, int code) {
+  const std::string text = FormatText("Error while decoding stream #%d:%d: %s", ist.FileIndex, ist.Stream->index,
+                                      ErrorText(code).c_str());
+  if (ExitOnError != 0) Fail(text);
+  DefaultLogger().Log(this, llError, text);
+}
+
 void TCustomFFmpeg::DrainInputStream(TInputStream& ist) {
   if (ist.Flushed != 0) return;
   ist.Flushed = 1;
   const int r = DecodePacket(ist, nullptr);
-  if (r < 0) {
-    const std::string text = FormatText("Error while decoding stream #%d:%d: %s", ist.FileIndex, ist.Stream->index,
-                                        ErrorText(r).c_str());
+  if (r < 0) ReportDecodeError(ist, r);
+}
+
+int TCustomFFmpeg::ReadInputPacket(TInputFile& file, AVPacket* packet) {
+  PauseGate.Wait();
+  // The read is timed from here, so that a demuxer stuck in its read can be interrupted.
+  StampReadStart();
+  const int r = file.InProcessFormat != nullptr && file.InProcessFormat->ReadPacket != nullptr
+                    ? file.InProcessFormat->ReadPacket(file.Context.get(), packet)
+                    : lib::av_read_frame(file.Context.get(), packet);
+  ReadStartTime.store(kNoLimit);
+  return r;
+}
+
+int TCustomFFmpeg::EndInput(int fileIndex, int readResult) {
+  TInputFile& file = *InputFiles[static_cast<std::size_t>(fileIndex)];
+  const AVFormatContext* ic = file.Context.get();
+  if (readResult != AVERROR_EOF) {
+    const std::string text = ErrorText(ic->url != nullptr ? ic->url : "", readResult);
     if (ExitOnError != 0) Fail(text);
     DefaultLogger().Log(this, llError, text);
+  }
+  file.EofReached = 1;
+  if (JoinMode != 0 && fileIndex < InputFileCount() - 1) {
+    JoinSwitch(fileIndex);
+    return 0;
+  }
+  for (int i = 0; i < file.StreamCount; ++i) {
+    TInputStream& ist = *InputStreams[static_cast<std::size_t>(file.FirstStreamIndex + i)];
+    if (ist.DecodingNeeded != 0) DrainInputStream(ist);
+  }
+  // Streams that are copied or carry subtitles get nothing more from this input.
+  for (const auto& ost : OutputStreams) {
+    if (ost->SourceIndex < file.FirstStreamIndex || ost->SourceIndex >= file.FirstStreamIndex + file.StreamCount) {
+      continue;
+    }
+    const bool subtitleEncoder = ost->EncoderContext && ost->EncoderContext->codec_type == AVMEDIA_TYPE_SUBTITLE;
+    if (ost->StreamCopy != 0 || (ost->EncodingNeeded != 0 && subtitleEncoder)) CloseOutputStream(*ost);
+  }
+  return AVERROR(EAGAIN);
+}
+
+bool TCustomFFmpeg::PacketOfKnownStream(TInputFile& file, int fileIndex, const AVPacket& packet) {
+  if (packet.stream_index < file.StreamCount) return true;
+  // A stream that appeared after the file was opened has no record: reported once, dropped.
+  const AVFormatContext* ic = file.Context.get();
+  if (packet.stream_index >= std::max(file.StreamCount, file.StreamCountWarned)) {
+    const AVStream* st =
+        packet.stream_index < static_cast<int>(ic->nb_streams) ? ic->streams[packet.stream_index] : nullptr;
+    LibraryLog(AV_LOG_WARNING, "New %s stream %d:%d at pos:%lld and DTS:%ss\n",
+               st != nullptr ? NameOrQuestion(lib::av_get_media_type_string(st->codecpar->codec_type)) : "?",
+               fileIndex, packet.stream_index, static_cast<long long>(packet.pos),
+               st != nullptr ? TimestampSecondsText(packet.dts, st->time_base).c_str() : "NOPTS");
+    file.StreamCountWarned = packet.stream_index + 1;
+  }
+  return false;
+}
+
+void TCustomFFmpeg::LogDemuxedPacket(const TInputFile& file, const TInputStream& ist, const AVPacket& packet) {
+  const AVStream* st = ist.Stream;
+  DefaultLogger().LogFmt(
+      this, llInfo,
+      "demuxer -> ist_index:%d type:%s next_dts:%s next_dts_time:%s next_pts:%s next_pts_time:%s pkt_pts:%s "
+      "pkt_pts_time:%s pkt_dts:%s pkt_dts_time:%s off:%s off_time:%s",
+      file.FirstStreamIndex + packet.stream_index,
+      NameOrQuestion(lib::av_get_media_type_string(st->codecpar->codec_type)), TimestampText(ist.NextDts).c_str(),
+      TimestampSecondsText(ist.NextDts, AV_TIME_BASE_Q).c_str(), TimestampText(ist.NextPts).c_str(),
+      TimestampSecondsText(ist.NextPts, AV_TIME_BASE_Q).c_str(), TimestampText(packet.pts).c_str(),
+      TimestampSecondsText(packet.pts, st->time_base).c_str(), TimestampText(packet.dts).c_str(),
+      TimestampSecondsText(packet.dts, st->time_base).c_str(), TimestampText(file.TsOffset).c_str(),
+      TimestampSecondsText(file.TsOffset, AV_TIME_BASE_Q).c_str());
+}
+
+void TCustomFFmpeg::LogAdjustedPacket(const TInputFile& file, const TInputStream& ist, const AVPacket& packet) {
+  const AVStream* st = ist.Stream;
+  DefaultLogger().LogFmt(
+      this, llInfo,
+      "demuxer+ffencoder -> ist_index:%d type:%s pkt_pts:%s pkt_pts_time:%s pkt_dts:%s pkt_dts_time:%s off:%s "
+      "off_time:%s",
+      file.FirstStreamIndex + packet.stream_index,
+      NameOrQuestion(lib::av_get_media_type_string(st->codecpar->codec_type)), TimestampText(packet.pts).c_str(),
+      TimestampSecondsText(packet.pts, st->time_base).c_str(), TimestampText(packet.dts).c_str(),
+      TimestampSecondsText(packet.dts, st->time_base).c_str(), TimestampText(file.TsOffset).c_str(),
+      TimestampSecondsText(file.TsOffset, AV_TIME_BASE_Q).c_str());
+}
+
+void TCustomFFmpeg::CorrectTimestampWrap(TInputFile& file, TInputStream& ist, AVPacket* packet) {
+  const AVFormatContext* ic = file.Context.get();
+  const AVStream* st = ist.Stream;
+  // Timestamps of fewer than 64 bits wrap; correct once per stream, near the start.
+  if (ist.WrapCorrectionDone != 0 || ic->start_time == AV_NOPTS_VALUE || st->pts_wrap_bits >= 64) return;
+  if (ist.NextDts == AV_NOPTS_VALUE && file.TsOffset == -ic->start_time && ic->iformat != nullptr &&
+      (ic->iformat->flags & AVFMT_TS_DISCONT) != 0) {
+    std::int64_t newStart = INT64_MAX;
+    for (unsigned i = 0; i < ic->nb_streams; ++i) {
+      const AVStream* other = ic->streams[i];
+      if (other->discard == AVDISCARD_ALL || other->start_time == AV_NOPTS_VALUE) continue;
+      newStart = std::min(newStart, ToMicroseconds(other->start_time, other->time_base));
+    }
+    if (newStart != INT64_MAX && newStart > ic->start_time) {
+      LibraryLog(AV_LOG_VERBOSE, "Correcting start time by %lld\n", static_cast<long long>(newStart - ic->start_time));
+      file.TsOffset = -newStart;
+    }
+  }
+  const std::int64_t startTime = lib::av_rescale_q(ic->start_time, AV_TIME_BASE_Q, st->time_base);
+  const std::int64_t wrap = std::int64_t{1} << st->pts_wrap_bits;
+  ist.WrapCorrectionDone = 1;
+  if (packet->dts != AV_NOPTS_VALUE && packet->dts > startTime + wrap / 2) {
+    packet->dts -= wrap;
+    ist.WrapCorrectionDone = 0;
+  }
+  if (packet->pts != AV_NOPTS_VALUE && packet->pts > startTime + wrap / 2) {
+    packet->pts -= wrap;
+    ist.WrapCorrectionDone = 0;
+  }
+}
+
+void TCustomFFmpeg::ApplyInputOffsetAndScale(const TInputFile& file, const TInputStream& ist, AVPacket* packet) {
+  const std::int64_t offset = lib::av_rescale_q(file.TsOffset, AV_TIME_BASE_Q, ist.Stream->time_base);
+  if (packet->dts != AV_NOPTS_VALUE) packet->dts += offset;
+  if (packet->pts != AV_NOPTS_VALUE) packet->pts += offset;
+  if (packet->pts != AV_NOPTS_VALUE) packet->pts = std::llround(static_cast<double>(packet->pts) * ist.TsScale);
+  if (packet->dts != AV_NOPTS_VALUE) packet->dts = std::llround(static_cast<double>(packet->dts) * ist.TsScale);
+}
+
+void TCustomFFmpeg::CheckTimestampJump(TInputFile& file, const TInputStream& ist, AVPacket* packet) {
+  if (packet->dts == AV_NOPTS_VALUE || ist.NextDts == AV_NOPTS_VALUE || CopyTs != 0) return;
+  const AVFormatContext* ic = file.Context.get();
+  const AVStream* st = ist.Stream;
+  const AVMediaType type = st->codecpar->codec_type;
+  const std::int64_t dtsUs = ToMicroseconds(packet->dts, st->time_base);
+  const std::int64_t delta = dtsUs - ist.NextDts;
+  // A format whose timestamps may jump is followed across the jump by moving the file's offset;
+  // any other format keeps its offset and loses the stray timestamp instead.
+  if (ic->iformat != nullptr && (ic->iformat->flags & AVFMT_TS_DISCONT) != 0) {
+    const double threshold = static_cast<double>(DtsDeltaThreshold) * AV_TIME_BASE;
+    if (static_cast<double>(delta) < -threshold ||
+        (static_cast<double>(delta) > threshold && type != AVMEDIA_TYPE_SUBTITLE) || dtsUs + 1 < ist.Pts) {
+      file.TsOffset -= delta;
+      DefaultLogger().LogFmt(this, llDebug, "timestamp discontinuity %lld, new offset= %lld",
+                             static_cast<long long>(delta), static_cast<long long>(file.TsOffset));
+      const std::int64_t shift = lib::av_rescale_q(delta, AV_TIME_BASE_Q, st->time_base);
+      packet->dts -= shift;
+      if (packet->pts != AV_NOPTS_VALUE) packet->pts -= shift;
+    }
+    return;
+  }
+  const double threshold = static_cast<double>(DtsErrorThreshold) * AV_TIME_BASE;
+  if (static_cast<double>(delta) < -threshold ||
+      (static_cast<double>(delta) > threshold && type != AVMEDIA_TYPE_SUBTITLE)) {
+    DefaultLogger().LogFmt(this, llWarning, "DTS %lld, next:%lld st:%d invalid dropping",
+                           static_cast<long long>(packet->dts), static_cast<long long>(ist.NextDts),
+                           packet->stream_index);
+    packet->dts = AV_NOPTS_VALUE;
+  }
+  if (packet->pts != AV_NOPTS_VALUE) {
+    const std::int64_t ptsDelta = ToMicroseconds(packet->pts, st->time_base) - ist.NextDts;
+    if (static_cast<double>(ptsDelta) < -threshold ||
+        (static_cast<double>(ptsDelta) > threshold && type != AVMEDIA_TYPE_SUBTITLE)) {
+      DefaultLogger().LogFmt(this, llWarning, "PTS %lld, next:%lld invalid dropping st:%d",
+                             static_cast<long long>(packet->pts), static_cast<long long>(ist.NextDts),
+                             packet->stream_index);
+      packet->pts = AV_NOPTS_VALUE;
+    }
   }
 }
 
@@ -288,168 +454,31 @@ int TCustomFFmpeg::ProcessInput(int fileIndex) {
   PacketPtr packet(lib::av_packet_alloc());
   if (!packet) return AVERROR(ENOMEM);
 
-  PauseGate.Wait();
-  StampReadStart();
-  int r = file.InProcessFormat != nullptr && file.InProcessFormat->ReadPacket != nullptr
-              ? file.InProcessFormat->ReadPacket(ic, packet.get())
-              : lib::av_read_frame(ic, packet.get());
-  ReadStartTime.store(kNoLimit);
+  const int r = ReadInputPacket(file, packet.get());
   if (r == AVERROR(EAGAIN)) {
     file.EAgain = 1;
     return AVERROR(EAGAIN);
   }
-  if (r < 0) {
-    if (r != AVERROR_EOF) {
-      const std::string text = ErrorText(ic->url != nullptr ? ic->url : "", r);
-      if (ExitOnError != 0) Fail(text);
-      DefaultLogger().Log(this, llError, text);
-    }
-    file.EofReached = 1;
-    if (JoinMode != 0 && fileIndex < InputFileCount() - 1) {
-      JoinSwitch(fileIndex);
-      return 0;
-    }
-    for (int i = 0; i < file.StreamCount; ++i) {
-      TInputStream& ist = *InputStreams[static_cast<std::size_t>(file.FirstStreamIndex + i)];
-      if (ist.DecodingNeeded != 0) DrainInputStream(ist);
-    }
-    // Streams that are copied or carry subtitles get nothing more from this input.
-    for (const auto& ost : OutputStreams) {
-      if (ost->SourceIndex < file.FirstStreamIndex || ost->SourceIndex >= file.FirstStreamIndex + file.StreamCount) {
-        continue;
-      }
-      const bool subtitleEncoder = ost->EncoderContext && ost->EncoderContext->codec_type == AVMEDIA_TYPE_SUBTITLE;
-      if (ost->StreamCopy != 0 || (ost->EncodingNeeded != 0 && subtitleEncoder)) CloseOutputStream(*ost);
-    }
-    return AVERROR(EAGAIN);
-  }
+  if (r < 0) return EndInput(fileIndex, r);
 
   ResetUnavailable();
   if (DoPktDump != 0 && packet->stream_index < static_cast<int>(ic->nb_streams)) {
     lib::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet.get(), DoHexDump, ic->streams[packet->stream_index]);
   }
-
-  // A stream that appeared after the file was opened has no record: reported once, dropped.
-  if (packet->stream_index >= file.StreamCount) {
-    if (packet->stream_index >= std::max(file.StreamCount, file.StreamCountWarned)) {
-      const AVStream* st =
-          packet->stream_index < static_cast<int>(ic->nb_streams) ? ic->streams[packet->stream_index] : nullptr;
-      LibraryLog(AV_LOG_WARNING, "New %s stream %d:%d at pos:%lld and DTS:%ss\n",
-                 st != nullptr ? NameOrQuestion(lib::av_get_media_type_string(st->codecpar->codec_type)) : "?",
-                 fileIndex, packet->stream_index, static_cast<long long>(packet->pos),
-                 st != nullptr ? TimestampSecondsText(packet->dts, st->time_base).c_str() : "NOPTS");
-      file.StreamCountWarned = packet->stream_index + 1;
-    }
-    return 0;
-  }
+  if (!PacketOfKnownStream(file, fileIndex, *packet)) return 0;
   TInputStream& ist = *InputStreams[static_cast<std::size_t>(file.FirstStreamIndex + packet->stream_index)];
   if (ist.Discard != 0) return 0;
-  AVStream* st = ist.Stream;
-  const AVMediaType type = st->codecpar->codec_type;
 
-  if (DebugTs != 0) {
-    DefaultLogger().LogFmt(
-        this, llInfo,
-        "demuxer -> ist_index:%d type:%s next_dts:%s next_dts_time:%s next_pts:%s next_pts_time:%s pkt_pts:%s "
-        "pkt_pts_time:%s pkt_dts:%s pkt_dts_time:%s off:%s off_time:%s",
-        file.FirstStreamIndex + packet->stream_index, NameOrQuestion(lib::av_get_media_type_string(type)),
-        TimestampText(ist.NextDts).c_str(), TimestampSecondsText(ist.NextDts, AV_TIME_BASE_Q).c_str(),
-        TimestampText(ist.NextPts).c_str(), TimestampSecondsText(ist.NextPts, AV_TIME_BASE_Q).c_str(),
-        TimestampText(packet->pts).c_str(), TimestampSecondsText(packet->pts, st->time_base).c_str(),
-        TimestampText(packet->dts).c_str(), TimestampSecondsText(packet->dts, st->time_base).c_str(),
-        TimestampText(file.TsOffset).c_str(), TimestampSecondsText(file.TsOffset, AV_TIME_BASE_Q).c_str());
-  }
+  if (DebugTs != 0) LogDemuxedPacket(file, ist, *packet);
+  CorrectTimestampWrap(file, ist, packet.get());
+  ApplyInputOffsetAndScale(file, ist, packet.get());
+  CheckTimestampJump(file, ist, packet.get());
+  if (DebugTs != 0) LogAdjustedPacket(file, ist, *packet);
 
-  // Timestamps of fewer than 64 bits wrap; correct once per stream, near the start.
-  if (ist.WrapCorrectionDone == 0 && ic->start_time != AV_NOPTS_VALUE && st->pts_wrap_bits < 64) {
-    if (ist.NextDts == AV_NOPTS_VALUE && file.TsOffset == -ic->start_time && ic->iformat != nullptr &&
-        (ic->iformat->flags & AVFMT_TS_DISCONT) != 0) {
-      std::int64_t newStart = INT64_MAX;
-      for (unsigned i = 0; i < ic->nb_streams; ++i) {
-        const AVStream* other = ic->streams[i];
-        if (other->discard == AVDISCARD_ALL || other->start_time == AV_NOPTS_VALUE) continue;
-        newStart = std::min(newStart, ToMicroseconds(other->start_time, other->time_base));
-      }
-      if (newStart != INT64_MAX && newStart > ic->start_time) {
-        LibraryLog(AV_LOG_VERBOSE, "Correcting start time by %lld\n", static_cast<long long>(newStart - ic->start_time));
-        file.TsOffset = -newStart;
-      }
-    }
-    const std::int64_t startTime = lib::av_rescale_q(ic->start_time, AV_TIME_BASE_Q, st->time_base);
-    const std::int64_t wrap = std::int64_t{1} << st->pts_wrap_bits;
-    ist.WrapCorrectionDone = 1;
-    if (packet->dts != AV_NOPTS_VALUE && packet->dts > startTime + wrap / 2) {
-      packet->dts -= wrap;
-      ist.WrapCorrectionDone = 0;
-    }
-    if (packet->pts != AV_NOPTS_VALUE && packet->pts > startTime + wrap / 2) {
-      packet->pts -= wrap;
-      ist.WrapCorrectionDone = 0;
-    }
-  }
+  Sub2VideoHeartbeat(file, *packet, ist.Stream->time_base);
 
-  const std::int64_t offset = lib::av_rescale_q(file.TsOffset, AV_TIME_BASE_Q, st->time_base);
-  if (packet->dts != AV_NOPTS_VALUE) packet->dts += offset;
-  if (packet->pts != AV_NOPTS_VALUE) packet->pts += offset;
-  if (packet->pts != AV_NOPTS_VALUE) packet->pts = std::llround(static_cast<double>(packet->pts) * ist.TsScale);
-  if (packet->dts != AV_NOPTS_VALUE) packet->dts = std::llround(static_cast<double>(packet->dts) * ist.TsScale);
-
-  if (packet->dts != AV_NOPTS_VALUE && ist.NextDts != AV_NOPTS_VALUE && CopyTs == 0) {
-    const std::int64_t dtsUs = ToMicroseconds(packet->dts, st->time_base);
-    const std::int64_t delta = dtsUs - ist.NextDts;
-    if (ic->iformat != nullptr && (ic->iformat->flags & AVFMT_TS_DISCONT) != 0) {
-      const double threshold = static_cast<double>(DtsDeltaThreshold) * AV_TIME_BASE;
-      if (static_cast<double>(delta) < -threshold ||
-          (static_cast<double>(delta) > threshold && type != AVMEDIA_TYPE_SUBTITLE) || dtsUs + 1 < ist.Pts) {
-        file.TsOffset -= delta;
-        DefaultLogger().LogFmt(this, llDebug, "timestamp discontinuity %lld, new offset= %lld",
-                               static_cast<long long>(delta), static_cast<long long>(file.TsOffset));
-        const std::int64_t shift = lib::av_rescale_q(delta, AV_TIME_BASE_Q, st->time_base);
-        packet->dts -= shift;
-        if (packet->pts != AV_NOPTS_VALUE) packet->pts -= shift;
-      }
-    } else {
-      const double threshold = static_cast<double>(DtsErrorThreshold) * AV_TIME_BASE;
-      if (static_cast<double>(delta) < -threshold ||
-          (static_cast<double>(delta) > threshold && type != AVMEDIA_TYPE_SUBTITLE)) {
-        DefaultLogger().LogFmt(this, llWarning, "DTS %lld, next:%lld st:%d invalid dropping",
-                               static_cast<long long>(packet->dts), static_cast<long long>(ist.NextDts),
-                               packet->stream_index);
-        packet->dts = AV_NOPTS_VALUE;
-      }
-      if (packet->pts != AV_NOPTS_VALUE) {
-        const std::int64_t ptsDelta = ToMicroseconds(packet->pts, st->time_base) - ist.NextDts;
-        if (static_cast<double>(ptsDelta) < -threshold ||
-            (static_cast<double>(ptsDelta) > threshold && type != AVMEDIA_TYPE_SUBTITLE)) {
-          DefaultLogger().LogFmt(this, llWarning, "PTS %lld, next:%lld invalid dropping st:%d",
-                                 static_cast<long long>(packet->pts), static_cast<long long>(ist.NextDts),
-                                 packet->stream_index);
-          packet->pts = AV_NOPTS_VALUE;
-        }
-      }
-    }
-  }
-
-  if (DebugTs != 0) {
-    DefaultLogger().LogFmt(
-        this, llInfo,
-        "demuxer+ffencoder -> ist_index:%d type:%s pkt_pts:%s pkt_pts_time:%s pkt_dts:%s pkt_dts_time:%s off:%s "
-        "off_time:%s",
-        file.FirstStreamIndex + packet->stream_index, NameOrQuestion(lib::av_get_media_type_string(type)),
-        TimestampText(packet->pts).c_str(), TimestampSecondsText(packet->pts, st->time_base).c_str(),
-        TimestampText(packet->dts).c_str(), TimestampSecondsText(packet->dts, st->time_base).c_str(),
-        TimestampText(file.TsOffset).c_str(), TimestampSecondsText(file.TsOffset, AV_TIME_BASE_Q).c_str());
-  }
-
-  Sub2VideoHeartbeat(file, *packet, st->time_base);
-
-  r = DecodePacket(ist, packet.get());
-  if (r < 0) {
-    const std::string text = FormatText("Error while decoding stream #%d:%d: %s", ist.FileIndex, st->index,
-                                        ErrorText(r).c_str());
-    if (ExitOnError != 0) Fail(text);
-    DefaultLogger().Log(this, llError, text);
-  }
+  const int decoded = DecodePacket(ist, packet.get());
+  if (decoded < 0) ReportDecodeError(ist, decoded);
   return 0;
 }
 
