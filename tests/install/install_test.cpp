@@ -73,6 +73,21 @@ void write_file(const fs::path& file, const std::string& text) {
   std::ofstream(file, std::ios::binary) << text;
 }
 
+// A 24-bit BMP of one pixel: headers, then the pixel padded to a 4-byte row.
+std::string one_pixel_bmp() {
+  std::string file;
+  const auto put = [&file](unsigned value, int bytes) {
+    for (int i = 0; i < bytes; ++i) file += static_cast<char>((value >> (8 * i)) & 0xFF);
+  };
+  file += "BM";
+  put(58, 4), put(0, 4), put(54, 4);                // file size, reserved, pixel offset
+  put(40, 4), put(1, 4), put(1, 4), put(1, 2);      // info header size, width, height, planes
+  put(24, 2), put(0, 4), put(4, 4);                 // bits per pixel, no compression, pixel bytes
+  put(2835, 4), put(2835, 4), put(0, 4), put(0, 4);  // 72 dpi, no palette
+  put(0x20F080, 3), put(0, 1);
+  return file;
+}
+
 std::vector<std::string> installed_programs() {
   std::vector<std::string> names;
   std::istringstream words(LUMIVOR_INSTALLED_PROGRAMS);
@@ -270,9 +285,10 @@ TEST_F(InstalledTree, InstalledProgramsRunAndOpenTheirOwnHelpPage) {
   EXPECT_EQ(output.rfind("usage: lumivor COMMAND", 0), 0u) << output;
 
   // The window starts far enough to read its arguments (Qt found and loaded) and refuses an option
-  // it does not know; no desktop is needed for that.
-  EXPECT_EQ(run("QT_QPA_PLATFORM=offscreen " + shell_quoted((Prefix() / "bin/lumivor-gui").string()) +
-                    " --no-such-option",
+  // it does not know; no desktop is needed for that, and the settings stay out of the home folder.
+  TempFolder settings;
+  EXPECT_EQ(run("QT_QPA_PLATFORM=offscreen LUMIVOR_CONFIG_DIR=" + shell_quoted(settings.path().string()) + " " +
+                    shell_quoted((Prefix() / "bin/lumivor-gui").string()) + " --no-such-option",
                 output),
             2)
       << output;
@@ -285,6 +301,22 @@ TEST_F(InstalledTree, InstalledProgramsRunAndOpenTheirOwnHelpPage) {
     SCOPED_TRACE(name);
     EXPECT_EQ(HelpFileFor((Prefix() / "bin" / name).string(), SourceHelpPage), installedPage);
   }
+}
+
+TEST_F(InstalledTree, WindowKeepsTheFilesADesktopHandsIt) {
+  // A photo handed over by the desktop entry's %F keeps the window open instead of ending it with
+  // a usage line: still running when the time is up. The settings go to a folder of the test's.
+  std::string output;
+  TempFolder photos;
+  const fs::path photo = photos.path() / "one pixel.bmp";
+  write_file(photo, one_pixel_bmp());
+  ASSERT_EQ(fs::file_size(photo), 58u);
+  EXPECT_EQ(run("QT_QPA_PLATFORM=offscreen LUMIVOR_CONFIG_DIR=" + shell_quoted(photos.path().string()) +
+                    " timeout 2 " + shell_quoted((Prefix() / "bin/lumivor-gui").string()) + " " +
+                    shell_quoted(photo.string()),
+                output),
+            124)
+      << output;
 }
 
 }  // namespace
