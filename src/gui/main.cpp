@@ -1,5 +1,6 @@
 // lumivor-gui: the desktop program.
 //
+// Files given on the command line go to the photo and audio lists as in the screenshot mode.
 // With --screenshot FOLDER [FILE...] it writes pictures of the window into FOLDER and ends, so that
 // its looks can be checked on a machine without a desktop (under xvfb-run, or on Qt's offscreen
 // platform): each page, the folder chooser, and, when photos are among the files, each page and
@@ -123,14 +124,23 @@ int main(int argc, char** argv) {
   window.show();
 
   const QStringList arguments = QApplication::arguments();
-  if (arguments.size() > 1) {
+  if (arguments.size() > 1 && arguments[1].startsWith(QLatin1Char('-'))) {
     if (arguments[1] != QStringLiteral("--screenshot") || arguments.size() < 3) {
-      std::fputs("usage: lumivor-gui [--screenshot FOLDER [FILE...]]\n", stderr);
+      std::fputs("usage: lumivor-gui [FILE...] | --screenshot FOLDER [FILE...]\n", stderr);
       return 2;
     }
     std::vector<std::string> files;
     for (qsizetype i = 3; i < arguments.size(); ++i) files.push_back(arguments[i].toStdString());
     return WriteScreenshots(window, arguments[2], files);
   }
+  // Files handed over by a desktop ("Open With", the desktop entry's %F) go to the lists the way
+  // the screenshot mode sorts them, instead of ending the program with a usage line.
+  std::vector<std::string> photos, tracks;
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    const std::string file = arguments[i].toStdString();
+    (IsPicture(file) ? photos : tracks).push_back(file);
+  }
+  if (!photos.empty()) window.RunLogic().AddPhotos(photos);
+  if (!tracks.empty()) window.AudioLogic().AddFiles(tracks);
   return QApplication::exec();
 }

@@ -5,11 +5,14 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
-// The build passes the project's version and the help page it ships.
-#ifndef LUMIVOR_VERSION_MAJOR
-#error "LUMIVOR_VERSION_MAJOR and its siblings come from src/app/CMakeLists.txt"
+// The build passes the project's version and where the help page is: its place relative to the
+// installed programs, and the source tree's copy.
+#if !defined(LUMIVOR_VERSION_MAJOR) || !defined(LUMIVOR_HELP_FROM_PROGRAM) || !defined(LUMIVOR_BUILD_TREE_HELP_FILE)
+#error "LUMIVOR_VERSION_MAJOR, LUMIVOR_HELP_FROM_PROGRAM and their siblings come from src/app/CMakeLists.txt"
 #endif
 
 namespace lumivor {
@@ -64,6 +67,45 @@ std::string DefaultSettingsFile() {
   return with_trailing_slash(folder) + SettingsFileName;
 }
 
+std::string HelpFileFor(const std::string& executable, const std::string& buildTreePage) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const fs::path program(executable);
+  fs::path installed;
+  if (program.is_absolute() && program.has_filename())
+    installed = (program.parent_path() / LUMIVOR_HELP_FROM_PROGRAM).lexically_normal();
+  if (!installed.empty() && fs::is_regular_file(installed, error)) return installed.string();
+  // Tests, the demo and a developer run the programs from the build folder, where nothing is
+  // installed beside them; the source tree's page serves them. An installed program never needs
+  // it: its own page is found first.
+  if (!buildTreePage.empty() && fs::is_regular_file(buildTreePage, error)) return buildTreePage;
+  return installed.empty() ? buildTreePage : installed.string();
+}
+
+std::string HelpFile() {
+  std::error_code error;
+  const std::filesystem::path executable = std::filesystem::read_symlink("/proc/self/exe", error);
+  return HelpFileFor(error ? std::string() : executable.string(), LUMIVOR_BUILD_TREE_HELP_FILE);
+}
+
+std::string FileURL(const std::string& path) {
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  std::string url = "file://";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9') ||
+                       byte == '-' || byte == '.' || byte == '_' || byte == '~' || byte == '/';
+    if (plain) {
+      url += c;
+    } else {
+      url += '%';
+      url += Hex[byte >> 4];
+      url += Hex[byte & 0x0F];
+    }
+  }
+  return url;
+}
+
 std::string VersionTextOf(const VersionNumbers& version) {
   return " " + std::to_string(version.Major) + "." + std::to_string(version.Minor) + std::to_string(version.Release) +
          std::to_string(version.Build) + " ";
@@ -78,7 +120,7 @@ TGlobalObject::TGlobalObject()
       productName_("Lumivor"),
       versionText_(VersionTextOf(ProgramVersion())),
       productPageURL_(ProjectPage),
-      helpPageURL_(std::string("file://") + LUMIVOR_HELP_FILE) {}
+      helpPageURL_(FileURL(HelpFile())) {}
 
 void TGlobalObject::SetSettingsFile(const std::string& value) {
   if (value.size() > 3) settingsFile_ = value;

@@ -48,6 +48,18 @@ std::string VersionTextOf(const VersionNumbers& version);
 // The version this program was built as.
 VersionNumbers ProgramVersion();
 
+// The help page the program at `executable` opens: the page installed with it (from the program's
+// folder, "../share/doc/lumivor/help.html" in the usual layout) when that exists; else
+// `buildTreePage` when that exists (a program run from its build folder); else the installed place,
+// so that a failure to open it names where the page belongs. An empty or relative `executable`
+// (no /proc) leaves only `buildTreePage`.
+std::string HelpFileFor(const std::string& executable, const std::string& buildTreePage);
+// HelpFileFor the running program (/proc/self/exe) and the source tree's docs/help.html.
+std::string HelpFile();
+// A file URL for an absolute path: "file://" and the path with every byte but letters, digits,
+// "-._~" and "/" percent-encoded, so that a space, "#", "?" or "%" in a folder name survives.
+std::string FileURL(const std::string& path);
+
 // The user's home folder ($HOME, else the password database's entry), without a trailing "/".
 std::string HomeFolder();
 
