@@ -7,8 +7,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -149,6 +151,15 @@ class SlideshowRunner {
   bool telling_ = false;
   // Written by the run's thread before it lets go of going_; read once it has.
   JobResult lastResult_;
+  // The pace of the show's frames, from its first report on, and when the engine's own line was
+  // last logged. Touched only by the encoder's progress reports (which come one at a time) and by
+  // Begin before the run's thread exists.
+  struct PaceStart {
+    std::chrono::steady_clock::time_point Time;
+    std::int64_t Frames = 0;
+  };
+  std::optional<PaceStart> paceStart_;
+  std::optional<std::chrono::steady_clock::time_point> rawLineLogged_;
 };
 
 // The main window's run logic: it owns the runner and the photo list, and answers the window's
