@@ -124,6 +124,8 @@ class SlideshowRunner {
   bool StopPressed() const { return job_.StopPressed(); }
   // The last run's sound was laid out to end with its video (see ConversionJob).
   bool SoundEndsWithShow() const { return job_.SoundEndsWithShow(); }
+  // The frames the run's video will have, once its task is built (0 before; see ConversionJob).
+  std::int64_t ShowFrames() const { return job_.ShowFrames(); }
 
  private:
   class MainThreadFace;
