@@ -524,7 +524,10 @@ class ConsoleFace : public RunFace, public MessageBoxes, public LogMemo {
     if (Runner != nullptr && Runner->Joining()) {
       terminal_.Bar(FormatText("joining the audio tracks: %lld s", static_cast<long long>(info.CurrentDuration / 1000000)));
     } else {
-      terminal_.Bar(progress_bar(info, totalFrames_));
+      // The run knows its frames once its task is built: a break after the last photo leaves out
+      // the black tail, and the bar would stop short of the end.
+      const std::int64_t frames = Runner != nullptr && Runner->ShowFrames() > 0 ? Runner->ShowFrames() : totalFrames_;
+      terminal_.Bar(progress_bar(info, frames));
     }
   }
 

@@ -133,7 +133,7 @@ TfrmMain::TfrmMain()
   };
   ConnectSettings();
   logic_ = std::make_unique<MainWindow>(*this, messages_, *log_, *store_);
-  logic_->FFEncoder().PreviewFormFactory = QtPreviewerFormFactory();
+  logic_->FFEncoder().PreviewFormFactory = QtPreviewerFormFactory(this);
   logic_->OnRunFinished = [this](const JobResult& result) {
     if (OnRunFinished) OnRunFinished(result);
   };

@@ -10,6 +10,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include "gui/preview_placement.h"
+
 namespace lumivor::gui {
 
 QImage ImageOfBitmap(const Bitmap& picture) {
@@ -35,7 +37,7 @@ QImage ImageOfBitmap(const Bitmap& picture) {
   return image;
 }
 
-QtPreviewerForm::QtPreviewerForm() {
+QtPreviewerForm::QtPreviewerForm(QWidget* beside) : beside_(beside) {
   setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   setObjectName(QStringLiteral("PreviewForm"));
@@ -44,10 +46,28 @@ QtPreviewerForm::QtPreviewerForm() {
 }
 
 void QtPreviewerForm::ShowWithClientSize(int width, int height) {
-  setFixedSize(width, height);
-  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-    move(screen->availableGeometry().center() - QPoint(width / 2, height / 2));
+  // The screen the main window is on; the preview belongs beside it.
+  const QWidget* beside = beside_ != nullptr && beside_->isVisible() ? beside_.data() : nullptr;
+  const QScreen* screen = beside != nullptr ? beside->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) {
+    setFixedSize(width, height);
+    show();
+    return;
   }
+  // This window's decoration is not known before it is shown; the main window's is the best
+  // guess the window manager gives (a tool window's is the same or slimmer).
+  QMargins margins;
+  QRect mainFrame;
+  if (beside != nullptr) {
+    mainFrame = beside->frameGeometry();
+    const QRect client = beside->geometry();
+    margins = QMargins(client.left() - mainFrame.left(), client.top() - mainFrame.top(),
+                       mainFrame.right() - client.right(), mainFrame.bottom() - client.bottom());
+  }
+  const PreviewPlacement place = PlacePreview(screen->availableGeometry(), mainFrame, QSize(width, height), margins);
+  setFixedSize(place.Client);
+  // A top-level window's position is its frame's.
+  move(place.Frame.topLeft());
   show();
 }
 
@@ -79,7 +99,14 @@ void QtPreviewerForm::DrawPicture(const Bitmap& picture) {
 void QtPreviewerForm::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), Qt::black);
-  if (!picture_.isNull()) painter.drawImage(0, 0, picture_);
+  if (picture_.isNull()) return;
+  if (picture_.size() == size()) {
+    painter.drawImage(0, 0, picture_);
+  } else {
+    // Scaled down to the window placed for the screen. Without smoothing: the encoder waits for
+    // every frame's paint, and a preview needs no finer picture.
+    painter.drawImage(rect(), picture_);
+  }
 }
 
 void QtPreviewerForm::mousePressEvent(QMouseEvent* event) {
@@ -102,8 +129,9 @@ void QtPreviewerForm::closeEvent(QCloseEvent* event) {
   event->accept();
 }
 
-PreviewerFormFactory QtPreviewerFormFactory() {
-  return [] { return std::unique_ptr<TPreviewerForm>(std::make_unique<QtPreviewerForm>()); };
+PreviewerFormFactory QtPreviewerFormFactory(QWidget* beside) {
+  QPointer<QWidget> guarded(beside);
+  return [guarded] { return std::unique_ptr<TPreviewerForm>(std::make_unique<QtPreviewerForm>(guarded.data())); };
 }
 
 }  // namespace lumivor::gui

@@ -1,9 +1,11 @@
 // The encoding preview as a Qt window: on top of the others, a tool window, its client area the
-// size of the first picture, moved by dragging any point of it. Closing it ends only the preview.
+// size of the first picture (scaled down where the screen beside the main window has less room,
+// see PlacePreview), moved by dragging any point of it. Closing it ends only the preview.
 #pragma once
 
 #include <QImage>
 #include <QPoint>
+#include <QPointer>
 #include <QWidget>
 
 #include "media/components/previewer.h"
@@ -15,7 +17,9 @@ QImage ImageOfBitmap(const Bitmap& picture);
 
 class QtPreviewerForm : public QWidget, public TPreviewerForm {
  public:
-  QtPreviewerForm();
+  // beside: the window the preview must leave clear (the main window with the run's buttons);
+  // may be null.
+  explicit QtPreviewerForm(QWidget* beside = nullptr);
 
   void ShowWithClientSize(int width, int height) override;
   void SetCaption(const std::string& caption) override;
@@ -31,12 +35,14 @@ class QtPreviewerForm : public QWidget, public TPreviewerForm {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  QPointer<QWidget> beside_;
   QImage picture_;
   bool dragging_ = false;
   QPoint dragOffset_;
 };
 
-// What the encoder's PreviewFormFactory takes: a new Qt preview window each time.
-PreviewerFormFactory QtPreviewerFormFactory();
+// What the encoder's PreviewFormFactory takes: a new Qt preview window each time, placed beside
+// the given window.
+PreviewerFormFactory QtPreviewerFormFactory(QWidget* beside = nullptr);
 
 }  // namespace lumivor::gui

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -81,6 +83,30 @@ TEST(ConversionJobOptions, EveryFormatChannelsAndRates) {
       EXPECT_EQ(OutputFormatIndex(format->Entry), c.format);
     }
   }
+}
+
+TEST(ConversionJobOptions, BreakLengthFromTheFrames) {
+  struct Case {
+    std::int64_t Frames;
+    int Numerator, Denominator;
+    const char* Expected;
+  };
+  const Case cases[] = {
+      {390, 30, 1, "13.000000"},
+      {1, 30000, 1001, "0.033367"},  // 0.0333666...: rounded up, the frame is never cut
+      {70, 10, 1, "7.000000"},
+      {100000000, 30000, 1001, "3336666.666667"},
+      {9000000000LL, 1, 1000000000, "9223372036854.775807"},  // beyond the range of times
+      {0, 30, 1, "0.000000"},
+      {10, 0, 1, "0.000000"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Frames);
+    EXPECT_EQ(FramesDurationText(c.Frames, c.Numerator, c.Denominator), c.Expected);
+  }
+  // Three photos held 10 frames with transitions of 10: the show, and the show without its tail.
+  EXPECT_EQ(RunFrameCount(3, 10, 10, false), 72);
+  EXPECT_EQ(RunFrameCount(3, 10, 10, true), 70);
 }
 
 TEST(ConversionJobNaming, UniqueNamesCountUpPastTakenOnes) {
@@ -234,6 +260,103 @@ TEST_F(ConversionRun, SoundLaidOutToTheShowsEndIsNotCutByTheBreakAfterTheLastPho
   }
 }
 
+// The end of each audio stream's last packet as ffprobe, an outside reader, sees it; a negative
+// value when ffprobe is missing or finds no sound.
+double probed_audio_end(const std::string& file) {
+  const std::string command = "ffprobe -v error -select_streams a:0 -show_entries packet=pts_time,duration_time "
+                              "-of csv=p=0 '" + file + "' 2>/dev/null";
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  double end = -1;
+  char line[256];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    double pts = 0, duration = 0;
+    if (std::sscanf(line, "%lf,%lf", &pts, &duration) == 2) end = std::max(end, pts + duration);
+  }
+  ::pclose(pipe);
+  return end;
+}
+
+// The break ends the show after the last photo's closing transition. H.264 holds seconds of
+// pictures in its look-ahead: the frames it holds are still written, and the sound runs to the
+// last of them however much longer the tracks are.
+TEST_F(ConversionRun, BreakAfterTheLastPhotoKeepsEveryFrameAndTheSoundToTheLast) {
+  if (std::system("ffprobe -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffprobe is not installed";
+  window.BreakWhenNoPictures = true;
+  const std::string track = folder / "long.wav";
+  testing::WriteTrack(track, 20.0);
+  struct Case {
+    const char* Name;
+    int Format;
+    bool Sound;
+    bool Realtime;
+  };
+  const Case cases[] = {
+      {"H.264 with sound", ModernFormatIndex, true, false},
+      {"H.264 with sound, at the native rate", ModernFormatIndex, true, true},
+      {"MPEG-4 with sound", 0, true, false},
+      {"H.264 without sound", ModernFormatIndex, false, false},
+  };
+  // 70 frames at 10 per second: the video ends at 7 s.
+  constexpr int Frames = ThreePhotoFrames - 2;
+  constexpr double VideoEnd = Frames / 10.0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    window.Format = c.Format;
+    Window().RunOptions.Realtime = c.Realtime;
+    Window().AudioTracks().Clear();
+    if (c.Sound) Window().AudioTracks().Append({track, ""});
+    const JobResult result = StartAndWait();
+    ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
+    const DecodedVideo decoded = DecodeVideoFile(result.OutputFile);
+    ASSERT_TRUE(decoded.Opened);
+    EXPECT_EQ(decoded.VideoFrames, Frames);
+    EXPECT_EQ(decoded.DecodeErrors, 0);
+    EXPECT_EQ(decoded.HasAudio, c.Sound);
+    if (c.Sound) {
+      // Within one frame of sound (AAC's 1024 samples) of the video's end, on either side.
+      EXPECT_NEAR(probed_audio_end(result.OutputFile), VideoEnd, 1024.0 / 44100);
+    }
+    // The bar stands full once the video is written.
+    EXPECT_EQ(window.Progress, 100);
+  }
+}
+
+// The bar follows the show's frames from the first report and is full only once the video is
+// written; the status line counts the frames of the show and then names the video.
+TEST_F(ConversionRun, ProgressFollowsTheFramesAndTheEndNamesTheVideo) {
+  Window().RunOptions.Realtime = true;
+  std::vector<int> positions;
+  std::vector<std::string> lines;
+  Window().OnRunProgress = [&](const TProgressInfo&) {
+    positions.push_back(window.Progress);
+    lines.push_back(window.Status);
+  };
+  const JobResult result = StartAndWait();
+  ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
+  // The show lasts 7.2 s at its native rate, with a report every half second.
+  ASSERT_GE(positions.size(), 8u);
+  EXPECT_TRUE(std::is_sorted(positions.begin(), positions.end()));
+  EXPECT_LE(positions.back(), 99);
+  EXPECT_GE(positions.back(), 80);
+  // The first second's reports already move the bar.
+  EXPECT_GT(positions[2], 0);
+  for (const std::string& line : lines) {
+    SCOPED_TRACE(line);
+    EXPECT_EQ(line.rfind("Frame ", 0), 0u);
+    EXPECT_NE(line.find(" of 72 "), std::string::npos);
+  }
+  // Once the pace is known the time left is told.
+  EXPECT_NE(lines[lines.size() / 2].find(" left"), std::string::npos);
+  EXPECT_EQ(window.Progress, 100);
+  EXPECT_EQ(window.Status, "Written: " + result.OutputFile);
+  // The engine's own figures went to the log, but not with every report.
+  const auto raw = std::count_if(window.LogLines.begin(), window.LogLines.end(),
+                                 [](const std::string& line) { return line.rfind("Frame number: ", 0) == 0; });
+  EXPECT_GE(raw, 1);
+  EXPECT_LE(raw, 3);
+}
+
 TEST_F(ConversionRun, AnUndecodablePhotoFailsTheTaskWithItsName) {
   ASSERT_TRUE(testing::WriteWholeFile(folder / "two.bmp", {'B', 'M', 1, 2, 3}));
   const JobResult result = StartAndWait();
@@ -243,6 +366,8 @@ TEST_F(ConversionRun, AnUndecodablePhotoFailsTheTaskWithItsName) {
   EXPECT_EQ(window.Messages[0].Text, result.ErrorText);
   EXPECT_EQ(window.Messages[0].Icon, MessageIcon::Exclamation);
   EXPECT_TRUE(window.Idle());
+  EXPECT_EQ(window.Status.rfind("Failed: ", 0), 0u) << window.Status;
+  EXPECT_NE(window.Status.find("two.bmp"), std::string::npos) << window.Status;
   // The first photo's frames were written, but a failed task leaves no playable file: none stays.
   EXPECT_FALSE(result.OutputFile.empty());
   EXPECT_FALSE(std::filesystem::exists(result.OutputFile));
@@ -387,6 +512,7 @@ TEST_F(ConversionRun, StopMidRunLeavesAPlayableVideoAndNoTemporaryAudio) {
   EXPECT_TRUE(sawRunningState);
   EXPECT_EQ(captions, (std::vector<std::string>{"Resume", "Pause"}));
   EXPECT_TRUE(window.Idle());
+  EXPECT_EQ(window.Status, "Stopped: " + result.OutputFile + " holds the show up to the stop");
   EXPECT_FALSE(std::filesystem::exists(window.OutputFolder + "/tempaudio-song.mp3"));
 
   const DecodedVideo decoded = DecodeVideoFile(result.OutputFile);

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <exception>
 #include <stdexcept>
 #include <filesystem>
 #include <iterator>
+#include <limits>
 #include <system_error>
 #include <utility>
 
@@ -73,6 +76,26 @@ std::string UniqueOutputName(const std::string& folder, const std::string& name,
     candidate = base + FitFileName(stem, "_(new_" + std::to_string(n) + ")" + extension, limit);
   }
   return candidate;
+}
+
+std::int64_t RunFrameCount(std::int64_t photos, int holdFrames, int transitionFrames, bool breaksAfterLastPhoto) {
+  const std::int64_t show = ShowFrameCount(photos, holdFrames, transitionFrames);
+  return breaksAfterLastPhoto ? show - ShowTailFrames : show;
+}
+
+std::string FramesDurationText(std::int64_t frames, int numerator, int denominator) {
+  if (frames <= 0 || numerator <= 0 || denominator <= 0) return "0.000000";
+  // In extended precision: frames * denominator * 10^6 overflows 64 bits for long shows at large
+  // denominators, and a whole quotient (390 frames at 30/1) stays exact.
+  const long double exact = static_cast<long double>(frames) * denominator * 1000000.0L / numerator;
+  // Beyond the engine's own range of times the length means "no end" anyway.
+  constexpr auto Longest = std::numeric_limits<std::int64_t>::max();
+  const std::int64_t microseconds =
+      exact >= static_cast<long double>(Longest) ? Longest : static_cast<std::int64_t>(std::ceil(exact));
+  char text[48];
+  std::snprintf(text, sizeof text, "%lld.%06lld", static_cast<long long>(microseconds / 1000000),
+                static_cast<long long>(microseconds % 1000000));
+  return text;
 }
 
 bool TaskFailed(const TTerminateInfo& info) {
@@ -179,6 +202,7 @@ JobResult ConversionJob::Start(const RunRequest& request) {
   joining_ = false;
   finalDelivered_ = false;
   soundEndsWithShow_ = false;
+  showFrames_ = 0;
   {
     std::lock_guard<std::mutex> guard(failureLock_);
     failure_.clear();
@@ -377,6 +401,13 @@ bool ConversionJob::BuildTask(const RunRequest& request, ShowPlan& plan, JobResu
   // The output.
   TOutputOptions output;
   output.Options = OutputOptionText(request);
+  // The break ends the frame stream after the last photo's closing transition; the frames the
+  // encoder still holds are written to the end, and the sound stops with the last of them
+  // rather than running on to its own end (or being cut where the reading happened to be).
+  const bool breaks = request.BreakWhenNoPictures && !soundEndsWithShow_;
+  const std::int64_t frames =
+      RunFrameCount(static_cast<std::int64_t>(request.Photos.size()), plan.HoldFrames, plan.TransitionFrames, breaks);
+  if (breaks) output.Options += " -t " + FramesDurationText(frames, plan.Rate.Numerator, plan.Rate.Denominator);
   std::string outputFile = request.OutputFile;
   if (outputFile.empty()) {
     if (const OutputFormat* format = OutputFormatAt(request.FormatIndex)) {
@@ -393,6 +424,7 @@ bool ConversionJob::BuildTask(const RunRequest& request, ShowPlan& plan, JobResu
     return EndEarly(text, result);
   }
   result.OutputFile = outputFile;
+  showFrames_ = frames;
   return true;
 }
 

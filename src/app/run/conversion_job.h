@@ -57,6 +57,14 @@ std::string TaskFailureText(const TTerminateInfo& info);
 
 // ------------------------------------------------------------------ the job
 
+// The frames of a video made of the show: the whole show (ShowFrameCount), or, when the break
+// after the last photo applies, the show without the black frames after its closing transition.
+std::int64_t RunFrameCount(std::int64_t photos, int holdFrames, int transitionFrames, bool breaksAfterLastPhoto);
+
+// The output's "-t" for a video of frames at numerator/denominator frames per second: seconds
+// with six decimals, rounded up to the microsecond so that the last frame is never cut.
+std::string FramesDurationText(std::int64_t frames, int numerator, int denominator);
+
 // Gives the sequencer the request's screen mode, motion and motion strength (kept within 0 to 100).
 void ApplyPictureSettings(const RunRequest& request, FrameSequencer& sequencer);
 // The same from a settings file; a text the program does not know keeps still photos fitted on
@@ -152,6 +160,9 @@ class ConversionJob {
   // True once the slideshow's task has sound laid out to end with the video (the fade and loop
   // rules): the encoder must then run to the sound's end instead of breaking after the last photo.
   bool SoundEndsWithShow() const { return soundEndsWithShow_; }
+  // The frames the run's video will have once its task is built (0 before): the whole show, or,
+  // where "Break when no pictures" ends it, the show up to the last photo's closing transition.
+  std::int64_t ShowFrames() const { return showFrames_; }
   // The encoder's notification of a task's end: a failed task's text is the run's error.
   void NoteTerminate(const TTerminateInfo& info);
 
@@ -190,6 +201,7 @@ class ConversionJob {
   std::atomic<bool> running_{false};
   std::atomic<bool> finalDelivered_{false};
   std::atomic<bool> soundEndsWithShow_{false};
+  std::atomic<std::int64_t> showFrames_{0};
   // The joined sound, always temporary, and the video named in the output folder until the run
   // keeps it: held from the moment they are named, so that neither a failure nor a program ended
   // at once by a signal leaves them.

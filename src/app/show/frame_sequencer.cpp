@@ -145,7 +145,7 @@ int CountFrames(const FrameRateParts& rate, double delaySeconds) {
 }
 
 std::int64_t ShowFrameCount(std::int64_t photos, std::int64_t holdFrames, std::int64_t transitionFrames) {
-  return (photos + 1) * transitionFrames + photos * holdFrames + 2;
+  return (photos + 1) * transitionFrames + photos * holdFrames + ShowTailFrames;
 }
 
 Rect FitRect(int pictureWidth, int pictureHeight, int frameWidth, int frameHeight) {
@@ -364,7 +364,9 @@ int FrameSequencer::ReadFrameCanvas(Bitmap& canvas) {
       }
     }
   } else {
-    if (BreakWhenNoPictures && BreakWhenNoPictures() && StopEncoder) StopEncoder();
+    // Stopping the encoder here would drop the pictures its look-ahead holds and the sound that
+    // goes with them; the end of the stream lets it finish them.
+    if (BreakWhenNoPictures && BreakWhenNoPictures()) return -1;
     inTransition_ = false;
     moveThisFrame = false;
     if (tailFrames_ > 1) return -1;

@@ -35,6 +35,8 @@ double ParseDelayText(const std::string& text);
 // Frames for a delay at a frame rate: numerator * delay / denominator rounded half to even in
 // extended precision, at least 1 (also when the rate or the delay makes no sense).
 int CountFrames(const FrameRateParts& rate, double delaySeconds);
+// The black frames after the closing transition.
+constexpr std::int64_t ShowTailFrames = 2;
 // Frames of a whole show: a transition before every photo and one to black after the last, every
 // photo held, and the two black tail frames.
 std::int64_t ShowFrameCount(std::int64_t photos, std::int64_t holdFrames, std::int64_t transitionFrames);
@@ -49,9 +51,9 @@ class FrameSequencer {
   // window's; the sequencer reads them while the stream runs. Unset means an empty list and an
   // unchecked box.
   std::function<const std::vector<std::string>&()> Photos;
+  // Checked: the stream ends after the last photo's closing transition, without the black tail
+  // frames. It ends as every stream does, so the encoder writes the frames it still holds.
   std::function<bool()> BreakWhenNoPictures;
-  // Tells the encoder component to stop without waiting.
-  std::function<void()> StopEncoder;
   // Receives "FrameInput read header" and "FrameInput read close"; may be null.
   LogMemo* Log = nullptr;
   // How each photo is laid into the frame and how it moves while on screen; ResetRun reads them.

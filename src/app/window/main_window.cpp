@@ -1,12 +1,11 @@
 #include "app/window/main_window.h"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
 #include <exception>
 #include <utility>
 
 #include "app/common/global_object.h"
+#include "app/run/progress_text.h"
 #include "app/settings/output_folder.h"
 #include "app/settings/settings_store.h"
 #include "media/runtime/main_thread.h"
@@ -88,12 +87,9 @@ SlideshowRunner::SlideshowRunner(RunFace& face, MessageBoxes& messages, LogMemo&
       job_(JobServices{*encoder_, *frameInput_, *decoder_, sequencer_, *face_, *face_, *face_}) {
   // The photos drawn are the request's, whatever the face does with its own list meanwhile.
   sequencer_.Photos = [this]() -> const std::vector<std::string>& { return job_.Request().Photos; };
-  // Breaking stops the encoder at once, and the sound it has read lags the pictures by the video
-  // encoder's delay (seconds with H.264's look-ahead), so a fade or a loop laid out to end with
-  // the last frame would be cut before it. Such sound is already as long as the video, which
-  // ends by itself at the tail frames.
+  // Sound laid out to end with the video (the fade and loop rules) ends with the tail frames too;
+  // the break would leave the video shorter than it.
   sequencer_.BreakWhenNoPictures = [this] { return job_.Request().BreakWhenNoPictures && !job_.SoundEndsWithShow(); };
-  sequencer_.StopEncoder = [this] { encoder_->Stop(false); };
   sequencer_.Log = face_.get();
 
   // Photos are decoded and frames composed on the engine's reading worker: through the main
@@ -128,6 +124,8 @@ bool SlideshowRunner::Begin(const RunRequest& request) {
   // The last run's thread has told its end and is on its way out, if not gone.
   if (runThread_.joinable()) JoinRunThread();
   job_.ClearStop();
+  paceStart_.reset();
+  rawLineLogged_.reset();
   going_ = true;
   threadEnded_ = false;
   runThread_ = std::thread([this, request] { RunOnThread(request); });
@@ -191,23 +189,38 @@ void SlideshowRunner::Stop() {
 void SlideshowRunner::EncoderProgress(PProgressInfo progressInfo) {
   if (progressInfo == nullptr) return;
   const TProgressInfo& info = *progressInfo;
-  char text[160];
-  std::snprintf(text, sizeof text, "Frame number: %d; FPS: %d; Size: %" PRId64 "; Time: %" PRId64, info.FrameNumber,
-                info.FPS, info.CurrentSize, info.CurrentDuration);
-  int position = -1;
-  if (info.TotalDuration > 0) {
-    position = static_cast<int>(info.CurrentDuration * 100 / info.TotalDuration);
-  } else if (info.FrameNumber >= 0 && !Joining() && !StopPressed()) {
-    // Drawn frames come with no length the engine could know, so the slideshow's reports carry no
-    // total and the bar would stand still for the whole run; the frames the show will have are
-    // known here.
-    const std::int64_t frames = ShowFrameCount(static_cast<std::int64_t>(job_.Request().Photos.size()),
-                                               sequencer_.HoldFrames(), sequencer_.TransitionFrames());
-    if (frames > 0) {
-      position = static_cast<int>(std::min<std::int64_t>(100, std::int64_t{info.FrameNumber} * 100 / frames));
+  const auto now = std::chrono::steady_clock::now();
+  // The engine's own figures stay for whoever reads the log, but a line per report (twice a
+  // second) would bury everything else in it.
+  constexpr auto RawLineInterval = std::chrono::seconds(5);
+  if (!rawLineLogged_ || now - *rawLineLogged_ >= RawLineInterval) {
+    rawLineLogged_ = now;
+    face_->AddLine(RawProgressLine(info));
+  }
+  if (Joining()) {
+    // The join is a run of its own before the show's first frame: the bar stays at the start.
+    face_->RunProgress(info, JoiningStatusText(info.CurrentDuration, info.TotalDuration), 0);
+    return;
+  }
+  // The reports carry the engine's durations, but they follow the muxed sound and pictures, which
+  // start seconds late behind H.264's look-ahead and end with whichever stream is longer; the
+  // frames the show will have are known here, and every report counts the frames done.
+  ShowProgress progress;
+  progress.FramesDone = info.FrameNumber;
+  progress.ShowFrames = job_.ShowFrames();
+  progress.FramesPerSecond = info.FPS;
+  progress.Bytes = info.CurrentSize;
+  if (info.FrameNumber >= 0) {
+    if (!paceStart_) {
+      paceStart_ = PaceStart{now, info.FrameNumber};
+    } else {
+      progress.SecondsLeft = EstimateSecondsLeft(info.FrameNumber, progress.ShowFrames, paceStart_->Frames,
+                                                 std::chrono::duration<double>(now - paceStart_->Time).count());
     }
   }
-  face_->RunProgress(info, text, position);
+  // After Stop the bar stays where Stop put it.
+  const int position = StopPressed() ? -1 : ProgressPosition(progress);
+  face_->RunProgress(info, ProgressStatusText(progress), position);
 }
 
 void SlideshowRunner::EncoderTerminate(const TTerminateInfo& terminateInfo) {
@@ -227,7 +240,12 @@ void SlideshowRunner::EncoderTerminate(const TTerminateInfo& terminateInfo) {
 MainWindow::MainWindow(MainWindowView& view, MessageBoxes& messages, LogMemo& log, SettingsStore& settings)
     : view_(view), messages_(messages), log_(log), settings_(settings), runner_(*this, messages, log) {}
 
-void MainWindow::RunBegins() { ShowRunningState(view_); }
+void MainWindow::RunBegins() {
+  ShowRunningState(view_);
+  // The bar and the line still tell the last run's end.
+  view_.SetProgressPosition(0);
+  view_.SetStatusText("");
+}
 
 void MainWindow::RunProgress(const TProgressInfo& info, const std::string& statusText, int position) {
   view_.SetStatusText(statusText);
@@ -242,6 +260,8 @@ void MainWindow::RunEnds(bool encoded) {
 
 void MainWindow::RunFinished(const JobResult& result) {
   lastRun_ = result;
+  if (const std::optional<std::string> text = RunEndStatusText(result)) view_.SetStatusText(*text);
+  if (result.End == JobEnd::Finished) view_.SetProgressPosition(100);
   if (OnRunFinished) OnRunFinished(result);
 }
 

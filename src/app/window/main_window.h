@@ -7,8 +7,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -122,6 +124,8 @@ class SlideshowRunner {
   bool StopPressed() const { return job_.StopPressed(); }
   // The last run's sound was laid out to end with its video (see ConversionJob).
   bool SoundEndsWithShow() const { return job_.SoundEndsWithShow(); }
+  // The frames the run's video will have, once its task is built (0 before; see ConversionJob).
+  std::int64_t ShowFrames() const { return job_.ShowFrames(); }
 
  private:
   class MainThreadFace;
@@ -149,6 +153,15 @@ class SlideshowRunner {
   bool telling_ = false;
   // Written by the run's thread before it lets go of going_; read once it has.
   JobResult lastResult_;
+  // The pace of the show's frames, from its first report on, and when the engine's own line was
+  // last logged. Touched only by the encoder's progress reports (which come one at a time) and by
+  // Begin before the run's thread exists.
+  struct PaceStart {
+    std::chrono::steady_clock::time_point Time;
+    std::int64_t Frames = 0;
+  };
+  std::optional<PaceStart> paceStart_;
+  std::optional<std::chrono::steady_clock::time_point> rawLineLogged_;
 };
 
 // The main window's run logic: it owns the runner and the photo list, and answers the window's
