@@ -1,13 +1,18 @@
 // Files and folders dropped on the storyboard from a file manager, and rows dragged within it.
 #include <filesystem>
 
+#include <QApplication>
+#include <QDoubleSpinBox>
+#include <QListView>
 #include <QMimeData>
+#include <QTest>
 #include <QTreeWidget>
 #include <QUrl>
 #include <gtest/gtest.h>
 
 #include "studio/dropped_files.h"
 #include "studio/settings_panel.h"
+#include "studio/storyboard_view.h"
 #include "window_fixture.h"
 
 namespace lumivor::studio {
@@ -126,6 +131,49 @@ TEST(DroppedFiles, KindsAreToldByTheNameInAnyCase) {
     EXPECT_EQ(HasPictureName(c.path), c.picture);
     EXPECT_EQ(HasTrackName(c.path), c.track);
   }
+}
+
+}  // namespace
+}  // namespace lumivor::studio
+
+namespace lumivor::studio {
+namespace {
+
+// The storyboard list as a file manager's drop and the keys reach it, not only its model.
+TEST_F(DropTest, TheListTakesDropsAndKeys) {
+  auto window = MakeWindow();
+  window->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  window->AddPhotos({photos[0], photos[1]});
+  QWidget* viewport = window->storyboard->viewport();
+  const auto data = UrlsOf({photos[2]});
+  // Below the photos, on the list's empty space: the end of the show.
+  const QPoint empty(viewport->width() - 5, viewport->height() - 5);
+  QDragEnterEvent enter(empty, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(viewport, &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDragMoveEvent move(empty, Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(viewport, &move);
+  QDropEvent drop(QPointF(empty), Qt::CopyAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(viewport, &drop);
+  EXPECT_EQ(Files(window->Storyboard().Photos()), (std::vector<std::string>{photos[0], photos[1], photos[2]}));
+
+  window->storyboard->setFocus();
+  window->storyboard->setCurrentIndex(window->Storyboard().index(0));
+  QTest::keyClick(window->storyboard, Qt::Key_Right);
+  EXPECT_EQ(window->storyboard->currentIndex().row(), 1);
+  QTest::keyClick(window->storyboard, Qt::Key_Delete);
+  EXPECT_EQ(Files(window->Storyboard().Photos()), (std::vector<std::string>{photos[0], photos[2]}));
+  QTest::keyClick(window->storyboard, Qt::Key_Z, Qt::ControlModifier);
+  EXPECT_EQ(Files(window->Storyboard().Photos()), (std::vector<std::string>{photos[0], photos[1], photos[2]}));
+  QTest::keyClick(window->storyboard, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(Files(window->Storyboard().Photos()), (std::vector<std::string>{photos[0], photos[2]}));
+  // Delete typed into a number box is the box's, never a photo's removal.
+  window->settings->spnHold->setFocus();
+  QTest::keyClick(window->settings->spnHold, Qt::Key_Delete);
+  EXPECT_EQ(window->Storyboard().Photos().size(), 2u);
+  window->Undo().setClean();
+  window->close();
 }
 
 }  // namespace
