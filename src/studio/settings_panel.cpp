@@ -1,0 +1,204 @@
+#include "studio/settings_panel.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/settings/choice_lists.h"
+
+namespace lumivor::studio {
+namespace {
+
+struct ScreenRow {
+  ScreenMode Mode;
+  const char* Text;
+};
+const ScreenRow kScreenRows[] = {
+    {ScreenMode::Fit, "Fit, black around"},
+    {ScreenMode::Fill, "Fill, cropped"},
+    {ScreenMode::Blur, "Fit, blurred around"},
+};
+
+struct MotionRow {
+  MotionKind Kind;
+  const char* Text;
+};
+const MotionRow kMotionRows[] = {
+    {MotionKind::None, "Still"},
+    {MotionKind::Zoom, "Zoom"},
+    {MotionKind::Pan, "Pan"},
+    {MotionKind::Random, "Zoom or pan, at random"},
+};
+
+struct MusicRow {
+  MusicEnd End;
+  const char* Text;
+};
+const MusicRow kMusicRows[] = {
+    {MusicEnd::Cut, "Cut at the show's end"},
+    {MusicEnd::Fade, "Fade out with the show"},
+    {MusicEnd::Loop, "Loop until the show ends"},
+};
+
+// The effect list's rows; the third is there only while the project names its own order.
+enum EffectsRow { RandomRow, SequentialRow, ListedRow };
+
+QDoubleSpinBox* seconds_box(const DelayRange& range) {
+  auto* box = new QDoubleSpinBox;
+  // Projects keep seconds in tenths.
+  box->setDecimals(1);
+  box->setSingleStep(0.1);
+  box->setRange(range.Min, range.Max);
+  box->setSuffix(QStringLiteral(" s"));
+  return box;
+}
+
+template <typename Row, std::size_t N, typename Value>
+int row_of(const Row (&rows)[N], Value Row::*field, Value value) {
+  for (std::size_t i = 0; i < N; ++i) {
+    if (rows[i].*field == value) return static_cast<int>(i);
+  }
+  return 0;
+}
+
+}  // namespace
+
+ShowSettingsPanel::ShowSettingsPanel(QWidget* parent) : QWidget(parent) {
+  spnHold = seconds_box(PhotoDelayRange);
+  spnHold->setObjectName(QStringLiteral("spnHold"));
+  spnTransition = seconds_box(EffectDelayRange);
+  spnTransition->setObjectName(QStringLiteral("spnTransition"));
+  cmbScreen = new QComboBox;
+  for (const ScreenRow& row : kScreenRows) cmbScreen->addItem(QString::fromUtf8(row.Text));
+  cmbMotion = new QComboBox;
+  for (const MotionRow& row : kMotionRows) cmbMotion->addItem(QString::fromUtf8(row.Text));
+  spnStrength = new QSpinBox;
+  spnStrength->setRange(0, MaxMotionStrength);
+  spnStrength->setSuffix(QStringLiteral(" %"));
+  cmbMusicEnd = new QComboBox;
+  for (const MusicRow& row : kMusicRows) cmbMusicEnd->addItem(QString::fromUtf8(row.Text));
+  cmbEffects = new QComboBox;
+  cmbEffects->addItem(QStringLiteral("Random"));
+  cmbEffects->addItem(QStringLiteral("Sequential"));
+
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("&Hold each photo:"), spnHold);
+  form->addRow(QStringLiteral("&Transition:"), spnTransition);
+  form->addRow(QStringLiteral("&Screen:"), cmbScreen);
+  form->addRow(QStringLiteral("&Motion:"), cmbMotion);
+  form->addRow(QStringLiteral("Motion s&trength:"), spnStrength);
+  form->addRow(QStringLiteral("&Effects:"), cmbEffects);
+  form->addRow(QStringLiteral("M&usic ends:"), cmbMusicEnd);
+
+  lstTracks = new QTreeWidget;
+  lstTracks->setObjectName(QStringLiteral("lstTracks"));
+  lstTracks->setColumnCount(2);
+  lstTracks->setHeaderLabels({QStringLiteral("Track"), QStringLiteral("Length")});
+  lstTracks->setRootIsDecorated(false);
+  lstTracks->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lstTracks->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  lstTracks->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  lstTracks->header()->setStretchLastSection(false);
+  btnAddTracks = new QPushButton(QStringLiteral("Add T&racks…"));
+  btnRemoveTracks = new QPushButton(QStringLiteral("Remo&ve Tracks"));
+  auto* trackButtons = new QHBoxLayout;
+  trackButtons->addWidget(btnAddTracks);
+  trackButtons->addWidget(btnRemoveTracks);
+  trackButtons->addStretch();
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(form);
+  layout->addWidget(new QLabel(QStringLiteral("Music:")));
+  layout->addWidget(lstTracks, 1);
+  layout->addLayout(trackButtons);
+
+  const auto changed = [this] { Changed(); };
+  connect(spnHold, &QDoubleSpinBox::valueChanged, this, changed);
+  connect(spnTransition, &QDoubleSpinBox::valueChanged, this, changed);
+  connect(cmbScreen, &QComboBox::currentIndexChanged, this, changed);
+  connect(cmbMotion, &QComboBox::currentIndexChanged, this, [this] {
+    UpdateStrength();
+    Changed();
+  });
+  connect(spnStrength, &QSpinBox::valueChanged, this, changed);
+  connect(cmbMusicEnd, &QComboBox::currentIndexChanged, this, changed);
+  connect(cmbEffects, &QComboBox::currentIndexChanged, this, changed);
+  connect(btnAddTracks, &QPushButton::clicked, this, [this] {
+    if (OnAddTracks) OnAddTracks();
+  });
+  connect(btnRemoveTracks, &QPushButton::clicked, this, [this] {
+    if (OnRemoveTracks) OnRemoveTracks();
+  });
+  connect(lstTracks, &QTreeWidget::itemSelectionChanged, this,
+          [this] { btnRemoveTracks->setEnabled(!lstTracks->selectedItems().isEmpty()); });
+  btnRemoveTracks->setEnabled(false);
+  UpdateStrength();
+}
+
+void ShowSettingsPanel::Changed() {
+  if (!showing_ && OnChanged) OnChanged();
+}
+
+void ShowSettingsPanel::UpdateStrength() {
+  spnStrength->setEnabled(kMotionRows[std::max(0, cmbMotion->currentIndex())].Kind != MotionKind::None);
+}
+
+void ShowSettingsPanel::ShowChoices(const ShowProject& project) {
+  showing_ = true;
+  spnHold->setValue(project.HoldSeconds);
+  spnTransition->setValue(project.TransitionSeconds);
+  cmbScreen->setCurrentIndex(row_of(kScreenRows, &ScreenRow::Mode, project.Screen));
+  cmbMotion->setCurrentIndex(row_of(kMotionRows, &MotionRow::Kind, project.Motion));
+  spnStrength->setValue(project.MotionStrength);
+  cmbMusicEnd->setCurrentIndex(row_of(kMusicRows, &MusicRow::End, project.MusicEndRule));
+  while (cmbEffects->count() > ListedRow) cmbEffects->removeItem(ListedRow);
+  if (!project.EffectOrder.empty()) {
+    cmbEffects->addItem(QStringLiteral("In the project's order (%1 effects)").arg(project.EffectOrder.size()));
+    cmbEffects->setCurrentIndex(ListedRow);
+  } else {
+    cmbEffects->setCurrentIndex(project.RandomEffects ? RandomRow : SequentialRow);
+  }
+  UpdateStrength();
+  showing_ = false;
+}
+
+void ShowSettingsPanel::ApplyChoices(ShowProject& project) const {
+  project.HoldSeconds = spnHold->value();
+  project.TransitionSeconds = spnTransition->value();
+  project.Screen = kScreenRows[std::max(0, cmbScreen->currentIndex())].Mode;
+  project.Motion = kMotionRows[std::max(0, cmbMotion->currentIndex())].Kind;
+  project.MotionStrength = spnStrength->value();
+  project.MusicEndRule = kMusicRows[std::max(0, cmbMusicEnd->currentIndex())].End;
+  // A listed order wins over random or sequential; choosing either of those lets it go.
+  if (cmbEffects->currentIndex() != ListedRow) {
+    project.EffectOrder.clear();
+    project.RandomEffects = cmbEffects->currentIndex() == RandomRow;
+  }
+}
+
+void ShowSettingsPanel::ShowTracks(const std::vector<std::string>& tracks, const std::vector<std::string>& lengths) {
+  lstTracks->clear();
+  for (std::size_t i = 0; i < tracks.size(); ++i) {
+    auto* item = new QTreeWidgetItem(lstTracks);
+    item->setText(0, QString::fromStdString(tracks[i]));
+    item->setToolTip(0, QString::fromStdString(tracks[i]));
+    item->setText(1, i < lengths.size() ? QString::fromStdString(lengths[i]) : QString());
+  }
+}
+
+std::vector<int> ShowSettingsPanel::SelectedTracks() const {
+  std::vector<int> rows;
+  for (int row = 0; row < lstTracks->topLevelItemCount(); ++row) {
+    if (lstTracks->topLevelItem(row)->isSelected()) rows.push_back(row);
+  }
+  return rows;
+}
+
+}  // namespace lumivor::studio

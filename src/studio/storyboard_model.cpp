@@ -1,0 +1,313 @@
+#include "studio/storyboard_model.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+
+#include <QDataStream>
+#include <QFileInfo>
+#include <QFont>
+#include <QIODevice>
+#include <QMimeData>
+#include <QPainter>
+#include <QUndoCommand>
+#include <QUndoStack>
+#include <QUrl>
+
+#include "studio/dropped_files.h"
+#include "studio/thumbnail_cache.h"
+
+namespace lumivor::studio {
+namespace {
+
+using Entries = std::vector<std::pair<int, ShowPhoto>>;
+
+// Photos put in (or taken out) at their rows; the rows are those of the list with the photos in,
+// ascending.
+class RowsCommand : public QUndoCommand {
+ public:
+  RowsCommand(StoryboardModel& model, Entries entries, bool insert, const QString& text)
+      : QUndoCommand(text), model_(model), entries_(std::move(entries)), insert_(insert) {}
+  void redo() override { insert_ ? model_.InsertEntries(entries_) : model_.EraseEntries(entries_); }
+  void undo() override { insert_ ? model_.EraseEntries(entries_) : model_.InsertEntries(entries_); }
+
+ private:
+  StoryboardModel& model_;
+  Entries entries_;
+  bool insert_;
+};
+
+// A new order: the photo at row i afterwards is the one at order[i] before.
+class ReorderCommand : public QUndoCommand {
+ public:
+  ReorderCommand(StoryboardModel& model, std::vector<int> order, const QString& text)
+      : QUndoCommand(text), model_(model), order_(std::move(order)), inverse_(order_.size()) {
+    for (std::size_t i = 0; i < order_.size(); ++i) inverse_[static_cast<std::size_t>(order_[i])] = static_cast<int>(i);
+  }
+  void redo() override { model_.Reorder(order_); }
+  void undo() override { model_.Reorder(inverse_); }
+
+ private:
+  StoryboardModel& model_;
+  std::vector<int> order_;
+  std::vector<int> inverse_;
+};
+
+// Rows dragged within a storyboard name their storyboard, so that rows from another window (or
+// another Studio) are never taken for this one's.
+QByteArray storyboard_identity(const StoryboardModel* model) {
+  return QByteArray::number(static_cast<qlonglong>(::getpid())) + ':' +
+         QByteArray::number(reinterpret_cast<quintptr>(model));
+}
+
+}  // namespace
+
+StoryboardModel::StoryboardModel(ThumbnailCache& thumbnails, QUndoStack& undo) : thumbnails_(thumbnails), undo_(undo) {
+  thumbnails_.OnReady = [this](const QString& path) { ThumbnailReady(path); };
+}
+
+void StoryboardModel::ResetPhotos(std::vector<ShowPhoto> photos) {
+  beginResetModel();
+  photos_ = std::move(photos);
+  endResetModel();
+  // Every photo is asked for at once, so a photo that cannot be read shows so as soon as it is in.
+  for (const ShowPhoto& photo : photos_) thumbnails_.Request(QString::fromStdString(photo.File));
+}
+
+std::vector<int> StoryboardModel::ValidRows(const std::vector<int>& rows) const {
+  std::set<int> valid;
+  for (const int row : rows) {
+    if (row >= 0 && row < rowCount()) valid.insert(row);
+  }
+  return {valid.begin(), valid.end()};
+}
+
+void StoryboardModel::AddPhotos(int row, const std::vector<std::string>& files) {
+  if (files.empty()) return;
+  row = std::clamp(row, 0, rowCount());
+  Entries entries;
+  for (const std::string& file : files) entries.push_back({row++, ShowPhoto{file, {}}});
+  undo_.push(new RowsCommand(*this, std::move(entries), true,
+                             files.size() == 1 ? QStringLiteral("Add Photo") : QStringLiteral("Add Photos")));
+}
+
+void StoryboardModel::RemoveRows(const std::vector<int>& rows) {
+  Entries entries;
+  for (const int row : ValidRows(rows)) entries.push_back({row, photos_[static_cast<std::size_t>(row)]});
+  if (entries.empty()) return;
+  const QString text = entries.size() == 1 ? QStringLiteral("Remove Photo") : QStringLiteral("Remove Photos");
+  undo_.push(new RowsCommand(*this, std::move(entries), false, text));
+}
+
+void StoryboardModel::DuplicateRows(const std::vector<int>& rows) {
+  Entries entries;
+  int added = 0;
+  for (const int row : ValidRows(rows)) {
+    // Each copy goes right after its photo, which earlier copies have moved down.
+    entries.push_back({row + added + 1, photos_[static_cast<std::size_t>(row)]});
+    ++added;
+  }
+  if (entries.empty()) return;
+  undo_.push(new RowsCommand(*this, std::move(entries), true, QStringLiteral("Duplicate")));
+}
+
+void StoryboardModel::MoveRows(const std::vector<int>& rows, int destination) {
+  const std::vector<int> moving = ValidRows(rows);
+  if (moving.empty()) return;
+  destination = std::clamp(destination, 0, rowCount());
+  std::vector<int> order;
+  std::vector<bool> moved(photos_.size(), false);
+  for (const int row : moving) moved[static_cast<std::size_t>(row)] = true;
+  for (int row = 0; row <= rowCount(); ++row) {
+    if (row == destination) order.insert(order.end(), moving.begin(), moving.end());
+    if (row < rowCount() && !moved[static_cast<std::size_t>(row)]) order.push_back(row);
+  }
+  bool same = true;
+  for (std::size_t i = 0; i < order.size(); ++i) same = same && order[i] == static_cast<int>(i);
+  if (same) return;
+  undo_.push(new ReorderCommand(*this, std::move(order),
+                                moving.size() == 1 ? QStringLiteral("Move Photo") : QStringLiteral("Move Photos")));
+}
+
+void StoryboardModel::InsertEntries(const Entries& entries) {
+  for (const auto& [row, photo] : entries) {
+    beginInsertRows(QModelIndex(), row, row);
+    photos_.insert(photos_.begin() + row, photo);
+    endInsertRows();
+    thumbnails_.Request(QString::fromStdString(photo.File));
+  }
+}
+
+void StoryboardModel::EraseEntries(const Entries& entries) {
+  for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+    beginRemoveRows(QModelIndex(), entry->first, entry->first);
+    photos_.erase(photos_.begin() + entry->first);
+    endRemoveRows();
+  }
+}
+
+void StoryboardModel::Reorder(const std::vector<int>& order) {
+  if (order.size() != photos_.size()) return;
+  emit layoutAboutToBeChanged();
+  std::vector<int> newRow(order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) newRow[static_cast<std::size_t>(order[i])] = static_cast<int>(i);
+  std::vector<ShowPhoto> reordered;
+  reordered.reserve(photos_.size());
+  for (const int from : order) reordered.push_back(std::move(photos_[static_cast<std::size_t>(from)]));
+  photos_ = std::move(reordered);
+  // The selection and the current photo follow their photos.
+  const QModelIndexList before = persistentIndexList();
+  QModelIndexList after;
+  for (const QModelIndex& index : before) after.push_back(this->index(newRow[static_cast<std::size_t>(index.row())]));
+  changePersistentIndexList(before, after);
+  emit layoutChanged();
+}
+
+void StoryboardModel::ThumbnailReady(const QString& path) {
+  const std::string file = path.toStdString();
+  for (int row = 0; row < rowCount(); ++row) {
+    if (photos_[static_cast<std::size_t>(row)].File == file) {
+      emit dataChanged(index(row), index(row), {Qt::DecorationRole, Qt::ToolTipRole, StateRole});
+    }
+  }
+}
+
+int StoryboardModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(photos_.size());
+}
+
+QVariant StoryboardModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const QString path = QString::fromStdString(photos_[static_cast<std::size_t>(index.row())].File);
+  switch (role) {
+    case Qt::DisplayRole:
+      return QFileInfo(path).fileName();
+    case PathRole:
+      return path;
+    case Qt::DecorationRole:
+    case Qt::ToolTipRole:
+    case StateRole: {
+      const Thumbnail thumbnail = thumbnails_.Request(path);
+      if (role == StateRole) return static_cast<int>(thumbnail.Status);
+      if (role == Qt::ToolTipRole) {
+        return thumbnail.Status == Thumbnail::State::Failed ? path + QStringLiteral("\n") + thumbnail.Reason : path;
+      }
+      switch (thumbnail.Status) {
+        case Thumbnail::State::Ready: return QPixmap::fromImage(thumbnail.Picture);
+        case Thumbnail::State::Loading: return Placeholder();
+        case Thumbnail::State::Failed: return ErrorBadge();
+      }
+      return {};
+    }
+    default:
+      return {};
+  }
+}
+
+QPixmap StoryboardModel::Placeholder() const {
+  if (placeholder_.isNull()) {
+    placeholder_ = QPixmap(thumbnails_.Size());
+    placeholder_.fill(QColor(0x50, 0x50, 0x50));
+    QPainter painter(&placeholder_);
+    painter.setPen(QColor(0xc0, 0xc0, 0xc0));
+    painter.drawText(placeholder_.rect(), Qt::AlignCenter, QStringLiteral("Loading…"));
+  }
+  return placeholder_;
+}
+
+QPixmap StoryboardModel::ErrorBadge() const {
+  if (errorBadge_.isNull()) {
+    errorBadge_ = QPixmap(thumbnails_.Size());
+    errorBadge_.fill(QColor(0x30, 0x30, 0x30));
+    QPainter painter(&errorBadge_);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const int side = std::min(errorBadge_.width(), errorBadge_.height()) / 2;
+    const QRect badge((errorBadge_.width() - side) / 2, (errorBadge_.height() - side) / 2, side, side);
+    painter.setBrush(QColor(0xd0, 0x20, 0x20));
+    painter.setPen(Qt::NoPen);
+    painter.drawEllipse(badge);
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPixelSize(side * 2 / 3);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    painter.drawText(badge, Qt::AlignCenter, QStringLiteral("!"));
+  }
+  return errorBadge_;
+}
+
+Qt::ItemFlags StoryboardModel::flags(const QModelIndex& index) const {
+  // Photos are dropped between photos, never onto one.
+  if (!index.isValid()) return Qt::ItemIsDropEnabled;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled;
+}
+
+Qt::DropActions StoryboardModel::supportedDropActions() const {
+  return Qt::CopyAction | Qt::MoveAction | Qt::LinkAction;
+}
+
+// Rows only move within the storyboard. No file names go out with them: a file manager taking a
+// move of them would move the user's photos.
+Qt::DropActions StoryboardModel::supportedDragActions() const { return Qt::MoveAction; }
+
+QStringList StoryboardModel::mimeTypes() const {
+  return {QString::fromLatin1(RowsMimeType), QStringLiteral("text/uri-list")};
+}
+
+QMimeData* StoryboardModel::mimeData(const QModelIndexList& indexes) const {
+  std::vector<int> rows;
+  for (const QModelIndex& index : indexes) rows.push_back(index.row());
+  rows = ValidRows(rows);
+  QByteArray bytes;
+  QDataStream out(&bytes, QIODevice::WriteOnly);
+  out << storyboard_identity(this) << static_cast<qint32>(rows.size());
+  for (const int row : rows) out << static_cast<qint32>(row);
+  auto* data = new QMimeData;
+  data->setData(QString::fromLatin1(RowsMimeType), bytes);
+  return data;
+}
+
+bool StoryboardModel::canDropMimeData(const QMimeData* data, Qt::DropAction, int, int, const QModelIndex&) const {
+  if (data == nullptr) return false;
+  if (data->hasFormat(QString::fromLatin1(RowsMimeType))) {
+    QDataStream in(data->data(QString::fromLatin1(RowsMimeType)));
+    QByteArray identity;
+    in >> identity;
+    return identity == storyboard_identity(this);
+  }
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) return true;
+  }
+  return false;
+}
+
+bool StoryboardModel::dropMimeData(const QMimeData* data, Qt::DropAction action, int row, int column,
+                                   const QModelIndex& parent) {
+  if (action == Qt::IgnoreAction || !canDropMimeData(data, action, row, column, parent)) return false;
+  const int destination = row >= 0 ? row : parent.isValid() ? parent.row() : rowCount();
+  if (data->hasFormat(QString::fromLatin1(RowsMimeType))) {
+    QDataStream in(data->data(QString::fromLatin1(RowsMimeType)));
+    QByteArray identity;
+    qint32 count = 0;
+    in >> identity >> count;
+    std::vector<int> rows;
+    for (qint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+      qint32 moved = -1;
+      in >> moved;
+      rows.push_back(moved);
+    }
+    MoveRows(rows, destination);
+    return true;
+  }
+  std::vector<std::string> paths;
+  for (const QUrl& url : data->urls()) {
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+  }
+  const SortedFiles sorted = SortDroppedFiles(paths);
+  AddPhotos(destination, sorted.Photos);
+  if (!sorted.Tracks.empty() && OnTracksDropped) OnTracksDropped(sorted.Tracks);
+  return !sorted.Photos.empty() || !sorted.Tracks.empty();
+}
+
+}  // namespace lumivor::studio
