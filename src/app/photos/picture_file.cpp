@@ -124,6 +124,127 @@ struct BmpLayout {
   std::size_t Stride = 0;
 };
 
+bool check_bmp_compression(std::uint32_t bits, std::uint32_t compression, std::string& errorText) {
+  switch (compression) {
+    case BI_RGB:
+      break;
+    case BI_BITFIELDS:
+    case BI_ALPHABITFIELDS:
+      if (bits != 16 && bits != 32) {
+        errorText = "BMP colour masks are only valid with 16 or 32 bits per pixel";
+        return false;
+      }
+      break;
+    case BI_RLE8:
+    case BI_RLE4:
+      errorText = "compressed (RLE) BMP files are not supported";
+      return false;
+    case BI_JPEG:
+    case BI_PNG:
+      errorText = "BMP files holding JPEG or PNG data are not supported";
+      return false;
+    default:
+      errorText = "unknown BMP compression " + std::to_string(compression);
+      return false;
+  }
+  return true;
+}
+
+// The colour masks of a 16- or 32-bit picture: the defaults of its depth, or those the file
+// gives (after a 40-byte header, where tableStart moves past them, or inside a longer one).
+bool read_bmp_masks(std::span<const std::uint8_t> data, std::uint32_t headerSize, std::size_t& tableStart,
+                    BmpLayout& layout, std::string& errorText) {
+  const std::size_t size = data.size();
+  const std::uint8_t* d = data.data();
+  const std::uint8_t* h = d + BmpFileHeaderSize;
+  const std::uint32_t bits = static_cast<std::uint32_t>(layout.BitsPerPixel);
+  const std::uint32_t compression = layout.Compression;
+  std::uint32_t red = 0x7C00, green = 0x03E0, blue = 0x001F;
+  if (bits == 32) red = 0xFF0000, green = 0x00FF00, blue = 0x0000FF;
+  if (compression != BI_RGB) {
+    const std::uint8_t* masks = h + BmpInfoHeaderSize;
+    if (headerSize == BmpInfoHeaderSize) {
+      const std::size_t maskBytes = compression == BI_ALPHABITFIELDS ? 16 : 12;
+      if (size < tableStart + maskBytes) {
+        errorText = "BMP colour masks are cut off";
+        return false;
+      }
+      masks = d + tableStart;
+      tableStart += maskBytes;
+    }
+    red = le32(masks), green = le32(masks + 4), blue = le32(masks + 8);
+    if ((red | green | blue) == 0) {
+      errorText = "BMP colour masks are all empty";
+      return false;
+    }
+  }
+  if (bits >= 16 && (!make_channel_mask(red, layout.BitsPerPixel, layout.Masks[0]) ||
+      !make_channel_mask(green, layout.BitsPerPixel, layout.Masks[1]) ||
+      !make_channel_mask(blue, layout.BitsPerPixel, layout.Masks[2]))) {
+    errorText = "BMP colour masks are not runs of bits within the pixel";
+    return false;
+  }
+  return true;
+}
+
+// The palette of a picture of up to 8 bits, or the check that the pixels start after the header.
+bool read_bmp_palette(std::span<const std::uint8_t> data, bool core, std::uint32_t colorsUsed, std::size_t tableStart,
+                      std::uint32_t pixelOffset, BmpLayout& layout, std::string& errorText) {
+  const std::size_t size = data.size();
+  const std::uint8_t* d = data.data();
+  const std::uint32_t bits = static_cast<std::uint32_t>(layout.BitsPerPixel);
+  if (bits <= 8) {
+    const std::uint32_t maxColors = 1u << bits;
+    const std::uint32_t count = colorsUsed == 0 ? maxColors : colorsUsed;
+    if (count > maxColors) {
+      errorText = "BMP palette of " + std::to_string(count) + " colours is larger than " + std::to_string(bits) +
+                  " bits can index";
+      return false;
+    }
+    const std::size_t entrySize = core ? 3 : 4;
+    if (size < tableStart + count * entrySize) {
+      errorText = "BMP palette is cut off";
+      return false;
+    }
+    if (pixelOffset < tableStart + count * entrySize) {
+      errorText = "BMP pixel data overlaps the palette";
+      return false;
+    }
+    for (std::uint32_t i = 0; i < count; ++i) {
+      const std::uint8_t* e = d + tableStart + i * entrySize;
+      layout.Palette[i] = e[0] | (std::uint32_t{e[1]} << 8) | (std::uint32_t{e[2]} << 16);
+    }
+    layout.PaletteCount = count;
+  } else if (pixelOffset < tableStart) {
+    errorText = "BMP pixel data overlaps the header";
+    return false;
+  }
+  return true;
+}
+
+bool check_bmp_pixel_data(std::size_t size, std::uint32_t pixelOffset, BmpLayout& layout, std::string& errorText) {
+  const std::int64_t width = layout.Width;
+  const std::int64_t height = layout.Height;
+  const std::int64_t bits = layout.BitsPerPixel;
+  layout.PixelOffset = pixelOffset;
+  layout.Stride = static_cast<std::size_t>((width * bits + 31) / 32 * 4);
+  const std::uint64_t pixelBytes = static_cast<std::uint64_t>(layout.Stride) * layout.Height;
+  if (pixelOffset >= size) {
+    errorText = "BMP pixel data offset field (" + std::to_string(pixelOffset) + ") points past the end of the file (" +
+                std::to_string(size) + " bytes)";
+    return false;
+  }
+  // Names the fields the need comes from: in a small file, a width or height far too large is the
+  // likelier damage than lost bytes.
+  if (size - pixelOffset < pixelBytes) {
+    errorText = "BMP pixel data is cut off: " + std::to_string(width) + "x" + std::to_string(height) + " pixels at " +
+                std::to_string(bits) + " bits need " + std::to_string(pixelBytes) + " bytes, the file holds " +
+                std::to_string(size - pixelOffset);
+    return false;
+  }
+  return true;
+}
+
 bool parse_bmp_header(std::span<const std::uint8_t> data, BmpLayout& layout, std::string& errorText) {
   const std::size_t size = data.size();
   const std::uint8_t* d = data.data();
@@ -193,102 +314,16 @@ bool parse_bmp_header(std::span<const std::uint8_t> data, BmpLayout& layout, std
     return false;
   }
   layout.BitsPerPixel = static_cast<int>(bits);
-  switch (compression) {
-    case BI_RGB:
-      break;
-    case BI_BITFIELDS:
-    case BI_ALPHABITFIELDS:
-      if (bits != 16 && bits != 32) {
-        errorText = "BMP colour masks are only valid with 16 or 32 bits per pixel";
-        return false;
-      }
-      break;
-    case BI_RLE8:
-    case BI_RLE4:
-      errorText = "compressed (RLE) BMP files are not supported";
-      return false;
-    case BI_JPEG:
-    case BI_PNG:
-      errorText = "BMP files holding JPEG or PNG data are not supported";
-      return false;
-    default:
-      errorText = "unknown BMP compression " + std::to_string(compression);
-      return false;
-  }
+  if (!check_bmp_compression(bits, compression, errorText)) return false;
   layout.Compression = compression;
 
   // Colour masks follow a 40-byte header; longer headers carry them inside.
   std::size_t tableStart = BmpFileHeaderSize + headerSize;
-  std::uint32_t red = 0x7C00, green = 0x03E0, blue = 0x001F;
-  if (bits == 32) red = 0xFF0000, green = 0x00FF00, blue = 0x0000FF;
-  if (compression != BI_RGB) {
-    const std::uint8_t* masks = h + BmpInfoHeaderSize;
-    if (headerSize == BmpInfoHeaderSize) {
-      const std::size_t maskBytes = compression == BI_ALPHABITFIELDS ? 16 : 12;
-      if (size < tableStart + maskBytes) {
-        errorText = "BMP colour masks are cut off";
-        return false;
-      }
-      masks = d + tableStart;
-      tableStart += maskBytes;
-    }
-    red = le32(masks), green = le32(masks + 4), blue = le32(masks + 8);
-    if ((red | green | blue) == 0) {
-      errorText = "BMP colour masks are all empty";
-      return false;
-    }
-  }
-  if (bits >= 16 && (!make_channel_mask(red, layout.BitsPerPixel, layout.Masks[0]) ||
-      !make_channel_mask(green, layout.BitsPerPixel, layout.Masks[1]) ||
-      !make_channel_mask(blue, layout.BitsPerPixel, layout.Masks[2]))) {
-    errorText = "BMP colour masks are not runs of bits within the pixel";
-    return false;
-  }
+  if (!read_bmp_masks(data, headerSize, tableStart, layout, errorText)) return false;
 
-  if (bits <= 8) {
-    const std::uint32_t maxColors = 1u << bits;
-    const std::uint32_t count = colorsUsed == 0 ? maxColors : colorsUsed;
-    if (count > maxColors) {
-      errorText = "BMP palette of " + std::to_string(count) + " colours is larger than " + std::to_string(bits) +
-                  " bits can index";
-      return false;
-    }
-    const std::size_t entrySize = core ? 3 : 4;
-    if (size < tableStart + count * entrySize) {
-      errorText = "BMP palette is cut off";
-      return false;
-    }
-    if (pixelOffset < tableStart + count * entrySize) {
-      errorText = "BMP pixel data overlaps the palette";
-      return false;
-    }
-    for (std::uint32_t i = 0; i < count; ++i) {
-      const std::uint8_t* e = d + tableStart + i * entrySize;
-      layout.Palette[i] = e[0] | (std::uint32_t{e[1]} << 8) | (std::uint32_t{e[2]} << 16);
-    }
-    layout.PaletteCount = count;
-  } else if (pixelOffset < tableStart) {
-    errorText = "BMP pixel data overlaps the header";
-    return false;
-  }
+  if (!read_bmp_palette(data, core, colorsUsed, tableStart, pixelOffset, layout, errorText)) return false;
 
-  layout.PixelOffset = pixelOffset;
-  layout.Stride = static_cast<std::size_t>((width * bits + 31) / 32 * 4);
-  const std::uint64_t pixelBytes = static_cast<std::uint64_t>(layout.Stride) * layout.Height;
-  if (pixelOffset >= size) {
-    errorText = "BMP pixel data offset field (" + std::to_string(pixelOffset) + ") points past the end of the file (" +
-                std::to_string(size) + " bytes)";
-    return false;
-  }
-  // Names the fields the need comes from: in a small file, a width or height far too large is the
-  // likelier damage than lost bytes.
-  if (size - pixelOffset < pixelBytes) {
-    errorText = "BMP pixel data is cut off: " + std::to_string(width) + "x" + std::to_string(height) + " pixels at " +
-                std::to_string(bits) + " bits need " + std::to_string(pixelBytes) + " bytes, the file holds " +
-                std::to_string(size - pixelOffset);
-    return false;
-  }
-  return true;
+  return check_bmp_pixel_data(size, pixelOffset, layout, errorText);
 }
 
 void decode_bmp_row(const BmpLayout& layout, const std::uint8_t* src, std::uint8_t* dst) {
