@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace lumivor {
@@ -13,9 +14,6 @@ namespace {
 // to exactly 1 << WeightBits, so a flat area stays exactly its colour.
 constexpr int WeightBits = 14;
 constexpr int WeightOne = 1 << WeightBits;
-// Bits of the first pass's results kept beyond the byte, so two rounding steps do not add up to a
-// visible error.
-constexpr int CarryBits = 7;
 
 // The source pixels and weights one destination pixel on one axis is made of.
 struct AxisTaps {
@@ -70,6 +68,64 @@ AxisTaps axis_taps(int destSize, double sourceStart, double sourceLength, int so
   return taps;
 }
 
+
+// Weights are whole numbers so that they add up to exactly WeightOne; as fractions of it (a power of
+// two, and each weight below 2^24) they are exact floats that add up to exactly 1.
+float weight_fraction(int weight) { return static_cast<float>(weight) / static_cast<float>(WeightOne); }
+
+// The standard sRGB curve, from a stored level in [0, 1] to light in [0, 1].
+double srgb_to_light(double level) {
+  return level <= 0.04045 ? level / 12.92 : std::pow((level + 0.055) / 1.055, 2.4);
+}
+
+// Pixels are averaged as light, not as their stored levels: a fine black and white pattern must
+// keep the brightness it shows (about level 188), where averaging the levels makes it 128 and
+// visibly darker. The tables are built once; no pixel pays for a power.
+class LightTables {
+ public:
+  // Fine steps over [0, 1]: narrower than the smallest gap between two levels' thresholds (a dark
+  // level's light is 1 / (255 * 12.92) wide), so each step holds at most one threshold.
+  static constexpr int Steps = 4096;
+
+  LightTables() {
+    for (int v = 0; v < 256; ++v) {
+      Linear[v] = static_cast<float>(srgb_to_light(v / 255.0));
+      Plain[v] = static_cast<float>(v / 255.0);
+    }
+    // Level v takes the light from halfway below it to halfway above it: rounding in levels, so
+    // that a level's own light always comes back as that level.
+    for (int v = 0; v < 255; ++v) threshold_[v] = static_cast<float>(srgb_to_light((v + 0.5) / 255.0));
+    threshold_[255] = std::numeric_limits<float>::infinity();
+    int level = 0;
+    for (int i = 0; i < Steps; ++i) {
+      const float start = static_cast<float>(i) / Steps;
+      while (start >= threshold_[level]) ++level;
+      start_level_[i] = static_cast<std::uint8_t>(level);
+    }
+  }
+
+  // The level whose light is nearest in levels: the fine step's first level, moved up once if the
+  // light is past the threshold inside the step.
+  std::uint8_t ToLevel(float light) const {
+    const int step = std::clamp(static_cast<int>(light * Steps), 0, Steps - 1);
+    int level = start_level_[step];
+    if (light >= threshold_[level]) ++level;
+    return static_cast<std::uint8_t>(level);
+  }
+
+  float Linear[256];
+  float Plain[256];
+
+ private:
+  float threshold_[256];
+  std::uint8_t start_level_[Steps];
+};
+
+const LightTables& light_tables() {
+  static const LightTables tables;
+  return tables;
+}
+
 }  // namespace
 
 std::optional<PictureScaler> ParsePictureScaler(std::string_view text) {
@@ -87,12 +143,15 @@ void ScaleArea(Bitmap& dest, const Rect& destRect, const Bitmap& source, const S
   if (dest.BitsPerPixel() != 32 || source.BitsPerPixel() != 32) return;
   const AxisTaps columns = axis_taps(destRect.Width(), area.Left, area.Width, source.Width());
   const AxisTaps rows = axis_taps(destRect.Height(), area.Top, area.Height, source.Height());
+  const LightTables& light = light_tables();
+  // Blue, green and red are light; the fourth byte is not, so it is averaged as the number it is.
+  const float* const toLight[4] = {light.Linear, light.Linear, light.Linear, light.Plain};
 
   // Only the source columns the destination reads are combined row by row.
   const auto [lowest, highest] = std::minmax_element(columns.Index.begin(), columns.Index.end());
   const int firstColumn = *lowest;
   const int columnCount = *highest - firstColumn + 1;
-  std::vector<std::int32_t> combined(static_cast<std::size_t>(columnCount) * 4);
+  std::vector<float> combined(static_cast<std::size_t>(columnCount) * 4);
 
   const int left = std::max(destRect.Left, 0);
   const int right = std::min(destRect.Right, dest.Width());
@@ -100,26 +159,26 @@ void ScaleArea(Bitmap& dest, const Rect& destRect, const Bitmap& source, const S
   const int bottom = std::min(destRect.Bottom, dest.Height());
   for (int y = top; y < bottom; ++y) {
     const int row = y - destRect.Top;
-    std::fill(combined.begin(), combined.end(), 0);
+    std::fill(combined.begin(), combined.end(), 0.0f);
     for (int t = rows.First[row]; t < rows.First[row] + rows.Count[row]; ++t) {
       const std::uint8_t* in = source.ScanLine(rows.Index[t]) + std::size_t{4} * firstColumn;
-      const int weight = rows.Weight[t];
-      for (int i = 0; i < columnCount * 4; ++i) combined[i] += in[i] * weight;
+      const float weight = weight_fraction(rows.Weight[t]);
+      float* sum = combined.data();
+      for (int x = 0; x < columnCount; ++x, in += 4, sum += 4)
+        for (int c = 0; c < 4; ++c) sum[c] += toLight[c][in[c]] * weight;
     }
-    for (std::int32_t& value : combined) value = (value + (1 << (WeightBits - CarryBits - 1))) >> (WeightBits - CarryBits);
 
     std::uint8_t* out = dest.ScanLine(y) + std::size_t{4} * left;
     for (int x = left; x < right; ++x, out += 4) {
       const int column = x - destRect.Left;
-      std::int32_t sum[4] = {0, 0, 0, 0};
+      float sum[4] = {0, 0, 0, 0};
       for (int t = columns.First[column]; t < columns.First[column] + columns.Count[column]; ++t) {
-        const std::int32_t* in = &combined[static_cast<std::size_t>(columns.Index[t] - firstColumn) * 4];
-        const int weight = columns.Weight[t];
+        const float* in = &combined[static_cast<std::size_t>(columns.Index[t] - firstColumn) * 4];
+        const float weight = weight_fraction(columns.Weight[t]);
         for (int c = 0; c < 4; ++c) sum[c] += in[c] * weight;
       }
-      constexpr int Shift = WeightBits + CarryBits;
-      for (int c = 0; c < 4; ++c)
-        out[c] = static_cast<std::uint8_t>(std::clamp((sum[c] + (1 << (Shift - 1))) >> Shift, 0, 255));
+      for (int c = 0; c < 3; ++c) out[c] = light.ToLevel(sum[c]);
+      out[3] = static_cast<std::uint8_t>(std::clamp(std::lround(sum[3] * 255.0f), 0L, 255L));
     }
   }
 }

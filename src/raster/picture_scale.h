@@ -29,9 +29,11 @@ struct SourceArea {
 
 // Scales the area of source onto the rectangle of dest, both 32-bit: each destination pixel
 // averages the source pixels it covers (weighted by coverage) when shrinking and interpolates
-// linearly between the nearest two when enlarging, on each axis separately. Every sum is rounded
-// to the nearest value, never truncated, so fine detail keeps its mean brightness. Only pixels
-// inside dest are written; an empty area or rectangle draws nothing.
+// linearly between the nearest two when enlarging, on each axis separately. Blue, green and red
+// are combined as light (the sRGB curve undone, then applied again), so fine detail keeps the
+// brightness it shows; the result is rounded to the nearest level, never truncated, and a flat
+// colour keeps its exact level. The fourth byte is averaged as it stands. Only pixels inside dest
+// are written; an empty area or rectangle draws nothing.
 void ScaleArea(Bitmap& dest, const Rect& destRect, const Bitmap& source, const SourceArea& area);
 
 }  // namespace lumivor

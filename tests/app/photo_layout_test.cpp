@@ -23,6 +23,17 @@ int red(std::uint32_t p) { return static_cast<int>((p >> 16) & 0xFF); }
 int green(std::uint32_t p) { return static_cast<int>((p >> 8) & 0xFF); }
 int blue(std::uint32_t p) { return static_cast<int>(p & 0xFF); }
 
+// The sRGB curve computed directly, with no table, for the references to be made with.
+double light_of(double level) {
+  const double c = level / 255;
+  return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+double level_of(double light) {
+  return 255 * (light <= 0.0031308 ? light * 12.92 : 1.055 * std::pow(light, 1 / 2.4) - 0.055);
+}
+// Half of white's light as a level: what an even mix of black and white shows.
+const int HalfLight = static_cast<int>(std::lround(level_of(0.5)));
+
 // Red says how far across the photo a pixel is and green how far down, so a frame pixel tells which
 // point of the photo it shows.
 Bitmap Gradient(int width, int height) {
@@ -35,7 +46,8 @@ Bitmap Gradient(int width, int height) {
 }
 
 // One-pixel black and white squares: whole-pixel scaling turns them into stripes or flat black or
-// white, a filter into even grey.
+// white, a filter into even grey. Half the light of white is level 188, not 128: averaging the
+// stored levels instead of the light makes fine detail darker than it looks.
 Bitmap Checkerboard(int width, int height) {
   Bitmap photo(width, height, 32);
   for (int y = 0; y < height; ++y)
@@ -108,8 +120,8 @@ TEST(PhotoLayoutTest, BlurPutsTheFittedPhotoOverADarkenedBlurredCopy) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    // A checkerboard averages to grey 127-128: the photo stays at that level, the background
-    // shows it darkened, and any unfiltered pixel would stand out as black or white.
+    // A checkerboard averages to the grey of half its light: the photo stays at that level, the
+    // background shows it darkened, and any unfiltered pixel would stand out as black or white.
     const Bitmap photo = Checkerboard(c.photoWidth, c.photoHeight);
     Bitmap frame(c.frameWidth, c.frameHeight, 32);
     LayOutPhoto(frame, photo, ScreenMode::Blur);
@@ -120,7 +132,7 @@ TEST(PhotoLayoutTest, BlurPutsTheFittedPhotoOverADarkenedBlurredCopy) {
       for (int x = 0; x < c.frameWidth; ++x) {
         const bool inside = x >= fitted.Left && x < fitted.Right && y >= fitted.Top && y < fitted.Bottom;
         const std::uint32_t pixel = frame.Pixel(x, y);
-        const int expected = inside ? 128 : 128 * 140 / 256;
+        const int expected = inside ? HalfLight : HalfLight * 140 / 256;
         ASSERT_NEAR(green(pixel), expected, 4) << (inside ? "photo" : "background") << " at (" << x << ", " << y << ")";
         ASSERT_EQ(red(pixel), blue(pixel)) << "at (" << x << ", " << y << ")";
       }
@@ -137,8 +149,9 @@ TEST(PhotoLayoutTest, ShrinkingAveragesInsteadOfPickingPixels) {
     LayOutPhoto(frame, photo, mode);
     for (int y = 0; y < frame.Height(); ++y)
       // A frame pixel covers 3.3 x 3.3 squares, not always as many white as black: a few levels off
-      // grey, where picking pixels would give 0 or 255.
-      for (int x = 0; x < frame.Width(); ++x) ASSERT_NEAR(green(frame.Pixel(x, y)), 128, 12) << x << ", " << y;
+      // grey, where picking pixels would give 0 or 255 and averaging levels 128.
+      for (int x = 0; x < frame.Width(); ++x)
+        ASSERT_NEAR(green(frame.Pixel(x, y)), HalfLight, 10) << x << ", " << y;
   }
 }
 
@@ -158,7 +171,8 @@ Bitmap DetailedPhoto(int width, int height) {
   return photo;
 }
 
-// The reference shrink: each frame pixel the exact mean of the ratio x ratio block it covers.
+// The reference shrink: each frame pixel the exact mean of the light of the ratio x ratio block it
+// covers, rounded to the nearest level.
 Bitmap BoxShrink(const Bitmap& photo, int ratio) {
   Bitmap reduced(photo.Width() / ratio, photo.Height() / ratio, 32);
   for (int y = 0; y < reduced.Height(); ++y)
@@ -167,8 +181,9 @@ Bitmap BoxShrink(const Bitmap& photo, int ratio) {
       for (int shift : {0, 8, 16}) {
         double sum = 0;
         for (int dy = 0; dy < ratio; ++dy)
-          for (int dx = 0; dx < ratio; ++dx) sum += (photo.Pixel(x * ratio + dx, y * ratio + dy) >> shift) & 0xFF;
-        pixel |= static_cast<std::uint32_t>(std::lround(sum / (ratio * ratio))) << shift;
+          for (int dx = 0; dx < ratio; ++dx)
+            sum += light_of((photo.Pixel(x * ratio + dx, y * ratio + dy) >> shift) & 0xFF);
+        pixel |= static_cast<std::uint32_t>(std::lround(level_of(sum / (ratio * ratio)))) << shift;
       }
       reduced.SetPixel(x, y, pixel);
     }
@@ -251,6 +266,92 @@ TEST(PhotoLayoutTest, EnlargedPhotosAreInterpolated) {
     for (const auto& [x, y] : {std::pair{0, 0}, std::pair{80, 60}, std::pair{159, 119}})
       EXPECT_EQ(frame.Pixel(x, y) & 0xFFFFFF, 0x817F7Du) << width << " at " << x << ", " << y;
   }
+}
+
+// Two levels in a fine pattern shrink to the level of their mean light, whichever way the pattern
+// runs and whatever the two levels; the mean of the levels would be visibly darker.
+TEST(PictureScaleTest, FinePatternsShrinkToTheirMeanLight) {
+  struct Case {
+    const char* name;
+    int first, second;  // levels of the two kinds of pixel
+    int ratio;
+    int (*kind)(int x, int y);  // 0 for first, 1 for second
+  };
+  const auto squares = [](int x, int y) { return (x + y) % 2; };
+  const auto columns = [](int x, int) { return x % 2; };
+  const auto rows = [](int, int y) { return y % 2; };
+  const Case cases[] = {
+      {"black and white squares by 2", 0, 255, 2, squares}, {"white and black squares by 2", 255, 0, 2, squares},
+      {"black and white squares by 4", 0, 255, 4, squares}, {"black and white columns by 2", 0, 255, 2, columns},
+      {"black and white rows by 2", 0, 255, 2, rows},       {"black and grey squares by 2", 0, 128, 2, squares},
+      {"two greys in rows by 2", 64, 192, 2, rows},         {"two dark levels by 2", 10, 20, 2, squares},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bitmap photo(24, 16, 32);
+    for (int y = 0; y < photo.Height(); ++y)
+      for (int x = 0; x < photo.Width(); ++x)
+        photo.SetPixel(x, y, static_cast<std::uint32_t>(c.kind(x, y) ? c.second : c.first) * 0x010101u);
+    Bitmap small(24 / c.ratio, 16 / c.ratio, 32);
+    ScaleArea(small, {0, 0, small.Width(), small.Height()}, photo, {0, 0, 24, 16});
+    const double expected = level_of((light_of(c.first) + light_of(c.second)) / 2);
+    for (int y = 0; y < small.Height(); ++y)
+      for (int x = 0; x < small.Width(); ++x) {
+        const std::uint32_t pixel = small.Pixel(x, y);
+        ASSERT_NEAR(green(pixel), expected, 1) << x << ", " << y;
+        ASSERT_EQ(red(pixel), green(pixel)) << x << ", " << y;
+        ASSERT_EQ(blue(pixel), green(pixel)) << x << ", " << y;
+      }
+  }
+}
+
+// A flat colour comes out as exactly that colour, every level of every byte, shrunk or enlarged by
+// whole or uneven ratios and from any part of the picture: no level drifts through the curve.
+TEST(PictureScaleTest, FlatColoursKeepTheirExactLevels) {
+  struct Case {
+    const char* name;
+    int sourceWidth, sourceHeight;
+    SourceArea area;
+    int destWidth, destHeight;
+  };
+  const Case cases[] = {
+      {"shrunk by 2", 12, 8, {0, 0, 12, 8}, 6, 4},
+      {"shrunk unevenly", 37, 23, {0, 0, 37, 23}, 9, 7},
+      {"enlarged unevenly", 5, 4, {0, 0, 5, 4}, 17, 11},
+      {"a fractional part", 20, 20, {1.3, 2.7, 13.9, 9.2}, 6, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (std::uint32_t level = 0; level < 256; ++level) {
+      // Each byte a different level, so that all four cover all 256 levels between them.
+      const std::uint32_t colour = (level << 24) | (((level * 7 + 3) & 0xFF) << 16) | ((255 - level) << 8) | level;
+      Bitmap photo(c.sourceWidth, c.sourceHeight, 32);
+      for (int y = 0; y < photo.Height(); ++y)
+        for (int x = 0; x < photo.Width(); ++x) photo.SetPixel(x, y, colour);
+      Bitmap scaled(c.destWidth, c.destHeight, 32);
+      ScaleArea(scaled, {0, 0, c.destWidth, c.destHeight}, photo, c.area);
+      for (int y = 0; y < scaled.Height(); ++y)
+        for (int x = 0; x < scaled.Width(); ++x)
+          ASSERT_EQ(scaled.Pixel(x, y), colour) << "level " << level << " at " << x << ", " << y;
+    }
+  }
+}
+
+// Enlarging blends the light of the two nearest pixels too: between a black and a white pixel the
+// levels follow the light, brighter than a blend of the levels halfway along.
+TEST(PictureScaleTest, EnlargingInterpolatesLight) {
+  Bitmap photo(2, 1, 32);
+  photo.SetPixel(0, 0, 0);
+  photo.SetPixel(1, 0, 0xFFFFFF);
+  constexpr int Width = 16;
+  Bitmap wide(Width, 1, 32);
+  ScaleArea(wide, {0, 0, Width, 1}, photo, {0, 0, 2, 1});
+  for (int x = 0; x < Width; ++x) {
+    // The pixel's centre in photo pixels, between the two centres at 0 and 1; the edges hold.
+    const double along = std::clamp((x + 0.5) * 2 / Width - 0.5, 0.0, 1.0);
+    EXPECT_NEAR(green(wide.Pixel(x, 0)), level_of(along), 1) << x;
+  }
+  EXPECT_GE(green(wide.Pixel(Width / 2, 0)), 150);  // a blend of levels gives about 143
 }
 
 // Nearest keeps the frames the slideshow always made: the photo stretched by whole pixels into its
