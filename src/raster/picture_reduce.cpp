@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "raster/light_levels.h"
+
 namespace lumivor {
 
 void NeededSize(int width, int height, const PictureSizeHint& hint, int& neededWidth, int& neededHeight) {
@@ -57,12 +59,13 @@ void AreaReducer::AddRow(int y, const std::uint8_t* pixels) {
     AddPixels(y, pixels, 0, 1, width_);
     return;
   }
+  const std::uint16_t* light = LightLevels::Get().Light16;
   std::uint32_t* sum = sums_.data();
   int left = factor_;
   for (int x = 0; x < width_; ++x, pixels += 4) {
-    sum[0] += pixels[0];
-    sum[1] += pixels[1];
-    sum[2] += pixels[2];
+    sum[0] += light[pixels[0]];
+    sum[1] += light[pixels[1]];
+    sum[2] += light[pixels[2]];
     if (--left == 0) {
       left = factor_;
       sum += 3;
@@ -78,12 +81,13 @@ void AreaReducer::AddPixels(int y, const std::uint8_t* pixels, int firstX, int s
   if (y < 0 || y >= height_ || step <= 0) return;
   const std::size_t outWidth = static_cast<std::size_t>(out_.Width());
   std::uint32_t* band = sums_.data() + (order_ == Order::AnyOrder ? static_cast<std::size_t>(y / factor_) * outWidth * 3 : 0);
+  const std::uint16_t* light = LightLevels::Get().Light16;
   for (int i = 0, x = firstX; i < count && x < width_; ++i, x += step, pixels += 4) {
     if (x < 0) continue;
     std::uint32_t* sum = band + static_cast<std::size_t>(x / factor_) * 3;
-    sum[0] += pixels[0];
-    sum[1] += pixels[1];
-    sum[2] += pixels[2];
+    sum[0] += light[pixels[0]];
+    sum[1] += light[pixels[1]];
+    sum[2] += light[pixels[2]];
   }
 }
 
@@ -94,11 +98,14 @@ void AreaReducer::Finish() {
 }
 
 void AreaReducer::write_band(int band, const std::uint32_t* sums) {
+  const LightLevels& levels = LightLevels::Get();
   const int rows = std::min(factor_, height_ - band * factor_);
   std::uint8_t* out = out_.ScanLine(band);
   for (int x = 0; x < out_.Width(); ++x, sums += 3, out += 4) {
-    const std::uint32_t count = static_cast<std::uint32_t>(std::min(factor_, width_ - x * factor_) * rows);
-    for (int c = 0; c < 3; ++c) out[c] = static_cast<std::uint8_t>((sums[c] + count / 2) / count);
+    // The whole light of the block over its pixels' full scale; a flat block gives back its level
+    // exactly, since its sum is count times that level's light.
+    const double scale = static_cast<double>(std::min(factor_, width_ - x * factor_) * rows) * 65535.0;
+    for (int c = 0; c < 3; ++c) out[c] = levels.ToLevel(static_cast<double>(sums[c]) / scale);
     out[3] = 0;
   }
 }

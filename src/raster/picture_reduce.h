@@ -27,9 +27,10 @@ struct PictureSizeHint {
   PictureSizeHint Turned() const { return {Height, Width, Rule}; }
 };
 
-// A reduction beyond this is never chosen: the sums of a block stay within 32 bits, and no real
-// frame needs it.
-inline constexpr int MaxReductionFactor = 4096;
+// A reduction beyond this is never chosen: the light of a block (256 x 256 pixels of up to 65535
+// steps each) stays within 32 bits. A photo that needs more is reduced this far and scaled the
+// rest of the way.
+inline constexpr int MaxReductionFactor = 256;
 
 // The smallest size a width x height picture can take and still be shown as hint says without
 // being enlarged: each side scaled to the box by the rule, rounded up. Never more than the
@@ -45,7 +46,9 @@ int ReductionFactor(int width, int height, const PictureSizeHint& hint, FactorSt
 inline int ReducedSide(int side, int factor) { return (side + factor - 1) / factor; }
 
 // Averages each factor x factor block of a width x height picture into one pixel of out (32 bit,
-// ReducedSide of each side; the blocks on the right and bottom edges average what they hold).
+// ReducedSide of each side; the blocks on the right and bottom edges average what they hold). The
+// blocks are averaged as light (LightLevels) and rounded to the nearest level, as the scalers do,
+// so fine detail keeps its brightness and a flat colour its exact level.
 // Rows given in order, whole and top first, need sums for one row of blocks only; pixels given in
 // any order (the passes of an interlaced file) need sums for the whole reduced picture. Pixels are
 // 4 bytes, blue, green, red and an ignored fourth byte, already composed over black.

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <vector>
+
+#include "raster/light_levels.h"
 
 namespace lumivor {
 
@@ -73,59 +74,6 @@ AxisTaps axis_taps(int destSize, double sourceStart, double sourceLength, int so
 // two, and each weight below 2^24) they are exact floats that add up to exactly 1.
 float weight_fraction(int weight) { return static_cast<float>(weight) / static_cast<float>(WeightOne); }
 
-// The standard sRGB curve, from a stored level in [0, 1] to light in [0, 1].
-double srgb_to_light(double level) {
-  return level <= 0.04045 ? level / 12.92 : std::pow((level + 0.055) / 1.055, 2.4);
-}
-
-// Pixels are averaged as light, not as their stored levels: a fine black and white pattern must
-// keep the brightness it shows (about level 188), where averaging the levels makes it 128 and
-// visibly darker. The tables are built once; no pixel pays for a power.
-class LightTables {
- public:
-  // Fine steps over [0, 1]: narrower than the smallest gap between two levels' thresholds (a dark
-  // level's light is 1 / (255 * 12.92) wide), so each step holds at most one threshold.
-  static constexpr int Steps = 4096;
-
-  LightTables() {
-    for (int v = 0; v < 256; ++v) {
-      Linear[v] = static_cast<float>(srgb_to_light(v / 255.0));
-      Plain[v] = static_cast<float>(v / 255.0);
-    }
-    // Level v takes the light from halfway below it to halfway above it: rounding in levels, so
-    // that a level's own light always comes back as that level.
-    for (int v = 0; v < 255; ++v) threshold_[v] = static_cast<float>(srgb_to_light((v + 0.5) / 255.0));
-    threshold_[255] = std::numeric_limits<float>::infinity();
-    int level = 0;
-    for (int i = 0; i < Steps; ++i) {
-      const float start = static_cast<float>(i) / Steps;
-      while (start >= threshold_[level]) ++level;
-      start_level_[i] = static_cast<std::uint8_t>(level);
-    }
-  }
-
-  // The level whose light is nearest in levels: the fine step's first level, moved up once if the
-  // light is past the threshold inside the step.
-  std::uint8_t ToLevel(float light) const {
-    const int step = std::clamp(static_cast<int>(light * Steps), 0, Steps - 1);
-    int level = start_level_[step];
-    if (light >= threshold_[level]) ++level;
-    return static_cast<std::uint8_t>(level);
-  }
-
-  float Linear[256];
-  float Plain[256];
-
- private:
-  float threshold_[256];
-  std::uint8_t start_level_[Steps];
-};
-
-const LightTables& light_tables() {
-  static const LightTables tables;
-  return tables;
-}
-
 }  // namespace
 
 std::optional<PictureScaler> ParsePictureScaler(std::string_view text) {
@@ -143,7 +91,7 @@ void ScaleArea(Bitmap& dest, const Rect& destRect, const Bitmap& source, const S
   if (dest.BitsPerPixel() != 32 || source.BitsPerPixel() != 32) return;
   const AxisTaps columns = axis_taps(destRect.Width(), area.Left, area.Width, source.Width());
   const AxisTaps rows = axis_taps(destRect.Height(), area.Top, area.Height, source.Height());
-  const LightTables& light = light_tables();
+  const LightLevels& light = LightLevels::Get();
   // Blue, green and red are light; the fourth byte is not, so it is averaged as the number it is.
   const float* const toLight[4] = {light.Linear, light.Linear, light.Linear, light.Plain};
 

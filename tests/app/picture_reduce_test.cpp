@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -61,17 +62,38 @@ std::vector<std::uint8_t> Bmp(const Bitmap& picture) {
   return file;
 }
 
-// The average of each factor x factor block, rounded to nearest, the edge blocks of what they hold.
+// A level's light in steps of 1 / 65535, worked out here from the sRGB curve.
+std::uint32_t Light16(std::uint32_t level) {
+  const double v = level / 255.0;
+  return static_cast<std::uint32_t>(std::lround((v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4)) * 65535));
+}
+
+// The level whose light is nearest in levels: one past every level whose upper half-way light the
+// average reaches.
+std::uint32_t NearestLevel(double light) {
+  std::uint32_t level = 0;
+  while (level < 255) {
+    const double v = (level + 0.5) / 255.0;
+    if (light < (v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4))) break;
+    ++level;
+  }
+  return level;
+}
+
+// The average light of each factor x factor block as its nearest level, the edge blocks of what
+// they hold.
 Bitmap BlockAverages(const Bitmap& full, int factor) {
   Bitmap out(ReducedSide(full.Width(), factor), ReducedSide(full.Height(), factor), 32);
   for (int by = 0; by < out.Height(); ++by)
     for (int bx = 0; bx < out.Width(); ++bx) {
-      std::uint32_t sum[3] = {0, 0, 0}, count = 0;
+      std::uint64_t sum[3] = {0, 0, 0};
+      std::uint32_t count = 0;
       for (int y = by * factor; y < std::min((by + 1) * factor, full.Height()); ++y)
         for (int x = bx * factor; x < std::min((bx + 1) * factor, full.Width()); ++x, ++count)
-          for (int c = 0; c < 3; ++c) sum[c] += (full.Pixel(x, y) >> (8 * c)) & 0xFF;
+          for (int c = 0; c < 3; ++c) sum[c] += Light16((full.Pixel(x, y) >> (8 * c)) & 0xFF);
       std::uint32_t pixel = 0;
-      for (int c = 0; c < 3; ++c) pixel |= ((sum[c] + count / 2) / count) << (8 * c);
+      for (int c = 0; c < 3; ++c)
+        pixel |= NearestLevel(static_cast<double>(sum[c]) / (static_cast<double>(count) * 65535.0)) << (8 * c);
       out.SetPixel(bx, by, pixel);
     }
   return out;
@@ -150,6 +172,40 @@ TEST(PictureReduceTest, RowsAndPassesAverageExactlyTheirBlocks) {
     for (int y = 0; y < expected.Height(); ++y)
       for (int x = 0; x < expected.Width(); ++x) wrong += reduced.Pixel(x, y) != expected.Pixel(x, y);
     EXPECT_EQ(wrong, 0);
+  }
+}
+
+// Reduced while decoding, fine detail keeps the brightness it shows: a one-pixel black and white
+// checkerboard is half the light, level 188, not the level 128 that averaging stored levels gives;
+// a flat colour keeps its level exactly, whatever the block's size.
+TEST(PictureReduceTest, BlocksAreAveragedAsLight) {
+  struct Case {
+    const char* Name;
+    std::uint32_t Even, Odd;  // the checkerboard's two colours
+    PictureSizeHint Hint;
+    std::uint32_t Expected;
+  };
+  const Case cases[] = {
+      {"black and white by four", 0x000000, 0xFFFFFF, {50, 50, SizeRule::Inside}, 0xBCBCBC},
+      {"black and white by ten", 0x000000, 0xFFFFFF, {20, 20, SizeRule::Inside}, 0xBCBCBC},
+      {"a flat dark colour", 0x251A03, 0x251A03, {50, 50, SizeRule::Inside}, 0x251A03},
+      {"a flat light colour", 0xF0C8FE, 0xF0C8FE, {7, 7, SizeRule::Cover}, 0xF0C8FE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    Bitmap checker(200, 200, 32);
+    for (int y = 0; y < checker.Height(); ++y)
+      for (int x = 0; x < checker.Width(); ++x) checker.SetPixel(x, y, (x + y) % 2 == 0 ? c.Even : c.Odd);
+    for (bool interlaced : {false, true}) {
+      Bitmap reduced;
+      std::string error;
+      ASSERT_TRUE(ReadPicture(Png(checker, interlaced), reduced, error, PictureTurn::AsStored, c.Hint)) << error;
+      ASSERT_LT(reduced.Width(), checker.Width());
+      int wrong = 0;
+      for (int y = 0; y < reduced.Height(); ++y)
+        for (int x = 0; x < reduced.Width(); ++x) wrong += (reduced.Pixel(x, y) & 0xFFFFFF) != c.Expected;
+      EXPECT_EQ(wrong, 0) << "interlaced " << interlaced << ": " << std::hex << reduced.Pixel(0, 0);
+    }
   }
 }
 
