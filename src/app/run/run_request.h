@@ -69,6 +69,10 @@ struct RunRequest {
   int SampleRate = 44100;  // hertz, 0 for the source's own
   int BitRate = 768;       // video, kilobits per second
   MusicEnd MusicEndRule = MusicEnd::Cut;
+  // Each track brought to a common loudness (its true peak kept below full scale) as it is joined.
+  bool Normalize = false;
+  // The transitions moved onto the joined music's beats, when it has a clear one.
+  bool BeatSync = false;
 
   // Effects: a list taken in turn wins; otherwise random or sequential. A seed makes a random
   // order (and random motion) again.
