@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <numbers>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,14 @@ inline Sound Sine(double seconds, double hertz, double peakDb, int rate = 44100,
   const double amplitude = DbToAmplitude(peakDb);
   return MakeSound(seconds, rate, channels,
                    [=](double t) { return amplitude * std::sin(2 * std::numbers::pi * hertz * t); });
+}
+
+// Uniform white noise, the same on every channel: sound without a beat.
+inline Sound Noise(double seconds, double peakDb, std::uint32_t seed, int rate = 44100, int channels = 2) {
+  std::mt19937 generator(seed);
+  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+  const double amplitude = DbToAmplitude(peakDb);
+  return MakeSound(seconds, rate, channels, [&](double) { return amplitude * uniform(generator); });
 }
 
 // Short decaying 2 kHz bursts at the given times: a click track.
