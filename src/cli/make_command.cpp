@@ -104,9 +104,6 @@ std::string usage_text() {
       "                      loop (the tracks played again until the video ends, then faded)\n"
       "  --normalize         bring each track to -16 LUFS (its true peak kept at or below -1 dBTP)\n"
       "                      as the tracks are joined; the log names each track's loudness and gain\n"
-      "  --beat-sync         start each transition on the beat of the joined music nearest its\n"
-      "                      planned time (holds change by at most a third); music without a clear\n"
-      "                      beat keeps the planned times\n"
       "  --preview-sheet FILE  encode nothing; write one picture (PNG when FILE ends in .png, else\n"
       "                      BMP) of the planned show instead: the first frame of every hold and the\n"
       "                      middle frame of every transition, labelled with the photo's or the\n"
@@ -180,7 +177,6 @@ struct Arguments {
   std::string PreviewSheet;
   std::optional<MusicEnd> MusicEndRule;
   bool Normalize = false;
-  bool BeatSync = false;
 
   // A show's project file, rendered instead of photos; once read, the run it describes, which the
   // options given override.
@@ -235,7 +231,7 @@ constexpr OptionRule Options[] = {
     {"--break-when-no-pictures", OptionKind::Flag}, {"--no-auto-rotate", OptionKind::Flag},
     {"--log", OptionKind::Flag},             {"--music-end", OptionKind::Value},
     {"--preview-sheet", OptionKind::Value},  {"--scaler", OptionKind::Value},
-    {"--normalize", OptionKind::Flag},       {"--beat-sync", OptionKind::Flag},
+    {"--normalize", OptionKind::Flag},
 };
 
 // Each option's value is checked in the order the options were given, so the first wrong one
@@ -253,8 +249,7 @@ void apply_option(Arguments& parsed, const std::string& name, const std::string&
     parsed.Log = true;
   } else if (name == "--normalize") {
     parsed.Normalize = true;
-  } else if (name == "--beat-sync") {
-    parsed.BeatSync = true;
+
   } else if (name == "--audio") {
     if (value.empty()) fail("--audio needs a file name");
     parsed.Tracks.push_back(value);
@@ -486,7 +481,6 @@ RunRequest project_run_request(const Arguments& parsed, const OutputPlace& place
   }
   if (parsed.MusicEndRule) request.MusicEndRule = *parsed.MusicEndRule;
   if (parsed.Normalize) request.Normalize = true;
-  if (parsed.BeatSync) request.BeatSync = true;
   if (std::none_of(request.PerPhoto.begin(), request.PerPhoto.end(), [](const PhotoChoices& own) { return own.HasAny(); })) {
     request.PerPhoto.clear();
   }
@@ -603,7 +597,6 @@ RunRequest run_request(const Arguments& parsed, const OutputPlace& place) {
   request.BitRate = *parsed.BitRate;
   request.MusicEndRule = parsed.MusicEndRule.value_or(MusicEnd::Cut);
   request.Normalize = parsed.Normalize;
-  request.BeatSync = parsed.BeatSync;
   request.RandomEffects = parsed.Effects == EffectMode::Random;
   request.EffectOrder = parsed.EffectOrder;
   request.Seed = parsed.Seed;

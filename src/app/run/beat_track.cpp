@@ -102,7 +102,26 @@ BeatTrack BeatTracker::Finish() {
   }
   if (steps.empty()) return found;
   std::nth_element(steps.begin(), steps.begin() + static_cast<std::ptrdiff_t>(steps.size() / 2), steps.end());
-  const double period = steps[steps.size() / 2];
+  double period = steps[steps.size() / 2];
+  // Each beat is marked on the tracker's hop (11.6 ms), so one step is off by up to a hop; a line
+  // through all of them, each counted in whole periods from the first, shares that error out.
+  // Beats that do not sit near the line's count (a change of tempo) leave the median as it is.
+  {
+    const std::vector<double>& beats = found.BeatSeconds;
+    double sumN = 0, sumT = 0, sumNN = 0, sumNT = 0;
+    bool steady = true;
+    for (const double t : beats) {
+      const double n = std::round((t - beats.front()) / period);
+      steady = steady && std::abs(t - beats.front() - n * period) <= 0.25 * period;
+      sumN += n;
+      sumT += t;
+      sumNN += n * n;
+      sumNT += n * t;
+    }
+    const double count = static_cast<double>(beats.size());
+    const double spread = count * sumNN - sumN * sumN;
+    if (steady && spread > 0) period = (count * sumNT - sumN * sumT) / spread;
+  }
   found.Bpm = 60.0 / period;
   found.BeatSeconds = complete_beats(found.BeatSeconds, period, static_cast<double>(s.Samples) / BeatSampleRate);
   return found;
@@ -123,6 +142,17 @@ bool DetectBeats(const std::string& path, BeatTrack& track, std::string& errorTe
   };
   if (!DecodeSound(path, BeatSampleRate, 1, sink, errorText)) return false;
   track = tracker.Finish();
+  return true;
+}
+
+bool BeatSyncedTiming(const std::string& joinedSound, const ShowTiming& plan, FrameRateParts rate, ShowTiming& timing,
+                      std::string& logLine, std::string& errorText, const std::function<bool()>& keepGoing) {
+  timing = plan;
+  logLine.clear();
+  BeatTrack track;
+  if (!DetectBeats(joinedSound, track, errorText, keepGoing)) return false;
+  logLine = BeatSyncLogText(track);
+  if (track.Clear) timing = FitTimingToBeats(plan, track.BeatSeconds, rate);
   return true;
 }
 

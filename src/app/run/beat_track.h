@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "app/show/beat_fit.h"
+#include "app/show/show_timing.h"
+
 namespace lumivor {
 
 struct BeatTrack {
@@ -57,6 +60,13 @@ class BeatTracker {
 // media libraries must be loaded.
 bool DetectBeats(const std::string& path, BeatTrack& track, std::string& errorText,
                  const std::function<bool()>& keepGoing = {});
+
+// The timing a show takes from its joined music: the plan fitted to the music's beats where the
+// beat is clear (FitTimingToBeats), the plan itself where it is not. logLine receives
+// BeatSyncLogText. False, with the plan in timing, when the sound cannot be read or keepGoing
+// stopped the reading ("stopped").
+bool BeatSyncedTiming(const std::string& joinedSound, const ShowTiming& plan, FrameRateParts rate, ShowTiming& timing,
+                      std::string& logLine, std::string& errorText, const std::function<bool()>& keepGoing = {});
 
 // The log's line: "Beat sync: 120.0 bpm", or the notice that the show keeps its planned times.
 std::string BeatSyncLogText(const BeatTrack& track);
