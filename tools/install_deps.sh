@@ -14,6 +14,8 @@ packages=(
   libsdl2-dev
   qt6-base-dev
   nlohmann-json3-dev  # show projects are JSON files
+  libebur128-dev  # the music's loudness, measured before the tracks are joined
+  libaubio-dev  # the music's beats, for cuts on the beat
   ffmpeg  # the tests' outside reader of the videos they write (ffprobe, ffmpeg)
   clang libclang-rt-14-dev  # the fuzz targets: clang's libFuzzer and its sanitizer runtimes
   "$@"

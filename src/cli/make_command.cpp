@@ -102,6 +102,8 @@ std::string usage_text() {
       "                      when they outlast the show, and cut at its end), fade (the last 2 s\n"
       "                      faded out; shorter tracks are used too and fade at their own end) or\n"
       "                      loop (the tracks played again until the video ends, then faded)\n"
+      "  --normalize         bring each track to -16 LUFS (its true peak kept at or below -1 dBTP)\n"
+      "                      as the tracks are joined; the log names each track's loudness and gain\n"
       "  --preview-sheet FILE  encode nothing; write one picture (PNG when FILE ends in .png, else\n"
       "                      BMP) of the planned show instead: the first frame of every hold and the\n"
       "                      middle frame of every transition, labelled with the photo's or the\n"
@@ -174,6 +176,7 @@ struct Arguments {
   bool Log = false;
   std::string PreviewSheet;
   std::optional<MusicEnd> MusicEndRule;
+  bool Normalize = false;
 
   // A show's project file, rendered instead of photos; once read, the run it describes, which the
   // options given override.
@@ -228,6 +231,7 @@ constexpr OptionRule Options[] = {
     {"--break-when-no-pictures", OptionKind::Flag}, {"--no-auto-rotate", OptionKind::Flag},
     {"--log", OptionKind::Flag},             {"--music-end", OptionKind::Value},
     {"--preview-sheet", OptionKind::Value},  {"--scaler", OptionKind::Value},
+    {"--normalize", OptionKind::Flag},
 };
 
 // Each option's value is checked in the order the options were given, so the first wrong one
@@ -243,6 +247,9 @@ void apply_option(Arguments& parsed, const std::string& name, const std::string&
     parsed.AutoRotate = false;
   } else if (name == "--log") {
     parsed.Log = true;
+  } else if (name == "--normalize") {
+    parsed.Normalize = true;
+
   } else if (name == "--audio") {
     if (value.empty()) fail("--audio needs a file name");
     parsed.Tracks.push_back(value);
@@ -473,6 +480,7 @@ RunRequest project_run_request(const Arguments& parsed, const OutputPlace& place
     for_each_photo([](PhotoChoices& own) { own.MotionStrength.reset(); });
   }
   if (parsed.MusicEndRule) request.MusicEndRule = *parsed.MusicEndRule;
+  if (parsed.Normalize) request.Normalize = true;
   if (std::none_of(request.PerPhoto.begin(), request.PerPhoto.end(), [](const PhotoChoices& own) { return own.HasAny(); })) {
     request.PerPhoto.clear();
   }
@@ -588,6 +596,7 @@ RunRequest run_request(const Arguments& parsed, const OutputPlace& place) {
   request.SampleRate = SampleRateOfEntry(*parsed.SampleRateIndex);
   request.BitRate = *parsed.BitRate;
   request.MusicEndRule = parsed.MusicEndRule.value_or(MusicEnd::Cut);
+  request.Normalize = parsed.Normalize;
   request.RandomEffects = parsed.Effects == EffectMode::Random;
   request.EffectOrder = parsed.EffectOrder;
   request.Seed = parsed.Seed;

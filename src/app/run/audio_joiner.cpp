@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "app/run/conversion_job.h"
+#include "app/run/loudness.h"
 #include "app/show/frame_sequencer.h"
 #include "app/files/input_file.h"
 #include "media/components/ff_decoder.h"
@@ -96,11 +97,24 @@ MusicPlan PlanMusic(const AudioJoinRequest& request, std::int64_t tracksMicrosec
   return plan;
 }
 
-std::string MusicOptionText(const MusicPlan& plan) {
+std::string MusicOptionText(const MusicPlan& plan, const std::vector<double>& trackGainsDb) {
   const int inputs = std::max(plan.Inputs, 1);
   const std::int64_t end = SecondsToSamples(plan.Seconds, JoinedSampleRate);
   std::string graph;
-  for (int i = 0; i < inputs; ++i) graph += "[" + std::to_string(i) + ":a]";
+  if (trackGainsDb.empty()) {
+    for (int i = 0; i < inputs; ++i) graph += "[" + std::to_string(i) + ":a]";
+  } else {
+    // Each input its own gain before the joining, in the join's one pass; the labels it leaves
+    // feed the rest of the chain as the inputs themselves would.
+    std::string joined;
+    for (int i = 0; i < inputs; ++i) {
+      const std::string label = "[gain" + std::to_string(i) + "]";
+      graph += "[" + std::to_string(i) + ":a]" +
+               VolumeFilterText(trackGainsDb[static_cast<std::size_t>(i) % trackGainsDb.size()]) + label + ";";
+      joined += label;
+    }
+    graph += joined;
+  }
   if (inputs > 1) graph += "concat=n=" + std::to_string(inputs) + ":v=0:a=1,";
   // Counted from the first sample, whatever time the first track's stream starts at, so that the
   // cut and the fade fall on the video's clock.
@@ -247,7 +261,7 @@ std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoi
   }
 
   TOutputOptions output;
-  output.Options = MusicOptionText(plan);
+  output.Options = MusicOptionText(plan, request.TrackGainsDb);
   const std::string fileName = FreeJoinedAudioFileName(request.OutputFolder, request.Tracks.front());
   output.FileName = fileName;
   if (request.OnFileNamed) request.OnFileNamed(fileName);

@@ -57,6 +57,8 @@ struct AudioJoinRequest {
   int RateNumerator = 30;
   int RateDenominator = 1;
   MusicEnd End = MusicEnd::Cut;
+  // Decibels of gain for each track, in the order of Tracks; empty: every track as it is.
+  std::vector<double> TrackGainsDb;
   // Told the joined file's name before anything is written under it, so that the caller can have
   // the file removed on every way out, a signal ending the program included.
   std::function<void(const std::string& fileName)> OnFileNamed;
@@ -81,8 +83,9 @@ MusicPlan PlanMusic(const AudioJoinRequest& request, std::int64_t tracksMicrosec
 // one after another in one filter graph, cut at the plan's length to the sample and faded out
 // up to FadeEnd when the plan fades, encoded as MP3 at JoinedSampleRate. One graph rather than
 // the encoder's join: a join ends each input on a whole encoder frame, so many short inputs would
-// add up to seconds of sound past the cut.
-std::string MusicOptionText(const MusicPlan& plan);
+// add up to seconds of sound past the cut. trackGainsDb, when not empty, gives each track (input i
+// is track i modulo its size) a volume filter ahead of the joining.
+std::string MusicOptionText(const MusicPlan& plan, const std::vector<double>& trackGainsDb = {});
 
 // The log's line: the rule and the sound's length ("Music end: fade, the sound lasts 27.20 s").
 std::string MusicPlanText(MusicEnd end, const MusicPlan& plan);

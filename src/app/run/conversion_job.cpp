@@ -9,12 +9,14 @@
 #include <filesystem>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <system_error>
 #include <utility>
 
 #include <unistd.h>
 
 #include "app/run/audio_joiner.h"
+#include "app/run/loudness.h"
 #include "app/show/frame_sequencer.h"
 #include "app/common/global_object.h"
 #include "app/photos/picture_file.h"
@@ -139,6 +141,39 @@ void log_error(LogMemo& log, const std::string& line) {
 std::string input_info_text(TFFEncoder& encoder, int task, int input) {
   TFFDecoder* inspector = encoder.InputInspector(task, input);
   return inspector != nullptr ? inspector->FileInfoText() : std::string();
+}
+
+// Each track's gain to the common loudness, a track listed twice measured once. The tracks are
+// checked as the join checks them first, so that a track that is no sound is refused with the
+// join's own words. False with the reason, or with stopped set when a stop came while measuring.
+bool measure_track_gains(const std::vector<std::string>& tracks, TFFDecoder& decoder, LogMemo& log,
+                         const std::atomic<bool>& stopPressed, std::vector<double>& gains, bool& stopped,
+                         std::string& errorText) {
+  for (const std::string& track : tracks) {
+    errorText = TrackProblem(decoder, track);
+    decoder.CloseFile();
+    if (!errorText.empty()) return false;
+  }
+  gains.clear();
+  std::map<std::string, double> measured;
+  for (const std::string& track : tracks) {
+    if (const auto known = measured.find(track); known != measured.end()) {
+      gains.push_back(known->second);
+      continue;
+    }
+    TrackLoudness loudness;
+    std::string reason;
+    if (!MeasureTrackLoudness(track, loudness, reason, [&] { return !stopPressed.load(); })) {
+      stopped = stopPressed.load();
+      errorText = "Cannot measure the loudness of the audio track " + track + ": " + reason;
+      return false;
+    }
+    const LoudnessGain gain = GainForLoudness(loudness);
+    log.AddLine(LoudnessLogText(track, loudness, gain));
+    measured.emplace(track, gain.Db);
+    gains.push_back(gain.Db);
+  }
+  return true;
 }
 
 }  // namespace
@@ -335,6 +370,16 @@ bool ConversionJob::JoinSound(const RunRequest& request, ShowPlan& plan, JobResu
   plan.SoundEnd = join.End;
   join.OnFileNamed = [this](const std::string& fileName) { joinedAudio_.Hold(fileName); };
   joining_ = true;
+  if (request.Normalize) {
+    log.AddLine("");
+    bool stopped = false;
+    std::string measureError;
+    if (!measure_track_gains(tracks, services_.Decoder, log, stopPressed_, join.TrackGainsDb, stopped, measureError)) {
+      joining_ = false;
+      if (stopped) return EndStoppedEarly(result);
+      return FailLoudly(measureError, result);
+    }
+  }
   std::string musicPlan;
   std::string joinError;
   const std::string joined = AudioJoiner(encoder, services_.Decoder, join, &musicPlan, joinError);

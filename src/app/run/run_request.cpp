@@ -156,6 +156,8 @@ bool RequestFromSettings(const SettingsStore& settings, RunRequest& request, std
   read.BitRate = settings.ReadInteger(settings_key::BitRate, 768);
   // A text the program does not know keeps the plain choice, as an older file may hold one.
   read.MusicEndRule = ParseMusicEnd(settings.ReadString(settings_key::MusicEnd, "cut")).value_or(MusicEnd::Cut);
+  read.Normalize = settings.ReadBool(settings_key::Normalize, false);
+  read.BeatSync = settings.ReadBool(settings_key::BeatSync, false);
   read.Screen = ParseScreenMode(settings.ReadString(settings_key::ScreenMode, "fit")).value_or(ScreenMode::Fit);
   read.Motion = ParseMotionKind(settings.ReadString(settings_key::Motion, "none")).value_or(MotionKind::None);
   read.MotionStrength = std::clamp(settings.ReadInteger(settings_key::MotionStrength, DefaultMotionStrength), 0,
@@ -190,12 +192,31 @@ void StoreRequestSettings(const RunRequest& request, SettingsStore& settings) {
   settings.WriteString(settings_key::PhotoDelay, whole_or_decimal(request.HoldSeconds));
   settings.WriteString(settings_key::EffectDelay, whole_or_decimal(request.TransitionSeconds));
   settings.WriteString(settings_key::MusicEnd, std::string(MusicEndName(request.MusicEndRule)));
+  // Written once chosen: a file of someone who never turned them on stays as it was.
+  if (request.Normalize || settings.Find(settings_key::Normalize)) settings.WriteBool(settings_key::Normalize, request.Normalize);
+  if (request.BeatSync || settings.Find(settings_key::BeatSync)) settings.WriteBool(settings_key::BeatSync, request.BeatSync);
   settings.WriteString(settings_key::ScreenMode, std::string(ScreenModeName(request.Screen)));
   settings.WriteString(settings_key::Motion, std::string(MotionKindName(request.Motion)));
   settings.WriteInteger(settings_key::MotionStrength, request.MotionStrength);
   settings.WriteString(settings_key::Scaler, std::string(PictureScalerName(request.Scaler)));
   settings.WriteBool(settings_key::AutoRotate, request.AutoRotate);
   if (!request.OutputFolder.empty()) settings.WriteString(settings_key::OutPutDir, request.OutputFolder);
+}
+
+ShowTiming RequestTiming(const RunRequest& request) {
+  const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
+  const std::size_t photos = request.Photos.size();
+  ShowTiming timing;
+  timing.HoldFrames.reserve(photos);
+  timing.TransitionFrames.reserve(photos + 1);
+  timing.TransitionFrames.push_back(CountFrames(rate, request.TransitionSeconds));
+  for (std::size_t i = 0; i < photos; ++i) {
+    // Choices past the photo list belong to no photo; photos past the choices take the show's.
+    const PhotoChoices own = i < request.PerPhoto.size() ? request.PerPhoto[i] : PhotoChoices{};
+    timing.HoldFrames.push_back(CountFrames(rate, own.HoldSeconds.value_or(request.HoldSeconds)));
+    timing.TransitionFrames.push_back(CountFrames(rate, own.TransitionSeconds.value_or(request.TransitionSeconds)));
+  }
+  return timing;
 }
 
 std::vector<int> PhotosWithChoicesOfTheirOwn(const RunRequest& request) {

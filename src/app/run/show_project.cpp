@@ -180,6 +180,8 @@ void read_show(const Json& value, ShowProject& project) {
   }
   if (const Json* v = member(show, "scaler")) project.Scaler = choice_at(*v, "show.scaler", ParsePictureScaler, Scalers);
   if (const Json* v = member(show, "musicEnd")) project.MusicEndRule = choice_at(*v, "show.musicEnd", ParseMusicEnd, MusicEnds);
+  if (const Json* v = member(show, "normalize")) project.Normalize = bool_at(*v, "show.normalize");
+  if (const Json* v = member(show, "beatSync")) project.BeatSync = bool_at(*v, "show.beatSync");
   if (const Json* v = member(show, "effects")) {
     if (v->is_array()) {
       project.RandomEffects = false;
@@ -341,6 +343,9 @@ Json project_document(const ShowProject& project, const std::filesystem::path& f
   show["motionStrength"] = project.MotionStrength;
   show["scaler"] = PictureScalerName(project.Scaler);
   show["musicEnd"] = MusicEndName(project.MusicEndRule);
+  // Written only when chosen, so that projects that never use them read as they always did.
+  if (project.Normalize) show["normalize"] = true;
+  if (project.BeatSync) show["beatSync"] = true;
   if (!project.EffectOrder.empty()) {
     show["effects"] = project.EffectOrder;
   } else {
@@ -533,6 +538,8 @@ bool RequestFromProject(const ShowProject& project, RunRequest& request, std::st
   read.SampleRate = project.SampleRate;
   read.BitRate = project.BitRate;
   read.MusicEndRule = project.MusicEndRule;
+  read.Normalize = project.Normalize;
+  read.BeatSync = project.BeatSync;
   read.RandomEffects = project.EffectOrder.empty() && project.RandomEffects;
   read.EffectOrder = project.EffectOrder;
   read.Seed = project.Seed;

@@ -42,6 +42,9 @@ struct ShowProject {
   int MotionStrength = DefaultMotionStrength;
   PictureScaler Scaler = PictureScaler::Smooth;
   MusicEnd MusicEndRule = MusicEnd::Cut;
+  // The tracks brought to a common loudness; the transitions moved onto the music's beats.
+  bool Normalize = false;
+  bool BeatSync = false;
   // A list of effect numbers taken in turn wins; otherwise random or sequential.
   bool RandomEffects = true;
   std::vector<int> EffectOrder;

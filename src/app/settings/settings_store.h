@@ -41,6 +41,11 @@ inline constexpr std::string_view MotionStrength = "MotionStrength";
 inline constexpr std::string_view Scaler = "Scaler";
 // How the music ends with the video: "cut", "fade" or "loop".
 inline constexpr std::string_view MusicEnd = "MusicEnd";
+// "1": each track is brought to a common loudness before the join; "0" (also when missing) leaves
+// the tracks' own levels.
+inline constexpr std::string_view Normalize = "Normalize";
+// "1": the transitions are moved onto the music's beats; "0" (also when missing) keeps their times.
+inline constexpr std::string_view BeatSync = "BeatSync";
 // "1" (also when missing): photos are turned upright by their orientation tag as they load.
 inline constexpr std::string_view AutoRotate = "AutoRotate";
 }  // namespace settings_key

@@ -288,7 +288,7 @@ bool MainWindow::RequestFromWindow(RunRequest& request, std::string& errorText) 
   for (std::string_view key : {settings_key::Format, settings_key::Stereo, settings_key::SampleRate,
                                settings_key::BitRate, settings_key::MusicEnd, settings_key::ScreenMode,
                                settings_key::Motion, settings_key::MotionStrength, settings_key::AutoRotate,
-                               settings_key::OutPutDir}) {
+                               settings_key::OutPutDir, settings_key::Normalize, settings_key::BeatSync}) {
     if (const std::optional<std::string> value = settings_.Find(key)) controls.WriteString(key, *value);
   }
   const std::string sizeText = view_.VideoSizeText();
