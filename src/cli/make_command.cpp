@@ -60,7 +60,8 @@ std::string usage_text() {
       "its photos, tracks and choices. Options given with it override the project's: --audio replaces\n"
       "its tracks; --hold, --transition, --effects, --fit, --motion and --motion-strength also replace\n"
       "the photos' own choices of the same kind; --format, --size, --rate, --sample-rate, --mono and\n"
-      "--bitrate replace the project's output choices (a format's defaults do not apply). The format\n"
+      "--bitrate replace the project's output choices (a format's defaults do not apply); --title,\n"
+      "--subtitle and --captions replace its title card and caption rule. The format\n"
       "is the project's unless --format or an -o file of another extension names one. A project that\n"
       "cannot be read, or whose photos or tracks are missing, ends the command with status 1.\n"
       "\n"
@@ -102,6 +103,12 @@ std::string usage_text() {
       "                      when they outlast the show, and cut at its end), fade (the last 2 s\n"
       "                      faded out; shorter tracks are used too and fade at their own end) or\n"
       "                      loop (the tracks played again until the video ends, then faded)\n"
+      "  --title TEXT        a title card before the first photo: TEXT centred on a dark backdrop,\n"
+      "                      held and brought in and out as a photo is\n"
+      "  --subtitle TEXT     a smaller line under the title on the title card\n"
+      "  --captions RULE     none (the default) or date: each photo captioned with the day it was\n"
+      "                      taken, from its Exif data, with the month named in the locale LC_TIME\n"
+      "                      sets (\"12 June 2024\"); photos without a date have no caption\n"
       "  --preview-sheet FILE  encode nothing; write one picture (PNG when FILE ends in .png, else\n"
       "                      BMP) of the planned show instead: the first frame of every hold and the\n"
       "                      middle frame of every transition, labelled with the photo's or the\n"
@@ -174,6 +181,9 @@ struct Arguments {
   bool Log = false;
   std::string PreviewSheet;
   std::optional<MusicEnd> MusicEndRule;
+  std::optional<std::string> Title;
+  std::optional<std::string> Subtitle;
+  std::optional<CaptionRule> Captions;
 
   // A show's project file, rendered instead of photos; once read, the run it describes, which the
   // options given override.
@@ -228,6 +238,8 @@ constexpr OptionRule Options[] = {
     {"--break-when-no-pictures", OptionKind::Flag}, {"--no-auto-rotate", OptionKind::Flag},
     {"--log", OptionKind::Flag},             {"--music-end", OptionKind::Value},
     {"--preview-sheet", OptionKind::Value},  {"--scaler", OptionKind::Value},
+    {"--title", OptionKind::Value},          {"--subtitle", OptionKind::Value},
+    {"--captions", OptionKind::Value},
 };
 
 // Each option's value is checked in the order the options were given, so the first wrong one
@@ -304,6 +316,13 @@ void apply_option(Arguments& parsed, const std::string& name, const std::string&
     if (!parsed.Motion) fail("--motion is none, zoom, pan or random, not \"" + value + "\"");
   } else if (name == "--motion-strength") {
     parsed.MotionStrength = static_cast<int>(NumberInRange(name, value, 0, MaxMotionStrength));
+  } else if (name == "--title") {
+    parsed.Title = value;
+  } else if (name == "--subtitle") {
+    parsed.Subtitle = value;
+  } else if (name == "--captions") {
+    parsed.Captions = ParseCaptionRule(value);
+    if (!parsed.Captions) fail("--captions is none or date, not \"" + value + "\"");
   }
 }
 
@@ -473,6 +492,9 @@ RunRequest project_run_request(const Arguments& parsed, const OutputPlace& place
     for_each_photo([](PhotoChoices& own) { own.MotionStrength.reset(); });
   }
   if (parsed.MusicEndRule) request.MusicEndRule = *parsed.MusicEndRule;
+  if (parsed.Title) request.Title = *parsed.Title;
+  if (parsed.Subtitle) request.Subtitle = *parsed.Subtitle;
+  if (parsed.Captions) request.Captions = *parsed.Captions;
   if (std::none_of(request.PerPhoto.begin(), request.PerPhoto.end(), [](const PhotoChoices& own) { return own.HasAny(); })) {
     request.PerPhoto.clear();
   }
@@ -600,6 +622,9 @@ RunRequest run_request(const Arguments& parsed, const OutputPlace& place) {
   request.BreakWhenNoPictures = parsed.BreakWhenNoPictures;
   request.AutoRotate = parsed.AutoRotate;
   request.PreviewSheetFile = parsed.PreviewSheet;
+  request.Title = parsed.Title.value_or(std::string());
+  request.Subtitle = parsed.Subtitle.value_or(std::string());
+  request.Captions = parsed.Captions.value_or(CaptionRule::None);
   return request;
 }
 
@@ -660,7 +685,7 @@ int make(Arguments parsed) {
   if (file.IsOpen()) request.OutputFile = file.TemporaryName();
 
   const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
-  const std::int64_t totalFrames = ShowFrameCount(static_cast<std::int64_t>(request.Photos.size()),
+  const std::int64_t totalFrames = ShowFrameCount(ShowPictureCount(request),
                                                   CountFrames(rate, request.HoldSeconds),
                                                   CountFrames(rate, request.TransitionSeconds));
   ConsoleFace console(parsed, terminal, totalFrames);

@@ -365,3 +365,16 @@ void CaptionLayer::Draw(Bitmap& canvas, int index, int opacity) {
 }
 
 }  // namespace lumivor
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMIVOR_LEAK_CHECKED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(LUMIVOR_LEAK_CHECKED)
+// Fontconfig, which Pango finds fonts through, keeps its configuration and caches for the life of
+// the process where the leak checker cannot follow them, and cannot be shut down while a font map
+// lives. Blocks allocated inside it are passed over; nothing else is. Weak, so that a program with
+// suppressions of its own keeps them (and must list this library too).
+extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+#endif
