@@ -26,7 +26,7 @@ struct ShowPhoto {
   std::string File;  // absolute once loaded
   PhotoChoices Choices;
   // Its own caption; an empty text keeps it without one whatever the show's caption rule.
-  std::optional<std::string> Caption;
+  std::optional<std::string> Caption = std::nullopt;
   friend bool operator==(const ShowPhoto&, const ShowPhoto&) = default;
 };
 
