@@ -682,6 +682,9 @@ int make(Arguments parsed) {
 
   RunRequest request = run_request(parsed, place);
   report_photo_choices(request, terminal);
+  // The caption layer is not yet in the frame sequencer: asked-for captions are said to be missing
+  // rather than quietly left out.
+  if (HasCaptions(request)) terminal.Line("lumivor make: captions are not yet drawn on the frames; the show is made without them");
   if (file.IsOpen()) request.OutputFile = file.TemporaryName();
 
   const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
