@@ -10,6 +10,8 @@ packages=(
   libjpeg62-turbo-dev libpng-dev
   libwebp-dev
   libheif-dev
+  libpango1.0-dev libcairo2-dev  # captions and title cards: text laid out by Pango, drawn by Cairo
+  fonts-dejavu-core  # a font with Latin, Greek, Cyrillic, Arabic and Hebrew for the captions and their tests
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libavdevice-dev libswscale-dev libswresample-dev
   libsdl2-dev
   qt6-base-dev

@@ -1,9 +1,11 @@
 #include "app/run/conversion_job.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <stdexcept>
 #include <filesystem>
@@ -13,10 +15,12 @@
 #include <system_error>
 #include <utility>
 
+#include <stdlib.h>
 #include <unistd.h>
 
 #include "app/run/audio_joiner.h"
 #include "app/run/loudness.h"
+#include "app/show/caption_art.h"
 #include "app/show/frame_sequencer.h"
 #include "app/common/global_object.h"
 #include "app/photos/picture_file.h"
@@ -176,6 +180,44 @@ bool measure_track_gains(const std::vector<std::string>& tracks, TFFDecoder& dec
   return true;
 }
 
+// The title card becomes the show's first picture: drawn once into a private PNG in the temporary
+// folder that the sequencer then shows as it shows a photo (with its hold and its transitions, and
+// the frames and the sound's length counting it). The file is held from the moment it exists, so
+// that it goes with the run however the run ends. false with the reason when it cannot be written.
+bool make_title_card(const RunRequest& request, UnfinishedFile& card, std::string& errorText) {
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+  if (error) folder = "/tmp";
+  std::string name = (folder / "lumivor-title-XXXXXX.png").string();
+  const int fd = ::mkstemps(name.data(), 4);
+  if (fd < 0) {
+    errorText = "Cannot make the title card in " + folder.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  card.Hold(name);
+  ::close(fd);
+  const Bitmap picture = RenderTitleCard(request.Title, request.Subtitle, request.Width, request.Height);
+  if (!WritePictureFile(name, picture, errorText)) {
+    errorText = "Cannot make the title card: " + errorText;
+    return false;
+  }
+  return true;
+}
+
+// The request with the title card in front of its photos; the photos' own choices and captions
+// move one place along with them, and the card itself has neither.
+RunRequest with_title_card(const RunRequest& request, const std::string& cardFile) {
+  RunRequest show = request;
+  show.Photos.insert(show.Photos.begin(), cardFile);
+  if (!show.PerPhoto.empty()) show.PerPhoto.insert(show.PerPhoto.begin(), PhotoChoices{});
+  // An empty text: no date caption either, whatever the rule finds in the card's file.
+  show.PhotoCaptions.resize(request.Photos.size());
+  show.PhotoCaptions.insert(show.PhotoCaptions.begin(), std::string());
+  show.Title.clear();
+  show.Subtitle.clear();
+  return show;
+}
+
 }  // namespace
 
 void ConversionJob::NoteTerminate(const TTerminateInfo& info) {
@@ -244,6 +286,8 @@ JobResult ConversionJob::Start(const RunRequest& request) {
   }
   joinedAudio_.Discard();
   unfinishedVideo_.Discard();
+  // Declared before the run's end, so that it is removed after everything that could read it.
+  UnfinishedFile titleCard;
 
   // Runs after every way out, the catch's StopRun too, so nothing is removed while the encoder may
   // still be writing it.
@@ -259,18 +303,30 @@ JobResult ConversionJob::Start(const RunRequest& request) {
 
   // Each step returns false when the run ends with it; result then says how.
   try {
+    // From here on the show is the request with its title card, if it has one: the sequencer
+    // reads its pictures from request_.
+    if (HasTitleCard(request) && FrameSizeInRange({request.Width, request.Height})) {
+      std::string cardError;
+      if (!make_title_card(request, titleCard, cardError)) {
+        log_error(services_.Log, "***" + cardError);
+        EndEarly(cardError, result);
+        return result;
+      }
+      request_ = with_title_card(request, titleCard.Path());
+    }
+    const RunRequest& show = request_;
     ShowPlan plan;
-    if (!PlanShow(request, plan, result)) return result;
+    if (!PlanShow(show, plan, result)) return result;
     services_.Face.RunBegins();
     if (!LoadEncoder(result)) return result;
-    if (!JoinSound(request, plan, result)) return result;
+    if (!JoinSound(show, plan, result)) return result;
     // A stop pressed while the photos were planned or the encoder loaded: no task is made.
     if (stopPressed_) {
       EndStoppedEarly(result);
       return result;
     }
-    if (!BuildTask(request, plan, result)) return result;
-    const bool stopped = RunAndWait(request);
+    if (!BuildTask(show, plan, result)) return result;
+    const bool stopped = RunAndWait(show);
     EndRun(stopped, result);
     return result;
   } catch (const std::exception& error) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "app/photos/exif_date.h"
 #include "app/settings/choice_lists.h"
 #include "app/run/conversion_job.h"
 #include "app/show/frame_sequencer.h"
@@ -232,6 +233,35 @@ std::vector<int> PhotosWithChoicesOfTheirOwn(const RunRequest& request) {
     if (differs) numbers.push_back(static_cast<int>(i) + 1);
   }
   return numbers;
+}
+
+std::optional<CaptionRule> ParseCaptionRule(std::string_view name) {
+  if (name == "none") return CaptionRule::None;
+  if (name == "date") return CaptionRule::Date;
+  return std::nullopt;
+}
+
+std::string_view CaptionRuleName(CaptionRule rule) { return rule == CaptionRule::Date ? "date" : "none"; }
+
+bool HasTitleCard(const RunRequest& request) { return !request.Title.empty() || !request.Subtitle.empty(); }
+
+std::int64_t ShowPictureCount(const RunRequest& request) {
+  return static_cast<std::int64_t>(request.Photos.size()) + (HasTitleCard(request) ? 1 : 0);
+}
+
+std::string PhotoCaptionText(const RunRequest& request, int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= request.Photos.size()) return std::string();
+  const std::size_t at = static_cast<std::size_t>(index);
+  if (at < request.PhotoCaptions.size() && request.PhotoCaptions[at]) return *request.PhotoCaptions[at];
+  if (request.Captions != CaptionRule::Date) return std::string();
+  const std::optional<PhotoDate> date = PhotoFileDate(request.Photos[at]);
+  return date ? FormatPhotoDate(*date) : std::string();
+}
+
+bool HasCaptions(const RunRequest& request) {
+  if (request.Captions != CaptionRule::None) return true;
+  return std::any_of(request.PhotoCaptions.begin(), request.PhotoCaptions.end(),
+                     [](const std::optional<std::string>& own) { return own && !own->empty(); });
 }
 
 }  // namespace lumivor

@@ -36,6 +36,12 @@ std::optional<VideoSize> ParseVideoSize(std::string_view text);
 inline constexpr int MaxFrameSide = 8192;
 bool FrameSizeInRange(const VideoSize& size);
 
+// Which photos get a caption without one of their own: none, or each the day it was taken.
+enum class CaptionRule { None, Date };
+// "none" or "date"; nothing for any other text.
+std::optional<CaptionRule> ParseCaptionRule(std::string_view name);
+std::string_view CaptionRuleName(CaptionRule rule);
+
 struct RunRequest {
   std::vector<std::string> Photos;
   std::vector<std::string> Tracks;
@@ -89,12 +95,31 @@ struct RunRequest {
 
   // Per-photo choices, one per photo in Photos' order; empty: every photo takes the show's.
   std::vector<PhotoChoices> PerPhoto;
+
+  // Words on the pictures. A title card goes before the first photo when either text is set.
+  std::string Title;
+  std::string Subtitle;
+  CaptionRule Captions = CaptionRule::None;
+  // Photos' own captions, one per photo in Photos' order, or none at all. Unset: the rule's
+  // caption; an empty text: no caption, whatever the rule.
+  std::vector<std::optional<std::string>> PhotoCaptions;
 };
 
 // The show's timing in frames at the request's rate: each photo's own hold and following
 // transition where it chose them (tenths of seconds count), the show's elsewhere; the opening
 // transition is always the show's.
 ShowTiming RequestTiming(const RunRequest& request);
+// The title card is shown: a title or a subtitle is set.
+bool HasTitleCard(const RunRequest& request);
+// The pictures of the show: the photos, and the title card before them when there is one. Frame
+// counts and the sound's length go by this.
+std::int64_t ShowPictureCount(const RunRequest& request);
+// The caption of photo number index (from 0) of request.Photos: its own text, or with the date
+// rule the day its Exif block gives; empty for none. Reads the photo's file for a date, and never
+// fails: a photo without a readable date simply has no caption.
+std::string PhotoCaptionText(const RunRequest& request, int index);
+// Some photo may have a caption.
+bool HasCaptions(const RunRequest& request);
 
 // Numbers of the photos (from 1) whose own choices would make them differ from the show's: a
 // chosen effect always does, since the show's order is drawn or counted, not named per photo.

@@ -131,6 +131,7 @@ constexpr const char* ScreenModes = "fit, fill or blur";
 constexpr const char* MotionKinds = "none, zoom, pan or random";
 constexpr const char* Scalers = "smooth or nearest";
 constexpr const char* MusicEnds = "cut, fade or loop";
+constexpr const char* CaptionRules = "none or date";
 
 // A name as the file holds it, made absolute from the project's folder.
 std::string file_at(const Json& value, const std::string& path, const std::filesystem::path& folder) {
@@ -164,6 +165,7 @@ ShowPhoto photo_at(const Json& value, const std::string& path, const std::filesy
       own.TransitionSeconds = tenths_at(*seconds, at + ".seconds", EffectDelayRange);
     }
   }
+  if (const Json* v = member(entry, "caption")) photo.Caption = text_at(*v, path + ".caption");
   return photo;
 }
 
@@ -206,6 +208,11 @@ void read_show(const Json& value, ShowProject& project) {
     } else {
       project.Seed = static_cast<std::uint32_t>(whole_at(*v, "show.seed", 0, 4294967295LL));
     }
+  }
+  if (const Json* v = member(show, "title")) project.Title = text_at(*v, "show.title");
+  if (const Json* v = member(show, "subtitle")) project.Subtitle = text_at(*v, "show.subtitle");
+  if (const Json* v = member(show, "captions")) {
+    project.Captions = choice_at(*v, "show.captions", ParseCaptionRule, CaptionRules);
   }
 }
 
@@ -307,6 +314,18 @@ Json file_value(const std::string& name, const std::filesystem::path& folder, co
   return value;
 }
 
+// Words as the file keeps them: JSON holds UTF-8 text only, and a save must refuse what it could
+// not write rather than fail halfway.
+Json words_value(const std::string& text, const std::string& what) {
+  Json value = text;
+  try {
+    (void)value.dump();
+  } catch (const Json::type_error&) {
+    refuse(what + " is not UTF-8 text, which a project cannot keep");
+  }
+  return value;
+}
+
 Json project_document(const ShowProject& project, const std::filesystem::path& folder) {
   Json document;
   document[MarkerKey] = project.FormatVersion;
@@ -326,6 +345,7 @@ Json project_document(const ShowProject& project, const std::filesystem::path& f
       if (own.TransitionSeconds) transition["seconds"] = seconds_value(*own.TransitionSeconds);
       entry["transition"] = std::move(transition);
     }
+    if (photo.Caption) entry["caption"] = words_value(*photo.Caption, "the caption of photo " + std::to_string(i + 1));
     photos.push_back(std::move(entry));
   }
   document["photos"] = std::move(photos);
@@ -352,6 +372,10 @@ Json project_document(const ShowProject& project, const std::filesystem::path& f
     show["effects"] = project.RandomEffects ? "random" : "sequential";
   }
   if (project.Seed) show["seed"] = *project.Seed;
+  // Written only when set, so that a show without words is kept as it always was.
+  if (!project.Title.empty()) show["title"] = words_value(project.Title, "the title");
+  if (!project.Subtitle.empty()) show["subtitle"] = words_value(project.Subtitle, "the subtitle");
+  if (project.Captions != CaptionRule::None) show["captions"] = CaptionRuleName(project.Captions);
   document["show"] = std::move(show);
 
   Json output;
@@ -526,6 +550,13 @@ bool RequestFromProject(const ShowProject& project, RunRequest& request, std::st
   if (anyOwnChoice) {
     for (const ShowPhoto& photo : project.Photos) read.PerPhoto.push_back(photo.Choices);
   }
+  read.PhotoCaptions.clear();
+  if (std::any_of(project.Photos.begin(), project.Photos.end(), [](const ShowPhoto& photo) { return photo.Caption.has_value(); })) {
+    for (const ShowPhoto& photo : project.Photos) read.PhotoCaptions.push_back(photo.Caption);
+  }
+  read.Title = project.Title;
+  read.Subtitle = project.Subtitle;
+  read.Captions = project.Captions;
   read.Tracks = project.Tracks;
   read.FormatIndex = project.FormatIndex;
   read.Width = project.Width;

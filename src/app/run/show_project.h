@@ -25,6 +25,8 @@ inline constexpr const char* ShowProjectExtension = ".lumivor";
 struct ShowPhoto {
   std::string File;  // absolute once loaded
   PhotoChoices Choices;
+  // Its own caption; an empty text keeps it without one whatever the show's caption rule.
+  std::optional<std::string> Caption = std::nullopt;
   friend bool operator==(const ShowPhoto&, const ShowPhoto&) = default;
 };
 
@@ -49,6 +51,11 @@ struct ShowProject {
   bool RandomEffects = true;
   std::vector<int> EffectOrder;
   std::optional<std::uint32_t> Seed;
+  // Words on the pictures: the title card's texts (none when both are empty) and the rule for
+  // photos without a caption of their own.
+  std::string Title;
+  std::string Subtitle;
+  CaptionRule Captions = CaptionRule::None;
 
   // The output: a row of the format list, the frame, the sound.
   int FormatIndex = 6;  // H.264/AAC in MP4

@@ -1,0 +1,87 @@
+// Words on the show's pictures: a caption under a photo and a title card before the first one.
+// Text is laid out by Pango (any script, right-to-left lines, emoji, a font found for every
+// character the machine has one for) and drawn by Cairo, then handed on as plain bitmaps.
+//
+// Threads: any thread may render. Pango's font maps and Cairo's font caches must not be used by
+// two threads at once, so every render in the process goes through one font map under one lock;
+// a caption is rendered once per photo (by the thread that reads the frames, the engine's reading
+// worker during a run) and only the compositing, which uses no library, runs per frame.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "raster/raster.h"
+
+namespace lumivor {
+
+// The central 90 % of the frame each way: what a television's overscan never cuts, and where
+// words sit clear of the edges on any screen.
+Rect SafeArea(int frameWidth, int frameHeight);
+
+// Text heights, as parts of the frame's height: they scale with the frame, so a caption covers
+// the same share of a small preview and of the full-size video.
+inline constexpr double CaptionTextHeight = 0.045;
+inline constexpr double TitleTextHeight = 0.08;
+inline constexpr double SubtitleTextHeight = 0.05;
+
+// A caption for a frame of this size: white text with a soft dark shadow on a transparent ground,
+// wrapped to the safe area's width (three lines at most, the last one ellipsised), in a 32-bit
+// bitmap of premultiplied blue, green, red and alpha that is just large enough for the text and
+// its shadow. Empty for an empty text or a frame without pixels. Text that is not UTF-8 has its
+// wrong bytes replaced rather than refused: a caption must never stop a show.
+Bitmap RenderCaption(const std::string& text, int frameWidth, int frameHeight);
+
+// Where a rendered caption goes in the frame (its top-left corner): centred across, resting on
+// the safe area's bottom edge, so that the whole picture, shadow included, lies in the safe area
+// whenever it fits there.
+Point CaptionPosition(const Bitmap& caption, int frameWidth, int frameHeight);
+
+// A title card of the frame's size: a dark backdrop with the title and, below it, the subtitle,
+// both centred. 32-bit with the fourth byte 0, as the photo readers return pictures, so that the
+// card can be shown as any photo is. Either text may be empty.
+Bitmap RenderTitleCard(const std::string& title, const std::string& subtitle, int frameWidth, int frameHeight);
+
+// Lays a premultiplied caption over a 24- or 32-bit frame with its top-left corner at (x, y) in
+// frame coordinates, its strength scaled by opacity (0 leaves the frame alone, 255 is the caption
+// as drawn). Only the part over the frame is drawn; the frame's fourth byte is kept.
+void CompositeCaption(Bitmap& frame, const Bitmap& caption, int x, int y, int opacity);
+
+// True when the machine's fonts have a glyph for every character of text; false when some would
+// be drawn as a box of hex digits.
+bool FontsCoverText(const std::string& text);
+
+// The captions of one show as the frames are made: each picture's caption is asked for and
+// rendered the first time a frame shows it, then kept while it may be needed again (a transition
+// shows two pictures, so two are kept). Used by one thread at a time, like the sequencer.
+class CaptionLayer {
+ public:
+  // The caption of the show's picture number index (from 0); empty for none. Unset: no captions.
+  std::function<std::string(int index)> Text;
+
+  // A new run at a frame size: rendered captions are forgotten.
+  void Reset(int frameWidth, int frameHeight);
+  // Lays picture index's caption over canvas at opacity (0..255); nothing when it has none.
+  void Draw(Bitmap& canvas, int index, int opacity);
+  // How many captions were rendered since the last Reset.
+  int Renders() const { return renders_; }
+
+ private:
+  struct Kept {
+    int Index = -1;
+    std::uint64_t LastUse = 0;
+    Bitmap Picture;
+    Point At;
+  };
+  const Kept& caption_of(int index);
+
+  int frameWidth_ = 0;
+  int frameHeight_ = 0;
+  std::uint64_t uses_ = 0;
+  int renders_ = 0;
+  std::array<Kept, 2> kept_;
+};
+
+}  // namespace lumivor

@@ -1,0 +1,554 @@
+#include "app/show/caption_art.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/photos/exif_date.h"
+#include "app/photos/picture_file.h"
+#include "app/run/run_request.h"
+#include "app/run/show_project.h"
+#include "app/samples/sample_pictures.h"
+#include "app/window/main_window.h"
+#include "picture_test_support.h"
+#include "run_test_support.h"
+#include "support/scratch_folder.h"
+
+namespace lumivor {
+namespace {
+
+// ------------------------------------------------------------------ Exif dates, written byte by byte
+
+// A TIFF block with the dates a camera writes: DateTime in the first directory and
+// DateTimeOriginal in the Exif directory it points to. A null text leaves the tag out.
+std::vector<std::uint8_t> date_tiff(const char* original, const char* modified, bool bigEndian) {
+  std::vector<std::uint8_t> tiff;
+  auto put16 = [&](std::uint32_t v) {
+    if (bigEndian) tiff.insert(tiff.end(), {std::uint8_t(v >> 8), std::uint8_t(v)});
+    else tiff.insert(tiff.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
+  };
+  auto put32 = [&](std::uint32_t v) {
+    if (bigEndian) put16(v >> 16), put16(v & 0xFFFF);
+    else put16(v & 0xFFFF), put16(v >> 16);
+  };
+  const std::uint32_t firstEntries = (modified != nullptr ? 1 : 0) + (original != nullptr ? 1 : 0);
+  const std::uint32_t exifDirectory = 8 + 2 + firstEntries * 12 + 4;
+  const std::uint32_t texts = exifDirectory + (original != nullptr ? 2 + 12 + 4 : 0);
+  tiff.insert(tiff.end(), {std::uint8_t(bigEndian ? 'M' : 'I'), std::uint8_t(bigEndian ? 'M' : 'I')});
+  put16(42);
+  put32(8);
+  put16(firstEntries);
+  // Each text is 20 bytes with its NUL, so it is kept outside the entry, at its offset.
+  std::uint32_t nextText = texts;
+  if (modified != nullptr) put16(0x0132), put16(2), put32(20), put32(nextText), nextText += 20;
+  if (original != nullptr) put16(0x8769), put16(4), put32(1), put32(exifDirectory);
+  put32(0);
+  if (original != nullptr) {
+    put16(1);
+    put16(0x9003), put16(2), put32(20), put32(nextText);
+    put32(0);
+  }
+  for (const char* text : {modified, original}) {
+    if (text == nullptr) continue;
+    std::string value(text);
+    value.resize(20, '\0');
+    tiff.insert(tiff.end(), value.begin(), value.end());
+  }
+  return tiff;
+}
+
+std::vector<std::uint8_t> exif_body(const std::vector<std::uint8_t>& tiff) {
+  std::vector<std::uint8_t> body = {'E', 'x', 'i', 'f', 0, 0};
+  body.insert(body.end(), tiff.begin(), tiff.end());
+  return body;
+}
+
+enum class Container { Jpeg, Png };
+
+std::vector<std::uint8_t> photo_with_exif(Container container, const std::vector<std::uint8_t>& tiff) {
+  const Bitmap picture = MakeSamplePicture(SamplePicture::Landscape, 64, 48);
+  if (container == Container::Jpeg) return testing::EncodeJpeg(picture, testing::JpegKind::Colour, tiff.empty() ? tiff : exif_body(tiff));
+  std::vector<std::uint8_t> png;
+  std::string error;
+  EXPECT_TRUE(EncodePng(picture, png, error)) << error;
+  if (tiff.empty()) return png;
+  // An eXIf chunk right after the header chunk (8 bytes of signature, 25 of IHDR).
+  std::vector<std::uint8_t> chunk;
+  const auto put32 = [&chunk](std::uint32_t v) {
+    chunk.insert(chunk.end(), {std::uint8_t(v >> 24), std::uint8_t(v >> 16), std::uint8_t(v >> 8), std::uint8_t(v)});
+  };
+  put32(static_cast<std::uint32_t>(tiff.size()));
+  chunk.insert(chunk.end(), {'e', 'X', 'I', 'f'});
+  chunk.insert(chunk.end(), tiff.begin(), tiff.end());
+  put32(static_cast<std::uint32_t>(crc32(0, chunk.data() + 4, static_cast<uInt>(chunk.size() - 4))));
+  png.insert(png.begin() + 33, chunk.begin(), chunk.end());
+  return png;
+}
+
+TEST(PhotoDates, TakenDateFromTheExifBlockOfJpegAndPng) {
+  struct Case {
+    const char* name;
+    Container container;
+    bool bigEndian;
+    const char* original;
+    const char* modified;
+    std::optional<PhotoDate> expected;
+  };
+  const std::optional<PhotoDate> none;
+  const Case cases[] = {
+      {"taken, little-endian JPEG", Container::Jpeg, false, "2024:06:12 18:30:05", nullptr, PhotoDate{2024, 6, 12}},
+      {"taken, big-endian JPEG", Container::Jpeg, true, "2024:06:12 18:30:05", nullptr, PhotoDate{2024, 6, 12}},
+      {"taken wins over written", Container::Jpeg, false, "2019:12:31 23:59:59", "2024:01:02 10:00:00",
+       PhotoDate{2019, 12, 31}},
+      {"only written", Container::Jpeg, true, nullptr, "2021:03:04 05:06:07", PhotoDate{2021, 3, 4}},
+      {"camera without a clock falls back", Container::Jpeg, false, "0000:00:00 00:00:00", "2020:02:29 08:00:00",
+       PhotoDate{2020, 2, 29}},
+      {"no such day", Container::Jpeg, false, "2023:02:29 08:00:00", nullptr, none},
+      {"blanks", Container::Jpeg, false, "                   ", nullptr, none},
+      {"no Exif at all", Container::Jpeg, false, nullptr, nullptr, none},
+      {"PNG eXIf", Container::Png, false, "2024:06:12 18:30:05", nullptr, PhotoDate{2024, 6, 12}},
+      {"PNG without", Container::Png, false, nullptr, nullptr, none},
+  };
+  testing::ScratchFolder folder;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool anyDate = c.original != nullptr || c.modified != nullptr;
+    const std::vector<std::uint8_t> file =
+        photo_with_exif(c.container, anyDate ? date_tiff(c.original, c.modified, c.bigEndian) : std::vector<std::uint8_t>{});
+    const std::string path = folder / "photo";
+    ASSERT_TRUE(testing::WriteWholeFile(path, file));
+    EXPECT_EQ(PhotoFileDate(path), c.expected);
+    // The photo still decodes: the block was written where readers expect it.
+    Bitmap picture;
+    std::string error;
+    EXPECT_TRUE(ReadPictureFile(path, picture, error)) << error;
+  }
+  EXPECT_EQ(PhotoFileDate(folder / "missing.jpg"), std::nullopt);
+}
+
+TEST(PhotoDates, NamedWithTheMonthInTheLocale) {
+  struct Case {
+    PhotoDate date;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {{2024, 6, 12}, "12 June 2024"},
+      {{1999, 1, 1}, "1 January 1999"},
+      {{2020, 2, 29}, "29 February 2020"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(FormatPhotoDate(c.date, "C"), c.expected);
+    // A locale the machine does not have gives the C locale's names, not an empty caption.
+    EXPECT_EQ(FormatPhotoDate(c.date, "xx_NOWHERE.UTF-8"), c.expected);
+  }
+}
+
+// The environment's LC_ALL for the life of the object.
+class LocaleFromEnvironment {
+ public:
+  explicit LocaleFromEnvironment(const char* value) {
+    if (const char* old = std::getenv("LC_ALL")) saved_ = old;
+    ::setenv("LC_ALL", value, 1);
+  }
+  ~LocaleFromEnvironment() {
+    if (saved_) ::setenv("LC_ALL", saved_->c_str(), 1);
+    else ::unsetenv("LC_ALL");
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST(PhotoCaptions, OwnTextOrTheDateAndNothingForAPhotoWithoutOne) {
+  testing::ScratchFolder folder;
+  const std::string dated = folder / "dated.jpg", undated = folder / "undated.jpg", broken = folder / "broken.jpg";
+  ASSERT_TRUE(testing::WriteWholeFile(dated, photo_with_exif(Container::Jpeg, date_tiff("2024:06:12 09:00:00", nullptr, false))));
+  ASSERT_TRUE(testing::WriteWholeFile(undated, photo_with_exif(Container::Jpeg, {})));
+  ASSERT_TRUE(testing::WriteWholeFile(broken, {0xFF, 0xD8, 0xFF, 0xE1, 0x00}));
+  const LocaleFromEnvironment english("C");
+
+  RunRequest request;
+  request.Photos = {dated, undated, broken, dated};
+  struct Case {
+    const char* name;
+    CaptionRule rule;
+    std::vector<std::optional<std::string>> own;
+    std::vector<std::string> expected;
+  };
+  const Case cases[] = {
+      {"no rule", CaptionRule::None, {}, {"", "", "", ""}},
+      {"dates", CaptionRule::Date, {}, {"12 June 2024", "", "", "12 June 2024"}},
+      {"own texts win, an empty one silences the date", CaptionRule::Date,
+       {std::nullopt, std::string("Beach"), std::nullopt, std::string()}, {"12 June 2024", "Beach", "", ""}},
+      {"own texts without the rule", CaptionRule::None, {std::string("Hello")}, {"Hello", "", "", ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    request.Captions = c.rule;
+    request.PhotoCaptions = c.own;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(PhotoCaptionText(request, i), c.expected[static_cast<std::size_t>(i)]) << i;
+    EXPECT_EQ(PhotoCaptionText(request, 4), "");
+    EXPECT_EQ(PhotoCaptionText(request, -1), "");
+  }
+}
+
+// ------------------------------------------------------------------ drawing
+
+// The frame's pixels that differ from black, as a bounding box (empty when none do).
+Rect changed_area(const Bitmap& frame) {
+  Rect box{frame.Width(), frame.Height(), 0, 0};
+  for (int y = 0; y < frame.Height(); ++y) {
+    for (int x = 0; x < frame.Width(); ++x) {
+      if ((frame.Pixel(x, y) & 0xFFFFFF) == 0) continue;
+      box = {std::min(box.Left, x), std::min(box.Top, y), std::max(box.Right, x + 1), std::max(box.Bottom, y + 1)};
+    }
+  }
+  return box;
+}
+
+bool inside(const Rect& inner, const Rect& outer) {
+  return inner.Left >= outer.Left && inner.Top >= outer.Top && inner.Right <= outer.Right && inner.Bottom <= outer.Bottom;
+}
+
+// Draws the caption where a show puts it and checks that it shows, white, inside the safe area.
+void expect_caption_in_safe_area(const std::string& text, int width, int height) {
+  const Bitmap caption = RenderCaption(text, width, height);
+  ASSERT_FALSE(caption.IsEmpty());
+  ASSERT_EQ(caption.BitsPerPixel(), 32);
+  Bitmap frame(width, height, 24);
+  frame.Fill(0);
+  const Point at = CaptionPosition(caption, width, height);
+  CompositeCaption(frame, caption, at.X, at.Y, 255);
+  const Rect changed = changed_area(frame);
+  ASSERT_FALSE(changed.IsEmpty()) << "nothing was drawn";
+  const Rect safe = SafeArea(width, height);
+  EXPECT_TRUE(inside(changed, safe)) << "drawn " << changed.Left << "," << changed.Top << "-" << changed.Right << ","
+                                     << changed.Bottom << " outside the safe area";
+  // In the lower part of the frame, where a caption belongs.
+  EXPECT_GT(changed.Top, height / 2);
+  int white = 0;
+  for (int y = changed.Top; y < changed.Bottom; ++y)
+    for (int x = changed.Left; x < changed.Right; ++x)
+      if ((frame.Pixel(x, y) & 0xFF) > 200) ++white;
+  EXPECT_GT(white, 20) << "no white text";
+}
+
+TEST(CaptionArt, ScriptsRenderInsideTheSafeArea) {
+  struct Case {
+    const char* name;
+    const char* text;
+    int width, height;
+  };
+  const Case cases[] = {
+      {"Latin", "Summer at the lake", 640, 360},
+      {"Arabic, right to left", "\u0645\u0631\u062D\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645", 640, 360},
+      {"Hebrew, right to left", "\u05E9\u05DC\u05D5\u05DD \u05E2\u05D5\u05DC\u05DD", 320, 240},
+      {"long text wraps", "A caption far longer than one line of a small frame can hold, so it wraps and is cut "
+                          "after three lines with an ellipsis rather than running off the picture",
+       320, 240},
+      {"one word wider than the frame", "Pneumonoultramicroscopicsilicovolcanoconiosis", 160, 120},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(FontsCoverText(c.text)) << "the machine has no font for it (fonts-dejavu-core)";
+    expect_caption_in_safe_area(c.text, c.width, c.height);
+  }
+  // Nothing to draw: no picture at all.
+  EXPECT_TRUE(RenderCaption("", 640, 360).IsEmpty());
+  EXPECT_TRUE(RenderCaption(" \n ", 640, 360).IsEmpty());
+  EXPECT_TRUE(RenderCaption("text", 0, 360).IsEmpty());
+  // Bytes that are not UTF-8 are drawn as replacement marks, not refused.
+  EXPECT_FALSE(RenderCaption("caf\xE9 \xFF", 640, 360).IsEmpty());
+}
+
+TEST(CaptionArt, CjkRendersInsideTheSafeArea) {
+  const char* text = "\u6771\u4EAC\u306E\u590F";  // Tokyo's summer
+  if (!FontsCoverText(text)) GTEST_SKIP() << "no CJK font is installed (fonts-noto-cjk would give one)";
+  expect_caption_in_safe_area(text, 640, 360);
+}
+
+// The box of a caption's letters: its bright pixels, not the shadow's ground around them.
+Rect letters_of(const Bitmap& caption) {
+  Rect box{caption.Width(), caption.Height(), 0, 0};
+  for (int y = 0; y < caption.Height(); ++y)
+    for (int x = 0; x < caption.Width(); ++x)
+      if ((caption.Pixel(x, y) & 0xFF) > 128)
+        box = {std::min(box.Left, x), std::min(box.Top, y), std::max(box.Right, x + 1), std::max(box.Bottom, y + 1)};
+  return box;
+}
+
+TEST(CaptionArt, CaptionScalesWithTheFrame) {
+  const Rect small = letters_of(RenderCaption("Scale", 640, 360));
+  const Rect large = letters_of(RenderCaption("Scale", 1920, 1080));
+  ASSERT_FALSE(small.IsEmpty());
+  ASSERT_FALSE(large.IsEmpty());
+  // Three times the frame, three times the letters, give or take a pixel of the small one.
+  EXPECT_NEAR(static_cast<double>(large.Height()) / small.Height(), 3.0, 0.3);
+  EXPECT_NEAR(static_cast<double>(large.Width()) / small.Width(), 3.0, 0.3);
+}
+
+TEST(CaptionArt, CompositingBlendsByCoverAndOpacity) {
+  // One premultiplied caption pixel: blue 100, green 60, red 20 at cover 200; beside it a clear one.
+  Bitmap caption(2, 1, 32);
+  std::uint8_t* p = caption.ScanLine(0);
+  p[0] = 100, p[1] = 60, p[2] = 20, p[3] = 200;
+  p[4] = 0, p[5] = 0, p[6] = 0, p[7] = 0;
+  struct Case {
+    int depth;
+    int opacity;
+    int blue, green, red;  // the blended pixel over grey 80
+  };
+  // out = colour * k + 80 * (255 - alpha * k) / 255, k = opacity / 255, each step rounded.
+  const Case cases[] = {
+      {24, 255, 100 + 17, 60 + 17, 20 + 17}, {32, 255, 117, 77, 37},
+      {24, 128, 50 + 49, 30 + 49, 10 + 49},  {32, 128, 99, 79, 59},
+      {24, 0, 80, 80, 80},                   {32, 0, 80, 80, 80},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.depth) + " bits, opacity " + std::to_string(c.opacity));
+    Bitmap frame(4, 3, c.depth);
+    frame.Fill(0x7B505050u);  // grey 80, fourth byte 0x7B
+    CompositeCaption(frame, caption, 1, 2, c.opacity);
+    const std::uint8_t* at = frame.ScanLine(2) + frame.BytesPerPixel();
+    EXPECT_EQ(at[0], c.blue);
+    EXPECT_EQ(at[1], c.green);
+    EXPECT_EQ(at[2], c.red);
+    if (c.depth == 32) {
+      EXPECT_EQ(at[3], 0x7B) << "the fourth byte is the frame's";
+    }
+    // The clear pixel and every pixel off the caption are left alone.
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 4; ++x)
+        if (!(x == 1 && y == 2)) {
+          EXPECT_EQ(frame.Pixel(x, y) & 0xFFFFFF, 0x505050u) << x << "," << y;
+        }
+  }
+  // Partly or wholly off the frame: only what lies over it is drawn, nothing outside is touched.
+  const Point places[] = {{-1, 0}, {3, 2}, {4, 0}, {0, 3}, {-2, -1}, {-100000, 5}};
+  for (const Point& place : places) {
+    SCOPED_TRACE(std::to_string(place.X) + "," + std::to_string(place.Y));
+    Bitmap frame(4, 3, 24);
+    frame.Fill(0x505050u);
+    CompositeCaption(frame, caption, place.X, place.Y, 255);
+    int changed = 0;
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < 4; ++x) changed += (frame.Pixel(x, y) & 0xFFFFFF) != 0x505050u;
+    const bool visible = place.X >= 0 && place.X < 4 && place.Y >= 0 && place.Y < 3;
+    EXPECT_EQ(changed, visible ? 1 : 0);
+  }
+}
+
+TEST(CaptionArt, TitleCardIsAFrameWithCentredText) {
+  struct Case {
+    const char* title;
+    const char* subtitle;
+  };
+  const Case cases[] = {{"Holidays", ""}, {"Holidays", "Summer 2024"}, {"", "Only a subtitle"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.title) + "|" + c.subtitle);
+    const Bitmap card = RenderTitleCard(c.title, c.subtitle, 640, 360);
+    ASSERT_EQ(card.Width(), 640);
+    ASSERT_EQ(card.Height(), 360);
+    // Bright text, centred across and in the middle band of the frame.
+    Rect text{640, 360, 0, 0};
+    for (int y = 0; y < 360; ++y)
+      for (int x = 0; x < 640; ++x)
+        if ((card.Pixel(x, y) & 0xFF) > 200)
+          text = {std::min(text.Left, x), std::min(text.Top, y), std::max(text.Right, x + 1), std::max(text.Bottom, y + 1)};
+    ASSERT_FALSE(text.IsEmpty());
+    EXPECT_NEAR((text.Left + text.Right) / 2.0, 320, 12);
+    EXPECT_NEAR((text.Top + text.Bottom) / 2.0, 180, 30);
+    EXPECT_TRUE(inside(text, SafeArea(640, 360)));
+    // The backdrop is dark, and its fourth byte 0 as a photo's.
+    EXPECT_LT(card.Pixel(2, 2) & 0xFF, 60u);
+    EXPECT_EQ(card.Pixel(2, 2) >> 24, 0u);
+  }
+  const Bitmap both = RenderTitleCard("Holidays", "Summer 2024", 640, 360);
+  const Bitmap alone = RenderTitleCard("Holidays", "", 640, 360);
+  bool differs = false;
+  for (int y = 0; y < 360 && !differs; ++y)
+    for (int x = 0; x < 640 && !differs; ++x) differs = both.Pixel(x, y) != alone.Pixel(x, y);
+  EXPECT_TRUE(differs) << "the subtitle was not drawn";
+}
+
+// ------------------------------------------------------------------ the show
+
+class Recorder : public RunFace, public MessageBoxes, public LogMemo {
+ public:
+  void RunBegins() override {}
+  void RunProgress(const TProgressInfo&, const std::string&, int) override {}
+  void RunEnds(bool) override {}
+  void RunFinished(const JobResult&) override {}
+  MessageResult ShowMessage(const std::string& text, const std::string&, MessageIcon, MessageButtons) override {
+    Messages.push_back(text);
+    return MessageResult::Ok;
+  }
+  void AddLine(const std::string&) override {}
+  std::vector<std::string> Messages;
+};
+
+// The system's temporary folder, for the life of the object, is the given one.
+class TemporaryFolder {
+ public:
+  explicit TemporaryFolder(const std::string& folder) {
+    if (const char* old = std::getenv("TMPDIR")) saved_ = old;
+    ::setenv("TMPDIR", folder.c_str(), 1);
+  }
+  ~TemporaryFolder() {
+    if (saved_) ::setenv("TMPDIR", saved_->c_str(), 1);
+    else ::unsetenv("TMPDIR");
+  }
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST(TitleCard, AddsAPicturesFramesToTheVideoAndLeavesNoFile) {
+  testing::ScratchFolder folder;
+  const std::string cards = folder / "temporary";
+  std::filesystem::create_directory(cards);
+  const TemporaryFolder temporary(cards);
+  const std::string photo = folder / "photo.jpg";
+  testing::WritePhoto(photo, 160, 120);
+
+  struct Case {
+    const char* title;
+    const char* subtitle;
+    bool sheet;
+    int frames;
+  };
+  // 10 frames a second, a second's hold and transition: (pictures + 1) x 10 + pictures x 10 + 2.
+  const Case cases[] = {
+      {"", "", false, 32},
+      {"Title", "", false, 52},
+      {"Title", "Subtitle", false, 52},
+      {"", "Subtitle", false, 52},
+      {"Title", "", true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.title) + "|" + c.subtitle + (c.sheet ? " sheet" : ""));
+    RunRequest request;
+    request.Photos = {photo};
+    request.FormatIndex = 0;  // MPEG-4 in MP4
+    request.Width = 160;
+    request.Height = 120;
+    request.RateNumerator = 10;
+    request.HoldSeconds = 1;
+    request.TransitionSeconds = 1;
+    request.Realtime = false;
+    request.Preview = false;
+    request.EffectOrder = {1};
+    request.OutputFolder = folder.Path();
+    request.Title = c.title;
+    request.Subtitle = c.subtitle;
+    if (c.sheet) request.PreviewSheetFile = folder / "sheet.png";
+    EXPECT_EQ(ShowPictureCount(request), *c.title || *c.subtitle ? 2 : 1);
+
+    Recorder face;
+    JobResult result;
+    std::int64_t showFrames = 0;
+    {
+      SlideshowRunner runner(face, face, face);
+      ASSERT_TRUE(runner.Begin(request));
+      result = runner.Wait();
+      showFrames = runner.ShowFrames();
+    }
+    ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
+    EXPECT_TRUE(face.Messages.empty());
+    if (!c.sheet) {
+      EXPECT_EQ(showFrames, c.frames);
+      const testing::DecodedVideo decoded = testing::DecodeVideoFile(result.OutputFile);
+      ASSERT_TRUE(decoded.Opened);
+      EXPECT_EQ(decoded.VideoFrames, c.frames);
+      std::filesystem::remove(result.OutputFile);
+    } else {
+      // The sheet shows the card as the first picture: a second picture's label and hold.
+      Bitmap sheet;
+      std::string error;
+      EXPECT_TRUE(ReadPictureFile(result.OutputFile, sheet, error)) << error;
+    }
+    // The card's file went with the run.
+    EXPECT_TRUE(std::filesystem::is_empty(cards)) << "a title card file was left behind";
+  }
+}
+
+// ------------------------------------------------------------------ project files
+
+TEST(CaptionProjects, WordsAreKeptAndShowsWithoutThemAreWrittenAsBefore) {
+  testing::ScratchFolder folder;
+  const std::string file = folder / "show.lumivor";
+  ShowProject plain;
+  plain.Photos = {{folder / "a.jpg", {}, std::nullopt}, {folder / "b.jpg", {}, std::nullopt}};
+  ShowProject worded = plain;
+  worded.Title = "Holidays";
+  worded.Subtitle = "\u05E9\u05DC\u05D5\u05DD 2024";
+  worded.Captions = CaptionRule::Date;
+  worded.Photos[0].Caption = "At the beach";
+  worded.Photos[1].Caption = "";
+
+  struct Case {
+    const char* name;
+    const ShowProject& project;
+    bool wordsInFile;
+  };
+  const Case cases[] = {{"plain", plain, false}, {"worded", worded, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string error;
+    ASSERT_TRUE(SaveShowProject(c.project, file, error)) << error;
+    const std::vector<std::uint8_t> bytes = testing::ReadWholeFile(file);
+    const std::string text(bytes.begin(), bytes.end());
+    for (const char* key : {"\"title\"", "\"subtitle\"", "\"captions\"", "\"caption\""}) {
+      EXPECT_EQ(text.find(key) != std::string::npos, c.wordsInFile) << key;
+    }
+    ShowProject loaded;
+    ASSERT_TRUE(LoadShowProject(file, loaded, error)) << error;
+    EXPECT_EQ(loaded, c.project);
+
+    RunRequest request;
+    ASSERT_TRUE(RequestFromProject(loaded, request, error)) << error;
+    EXPECT_EQ(request.Title, c.project.Title);
+    EXPECT_EQ(request.Captions, c.project.Captions);
+    EXPECT_EQ(request.PhotoCaptions.empty(), !c.wordsInFile);
+    if (c.wordsInFile) {
+      EXPECT_EQ(PhotoCaptionText(request, 0), "At the beach");
+      EXPECT_EQ(PhotoCaptionText(request, 1), "");
+    }
+  }
+
+  // Values of the wrong kind are refused, naming them.
+  struct Bad {
+    const char* json;
+    const char* named;
+  };
+  const Bad bad[] = {
+      {R"({"lumivorProject": 1, "show": {"captions": "time"}})", "show.captions"},
+      {R"({"lumivorProject": 1, "show": {"title": 5}})", "show.title"},
+      {R"({"lumivorProject": 1, "photos": [{"file": "a.jpg", "caption": ["x"]}]})", "photos[0].caption"},
+  };
+  for (const Bad& b : bad) {
+    SCOPED_TRACE(b.json);
+    const std::string json = b.json;
+    ASSERT_TRUE(testing::WriteWholeFile(file, std::vector<std::uint8_t>(json.begin(), json.end())));
+    ShowProject loaded;
+    std::string error;
+    EXPECT_FALSE(LoadShowProject(file, loaded, error));
+    EXPECT_NE(error.find(b.named), std::string::npos) << error;
+  }
+  // Words that are not UTF-8 cannot be kept: the save says so instead of failing halfway.
+  ShowProject wrong = plain;
+  wrong.Title = "caf\xE9";
+  std::string error;
+  EXPECT_FALSE(SaveShowProject(wrong, file, error));
+  EXPECT_NE(error.find("title"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace lumivor
