@@ -196,13 +196,23 @@ void EffectGallery::Advance() {
 }
 
 bool EffectGallery::eventFilter(QObject* watched, QEvent* event) {
-  // Arrows and page keys typed in the filter line move through the list, so that the keyboard
-  // never has to leave the line to choose.
+  // Up and Down typed in the filter line go to the previous and next item found, and the page
+  // keys page the list, so that the keyboard never has to leave the line to choose.
   if (watched == edtFilter && event->type() == QEvent::KeyPress) {
     const auto* key = static_cast<QKeyEvent*>(event);
     switch (key->key()) {
       case Qt::Key_Up:
-      case Qt::Key_Down:
+      case Qt::Key_Down: {
+        const int step = key->key() == Qt::Key_Down ? 1 : -1;
+        for (int row = lstEffects->currentRow() + step; row >= 0 && row < lstEffects->count(); row += step) {
+          if (!lstEffects->item(row)->isHidden()) {
+            lstEffects->setCurrentRow(row);
+            lstEffects->scrollToItem(lstEffects->item(row));
+            break;
+          }
+        }
+        return true;
+      }
       case Qt::Key_PageUp:
       case Qt::Key_PageDown:
         QApplication::sendEvent(lstEffects, event);

@@ -377,8 +377,12 @@ bool StoryboardModel::dropMimeData(const QMimeData* data, Qt::DropAction action,
     if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
   }
   const SortedFiles sorted = SortDroppedFiles(paths);
+  // One drop is one edit, whatever it brought: one undo takes its photos and its tracks back.
+  const bool both = !sorted.Photos.empty() && !sorted.Tracks.empty() && OnTracksDropped;
+  if (both) undo_.beginMacro(QStringLiteral("Drop"));
   AddPhotos(destination, sorted.Photos);
   if (!sorted.Tracks.empty() && OnTracksDropped) OnTracksDropped(sorted.Tracks);
+  if (both) undo_.endMacro();
   return !sorted.Photos.empty() || !sorted.Tracks.empty();
 }
 
