@@ -61,7 +61,9 @@ TEST(TrackLengthTest, LengthsOfTracksAndOfFilesThatAreNone) {
     const std::optional<std::int64_t> microseconds = ReadTrackMicroseconds(c.path);
     ASSERT_EQ(microseconds.has_value(), c.seconds.has_value());
     // Within a hundredth of a second: the encoder's frame padding is all that may differ.
-    if (c.seconds) EXPECT_NEAR(static_cast<double>(*microseconds) / 1e6, *c.seconds, 0.01);
+    if (c.seconds) {
+      EXPECT_NEAR(static_cast<double>(*microseconds) / 1e6, *c.seconds, 0.01);
+    }
   }
 }
 
