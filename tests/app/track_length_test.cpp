@@ -24,10 +24,11 @@ void write_text(const std::string& path, const std::string& text) {
   std::fclose(file);
 }
 
-// Matroska written to a pipe has no length in its header: the reader has to decode it.
+// Matroska written to a pipe has no length in its header, and compressed sound gives no bit rate
+// to estimate one from: the reader has to decode it.
 bool write_headerless_track(const std::string& path, double seconds) {
   const std::string command = "ffmpeg -nostdin -loglevel error -f lavfi -i sine=frequency=440:sample_rate=44100:duration=" +
-                              std::to_string(seconds) + " -c:a pcm_s16le -f matroska pipe:1 > '" + path + "'";
+                              std::to_string(seconds) + " -c:a flac -f matroska pipe:1 > '" + path + "'";
   return std::system(command.c_str()) == 0;
 }
 
