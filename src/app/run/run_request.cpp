@@ -198,6 +198,22 @@ void StoreRequestSettings(const RunRequest& request, SettingsStore& settings) {
   if (!request.OutputFolder.empty()) settings.WriteString(settings_key::OutPutDir, request.OutputFolder);
 }
 
+ShowTiming RequestTiming(const RunRequest& request) {
+  const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
+  const std::size_t photos = request.Photos.size();
+  ShowTiming timing;
+  timing.HoldFrames.reserve(photos);
+  timing.TransitionFrames.reserve(photos + 1);
+  timing.TransitionFrames.push_back(CountFrames(rate, request.TransitionSeconds));
+  for (std::size_t i = 0; i < photos; ++i) {
+    // Choices past the photo list belong to no photo; photos past the choices take the show's.
+    const PhotoChoices own = i < request.PerPhoto.size() ? request.PerPhoto[i] : PhotoChoices{};
+    timing.HoldFrames.push_back(CountFrames(rate, own.HoldSeconds.value_or(request.HoldSeconds)));
+    timing.TransitionFrames.push_back(CountFrames(rate, own.TransitionSeconds.value_or(request.TransitionSeconds)));
+  }
+  return timing;
+}
+
 std::vector<int> PhotosWithChoicesOfTheirOwn(const RunRequest& request) {
   std::vector<int> numbers;
   for (std::size_t i = 0; i < request.PerPhoto.size(); ++i) {

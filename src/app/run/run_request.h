@@ -12,7 +12,9 @@
 
 #include "app/run/audio_joiner.h"
 #include "app/show/photo_layout.h"
+#include "app/show/photo_choices.h"
 #include "app/show/photo_motion.h"
+#include "app/show/show_timing.h"
 
 namespace lumivor {
 
@@ -33,22 +35,6 @@ std::optional<VideoSize> ParseVideoSize(std::string_view text);
 // refuse them.
 inline constexpr int MaxFrameSide = 8192;
 bool FrameSizeInRange(const VideoSize& size);
-
-// What one photo of a show may choose for itself; each choice left unset is the show's.
-struct PhotoChoices {
-  std::optional<double> HoldSeconds;
-  std::optional<ScreenMode> Screen;
-  std::optional<MotionKind> Motion;
-  std::optional<int> MotionStrength;
-  // The transition that follows the photo: its effect number (1 to EffectCount) and length.
-  std::optional<int> TransitionEffect;
-  std::optional<double> TransitionSeconds;
-
-  bool HasAny() const {
-    return HoldSeconds || Screen || Motion || MotionStrength || TransitionEffect || TransitionSeconds;
-  }
-  friend bool operator==(const PhotoChoices&, const PhotoChoices&) = default;
-};
 
 struct RunRequest {
   std::vector<std::string> Photos;
@@ -100,6 +86,11 @@ struct RunRequest {
   // Per-photo choices, one per photo in Photos' order; empty: every photo takes the show's.
   std::vector<PhotoChoices> PerPhoto;
 };
+
+// The show's timing in frames at the request's rate: each photo's own hold and following
+// transition where it chose them (tenths of seconds count), the show's elsewhere; the opening
+// transition is always the show's.
+ShowTiming RequestTiming(const RunRequest& request);
 
 // Numbers of the photos (from 1) whose own choices would make them differ from the show's: a
 // chosen effect always does, since the show's order is drawn or counted, not named per photo.

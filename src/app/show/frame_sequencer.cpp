@@ -144,10 +144,6 @@ int CountFrames(const FrameRateParts& rate, double delaySeconds) {
   return std::max(1, Round(frames));
 }
 
-std::int64_t ShowFrameCount(std::int64_t photos, std::int64_t holdFrames, std::int64_t transitionFrames) {
-  return (photos + 1) * transitionFrames + photos * holdFrames + ShowTailFrames;
-}
-
 Rect FitRect(int pictureWidth, int pictureHeight, int frameWidth, int frameHeight) {
   if (pictureWidth <= 0 || pictureHeight <= 0 || frameWidth <= 0 || frameHeight <= 0)
     return {0, 0, std::max(frameWidth, 0), std::max(frameHeight, 0)};

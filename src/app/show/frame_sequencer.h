@@ -13,7 +13,9 @@
 
 #include "app/show/photo_layout.h"
 #include "app/photos/photo_loader.h"
+#include "app/show/photo_choices.h"
 #include "app/show/photo_motion.h"
+#include "app/show/show_timing.h"
 #include "app/common/window_services.h"
 #include "raster/raster.h"
 
@@ -35,11 +37,6 @@ double ParseDelayText(const std::string& text);
 // Frames for a delay at a frame rate: numerator * delay / denominator rounded half to even in
 // extended precision, at least 1 (also when the rate or the delay makes no sense).
 int CountFrames(const FrameRateParts& rate, double delaySeconds);
-// The black frames after the closing transition.
-constexpr std::int64_t ShowTailFrames = 2;
-// Frames of a whole show: a transition before every photo and one to black after the last, every
-// photo held, and the two black tail frames.
-std::int64_t ShowFrameCount(std::int64_t photos, std::int64_t holdFrames, std::int64_t transitionFrames);
 
 // Where a picture goes in the frame: scaled to fill the frame's width or height, whichever it
 // reaches first, and centred with equal black margins on the other axis.
