@@ -9,6 +9,7 @@
 
 #include "app/run/audio_joiner.h"
 #include "app/run/audio_tracks.h"
+#include "app/run/run_request.h"
 #include "app/show/frame_sequencer.h"
 
 namespace lumivor::studio {
@@ -30,16 +31,11 @@ const char* rule_text(MusicEnd end) {
 }  // namespace
 
 std::int64_t ProjectFrameCount(const ShowProject& project) {
-  const FrameRateParts rate{project.RateNumerator, project.RateDenominator};
-  const std::int64_t showHold = CountFrames(rate, project.HoldSeconds);
-  const std::int64_t showTransition = CountFrames(rate, project.TransitionSeconds);
-  std::int64_t frames = showTransition + ShowTailFrames;
-  for (const ShowPhoto& photo : project.Photos) {
-    const PhotoChoices& own = photo.Choices;
-    frames += own.HoldSeconds ? CountFrames(rate, *own.HoldSeconds) : showHold;
-    frames += own.TransitionSeconds ? CountFrames(rate, *own.TransitionSeconds) : showTransition;
-  }
-  return frames;
+  // The run's own count from the run's own request, so that the bar and the video always agree.
+  RunRequest request;
+  std::string errorText;
+  if (!RequestFromProject(project, request, errorText)) return 0;
+  return RequestTiming(request).FrameCount();
 }
 
 TimelineFigures MeasureTimeline(const ShowProject& project, std::optional<std::int64_t> trackMicroseconds) {

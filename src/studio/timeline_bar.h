@@ -24,7 +24,8 @@ struct TimelineFigures {
 };
 
 // Frames of the show as it will be rendered: a transition before the first photo, then each photo's
-// hold and the transition that follows it (its own or the show's), and the black tail.
+// hold and the transition that follows it (its own or the show's), and the black tail; 0 for a
+// show without photos.
 std::int64_t ProjectFrameCount(const ShowProject& project);
 
 TimelineFigures MeasureTimeline(const ShowProject& project, std::optional<std::int64_t> trackMicroseconds);
