@@ -186,11 +186,21 @@ void StoryboardModel::AssignChoices(const std::vector<std::pair<int, PhotoChoice
 }
 
 void StoryboardModel::InsertEntries(const Entries& entries) {
-  for (const auto& [row, photo] : entries) {
-    beginInsertRows(QModelIndex(), row, row);
-    photos_.insert(photos_.begin() + row, photo);
+  // Rows that follow one another go in as one block: the view lays itself out once per block, not
+  // once per photo, which for hundreds of photos added at once is the difference between a pause
+  // and none.
+  std::size_t first = 0;
+  while (first < entries.size()) {
+    std::size_t end = first + 1;
+    while (end < entries.size() && entries[end].first == entries[end - 1].first + 1) ++end;
+    const int row = entries[first].first;
+    beginInsertRows(QModelIndex(), row, row + static_cast<int>(end - first) - 1);
+    std::vector<ShowPhoto> block;
+    for (std::size_t i = first; i < end; ++i) block.push_back(entries[i].second);
+    photos_.insert(photos_.begin() + row, block.begin(), block.end());
     endInsertRows();
-    thumbnails_.Request(QString::fromStdString(photo.File));
+    for (const ShowPhoto& photo : block) thumbnails_.Request(QString::fromStdString(photo.File));
+    first = end;
   }
 }
 
