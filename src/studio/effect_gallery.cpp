@@ -97,7 +97,6 @@ EffectGallery::EffectGallery(std::optional<int> current, QWidget* parent)
   timer_ = new QTimer(this);
   timer_->setInterval(TickMilliseconds);
   connect(timer_, &QTimer::timeout, this, [this] { Advance(); });
-  timer_->start();
 
   SelectEffect(current.value_or(0));
   resize(5 * (FrameWidth + 24) + 60, 560);
@@ -193,6 +192,16 @@ void EffectGallery::Advance() {
     }
     item->setIcon(QIcon(Frame(effect, step_)));
   }
+}
+
+void EffectGallery::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  timer_->start();
+}
+
+void EffectGallery::hideEvent(QHideEvent* event) {
+  timer_->stop();
+  QDialog::hideEvent(event);
 }
 
 bool EffectGallery::eventFilter(QObject* watched, QEvent* event) {

@@ -50,6 +50,9 @@ class EffectGallery : public QDialog {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // The previews move only while the dialog is on screen.
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   QPixmap Frame(int effect, int step);

@@ -223,6 +223,9 @@ TEST_F(InspectorTest, GalleryIsChosenFromByKeysAndSetsTheEffectThroughTheUndoSta
 TEST_F(InspectorTest, GalleryDrawsOnlyTheItemsInViewAndEachFrameOnce) {
   EffectGallery gallery(std::nullopt);
   gallery.resize(600, 400);
+  // Not on screen: nothing is drawn, however long it waits.
+  QTest::qWait(300);
+  EXPECT_EQ(gallery.FramesDrawn(), 0);
   gallery.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&gallery));
   const int before = gallery.FramesDrawn();
