@@ -134,8 +134,10 @@ StudioWindow::StudioWindow() : model_(std::make_unique<StoryboardModel>(thumbnai
     UpdateTimeline();
   };
   // Every storyboard change reaches the inspector and the timeline: edits, undo and redo alike.
+  // The inspector takes its rows from the selection again, since a move or an undo can put other
+  // photos at the rows it had.
   const auto photosChanged = [this] {
-    inspector->Refresh();
+    inspector->ShowRows(storyboard->SelectedRows());
     UpdateTimeline();
   };
   connect(model_.get(), &QAbstractItemModel::rowsInserted, this, photosChanged);

@@ -112,6 +112,20 @@ TEST_F(InspectorTest, StepsOfOneBoxAreOneUndoStepAndStepsBackToTheStartLeaveNone
   EXPECT_EQ(window->Undo().count(), editsBefore);
 }
 
+TEST_F(InspectorTest, EditsFollowTheSelectedPhotoWhenItMoves) {
+  auto window = WindowWithPhotos();
+  Select(*window, {0});
+  window->inspector->cmbScreen->setCurrentIndex(1);
+  // The photo moves to the end, still selected: the inspector shows it, and edits reach it.
+  window->Storyboard().MoveRows({0}, 3);
+  ASSERT_EQ(window->Project().Photos[2].File, photos[0]);
+  EXPECT_EQ(window->inspector->Rows(), (std::vector<int>{2}));
+  EXPECT_EQ(window->inspector->cmbScreen->currentIndex(), 1);
+  window->inspector->spnStrength->setValue(20);
+  EXPECT_EQ(window->Project().Photos[2].Choices.MotionStrength, std::optional<int>(20));
+  EXPECT_FALSE(window->Project().Photos[0].Choices.HasAny());
+}
+
 TEST_F(InspectorTest, ChoicesSurviveSaveAndOpenAsTheSameRequest) {
   auto window = WindowWithPhotos();
   Select(*window, {1});
