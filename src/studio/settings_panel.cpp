@@ -14,28 +14,26 @@
 #include "app/settings/choice_lists.h"
 
 namespace lumivor::studio {
-namespace {
 
-struct ScreenRow {
-  ScreenMode Mode;
-  const char* Text;
-};
-const ScreenRow kScreenRows[] = {
+const ScreenChoice ScreenChoices[3] = {
     {ScreenMode::Fit, "Fit, black around"},
     {ScreenMode::Fill, "Fill, cropped"},
     {ScreenMode::Blur, "Fit, blurred around"},
 };
 
-struct MotionRow {
-  MotionKind Kind;
-  const char* Text;
-};
-const MotionRow kMotionRows[] = {
+const MotionChoice MotionChoices[4] = {
     {MotionKind::None, "Still"},
     {MotionKind::Zoom, "Zoom"},
     {MotionKind::Pan, "Pan"},
     {MotionKind::Random, "Zoom or pan, at random"},
 };
+
+namespace {
+
+using ScreenRow = ScreenChoice;
+const auto& kScreenRows = ScreenChoices;
+using MotionRow = MotionChoice;
+const auto& kMotionRows = MotionChoices;
 
 struct MusicRow {
   MusicEnd End;
@@ -108,9 +106,13 @@ ShowSettingsPanel::ShowSettingsPanel(QWidget* parent) : QWidget(parent) {
   lstTracks->header()->setStretchLastSection(false);
   btnAddTracks = new QPushButton(QStringLiteral("Add T&racks…"));
   btnRemoveTracks = new QPushButton(QStringLiteral("Remo&ve Tracks"));
+  btnTrackUp = new QPushButton(QStringLiteral("U&p"));
+  btnTrackDown = new QPushButton(QStringLiteral("Do&wn"));
   auto* trackButtons = new QHBoxLayout;
   trackButtons->addWidget(btnAddTracks);
   trackButtons->addWidget(btnRemoveTracks);
+  trackButtons->addWidget(btnTrackUp);
+  trackButtons->addWidget(btnTrackDown);
   trackButtons->addStretch();
 
   auto* layout = new QVBoxLayout(this);
@@ -119,31 +121,42 @@ ShowSettingsPanel::ShowSettingsPanel(QWidget* parent) : QWidget(parent) {
   layout->addWidget(lstTracks, 1);
   layout->addLayout(trackButtons);
 
-  const auto changed = [this] { Changed(); };
-  connect(spnHold, &QDoubleSpinBox::valueChanged, this, changed);
-  connect(spnTransition, &QDoubleSpinBox::valueChanged, this, changed);
-  connect(cmbScreen, &QComboBox::currentIndexChanged, this, changed);
+  connect(spnHold, &QDoubleSpinBox::valueChanged, this, [this] { Changed(HoldControl); });
+  connect(spnTransition, &QDoubleSpinBox::valueChanged, this, [this] { Changed(TransitionControl); });
+  connect(cmbScreen, &QComboBox::currentIndexChanged, this, [this] { Changed(ScreenControl); });
   connect(cmbMotion, &QComboBox::currentIndexChanged, this, [this] {
     UpdateStrength();
-    Changed();
+    Changed(MotionControl);
   });
-  connect(spnStrength, &QSpinBox::valueChanged, this, changed);
-  connect(cmbMusicEnd, &QComboBox::currentIndexChanged, this, changed);
-  connect(cmbEffects, &QComboBox::currentIndexChanged, this, changed);
+  connect(spnStrength, &QSpinBox::valueChanged, this, [this] { Changed(StrengthControl); });
+  connect(cmbMusicEnd, &QComboBox::currentIndexChanged, this, [this] { Changed(MusicEndControl); });
+  connect(cmbEffects, &QComboBox::currentIndexChanged, this, [this] { Changed(EffectsControl); });
   connect(btnAddTracks, &QPushButton::clicked, this, [this] {
     if (OnAddTracks) OnAddTracks();
   });
   connect(btnRemoveTracks, &QPushButton::clicked, this, [this] {
     if (OnRemoveTracks) OnRemoveTracks();
   });
-  connect(lstTracks, &QTreeWidget::itemSelectionChanged, this,
-          [this] { btnRemoveTracks->setEnabled(!lstTracks->selectedItems().isEmpty()); });
-  btnRemoveTracks->setEnabled(false);
+  connect(btnTrackUp, &QPushButton::clicked, this, [this] {
+    if (OnMoveTracks) OnMoveTracks(-1);
+  });
+  connect(btnTrackDown, &QPushButton::clicked, this, [this] {
+    if (OnMoveTracks) OnMoveTracks(1);
+  });
+  connect(lstTracks, &QTreeWidget::itemSelectionChanged, this, [this] { UpdateTrackButtons(); });
+  UpdateTrackButtons();
   UpdateStrength();
 }
 
-void ShowSettingsPanel::Changed() {
-  if (!showing_ && OnChanged) OnChanged();
+void ShowSettingsPanel::Changed(Control control) {
+  if (!showing_ && OnChanged) OnChanged(control);
+}
+
+void ShowSettingsPanel::UpdateTrackButtons() {
+  const std::vector<int> rows = SelectedTracks();
+  btnRemoveTracks->setEnabled(!rows.empty());
+  btnTrackUp->setEnabled(!rows.empty() && rows.front() > 0);
+  btnTrackDown->setEnabled(!rows.empty() && rows.back() < lstTracks->topLevelItemCount() - 1);
 }
 
 void ShowSettingsPanel::UpdateStrength() {
@@ -183,14 +196,31 @@ void ShowSettingsPanel::ApplyChoices(ShowProject& project) const {
   }
 }
 
-void ShowSettingsPanel::ShowTracks(const std::vector<std::string>& tracks, const std::vector<std::string>& lengths) {
-  lstTracks->clear();
-  for (std::size_t i = 0; i < tracks.size(); ++i) {
-    auto* item = new QTreeWidgetItem(lstTracks);
-    item->setText(0, QString::fromStdString(tracks[i]));
-    item->setToolTip(0, QString::fromStdString(tracks[i]));
-    item->setText(1, i < lengths.size() ? QString::fromStdString(lengths[i]) : QString());
+void ShowSettingsPanel::ShowTracks(const std::vector<std::string>& tracks, const std::vector<QString>& lengths) {
+  bool same = lstTracks->topLevelItemCount() == static_cast<int>(tracks.size());
+  for (std::size_t i = 0; same && i < tracks.size(); ++i) {
+    same = lstTracks->topLevelItem(static_cast<int>(i))->text(0) == QString::fromStdString(tracks[i]);
   }
+  if (!same) {
+    lstTracks->clear();
+    for (const std::string& track : tracks) {
+      auto* item = new QTreeWidgetItem(lstTracks);
+      item->setText(0, QString::fromStdString(track));
+      item->setToolTip(0, QString::fromStdString(track));
+    }
+  }
+  for (std::size_t i = 0; i < tracks.size(); ++i) {
+    lstTracks->topLevelItem(static_cast<int>(i))->setText(1, i < lengths.size() ? lengths[i] : QString());
+  }
+  UpdateTrackButtons();
+}
+
+void ShowSettingsPanel::SelectTracks(const std::vector<int>& rows) {
+  lstTracks->clearSelection();
+  for (const int row : rows) {
+    if (QTreeWidgetItem* item = lstTracks->topLevelItem(row)) item->setSelected(true);
+  }
+  UpdateTrackButtons();
 }
 
 std::vector<int> ShowSettingsPanel::SelectedTracks() const {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <QString>
 #include <QWidget>
 
 #include "app/run/show_project.h"
@@ -19,6 +20,18 @@ class QTreeWidget;
 
 namespace lumivor::studio {
 
+// The screen modes and motions as the panels name them, in the order their lists show them.
+struct ScreenChoice {
+  ScreenMode Mode;
+  const char* Text;
+};
+extern const ScreenChoice ScreenChoices[3];
+struct MotionChoice {
+  MotionKind Kind;
+  const char* Text;
+};
+extern const MotionChoice MotionChoices[4];
+
 class ShowSettingsPanel : public QWidget {
  public:
   explicit ShowSettingsPanel(QWidget* parent = nullptr);
@@ -27,15 +40,22 @@ class ShowSettingsPanel : public QWidget {
   void ShowChoices(const ShowProject& project);
   // The controls' choices written into project; its photos and tracks are left alone.
   void ApplyChoices(ShowProject& project) const;
-  // One row per track: its path and the length read from it.
-  void ShowTracks(const std::vector<std::string>& tracks, const std::vector<std::string>& lengths);
+  // One row per track: its path and the length read from it. The same tracks again only update
+  // the lengths, so that the selection stays.
+  void ShowTracks(const std::vector<std::string>& tracks, const std::vector<QString>& lengths);
   // Rows of the track list that are selected, ascending.
   std::vector<int> SelectedTracks() const;
+  void SelectTracks(const std::vector<int>& rows);
 
-  // A choice was changed by the user.
-  std::function<void()> OnChanged;
+  // The controls, as OnChanged names them.
+  enum Control { HoldControl = 1, TransitionControl, ScreenControl, MotionControl, StrengthControl,
+                 MusicEndControl, EffectsControl };
+  // A choice was changed by the user, in this control.
+  std::function<void(Control control)> OnChanged;
   std::function<void()> OnAddTracks;
   std::function<void()> OnRemoveTracks;
+  // The selected tracks move one place earlier (-1) or later (+1).
+  std::function<void(int step)> OnMoveTracks;
 
   QDoubleSpinBox* spnHold;
   QDoubleSpinBox* spnTransition;
@@ -47,9 +67,12 @@ class ShowSettingsPanel : public QWidget {
   QTreeWidget* lstTracks;
   QPushButton* btnAddTracks;
   QPushButton* btnRemoveTracks;
+  QPushButton* btnTrackUp;
+  QPushButton* btnTrackDown;
 
  private:
-  void Changed();
+  void Changed(Control control);
+  void UpdateTrackButtons();
   void UpdateStrength();
   bool showing_ = false;
 };

@@ -11,6 +11,7 @@
 #include <QIODevice>
 #include <QMimeData>
 #include <QPainter>
+#include <QPen>
 #include <QUndoCommand>
 #include <QUndoStack>
 #include <QUrl>
@@ -52,6 +53,38 @@ class ReorderCommand : public QUndoCommand {
   StoryboardModel& model_;
   std::vector<int> order_;
   std::vector<int> inverse_;
+};
+
+// Photos' own choices, each row's before and after.
+class ChoicesCommand : public QUndoCommand {
+ public:
+  using Rows = std::vector<std::pair<int, PhotoChoices>>;
+  ChoicesCommand(StoryboardModel& model, Rows before, Rows after, int mergeId, const QString& text)
+      : QUndoCommand(text), model_(model), before_(std::move(before)), after_(std::move(after)), mergeId_(mergeId) {}
+  void redo() override { model_.AssignChoices(after_); }
+  void undo() override { model_.AssignChoices(before_); }
+  int id() const override { return mergeId_; }
+  bool mergeWith(const QUndoCommand* other) override {
+    const auto* next = dynamic_cast<const ChoicesCommand*>(other);
+    if (next == nullptr || next->mergeId_ != mergeId_ || !same_rows(next->before_, after_)) return false;
+    after_ = next->after_;
+    // Stepped back to where it began: nothing is left to undo.
+    setObsolete(after_ == before_);
+    return true;
+  }
+
+ private:
+  static bool same_rows(const Rows& a, const Rows& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (a[i].first != b[i].first) return false;
+    }
+    return true;
+  }
+  StoryboardModel& model_;
+  Rows before_;
+  Rows after_;
+  int mergeId_;
 };
 
 // Rows dragged within a storyboard name their storyboard, so that rows from another window (or
@@ -130,12 +163,44 @@ void StoryboardModel::MoveRows(const std::vector<int>& rows, int destination) {
                                 moving.size() == 1 ? QStringLiteral("Move Photo") : QStringLiteral("Move Photos")));
 }
 
+void StoryboardModel::EditChoices(const std::vector<int>& rows, const std::function<void(PhotoChoices&)>& edit,
+                                   int mergeId, const QString& text) {
+  ChoicesCommand::Rows before, after;
+  for (const int row : ValidRows(rows)) {
+    const PhotoChoices& now = photos_[static_cast<std::size_t>(row)].Choices;
+    PhotoChoices changed = now;
+    edit(changed);
+    before.push_back({row, now});
+    after.push_back({row, changed});
+  }
+  if (before == after) return;
+  undo_.push(new ChoicesCommand(*this, std::move(before), std::move(after), mergeId, text));
+}
+
+void StoryboardModel::AssignChoices(const std::vector<std::pair<int, PhotoChoices>>& choices) {
+  for (const auto& [row, own] : choices) {
+    if (row < 0 || row >= rowCount()) continue;
+    photos_[static_cast<std::size_t>(row)].Choices = own;
+    emit dataChanged(index(row), index(row), {Qt::DecorationRole, OwnChoicesRole});
+  }
+}
+
 void StoryboardModel::InsertEntries(const Entries& entries) {
-  for (const auto& [row, photo] : entries) {
-    beginInsertRows(QModelIndex(), row, row);
-    photos_.insert(photos_.begin() + row, photo);
+  // Rows that follow one another go in as one block: the view lays itself out once per block, not
+  // once per photo, which for hundreds of photos added at once is the difference between a pause
+  // and none.
+  std::size_t first = 0;
+  while (first < entries.size()) {
+    std::size_t end = first + 1;
+    while (end < entries.size() && entries[end].first == entries[end - 1].first + 1) ++end;
+    const int row = entries[first].first;
+    beginInsertRows(QModelIndex(), row, row + static_cast<int>(end - first) - 1);
+    std::vector<ShowPhoto> block;
+    for (std::size_t i = first; i < end; ++i) block.push_back(entries[i].second);
+    photos_.insert(photos_.begin() + row, block.begin(), block.end());
     endInsertRows();
-    thumbnails_.Request(QString::fromStdString(photo.File));
+    for (const ShowPhoto& photo : block) thumbnails_.Request(QString::fromStdString(photo.File));
+    first = end;
   }
 }
 
@@ -185,6 +250,8 @@ QVariant StoryboardModel::data(const QModelIndex& index, int role) const {
       return QFileInfo(path).fileName();
     case PathRole:
       return path;
+    case OwnChoicesRole:
+      return photos_[static_cast<std::size_t>(index.row())].Choices.HasAny();
     case Qt::DecorationRole:
     case Qt::ToolTipRole:
     case StateRole: {
@@ -193,12 +260,14 @@ QVariant StoryboardModel::data(const QModelIndex& index, int role) const {
       if (role == Qt::ToolTipRole) {
         return thumbnail.Status == Thumbnail::State::Failed ? path + QStringLiteral("\n") + thumbnail.Reason : path;
       }
+      QPixmap picture;
       switch (thumbnail.Status) {
-        case Thumbnail::State::Ready: return QPixmap::fromImage(thumbnail.Picture);
-        case Thumbnail::State::Loading: return Placeholder();
-        case Thumbnail::State::Failed: return ErrorBadge();
+        case Thumbnail::State::Ready: picture = QPixmap::fromImage(thumbnail.Picture); break;
+        case Thumbnail::State::Loading: picture = Placeholder(); break;
+        case Thumbnail::State::Failed: picture = ErrorBadge(); break;
       }
-      return {};
+      if (photos_[static_cast<std::size_t>(index.row())].Choices.HasAny()) return WithOwnChoicesMark(picture);
+      return picture;
     }
     default:
       return {};
@@ -235,6 +304,19 @@ QPixmap StoryboardModel::ErrorBadge() const {
     painter.drawText(badge, Qt::AlignCenter, QStringLiteral("!"));
   }
   return errorBadge_;
+}
+
+QPixmap StoryboardModel::WithOwnChoicesMark(QPixmap picture) const {
+  if (picture.isNull()) return picture;
+  QPainter painter(&picture);
+  painter.setRenderHint(QPainter::Antialiasing);
+  // A small dot in the top right corner, ringed so that it shows on light and dark photos alike.
+  const int side = std::max(8, std::min(picture.width(), picture.height()) / 8);
+  const QRect mark(picture.width() - side - 3, 3, side, side);
+  painter.setPen(QPen(Qt::white, 1.5));
+  painter.setBrush(QColor(0x20, 0x80, 0xe0));
+  painter.drawEllipse(mark);
+  return picture;
 }
 
 Qt::ItemFlags StoryboardModel::flags(const QModelIndex& index) const {
@@ -305,8 +387,12 @@ bool StoryboardModel::dropMimeData(const QMimeData* data, Qt::DropAction action,
     if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
   }
   const SortedFiles sorted = SortDroppedFiles(paths);
+  // One drop is one edit, whatever it brought: one undo takes its photos and its tracks back.
+  const bool both = !sorted.Photos.empty() && !sorted.Tracks.empty() && OnTracksDropped;
+  if (both) undo_.beginMacro(QStringLiteral("Drop"));
   AddPhotos(destination, sorted.Photos);
   if (!sorted.Tracks.empty() && OnTracksDropped) OnTracksDropped(sorted.Tracks);
+  if (both) undo_.endMacro();
   return !sorted.Photos.empty() || !sorted.Tracks.empty();
 }
 

@@ -23,6 +23,8 @@ class StoryboardModel : public QAbstractListModel {
   // Beyond the standard roles: the photo's full path, and its thumbnail's Thumbnail::State.
   static constexpr int PathRole = Qt::UserRole + 1;
   static constexpr int StateRole = Qt::UserRole + 2;
+  // True for a photo with choices of its own (its thumbnail carries a mark).
+  static constexpr int OwnChoicesRole = Qt::UserRole + 3;
   // The drag of rows within one storyboard.
   static constexpr const char* RowsMimeType = "application/x-lumivor-storyboard-rows";
 
@@ -41,6 +43,12 @@ class StoryboardModel : public QAbstractListModel {
   // A copy of each row, own choices included, right after it.
   void DuplicateRows(const std::vector<int>& rows);
 
+  // The rows' own choices changed by edit, as one command. Commands with the same mergeId (not -1)
+  // on the same rows, one right after the other, become one: a spin box stepped many times is
+  // one undo step. An edit that changes nothing pushes nothing.
+  void EditChoices(const std::vector<int>& rows, const std::function<void(PhotoChoices&)>& edit, int mergeId,
+                   const QString& text);
+
   // Tracks among files dropped on the storyboard.
   std::function<void(const std::vector<std::string>& tracks)> OnTracksDropped;
 
@@ -48,6 +56,7 @@ class StoryboardModel : public QAbstractListModel {
   void InsertEntries(const std::vector<std::pair<int, ShowPhoto>>& entries);
   void EraseEntries(const std::vector<std::pair<int, ShowPhoto>>& entries);
   void Reorder(const std::vector<int>& order);
+  void AssignChoices(const std::vector<std::pair<int, PhotoChoices>>& choices);
 
   // QAbstractItemModel.
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -67,6 +76,7 @@ class StoryboardModel : public QAbstractListModel {
   std::vector<int> ValidRows(const std::vector<int>& rows) const;
   QPixmap Placeholder() const;
   QPixmap ErrorBadge() const;
+  QPixmap WithOwnChoicesMark(QPixmap picture) const;
 
   ThumbnailCache& thumbnails_;
   QUndoStack& undo_;

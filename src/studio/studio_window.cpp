@@ -14,11 +14,16 @@
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTabWidget>
+#include <QUndoCommand>
+#include <QVBoxLayout>
 
 #include "app/common/global_object.h"
+#include "studio/photo_inspector.h"
 #include "studio/render_dialog.h"
 #include "studio/settings_panel.h"
 #include "studio/storyboard_view.h"
+#include "studio/timeline_bar.h"
 
 namespace lumivor::studio {
 namespace {
@@ -36,6 +41,35 @@ std::vector<std::string> to_paths(const QStringList& list) {
   return paths;
 }
 
+// The show's choices and tracks before and after one edit.
+class ChoicesCommand : public QUndoCommand {
+ public:
+  ChoicesCommand(StudioWindow& window, ShowProject before, ShowProject after, int mergeId, const QString& text)
+      : QUndoCommand(text), window_(window), before_(std::move(before)), after_(std::move(after)), mergeId_(mergeId) {}
+  void redo() override {
+    // The first time, the control that made the edit already shows it; setting it again would
+    // rewrite a number while it is being typed.
+    window_.SetChoices(after_, !first_);
+    first_ = false;
+  }
+  void undo() override { window_.SetChoices(before_, true); }
+  int id() const override { return mergeId_; }
+  bool mergeWith(const QUndoCommand* other) override {
+    const auto* next = dynamic_cast<const ChoicesCommand*>(other);
+    if (next == nullptr || next->mergeId_ != mergeId_) return false;
+    after_ = next->after_;
+    setObsolete(after_ == before_);
+    return true;
+  }
+
+ private:
+  StudioWindow& window_;
+  ShowProject before_;
+  ShowProject after_;
+  int mergeId_;
+  bool first_ = true;
+};
+
 }  // namespace
 
 StudioWindow::StudioWindow() : model_(std::make_unique<StoryboardModel>(thumbnails_, undo_)) {
@@ -44,10 +78,21 @@ StudioWindow::StudioWindow() : model_(std::make_unique<StoryboardModel>(thumbnai
   storyboard->setModel(model_.get());
   storyboard->setIconSize(thumbnails_.Size());
   settings = new ShowSettingsPanel;
+  inspector = new PhotoInspector(*model_);
+  timeline = new TimelineBar;
 
+  auto* showSide = new QWidget;
+  auto* showLayout = new QVBoxLayout(showSide);
+  showLayout->setContentsMargins(0, 0, 0, 0);
+  showLayout->addWidget(storyboard, 1);
+  showLayout->addWidget(timeline);
+  auto* tabs = new QTabWidget;
+  tabs->setObjectName(QStringLiteral("sideTabs"));
+  tabs->addTab(settings, QStringLiteral("Show"));
+  tabs->addTab(inspector, QStringLiteral("Photo"));
   auto* splitter = new QSplitter;
-  splitter->addWidget(storyboard);
-  splitter->addWidget(settings);
+  splitter->addWidget(showSide);
+  splitter->addWidget(tabs);
   splitter->setStretchFactor(0, 3);
   splitter->setStretchFactor(1, 1);
   setCentralWidget(splitter);
@@ -72,11 +117,39 @@ StudioWindow::StudioWindow() : model_(std::make_unique<StoryboardModel>(thumbnai
   };
 
   model_->OnTracksDropped = [this](const std::vector<std::string>& tracks) { AddTracks(tracks); };
-  settings->OnChanged = [this] { ChoicesChanged(); };
+  settings->OnChanged = [this](ShowSettingsPanel::Control control) {
+    ShowProject after = choices_;
+    settings->ApplyChoices(after);
+    const bool steps = control == ShowSettingsPanel::HoldControl || control == ShowSettingsPanel::TransitionControl ||
+                       control == ShowSettingsPanel::StrengthControl;
+    EditChoices(after, steps ? static_cast<int>(control) : -1, QStringLiteral("Show Choice"));
+  };
   settings->OnAddTracks = [this] {
     if (ChooseTracks) AddTracks(to_paths(ChooseTracks()));
   };
   settings->OnRemoveTracks = [this] { RemoveSelectedTracks(); };
+  settings->OnMoveTracks = [this](int step) { MoveSelectedTracks(step); };
+  trackLengths_.OnReady = [this](const std::string&) {
+    ShowTrackList();
+    UpdateTimeline();
+  };
+  // Every storyboard change reaches the inspector and the timeline: edits, undo and redo alike.
+  // The inspector takes its rows from the selection again, since a move or an undo can put other
+  // photos at the rows it had.
+  const auto photosChanged = [this] {
+    inspector->ShowRows(storyboard->SelectedRows());
+    UpdateTimeline();
+  };
+  connect(model_.get(), &QAbstractItemModel::rowsInserted, this, photosChanged);
+  connect(model_.get(), &QAbstractItemModel::rowsRemoved, this, photosChanged);
+  connect(model_.get(), &QAbstractItemModel::layoutChanged, this, photosChanged);
+  connect(model_.get(), &QAbstractItemModel::modelReset, this, photosChanged);
+  connect(model_.get(), &QAbstractItemModel::dataChanged, this,
+          [this, photosChanged](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
+            if (roles.contains(StoryboardModel::OwnChoicesRole)) photosChanged();
+          });
+  connect(storyboard->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { inspector->ShowRows(storyboard->SelectedRows()); });
   connect(&undo_, &QUndoStack::cleanChanged, this, [this] { UpdateTitle(); });
 
   BuildMenus();
@@ -133,7 +206,7 @@ ShowProject StudioWindow::Project() const {
   return project;
 }
 
-bool StudioWindow::Modified() const { return !undo_.isClean() || choicesModified_; }
+bool StudioWindow::Modified() const { return !undo_.isClean(); }
 
 void StudioWindow::UpdateTitle() {
   const QString name = fileName_.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(fileName_).fileName();
@@ -142,22 +215,37 @@ void StudioWindow::UpdateTitle() {
 }
 
 void StudioWindow::LoadInto(const ShowProject& project, const QString& fileName) {
-  choices_ = project;
-  choices_.Photos.clear();
   undo_.clear();
+  ShowProject choices = project;
+  choices.Photos.clear();
+  SetChoices(choices, true);
   model_->ResetPhotos(project.Photos);
-  trackLengthTexts_ = trackLengths_.Read(choices_.Tracks);
-  settings->ShowChoices(choices_);
-  settings->ShowTracks(choices_.Tracks, trackLengthTexts_);
-  choicesModified_ = false;
+  inspector->ShowRows({});
   fileName_ = fileName;
   UpdateTitle();
 }
 
-void StudioWindow::ChoicesChanged() {
-  settings->ApplyChoices(choices_);
-  choicesModified_ = true;
-  UpdateTitle();
+void StudioWindow::SetChoices(const ShowProject& choices, bool showControls) {
+  choices_ = choices;
+  choices_.Photos.clear();
+  if (showControls) settings->ShowChoices(choices_);
+  ShowTrackList();
+  UpdateTimeline();
+}
+
+void StudioWindow::EditChoices(const ShowProject& after, int mergeId, const QString& text) {
+  if (after == choices_) return;
+  undo_.push(new ChoicesCommand(*this, choices_, after, mergeId, text));
+}
+
+void StudioWindow::ShowTrackList() {
+  std::vector<QString> lengths;
+  for (const std::string& track : choices_.Tracks) lengths.push_back(trackLengths_.Text(track));
+  settings->ShowTracks(choices_.Tracks, lengths);
+}
+
+void StudioWindow::UpdateTimeline() {
+  timeline->ShowFigures(MeasureTimeline(Project(), trackLengths_.Total(choices_.Tracks)));
 }
 
 bool StudioWindow::MayDiscardChanges() {
@@ -217,7 +305,6 @@ bool StudioWindow::SaveAs(const QString& fileName) {
   }
   fileName_ = QFileInfo(name).absoluteFilePath();
   undo_.setClean();
-  choicesModified_ = false;
   NoteRecent(fileName_);
   UpdateTitle();
   return true;
@@ -243,24 +330,38 @@ void StudioWindow::AddPhotos(const std::vector<std::string>& files) {
 
 void StudioWindow::AddTracks(const std::vector<std::string>& tracks) {
   if (tracks.empty()) return;
-  const std::vector<std::string> lengths = trackLengths_.Read(tracks);
-  choices_.Tracks.insert(choices_.Tracks.end(), tracks.begin(), tracks.end());
-  trackLengthTexts_.insert(trackLengthTexts_.end(), lengths.begin(), lengths.end());
-  settings->ShowTracks(choices_.Tracks, trackLengthTexts_);
-  choicesModified_ = true;
-  UpdateTitle();
+  ShowProject after = choices_;
+  after.Tracks.insert(after.Tracks.end(), tracks.begin(), tracks.end());
+  EditChoices(after, -1, tracks.size() == 1 ? QStringLiteral("Add Track") : QStringLiteral("Add Tracks"));
 }
 
 void StudioWindow::RemoveSelectedTracks() {
   const std::vector<int> rows = settings->SelectedTracks();
   if (rows.empty()) return;
+  ShowProject after = choices_;
   for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-    choices_.Tracks.erase(choices_.Tracks.begin() + *row);
-    if (static_cast<std::size_t>(*row) < trackLengthTexts_.size()) trackLengthTexts_.erase(trackLengthTexts_.begin() + *row);
+    if (static_cast<std::size_t>(*row) < after.Tracks.size()) after.Tracks.erase(after.Tracks.begin() + *row);
   }
-  settings->ShowTracks(choices_.Tracks, trackLengthTexts_);
-  choicesModified_ = true;
-  UpdateTitle();
+  EditChoices(after, -1, rows.size() == 1 ? QStringLiteral("Remove Track") : QStringLiteral("Remove Tracks"));
+}
+
+void StudioWindow::MoveSelectedTracks(int step) {
+  std::vector<int> rows = settings->SelectedTracks();
+  const int count = static_cast<int>(choices_.Tracks.size());
+  if (rows.empty() || (step < 0 && rows.front() == 0) || (step > 0 && rows.back() == count - 1)) return;
+  ShowProject after = choices_;
+  // Each selected track changes places with its neighbour on the side it moves to; taken from
+  // that side first, so that a block of selected tracks moves as a block.
+  const auto swap_with_next = [&after](int row) {
+    std::swap(after.Tracks[static_cast<std::size_t>(row)], after.Tracks[static_cast<std::size_t>(row) + 1]);
+  };
+  if (step < 0) {
+    for (int& row : rows) swap_with_next(--row);
+  } else {
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) swap_with_next((*row)++);
+  }
+  EditChoices(after, -1, QStringLiteral("Move Tracks"));
+  settings->SelectTracks(rows);
 }
 
 void StudioWindow::RemoveSelectedPhotos() { model_->RemoveRows(storyboard->SelectedRows()); }
@@ -270,12 +371,11 @@ void StudioWindow::DuplicateSelectedPhotos() { model_->DuplicateRows(storyboard-
 void StudioWindow::RenderDialogShow() {
   RenderDialog dialog(Project(), fileName_, this);
   dialog.OnOutputChosen = [this](int formatIndex, int width, int height) {
-    if (choices_.FormatIndex == formatIndex && choices_.Width == width && choices_.Height == height) return;
-    choices_.FormatIndex = formatIndex;
-    choices_.Width = width;
-    choices_.Height = height;
-    choicesModified_ = true;
-    UpdateTitle();
+    ShowProject after = choices_;
+    after.FormatIndex = formatIndex;
+    after.Width = width;
+    after.Height = height;
+    EditChoices(after, -1, QStringLiteral("Video Format"));
   };
   if (OnRenderDialog) {
     OnRenderDialog(dialog);

@@ -23,9 +23,11 @@ class QMenu;
 
 namespace lumivor::studio {
 
+class PhotoInspector;
 class RenderDialog;
 class ShowSettingsPanel;
 class StoryboardView;
+class TimelineBar;
 
 class StudioWindow : public QMainWindow {
  public:
@@ -51,6 +53,8 @@ class StudioWindow : public QMainWindow {
   void AddPhotos(const std::vector<std::string>& files);
   void AddTracks(const std::vector<std::string>& tracks);
   void RemoveSelectedTracks();
+  // The selected tracks one place earlier (step -1) or later (+1), as one edit.
+  void MoveSelectedTracks(int step);
   void RemoveSelectedPhotos();
   void DuplicateSelectedPhotos();
   void RenderDialogShow();
@@ -63,8 +67,13 @@ class StudioWindow : public QMainWindow {
 
   StoryboardModel& Storyboard() { return *model_; }
   QUndoStack& Undo() { return undo_; }
+  TrackLengths& Lengths() { return trackLengths_; }
+  // Used by the undo commands: the show's choices and tracks (photos aside) become choices.
+  void SetChoices(const ShowProject& choices, bool showControls);
   StoryboardView* storyboard;
   ShowSettingsPanel* settings;
+  PhotoInspector* inspector;
+  TimelineBar* timeline;
   QAction* actUndo;
   QAction* actRedo;
   QAction* actRemove;
@@ -89,7 +98,11 @@ class StudioWindow : public QMainWindow {
   // True when nothing unsaved would be lost: saved, or given up on the user's word.
   bool MayDiscardChanges();
   void LoadInto(const ShowProject& project, const QString& fileName);
-  void ChoicesChanged();
+  // The show's choices and tracks as one edit; edits of one spin box in a row (same mergeId, not
+  // -1) are one undo step.
+  void EditChoices(const ShowProject& after, int mergeId, const QString& text);
+  void ShowTrackList();
+  void UpdateTimeline();
   void UpdateTitle();
   void NoteRecent(const QString& fileName);
   void FillRecentMenu();
@@ -97,11 +110,9 @@ class StudioWindow : public QMainWindow {
   QUndoStack undo_;
   ThumbnailCache thumbnails_;
   std::unique_ptr<StoryboardModel> model_;
-  TrackLengthReader trackLengths_;
+  TrackLengths trackLengths_;
   // Everything but the photos, which the storyboard holds.
   ShowProject choices_;
-  std::vector<std::string> trackLengthTexts_;
-  bool choicesModified_ = false;
   QString fileName_;
   std::vector<std::string> lastProblems_;
   QMenu* recentMenu_ = nullptr;

@@ -21,7 +21,9 @@ qint64 modification_time(const QString& path) {
   return static_cast<qint64>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 }
 
-QImage image_of(const Bitmap& picture) {
+}  // namespace
+
+QImage ImageOfBitmap(const Bitmap& picture) {
   QImage image(picture.Width(), picture.Height(), QImage::Format_RGB32);
   // The loader's pixels are bytes blue, green, red and one unused: Qt's RGB32 in memory on this
   // little-endian machine, once the unused byte is opaque.
@@ -33,14 +35,12 @@ QImage image_of(const Bitmap& picture) {
   return image;
 }
 
-}  // namespace
-
 Thumbnail DecodeThumbnail(const QString& path, QSize size) {
   Thumbnail thumbnail;
   try {
     const PictureSizeHint hint{size.width(), size.height(), SizeRule::Inside};
     const Bitmap picture = LoadPhotoFile(path.toStdString(), PictureTurn::Upright, hint);
-    thumbnail.Picture = image_of(picture).scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    thumbnail.Picture = ImageOfBitmap(picture).scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     thumbnail.Status = Thumbnail::State::Ready;
   } catch (const std::bad_alloc&) {
     thumbnail.Status = Thumbnail::State::Failed;

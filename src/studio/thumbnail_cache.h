@@ -15,6 +15,10 @@
 
 class QObject;
 
+namespace lumivor {
+class Bitmap;
+}
+
 namespace lumivor::studio {
 
 struct Thumbnail {
@@ -60,6 +64,9 @@ class ThumbnailCache {
   // Last, so that it is waited for before the rest goes.
   QThreadPool pool_;
 };
+
+// A picture of the core's (32-bit, bytes blue, green, red, unused) as an opaque image.
+QImage ImageOfBitmap(const Bitmap& picture);
 
 // The photo decoded for a thumbnail of at most size, as the loader reads it; Failed with its
 // reason. Any thread.

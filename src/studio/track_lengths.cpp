@@ -1,60 +1,88 @@
 #include "studio/track_lengths.h"
 
+#include <mutex>
+
+#include <QMetaObject>
+#include <QObject>
+
 #include "app/run/audio_tracks.h"
-#include "app/common/window_services.h"
-#include "media/components/ff_decoder.h"
+#include "app/run/track_length.h"
 
 namespace lumivor::studio {
-namespace {
 
-// The audio page's window has nothing to show here: only its list of rows is read.
-class UnseenAudioPage : public AudioPageView {
- public:
-  std::vector<std::string> Chosen;
-  std::vector<std::string> ChooseAudioFiles() override { return Chosen; }
-  void SetWindowTitle(const std::string&) override {}
-  void SetStartEnabled(bool) override {}
-  void FocusStart() override {}
-  void SetStopEnabled(bool) override {}
-  void SetPauseEnabled(bool) override {}
-  void SetAddAudioEnabled(bool) override {}
-  void SetUpEnabled(bool) override {}
-  void SetDownEnabled(bool) override {}
-  void SetClearAudioEnabled(bool) override {}
-  void SetPlayEnabled(bool) override {}
-  void SetPlayerStopEnabled(bool) override {}
-  void SetPlayerPauseEnabled(bool) override {}
+// Workers reach the reader only through this guard, which the reader clears before it goes.
+struct TrackLengths::Target {
+  std::mutex Lock;
+  QObject* Receiver = nullptr;
+  TrackLengths* Owner = nullptr;
 };
 
-class UnseenLog : public LogMemo {
- public:
-  void AddLine(const std::string&) override {}
-};
+TrackLengths::TrackLengths() : target_(std::make_shared<Target>()), receiver_(std::make_unique<QObject>()) {
+  target_->Receiver = receiver_.get();
+  target_->Owner = this;
+  // One at a time: a track without a known length is decoded whole, and several at once would
+  // only compete for the disk.
+  pool_.setMaxThreadCount(1);
+}
 
-}  // namespace
+TrackLengths::~TrackLengths() {
+  {
+    std::lock_guard<std::mutex> guard(target_->Lock);
+    target_->Receiver = nullptr;
+    target_->Owner = nullptr;
+  }
+  pool_.clear();
+  pool_.waitForDone();
+}
 
-struct TrackLengthReader::Parts {
-  TFFDecoder Decoder;
-  AudioTrackList Rows;
-  UnseenAudioPage View;
-  UnseenLog Log;
-  AudioPage Page{Rows, View, Decoder, Log};
-};
+TrackLength TrackLengths::Request(const std::string& path) {
+  const QString key = QString::fromStdString(path);
+  auto found = known_.find(key);
+  if (found != known_.end()) return *found;
+  known_.insert(key, TrackLength{});
+  ++pending_;
+  pool_.start([target = target_, path] {
+    std::optional<std::int64_t> microseconds = ReadTrackMicroseconds(path);
+    std::lock_guard<std::mutex> guard(target->Lock);
+    if (target->Receiver == nullptr) return;
+    QMetaObject::invokeMethod(
+        target->Receiver,
+        [target, path, microseconds] {
+          if (target->Owner != nullptr) target->Owner->Deliver(path, microseconds);
+        },
+        Qt::QueuedConnection);
+  });
+  return TrackLength{};
+}
 
-TrackLengthReader::TrackLengthReader() : parts_(std::make_unique<Parts>()) {}
-TrackLengthReader::~TrackLengthReader() = default;
+void TrackLengths::Deliver(const std::string& path, std::optional<std::int64_t> microseconds) {
+  --pending_;
+  TrackLength& length = known_[QString::fromStdString(path)];
+  length.Status = microseconds ? TrackLength::State::Known : TrackLength::State::Unreadable;
+  length.Microseconds = microseconds.value_or(0);
+  if (OnReady) OnReady(path);
+}
 
-std::vector<std::string> TrackLengthReader::Read(const std::vector<std::string>& tracks) {
-  std::vector<std::string> lengths(tracks.size());
-  if (tracks.empty()) return lengths;
-  parts_->Rows.Clear();
-  parts_->View.Chosen = tracks;
-  // Add Audio loads the libraries first, then reads every chosen file's length into its rows.
-  parts_->Page.btnAddAudioClick();
-  const std::vector<AudioTrack>& rows = parts_->Rows.Rows();
-  for (std::size_t i = 0; i < rows.size() && i < lengths.size(); ++i) lengths[i] = rows[i].DurationText;
-  parts_->Rows.Clear();
-  return lengths;
+QString TrackLengths::Text(const std::string& path) {
+  const TrackLength length = Request(path);
+  switch (length.Status) {
+    case TrackLength::State::Reading: return QStringLiteral("…");
+    case TrackLength::State::Known: return QString::fromStdString(FormatTrackDuration(length.Microseconds));
+    case TrackLength::State::Unreadable: return QStringLiteral("unreadable");
+  }
+  return {};
+}
+
+std::optional<std::int64_t> TrackLengths::Total(const std::vector<std::string>& tracks) {
+  std::int64_t total = 0;
+  bool reading = false;
+  for (const std::string& track : tracks) {
+    const TrackLength length = Request(track);
+    reading = reading || length.Status == TrackLength::State::Reading;
+    if (length.Status == TrackLength::State::Known) total += length.Microseconds;
+  }
+  if (reading) return std::nullopt;
+  return total;
 }
 
 }  // namespace lumivor::studio

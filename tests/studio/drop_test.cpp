@@ -82,6 +82,7 @@ TEST_F(DropTest, DroppedFilesFoldersAndTracksGoWhereTheyBelong) {
     EXPECT_EQ(window->Project().Tracks, c.tracksAfter);
     if (!c.tracksAfter.empty()) {
       // The track is listed with its length, as the core reads it.
+      ASSERT_TRUE(WaitForTrackLengths(*window));
       ASSERT_EQ(window->settings->lstTracks->topLevelItemCount(), 1);
       EXPECT_EQ(window->settings->lstTracks->topLevelItem(0)->text(1), QStringLiteral("00:00:02.000"));
     }

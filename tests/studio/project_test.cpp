@@ -90,6 +90,7 @@ TEST_F(ProjectTest, ASavedProjectOpensAgainToTheSameRun) {
   // The controls show what was opened.
   EXPECT_DOUBLE_EQ(reopened->settings->spnTransition->value(), 0.7);
   EXPECT_EQ(reopened->settings->spnStrength->value(), 35);
+  ASSERT_TRUE(WaitForTrackLengths(*reopened));
   ASSERT_EQ(reopened->settings->lstTracks->topLevelItemCount(), 1);
   EXPECT_EQ(reopened->settings->lstTracks->topLevelItem(0)->text(1), QStringLiteral("00:00:03.000"));
   EXPECT_EQ(reopened->RecentProjects().value(0).toStdString(), file);

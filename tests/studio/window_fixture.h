@@ -29,6 +29,10 @@ class StudioWindowTest : public ::testing::Test {
     return window;
   }
   ~StudioWindowTest() override = default;
+  // Runs the event loop until the window's track lengths are read; false after ten seconds.
+  static bool WaitForTrackLengths(StudioWindow& window) {
+    return QTest::qWaitFor([&] { return window.Lengths().Pending() == 0; }, 10000);
+  }
 
   testing::ScratchFolder folder;
   std::vector<Warning> warnings;

@@ -1,0 +1,107 @@
+// The timeline: the show's length as the run will make it, against the tracks' and what the
+// music-end rule keeps of them; the window's bar follows every edit.
+#include <QDoubleSpinBox>
+#include <gtest/gtest.h>
+
+#include "app/show/frame_sequencer.h"
+#include "studio/settings_panel.h"
+#include "studio/timeline_bar.h"
+#include "window_fixture.h"
+
+namespace lumivor::studio {
+namespace {
+
+ShowProject show_of(int photos, double hold, double transition) {
+  ShowProject project;
+  project.HoldSeconds = hold;
+  project.TransitionSeconds = transition;
+  for (int i = 0; i < photos; ++i) project.Photos.push_back({"/photo" + std::to_string(i) + ".jpg", {}});
+  return project;
+}
+
+TEST(TimelineTest, ShowLengthCountsEachPhotosOwnHoldAndTransition) {
+  struct Case {
+    const char* name;
+    ShowProject project;
+    std::int64_t frames;
+  };
+  ShowProject own = show_of(3, 2, 1);
+  own.Photos[0].Choices.HoldSeconds = 0.5;        // 15 frames instead of 60
+  own.Photos[2].Choices.TransitionSeconds = 0.1;  // the closing transition: 3 frames instead of 30
+  ShowProject ntsc = show_of(2, 1, 1);
+  ntsc.RateNumerator = 30000;
+  ntsc.RateDenominator = 1001;
+  const Case cases[] = {
+      // (photos + 1) transitions, the holds and the two black tail frames.
+      {"the show's own numbers", show_of(3, 2, 1), 4 * 30 + 3 * 60 + 2},
+      {"one photo", show_of(1, 8, 2), 2 * 60 + 240 + 2},
+      {"photos with their own", own, 30 + (15 + 30) + (60 + 30) + (60 + 3) + 2},
+      {"a rate of 30000/1001", ntsc, 3 * 30 + 2 * 30 + 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ProjectFrameCount(c.project), c.frames);
+    EXPECT_EQ(MeasureTimeline(c.project, std::nullopt).ShowFrames, c.frames);
+  }
+  // Without own choices it is the sequencer's own count.
+  EXPECT_EQ(ProjectFrameCount(show_of(5, 3, 1)), ShowFrameCount(5, 90, 30));
+}
+
+TEST(TimelineTest, MusicAgainstTheShowUnderEachRule) {
+  // 2 photos of 4 s with 1 s transitions: 3 + 8 s and the tail, 11.067 s.
+  const double show = (3 * 30 + 2 * 120 + 2) / 30.0;
+  struct Case {
+    const char* name;
+    MusicEnd rule;
+    std::optional<std::int64_t> tracks;
+    std::optional<double> trackSeconds;
+    double heard;
+    const char* text;  // found in the music's line
+  };
+  const Case cases[] = {
+      {"longer, cut", MusicEnd::Cut, 20'000'000, 20.0, show, "cut at the show's end"},
+      {"shorter, cut: not used", MusicEnd::Cut, 5'000'000, 5.0, 0.0, "not used"},
+      {"shorter, faded: used as long as it lasts", MusicEnd::Fade, 5'000'000, 5.0, 5.0, "faded out"},
+      {"shorter, looped to the end", MusicEnd::Loop, 5'000'000, 5.0, show, "played 3 times"},
+      {"lengths still being read", MusicEnd::Cut, std::nullopt, std::nullopt, 0.0, "reading"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ShowProject project = show_of(2, 4, 1);
+    project.Tracks = {"/music.mp3"};
+    project.MusicEndRule = c.rule;
+    const TimelineFigures figures = MeasureTimeline(project, c.tracks);
+    EXPECT_NEAR(figures.ShowSeconds, show, 1e-9);
+    EXPECT_EQ(figures.TrackSeconds, c.trackSeconds);
+    EXPECT_NEAR(figures.HeardSeconds, c.heard, 0.001);
+    EXPECT_TRUE(figures.MusicText.contains(QString::fromLatin1(c.text))) << figures.MusicText.toStdString();
+    EXPECT_TRUE(figures.ShowText.contains(QStringLiteral("00:00:11.066"))) << figures.ShowText.toStdString();
+  }
+}
+
+class TimelineWindowTest : public StudioWindowTest {};
+
+TEST_F(TimelineWindowTest, TheBarFollowsEveryEditAndItsUndo) {
+  auto window = MakeWindow();
+  const std::vector<std::string> photos = SamplePhotos(folder.Path());
+  const std::string track = SampleTrack(folder / "tune.wav", 4.0);
+  const auto frames = [&] { return window->timeline->Figures().ShowFrames; };
+  EXPECT_EQ(frames(), 0);
+  window->AddPhotos({photos[0], photos[1]});
+  EXPECT_EQ(frames(), ProjectFrameCount(window->Project()));
+  const std::int64_t two = frames();
+  window->settings->spnHold->setValue(1.0);
+  EXPECT_LT(frames(), two);
+  EXPECT_EQ(frames(), ProjectFrameCount(window->Project()));
+  window->Undo().undo();
+  EXPECT_EQ(frames(), two);
+  window->AddTracks({track});
+  ASSERT_TRUE(WaitForTrackLengths(*window));
+  ASSERT_TRUE(window->timeline->Figures().TrackSeconds.has_value());
+  EXPECT_NEAR(*window->timeline->Figures().TrackSeconds, 4.0, 0.01);
+  window->Undo().undo();
+  EXPECT_EQ(window->timeline->Figures().TrackSeconds, std::optional<double>(0.0));
+}
+
+}  // namespace
+}  // namespace lumivor::studio
