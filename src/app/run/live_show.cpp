@@ -43,10 +43,12 @@ class PrivateFolder {
     name.push_back('\0');
     if (::mkdtemp(name.data()) != nullptr) path_ = name.data();
   }
-  ~PrivateFolder() {
+  ~PrivateFolder() { Remove(); }
+  void Remove() {
     if (path_.empty()) return;
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+    path_.clear();
   }
   PrivateFolder(const PrivateFolder&) = delete;
   PrivateFolder& operator=(const PrivateFolder&) = delete;
@@ -202,7 +204,7 @@ std::int64_t FrameAtSeconds(double seconds, const FrameRateParts& rate) {
   return static_cast<std::int64_t>(std::floor(seconds * frames_per_second(rate) + 1e-6));
 }
 
-std::string ClockText(double seconds) {
+std::string PositionText(double seconds) {
   const long long tenths = seconds > 0 ? static_cast<long long>(std::floor(seconds * 10 + 1e-6)) : 0;
   char text[32];
   std::snprintf(text, sizeof text, "%02lld:%02lld.%lld", tenths / 600, (tenths / 10) % 60, tenths % 10);
@@ -255,9 +257,9 @@ bool LiveShow::Open(const RunRequest& request, std::int64_t startFrame, std::str
     return false;
   }
   request_ = request;
-  // A drawn order without a seed would be drawn afresh at every seek back, and the frame a person
-  // returns to would not be the one they left.
-  if (request_.RandomEffects && request_.EffectOrder.empty() && !request_.Seed) {
+  // Without a seed every start of the sequencer draws its own order, moves and transition details,
+  // and a seek back would show another show than the one a person left.
+  if (!request_.Seed) {
     request_.Seed = static_cast<std::uint32_t>(Clock::now().time_since_epoch().count());
   }
   FrameSequencer probe;
@@ -556,12 +558,15 @@ void LiveShow::RenderLoop() {
 }
 
 void LiveShow::PrepareSound(RunRequest request) {
-  auto fail = [this](const std::string& text) {
+  // The folder goes before the sound's state is told, so that nothing of the join is left once
+  // the preview says the sound is settled.
+  PrivateFolder folder;
+  auto fail = [this, &folder](const std::string& text) {
+    folder.Remove();
     std::lock_guard<std::mutex> guard(lock_);
     soundError_ = text;
     soundState_ = SoundState::Failed;
   };
-  PrivateFolder folder;
   if (folder.Path().empty()) {
     fail("no folder for the joined sound can be made");
     return;
@@ -593,6 +598,7 @@ void LiveShow::PrepareSound(RunRequest request) {
   }
   if (joined.empty()) {
     // The tracks are too short for the rule: the video goes without sound, and so does the preview.
+    folder.Remove();
     soundState_ = SoundState::None;
     return;
   }
@@ -613,6 +619,14 @@ void LiveShow::PrepareSound(RunRequest request) {
     }
   }
 
+  // SDL keeps per-thread state for any thread that called it; this worker ends here.
+  decltype(&::SDL_TLSCleanup) cleanUpThread = nullptr;
+  struct ThreadEnd {
+    decltype(&::SDL_TLSCleanup)& cleanUp;
+    ~ThreadEnd() {
+      if (cleanUp != nullptr) cleanUp();
+    }
+  } threadEnd{cleanUpThread};
   std::unique_ptr<Audio> audio;
   int rate = JoinedSampleRate;
   int channels = 2;
@@ -622,6 +636,7 @@ void LiveShow::PrepareSound(RunRequest request) {
     bool ready = audio->Loader.Load(TFFLoader::DefaultLibraryPath());
     if (ready) {
       audio->Sdl = audio->Loader.Functions();
+      cleanUpThread = audio->Sdl.SDL_TLSCleanup;
       const SDLFunctions& sdl = audio->Sdl;
       if (!AudioDriver.empty()) sdl.SDL_SetHintWithPriority(SDL_HINT_AUDIODRIVER, AudioDriver.c_str(), SDL_HINT_OVERRIDE);
       // SDL is left initialised when the preview closes: quitting it would pull it from under
@@ -650,6 +665,7 @@ void LiveShow::PrepareSound(RunRequest request) {
     if (!stopSound_) fail(decodeError);
     return;
   }
+  folder.Remove();
   {
     std::lock_guard<std::mutex> guard(lock_);
     pcm_ = std::move(samples);

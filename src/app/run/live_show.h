@@ -41,7 +41,7 @@ std::int64_t FrameAtSeconds(double seconds, const FrameRateParts& rate);
 
 // "mm:ss.t" of a time (minutes grow past 59: "75:02.5"); tenths are cut, never rounded up, so a
 // position never reads later than it is.
-std::string ClockText(double seconds);
+std::string PositionText(double seconds);
 
 // Moves the sequencer so that its next read gives frame `frame` of the show it was readied for;
 // frame is its next read now. Forward it reads on; backward it starts the show again (a fresh
