@@ -16,6 +16,7 @@
 #include <QStatusBar>
 
 #include "app/common/global_object.h"
+#include "studio/preview_pane.h"
 #include "studio/render_dialog.h"
 #include "studio/settings_panel.h"
 #include "studio/storyboard_view.h"
@@ -45,8 +46,14 @@ StudioWindow::StudioWindow() : model_(std::make_unique<StoryboardModel>(thumbnai
   storyboard->setIconSize(thumbnails_.Size());
   settings = new ShowSettingsPanel;
 
+  preview = new PreviewPane;
+  preview->Project = [this] { return Project(); };
+  auto* showColumn = new QSplitter(Qt::Vertical);
+  showColumn->addWidget(preview);
+  showColumn->addWidget(storyboard);
+
   auto* splitter = new QSplitter;
-  splitter->addWidget(storyboard);
+  splitter->addWidget(showColumn);
   splitter->addWidget(settings);
   splitter->setStretchFactor(0, 3);
   splitter->setStretchFactor(1, 1);
@@ -86,6 +93,7 @@ StudioWindow::StudioWindow() : model_(std::make_unique<StoryboardModel>(thumbnai
 
 StudioWindow::~StudioWindow() {
   // The list goes before the model it shows, and no thumbnail reaches a model that has gone.
+  delete preview;
   delete storyboard;
   storyboard = nullptr;
   thumbnails_.OnReady = nullptr;

@@ -23,6 +23,7 @@ class QMenu;
 
 namespace lumivor::studio {
 
+class PreviewPane;
 class RenderDialog;
 class ShowSettingsPanel;
 class StoryboardView;
@@ -64,6 +65,7 @@ class StudioWindow : public QMainWindow {
   StoryboardModel& Storyboard() { return *model_; }
   QUndoStack& Undo() { return undo_; }
   StoryboardView* storyboard;
+  PreviewPane* preview;
   ShowSettingsPanel* settings;
   QAction* actUndo;
   QAction* actRedo;
