@@ -76,7 +76,8 @@ QPushButton* tool_button(QStyle::StandardPixmap icon, const QString& tip, QWidge
 
 PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("PreviewPane"));
-  picture = new PreviewPicture;
+  picture_ = new PreviewPicture;
+  picture = picture_;
   backButton = tool_button(QStyle::SP_MediaSeekBackward, QStringLiteral("One frame back (,)"), this);
   playButton = tool_button(QStyle::SP_MediaPlay, QStringLiteral("Play/Pause (Space)"), this);
   forwardButton = tool_button(QStyle::SP_MediaSeekForward, QStringLiteral("One frame forward (.)"), this);
@@ -171,7 +172,7 @@ bool PreviewPane::Refresh() {
   std::string errorText;
   builtFrom_ = project;
   show_.Close();
-  picture->Clear();
+  picture_->Clear();
   problem_.clear();
   show_.SoundOutput = SoundOutput;
   if (!RequestFromProject(project, request, errorText) || !show_.Open(request, at, errorText)) {
@@ -215,7 +216,7 @@ void PreviewPane::SeekFrame(std::int64_t frame) {
   Tick();
 }
 
-std::int64_t PreviewPane::DrawnFrame() const { return picture->Index(); }
+std::int64_t PreviewPane::DrawnFrame() const { return picture_->Index(); }
 
 QString PreviewPane::TimeText() const { return timeLabel->text(); }
 
@@ -223,7 +224,7 @@ QString PreviewPane::Problem() const { return problem_; }
 
 void PreviewPane::Tick() {
   if (!show_.IsOpen()) return;
-  picture->SetFrame(show_.CurrentFrame());
+  picture_->SetFrame(show_.CurrentFrame());
   const std::int64_t at = show_.Position();
   if (!slider->isSliderDown() && slider->value() != at) {
     settingSlider_ = true;

@@ -51,7 +51,7 @@ class PreviewPane : public QWidget {
   // Why nothing plays (no photos, a photo that cannot be loaded); empty when all is well.
   QString Problem() const;
 
-  PreviewPicture* picture;
+  QWidget* picture;
   QPushButton* playButton;
   QPushButton* backButton;
   QPushButton* forwardButton;
@@ -64,6 +64,7 @@ class PreviewPane : public QWidget {
   void UpdateControls();
   void Rebuild();
 
+  PreviewPicture* picture_;
   LiveShow show_;
   std::optional<ShowProject> builtFrom_;
   bool stale_ = true;
