@@ -234,9 +234,16 @@ TEST_F(LiveShowTest, PlayingFollowsTheClock) {
     show.Pause();
     EXPECT_TRUE(show.Playing() == false);
     EXPECT_EQ(mismatches, 0);
-    // 10 frames a second from frame 4; a device's first buffer may lag the start by a little.
+    // 10 frames a second from frame 4. The dummy device sleeps a buffer's time after each buffer
+    // it takes, so on a busy machine it falls behind the wall clock, and the picture rightly with
+    // it; it is never ahead, and it does go on.
     const double expectedPosition = 4 + seconds * 10;
-    EXPECT_NEAR(static_cast<double>(position), expectedPosition, 2.5);
+    if (c.withTrack && c.soundOutput) {
+      EXPECT_LE(static_cast<double>(position), expectedPosition + 1.5);
+      EXPECT_GE(static_cast<double>(position), 4 + seconds * 10 * 0.5);
+    } else {
+      EXPECT_NEAR(static_cast<double>(position), expectedPosition, 2.5);
+    }
     EXPECT_GE(show.FramesShown(), 8);
     EXPECT_LE(show.FramesDropped(), 1);
     EXPECT_GE(show.SecondsToFirstFrame(), 0.0);
