@@ -20,6 +20,7 @@
 
 #include "app/common/global_object.h"
 #include "studio/photo_inspector.h"
+#include "studio/preview_pane.h"
 #include "studio/render_dialog.h"
 #include "studio/settings_panel.h"
 #include "studio/storyboard_view.h"
@@ -81,17 +82,22 @@ StudioWindow::StudioWindow() : model_(std::make_unique<StoryboardModel>(thumbnai
   inspector = new PhotoInspector(*model_);
   timeline = new TimelineBar;
 
+  preview = new PreviewPane;
+  preview->Project = [this] { return Project(); };
   auto* showSide = new QWidget;
   auto* showLayout = new QVBoxLayout(showSide);
   showLayout->setContentsMargins(0, 0, 0, 0);
   showLayout->addWidget(storyboard, 1);
   showLayout->addWidget(timeline);
+  auto* showColumn = new QSplitter(Qt::Vertical);
+  showColumn->addWidget(preview);
+  showColumn->addWidget(showSide);
   auto* tabs = new QTabWidget;
   tabs->setObjectName(QStringLiteral("sideTabs"));
   tabs->addTab(settings, QStringLiteral("Show"));
   tabs->addTab(inspector, QStringLiteral("Photo"));
   auto* splitter = new QSplitter;
-  splitter->addWidget(showSide);
+  splitter->addWidget(showColumn);
   splitter->addWidget(tabs);
   splitter->setStretchFactor(0, 3);
   splitter->setStretchFactor(1, 1);
@@ -159,6 +165,7 @@ StudioWindow::StudioWindow() : model_(std::make_unique<StoryboardModel>(thumbnai
 
 StudioWindow::~StudioWindow() {
   // The list goes before the model it shows, and no thumbnail reaches a model that has gone.
+  delete preview;
   delete storyboard;
   storyboard = nullptr;
   thumbnails_.OnReady = nullptr;

@@ -24,6 +24,7 @@ class QMenu;
 namespace lumivor::studio {
 
 class PhotoInspector;
+class PreviewPane;
 class RenderDialog;
 class ShowSettingsPanel;
 class StoryboardView;
@@ -71,6 +72,7 @@ class StudioWindow : public QMainWindow {
   // Used by the undo commands: the show's choices and tracks (photos aside) become choices.
   void SetChoices(const ShowProject& choices, bool showControls);
   StoryboardView* storyboard;
+  PreviewPane* preview;
   ShowSettingsPanel* settings;
   PhotoInspector* inspector;
   TimelineBar* timeline;

@@ -365,13 +365,10 @@ bool ConversionJob::PlanShow(const RunRequest& request, ShowPlan& plan, JobResul
     log_error(log, "***" + text);
     return EndEarly(text, result);
   }
-  plan.Rate = FrameRateParts{request.RateNumerator, request.RateDenominator};
-  plan.HoldFrames = CountFrames(plan.Rate, request.HoldSeconds);
-  plan.TransitionFrames = CountFrames(plan.Rate, request.TransitionSeconds);
-  ApplyPictureSettings(request, services_.Sequencer);
-  services_.Sequencer.AutoRotate = request.AutoRotate;
-  services_.Sequencer.ResetRun(size.Width, size.Height, plan.HoldFrames, plan.TransitionFrames,
-                               request.RandomEffects, request.Seed, request.EffectOrder);
+  const ShowPacing pacing = PrepareSequencer(request, services_.Sequencer);
+  plan.Rate = pacing.Rate;
+  plan.HoldFrames = pacing.HoldFrames;
+  plan.TransitionFrames = pacing.TransitionFrames;
   if (request.PreviewSheetFile.empty()) return true;
 
   // The planned show as one picture instead of a video: the run ends here.
@@ -406,8 +403,7 @@ bool ConversionJob::JoinSound(const RunRequest& request, ShowPlan& plan, JobResu
   if (tracks.empty()) return true;
   TFFEncoder& encoder = services_.Encoder;
   LogMemo& log = services_.Log;
-  AudioJoinRequest join;
-  join.Tracks = tracks;
+  AudioJoinRequest join = SoundJoinRequest(request, ShowPacing{plan.Rate, plan.HoldFrames, plan.TransitionFrames});
   // The joined sound is written beside the video; on a first run the folder is not there yet,
   // and a join into it would fail and leave the show without its sound.
   join.OutputFolder = request.OutputFolder;
@@ -415,14 +411,6 @@ bool ConversionJob::JoinSound(const RunRequest& request, ShowPlan& plan, JobResu
     std::error_code ignored;
     std::filesystem::create_directories(join.OutputFolder, ignored);
   }
-  join.PhotoCount = static_cast<int>(request.Photos.size());
-  join.PhotoDelaySeconds = static_cast<int>(request.HoldSeconds);
-  join.EffectDelaySeconds = static_cast<int>(request.TransitionSeconds);
-  join.HoldFrames = plan.HoldFrames;
-  join.TransitionFrames = plan.TransitionFrames;
-  join.RateNumerator = plan.Rate.Numerator;
-  join.RateDenominator = plan.Rate.Denominator;
-  join.End = request.MusicEndRule;
   plan.SoundEnd = join.End;
   join.OnFileNamed = [this](const std::string& fileName) { joinedAudio_.Hold(fileName); };
   joining_ = true;
@@ -564,6 +552,32 @@ void ConversionJob::EndAfterError(const std::string& text, JobResult& result) {
   } catch (const std::exception&) {
   }
   EndEarly(text, result);
+}
+
+ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer) {
+  ShowPacing pacing;
+  pacing.Rate = FrameRateParts{request.RateNumerator, request.RateDenominator};
+  pacing.HoldFrames = CountFrames(pacing.Rate, request.HoldSeconds);
+  pacing.TransitionFrames = CountFrames(pacing.Rate, request.TransitionSeconds);
+  ApplyPictureSettings(request, sequencer);
+  sequencer.AutoRotate = request.AutoRotate;
+  sequencer.ResetRun(request.Width, request.Height, pacing.HoldFrames, pacing.TransitionFrames, request.RandomEffects,
+                     request.Seed, request.EffectOrder);
+  return pacing;
+}
+
+AudioJoinRequest SoundJoinRequest(const RunRequest& request, const ShowPacing& pacing) {
+  AudioJoinRequest join;
+  join.Tracks = request.Tracks;
+  join.PhotoCount = static_cast<int>(request.Photos.size());
+  join.PhotoDelaySeconds = static_cast<int>(request.HoldSeconds);
+  join.EffectDelaySeconds = static_cast<int>(request.TransitionSeconds);
+  join.HoldFrames = pacing.HoldFrames;
+  join.TransitionFrames = pacing.TransitionFrames;
+  join.RateNumerator = pacing.Rate.Numerator;
+  join.RateDenominator = pacing.Rate.Denominator;
+  join.End = request.MusicEndRule;
+  return join;
 }
 
 void ApplyPictureSettings(const RunRequest& request, FrameSequencer& sequencer) {

@@ -13,11 +13,11 @@
 #include "app/files/output_file.h"
 #include "app/run/output_formats.h"
 #include "app/run/run_request.h"
+#include "app/show/frame_sequencer.h"
 #include "media/engine/ffmpeg.h"
 
 namespace lumivor {
 
-class FrameSequencer;
 class LogMemo;
 class MessageBoxes;
 class SettingsStore;
@@ -70,6 +70,23 @@ void ApplyPictureSettings(const RunRequest& request, FrameSequencer& sequencer);
 // The same from a settings file; a text the program does not know keeps still photos fitted on
 // black.
 void ApplyPictureSettings(const SettingsStore& settings, FrameSequencer& sequencer);
+
+// The pace a run draws its show at: its rate and the frames of each hold and transition.
+struct ShowPacing {
+  FrameRateParts Rate;
+  int HoldFrames = 1;
+  int TransitionFrames = 1;
+};
+
+// The sequencer readied for the request's first frame, exactly as a run readies it: the pictures'
+// settings, the frame, the pacing and the effects. Anything that shows the run's frames without
+// encoding them goes through here, so that it cannot show another show. The frame size is the
+// caller's to check first.
+ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer);
+
+// The join of the request's tracks a run makes for the pacing; the output folder and the naming
+// hook are the caller's.
+AudioJoinRequest SoundJoinRequest(const RunRequest& request, const ShowPacing& pacing);
 
 // What the window's Start takes beyond its controls and the settings file.
 struct JobOptions {
