@@ -56,6 +56,9 @@ struct AudioJoinRequest {
   int TransitionFrames = 1;
   int RateNumerator = 30;
   int RateDenominator = 1;
+  // The video's frames when the run counted them from each photo's own timing; 0 counts them from
+  // PhotoCount, HoldFrames and TransitionFrames.
+  std::int64_t ShowFrames = 0;
   MusicEnd End = MusicEnd::Cut;
   // Told the joined file's name before anything is written under it, so that the caller can have
   // the file removed on every way out, a signal ending the program included.

@@ -83,6 +83,11 @@ std::int64_t RunFrameCount(std::int64_t photos, int holdFrames, int transitionFr
   return breaksAfterLastPhoto ? show - ShowTailFrames : show;
 }
 
+std::int64_t RunFrameCount(const ShowTiming& timing, bool breaksAfterLastPhoto) {
+  const std::int64_t show = timing.FrameCount();
+  return breaksAfterLastPhoto ? show - ShowTailFrames : show;
+}
+
 std::string FramesDurationText(std::int64_t frames, int numerator, int denominator) {
   if (frames <= 0 || numerator <= 0 || denominator <= 0) return "0.000000";
   // In extended precision: frames * denominator * 10^6 overflows 64 bits for long shows at large
@@ -181,8 +186,11 @@ void ConversionJob::StopRun() {
 // What the steps of one run hand on to the next.
 struct ConversionJob::ShowPlan {
   FrameRateParts Rate;
+  // The show's own hold and transition, and every photo's as it chose them: the sequencer draws by
+  // the timing, and the video's length, the progress and the sound's length are counted from it.
   int HoldFrames = 0;
   int TransitionFrames = 0;
+  ShowTiming Timing;
   // The file the video is named after: the first track (never the temporary joined file).
   std::string NamingSource;
   MusicEnd SoundEnd = MusicEnd::Cut;
@@ -277,10 +285,11 @@ bool ConversionJob::PlanShow(const RunRequest& request, ShowPlan& plan, JobResul
   plan.Rate = FrameRateParts{request.RateNumerator, request.RateDenominator};
   plan.HoldFrames = CountFrames(plan.Rate, request.HoldSeconds);
   plan.TransitionFrames = CountFrames(plan.Rate, request.TransitionSeconds);
+  plan.Timing = RequestTiming(request);
   ApplyPictureSettings(request, services_.Sequencer);
   services_.Sequencer.AutoRotate = request.AutoRotate;
-  services_.Sequencer.ResetRun(size.Width, size.Height, plan.HoldFrames, plan.TransitionFrames,
-                               request.RandomEffects, request.Seed, request.EffectOrder);
+  services_.Sequencer.ResetRun(size.Width, size.Height, plan.Timing, request.PerPhoto, request.RandomEffects,
+                               request.Seed, request.EffectOrder);
   if (request.PreviewSheetFile.empty()) return true;
 
   // The planned show as one picture instead of a video: the run ends here.
@@ -329,6 +338,7 @@ bool ConversionJob::JoinSound(const RunRequest& request, ShowPlan& plan, JobResu
   join.EffectDelaySeconds = static_cast<int>(request.TransitionSeconds);
   join.HoldFrames = plan.HoldFrames;
   join.TransitionFrames = plan.TransitionFrames;
+  join.ShowFrames = plan.Timing.FrameCount();
   join.RateNumerator = plan.Rate.Numerator;
   join.RateDenominator = plan.Rate.Denominator;
   join.End = request.MusicEndRule;
@@ -405,8 +415,7 @@ bool ConversionJob::BuildTask(const RunRequest& request, ShowPlan& plan, JobResu
   // encoder still holds are written to the end, and the sound stops with the last of them
   // rather than running on to its own end (or being cut where the reading happened to be).
   const bool breaks = request.BreakWhenNoPictures && !soundEndsWithShow_;
-  const std::int64_t frames =
-      RunFrameCount(static_cast<std::int64_t>(request.Photos.size()), plan.HoldFrames, plan.TransitionFrames, breaks);
+  const std::int64_t frames = RunFrameCount(plan.Timing, breaks);
   if (breaks) output.Options += " -t " + FramesDurationText(frames, plan.Rate.Numerator, plan.Rate.Denominator);
   std::string outputFile = request.OutputFile;
   if (outputFile.empty()) {

@@ -60,6 +60,8 @@ std::string TaskFailureText(const TTerminateInfo& info);
 // The frames of a video made of the show: the whole show (ShowFrameCount), or, when the break
 // after the last photo applies, the show without the black frames after its closing transition.
 std::int64_t RunFrameCount(std::int64_t photos, int holdFrames, int transitionFrames, bool breaksAfterLastPhoto);
+// The same for a show timed photo by photo (RequestTiming).
+std::int64_t RunFrameCount(const ShowTiming& timing, bool breaksAfterLastPhoto);
 
 // The output's "-t" for a video of frames at numerator/denominator frames per second: seconds
 // with six decimals, rounded up to the microsecond so that the last frame is never cut.

@@ -214,19 +214,4 @@ ShowTiming RequestTiming(const RunRequest& request) {
   return timing;
 }
 
-std::vector<int> PhotosWithChoicesOfTheirOwn(const RunRequest& request) {
-  std::vector<int> numbers;
-  for (std::size_t i = 0; i < request.PerPhoto.size(); ++i) {
-    const PhotoChoices& own = request.PerPhoto[i];
-    const bool differs = (own.HoldSeconds && *own.HoldSeconds != request.HoldSeconds) ||
-                         (own.Screen && *own.Screen != request.Screen) ||
-                         (own.Motion && *own.Motion != request.Motion) ||
-                         (own.MotionStrength && *own.MotionStrength != request.MotionStrength) ||
-                         own.TransitionEffect ||
-                         (own.TransitionSeconds && *own.TransitionSeconds != request.TransitionSeconds);
-    if (differs) numbers.push_back(static_cast<int>(i) + 1);
-  }
-  return numbers;
-}
-
 }  // namespace lumivor
