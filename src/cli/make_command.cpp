@@ -514,17 +514,6 @@ RunRequest project_run_request(const Arguments& parsed, const OutputPlace& place
   return request;
 }
 
-// The frames are drawn with the show's choices for every photo until the sequencer takes the
-// photos' own; a project that asks for them is told so rather than quietly rendered otherwise.
-void report_photo_choices(const RunRequest& request, Terminal& terminal) {
-  const std::vector<int> photos = PhotosWithChoicesOfTheirOwn(request);
-  if (photos.empty()) return;
-  std::string numbers;
-  for (const int photo : photos) numbers += (numbers.empty() ? "" : ", ") + std::to_string(photo);
-  terminal.Line("lumivor make: per-photo choices are not yet honoured (photo" + std::string(photos.size() > 1 ? "s " : " ") +
-                numbers + "); every photo is shown with the show's choices");
-}
-
 // ------------------------------------------------------------------ the console as the window
 
 std::string progress_bar(const TProgressInfo& info, std::int64_t totalFrames) {
@@ -690,16 +679,12 @@ int make(Arguments parsed) {
   const LogToTerminal logToTerminal(terminal, parsed.Log ? llWarning : llQuiet, parsed.Log);
 
   RunRequest request = run_request(parsed, place);
-  report_photo_choices(request, terminal);
   // The caption layer is not yet in the frame sequencer: asked-for captions are said to be missing
   // rather than quietly left out.
   if (HasCaptions(request)) terminal.Line("lumivor make: captions are not yet drawn on the frames; the show is made without them");
   if (file.IsOpen()) request.OutputFile = file.TemporaryName();
 
-  const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
-  const std::int64_t totalFrames = ShowFrameCount(ShowPictureCount(request),
-                                                  CountFrames(rate, request.HoldSeconds),
-                                                  CountFrames(rate, request.TransitionSeconds));
+  const std::int64_t totalFrames = RequestTiming(request).FrameCount();
   ConsoleFace console(parsed, terminal, totalFrames);
   JobResult result;
   {

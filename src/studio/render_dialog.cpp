@@ -233,9 +233,7 @@ bool RenderDialog::StartRender() {
   request.Realtime = false;
   request.Preview = false;
 
-  const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
-  totalFrames_ = ShowFrameCount(static_cast<std::int64_t>(request.Photos.size()), CountFrames(rate, request.HoldSeconds),
-                                CountFrames(rate, request.TransitionSeconds));
+  totalFrames_ = RequestTiming(request).FrameCount();
   progress->setRange(0, static_cast<int>(std::min<std::int64_t>(totalFrames_, 1 << 30)));
   progress->setValue(0);
   lblStatus->setText(QStringLiteral("Starting…"));

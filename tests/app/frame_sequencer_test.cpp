@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -551,6 +552,224 @@ TEST(FrameSequencerTest, EmptyAndTinyFramesServeTheWholeStream) {
     Bitmap canvas(c.Width, c.Height, 24);
     for (int i = 0; i < 3 * 3 + 2 * 2 + 2; ++i) ASSERT_EQ(show.Sequencer.ReadFrameCanvas(canvas), 0) << "frame " << i;
     EXPECT_EQ(show.Sequencer.ReadFrameCanvas(canvas), -1);
+  }
+}
+
+
+// Every frame of a run, as served on a 24-bit canvas, until the stream ends.
+std::vector<std::vector<std::uint8_t>> ReadAllFrames(FrameSequencer& sequencer, int width, int height) {
+  std::vector<std::vector<std::uint8_t>> frames;
+  Bitmap canvas(width, height, 24);
+  while (frames.size() < 100000 && sequencer.ReadFrameCanvas(canvas) == 0)
+    frames.emplace_back(canvas.Bits(), canvas.Bits() + canvas.ImageSize());
+  return frames;
+}
+
+Bitmap LaidOut(const Bitmap& photo, ScreenMode mode, int width, int height) {
+  Bitmap frame(width, height, 32);
+  LayOutPhoto(frame, photo, mode, PictureScaler::Smooth);
+  return frame;
+}
+
+TEST(FrameSequencerTest, EachPhotoIsHeldAndLaidOutAsItChose) {
+  ScratchFolder folder;
+  constexpr int W = 24, H = 16;
+  // The middle photo has another shape than the frame, so each screen mode lays it out otherwise.
+  const Bitmap photos[] = {Solid(W, H, 0x3060C0), MakePhoto(10, 16), Solid(W, H, 0xC08020)};
+  Slideshow show;
+  for (int i = 0; i < 3; ++i) show.List.push_back(WriteBmpPhoto(folder, "p" + std::to_string(i) + ".bmp", photos[i]));
+  PhotoChoices fill, blur;
+  fill.Screen = ScreenMode::Fill;
+  blur.Screen = ScreenMode::Blur;
+  struct Case {
+    const char* Name;
+    ShowTiming Timing;
+    std::vector<PhotoChoices> PerPhoto;
+    ScreenMode MiddleMode;
+  };
+  const Case cases[] = {
+      {"as the show", UniformTiming(3, 2, 3), {}, ScreenMode::Fit},
+      {"own holds and transitions", {{1, 5, 2}, {2, 4, 1, 3}}, {{}, fill}, ScreenMode::Fill},
+      {"long hold after short transitions", {{4, 1, 7}, {1, 1, 6, 2}}, {{}, blur, {}}, ScreenMode::Blur},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    show.Sequencer.ResetRun(W, H, c.Timing, c.PerPhoto, false, 5u, {1});
+    const std::vector<std::vector<std::uint8_t>> frames = ReadAllFrames(show.Sequencer, W, H);
+    ASSERT_EQ(static_cast<std::int64_t>(frames.size()), c.Timing.FrameCount());
+    const Bitmap middle = LaidOut(photos[1], c.MiddleMode, W, H);
+    const Bitmap* held[] = {&photos[0], &middle, &photos[2]};
+    Bitmap canvas(W, H, 24);
+    for (std::size_t i = 0; i < 3; ++i) {
+      const std::int64_t holdStart = c.Timing.TransitionStartFrame(i) + c.Timing.TransitionFrames[i];
+      for (int offset = 0; offset < c.Timing.HoldFrames[i]; ++offset) {
+        SCOPED_TRACE("photo " + std::to_string(i) + " held frame " + std::to_string(offset));
+        std::copy(frames[static_cast<std::size_t>(holdStart + offset)].begin(),
+                  frames[static_cast<std::size_t>(holdStart + offset)].end(), canvas.Bits());
+        ASSERT_TRUE(SameFrame(canvas, *held[i]));
+      }
+      // The transition after the hold starts from the photo and has left it by its next frame.
+      const std::int64_t next = c.Timing.TransitionStartFrame(i + 1);
+      ASSERT_EQ(next, holdStart + c.Timing.HoldFrames[i]);
+      if (c.Timing.TransitionFrames[i + 1] > 1) {
+        std::copy(frames[static_cast<std::size_t>(next + 1)].begin(), frames[static_cast<std::size_t>(next + 1)].end(),
+                  canvas.Bits());
+        EXPECT_FALSE(SameFrame(canvas, *held[i]));
+      }
+    }
+  }
+}
+
+TEST(FrameSequencerTest, APhotosOwnEffectIsUsedForTheTransitionAfterItAndNoOther) {
+  ScratchFolder folder;
+  constexpr int W = 32, H = 24;
+  const Bitmap photos[] = {Solid(W, H, 0x3060C0), Solid(W, H, 0x20A040), Solid(W, H, 0xC08020)};
+  const Bitmap black = Solid(W, H, Black);
+  std::vector<std::string> list;
+  for (int i = 0; i < 3; ++i) list.push_back(WriteBmpPhoto(folder, "p" + std::to_string(i) + ".bmp", photos[i]));
+  struct Case {
+    const char* Name;
+    bool Random;
+    std::vector<int> Order;
+    std::uint32_t Seed;
+    int Photo;   // whose following transition takes the effect
+    int Effect;
+    bool Plain;  // the effect composes the same whatever the generator: its frames can be checked
+  };
+  // Effect 65 (an uneven shred) draws from the shared generator on every frame.
+  const Case cases[] = {
+      {"in turn", false, {}, 3u, 1, 1, true},
+      {"order list, a drawing effect replaced", false, {7, 65, 65, 65}, 3u, 0, 2, true},
+      {"random", true, {}, 11u, 1, 1, true},
+      {"random, a drawing effect chosen", true, {}, 12u, 0, 65, false},
+      {"closing transition", true, {}, 13u, 2, 2, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const ShowTiming timing = UniformTiming(3, 2, 6);
+    std::vector<PhotoChoices> perPhoto(3);
+    perPhoto[static_cast<std::size_t>(c.Photo)].TransitionEffect = c.Effect;
+    const auto run = [&](const std::vector<PhotoChoices>& choices, std::vector<int>& effects) {
+      Slideshow show;
+      show.List = list;
+      show.Sequencer.ResetRun(W, H, timing, choices, c.Random, c.Seed, c.Order);
+      std::vector<std::vector<std::uint8_t>> frames;
+      Bitmap canvas(W, H, 24);
+      while (frames.size() < 1000) {
+        if (show.Sequencer.InTransition() && show.Sequencer.TransitionCounter() == 0 &&
+            show.Sequencer.PhotoIndex() < 3)
+          effects.push_back(show.Sequencer.EffectNumber());
+        if (show.Sequencer.ReadFrameCanvas(canvas) < 0) break;
+        frames.emplace_back(canvas.Bits(), canvas.Bits() + canvas.ImageSize());
+      }
+      return frames;
+    };
+    std::vector<int> plainEffects, ownEffects;
+    const auto plain = run({}, plainEffects);
+    const auto own = run(perPhoto, ownEffects);
+    const std::size_t k = static_cast<std::size_t>(c.Photo) + 1;
+    ASSERT_EQ(plainEffects.size(), 4u);
+    ASSERT_NE(plainEffects[k], c.Effect) << "the case must change the transition";
+    std::vector<int> expected = plainEffects;
+    expected[k] = c.Effect;
+    EXPECT_EQ(ownEffects, expected);
+    ASSERT_EQ(own.size(), plain.size());
+    const std::int64_t first = timing.TransitionStartFrame(k);
+    const std::int64_t last = first + timing.TransitionFrames[k];
+    Bitmap canvas(W, H, 24);
+    for (std::int64_t f = 0; f < static_cast<std::int64_t>(own.size()); ++f) {
+      SCOPED_TRACE("frame " + std::to_string(f));
+      const auto& frame = own[static_cast<std::size_t>(f)];
+      if (f < first || f >= last) {
+        ASSERT_TRUE(frame == plain[static_cast<std::size_t>(f)]);
+      } else if (c.Plain) {
+        std::copy(frame.begin(), frame.end(), canvas.Bits());
+        const Bitmap& to = k < 3 ? photos[k] : black;
+        ASSERT_TRUE(SameFrame(canvas, Composed(c.Effect, static_cast<int>((f - first) * 100 / 6), photos[k - 1], to)));
+      }
+    }
+  }
+}
+
+TEST(FrameSequencerTest, ASeekServesTheFrameAReadFromTheStartServes) {
+  ScratchFolder folder;
+  constexpr int W = 32, H = 24;
+  std::vector<std::string> list;
+  for (int i = 0; i < 4; ++i) {
+    Bitmap photo = MakePhoto(W + 8 * i, H);
+    list.push_back(WriteBmpPhoto(folder, "p" + std::to_string(i) + ".bmp", photo));
+  }
+  PhotoChoices zoom, still, pan, shred, first, fill;
+  zoom.Motion = MotionKind::Zoom;
+  still.Motion = MotionKind::None;
+  pan.Motion = MotionKind::Pan;
+  pan.MotionStrength = 40;
+  shred.TransitionEffect = 65;
+  first.TransitionEffect = 1;
+  fill.Screen = ScreenMode::Fill;
+  struct Case {
+    const char* Name;
+    int Photos;
+    ShowTiming Timing;
+    std::vector<PhotoChoices> PerPhoto;
+    MotionKind Motion;
+    bool Random;
+    std::vector<int> Order;
+    bool BreakBox;
+  };
+  const Case cases[] = {
+      {"still, effects in turn", 3, UniformTiming(3, 2, 3), {}, MotionKind::None, false, {}, false},
+      {"long transitions of a drawing effect", 1, {{1}, {130, 120}}, {}, MotionKind::None, false, {65}, false},
+      {"random effects, own effects and holds", 4, {{2, 1, 3, 1}, {3, 2, 4, 1, 2}}, {fill, shred, first},
+       MotionKind::None, true, {}, false},
+      {"motion chosen per photo", 3, {{3, 2, 4}, {4, 3, 5, 2}}, {zoom, still, pan}, MotionKind::None, false, {65, 3},
+       false},
+      {"the show moves, one photo still", 3, UniformTiming(3, 3, 4), {{}, still}, MotionKind::Random, true, {}, false},
+      {"break after the last photo", 2, UniformTiming(2, 2, 2), {}, MotionKind::None, false, {65}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const auto start = [&](Slideshow& show) {
+      show.List.assign(list.begin(), list.begin() + c.Photos);
+      show.BreakBox = c.BreakBox;
+      show.Sequencer.Motion = c.Motion;
+      show.Sequencer.ResetRun(W, H, c.Timing, c.PerPhoto, c.Random, 21u, c.Order);
+    };
+    Slideshow reader;
+    start(reader);
+    const std::vector<std::vector<std::uint8_t>> frames = ReadAllFrames(reader.Sequencer, W, H);
+    ASSERT_EQ(static_cast<std::int64_t>(frames.size()),
+              c.Timing.FrameCount() - (c.BreakBox ? ShowTailFrames : 0));
+
+    Slideshow seeker;
+    start(seeker);
+    Bitmap canvas(W, H, 24);
+    const int n = static_cast<int>(frames.size());
+    // Back and forth over every frame and past the end, on one sequencer, so that nothing of the
+    // position before a seek is left in the one after it.
+    const int positions = n + 3;
+    for (int i = 0; i < positions; ++i) {
+      const int frame = (i * 37) % positions;
+      SCOPED_TRACE("frame " + std::to_string(frame));
+      seeker.Sequencer.SeekFrame(frame);
+      // The frame sought and the two after it.
+      for (int f = frame; f < frame + 3; ++f) {
+        if (f >= n) {
+          ASSERT_EQ(seeker.Sequencer.ReadFrameCanvas(canvas), -1);
+          break;
+        }
+        ASSERT_EQ(seeker.Sequencer.ReadFrameCanvas(canvas), 0);
+        ASSERT_TRUE(std::equal(canvas.Bits(), canvas.Bits() + canvas.ImageSize(), frames[static_cast<std::size_t>(f)].begin()))
+            << "frame " << f << " differs";
+      }
+    }
+    // From a seek the stream runs on to its end as it would have.
+    for (const int frame : {0, n / 3, n - 1}) {
+      SCOPED_TRACE("to the end from " + std::to_string(frame));
+      seeker.Sequencer.SeekFrame(frame);
+      const auto rest = ReadAllFrames(seeker.Sequencer, W, H);
+      ASSERT_TRUE(std::equal(rest.begin(), rest.end(), frames.begin() + frame, frames.end()));
+    }
   }
 }
 

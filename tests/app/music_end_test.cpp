@@ -103,6 +103,31 @@ TEST(MusicEnd, LengthAndFadeFollowTheFrameCountAndRate) {
   }
 }
 
+// A show whose photos are timed one by one gives its frame count; the sound ends with its last frame.
+TEST(MusicEnd, AShowsOwnFrameCountSetsTheLength) {
+  struct Case {
+    std::int64_t showFrames;
+    int numerator, denominator;
+    std::int64_t endSample;
+  };
+  const Case cases[] = {
+      {0, 10, 1, 229320},           // none given: 52 frames from the photo count and delays
+      {87, 10, 1, 383670},          // 8.7 s
+      {240, 30000, 1001, 353153},   // 8.008 s
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.showFrames);
+    for (const MusicEnd end : {MusicEnd::Cut, MusicEnd::Fade, MusicEnd::Loop}) {
+      AudioJoinRequest request = TwoPhotoShow(end);
+      request.ShowFrames = c.showFrames;
+      request.RateNumerator = c.numerator;
+      request.RateDenominator = c.denominator;
+      EXPECT_EQ(SecondsToSamples(VideoSeconds(request), JoinedSampleRate), c.endSample);
+      EXPECT_EQ(SecondsToSamples(PlanMusic(request, 60000000).Seconds, JoinedSampleRate), c.endSample);
+    }
+  }
+}
+
 TEST(MusicEnd, OptionTextsAndNames) {
   // One input: no concat; the length rounded up to the microsecond so that -t never cuts first.
   EXPECT_EQ(MusicOptionText(PlanMusic(TwoPhotoShow(MusicEnd::Cut), 20000000)),

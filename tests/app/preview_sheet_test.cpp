@@ -55,6 +55,24 @@ TEST(PreviewSheet, FramesShownAreEachTransitionsMiddleAndEachHoldsFirst) {
     for (const PreviewFrame& frame : PreviewFrames(c.photos, c.hold, c.transition)) indexes.push_back(frame.Index);
     EXPECT_EQ(indexes, c.indexes);
   }
+
+  // Photos with holds and transitions of their own.
+  struct TimedCase {
+    ShowTiming timing;
+    std::vector<std::int64_t> indexes;
+  };
+  const TimedCase timedCases[] = {
+      // Opening transition 0-3, hold 4-6, transition 7-8, hold 9, closing transition 10-14.
+      {{{3, 1}, {4, 2, 5}}, {2, 4, 8, 9, 12}},
+      {{{1, 6, 2}, {1, 3, 1, 2}}, {0, 1, 3, 5, 11, 12, 15}},
+      {{{2, 2}, {2, 2}}, {}},  // a transition short: no plan to show
+  };
+  for (const TimedCase& c : timedCases) {
+    SCOPED_TRACE(c.indexes.size());
+    std::vector<std::int64_t> indexes;
+    for (const PreviewFrame& frame : PreviewFrames(c.timing)) indexes.push_back(frame.Index);
+    EXPECT_EQ(indexes, c.indexes);
+  }
 }
 
 TEST(PreviewSheet, TilesAreTheSequencersOwnFramesShrunkByAveraging) {

@@ -363,25 +363,5 @@ TEST(ShowProject, AnEmptyShowAsksForNoRun) {
   EXPECT_EQ(request.Photos, before.Photos);
 }
 
-// Which photos' own choices change the show: equal to the show's changes nothing, and a named
-// effect always does.
-TEST(ShowProject, PhotosWithChoicesOfTheirOwnAreThoseThatDiffer) {
-  RunRequest request;
-  request.Photos = {"a", "b", "c", "d", "e", "f"};
-  request.HoldSeconds = 3;
-  request.Screen = ScreenMode::Fill;
-  PhotoChoices sameHold, otherHold, sameScreen, otherTransition, effect, strength;
-  sameHold.HoldSeconds = 3;
-  otherHold.HoldSeconds = 3.5;
-  sameScreen.Screen = ScreenMode::Fill;
-  otherTransition.TransitionSeconds = 1;
-  effect.TransitionEffect = 4;
-  strength.MotionStrength = DefaultMotionStrength;
-  request.PerPhoto = {sameHold, otherHold, sameScreen, otherTransition, effect, strength};
-  EXPECT_EQ(PhotosWithChoicesOfTheirOwn(request), (std::vector<int>{2, 4, 5}));
-  request.PerPhoto.clear();
-  EXPECT_TRUE(PhotosWithChoicesOfTheirOwn(request).empty());
-}
-
 }  // namespace
 }  // namespace lumivor

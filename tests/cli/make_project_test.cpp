@@ -191,37 +191,55 @@ TEST_F(MakeProject, AProjectAndItsArgumentsMakeTheSameFrames) {
   EXPECT_NE(frame_hashes(folder / "other.mkv"), projectFrames);
 }
 
-// A project whose photos have choices of their own is made with the show's choices, and says so.
-TEST_F(MakeProject, PhotosOwnChoicesAreNamedAsNotYetHonoured) {
+// Video frames ffprobe counts in the file; -1 when it cannot read it.
+int frames_per_ffprobe(const std::string& path) {
+  const std::string command = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                              "stream=nb_read_frames -of csv=p=0 '" + path + "' 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  int frames = -1;
+  if (std::fscanf(pipe, "%d", &frames) != 1) frames = -1;
+  return ::pclose(pipe) == 0 ? frames : -1;
+}
+
+// A project whose photos have holds and transitions of their own makes a video of exactly the
+// frames its timing counts, with the sound laid out to the same length.
+TEST_F(MakeProject, PhotosOwnHoldsAndTransitionsSetTheVideosLength) {
   ShowProject project = SmallShow();
+  project.Photos[0].Choices.TransitionSeconds = 0.5;
   project.Photos[1].Choices.HoldSeconds = 2.5;
   project.Photos[2].Choices.TransitionEffect = 3;
+  project.Photos[2].Choices.HoldSeconds = 0.3;
+  project.Tracks = {folder / "song.wav"};
   const std::string file = Save(project);
+  RunRequest saved;
+  std::string errorText;
+  ASSERT_TRUE(RequestFromProject(project, saved, errorText)) << errorText;
   struct Case {
     const char* name;
     std::vector<std::string> options;
-    const char* said;  // nullptr: nothing about per-photo choices
+    std::int64_t frames;  // at 10 frames a second
   };
   const Case cases[] = {
-      {"as saved", {}, "per-photo choices are not yet honoured (photos 2, 3)"},
-      {"hold given", {"--hold", "1"}, "per-photo choices are not yet honoured (photo 3)"},
-      {"hold and effects given", {"--hold", "1", "--effects", "sequential"}, nullptr},
+      // Transitions 1, 0.5, 1 and 1 s; holds 1, 2.5 and 0.3 s; the two tail frames.
+      {"as saved", {}, 10 + 5 + 10 + 10 + 10 + 25 + 3 + 2},
+      // A hold for the whole show takes back the photos' own.
+      {"hold given", {"--hold", "1"}, 10 + 5 + 10 + 10 + 3 * 10 + 2},
+      {"hold and transition given", {"--hold", "1", "--transition", "1"}, 4 * 10 + 3 * 10 + 2},
   };
+  EXPECT_EQ(RequestTiming(saved).FrameCount(), cases[0].frames);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<std::string> words = {"make"};
+    std::vector<std::string> words = {"make", "--music-end", "loop"};
     words.insert(words.end(), c.options.begin(), c.options.end());
-    for (const std::string& more : {file, std::string("-o"), folder / "video.mkv"}) words.push_back(more);
+    for (const std::string& more : {file, std::string("-o"), folder / "video.mp4"}) words.push_back(more);
     const RunResult run = RunLumivor(folder, words);
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
-    const bool noted = run.Err.find("per-photo choices are not yet honoured") != std::string::npos;
-    if (c.said != nullptr) {
-      EXPECT_NE(run.Err.find(c.said), std::string::npos) << run.Err;
-    } else {
-      EXPECT_FALSE(noted) << run.Err;
-    }
-    // The show's hold, not photo 2's, sets the length.
-    EXPECT_EQ(testing::DecodeVideoFile(folder / "video.mkv").VideoFrames, 4 * 10 + 3 * 10 + 2);
+    EXPECT_EQ(run.Err.find("not yet honoured"), std::string::npos) << run.Err;
+    EXPECT_EQ(frames_per_ffprobe(folder / "video.mp4"), c.frames);
+    const testing::DecodedVideo decoded = testing::DecodeVideoFile(folder / "video.mp4");
+    ASSERT_TRUE(decoded.HasAudio);
+    EXPECT_NEAR(decoded.AudioEndSeconds, static_cast<double>(c.frames) / 10, 1152.0 / 44100);
   }
 }
 

@@ -22,7 +22,9 @@ std::int64_t SlideshowSeconds(const AudioJoinRequest& request) {
 
 double VideoSeconds(const AudioJoinRequest& request) {
   if (request.RateNumerator <= 0 || request.RateDenominator <= 0) return static_cast<double>(SlideshowSeconds(request));
-  const std::int64_t frames = ShowFrameCount(request.PhotoCount, request.HoldFrames, request.TransitionFrames);
+  const std::int64_t frames = request.ShowFrames > 0
+                                  ? request.ShowFrames
+                                  : ShowFrameCount(request.PhotoCount, request.HoldFrames, request.TransitionFrames);
   return static_cast<double>(frames) * request.RateDenominator / request.RateNumerator;
 }
 

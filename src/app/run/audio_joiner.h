@@ -56,6 +56,9 @@ struct AudioJoinRequest {
   int TransitionFrames = 1;
   int RateNumerator = 30;
   int RateDenominator = 1;
+  // The video's frames when the run counted them from each photo's own timing; 0 counts them from
+  // PhotoCount, HoldFrames and TransitionFrames.
+  std::int64_t ShowFrames = 0;
   MusicEnd End = MusicEnd::Cut;
   // Decibels of gain for each track, in the order of Tracks; empty: every track as it is.
   std::vector<double> TrackGainsDb;

@@ -89,6 +89,11 @@ std::int64_t RunFrameCount(std::int64_t photos, int holdFrames, int transitionFr
   return breaksAfterLastPhoto ? show - ShowTailFrames : show;
 }
 
+std::int64_t RunFrameCount(const ShowTiming& timing, bool breaksAfterLastPhoto) {
+  const std::int64_t show = timing.FrameCount();
+  return breaksAfterLastPhoto ? show - ShowTailFrames : show;
+}
+
 std::string FramesDurationText(std::int64_t frames, int numerator, int denominator) {
   if (frames <= 0 || numerator <= 0 || denominator <= 0) return "0.000000";
   // In extended precision: frames * denominator * 10^6 overflows 64 bits for long shows at large
@@ -258,8 +263,11 @@ void ConversionJob::StopRun() {
 // What the steps of one run hand on to the next.
 struct ConversionJob::ShowPlan {
   FrameRateParts Rate;
+  // The show's own hold and transition, and every photo's as it chose them: the sequencer draws by
+  // the timing, and the video's length, the progress and the sound's length are counted from it.
   int HoldFrames = 0;
   int TransitionFrames = 0;
+  ShowTiming Timing;
   // The file the video is named after: the first track (never the temporary joined file).
   std::string NamingSource;
   MusicEnd SoundEnd = MusicEnd::Cut;
@@ -369,6 +377,7 @@ bool ConversionJob::PlanShow(const RunRequest& request, ShowPlan& plan, JobResul
   plan.Rate = pacing.Rate;
   plan.HoldFrames = pacing.HoldFrames;
   plan.TransitionFrames = pacing.TransitionFrames;
+  plan.Timing = pacing.Timing;
   if (request.PreviewSheetFile.empty()) return true;
 
   // The planned show as one picture instead of a video: the run ends here.
@@ -403,7 +412,7 @@ bool ConversionJob::JoinSound(const RunRequest& request, ShowPlan& plan, JobResu
   if (tracks.empty()) return true;
   TFFEncoder& encoder = services_.Encoder;
   LogMemo& log = services_.Log;
-  AudioJoinRequest join = SoundJoinRequest(request, ShowPacing{plan.Rate, plan.HoldFrames, plan.TransitionFrames});
+  AudioJoinRequest join = SoundJoinRequest(request, ShowPacing{plan.Rate, plan.HoldFrames, plan.TransitionFrames, plan.Timing});
   // The joined sound is written beside the video; on a first run the folder is not there yet,
   // and a join into it would fail and leave the show without its sound.
   join.OutputFolder = request.OutputFolder;
@@ -494,8 +503,7 @@ bool ConversionJob::BuildTask(const RunRequest& request, ShowPlan& plan, JobResu
   // encoder still holds are written to the end, and the sound stops with the last of them
   // rather than running on to its own end (or being cut where the reading happened to be).
   const bool breaks = request.BreakWhenNoPictures && !soundEndsWithShow_;
-  const std::int64_t frames =
-      RunFrameCount(static_cast<std::int64_t>(request.Photos.size()), plan.HoldFrames, plan.TransitionFrames, breaks);
+  const std::int64_t frames = RunFrameCount(plan.Timing, breaks);
   if (breaks) output.Options += " -t " + FramesDurationText(frames, plan.Rate.Numerator, plan.Rate.Denominator);
   std::string outputFile = request.OutputFile;
   if (outputFile.empty()) {
@@ -559,9 +567,10 @@ ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer
   pacing.Rate = FrameRateParts{request.RateNumerator, request.RateDenominator};
   pacing.HoldFrames = CountFrames(pacing.Rate, request.HoldSeconds);
   pacing.TransitionFrames = CountFrames(pacing.Rate, request.TransitionSeconds);
+  pacing.Timing = RequestTiming(request);
   ApplyPictureSettings(request, sequencer);
   sequencer.AutoRotate = request.AutoRotate;
-  sequencer.ResetRun(request.Width, request.Height, pacing.HoldFrames, pacing.TransitionFrames, request.RandomEffects,
+  sequencer.ResetRun(request.Width, request.Height, pacing.Timing, request.PerPhoto, request.RandomEffects,
                      request.Seed, request.EffectOrder);
   return pacing;
 }
@@ -574,6 +583,7 @@ AudioJoinRequest SoundJoinRequest(const RunRequest& request, const ShowPacing& p
   join.EffectDelaySeconds = static_cast<int>(request.TransitionSeconds);
   join.HoldFrames = pacing.HoldFrames;
   join.TransitionFrames = pacing.TransitionFrames;
+  join.ShowFrames = pacing.Timing.FrameCount();
   join.RateNumerator = pacing.Rate.Numerator;
   join.RateDenominator = pacing.Rate.Denominator;
   join.End = request.MusicEndRule;

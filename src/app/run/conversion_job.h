@@ -60,6 +60,8 @@ std::string TaskFailureText(const TTerminateInfo& info);
 // The frames of a video made of the show: the whole show (ShowFrameCount), or, when the break
 // after the last photo applies, the show without the black frames after its closing transition.
 std::int64_t RunFrameCount(std::int64_t photos, int holdFrames, int transitionFrames, bool breaksAfterLastPhoto);
+// The same for a show timed photo by photo (RequestTiming).
+std::int64_t RunFrameCount(const ShowTiming& timing, bool breaksAfterLastPhoto);
 
 // The output's "-t" for a video of frames at numerator/denominator frames per second: seconds
 // with six decimals, rounded up to the microsecond so that the last frame is never cut.
@@ -71,11 +73,13 @@ void ApplyPictureSettings(const RunRequest& request, FrameSequencer& sequencer);
 // black.
 void ApplyPictureSettings(const SettingsStore& settings, FrameSequencer& sequencer);
 
-// The pace a run draws its show at: its rate and the frames of each hold and transition.
+// The pace a run draws its show at: its rate, the show's own hold and transition, and every
+// picture's as it chose them.
 struct ShowPacing {
   FrameRateParts Rate;
   int HoldFrames = 1;
   int TransitionFrames = 1;
+  ShowTiming Timing;
 };
 
 // The sequencer readied for the request's first frame, exactly as a run readies it: the pictures'

@@ -208,9 +208,14 @@ ShowTiming RequestTiming(const RunRequest& request) {
   const FrameRateParts rate{request.RateNumerator, request.RateDenominator};
   const std::size_t photos = request.Photos.size();
   ShowTiming timing;
-  timing.HoldFrames.reserve(photos);
-  timing.TransitionFrames.reserve(photos + 1);
+  timing.HoldFrames.reserve(photos + 1);
+  timing.TransitionFrames.reserve(photos + 2);
   timing.TransitionFrames.push_back(CountFrames(rate, request.TransitionSeconds));
+  // The title card is shown as one more picture before the photos, with the show's own times.
+  if (HasTitleCard(request)) {
+    timing.HoldFrames.push_back(CountFrames(rate, request.HoldSeconds));
+    timing.TransitionFrames.push_back(CountFrames(rate, request.TransitionSeconds));
+  }
   for (std::size_t i = 0; i < photos; ++i) {
     // Choices past the photo list belong to no photo; photos past the choices take the show's.
     const PhotoChoices own = i < request.PerPhoto.size() ? request.PerPhoto[i] : PhotoChoices{};
@@ -218,21 +223,6 @@ ShowTiming RequestTiming(const RunRequest& request) {
     timing.TransitionFrames.push_back(CountFrames(rate, own.TransitionSeconds.value_or(request.TransitionSeconds)));
   }
   return timing;
-}
-
-std::vector<int> PhotosWithChoicesOfTheirOwn(const RunRequest& request) {
-  std::vector<int> numbers;
-  for (std::size_t i = 0; i < request.PerPhoto.size(); ++i) {
-    const PhotoChoices& own = request.PerPhoto[i];
-    const bool differs = (own.HoldSeconds && *own.HoldSeconds != request.HoldSeconds) ||
-                         (own.Screen && *own.Screen != request.Screen) ||
-                         (own.Motion && *own.Motion != request.Motion) ||
-                         (own.MotionStrength && *own.MotionStrength != request.MotionStrength) ||
-                         own.TransitionEffect ||
-                         (own.TransitionSeconds && *own.TransitionSeconds != request.TransitionSeconds);
-    if (differs) numbers.push_back(static_cast<int>(i) + 1);
-  }
-  return numbers;
 }
 
 std::optional<CaptionRule> ParseCaptionRule(std::string_view name) {

@@ -121,10 +121,6 @@ std::string PhotoCaptionText(const RunRequest& request, int index);
 // Some photo may have a caption.
 bool HasCaptions(const RunRequest& request);
 
-// Numbers of the photos (from 1) whose own choices would make them differ from the show's: a
-// chosen effect always does, since the show's order is drawn or counted, not named per photo.
-std::vector<int> PhotosWithChoicesOfTheirOwn(const RunRequest& request);
-
 // The frame input's option text. The rate is written as N/D, the engine's own spelling.
 std::string FrameInputOptionText(const RunRequest& request);
 // The output's option text: the format's codec options, channels, sample rate, bit rate, the fixed

@@ -1,6 +1,8 @@
 #include "app/show/frame_sequencer.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -124,6 +126,34 @@ void copy_frame_to_canvas(const Bitmap& frame, Bitmap& canvas) {
   }
 }
 
+// Whether composing with an effect moves the shared generator on. Most effects draw from a seeded
+// generator of their own or from none; the few that draw from the shared one change what every
+// later frame of theirs and every later random effect choice sees, so a seek has to make their
+// draws too. Found out once per effect from a few probe frames: the number of draws follows the
+// frame's size and the progress, never the pictures' pixels.
+bool draws_from_shared_generator(int effect) {
+  if (effect < 1 || effect > EffectCount) return false;
+  // 0: not yet known, 1: draws, 2: does not.
+  static std::array<std::atomic<int>, EffectCount> known{};
+  std::atomic<int>& answer = known[static_cast<std::size_t>(effect - 1)];
+  if (const int seen = answer.load(std::memory_order_relaxed); seen != 0) return seen == 1;
+  // Large enough that every effect's pattern has room for its pieces.
+  constexpr int ProbeWidth = 320, ProbeHeight = 240;
+  const Bitmap from(ProbeWidth, ProbeHeight, 32), to(ProbeWidth, ProbeHeight, 32);
+  Bitmap mix;
+  bool draws = false;
+  {
+    const SeededRandom probe(0x1234567u);
+    for (const int progress : {5, 33, 50, 67, 95}) {
+      const std::uint32_t before = RandomSeed;
+      ComposeTransitionFrame(mix, from, to, effect, progress);
+      if (RandomSeed != before) draws = true;
+    }
+  }
+  answer.store(draws ? 1 : 2, std::memory_order_relaxed);
+  return draws;
+}
+
 }  // namespace
 
 FrameRateParts ParseFrameRateText(const std::string& text) {
@@ -160,15 +190,32 @@ Rect FitRect(int pictureWidth, int pictureHeight, int frameWidth, int frameHeigh
 void FrameSequencer::ResetRun(int frameWidth, int frameHeight, int holdFrames, int transitionFrames,
                               bool randomEffects, std::optional<std::uint32_t> randomSeed,
                               std::vector<int> effectOrder) {
-  for (int effect : effectOrder)
+  // No timing of each photo's own: every photo takes the show's, however the list changes.
+  ResetRun(frameWidth, frameHeight, ShowTiming{}, {}, randomEffects, randomSeed, std::move(effectOrder));
+  holdFrames_ = std::max(holdFrames, 1);
+  transitionFrames_ = std::max(transitionFrames, 1);
+}
+
+void FrameSequencer::ResetRun(int frameWidth, int frameHeight, ShowTiming timing, std::vector<PhotoChoices> perPhoto,
+                              bool randomEffects, std::optional<std::uint32_t> randomSeed,
+                              std::vector<int> effectOrder) {
+  const auto check_effect = [](int effect) {
     if (effect < 1 || effect > EffectCount)
       throw std::invalid_argument("effect number " + std::to_string(effect) + " is not between 1 and " +
                                   std::to_string(EffectCount));
+  };
+  for (int effect : effectOrder) check_effect(effect);
+  for (const PhotoChoices& own : perPhoto)
+    if (own.TransitionEffect) check_effect(*own.TransitionEffect);
 
   frameWidth_ = std::max(frameWidth, 0);
   frameHeight_ = std::max(frameHeight, 0);
-  holdFrames_ = std::max(holdFrames, 1);
-  transitionFrames_ = std::max(transitionFrames, 1);
+  for (int& hold : timing.HoldFrames) hold = std::max(hold, 1);
+  for (int& transition : timing.TransitionFrames) transition = std::max(transition, 1);
+  holdFrames_ = timing.HoldFrames.empty() ? 1 : timing.HoldFrames.back();
+  transitionFrames_ = timing.TransitionFrames.empty() ? 1 : timing.TransitionFrames.front();
+  timing_ = std::move(timing);
+  perPhoto_ = std::move(perPhoto);
   randomEffects_ = randomEffects;
   effectOrder_ = std::move(effectOrder);
   effectOrderPosition_ = 0;
@@ -188,6 +235,8 @@ void FrameSequencer::ResetRun(int frameWidth, int frameHeight, int holdFrames, i
   moving_ = Motion != MotionKind::None;
   fromMover_.Clear();
   toMover_.Clear();
+  fromMoving_ = false;
+  toMoving_ = false;
   fromMoverFrame_ = 0;
   toMoverFrame_ = 0;
 
@@ -210,6 +259,32 @@ void FrameSequencer::ResetRun(int frameWidth, int frameHeight, int holdFrames, i
     effectNumber_ = static_cast<int>(RandomInt(EffectCount)) + 1;
   }
   if (effectNumber_ < 1 || effectNumber_ > EffectCount) effectNumber_ = 1;
+  // The opening transition follows no photo: always the rule's.
+  shownEffect_ = effectNumber_;
+  runStartRandom_ = RandomSeed;
+  runStartEffect_ = effectNumber_;
+}
+
+int FrameSequencer::PhotoHoldFrames(int index) const {
+  if (index >= 0 && static_cast<std::size_t>(index) < timing_.HoldFrames.size())
+    return timing_.HoldFrames[static_cast<std::size_t>(index)];
+  return holdFrames_;
+}
+
+int FrameSequencer::TransitionLength(int k) const {
+  if (k >= 0 && static_cast<std::size_t>(k) < timing_.TransitionFrames.size())
+    return timing_.TransitionFrames[static_cast<std::size_t>(k)];
+  return transitionFrames_;
+}
+
+ShowTiming FrameSequencer::Timing() const {
+  const int count = photo_count();
+  ShowTiming timing;
+  timing.HoldFrames.reserve(static_cast<std::size_t>(count));
+  timing.TransitionFrames.reserve(static_cast<std::size_t>(count) + 1);
+  for (int i = 0; i < count; ++i) timing.HoldFrames.push_back(PhotoHoldFrames(i));
+  for (int k = 0; k <= count; ++k) timing.TransitionFrames.push_back(TransitionLength(k));
+  return timing;
 }
 
 void FrameSequencer::ReadHeader() {
@@ -229,22 +304,52 @@ int FrameSequencer::photo_count() const {
   return static_cast<int>(std::min<std::size_t>(photo_list().size(), static_cast<std::size_t>(INT32_MAX)));
 }
 
+ScreenMode FrameSequencer::photo_screen(int index) const {
+  if (index >= 0 && static_cast<std::size_t>(index) < perPhoto_.size())
+    return perPhoto_[static_cast<std::size_t>(index)].Screen.value_or(Screen);
+  return Screen;
+}
+
+bool FrameSequencer::photo_moves(int index) const {
+  if (index >= 0 && static_cast<std::size_t>(index) < perPhoto_.size()) {
+    if (const std::optional<MotionKind> own = perPhoto_[static_cast<std::size_t>(index)].Motion)
+      return *own != MotionKind::None;
+  }
+  return moving_;
+}
+
+int FrameSequencer::transition_effect(int k, int ruleEffect) const {
+  const int before = k - 1;
+  if (before >= 0 && static_cast<std::size_t>(before) < perPhoto_.size())
+    return perPhoto_[static_cast<std::size_t>(before)].TransitionEffect.value_or(ruleEffect);
+  return ruleEffect;
+}
+
 // A photo moves from the first frame of the transition that brings it in to the last frame of the
 // one that takes it away.
 MotionPath FrameSequencer::motion_path(int index) const {
-  if (!moving_) return MotionPath{};
-  const int framesOnScreen = 2 * transitionFrames_ + holdFrames_;
+  if (!photo_moves(index)) return MotionPath{};
+  MotionKind kind = Motion;
+  int strength = MotionStrength;
+  if (index >= 0 && static_cast<std::size_t>(index) < perPhoto_.size()) {
+    const PhotoChoices& own = perPhoto_[static_cast<std::size_t>(index)];
+    kind = own.Motion.value_or(kind);
+    if (own.MotionStrength) strength = std::clamp(*own.MotionStrength, 0, MaxMotionStrength);
+  }
+  const int hold = PhotoHoldFrames(index);
+  const int framesOnScreen = TransitionLength(index) + hold + TransitionLength(index + 1);
   const std::uint32_t seed = mix_bits((std::uint64_t{motionSeed_} << 32) | static_cast<std::uint32_t>(index));
-  return ChooseMotionPath(Motion, MotionStrength, framesOnScreen, holdFrames_, seed);
+  return ChooseMotionPath(kind, strength, framesOnScreen, hold, seed);
 }
 
-FrameSequencer::PhotoRequest FrameSequencer::photo_request(const std::string& path, const MotionPath& motion) const {
+FrameSequencer::PhotoRequest FrameSequencer::photo_request(int index, const std::string& path,
+                                                           const MotionPath& motion) const {
   // The photo is decoded no larger than the layout draws it (a moving one at its largest zoom), so
   // a photo of many times the frame's size costs the memory of the frame, not of the photo.
   const double zoom = std::max(motion.LargestZoom(), 1.0);
   const PictureSizeHint hint{static_cast<int>(std::ceil(frameWidth_ * zoom)),
                              static_cast<int>(std::ceil(frameHeight_ * zoom)),
-                             Screen == ScreenMode::Fill ? SizeRule::Cover : SizeRule::Inside};
+                             photo_screen(index) == ScreenMode::Fill ? SizeRule::Cover : SizeRule::Inside};
   return {path, AutoRotate ? PictureTurn::Upright : PictureTurn::AsStored, hint};
 }
 
@@ -265,7 +370,7 @@ void FrameSequencer::decode_ahead(int index) {
   const std::vector<std::string>& photos = photo_list();
   const int next = index + 1;
   if (next < 0 || static_cast<std::size_t>(next) >= photos.size()) return;
-  PhotoRequest request = photo_request(photos[static_cast<std::size_t>(next)], motion_path(next));
+  PhotoRequest request = photo_request(next, photos[static_cast<std::size_t>(next)], motion_path(next));
   // The decoding reads only its own copy of the request: the sequencer may change meanwhile.
   std::future<Bitmap> picture = std::async(std::launch::async, [request] {
     return LoadPhotoFile(request.Path, request.Turn, request.Hint);
@@ -278,26 +383,55 @@ void FrameSequencer::LoadPhoto(int index) {
   if (index < 0 || static_cast<std::size_t>(index) >= photos.size())
     throw PhotoLoadError("There is no photo number " + std::to_string(index + 1) + " in a list of " +
                          std::to_string(photos.size()));
-  const int framesOnScreen = 2 * transitionFrames_ + holdFrames_;
+  const int framesOnScreen = TransitionLength(index) + PhotoHoldFrames(index) + TransitionLength(index + 1);
   const MotionPath path = motion_path(index);
-  photoBitmap_ = take_photo(photo_request(photos[static_cast<std::size_t>(index)], path));
+  photoBitmap_ = take_photo(photo_request(index, photos[static_cast<std::size_t>(index)], path));
   // The next photo is decoded on another core while this one is held and the frames are encoded.
   decode_ahead(index);
   std::scoped_lock lock(toBitmap_.Lock());
-  if (!moving_) {
-    LayOutPhoto(toBitmap_, photoBitmap_, Screen, Scaler);
+  toMoving_ = photo_moves(index);
+  if (!toMoving_) {
+    toMover_.Clear();
+    LayOutPhoto(toBitmap_, photoBitmap_, photo_screen(index), Scaler);
     return;
   }
-  toMover_.Prepare(photoBitmap_, Screen, path, frameWidth_, frameHeight_, framesOnScreen);
+  toMover_.Prepare(photoBitmap_, photo_screen(index), path, frameWidth_, frameHeight_, framesOnScreen);
   toMoverFrame_ = 0;  // drawn with the frame that asked for the photo
+}
+
+void FrameSequencer::BringInFirstTransition() {
+  {
+    std::scoped_lock lock(fromBitmap_.Lock());
+    fill_black(fromBitmap_);
+  }
+  fromMover_.Clear();
+  fromMoving_ = false;
+  LoadPhoto(photoIndex_ + 1);
+  inTransition_ = true;
+}
+
+void FrameSequencer::BringInTransition(int count) {
+  {
+    std::scoped_lock lock(fromBitmap_.Lock(), toBitmap_.Lock());
+    if (toBitmap_.ImageSize() > 0) std::memcpy(fromBitmap_.Bits(), toBitmap_.Bits(), toBitmap_.ImageSize());
+  }
+  StartMovingTransition();
+  if (photoIndex_ < count - 1) {
+    LoadPhoto(photoIndex_ + 1);
+  } else {
+    std::scoped_lock lock(toBitmap_.Lock());
+    fill_black(toBitmap_);
+  }
 }
 
 // The outgoing photo keeps its move; the mover that held it becomes the From side.
 void FrameSequencer::StartMovingTransition() {
   std::swap(fromMover_, toMover_);
   fromMoverFrame_ = toMoverFrame_;
+  fromMoving_ = toMoving_;
   toMover_.Clear();
   toMoverFrame_ = 0;
+  toMoving_ = false;
 }
 
 void FrameSequencer::DrawMovingPictures() {
@@ -314,7 +448,7 @@ void FrameSequencer::DrawMovingPictures() {
 void FrameSequencer::ComposeTransition(int progress) {
   if (mixBitmap_.IsEmpty()) return;
   std::scoped_lock lock(toBitmap_.Lock(), mixBitmap_.Lock(), fromBitmap_.Lock());
-  ComposeTransitionFrame(mixBitmap_, fromBitmap_, toBitmap_, effectNumber_, progress);
+  ComposeTransitionFrame(mixBitmap_, fromBitmap_, toBitmap_, shownEffect_, progress);
 }
 
 void FrameSequencer::next_effect() {
@@ -326,6 +460,8 @@ void FrameSequencer::next_effect() {
   } else {
     effectNumber_ = effectNumber_ % EffectCount + 1;
   }
+  // Called as transition photoIndex_ ends: the next one follows photo photoIndex_.
+  shownEffect_ = transition_effect(photoIndex_ + 1, effectNumber_);
 }
 
 int FrameSequencer::ReadFrameCanvas(Bitmap& canvas) {
@@ -334,37 +470,17 @@ int FrameSequencer::ReadFrameCanvas(Bitmap& canvas) {
     throw std::invalid_argument("the frame canvas must have 24 or 32 bits per pixel");
 
   // Bring in the pictures the next frame needs.
-  bool moveThisFrame = moving_;
+  bool inTail = false;
   if (photoIndex_ < 0) {
-    if (transitionCounter_ == 0) {
-      {
-        std::scoped_lock lock(fromBitmap_.Lock());
-        fill_black(fromBitmap_);
-      }
-      fromMover_.Clear();
-      LoadPhoto(photoIndex_ + 1);
-      inTransition_ = true;
-    }
+    if (transitionCounter_ == 0) BringInFirstTransition();
   } else if (const int count = photo_count(); photoIndex_ < count) {
-    if (inTransition_ && transitionCounter_ == 0) {
-      {
-        std::scoped_lock lock(fromBitmap_.Lock(), toBitmap_.Lock());
-        if (toBitmap_.ImageSize() > 0) std::memcpy(fromBitmap_.Bits(), toBitmap_.Bits(), toBitmap_.ImageSize());
-      }
-      if (moving_) StartMovingTransition();
-      if (photoIndex_ < count - 1) {
-        LoadPhoto(photoIndex_ + 1);
-      } else {
-        std::scoped_lock lock(toBitmap_.Lock());
-        fill_black(toBitmap_);
-      }
-    }
+    if (inTransition_ && transitionCounter_ == 0) BringInTransition(count);
   } else {
     // Stopping the encoder here would drop the pictures its look-ahead holds and the sound that
     // goes with them; the end of the stream lets it finish them.
     if (BreakWhenNoPictures && BreakWhenNoPictures()) return -1;
     inTransition_ = false;
-    moveThisFrame = false;
+    inTail = true;
     if (tailFrames_ > 1) return -1;
     if (tailFrames_ == 1) {
       std::scoped_lock lock(toBitmap_.Lock());
@@ -373,34 +489,175 @@ int FrameSequencer::ReadFrameCanvas(Bitmap& canvas) {
     ++tailFrames_;
   }
 
+  const bool moveThisFrame = !inTail && ((inTransition_ && fromMoving_) || toMoving_);
   if (moveThisFrame) DrawMovingPictures();
 
   // Choose the frame.
   const Bitmap* frame = &toBitmap_;
+  bool transitionEnds = false;
   if (inTransition_) {
     frame = &mixBitmap_;
+    const int transitionFrames = TransitionLength(photoIndex_ + 1);
+    if (transitionCounter_ == 0) transitionStartRandom_ = RandomSeed;
     // In 64 bits: a transition of tens of millions of frames must not overflow the product.
-    const int progress = static_cast<int>(std::int64_t{transitionCounter_} * 100 / transitionFrames_);
+    const int progress = static_cast<int>(std::int64_t{transitionCounter_} * 100 / transitionFrames);
     // Moving pictures change every frame, so their mix does too.
     if (progress != lastProgress_ || moveThisFrame) {
       lastProgress_ = progress;
       ComposeTransition(progress);
     }
-    if (++transitionCounter_ == transitionFrames_) {
-      ++photoIndex_;
-      next_effect();
-      transitionCounter_ = 0;
-      lastProgress_ = -1;
-      inTransition_ = false;
-    }
-  } else if (++holdCounter_ == holdFrames_) {
+    transitionEnds = ++transitionCounter_ >= transitionFrames;
+  } else if (++holdCounter_ >= PhotoHoldFrames(photoIndex_)) {
     holdCounter_ = 0;
     inTransition_ = true;
   }
 
-  std::scoped_lock lock(frame->Lock(), canvas.Lock());
-  copy_frame_to_canvas(*frame, canvas);
+  {
+    std::scoped_lock lock(frame->Lock(), canvas.Lock());
+    copy_frame_to_canvas(*frame, canvas);
+  }
+  if (transitionEnds) EndTransition();
   return 0;
+}
+
+void FrameSequencer::EndTransition() {
+  const int k = photoIndex_ + 1;
+  // A photo's chosen effect draws from the shared generator as it likes; what follows must see the
+  // generator as the show's own effect would have left it, or choosing one transition would change
+  // the random choices and patterns of all the later ones. Composed after the frame was served,
+  // since it reuses the mix picture.
+  if (shownEffect_ != effectNumber_) {
+    RandomSeed = transitionStartRandom_;
+    replay_shared_draws(k, TransitionLength(k), effectNumber_);
+  }
+  ++photoIndex_;
+  next_effect();
+  transitionCounter_ = 0;
+  lastProgress_ = -1;
+  inTransition_ = false;
+}
+
+// ------------------------------------------------------------------ seeking
+
+void FrameSequencer::SeekFrame(std::int64_t frame) {
+  frame = std::max<std::int64_t>(frame, 0);
+  // Counted from the run's start: the effect rule and the shared generator as ResetRun left them.
+  RandomSeed = runStartRandom_;
+  effectNumber_ = runStartEffect_;
+  effectOrderPosition_ = 0;
+  shownEffect_ = effectNumber_;
+  tailFrames_ = 0;
+
+  const int count = photo_count();
+  std::int64_t start = 0;
+  for (int k = 0; k <= count; ++k) {
+    const int transition = TransitionLength(k);
+    if (frame < start + transition) {
+      seek_into_transition(k, static_cast<int>(frame - start));
+      return;
+    }
+    // Whatever effect the transition showed, it left the generator as the show's effect would.
+    replay_shared_draws(k, transition, effectNumber_);
+    start += transition;
+    // The transition's end, as reading its last frame makes it.
+    photoIndex_ = k;
+    next_effect();
+    if (k == count) break;
+    const int hold = PhotoHoldFrames(k);
+    if (frame < start + hold) {
+      seek_into_hold(k, static_cast<int>(frame - start));
+      return;
+    }
+    start += hold;
+  }
+  seek_into_tail(frame - start);
+}
+
+void FrameSequencer::replay_shared_draws(int k, int frames, int effect) {
+  if (!draws_from_shared_generator(effect) || mixBitmap_.IsEmpty()) return;
+  const int transition = TransitionLength(k);
+  const bool moving = (k >= 1 && photo_moves(k - 1)) || (k < photo_count() && photo_moves(k));
+  // The draws depend on the effect, the frame's size and the progress only, so the pictures
+  // composed here need not be the photos.
+  std::scoped_lock lock(toBitmap_.Lock(), mixBitmap_.Lock(), fromBitmap_.Lock());
+  int lastProgress = -1;
+  for (int counter = 0; counter < frames; ++counter) {
+    const int progress = static_cast<int>(std::int64_t{counter} * 100 / transition);
+    if (progress == lastProgress && !moving) continue;
+    lastProgress = progress;
+    // The ends copy a whole picture without drawing.
+    if (progress <= 0 || progress >= 100) continue;
+    ComposeTransitionFrame(mixBitmap_, fromBitmap_, toBitmap_, effect, progress);
+  }
+}
+
+void FrameSequencer::seek_into_transition(int k, int offset) {
+  photoIndex_ = k - 1;
+  inTransition_ = true;
+  transitionCounter_ = 0;
+  holdCounter_ = 0;
+  lastProgress_ = -1;
+  fromMover_.Clear();
+  fromMoving_ = false;
+  fromMoverFrame_ = 0;
+  toMover_.Clear();
+  toMoving_ = false;
+  toMoverFrame_ = 0;
+  // The outgoing photo as the end of its hold left it.
+  if (k >= 1) {
+    LoadPhoto(k - 1);
+    toMoverFrame_ = TransitionLength(k - 1) + PhotoHoldFrames(k - 1);
+  }
+  const int transition = TransitionLength(k);
+  // Without motion a transition composes only where its progress changes; the frame shown is the
+  // one composed at the first frame of the same progress, with the generator as it was there.
+  const bool moving = (k >= 1 && photo_moves(k - 1)) || (k < photo_count() && photo_moves(k));
+  int composedAt = offset;
+  if (!moving) {
+    const int progress = static_cast<int>(std::int64_t{offset} * 100 / transition);
+    while (composedAt > 0 && static_cast<int>(std::int64_t{composedAt - 1} * 100 / transition) == progress)
+      --composedAt;
+  }
+  transitionStartRandom_ = RandomSeed;
+  replay_shared_draws(k, composedAt, shownEffect_);
+  // At the first frame the read brings the pictures in itself.
+  if (offset == 0) return;
+  if (k == 0) {
+    BringInFirstTransition();
+  } else {
+    BringInTransition(photo_count());
+  }
+  transitionCounter_ = offset;
+  if (fromMoving_) fromMoverFrame_ += offset;
+  if (toMoving_) toMoverFrame_ = offset;
+}
+
+void FrameSequencer::seek_into_hold(int index, int offset) {
+  photoIndex_ = index;
+  inTransition_ = false;
+  transitionCounter_ = 0;
+  holdCounter_ = offset;
+  lastProgress_ = -1;
+  fromMover_.Clear();
+  fromMoving_ = false;
+  fromMoverFrame_ = 0;
+  LoadPhoto(index);
+  toMoverFrame_ = TransitionLength(index) + offset;
+}
+
+void FrameSequencer::seek_into_tail(std::int64_t offset) {
+  photoIndex_ = photo_count();
+  inTransition_ = false;
+  transitionCounter_ = 0;
+  holdCounter_ = 0;
+  lastProgress_ = -1;
+  tailFrames_ = static_cast<int>(std::min<std::int64_t>(offset, 2));
+  fromMover_.Clear();
+  toMover_.Clear();
+  fromMoving_ = false;
+  toMoving_ = false;
+  std::scoped_lock lock(toBitmap_.Lock());
+  fill_black(toBitmap_);
 }
 
 }  // namespace lumivor

@@ -80,6 +80,26 @@ class FrameSequencer {
   // picture for picture. Frame counts below 1 are taken as 1.
   void ResetRun(int frameWidth, int frameHeight, int holdFrames, int transitionFrames, bool randomEffects,
                 std::optional<std::uint32_t> randomSeed = std::nullopt, std::vector<int> effectOrder = {});
+  // The same for a show whose photos may choose for themselves. timing gives every hold and
+  // transition in frames (entries below 1 are 1). perPhoto, in the photo list's order, gives a
+  // photo's screen mode, motion and strength and the effect of the transition after it (1 to
+  // EffectCount, std::invalid_argument otherwise); what a photo leaves unset is the show's, the
+  // fields above. Its seconds are not read: the timing carries them. The show's effect rule goes
+  // on through a chosen effect as if it had been used, random draws included, so choosing one
+  // transition's effect changes no other. A photo past the timing's end (a list that grew) holds
+  // as long as the timing's last photo, and its transitions are as long as the opening one.
+  void ResetRun(int frameWidth, int frameHeight, ShowTiming timing, std::vector<PhotoChoices> perPhoto,
+                bool randomEffects, std::optional<std::uint32_t> randomSeed = std::nullopt,
+                std::vector<int> effectOrder = {});
+
+  // Positions the run so that the next ReadFrameCanvas returns frame number `frame` (from 0) of
+  // the show exactly as reading every frame before it would have: the same photos, moves, effect
+  // choices and draws of the shared generator. Only the photos that frame shows are decoded, and
+  // only transitions whose effect draws from the shared generator are composed on the way (their
+  // draws decide later frames); holds and other transitions are stepped over by counting. Past the
+  // end, the next read returns -1; a negative frame is the first. Throws PhotoLoadError when a photo
+  // the frame shows cannot be loaded. Needs a ResetRun first.
+  void SeekFrame(std::int64_t frame);
 
   // The frame input's header and close events.
   void ReadHeader();
@@ -94,8 +114,15 @@ class FrameSequencer {
   // Run constants.
   int FrameWidth() const { return frameWidth_; }
   int FrameHeight() const { return frameHeight_; }
+  // The show's hold and transition where the run has no timing of each photo's own (with a
+  // timing: its last hold and its opening transition).
   int HoldFrames() const { return holdFrames_; }
   int TransitionFrames() const { return transitionFrames_; }
+  // Photo index's hold and transition k's length (k follows photo k - 1; 0 comes from black).
+  int PhotoHoldFrames(int index) const;
+  int TransitionLength(int k) const;
+  // The run's timing for the photo list as it stands.
+  ShowTiming Timing() const;
   bool RandomEffects() const { return randomEffects_; }
   const std::vector<int>& EffectOrder() const { return effectOrder_; }
 
@@ -106,7 +133,8 @@ class FrameSequencer {
   bool InTransition() const { return inTransition_; }
   int TransitionCounter() const { return transitionCounter_; }
   int HoldCounter() const { return holdCounter_; }
-  int EffectNumber() const { return effectNumber_; }
+  // The effect of the transition going on or coming next.
+  int EffectNumber() const { return shownEffect_; }
   int LastProgress() const { return lastProgress_; }
   int TailFrames() const { return tailFrames_; }
 
@@ -135,32 +163,60 @@ class FrameSequencer {
 
   const std::vector<std::string>& photo_list() const;
   int photo_count() const;
+  // A photo's own choice, or the show's.
+  ScreenMode photo_screen(int index) const;
+  bool photo_moves(int index) const;
+  // The effect of transition k under the show's rule's current effect.
+  int transition_effect(int k, int ruleEffect) const;
   MotionPath motion_path(int index) const;
-  PhotoRequest photo_request(const std::string& path, const MotionPath& motion) const;
+  PhotoRequest photo_request(int index, const std::string& path, const MotionPath& motion) const;
   // The photo decoded ahead when it was asked for exactly so; otherwise decoded now.
   Bitmap take_photo(const PhotoRequest& request);
   // Starts decoding the photo after index while the frames before it are made.
   void decode_ahead(int index);
   void LoadPhoto(int index);
+  // The pictures a transition goes from and to, at its first frame.
+  void BringInFirstTransition();
+  void BringInTransition(int count);
   void ComposeTransition(int progress);
   void StartMovingTransition();
   void DrawMovingPictures();
   void next_effect();
+  // After the last frame of a transition: on to the hold of the photo it brought in.
+  void EndTransition();
+  // The shared generator's draws of transition k's first `frames` frames with effect, made as
+  // reading them would make them; and the run state at an offset into a transition, a hold or the
+  // tail.
+  void replay_shared_draws(int k, int frames, int effect);
+  void seek_into_transition(int k, int offset);
+  void seek_into_hold(int index, int offset);
+  void seek_into_tail(std::int64_t offset);
 
   int frameWidth_ = 0;
   int frameHeight_ = 0;
   int holdFrames_ = 1;
   int transitionFrames_ = 1;
+  // Each photo's hold and each transition's length; photos past them take the two above.
+  ShowTiming timing_;
+  std::vector<PhotoChoices> perPhoto_;
   bool randomEffects_ = false;
   std::vector<int> effectOrder_;
   std::size_t effectOrderPosition_ = 0;
+  // Where the run began, so that a seek can count from there: the shared generator's state and the
+  // rule's effect once the first effect was chosen.
+  std::uint32_t runStartRandom_ = 0;
+  int runStartEffect_ = 1;
+  // The shared generator at the first frame of the transition going on.
+  std::uint32_t transitionStartRandom_ = 0;
 
   int photoIndex_ = -1;
   bool inTransition_ = true;
   int transitionCounter_ = 0;
   int holdCounter_ = 0;
-  // Kept from run to run: in-turn effects continue where the last run stopped.
+  // The show's rule's effect, kept from run to run: in-turn effects continue where the last run
+  // stopped. A photo's chosen effect stands in for it in shownEffect_, the one composed.
   int effectNumber_ = 1;
+  int shownEffect_ = 1;
   int lastProgress_ = -1;
   int tailFrames_ = 0;
 
@@ -172,6 +228,9 @@ class FrameSequencer {
   // With motion the From and To pictures are drawn afresh each frame from their movers; the frame
   // counters say how far along its move each photo is.
   bool moving_ = false;
+  // Whether the pictures on each side move; a still photo's side keeps its one laid-out picture.
+  bool fromMoving_ = false;
+  bool toMoving_ = false;
   std::uint32_t motionSeed_ = 0;
   PhotoMover fromMover_;
   PhotoMover toMover_;

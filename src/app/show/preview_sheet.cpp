@@ -70,18 +70,25 @@ void draw_tile(Bitmap& sheet, const Rect& tile, const Bitmap& frame, int factor)
 }  // namespace
 
 std::vector<PreviewFrame> PreviewFrames(int photoCount, int holdFrames, int transitionFrames) {
-  const std::int64_t hold = std::max(holdFrames, 1);
-  const std::int64_t transition = std::max(transitionFrames, 1);
+  return PreviewFrames(UniformTiming(photoCount, holdFrames, transitionFrames));
+}
+
+std::vector<PreviewFrame> PreviewFrames(const ShowTiming& timing) {
   std::vector<PreviewFrame> frames;
-  if (photoCount < 1) return frames;
-  frames.reserve(2 * static_cast<std::size_t>(photoCount) + 1);
-  // Transition k starts after k transitions and k holds; photo k's hold after k transitions and
-  // k - 1 holds.
-  frames.push_back({transition / 2, true, 1});
-  for (int photo = 1; photo <= photoCount; ++photo) {
-    const std::int64_t holdStart = photo * transition + (photo - 1) * hold;
+  const std::size_t photoCount = timing.HoldFrames.size();
+  if (photoCount < 1 || timing.TransitionFrames.size() < photoCount + 1) return frames;
+  frames.reserve(2 * photoCount + 1);
+  const auto length = [](int frames) { return std::int64_t{std::max(frames, 1)}; };
+  frames.push_back({length(timing.TransitionFrames[0]) / 2, true, 1});
+  // Photo i's hold starts after i + 1 transitions and i holds; the transition after it after
+  // its hold.
+  std::int64_t holdStart = length(timing.TransitionFrames[0]);
+  for (std::size_t i = 0; i < photoCount; ++i) {
+    const int photo = static_cast<int>(i) + 1;
+    const std::int64_t next = holdStart + length(timing.HoldFrames[i]);
     frames.push_back({holdStart, false, photo});
-    frames.push_back({holdStart + hold + transition / 2, true, photo + 1});
+    frames.push_back({next + length(timing.TransitionFrames[i + 1]) / 2, true, photo + 1});
+    holdStart = next + length(timing.TransitionFrames[i + 1]);
   }
   return frames;
 }
@@ -97,8 +104,7 @@ bool RenderPreviewSheet(FrameSequencer& sequencer, Bitmap& sheet, std::string& e
     errorText = "the frame size is not set";
     return false;
   }
-  const std::vector<PreviewFrame> shown =
-      PreviewFrames(photoCount, sequencer.HoldFrames(), sequencer.TransitionFrames());
+  const std::vector<PreviewFrame> shown = PreviewFrames(sequencer.Timing());
   const SheetLayout layout = sheet_layout(frameWidth, frameHeight, static_cast<int>(shown.size()));
   if (layout.Width * layout.Height > MaxPicturePixels) {
     errorText = "preview sheet of " + std::to_string(layout.Width) + "x" + std::to_string(layout.Height) +

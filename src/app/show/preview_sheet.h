@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/show/show_timing.h"
 #include "raster/raster.h"
 
 namespace lumivor {
@@ -27,6 +28,8 @@ struct PreviewFrame {
 // transition, then for each photo the first frame of its hold and the middle frame of the
 // transition that follows it. Frame counts below 1 are taken as 1, as the sequencer takes them.
 std::vector<PreviewFrame> PreviewFrames(int photoCount, int holdFrames, int transitionFrames);
+// The same for a show timed photo by photo: one photo per hold in the timing.
+std::vector<PreviewFrame> PreviewFrames(const ShowTiming& timing);
 
 // Runs sequencer (ResetRun already called with the show's plan, its photo list set) up to the last
 // frame shown and lays the shown frames out in rows, each tile labelled with the photo's number
