@@ -156,6 +156,8 @@ PhotoInspector::PhotoInspector(StoryboardModel& model, QWidget* parent) : QWidge
 
 void PhotoInspector::Edit(int mergeId, const QString& text, const std::function<void(PhotoChoices&)>& edit) {
   if (showing_ || rows_.empty()) return;
+  // Another control's edit comes between: typing after it is a step of its own.
+  EndTyping();
   model_.EditChoices(rows_, edit, mergeId, text);
 }
 

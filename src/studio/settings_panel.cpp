@@ -200,7 +200,10 @@ ShowSettingsPanel::ShowSettingsPanel(QWidget* parent) : QWidget(parent) {
 }
 
 void ShowSettingsPanel::Changed(Control control) {
-  if (!showing_ && OnChanged) OnChanged(control);
+  if (showing_) return;
+  // Another control's edit comes between: typing after it is a step of its own.
+  if (control != TitleControl && control != SubtitleControl) EndTyping();
+  if (OnChanged) OnChanged(control);
 }
 
 void ShowSettingsPanel::EndTyping() {

@@ -230,19 +230,24 @@ TEST_F(WordsTest, TypingIsOneStepUntilTheFocusLeavesOrTheTypingPauses) {
     std::function<QLineEdit*(StudioWindow&)> prepare;
     std::function<std::string(StudioWindow&)> value;
     int pauseMs;
+    // An edit in another control of the same page.
+    std::function<void(StudioWindow&)> other;
   };
   const Case cases[] = {
       {"title", [](StudioWindow& w) { return w.settings->edtTitle; },
-       [](StudioWindow& w) { return w.Project().Title; }, ShowSettingsPanel::TypingPauseMs},
+       [](StudioWindow& w) { return w.Project().Title; }, ShowSettingsPanel::TypingPauseMs,
+       [](StudioWindow& w) { w.settings->cmbScreen->setCurrentIndex(2); }},
       {"subtitle", [](StudioWindow& w) { return w.settings->edtSubtitle; },
-       [](StudioWindow& w) { return w.Project().Subtitle; }, ShowSettingsPanel::TypingPauseMs},
+       [](StudioWindow& w) { return w.Project().Subtitle; }, ShowSettingsPanel::TypingPauseMs,
+       [](StudioWindow& w) { w.settings->chkBeatSync->setChecked(true); }},
       {"photo caption",
        [](StudioWindow& w) {
          w.storyboard->selectionModel()->select(w.Storyboard().index(1), QItemSelectionModel::Select);
          w.inspector->cmbCaption->setCurrentIndex(PhotoInspector::OwnCaption);
          return w.inspector->edtCaption;
        },
-       [](StudioWindow& w) { return w.Project().Photos[1].Caption.value_or("(unset)"); }, PhotoInspector::TypingPauseMs},
+       [](StudioWindow& w) { return w.Project().Photos[1].Caption.value_or("(unset)"); }, PhotoInspector::TypingPauseMs,
+       [](StudioWindow& w) { w.inspector->cmbMotion->setCurrentIndex(2); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -272,13 +277,17 @@ TEST_F(WordsTest, TypingIsOneStepUntilTheFocusLeavesOrTheTypingPauses) {
       EXPECT_EQ(c.value(*window), text);
       EXPECT_EQ(edit->text().toStdString(), text == "(unset)" ? "" : text) << "the box follows the undo";
     }
-    // Typing after an undo is a step of its own, never part of the one taken back.
+    // Another control's edit, even one taken back, ends the run of typing before it.
     window->Undo().redo();
     edit->setFocus();
     edit->end(false);
-    QTest::keyClicks(edit, "!");
+    QTest::keyClicks(edit, "s");
+    c.other(*window);
     window->Undo().undo();
-    EXPECT_EQ(c.value(*window), "Sea");
+    QTest::keyClicks(edit, "!");
+    EXPECT_EQ(c.value(*window), "Seas!");
+    window->Undo().undo();
+    EXPECT_EQ(c.value(*window), "Seas");
   }
 }
 
