@@ -9,8 +9,10 @@
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/settings/choice_lists.h"
@@ -69,7 +71,17 @@ PhotoInspector::PhotoInspector(StoryboardModel& model, QWidget* parent) : QWidge
   spnStrength->setSuffix(QStringLiteral(" %"));
   btnEffect = new QPushButton;
   btnEffect->setObjectName(QStringLiteral("btnEffect"));
+  cmbCaption = new QComboBox;
+  cmbCaption->setObjectName(QStringLiteral("cmbPhotoCaption"));
+  cmbCaption->addItem(QStringLiteral("Show's rule"));
+  cmbCaption->addItem(QStringLiteral("No caption"));
+  cmbCaption->addItem(QStringLiteral("This text:"));
+  edtCaption = new QLineEdit;
+  edtCaption->setObjectName(QStringLiteral("edtPhotoCaption"));
   btnReset = new QPushButton(QStringLiteral("Use the Show's C&hoices"));
+  typingPause_ = new QTimer(this);
+  typingPause_->setSingleShot(true);
+  typingPause_->setInterval(TypingPauseMs);
 
   auto* form = new QFormLayout;
   form->addRow(QStringLiteral("Hold this photo:"), spnHold);
@@ -78,6 +90,8 @@ PhotoInspector::PhotoInspector(StoryboardModel& model, QWidget* parent) : QWidge
   form->addRow(QStringLiteral("Motion:"), cmbMotion);
   form->addRow(QStringLiteral("Motion strength:"), spnStrength);
   form->addRow(QStringLiteral("Effect after it:"), btnEffect);
+  form->addRow(QStringLiteral("Caption:"), cmbCaption);
+  form->addRow(edtCaption);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(lblPhotos);
   layout->addLayout(form);
@@ -108,22 +122,71 @@ PhotoInspector::PhotoInspector(StoryboardModel& model, QWidget* parent) : QWidge
          [strength](PhotoChoices& own) { own.MotionStrength = strength; });
   });
   connect(btnEffect, &QPushButton::clicked, this, [this] { ChooseEffect(); });
+  connect(cmbCaption, &QComboBox::currentIndexChanged, this, [this](int index) {
+    if (showing_) return;
+    edtCaption->setEnabled(!rows_.empty() && index == OwnCaption);
+    // Own text chosen with nothing typed yet stores nothing: an empty text would mean no caption.
+    if (index == OwnCaption && edtCaption->text().isEmpty()) {
+      edtCaption->setFocus();
+      return;
+    }
+    EndTyping();
+    EditCaption(NoMerge, ShownCaption());
+  });
+  // Only what the user types is an edit; text Refresh sets is not.
+  connect(edtCaption, &QLineEdit::textEdited, this, [this] {
+    typingPause_->start();
+    EditCaption(CaptionMerge + typingRun_, ShownCaption());
+  });
+  connect(edtCaption, &QLineEdit::editingFinished, this, [this] { EndTyping(); });
+  connect(typingPause_, &QTimer::timeout, this, [this] { EndTyping(); });
   connect(btnReset, &QPushButton::clicked, this, [this] {
-    Edit(NoMerge, QStringLiteral("Photo Choices to the Show's"), [](PhotoChoices& own) { own = PhotoChoices{}; });
+    if (showing_ || rows_.empty()) return;
+    EndTyping();
+    model_.EditOwn(
+        rows_,
+        [](ShowPhoto& photo) {
+          photo.Choices = PhotoChoices{};
+          photo.Caption = std::nullopt;
+        },
+        NoMerge, QStringLiteral("Photo Choices to the Show's"));
   });
   ShowRows({});
 }
 
 void PhotoInspector::Edit(int mergeId, const QString& text, const std::function<void(PhotoChoices&)>& edit) {
   if (showing_ || rows_.empty()) return;
+  // Another control's edit comes between: typing after it is a step of its own.
+  EndTyping();
   model_.EditChoices(rows_, edit, mergeId, text);
 }
 
-void PhotoInspector::ShowRows(const std::vector<int>& rows) {
-  rows_.clear();
-  for (const int row : rows) {
-    if (row >= 0 && row < model_.rowCount()) rows_.push_back(row);
+void PhotoInspector::EditCaption(int mergeId, std::optional<std::string> caption) {
+  if (showing_ || rows_.empty()) return;
+  model_.EditOwn(rows_, [&caption](ShowPhoto& photo) { photo.Caption = caption; }, mergeId, QStringLiteral("Photo Caption"));
+}
+
+std::optional<std::string> PhotoInspector::ShownCaption() const {
+  switch (cmbCaption->currentIndex()) {
+    case NoCaption: return std::string();
+    case OwnCaption: return edtCaption->text().toStdString();
+    default: return std::nullopt;
   }
+}
+
+void PhotoInspector::EndTyping() {
+  typingPause_->stop();
+  typingRun_ = (typingRun_ + 1) % 100000;
+}
+
+void PhotoInspector::ShowRows(const std::vector<int>& rows) {
+  std::vector<int> valid;
+  for (const int row : rows) {
+    if (row >= 0 && row < model_.rowCount()) valid.push_back(row);
+  }
+  // Typing for other photos is never one step with typing for these.
+  if (valid != rows_) EndTyping();
+  rows_ = std::move(valid);
   Refresh();
 }
 
@@ -132,7 +195,8 @@ void PhotoInspector::Refresh() {
   std::erase_if(rows_, [this](int row) { return row >= model_.rowCount(); });
   showing_ = true;
   const bool any = !rows_.empty();
-  const PhotoChoices own = any ? model_.Photos()[static_cast<std::size_t>(rows_.front())].Choices : PhotoChoices{};
+  const ShowPhoto photo = any ? model_.Photos()[static_cast<std::size_t>(rows_.front())] : ShowPhoto{};
+  const PhotoChoices& own = photo.Choices;
   if (!any) {
     lblPhotos->setText(QStringLiteral("Select a photo to give it choices of its own."));
   } else if (rows_.size() == 1) {
@@ -154,11 +218,19 @@ void PhotoInspector::Refresh() {
   cmbMotion->setCurrentIndex(motion);
   spnStrength->setValue(own.MotionStrength.value_or(-1));
   btnEffect->setText(effect_text(own.TransitionEffect));
+  // The caption controls are left alone while they already stand for the photo's caption: this runs
+  // after every keystroke's edit, and own text being typed (even while still empty) must stay.
+  if (!any || ShownCaption() != photo.Caption) {
+    EndTyping();
+    cmbCaption->setCurrentIndex(!photo.Caption ? RuleCaption : photo.Caption->empty() ? NoCaption : OwnCaption);
+    edtCaption->setText(photo.Caption ? QString::fromStdString(*photo.Caption) : QString());
+  }
   for (QWidget* control : std::initializer_list<QWidget*>{spnHold, spnTransition, cmbScreen, cmbMotion, spnStrength,
-                                                          btnEffect, btnReset}) {
+                                                          btnEffect, cmbCaption, btnReset}) {
     control->setEnabled(any);
   }
-  btnReset->setEnabled(any && own.HasAny());
+  edtCaption->setEnabled(any && cmbCaption->currentIndex() == OwnCaption);
+  btnReset->setEnabled(any && HasOwn(photo));
   showing_ = false;
 }
 

@@ -1,13 +1,16 @@
 #include "studio/settings_panel.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -44,6 +47,19 @@ const MusicRow kMusicRows[] = {
     {MusicEnd::Fade, "Fade out with the show"},
     {MusicEnd::Loop, "Loop until the show ends"},
 };
+
+struct CaptionRow {
+  CaptionRule Rule;
+  const char* Text;
+};
+const CaptionRow kCaptionRows[] = {
+    {CaptionRule::None, "None"},
+    {CaptionRule::Date, "Date taken"},
+};
+
+// Merge ids of the line edits lie above every control's own number; each run of typing takes the
+// next pair.
+constexpr int kTypingMergeBase = 1000;
 
 // The effect list's rows; the third is there only while the project names its own order.
 enum EffectsRow { RandomRow, SequentialRow, ListedRow };
@@ -85,6 +101,21 @@ ShowSettingsPanel::ShowSettingsPanel(QWidget* parent) : QWidget(parent) {
   cmbEffects = new QComboBox;
   cmbEffects->addItem(QStringLiteral("Random"));
   cmbEffects->addItem(QStringLiteral("Sequential"));
+  chkNormalize = new QCheckBox(QStringLiteral("Bring music to a common &loudness"));
+  chkNormalize->setObjectName(QStringLiteral("chkNormalize"));
+  chkBeatSync = new QCheckBox(QStringLiteral("Cut on the &beat"));
+  chkBeatSync->setObjectName(QStringLiteral("chkBeatSync"));
+  edtTitle = new QLineEdit;
+  edtTitle->setObjectName(QStringLiteral("edtTitle"));
+  edtTitle->setPlaceholderText(QStringLiteral("No title card"));
+  edtSubtitle = new QLineEdit;
+  edtSubtitle->setObjectName(QStringLiteral("edtSubtitle"));
+  cmbCaptions = new QComboBox;
+  cmbCaptions->setObjectName(QStringLiteral("cmbCaptions"));
+  for (const CaptionRow& row : kCaptionRows) cmbCaptions->addItem(QString::fromUtf8(row.Text));
+  typingPause_ = new QTimer(this);
+  typingPause_->setSingleShot(true);
+  typingPause_->setInterval(TypingPauseMs);
 
   auto* form = new QFormLayout;
   form->addRow(QStringLiteral("&Hold each photo:"), spnHold);
@@ -94,6 +125,11 @@ ShowSettingsPanel::ShowSettingsPanel(QWidget* parent) : QWidget(parent) {
   form->addRow(QStringLiteral("Motion s&trength:"), spnStrength);
   form->addRow(QStringLiteral("&Effects:"), cmbEffects);
   form->addRow(QStringLiteral("M&usic ends:"), cmbMusicEnd);
+  form->addRow(chkNormalize);
+  form->addRow(chkBeatSync);
+  form->addRow(QStringLiteral("Tit&le:"), edtTitle);
+  form->addRow(QStringLiteral("Su&btitle:"), edtSubtitle);
+  form->addRow(QStringLiteral("&Captions:"), cmbCaptions);
 
   lstTracks = new QTreeWidget;
   lstTracks->setObjectName(QStringLiteral("lstTracks"));
@@ -131,6 +167,21 @@ ShowSettingsPanel::ShowSettingsPanel(QWidget* parent) : QWidget(parent) {
   connect(spnStrength, &QSpinBox::valueChanged, this, [this] { Changed(StrengthControl); });
   connect(cmbMusicEnd, &QComboBox::currentIndexChanged, this, [this] { Changed(MusicEndControl); });
   connect(cmbEffects, &QComboBox::currentIndexChanged, this, [this] { Changed(EffectsControl); });
+  connect(chkNormalize, &QCheckBox::toggled, this, [this] { Changed(NormalizeControl); });
+  connect(chkBeatSync, &QCheckBox::toggled, this, [this] { Changed(BeatSyncControl); });
+  // Only what the user types counts as an edit; text set by ShowChoices (an undo) does not.
+  connect(edtTitle, &QLineEdit::textEdited, this, [this] {
+    typingPause_->start();
+    Changed(TitleControl);
+  });
+  connect(edtSubtitle, &QLineEdit::textEdited, this, [this] {
+    typingPause_->start();
+    Changed(SubtitleControl);
+  });
+  connect(edtTitle, &QLineEdit::editingFinished, this, [this] { EndTyping(); });
+  connect(edtSubtitle, &QLineEdit::editingFinished, this, [this] { EndTyping(); });
+  connect(typingPause_, &QTimer::timeout, this, [this] { EndTyping(); });
+  connect(cmbCaptions, &QComboBox::currentIndexChanged, this, [this] { Changed(CaptionsControl); });
   connect(btnAddTracks, &QPushButton::clicked, this, [this] {
     if (OnAddTracks) OnAddTracks();
   });
@@ -149,7 +200,26 @@ ShowSettingsPanel::ShowSettingsPanel(QWidget* parent) : QWidget(parent) {
 }
 
 void ShowSettingsPanel::Changed(Control control) {
-  if (!showing_ && OnChanged) OnChanged(control);
+  if (showing_) return;
+  // Another control's edit comes between: typing after it is a step of its own.
+  if (control != TitleControl && control != SubtitleControl) EndTyping();
+  if (OnChanged) OnChanged(control);
+}
+
+void ShowSettingsPanel::EndTyping() {
+  typingPause_->stop();
+  typingRun_ = (typingRun_ + 1) % 1000000;
+}
+
+int ShowSettingsPanel::MergeId(Control control) const {
+  switch (control) {
+    case HoldControl:
+    case TransitionControl:
+    case StrengthControl: return static_cast<int>(control);
+    case TitleControl: return kTypingMergeBase + 2 * typingRun_;
+    case SubtitleControl: return kTypingMergeBase + 2 * typingRun_ + 1;
+    default: return -1;
+  }
 }
 
 void ShowSettingsPanel::UpdateTrackButtons() {
@@ -178,7 +248,17 @@ void ShowSettingsPanel::ShowChoices(const ShowProject& project) {
   } else {
     cmbEffects->setCurrentIndex(project.RandomEffects ? RandomRow : SequentialRow);
   }
+  chkNormalize->setChecked(project.Normalize);
+  chkBeatSync->setChecked(project.BeatSync);
+  // Rewriting a line edit's text moves its cursor to the end: only a text that differs is set.
+  if (edtTitle->text() != QString::fromStdString(project.Title)) edtTitle->setText(QString::fromStdString(project.Title));
+  if (edtSubtitle->text() != QString::fromStdString(project.Subtitle)) {
+    edtSubtitle->setText(QString::fromStdString(project.Subtitle));
+  }
+  cmbCaptions->setCurrentIndex(row_of(kCaptionRows, &CaptionRow::Rule, project.Captions));
   UpdateStrength();
+  // Typing after an undo or an opened project is a new step, not part of the one taken back.
+  EndTyping();
   showing_ = false;
 }
 
@@ -189,6 +269,11 @@ void ShowSettingsPanel::ApplyChoices(ShowProject& project) const {
   project.Motion = kMotionRows[std::max(0, cmbMotion->currentIndex())].Kind;
   project.MotionStrength = spnStrength->value();
   project.MusicEndRule = kMusicRows[std::max(0, cmbMusicEnd->currentIndex())].End;
+  project.Normalize = chkNormalize->isChecked();
+  project.BeatSync = chkBeatSync->isChecked();
+  project.Title = edtTitle->text().toStdString();
+  project.Subtitle = edtSubtitle->text().toStdString();
+  project.Captions = kCaptionRows[std::max(0, cmbCaptions->currentIndex())].Rule;
   // A listed order wins over random or sequential; choosing either of those lets it go.
   if (cmbEffects->currentIndex() != ListedRow) {
     project.EffectOrder.clear();

@@ -1,5 +1,6 @@
 // The show's choices beside the storyboard: how long photos are held and transitions last, how
-// photos fill the frame and move, how the music ends, how effects are taken; and the tracks with
+// photos fill the frame and move, how the music ends and is levelled, whether cuts follow its
+// beat, how effects are taken, the title card's words and the caption rule; and the tracks with
 // their lengths. The panel edits a project's choices and never decides a rule itself.
 #pragma once
 
@@ -12,10 +13,13 @@
 
 #include "app/run/show_project.h"
 
+class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QLineEdit;
 class QPushButton;
 class QSpinBox;
+class QTimer;
 class QTreeWidget;
 
 namespace lumivor::studio {
@@ -49,9 +53,16 @@ class ShowSettingsPanel : public QWidget {
 
   // The controls, as OnChanged names them.
   enum Control { HoldControl = 1, TransitionControl, ScreenControl, MotionControl, StrengthControl,
-                 MusicEndControl, EffectsControl };
+                 MusicEndControl, EffectsControl, NormalizeControl, BeatSyncControl, TitleControl,
+                 SubtitleControl, CaptionsControl };
   // A choice was changed by the user, in this control.
   std::function<void(Control control)> OnChanged;
+  // How the latest change in control joins the one before it in the undo history: steps of one
+  // number box in a row share an id; typing in one line edit shares an id until the edit loses the
+  // focus, Enter is pressed or the typing pauses for TypingPauseMs; -1 for a change that stands
+  // alone.
+  int MergeId(Control control) const;
+  static constexpr int TypingPauseMs = 1500;
   std::function<void()> OnAddTracks;
   std::function<void()> OnRemoveTracks;
   // The selected tracks move one place earlier (-1) or later (+1).
@@ -64,6 +75,11 @@ class ShowSettingsPanel : public QWidget {
   QSpinBox* spnStrength;
   QComboBox* cmbMusicEnd;
   QComboBox* cmbEffects;
+  QCheckBox* chkNormalize;
+  QCheckBox* chkBeatSync;
+  QLineEdit* edtTitle;
+  QLineEdit* edtSubtitle;
+  QComboBox* cmbCaptions;
   QTreeWidget* lstTracks;
   QPushButton* btnAddTracks;
   QPushButton* btnRemoveTracks;
@@ -74,7 +90,11 @@ class ShowSettingsPanel : public QWidget {
   void Changed(Control control);
   void UpdateTrackButtons();
   void UpdateStrength();
+  void EndTyping();
   bool showing_ = false;
+  // Counts the runs of typing; a new run never joins the undo step of the one before.
+  int typingRun_ = 0;
+  QTimer* typingPause_;
 };
 
 }  // namespace lumivor::studio

@@ -55,14 +55,14 @@ class ReorderCommand : public QUndoCommand {
   std::vector<int> inverse_;
 };
 
-// Photos' own choices, each row's before and after.
+// Photos' own choices and captions, each row's before and after.
 class ChoicesCommand : public QUndoCommand {
  public:
-  using Rows = std::vector<std::pair<int, PhotoChoices>>;
+  using Rows = std::vector<std::pair<int, ShowPhoto>>;
   ChoicesCommand(StoryboardModel& model, Rows before, Rows after, int mergeId, const QString& text)
       : QUndoCommand(text), model_(model), before_(std::move(before)), after_(std::move(after)), mergeId_(mergeId) {}
-  void redo() override { model_.AssignChoices(after_); }
-  void undo() override { model_.AssignChoices(before_); }
+  void redo() override { model_.AssignOwn(after_); }
+  void undo() override { model_.AssignOwn(before_); }
   int id() const override { return mergeId_; }
   bool mergeWith(const QUndoCommand* other) override {
     const auto* next = dynamic_cast<const ChoicesCommand*>(other);
@@ -95,6 +95,8 @@ QByteArray storyboard_identity(const StoryboardModel* model) {
 }
 
 }  // namespace
+
+bool HasOwn(const ShowPhoto& photo) { return photo.Choices.HasAny() || photo.Caption.has_value(); }
 
 StoryboardModel::StoryboardModel(ThumbnailCache& thumbnails, QUndoStack& undo) : thumbnails_(thumbnails), undo_(undo) {
   thumbnails_.OnReady = [this](const QString& path) { ThumbnailReady(path); };
@@ -165,11 +167,17 @@ void StoryboardModel::MoveRows(const std::vector<int>& rows, int destination) {
 
 void StoryboardModel::EditChoices(const std::vector<int>& rows, const std::function<void(PhotoChoices&)>& edit,
                                    int mergeId, const QString& text) {
+  EditOwn(rows, [&edit](ShowPhoto& photo) { edit(photo.Choices); }, mergeId, text);
+}
+
+void StoryboardModel::EditOwn(const std::vector<int>& rows, const std::function<void(ShowPhoto&)>& edit, int mergeId,
+                              const QString& text) {
   ChoicesCommand::Rows before, after;
   for (const int row : ValidRows(rows)) {
-    const PhotoChoices& now = photos_[static_cast<std::size_t>(row)].Choices;
-    PhotoChoices changed = now;
+    const ShowPhoto& now = photos_[static_cast<std::size_t>(row)];
+    ShowPhoto changed = now;
     edit(changed);
+    changed.File = now.File;
     before.push_back({row, now});
     after.push_back({row, changed});
   }
@@ -177,10 +185,11 @@ void StoryboardModel::EditChoices(const std::vector<int>& rows, const std::funct
   undo_.push(new ChoicesCommand(*this, std::move(before), std::move(after), mergeId, text));
 }
 
-void StoryboardModel::AssignChoices(const std::vector<std::pair<int, PhotoChoices>>& choices) {
-  for (const auto& [row, own] : choices) {
+void StoryboardModel::AssignOwn(const std::vector<std::pair<int, ShowPhoto>>& own) {
+  for (const auto& [row, photo] : own) {
     if (row < 0 || row >= rowCount()) continue;
-    photos_[static_cast<std::size_t>(row)].Choices = own;
+    photos_[static_cast<std::size_t>(row)].Choices = photo.Choices;
+    photos_[static_cast<std::size_t>(row)].Caption = photo.Caption;
     emit dataChanged(index(row), index(row), {Qt::DecorationRole, OwnChoicesRole});
   }
 }
@@ -251,7 +260,7 @@ QVariant StoryboardModel::data(const QModelIndex& index, int role) const {
     case PathRole:
       return path;
     case OwnChoicesRole:
-      return photos_[static_cast<std::size_t>(index.row())].Choices.HasAny();
+      return HasOwn(photos_[static_cast<std::size_t>(index.row())]);
     case Qt::DecorationRole:
     case Qt::ToolTipRole:
     case StateRole: {
@@ -266,7 +275,7 @@ QVariant StoryboardModel::data(const QModelIndex& index, int role) const {
         case Thumbnail::State::Loading: picture = Placeholder(); break;
         case Thumbnail::State::Failed: picture = ErrorBadge(); break;
       }
-      if (photos_[static_cast<std::size_t>(index.row())].Choices.HasAny()) return WithOwnChoicesMark(picture);
+      if (HasOwn(photos_[static_cast<std::size_t>(index.row())])) return WithOwnChoicesMark(picture);
       return picture;
     }
     default:

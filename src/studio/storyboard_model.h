@@ -18,12 +18,15 @@ namespace lumivor::studio {
 
 class ThumbnailCache;
 
+// The photo has choices or a caption of its own, which its thumbnail marks.
+bool HasOwn(const ShowPhoto& photo);
+
 class StoryboardModel : public QAbstractListModel {
  public:
   // Beyond the standard roles: the photo's full path, and its thumbnail's Thumbnail::State.
   static constexpr int PathRole = Qt::UserRole + 1;
   static constexpr int StateRole = Qt::UserRole + 2;
-  // True for a photo with choices of its own (its thumbnail carries a mark).
+  // True for a photo with choices or a caption of its own (its thumbnail carries a mark).
   static constexpr int OwnChoicesRole = Qt::UserRole + 3;
   // The drag of rows within one storyboard.
   static constexpr const char* RowsMimeType = "application/x-lumivor-storyboard-rows";
@@ -48,6 +51,9 @@ class StoryboardModel : public QAbstractListModel {
   // one undo step. An edit that changes nothing pushes nothing.
   void EditChoices(const std::vector<int>& rows, const std::function<void(PhotoChoices&)>& edit, int mergeId,
                    const QString& text);
+  // The same for what a photo has of its own: its choices and its caption (its file stays).
+  void EditOwn(const std::vector<int>& rows, const std::function<void(ShowPhoto&)>& edit, int mergeId,
+               const QString& text);
 
   // Tracks among files dropped on the storyboard.
   std::function<void(const std::vector<std::string>& tracks)> OnTracksDropped;
@@ -56,7 +62,8 @@ class StoryboardModel : public QAbstractListModel {
   void InsertEntries(const std::vector<std::pair<int, ShowPhoto>>& entries);
   void EraseEntries(const std::vector<std::pair<int, ShowPhoto>>& entries);
   void Reorder(const std::vector<int>& order);
-  void AssignChoices(const std::vector<std::pair<int, PhotoChoices>>& choices);
+  // Each row takes the entry's choices and caption.
+  void AssignOwn(const std::vector<std::pair<int, ShowPhoto>>& own);
 
   // QAbstractItemModel.
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;

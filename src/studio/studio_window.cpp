@@ -73,6 +73,14 @@ class ChoicesCommand : public QUndoCommand {
 
 }  // namespace
 
+ShowProject NewStudioProject() {
+  ShowProject project;
+  // Tracks picked by hand rarely share a loudness; Studio levels them unless told not to. Only a
+  // new show starts so: an opened one keeps what it says, and `make` keeps its own default.
+  project.Normalize = true;
+  return project;
+}
+
 StudioWindow::StudioWindow() : model_(std::make_unique<StoryboardModel>(thumbnails_, undo_)) {
   setObjectName(QStringLiteral("StudioWindow"));
   storyboard = new StoryboardView;
@@ -126,9 +134,7 @@ StudioWindow::StudioWindow() : model_(std::make_unique<StoryboardModel>(thumbnai
   settings->OnChanged = [this](ShowSettingsPanel::Control control) {
     ShowProject after = choices_;
     settings->ApplyChoices(after);
-    const bool steps = control == ShowSettingsPanel::HoldControl || control == ShowSettingsPanel::TransitionControl ||
-                       control == ShowSettingsPanel::StrengthControl;
-    EditChoices(after, steps ? static_cast<int>(control) : -1, QStringLiteral("Show Choice"));
+    EditChoices(after, settings->MergeId(control), QStringLiteral("Show Choice"));
   };
   settings->OnAddTracks = [this] {
     if (ChooseTracks) AddTracks(to_paths(ChooseTracks()));
@@ -159,7 +165,7 @@ StudioWindow::StudioWindow() : model_(std::make_unique<StoryboardModel>(thumbnai
   connect(&undo_, &QUndoStack::cleanChanged, this, [this] { UpdateTitle(); });
 
   BuildMenus();
-  LoadInto(ShowProject{}, QString());
+  LoadInto(NewStudioProject(), QString());
   resize(1100, 700);
 }
 
@@ -268,7 +274,7 @@ bool StudioWindow::MayDiscardChanges() {
 void StudioWindow::NewProject() {
   if (!MayDiscardChanges()) return;
   lastProblems_.clear();
-  LoadInto(ShowProject{}, QString());
+  LoadInto(NewStudioProject(), QString());
 }
 
 bool StudioWindow::OpenProject(const QString& fileName) {

@@ -30,6 +30,9 @@ class ShowSettingsPanel;
 class StoryboardView;
 class TimelineBar;
 
+// The show File > New starts from.
+ShowProject NewStudioProject();
+
 class StudioWindow : public QMainWindow {
  public:
   StudioWindow();
