@@ -679,9 +679,6 @@ int make(Arguments parsed) {
   const LogToTerminal logToTerminal(terminal, parsed.Log ? llWarning : llQuiet, parsed.Log);
 
   RunRequest request = run_request(parsed, place);
-  // The caption layer is not yet in the frame sequencer: asked-for captions are said to be missing
-  // rather than quietly left out.
-  if (HasCaptions(request)) terminal.Line("lumivor make: captions are not yet drawn on the frames; the show is made without them");
   if (file.IsOpen()) request.OutputFile = file.TemporaryName();
 
   const std::int64_t totalFrames = RequestTiming(request).FrameCount();

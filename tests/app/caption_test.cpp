@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <chrono>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -12,9 +13,11 @@
 
 #include "app/photos/exif_date.h"
 #include "app/photos/picture_file.h"
+#include "app/run/conversion_job.h"
 #include "app/run/run_request.h"
 #include "app/run/show_project.h"
 #include "app/samples/sample_pictures.h"
+#include "app/show/frame_sequencer.h"
 #include "app/window/main_window.h"
 #include "picture_test_support.h"
 #include "run_test_support.h"
@@ -270,7 +273,7 @@ TEST(CaptionArt, ScriptsRenderInsideTheSafeArea) {
 
 TEST(CaptionArt, CjkRendersInsideTheSafeArea) {
   const char* text = "\u6771\u4EAC\u306E\u590F";  // Tokyo's summer
-  if (!FontsCoverText(text)) GTEST_SKIP() << "no CJK font is installed (fonts-noto-cjk would give one)";
+  if (!FontsCoverText(text)) GTEST_SKIP() << "no CJK font is installed (fonts-wqy-microhei would give one)";
   expect_caption_in_safe_area(text, 640, 360);
 }
 
@@ -477,6 +480,221 @@ TEST(TitleCard, AddsAPicturesFramesToTheVideoAndLeavesNoFile) {
     // The card's file went with the run.
     EXPECT_TRUE(std::filesystem::is_empty(cards)) << "a title card file was left behind";
   }
+}
+
+// ------------------------------------------------------------------ captions on the show's frames
+
+// Hold and transition lengths of the shows below, and where each part of a three-photo show
+// begins: transition k brings photo k in (the last one goes to black), then photo k is held.
+constexpr int ShowWidth = 320, ShowHeight = 240, ShowHold = 4, ShowTransition = 5;
+constexpr int TransitionStart(int k) { return k * (ShowHold + ShowTransition); }
+constexpr int HoldStart(int k) { return TransitionStart(k) + ShowTransition; }
+// Three photos, the closing transition and two black frames.
+constexpr int ShowFrames = 3 * (ShowHold + ShowTransition) + ShowTransition + 2;
+
+// A sequencer over a photo list the test owns, with a fixed effect and seed so that two of them
+// make the same frames.
+struct CaptionedShow {
+  std::vector<std::string> List;
+  FrameSequencer Sequencer;
+
+  explicit CaptionedShow(std::vector<std::string> photos) : List(std::move(photos)) {
+    Sequencer.Photos = [this]() -> const std::vector<std::string>& { return List; };
+  }
+  void Reset() { Sequencer.ResetRun(ShowWidth, ShowHeight, ShowHold, ShowTransition, false, 7u, {1}); }
+  Bitmap Read() {
+    Bitmap canvas(ShowWidth, ShowHeight, 24);
+    EXPECT_EQ(Sequencer.ReadFrameCanvas(canvas), 0);
+    return canvas;
+  }
+  std::vector<Bitmap> ReadAll() {
+    std::vector<Bitmap> frames;
+    for (int i = 0; i < ShowFrames; ++i) frames.push_back(Read());
+    Bitmap after(ShowWidth, ShowHeight, 24);
+    EXPECT_EQ(Sequencer.ReadFrameCanvas(after), -1) << "the show is longer than planned";
+    return frames;
+  }
+};
+
+std::vector<std::string> write_three_photos(const testing::ScratchFolder& folder) {
+  std::vector<std::string> photos;
+  for (const char* name : {"one.jpg", "two.jpg", "three.jpg"}) {
+    photos.push_back(folder / name);
+    testing::WritePhoto(photos.back(), 200, 150);
+  }
+  return photos;
+}
+
+bool same_pixels(const Bitmap& a, const Bitmap& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+  for (int y = 0; y < a.Height(); ++y)
+    if (std::memcmp(a.ScanLine(y), b.ScanLine(y), static_cast<std::size_t>(a.Width()) * a.BytesPerPixel()) != 0)
+      return false;
+  return true;
+}
+
+// The box of the pixels in which two frames differ (empty when none do).
+Rect differing_area(const Bitmap& a, const Bitmap& b) {
+  Rect box{a.Width(), a.Height(), 0, 0};
+  for (int y = 0; y < a.Height(); ++y)
+    for (int x = 0; x < a.Width(); ++x)
+      if ((a.Pixel(x, y) & 0xFFFFFF) != (b.Pixel(x, y) & 0xFFFFFF))
+        box = {std::min(box.Left, x), std::min(box.Top, y), std::max(box.Right, x + 1), std::max(box.Bottom, y + 1)};
+  return box;
+}
+
+// The opacity at which text's caption, laid where a show puts it over the plain frame, gives the
+// captioned frame exactly; nothing when none does (another caption, a wrong place or no caption
+// composited alone).
+std::optional<int> caption_opacity(const Bitmap& plain, const Bitmap& captioned, const std::string& text) {
+  const Bitmap caption = RenderCaption(text, plain.Width(), plain.Height());
+  const Point at = CaptionPosition(caption, plain.Width(), plain.Height());
+  // Outside the caption's box the frames must agree whatever the opacity.
+  for (int y = 0; y < plain.Height(); ++y)
+    for (int x = 0; x < plain.Width(); ++x) {
+      const bool onCaption = x >= at.X && x < at.X + caption.Width() && y >= at.Y && y < at.Y + caption.Height();
+      if (!onCaption && (plain.Pixel(x, y) & 0xFFFFFF) != (captioned.Pixel(x, y) & 0xFFFFFF)) return std::nullopt;
+    }
+  for (int opacity = 0; opacity <= 255; ++opacity) {
+    Bitmap drawn(caption.Width(), caption.Height(), 24);
+    for (int y = 0; y < caption.Height(); ++y)
+      for (int x = 0; x < caption.Width(); ++x) drawn.SetPixel(x, y, plain.Pixel(at.X + x, at.Y + y));
+    CompositeCaption(drawn, caption, 0, 0, opacity);
+    bool equal = true;
+    for (int y = 0; y < caption.Height() && equal; ++y)
+      for (int x = 0; x < caption.Width() && equal; ++x)
+        equal = (drawn.Pixel(x, y) & 0xFFFFFF) == (captioned.Pixel(at.X + x, at.Y + y) & 0xFFFFFF);
+    if (equal) return opacity;
+  }
+  return std::nullopt;
+}
+
+// What a photo's caption must look like over its frames: absent outside them, fading in over its
+// incoming transition, full in its hold, fading out over its outgoing one, and only ever inside
+// the safe area.
+void expect_caption_only_on_photo(const std::vector<Bitmap>& plain, const std::vector<Bitmap>& captioned, int photo,
+                                  const std::string& text) {
+  ASSERT_EQ(plain.size(), captioned.size());
+  const int first = TransitionStart(photo), last = TransitionStart(photo + 1) + ShowTransition;  // past the end
+  std::vector<int> opacity(plain.size(), -1);
+  for (int f = 0; f < static_cast<int>(plain.size()); ++f) {
+    SCOPED_TRACE("frame " + std::to_string(f));
+    const Bitmap& a = plain[static_cast<std::size_t>(f)];
+    const Bitmap& b = captioned[static_cast<std::size_t>(f)];
+    if (f < first || f >= last) {
+      EXPECT_TRUE(same_pixels(a, b)) << "a frame without the photo changed";
+      continue;
+    }
+    const Rect changed = differing_area(a, b);
+    if (!changed.IsEmpty()) {
+      EXPECT_TRUE(inside(changed, SafeArea(ShowWidth, ShowHeight)))
+          << "changed " << changed.Left << "," << changed.Top << "-" << changed.Right << "," << changed.Bottom;
+    }
+    const std::optional<int> found = caption_opacity(a, b, text);
+    ASSERT_TRUE(found) << "the frame is not the plain one with the caption over it";
+    opacity[static_cast<std::size_t>(f)] = *found;
+  }
+  for (int f = HoldStart(photo); f < TransitionStart(photo + 1); ++f) {
+    EXPECT_EQ(opacity[static_cast<std::size_t>(f)], 255) << "hold frame " << f;
+  }
+  // Inside each transition the caption is partly there and moves one way only.
+  for (int c = 1; c < ShowTransition; ++c) {
+    const int in = opacity[static_cast<std::size_t>(first + c)];
+    const int out = opacity[static_cast<std::size_t>(TransitionStart(photo + 1) + c)];
+    EXPECT_GT(in, opacity[static_cast<std::size_t>(first + c - 1)]) << "fading in, frame " << first + c;
+    EXPECT_LT(out, opacity[static_cast<std::size_t>(TransitionStart(photo + 1) + c - 1)]) << "fading out";
+    EXPECT_TRUE(in > 0 && in < 255) << "incoming at " << in;
+    EXPECT_TRUE(out > 0 && out < 255) << "outgoing at " << out;
+  }
+}
+
+TEST(CaptionShow, APhotosCaptionChangesOnlyItsFramesFadingWithTheTransitions) {
+  testing::ScratchFolder folder;
+  const std::vector<std::string> photos = write_three_photos(folder);
+  CaptionedShow plain(photos), captioned(photos);
+  const std::string text = "The middle one";
+  captioned.Sequencer.Captions.Text = [text](int index) { return index == 1 ? text : std::string(); };
+  plain.Reset();
+  captioned.Reset();
+  const std::vector<Bitmap> plainFrames = plain.ReadAll();
+  const std::vector<Bitmap> captionedFrames = captioned.ReadAll();
+  expect_caption_only_on_photo(plainFrames, captionedFrames, 1, text);
+  // Rendered once for the show, not once a frame; the photos without words cost no render.
+  EXPECT_EQ(captioned.Sequencer.Captions.Renders(), 1);
+
+  // Unset again, the same sequencer makes the plain frames.
+  captioned.Sequencer.Captions.Text = nullptr;
+  captioned.Reset();
+  const std::vector<Bitmap> again = captioned.ReadAll();
+  for (std::size_t f = 0; f < again.size(); ++f) EXPECT_TRUE(same_pixels(again[f], plainFrames[f])) << f;
+}
+
+TEST(CaptionShow, SeekThenReadEqualsReadingFromTheStart) {
+  testing::ScratchFolder folder;
+  CaptionedShow show(write_three_photos(folder));
+  // A caption for every photo, each its own, so that a caption on the wrong photo shows.
+  const std::vector<std::string> texts = {"First", "Second photo", "Third and last"};
+  show.Sequencer.Captions.Text = [texts](int index) {
+    return index >= 0 && index < 3 ? texts[static_cast<std::size_t>(index)] : std::string();
+  };
+  show.Reset();
+  const std::vector<Bitmap> sequential = show.ReadAll();
+  EXPECT_EQ(show.Sequencer.Captions.Renders(), 3);
+
+  struct Case {
+    const char* name;
+    int frame;
+  };
+  // In an order that goes back and forth, so that what the layer kept from the last seek is wrong.
+  const Case cases[] = {
+      {"the second photo's hold", HoldStart(1) + 1},
+      {"inside the first transition", 2},
+      {"mid-way from the second to the third", TransitionStart(2) + 2},
+      {"first frame of a transition", TransitionStart(1)},
+      {"last frame of the closing transition", TransitionStart(3) + ShowTransition - 1},
+      {"the first frame", 0},
+      {"the tail", ShowFrames - 1},
+      {"last frame of a hold", TransitionStart(2) - 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    show.Sequencer.SeekFrame(c.frame);
+    // The frame sought and the few after it, across the next change of photo where there is one.
+    for (int f = c.frame; f < std::min(c.frame + ShowTransition + 1, ShowFrames); ++f) {
+      EXPECT_TRUE(same_pixels(show.Read(), sequential[static_cast<std::size_t>(f)])) << "frame " << f;
+    }
+  }
+}
+
+TEST(CaptionShow, DateRuleOfTheRunCaptionsOnlyTheDatedPhoto) {
+  testing::ScratchFolder folder;
+  const LocaleFromEnvironment english("C");
+  RunRequest request;
+  request.Photos = {folder / "undated.jpg", folder / "dated.jpg", folder / "undated.png"};
+  ASSERT_TRUE(testing::WriteWholeFile(request.Photos[0], photo_with_exif(Container::Jpeg, {})));
+  ASSERT_TRUE(testing::WriteWholeFile(request.Photos[1],
+                                      photo_with_exif(Container::Jpeg, date_tiff("2024:06:12 09:00:00", nullptr, false))));
+  ASSERT_TRUE(testing::WriteWholeFile(request.Photos[2], photo_with_exif(Container::Png, {})));
+  request.Width = ShowWidth;
+  request.Height = ShowHeight;
+  request.RateNumerator = 10;
+  request.HoldSeconds = ShowHold / 10.0;
+  request.TransitionSeconds = ShowTransition / 10.0;
+  request.EffectOrder = {1};
+  request.Seed = 7u;
+
+  std::vector<Bitmap> frames[2];
+  for (const CaptionRule rule : {CaptionRule::None, CaptionRule::Date}) {
+    SCOPED_TRACE(std::string(CaptionRuleName(rule)));
+    request.Captions = rule;
+    CaptionedShow show(request.Photos);
+    const ShowPacing pacing = PrepareSequencer(request, show.Sequencer);
+    ASSERT_EQ(pacing.HoldFrames, ShowHold);
+    ASSERT_EQ(pacing.TransitionFrames, ShowTransition);
+    EXPECT_EQ(show.Sequencer.Captions.Active(), rule == CaptionRule::Date);
+    frames[rule == CaptionRule::Date] = show.ReadAll();
+  }
+  expect_caption_only_on_photo(frames[0], frames[1], 1, "12 June 2024");
 }
 
 // ------------------------------------------------------------------ project files

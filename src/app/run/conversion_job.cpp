@@ -12,6 +12,7 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <memory>
 #include <system_error>
 #include <utility>
 
@@ -570,6 +571,15 @@ ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer
   pacing.Timing = RequestTiming(request);
   ApplyPictureSettings(request, sequencer);
   sequencer.AutoRotate = request.AutoRotate;
+  sequencer.Captions.Text = nullptr;
+  if (HasCaptions(request)) {
+    // Its own copy of the words: the layer asks from its own thread, and may outlive the request.
+    auto words = std::make_shared<RunRequest>();
+    words->Photos = request.Photos;
+    words->Captions = request.Captions;
+    words->PhotoCaptions = request.PhotoCaptions;
+    sequencer.Captions.Text = [words](int index) { return PhotoCaptionText(*words, index); };
+  }
   sequencer.ResetRun(request.Width, request.Height, pacing.Timing, request.PerPhoto, request.RandomEffects,
                      request.Seed, request.EffectOrder);
   return pacing;

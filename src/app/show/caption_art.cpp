@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace lumivor {
@@ -327,41 +328,72 @@ bool FontsCoverText(const std::string& text) {
 }
 
 void CaptionLayer::Reset(int frameWidth, int frameHeight) {
+  ahead_.reset();
   frameWidth_ = std::max(frameWidth, 0);
   frameHeight_ = std::max(frameHeight, 0);
   for (Kept& kept : kept_) kept = Kept{};
-  uses_ = 0;
+  keeps_ = 0;
   renders_ = 0;
 }
 
-const CaptionLayer::Kept& CaptionLayer::caption_of(int index) {
-  ++uses_;
-  for (Kept& kept : kept_) {
-    if (kept.Index == index) {
-      kept.LastUse = uses_;
-      return kept;
+CaptionLayer::Made CaptionLayer::make(const std::function<std::string(int)>& text, int index, int frameWidth,
+                                      int frameHeight) {
+  Made made;
+  made.Index = index;
+  const std::string words = text(index);
+  if (words.empty()) return made;
+  made.Rendered = true;
+  made.Picture = RenderCaption(words, frameWidth, frameHeight);
+  made.At = CaptionPosition(made.Picture, frameWidth, frameHeight);
+  return made;
+}
+
+const CaptionLayer::Kept* CaptionLayer::find(int index) const {
+  for (const Kept& kept : kept_)
+    if (kept.Order != 0 && kept.Caption.Index == index) return &kept;
+  return nullptr;
+}
+
+// The one kept longest ago goes: the other is the picture a transition takes away while this one
+// comes in. Going by the order of keeping, not of index, holds after a seek backwards too.
+const CaptionLayer::Kept& CaptionLayer::keep(Made caption) {
+  if (caption.Rendered) ++renders_;
+  Kept& slot = *std::min_element(kept_.begin(), kept_.end(),
+                                 [](const Kept& a, const Kept& b) { return a.Order < b.Order; });
+  slot.Caption = std::move(caption);
+  slot.Order = ++keeps_;
+  return slot;
+}
+
+void CaptionLayer::Prepare(int index, int aheadIndex) {
+  if (!Text) return;
+  if (index >= 0 && find(index) == nullptr) {
+    if (ahead_ && ahead_->Index == index) {
+      std::future<Made> made = std::move(ahead_->Caption);
+      ahead_.reset();
+      keep(made.get());
+    } else {
+      keep(make(Text, index, frameWidth_, frameHeight_));
     }
   }
-  // The one used longest ago goes: in a transition the other is on screen too.
-  Kept& slot = *std::min_element(kept_.begin(), kept_.end(),
-                                 [](const Kept& a, const Kept& b) { return a.LastUse < b.LastUse; });
-  slot = Kept{};
-  slot.Index = index;
-  slot.LastUse = uses_;
-  const std::string text = Text(index);
-  if (!text.empty()) {
-    slot.Picture = RenderCaption(text, frameWidth_, frameHeight_);
-    slot.At = CaptionPosition(slot.Picture, frameWidth_, frameHeight_);
-    ++renders_;
-  }
-  return slot;
+  if (aheadIndex < 0 || find(aheadIndex) != nullptr || (ahead_ && ahead_->Index == aheadIndex)) return;
+  ahead_.reset();
+  // The thread works on its own copies: the layer may be reset or its text changed meanwhile.
+  ahead_ = Ahead{aheadIndex, std::async(std::launch::async,
+                                        [text = Text, aheadIndex, width = frameWidth_, height = frameHeight_] {
+                                          return make(text, aheadIndex, width, height);
+                                        })};
 }
 
 void CaptionLayer::Draw(Bitmap& canvas, int index, int opacity) {
   if (!Text || index < 0 || opacity <= 0) return;
-  const Kept& kept = caption_of(index);
-  if (kept.Picture.IsEmpty()) return;
-  CompositeCaption(canvas, kept.Picture, kept.At.X, kept.At.Y, opacity);
+  const Kept* kept = find(index);
+  if (kept == nullptr) {
+    Prepare(index, -1);
+    kept = find(index);
+  }
+  if (kept == nullptr || kept->Caption.Picture.IsEmpty()) return;
+  CompositeCaption(canvas, kept->Caption.Picture, kept->Caption.At.X, kept->Caption.At.Y, opacity);
 }
 
 }  // namespace lumivor

@@ -11,6 +11,8 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <future>
+#include <optional>
 #include <string>
 
 #include "raster/raster.h"
@@ -53,35 +55,63 @@ void CompositeCaption(Bitmap& frame, const Bitmap& caption, int x, int y, int op
 // be drawn as a box of hex digits.
 bool FontsCoverText(const std::string& text);
 
-// The captions of one show as the frames are made: each picture's caption is asked for and
-// rendered the first time a frame shows it, then kept while it may be needed again (a transition
-// shows two pictures, so two are kept). Used by one thread at a time, like the sequencer.
+// The captions of one show as the frames are made. Each picture's caption is rendered once, as
+// its photo is loaded: the next one's is made on another thread while the frames before it are
+// served, so neither a caption's text (which may mean reading the photo's Exif block) nor its
+// drawing is on the frame path. The two last made are kept, since a transition shows two pictures.
+// Used by one thread at a time, like the sequencer.
 class CaptionLayer {
  public:
-  // The caption of the show's picture number index (from 0); empty for none. Unset: no captions.
+  // The caption of the show's picture number index (from 0); empty for none. Unset: no captions,
+  // and the layer does no work at all. It is called on the layer's own threads too, so it must
+  // only read what it holds.
   std::function<std::string(int index)> Text;
 
-  // A new run at a frame size: rendered captions are forgotten.
+  CaptionLayer() = default;
+  // Waits for a caption still being made ahead.
+  ~CaptionLayer() = default;
+  CaptionLayer(const CaptionLayer&) = delete;
+  CaptionLayer& operator=(const CaptionLayer&) = delete;
+
+  bool Active() const { return static_cast<bool>(Text); }
+  // A new run at a frame size: rendered captions, and one being made ahead, are forgotten.
   void Reset(int frameWidth, int frameHeight);
+  // Makes picture index's caption ready to draw: taken from the one made ahead when it is that
+  // picture's, else rendered now; nothing when it is kept already. Then starts making picture
+  // aheadIndex's (a negative number: none).
+  void Prepare(int index, int aheadIndex);
   // Lays picture index's caption over canvas at opacity (0..255); nothing when it has none.
+  // A caption not prepared is rendered here, so a draw is never wrong, only slower.
   void Draw(Bitmap& canvas, int index, int opacity);
-  // How many captions were rendered since the last Reset.
+  // How many captions were rendered since the last Reset, made ahead or not.
   int Renders() const { return renders_; }
 
  private:
-  struct Kept {
+  struct Made {
     int Index = -1;
-    std::uint64_t LastUse = 0;
+    bool Rendered = false;
     Bitmap Picture;
     Point At;
   };
-  const Kept& caption_of(int index);
+  struct Kept {
+    Made Caption;
+    std::uint64_t Order = 0;
+  };
+  struct Ahead {
+    int Index = -1;
+    std::future<Made> Caption;
+  };
+  static Made make(const std::function<std::string(int)>& text, int index, int frameWidth, int frameHeight);
+  const Kept* find(int index) const;
+  const Kept& keep(Made caption);
 
   int frameWidth_ = 0;
   int frameHeight_ = 0;
-  std::uint64_t uses_ = 0;
+  std::uint64_t keeps_ = 0;
   int renders_ = 0;
   std::array<Kept, 2> kept_;
+  // Last, so that it goes first: its thread uses only its own copies.
+  std::optional<Ahead> ahead_;
 };
 
 }  // namespace lumivor

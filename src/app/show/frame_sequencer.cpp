@@ -250,6 +250,7 @@ void FrameSequencer::ResetRun(int frameWidth, int frameHeight, ShowTiming timing
   // A photo decoded ahead for the last run is not this run's.
   ahead_.reset();
   photosDecodedAhead_ = 0;
+  Captions.Reset(frameWidth_, frameHeight_);
 
   if (randomSeed) RandomSeed = *randomSeed;
   if (!effectOrder_.empty()) {
@@ -388,6 +389,8 @@ void FrameSequencer::LoadPhoto(int index) {
   photoBitmap_ = take_photo(photo_request(index, photos[static_cast<std::size_t>(index)], path));
   // The next photo is decoded on another core while this one is held and the frames are encoded.
   decode_ahead(index);
+  // Its caption is made with it, and the next one's beside the next photo's decoding.
+  Captions.Prepare(index, index + 1 < photo_count() ? index + 1 : -1);
   std::scoped_lock lock(toBitmap_.Lock());
   toMoving_ = photo_moves(index);
   if (!toMoving_) {
@@ -492,6 +495,10 @@ int FrameSequencer::ReadFrameCanvas(Bitmap& canvas) {
   const bool moveThisFrame = !inTail && ((inTransition_ && fromMoving_) || toMoving_);
   if (moveThisFrame) DrawMovingPictures();
 
+  // What the frame shows, for its captions: the state moves on below before they are drawn.
+  const int shownPhoto = photoIndex_;
+  const bool shownTransition = inTransition_;
+
   // Choose the frame.
   const Bitmap* frame = &toBitmap_;
   bool transitionEnds = false;
@@ -516,8 +523,21 @@ int FrameSequencer::ReadFrameCanvas(Bitmap& canvas) {
     std::scoped_lock lock(frame->Lock(), canvas.Lock());
     copy_frame_to_canvas(*frame, canvas);
   }
+  // On the canvas, not the frame: the mix picture is served again while the progress stands still.
+  if (Captions.Active() && !inTail) draw_captions(canvas, shownPhoto, shownTransition);
   if (transitionEnds) EndTransition();
   return 0;
+}
+
+void FrameSequencer::draw_captions(Bitmap& canvas, int photo, bool transition) {
+  if (!transition) {
+    Captions.Draw(canvas, photo, 255);
+    return;
+  }
+  // In step with the effect: the progress its frame was composed at.
+  const int incoming = (lastProgress_ * 255 + 50) / 100;
+  if (photo >= 0) Captions.Draw(canvas, photo, 255 - incoming);
+  if (photo + 1 < photo_count()) Captions.Draw(canvas, photo + 1, incoming);
 }
 
 void FrameSequencer::EndTransition() {

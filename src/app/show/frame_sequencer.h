@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/show/caption_art.h"
 #include "app/show/photo_layout.h"
 #include "app/photos/photo_loader.h"
 #include "app/show/photo_choices.h"
@@ -61,6 +62,11 @@ class FrameSequencer {
   int MotionStrength = DefaultMotionStrength;
   // Photos stand as their orientation tag says; false shows them as the file stores them.
   bool AutoRotate = true;
+  // Words under the photos: each photo's caption fades in with the transition that brings the photo
+  // in, stands in full through its hold and fades out with the transition that takes it away. Its
+  // Text is the run's to set (unset: no captions, and frames exactly as without the layer);
+  // ResetRun sizes it to the frame.
+  CaptionLayer Captions;
 
   FrameSequencer() = default;
   // Waits for a photo still being decoded ahead.
@@ -184,6 +190,9 @@ class FrameSequencer {
   void next_effect();
   // After the last frame of a transition: on to the hold of the photo it brought in.
   void EndTransition();
+  // Lays the captions of the pictures a frame shows over it: the held photo's, or a transition's
+  // outgoing and incoming ones at its progress.
+  void draw_captions(Bitmap& canvas, int photo, bool transition);
   // The shared generator's draws of transition k's first `frames` frames with effect, made as
   // reading them would make them; and the run state at an offset into a transition, a hold or the
   // tail.
