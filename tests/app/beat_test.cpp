@@ -208,7 +208,7 @@ Probed Probe(const std::string& file) {
     double pts = 0, duration = 0;
     if (std::sscanf(packets.c_str() + at, "%lf,%lf", &pts, &duration) == 2) {
       probed.AudioEnd = std::max(probed.AudioEnd, pts + duration);
-      probed.AudioFrameSeconds = duration;
+      probed.AudioFrameSeconds = std::max(probed.AudioFrameSeconds, duration);
     }
     const std::size_t next = packets.find('\n', at);
     at = next == std::string::npos ? packets.size() : next + 1;
