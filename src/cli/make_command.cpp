@@ -105,6 +105,9 @@ std::string usage_text() {
       "                      loop (the tracks played again until the video ends, then faded)\n"
       "  --normalize         bring each track to -16 LUFS (its true peak kept at or below -1 dBTP)\n"
       "                      as the tracks are joined; the log names each track's loudness and gain\n"
+      "  --beat-sync         start every transition on a beat of the joined music: each photo's hold\n"
+      "                      changes by at most a third to reach the nearest beat; music without a\n"
+      "                      clear beat keeps the planned times (the log says which)\n"
       "  --title TEXT        a title card before the first photo: TEXT centred on a dark backdrop,\n"
       "                      held and brought in and out as a photo is\n"
       "  --subtitle TEXT     a smaller line under the title on the title card\n"
@@ -184,6 +187,7 @@ struct Arguments {
   std::string PreviewSheet;
   std::optional<MusicEnd> MusicEndRule;
   bool Normalize = false;
+  bool BeatSync = false;
   std::optional<std::string> Title;
   std::optional<std::string> Subtitle;
   std::optional<CaptionRule> Captions;
@@ -241,7 +245,7 @@ constexpr OptionRule Options[] = {
     {"--break-when-no-pictures", OptionKind::Flag}, {"--no-auto-rotate", OptionKind::Flag},
     {"--log", OptionKind::Flag},             {"--music-end", OptionKind::Value},
     {"--preview-sheet", OptionKind::Value},  {"--scaler", OptionKind::Value},
-    {"--normalize", OptionKind::Flag},
+    {"--normalize", OptionKind::Flag},       {"--beat-sync", OptionKind::Flag},
     {"--title", OptionKind::Value},          {"--subtitle", OptionKind::Value},
     {"--captions", OptionKind::Value},
 };
@@ -261,6 +265,8 @@ void apply_option(Arguments& parsed, const std::string& name, const std::string&
     parsed.Log = true;
   } else if (name == "--normalize") {
     parsed.Normalize = true;
+  } else if (name == "--beat-sync") {
+    parsed.BeatSync = true;
 
   } else if (name == "--audio") {
     if (value.empty()) fail("--audio needs a file name");
@@ -500,6 +506,7 @@ RunRequest project_run_request(const Arguments& parsed, const OutputPlace& place
   }
   if (parsed.MusicEndRule) request.MusicEndRule = *parsed.MusicEndRule;
   if (parsed.Normalize) request.Normalize = true;
+  if (parsed.BeatSync) request.BeatSync = true;
   if (parsed.Title) request.Title = *parsed.Title;
   if (parsed.Subtitle) request.Subtitle = *parsed.Subtitle;
   if (parsed.Captions) request.Captions = *parsed.Captions;
@@ -608,6 +615,7 @@ RunRequest run_request(const Arguments& parsed, const OutputPlace& place) {
   request.BitRate = *parsed.BitRate;
   request.MusicEndRule = parsed.MusicEndRule.value_or(MusicEnd::Cut);
   request.Normalize = parsed.Normalize;
+  request.BeatSync = parsed.BeatSync;
   request.RandomEffects = parsed.Effects == EffectMode::Random;
   request.EffectOrder = parsed.EffectOrder;
   request.Seed = parsed.Seed;

@@ -5,13 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "app/run/run_request.h"
+#include "app/settings/settings_store.h"
 #include "app/show/beat_fit.h"
+#include "app/window/main_window.h"
 #include "media/components/ff_decoder.h"
 #include "media/runtime/ff_load.h"
+#include "recording_window.h"
+#include "run_test_support.h"
 #include "sound_test_support.h"
 #include "support/scratch_folder.h"
 
@@ -170,6 +176,127 @@ TEST_F(BeatRun, AShowTakesItsCutsFromTheMusic) {
   ASSERT_TRUE(BeatSyncedTiming(folder / "noise.wav", plan, rate, timing, line, error)) << error;
   EXPECT_EQ(line, "Beat sync: no clear beat in the music; the show keeps its planned times");
   EXPECT_EQ(timing.HoldFrames, plan.HoldFrames);
+}
+
+// What ffprobe, an outside reader, finds in a written video: its pictures decoded and counted,
+// and where its sound ends and how long one of its audio frames is. Negative when it finds none.
+struct Probed {
+  long long VideoFrames = -1;
+  double AudioEnd = -1;
+  double AudioFrameSeconds = -1;
+};
+
+std::string Capture(const std::string& command) {
+  std::string text;
+  std::FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return text;
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
+  ::pclose(pipe);
+  return text;
+}
+
+Probed Probe(const std::string& file) {
+  Probed probed;
+  const std::string quoted = "'" + file + "'";
+  probed.VideoFrames = std::atoll(Capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                                          "stream=nb_read_frames -of csv=p=0 " + quoted + " 2>/dev/null").c_str());
+  const std::string packets = Capture("ffprobe -v error -select_streams a:0 -show_entries packet=pts_time,duration_time "
+                                      "-of csv=p=0 " + quoted + " 2>/dev/null");
+  std::size_t at = 0;
+  while (at < packets.size()) {
+    double pts = 0, duration = 0;
+    if (std::sscanf(packets.c_str() + at, "%lf,%lf", &pts, &duration) == 2) {
+      probed.AudioEnd = std::max(probed.AudioEnd, pts + duration);
+      probed.AudioFrameSeconds = std::max(probed.AudioFrameSeconds, duration);
+    }
+    const std::size_t next = packets.find('\n', at);
+    at = next == std::string::npos ? packets.size() : next + 1;
+  }
+  return probed;
+}
+
+// Whole runs of the window's Start over four photos with a click track at 120 bpm or with noise.
+// With beat sync and clicks every cut of the video falls on a click, the video has exactly the
+// fitted show's frames and its sound ends with them (the fitted show is shorter than the plan, so
+// the sound was joined again); noise keeps the plan with the notice; without beat sync nothing
+// of the run changes.
+TEST(BeatShow, ARunCutsItsShowOnTheMusicsBeats) {
+  if (std::system("ffprobe -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ffprobe is not installed";
+  testing::ScratchFolder folder;
+  std::vector<std::string> photos;
+  for (const char* name : {"one.jpg", "two.jpg", "three.jpg", "four.jpg"}) {
+    testing::WritePhoto(folder / name, 160, 120);
+    photos.push_back(folder / name);
+  }
+  const std::vector<double> clicks = Grid(0.25, 0.5, 20);
+  testing::WriteWav(folder / "clicks.wav", testing::Clicks(20, clicks, -6));
+  testing::WriteWav(folder / "noise.wav", testing::Noise(20, -6, 11));
+  // 4 photos held 2 s with 1 s transitions at 25 fps: 327 frames, the cuts planned on 3.0, 6.0,
+  // 9.0 and 12.0 s, each halfway between two clicks.
+  const ShowTiming plan = UniformTiming(4, 50, 25);
+  const FrameRateParts rate{25, 1};
+
+  struct Case {
+    const char* name;
+    const char* track;
+    bool beatSync;
+    bool fitted;
+    const char* beatLine;  // "" for none; the tempo's line is read as a number
+  };
+  const Case cases[] = {
+      {"clicks", "clicks.wav", true, true, ""},
+      {"noise", "noise.wav", true, false, "Beat sync: no clear beat in the music; the show keeps its planned times"},
+      {"clicks without beat sync", "clicks.wav", false, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::RecordingWindow window;
+    MemorySettingsStore settings;
+    window.OutputFolder = folder / c.name;
+    window.FrameRate = "25:1";
+    window.PhotoDelay = "2";
+    window.EffectDelay = "1";
+    settings.WriteString(settings_key::OutPutDir, window.OutputFolder);
+    settings.WriteBool(settings_key::BeatSync, c.beatSync);
+    MainWindow main(window, window, window, settings);
+    main.RunOptions.Realtime = false;
+    main.RunOptions.RandomSeed = 7;
+    main.AddPhotos(photos);
+    main.AudioTracks().Append({folder / c.track, ""});
+    ASSERT_TRUE(main.btnStartClick());
+    const JobResult result = main.WaitForRunEnd();
+    ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
+
+    EXPECT_EQ(result.BeatSyncText.empty(), !c.beatSync);
+    if (c.fitted) {
+      // Thirteen seconds of MP3-joined clicks give the tempo to a few tenths; the cuts below are
+      // what must be exact.
+      double bpm = 0;
+      ASSERT_EQ(std::sscanf(result.BeatSyncText.c_str(), "Beat sync: %lf bpm", &bpm), 1) << result.BeatSyncText;
+      EXPECT_NEAR(bpm, 120, 0.5) << result.BeatSyncText;
+      ASSERT_NE(result.Timing.HoldFrames, plan.HoldFrames);
+      EXPECT_EQ(result.Timing.TransitionFrames, plan.TransitionFrames);
+      ASSERT_NE(result.Timing.FrameCount(), plan.FrameCount()) << "the case should move the show's end";
+      for (const std::int64_t start : TransitionStarts(result.Timing)) {
+        EXPECT_LE(NearestDistance(clicks, static_cast<double>(start) / 25), 1.0 / 25) << "frame " << start;
+      }
+    } else {
+      EXPECT_EQ(result.BeatSyncText, c.beatLine);
+      EXPECT_EQ(result.Timing.HoldFrames, plan.HoldFrames);
+      EXPECT_EQ(result.Timing.TransitionFrames, plan.TransitionFrames);
+    }
+    bool logged = false;
+    for (const std::string& line : window.LogLines) logged = logged || line.rfind("Beat sync:", 0) == 0;
+    EXPECT_EQ(logged, c.beatSync);
+
+    const Probed probed = Probe(result.OutputFile);
+    EXPECT_EQ(probed.VideoFrames, result.Timing.FrameCount());
+    ASSERT_GT(probed.AudioFrameSeconds, 0) << "no sound in " << result.OutputFile;
+    const double videoSeconds = static_cast<double>(result.Timing.FrameCount()) * rate.Denominator / rate.Numerator;
+    EXPECT_LE(std::abs(probed.AudioEnd - videoSeconds), probed.AudioFrameSeconds)
+        << "sound ends at " << probed.AudioEnd << " s, video at " << videoSeconds << " s";
+  }
 }
 
 }  // namespace

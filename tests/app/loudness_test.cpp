@@ -220,9 +220,9 @@ TEST(LoudnessShow, ARunWithNormalizeLevelsEachTrack) {
     testing::WritePhoto(folder / name, 160, 120);
     photos.push_back(folder / name);
   }
-  // 5 s each: together longer than the 8-second show, so that the cut rule uses them.
-  testing::WriteWav(folder / "tone.wav", testing::Sine(5, 1000, -30));
-  testing::WriteWav(folder / "loud.wav", testing::Sine(5, 440, -7.5));
+  // 5.2 s each: together longer than the 10.2-second video, so that the cut rule uses them.
+  testing::WriteWav(folder / "tone.wav", testing::Sine(5.2, 1000, -30));
+  testing::WriteWav(folder / "loud.wav", testing::Sine(5.2, 440, -7.5));
 
   for (const bool normalize : {true, false}) {
     SCOPED_TRACE(normalize);

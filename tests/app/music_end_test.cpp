@@ -128,6 +128,44 @@ TEST(MusicEnd, AShowsOwnFrameCountSetsTheLength) {
   }
 }
 
+// Whether the tracks outlast the show is weighed against the video the run really makes once it
+// counted its frames: tracks longer than the whole-second delays but shorter than the video would
+// otherwise be used under the cut rule and stop before the last frame.
+TEST(MusicEnd, TracksMustOutlastTheVideoTheRunCounted) {
+  struct Case {
+    const char* name;
+    std::int64_t showFrames;  // 0: the delays' 3 s
+    int numerator, denominator;
+    std::int64_t trackMicroseconds;
+    MusicEnd end;
+    bool used;
+    double seconds;
+  };
+  const Case cases[] = {
+      {"delays only: 4 s outlast 3 s", 0, 10, 1, 4000000, MusicEnd::Cut, true, 4.0},
+      {"4 s under a 5.2 s video", 52, 10, 1, 4000000, MusicEnd::Cut, false, 0},
+      {"5.3 s under a 5.2 s video", 52, 10, 1, 5300000, MusicEnd::Cut, true, 5.2},
+      {"a beat-fitted 5.5 s video outlasts 5.3 s", 55, 10, 1, 5300000, MusicEnd::Cut, false, 0},
+      {"8.008 s at 30000/1001 against 8 s", 240, 30000, 1001, 8000000, MusicEnd::Cut, false, 0},
+      {"8.008 s at 30000/1001 against 8.01 s", 240, 30000, 1001, 8010000, MusicEnd::Cut, true, 8.008},
+      // Fade uses shorter tracks too, fading at their own end.
+      {"fade: 4 s under a 5.2 s video", 52, 10, 1, 4000000, MusicEnd::Fade, true, 4.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    AudioJoinRequest request = TwoPhotoShow(c.end);
+    request.ShowFrames = c.showFrames;
+    request.RateNumerator = c.numerator;
+    request.RateDenominator = c.denominator;
+    const MusicPlan plan = PlanMusic(request, c.trackMicroseconds);
+    EXPECT_EQ(plan.Used, c.used);
+    EXPECT_NEAR(plan.Seconds, c.seconds, 1e-6);
+    if (plan.Used) {
+      EXPECT_LE(plan.Seconds * 1e6, static_cast<double>(c.trackMicroseconds));
+    }
+  }
+}
+
 TEST(MusicEnd, OptionTextsAndNames) {
   // One input: no concat; the length rounded up to the microsecond so that -t never cuts first.
   EXPECT_EQ(MusicOptionText(PlanMusic(TwoPhotoShow(MusicEnd::Cut), 20000000)),

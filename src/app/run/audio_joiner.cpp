@@ -15,9 +15,10 @@
 
 namespace lumivor {
 
-std::int64_t SlideshowSeconds(const AudioJoinRequest& request) {
-  return std::int64_t{request.PhotoDelaySeconds} * request.PhotoCount +
-         std::int64_t{request.EffectDelaySeconds} * (request.PhotoCount - 1);
+double SlideshowSeconds(const AudioJoinRequest& request) {
+  if (request.ShowFrames > 0 && request.RateNumerator > 0 && request.RateDenominator > 0) return VideoSeconds(request);
+  return static_cast<double>(std::int64_t{request.PhotoDelaySeconds} * request.PhotoCount +
+                             std::int64_t{request.EffectDelaySeconds} * (request.PhotoCount - 1));
 }
 
 double VideoSeconds(const AudioJoinRequest& request) {
@@ -55,7 +56,7 @@ MusicPlan plan_music(const AudioJoinRequest& request, std::int64_t tracksMicrose
   if (request.Tracks.empty()) return plan;
   const auto trackCount = static_cast<int>(request.Tracks.size());
   plan.Inputs = trackCount;
-  const bool outlast = SlideshowSeconds(request) * 1000000 < tracksMicroseconds;
+  const bool outlast = SlideshowSeconds(request) * 1e6 < static_cast<double>(tracksMicroseconds);
   const double videoSeconds = VideoSeconds(request);
   const double tracksSeconds = static_cast<double>(tracksMicroseconds) / 1e6;
   if (request.End == MusicEnd::Cut || (outlast && request.End == MusicEnd::Fade)) {
@@ -217,6 +218,19 @@ std::string TrackProblem(TFFDecoder& decoder, const std::string& track) {
   return "The audio track " + track + " has no audio stream";
 }
 
+std::string MeasureTracks(TFFDecoder& decoder, const std::vector<std::string>& tracks, std::int64_t& microseconds) {
+  microseconds = 0;
+  for (const std::string& track : tracks) {
+    // Counting an unusable track as silence would make the music shorter than the user's tracks,
+    // or leave it out altogether, with nothing said.
+    if (std::string problem = TrackProblem(decoder, track); !problem.empty()) return problem;
+    TFileStreamInfo info;
+    if (decoder.GetFileStreamInfo(info) && info.Duration > 0) microseconds += info.Duration;
+  }
+  decoder.CloseFile();
+  return std::string();
+}
+
 std::string JoinFailureText(const std::vector<std::string>& tracks, const std::string& reason) {
   std::string names;
   for (const std::string& track : tracks) names += (names.empty() ? "" : ", ") + file_name_part(track);
@@ -231,15 +245,8 @@ std::string AudioJoiner(TFFEncoder& encoder, TFFDecoder& decoder, const AudioJoi
   encoder.ClearTasks();
 
   std::int64_t total = 0;
-  for (const std::string& track : request.Tracks) {
-    // Counting an unusable track as silence would make the music shorter than the user's tracks,
-    // or leave it out altogether, with nothing said.
-    errorText = TrackProblem(decoder, track);
-    if (!errorText.empty()) return std::string();
-    TFileStreamInfo info;
-    if (decoder.GetFileStreamInfo(info) && info.Duration > 0) total += info.Duration;
-  }
-  decoder.CloseFile();
+  errorText = MeasureTracks(decoder, request.Tracks, total);
+  if (!errorText.empty()) return std::string();
 
   const MusicPlan plan = PlanMusic(request, total);
   if (planText != nullptr) *planText = MusicPlanText(request.End, plan);

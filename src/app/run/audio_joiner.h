@@ -67,9 +67,12 @@ struct AudioJoinRequest {
   std::function<void(const std::string& fileName)> OnFileNamed;
 };
 
-// Photo delay x photos + effect delay x (photos - 1): the tracks must last longer than this, in
-// seconds, for a joined file to be made.
-std::int64_t SlideshowSeconds(const AudioJoinRequest& request);
+// How long the tracks must last, in seconds, for a joined file to be made: the video's own length
+// (VideoSeconds) when the run counted its frames (ShowFrames) at a rate it can use, else photo
+// delay x photos + effect delay x (photos - 1). Whole-second delays leave out the transitions from
+// and to black and any photo's own timing, and tracks that only outlast them would end before the
+// video under the cut rule.
+double SlideshowSeconds(const AudioJoinRequest& request);
 
 // The length of the video the run makes - (photos + 1) transitions, the holds and the two black
 // tail frames - at the frame rate, to the frame (a rate of 30000/1001 included). A rate the engine
@@ -100,6 +103,10 @@ std::string JoinedAudioFileName(const std::string& outputFolder, const std::stri
 // free of "tempaudio-" + name + "_1.mp3", "_2.mp3", ... A file already there is someone's own; the
 // join would overwrite it and the run's end would delete it.
 std::string FreeJoinedAudioFileName(const std::string& outputFolder, const std::string& firstTrack);
+
+// The tracks' stated lengths added up, in microseconds (a track that states none counts 0). Empty,
+// or the first track's TrackProblem.
+std::string MeasureTracks(TFFDecoder& decoder, const std::vector<std::string>& tracks, std::int64_t& microseconds);
 
 // Why a track cannot go under the slideshow, naming it; empty when it can: a regular file the
 // decoder opens and that has an audio stream. decoder keeps a usable track open, and nothing else.

@@ -71,4 +71,12 @@ bool BeatSyncedTiming(const std::string& joinedSound, const ShowTiming& plan, Fr
 // The log's line: "Beat sync: 120.0 bpm", or the notice that the show keeps its planned times.
 std::string BeatSyncLogText(const BeatTrack& track);
 
+// The run's line when its tracks are not laid under the show (too short for the cut rule): there
+// is no music to cut on.
+inline constexpr const char* BeatSyncNoMusicText = "Beat sync: no music under the show; the show keeps its planned times";
+// The run's line when the show fitted to the beats would outlast the tracks that outlast its plan:
+// under the cut rule the fitted show would go without the music it was cut to.
+inline constexpr const char* BeatSyncMusicTooShortText =
+    "Beat sync: the music ends before the fitted show would; the show keeps its planned times";
+
 }  // namespace lumivor

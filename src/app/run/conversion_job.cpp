@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "app/run/audio_joiner.h"
+#include "app/run/beat_track.h"
 #include "app/run/loudness.h"
 #include "app/show/caption_art.h"
 #include "app/show/frame_sequencer.h"
@@ -272,6 +273,8 @@ struct ConversionJob::ShowPlan {
   // The file the video is named after: the first track (never the temporary joined file).
   std::string NamingSource;
   MusicEnd SoundEnd = MusicEnd::Cut;
+  // Each track's gain once measured: a second join (the show refitted to its beats) reuses them.
+  std::optional<std::vector<double>> TrackGainsDb;
   int Task = -1;
 };
 
@@ -329,6 +332,7 @@ JobResult ConversionJob::Start(const RunRequest& request) {
     services_.Face.RunBegins();
     if (!LoadEncoder(result)) return result;
     if (!JoinSound(show, plan, result)) return result;
+    if (!SyncToBeats(show, plan, result)) return result;
     // A stop pressed while the photos were planned or the encoder loaded: no task is made.
     if (stopPressed_) {
       EndStoppedEarly(result);
@@ -379,6 +383,7 @@ bool ConversionJob::PlanShow(const RunRequest& request, ShowPlan& plan, JobResul
   plan.HoldFrames = pacing.HoldFrames;
   plan.TransitionFrames = pacing.TransitionFrames;
   plan.Timing = pacing.Timing;
+  result.Timing = plan.Timing;
   if (request.PreviewSheetFile.empty()) return true;
 
   // The planned show as one picture instead of a video: the run ends here.
@@ -424,16 +429,19 @@ bool ConversionJob::JoinSound(const RunRequest& request, ShowPlan& plan, JobResu
   plan.SoundEnd = join.End;
   join.OnFileNamed = [this](const std::string& fileName) { joinedAudio_.Hold(fileName); };
   joining_ = true;
-  if (request.Normalize) {
+  if (request.Normalize && !plan.TrackGainsDb) {
     log.AddLine("");
     bool stopped = false;
     std::string measureError;
-    if (!measure_track_gains(tracks, services_.Decoder, log, stopPressed_, join.TrackGainsDb, stopped, measureError)) {
+    std::vector<double> gains;
+    if (!measure_track_gains(tracks, services_.Decoder, log, stopPressed_, gains, stopped, measureError)) {
       joining_ = false;
       if (stopped) return EndStoppedEarly(result);
       return FailLoudly(measureError, result);
     }
+    plan.TrackGainsDb = std::move(gains);
   }
+  if (plan.TrackGainsDb) join.TrackGainsDb = *plan.TrackGainsDb;
   std::string musicPlan;
   std::string joinError;
   const std::string joined = AudioJoiner(encoder, services_.Decoder, join, &musicPlan, joinError);
@@ -462,6 +470,59 @@ bool ConversionJob::JoinSound(const RunRequest& request, ShowPlan& plan, JobResu
   plan.NamingSource = tracks.front();
   finalDelivered_ = false;
   encoder.ClearTasks();
+  return true;
+}
+
+bool ConversionJob::SyncToBeats(const RunRequest& request, ShowPlan& plan, JobResult& result) {
+  if (!request.BeatSync || request.Tracks.empty()) return true;
+  LogMemo& log = services_.Log;
+  log.AddLine("");
+  if (!is_file(joinedAudio_.Path())) {
+    result.BeatSyncText = BeatSyncNoMusicText;
+    log.AddLine(result.BeatSyncText);
+    return true;
+  }
+  ShowTiming fitted;
+  std::string line;
+  std::string error;
+  if (!BeatSyncedTiming(joinedAudio_.Path(), plan.Timing, plan.Rate, fitted, line, error,
+                        [this] { return !stopPressed_.load(); })) {
+    if (stopPressed_) return EndStoppedEarly(result);
+    return FailLoudly("Cannot find the beats of the joined music: " + error, result);
+  }
+  result.BeatSyncText = line;
+  log.AddLine(line);
+  if (fitted.HoldFrames == plan.Timing.HoldFrames) return true;
+
+  // The fit may end the show up to a beat away from its plan, and the sound must end with the
+  // video. The tracks are joined again at the fitted length rather than the first join cut or
+  // stretched: the sound is encoded once from the tracks (not a lossy copy of a lossy copy), the
+  // join's own rules (the fade's place, the loop's plays, whether the tracks outlast the show)
+  // are applied to the length really made, and the music before the end is laid from the same
+  // first sample, so the beats just found stay where they are.
+  if (fitted.FrameCount() != plan.Timing.FrameCount()) {
+    const AudioJoinRequest join =
+        SoundJoinRequest(request, ShowPacing{plan.Rate, plan.HoldFrames, plan.TransitionFrames, fitted});
+    std::int64_t tracksMicroseconds = 0;
+    if (const std::string problem = MeasureTracks(services_.Decoder, request.Tracks, tracksMicroseconds);
+        !problem.empty()) {
+      return FailLoudly(problem, result);
+    }
+    // Under the cut rule tracks that outlast the planned show may not outlast a longer fitted
+    // one; the video would then lose the very music it was cut to.
+    if (!PlanMusic(join, tracksMicroseconds).Used) {
+      result.BeatSyncText = BeatSyncMusicTooShortText;
+      log.AddLine(result.BeatSyncText);
+      return true;
+    }
+    plan.Timing = fitted;
+    joinedAudio_.Discard();
+    if (!JoinSound(request, plan, result)) return false;
+  }
+  plan.Timing = fitted;
+  result.Timing = fitted;
+  // Nothing has been drawn yet: the same effects in the same order, held by the fitted times.
+  PrepareSequencer(request, services_.Sequencer, fitted);
   return true;
 }
 
@@ -563,12 +624,13 @@ void ConversionJob::EndAfterError(const std::string& text, JobResult& result) {
   EndEarly(text, result);
 }
 
-ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer) {
+ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer,
+                            const std::optional<ShowTiming>& timing) {
   ShowPacing pacing;
   pacing.Rate = FrameRateParts{request.RateNumerator, request.RateDenominator};
   pacing.HoldFrames = CountFrames(pacing.Rate, request.HoldSeconds);
   pacing.TransitionFrames = CountFrames(pacing.Rate, request.TransitionSeconds);
-  pacing.Timing = RequestTiming(request);
+  pacing.Timing = timing ? *timing : RequestTiming(request);
   ApplyPictureSettings(request, sequencer);
   sequencer.AutoRotate = request.AutoRotate;
   sequencer.Captions.Text = nullptr;

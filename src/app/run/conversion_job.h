@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/files/output_file.h"
@@ -85,8 +86,10 @@ struct ShowPacing {
 // The sequencer readied for the request's first frame, exactly as a run readies it: the pictures'
 // settings, the frame, the pacing and the effects. Anything that shows the run's frames without
 // encoding them goes through here, so that it cannot show another show. The frame size is the
-// caller's to check first.
-ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer);
+// caller's to check first. timing, when given, replaces the request's own (a show fitted to its
+// music's beats); the effects and their order are the same either way.
+ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer,
+                            const std::optional<ShowTiming>& timing = std::nullopt);
 
 // The join of the request's tracks a run makes for the pacing; the output folder and the naming
 // hook are the caller's.
@@ -119,12 +122,22 @@ enum class JobEnd {
 };
 
 struct JobResult {
+  JobResult() = default;
+  // A run's end told before anything was planned: no timing and no beat line to give.
+  JobResult(JobEnd end, std::string outputFile, std::string errorText)
+      : End(end), OutputFile(std::move(outputFile)), ErrorText(std::move(errorText)) {}
+
   JobEnd End = JobEnd::Failed;
   // The video's path once the output was set. A Failed run's video is removed when the job named
   // it (so is one a terminating signal ends the program on before the run has kept it); a file
   // given in the request is the caller's to keep or drop.
   std::string OutputFile;
   std::string ErrorText;
+  // The timing the show was drawn by once it was planned: the request's, or, with beat sync, the
+  // one fitted to the joined music's beats.
+  ShowTiming Timing;
+  // With beat sync, the log's beat line (BeatSyncLogText, or BeatSyncNoMusicText); else empty.
+  std::string BeatSyncText;
 };
 
 // What a run shows on whatever face started it (the window, the console). Every call is made on
@@ -197,6 +210,9 @@ class ConversionJob {
   bool LoadEncoder(JobResult& result);
   // The audio tracks joined into one temporary file (none without tracks).
   bool JoinSound(const RunRequest& request, ShowPlan& plan, JobResult& result);
+  // With beat sync, the show refitted to the joined music's beats, the sequencer readied again by
+  // the fitted timing and the sound joined again when the show's length changed.
+  bool SyncToBeats(const RunRequest& request, ShowPlan& plan, JobResult& result);
   // The encoder's task: the frame input, the joined sound, the output file.
   bool BuildTask(const RunRequest& request, ShowPlan& plan, JobResult& result);
   bool RunAndWait(const RunRequest& request);  // true when Stop ended it
