@@ -112,11 +112,20 @@ TEST_F(LiveShowTest, AScrubbedFrameIsTheRendersFrame) {
     std::optional<std::uint32_t> seed;
     std::vector<int> order;
     MotionKind motion;
+    std::vector<PhotoChoices> perPhoto;
   };
+  // Photos timed on their own: the second holds 2.3 s with a 0.2 s transition after it, the third
+  // a 0.4 s hold and draws its own effect (65 draws from the generator on every frame it composes).
+  PhotoChoices longHold, shortHold;
+  longHold.HoldSeconds = 2.3;
+  longHold.TransitionSeconds = 0.2;
+  shortHold.HoldSeconds = 0.4;
+  shortHold.TransitionEffect = 65;
   const Case cases[] = {
-      {"in turn, zoom", false, 77u, {}, MotionKind::Zoom},
-      {"drawn, seeded, pan", true, 1234u, {}, MotionKind::Pan},
-      {"listed, still", false, std::nullopt, {7, 60, 120}, MotionKind::None},
+      {"in turn, zoom", false, 77u, {}, MotionKind::Zoom, {}},
+      {"drawn, seeded, pan", true, 1234u, {}, MotionKind::Pan, {}},
+      {"listed, still", false, std::nullopt, {7, 60, 120}, MotionKind::None, {}},
+      {"own times, drawn, zoom", true, 42u, {}, MotionKind::Zoom, {{}, longHold, shortHold}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -125,6 +134,7 @@ TEST_F(LiveShowTest, AScrubbedFrameIsTheRendersFrame) {
     run.Seed = c.seed;
     run.EffectOrder = c.order;
     run.Motion = c.motion;
+    run.PerPhoto = c.perPhoto;
     const std::vector<std::uint64_t> expected = rendered_hashes(run);
     LiveShow show;
     show.SoundOutput = false;
@@ -132,10 +142,10 @@ TEST_F(LiveShowTest, AScrubbedFrameIsTheRendersFrame) {
     ASSERT_TRUE(show.Open(run, 0, error)) << error;
     ASSERT_EQ(show.FrameCount(), static_cast<std::int64_t>(expected.size()));
     const std::int64_t last = show.FrameCount() - 1;
-    // 7 and 22 lie inside transitions, 12 inside a hold; then back to 3 (the show starts again) and
-    // past the end, which stays on the last frame.
-    for (const std::int64_t frame : {std::int64_t{7}, std::int64_t{12}, std::int64_t{22}, std::int64_t{3}, last,
-                                     std::int64_t{0}, last + 40}) {
+    // Inside transitions and holds, forward by one and two (read on) and by more (sought), back to
+    // the start and past the end, which stays on the last frame.
+    for (const std::int64_t frame : {std::int64_t{7}, std::int64_t{12}, std::int64_t{13}, std::int64_t{15},
+                                     std::int64_t{22}, std::int64_t{3}, last - 9, last, std::int64_t{0}, last + 40}) {
       SCOPED_TRACE(frame);
       show.SeekFrame(frame);
       const std::int64_t at = std::min(frame, last);

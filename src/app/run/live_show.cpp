@@ -191,8 +191,8 @@ std::int64_t LiveShowFrameCount(const RunRequest& request, const ShowPacing& pac
   // plays to the show's end whatever the break says.
   const bool soundEndsWithShow = !request.Tracks.empty() && request.MusicEndRule != MusicEnd::Cut;
   const bool breaks = request.BreakWhenNoPictures && !soundEndsWithShow;
-  return RunFrameCount(static_cast<std::int64_t>(request.Photos.size()), pacing.HoldFrames, pacing.TransitionFrames,
-                       breaks);
+  // Every picture's own hold and transitions, as the run counts them.
+  return RunFrameCount(pacing.Timing, breaks);
 }
 
 double FrameSeconds(std::int64_t frame, const FrameRateParts& rate) {
@@ -213,20 +213,32 @@ std::string PositionText(double seconds) {
 
 bool SeekSequencer(std::unique_ptr<FrameSequencer>& sequencer, std::int64_t& position, std::int64_t frame,
                    const std::function<std::unique_ptr<FrameSequencer>()>& make, Bitmap& scratch,
-                   std::string& errorText, const std::function<bool()>& keepGoing) {
+                   std::string& errorText) {
+  // Reading on past a frame or two costs less than a seek's decoding of the photos it lands on.
+  constexpr std::int64_t ReadOnFrames = 2;
+  frame = std::max<std::int64_t>(frame, 0);
   try {
-    if (frame < position || !sequencer) {
+    if (!sequencer) {
       sequencer = make();
       position = 0;
     }
-    while (position < frame) {
-      if (keepGoing && !keepGoing()) return true;
-      if (sequencer->ReadFrameCanvas(scratch) != 0) return true;
-      ++position;
+    if (frame > position && frame - position <= ReadOnFrames) {
+      while (position < frame) {
+        if (sequencer->ReadFrameCanvas(scratch) != 0) break;
+        ++position;
+      }
+      // Read past the end: a seek puts the sequencer where the frame asked for stands.
+      if (position == frame) return true;
+    }
+    if (position != frame) {
+      sequencer->SeekFrame(frame);
+      position = frame;
     }
     return true;
   } catch (const PhotoLoadError& error) {
     errorText = error.what();
+    // Where a failed seek or read left the sequencer is not known: the next move starts afresh.
+    sequencer.reset();
     return false;
   }
 }
@@ -239,8 +251,7 @@ std::unique_ptr<FrameSequencer> LiveShow::MakeSequencer() const {
   auto sequencer = std::make_unique<FrameSequencer>();
   const std::vector<std::string>* photos = &request_.Photos;
   sequencer->Photos = [photos]() -> const std::vector<std::string>& { return *photos; };
-  const bool breaks = frameCount_ < ShowFrameCount(static_cast<std::int64_t>(request_.Photos.size()),
-                                                   pacing_.HoldFrames, pacing_.TransitionFrames);
+  const bool breaks = frameCount_ < pacing_.Timing.FrameCount();
   sequencer->BreakWhenNoPictures = [breaks] { return breaks; };
   PrepareSequencer(request_, *sequencer);
   return sequencer;
@@ -488,10 +499,6 @@ void LiveShow::RenderLoop() {
   std::int64_t next = 0;
   Bitmap scratch(request_.Width, request_.Height, 32);
   const auto make = [this] { return MakeSequencer(); };
-  const auto keepGoing = [this] {
-    std::lock_guard<std::mutex> guard(lock_);
-    return !stop_;
-  };
   std::uint64_t generation = 0;
   std::unique_lock<std::mutex> lock(lock_);
   generation = seekGeneration_;
@@ -534,7 +541,7 @@ void LiveShow::RenderLoop() {
 
     std::string errorText;
     bool drawn = false;
-    if (SeekSequencer(sequencer, next, want, make, scratch, errorText, keepGoing)) {
+    if (SeekSequencer(sequencer, next, want, make, scratch, errorText)) {
       try {
         if (next == want && sequencer->ReadFrameCanvas(*buffer) == 0) {
           ++next;

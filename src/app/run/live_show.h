@@ -44,13 +44,14 @@ std::int64_t FrameAtSeconds(double seconds, const FrameRateParts& rate);
 std::string PositionText(double seconds);
 
 // Moves the sequencer so that its next read gives frame `frame` of the show it was readied for;
-// frame is its next read now. Forward it reads on; backward it starts the show again (a fresh
-// sequencer readied by make), so that in-turn effects are counted from the start as a run counts
-// them. keepGoing, when given, is asked before each frame read on the way and ends the move early.
+// position is its next read now and becomes frame. The next frame or the one after is read on
+// (cheaper than decoding the photos a seek needs); any other move is the sequencer's own seek,
+// which counts every photo's timing and the effects' draws from the show's start as a run makes
+// them, and decodes only the photos the frame shows. make readies a sequencer when there is none.
 // false when a photo cannot be loaded (the reason in errorText).
 bool SeekSequencer(std::unique_ptr<FrameSequencer>& sequencer, std::int64_t& position, std::int64_t frame,
                    const std::function<std::unique_ptr<FrameSequencer>()>& make, Bitmap& scratch,
-                   std::string& errorText, const std::function<bool()>& keepGoing = nullptr);
+                   std::string& errorText);
 
 class LiveShow {
  public:
