@@ -563,11 +563,15 @@ void ConversionJob::EndAfterError(const std::string& text, JobResult& result) {
 }
 
 ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer) {
+  return PrepareSequencer(request, RequestTiming(request), sequencer);
+}
+
+ShowPacing PrepareSequencer(const RunRequest& request, const ShowTiming& timing, FrameSequencer& sequencer) {
   ShowPacing pacing;
   pacing.Rate = FrameRateParts{request.RateNumerator, request.RateDenominator};
   pacing.HoldFrames = CountFrames(pacing.Rate, request.HoldSeconds);
   pacing.TransitionFrames = CountFrames(pacing.Rate, request.TransitionSeconds);
-  pacing.Timing = RequestTiming(request);
+  pacing.Timing = timing;
   ApplyPictureSettings(request, sequencer);
   sequencer.AutoRotate = request.AutoRotate;
   sequencer.ResetRun(request.Width, request.Height, pacing.Timing, request.PerPhoto, request.RandomEffects,

@@ -87,6 +87,8 @@ struct ShowPacing {
 // encoding them goes through here, so that it cannot show another show. The frame size is the
 // caller's to check first.
 ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer);
+// The same with a timing of the caller's (the plan fitted to the music's beats) in place of the plan.
+ShowPacing PrepareSequencer(const RunRequest& request, const ShowTiming& timing, FrameSequencer& sequencer);
 
 // The join of the request's tracks a run makes for the pacing; the output folder and the naming
 // hook are the caller's.

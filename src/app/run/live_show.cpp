@@ -11,6 +11,7 @@
 
 #include "app/photos/photo_loader.h"
 #include "app/run/audio_joiner.h"
+#include "app/run/beat_track.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
 #include "media/components/player_audio.h"
@@ -247,13 +248,13 @@ LiveShow::LiveShow() = default;
 
 LiveShow::~LiveShow() { Close(); }
 
-std::unique_ptr<FrameSequencer> LiveShow::MakeSequencer() const {
+std::unique_ptr<FrameSequencer> LiveShow::MakeSequencer(const ShowTiming& timing, std::int64_t frameCount) const {
   auto sequencer = std::make_unique<FrameSequencer>();
   const std::vector<std::string>* photos = &request_.Photos;
   sequencer->Photos = [photos]() -> const std::vector<std::string>& { return *photos; };
-  const bool breaks = frameCount_ < pacing_.Timing.FrameCount();
+  const bool breaks = frameCount < timing.FrameCount();
   sequencer->BreakWhenNoPictures = [breaks] { return breaks; };
-  PrepareSequencer(request_, *sequencer);
+  PrepareSequencer(request_, timing, *sequencer);
   return sequencer;
 }
 
@@ -276,6 +277,9 @@ bool LiveShow::Open(const RunRequest& request, std::int64_t startFrame, std::str
   FrameSequencer probe;
   pacing_ = PrepareSequencer(request_, probe);
   frameCount_ = LiveShowFrameCount(request_, pacing_);
+  timing_ = pacing_.Timing;
+  ++timingGeneration_;
+  beatSyncText_.clear();
 
   stop_ = false;
   stopSound_ = false;
@@ -498,14 +502,25 @@ void LiveShow::RenderLoop() {
   std::unique_ptr<FrameSequencer> sequencer;
   std::int64_t next = 0;
   Bitmap scratch(request_.Width, request_.Height, 32);
-  const auto make = [this] { return MakeSequencer(); };
+  ShowTiming timing;
+  std::int64_t frameCount = 0;
+  const auto make = [&] { return MakeSequencer(timing, frameCount); };
   std::uint64_t generation = 0;
+  std::uint64_t timingGeneration = 0;
   std::unique_lock<std::mutex> lock(lock_);
   generation = seekGeneration_;
   while (!stop_) {
     if (!renderError_.empty()) {
       wake_.wait(lock);
       continue;
+    }
+    if (timingGeneration != timingGeneration_) {
+      // Another timing shows other frames at the same numbers: nothing drawn for the old one stays.
+      timing = timing_;
+      frameCount = frameCount_;
+      timingGeneration = timingGeneration_;
+      sequencer.reset();
+      ready_.clear();
     }
     if (generation != seekGeneration_) {
       ready_.clear();
@@ -625,6 +640,9 @@ void LiveShow::PrepareSound(RunRequest request) {
       return;
     }
   }
+  // Read while the joined file is still there.
+  if (request.BeatSync) FitToBeats(joined);
+  if (stopSound_) return;
 
   // SDL keeps per-thread state for any thread that called it; this worker ends here.
   decltype(&::SDL_TLSCleanup) cleanUpThread = nullptr;
@@ -688,6 +706,41 @@ void LiveShow::PrepareSound(RunRequest request) {
     if (playing_) StartSoundLocked();
   }
   wake_.notify_all();
+}
+
+void LiveShow::FitToBeats(const std::string& joinedSound) {
+  ShowTiming fitted;
+  std::string line, errorText;
+  // The run's own fit of the plan: the preview must cut where the render will.
+  if (!BeatSyncedTiming(joinedSound, pacing_.Timing, pacing_.Rate, fitted, line, errorText,
+                        [this] { return !stopSound_; })) {
+    // An unreadable join is the sound's failure, told when it is decoded; the plan stands.
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    beatSyncText_ = line;
+    if (fitted.HoldFrames != timing_.HoldFrames || fitted.TransitionFrames != timing_.TransitionFrames) {
+      ShowPacing fittedPacing = pacing_;
+      fittedPacing.Timing = fitted;
+      timing_ = std::move(fitted);
+      frameCount_ = LiveShowFrameCount(request_, fittedPacing);
+      ++timingGeneration_;
+      // A show that got shorter keeps its position within it.
+      anchorFrame_ = std::min(anchorFrame_, static_cast<double>(frameCount_ - 1));
+    }
+  }
+  wake_.notify_all();
+}
+
+std::string LiveShow::BeatSyncText() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return beatSyncText_;
+}
+
+ShowTiming LiveShow::Timing() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return timing_;
 }
 
 LiveShow::SoundState LiveShow::Sound() const { return soundState_; }
