@@ -2,7 +2,7 @@
 
 namespace lumivor {
 
-std::uint32_t RandomSeed = 0;
+thread_local constinit std::uint32_t RandomSeed = 0;
 
 std::uint32_t RandomInt(std::uint32_t n) {
   RandomSeed = RandomSeed * 134775813u + 1u;

@@ -84,6 +84,8 @@ PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent) {
   slider = new QSlider(Qt::Horizontal);
   slider->setFocusPolicy(Qt::NoFocus);
   timeLabel = new QLabel(QStringLiteral("00:00.0 / 00:00.0"));
+  tempoLabel = new QLabel;
+  tempoLabel->hide();
   problemLabel = new QLabel;
   problemLabel->setWordWrap(true);
   problemLabel->hide();
@@ -94,6 +96,7 @@ PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent) {
   controls->addWidget(forwardButton);
   controls->addWidget(slider, 1);
   controls->addWidget(timeLabel);
+  controls->addWidget(tempoLabel);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(picture, 1);
@@ -220,6 +223,8 @@ std::int64_t PreviewPane::DrawnFrame() const { return picture_->Index(); }
 
 QString PreviewPane::TimeText() const { return timeLabel->text(); }
 
+QString PreviewPane::TempoText() const { return tempoLabel->text(); }
+
 QString PreviewPane::Problem() const { return problem_; }
 
 void PreviewPane::Tick() {
@@ -234,6 +239,18 @@ void PreviewPane::Tick() {
   timeLabel->setText(QStringLiteral("%1 / %2").arg(
       QString::fromStdString(PositionText(FrameSeconds(at, show_.Rate()))),
       QString::fromStdString(PositionText(FrameSeconds(show_.FrameCount(), show_.Rate())))));
+  // Beat sync may fit the show to its music after it opened: its length and its tempo come then.
+  const int last = static_cast<int>(std::min<std::int64_t>(show_.FrameCount() - 1, 1 << 30));
+  if (slider->maximum() != last) {
+    settingSlider_ = true;
+    slider->setMaximum(last);
+    settingSlider_ = false;
+  }
+  const QString tempo = QString::fromStdString(show_.BeatSyncText());
+  if (tempoLabel->text() != tempo) {
+    tempoLabel->setText(tempo);
+    tempoLabel->setVisible(!tempo.isEmpty());
+  }
   const std::string renderError = show_.RenderError();
   if (!renderError.empty() && problem_.isEmpty()) {
     problem_ = QString::fromStdString(renderError);
@@ -254,6 +271,10 @@ void PreviewPane::UpdateControls() {
   settingSlider_ = true;
   slider->setRange(0, open ? static_cast<int>(std::min<std::int64_t>(show_.FrameCount() - 1, 1 << 30)) : 0);
   settingSlider_ = false;
+  if (!open) {
+    tempoLabel->clear();
+    tempoLabel->hide();
+  }
   problemLabel->setText(problem_);
   problemLabel->setVisible(!problem_.isEmpty());
   if (playing) {

@@ -48,6 +48,8 @@ class PreviewPane : public QWidget {
   std::int64_t DrawnFrame() const;
   // "mm:ss.t / mm:ss.t": the position and the show's length.
   QString TimeText() const;
+  // With beat sync, the tempo the show is cut to ("Beat sync: 120.0 bpm") once the music is read.
+  QString TempoText() const;
   // Why nothing plays (no photos, a photo that cannot be loaded); empty when all is well.
   QString Problem() const;
 
@@ -57,6 +59,7 @@ class PreviewPane : public QWidget {
   QPushButton* forwardButton;
   QSlider* slider;
   QLabel* timeLabel;
+  QLabel* tempoLabel;
   QLabel* problemLabel;
 
  private:

@@ -5,15 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "app/run/conversion_job.h"
 #include "app/run_test_support.h"
+#include "app/sound_test_support.h"
 #include "support/scratch_folder.h"
 
 namespace lumivor {
@@ -33,11 +37,16 @@ std::uint64_t frame_hash(const Bitmap& frame) {
   return hash;
 }
 
-// Every frame of the run the request describes, drawn by a sequencer readied as the run readies it.
-std::vector<std::uint64_t> rendered_hashes(const RunRequest& request) {
+// Every frame of the run the request describes, drawn by a sequencer readied as the run readies it
+// (with the given timing in place of the plan).
+std::vector<std::uint64_t> rendered_hashes(const RunRequest& request, const std::optional<ShowTiming>& timing = {}) {
   FrameSequencer sequencer;
   sequencer.Photos = [&]() -> const std::vector<std::string>& { return request.Photos; };
-  PrepareSequencer(request, sequencer);
+  if (timing) {
+    PrepareSequencer(request, sequencer, *timing);
+  } else {
+    PrepareSequencer(request, sequencer);
+  }
   Bitmap canvas(request.Width, request.Height, 32);
   std::vector<std::uint64_t> hashes;
   while (sequencer.ReadFrameCanvas(canvas) == 0) hashes.push_back(frame_hash(canvas));
@@ -112,11 +121,20 @@ TEST_F(LiveShowTest, AScrubbedFrameIsTheRendersFrame) {
     std::optional<std::uint32_t> seed;
     std::vector<int> order;
     MotionKind motion;
+    std::vector<PhotoChoices> perPhoto;
   };
+  // Photos timed on their own: the second holds 2.3 s with a 0.2 s transition after it, the third
+  // a 0.4 s hold and draws its own effect (65 draws from the generator on every frame it composes).
+  PhotoChoices longHold, shortHold;
+  longHold.HoldSeconds = 2.3;
+  longHold.TransitionSeconds = 0.2;
+  shortHold.HoldSeconds = 0.4;
+  shortHold.TransitionEffect = 65;
   const Case cases[] = {
-      {"in turn, zoom", false, 77u, {}, MotionKind::Zoom},
-      {"drawn, seeded, pan", true, 1234u, {}, MotionKind::Pan},
-      {"listed, still", false, std::nullopt, {7, 60, 120}, MotionKind::None},
+      {"in turn, zoom", false, 77u, {}, MotionKind::Zoom, {}},
+      {"drawn, seeded, pan", true, 1234u, {}, MotionKind::Pan, {}},
+      {"listed, still", false, std::nullopt, {7, 60, 120}, MotionKind::None, {}},
+      {"own times, drawn, zoom", true, 42u, {}, MotionKind::Zoom, {{}, longHold, shortHold}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -125,6 +143,7 @@ TEST_F(LiveShowTest, AScrubbedFrameIsTheRendersFrame) {
     run.Seed = c.seed;
     run.EffectOrder = c.order;
     run.Motion = c.motion;
+    run.PerPhoto = c.perPhoto;
     const std::vector<std::uint64_t> expected = rendered_hashes(run);
     LiveShow show;
     show.SoundOutput = false;
@@ -132,10 +151,10 @@ TEST_F(LiveShowTest, AScrubbedFrameIsTheRendersFrame) {
     ASSERT_TRUE(show.Open(run, 0, error)) << error;
     ASSERT_EQ(show.FrameCount(), static_cast<std::int64_t>(expected.size()));
     const std::int64_t last = show.FrameCount() - 1;
-    // 7 and 22 lie inside transitions, 12 inside a hold; then back to 3 (the show starts again) and
-    // past the end, which stays on the last frame.
-    for (const std::int64_t frame : {std::int64_t{7}, std::int64_t{12}, std::int64_t{22}, std::int64_t{3}, last,
-                                     std::int64_t{0}, last + 40}) {
+    // Inside transitions and holds, forward by one and two (read on) and by more (sought), back to
+    // the start and past the end, which stays on the last frame.
+    for (const std::int64_t frame : {std::int64_t{7}, std::int64_t{12}, std::int64_t{13}, std::int64_t{15},
+                                     std::int64_t{22}, std::int64_t{3}, last - 9, last, std::int64_t{0}, last + 40}) {
       SCOPED_TRACE(frame);
       show.SeekFrame(frame);
       const std::int64_t at = std::min(frame, last);
@@ -299,6 +318,58 @@ TEST_F(LiveShowTest, TheSoundLastsAsLongAsTheShow) {
         static_cast<double>(show.SoundSamples().size()) / show.SoundChannels() / show.SoundRate();
     const double showSeconds = FrameSeconds(show.FrameCount(), show.Rate());
     EXPECT_NEAR(soundSeconds, showSeconds, 1152.0 / JoinedSampleRate);
+  }
+}
+
+// Beat sync: once the music is joined the preview cuts where the render will, on the clicks of a
+// 120 bpm track, tells the tempo, and draws every frame as a sequencer readied with that timing.
+// Without beat sync the same music leaves the plan alone.
+TEST_F(LiveShowTest, BeatSyncCutsOnTheMusicsBeats) {
+  std::vector<double> clicks;
+  for (double t = 0.25; t < 20; t += 0.5) clicks.push_back(t);
+  testing::WriteWav(folder / "clicks.wav", testing::Clicks(20, clicks, -6));
+  for (const bool beatSync : {true, false}) {
+    SCOPED_TRACE(beatSync ? "beat sync" : "planned times");
+    RunRequest run = request;
+    run.Seed = 8;
+    // Cuts planned at 2.5 s, 5.0 s and 7.5 s: halfway between two clicks.
+    run.HoldSeconds = 2;
+    run.Tracks = {folder / "clicks.wav"};
+    run.BeatSync = beatSync;
+    const ShowTiming plan = RequestTiming(run);
+    LiveShow show;
+    show.SoundOutput = false;
+    std::string error;
+    ASSERT_TRUE(show.Open(run, 0, error)) << error;
+    ASSERT_TRUE(show.WaitForSound(60s)) << show.SoundError();
+    const ShowTiming timing = show.Timing();
+    if (!beatSync) {
+      EXPECT_EQ(show.BeatSyncText(), "");
+      EXPECT_EQ(timing.HoldFrames, plan.HoldFrames);
+      continue;
+    }
+    const std::string text = show.BeatSyncText();
+    // The tempo of a few seconds of joined (compressed) music is read to within a beat a minute.
+    ASSERT_TRUE(text.starts_with("Beat sync: ") && text.ends_with(" bpm")) << text;
+    EXPECT_NEAR(std::stod(text.substr(11)), 120.0, 1.0) << text;
+    ASSERT_NE(timing.HoldFrames, plan.HoldFrames);
+    std::int64_t start = 0;
+    for (std::size_t i = 0; i < timing.HoldFrames.size(); ++i) {
+      start += timing.TransitionFrames[i] + timing.HoldFrames[i];
+      double nearest = 1e9;
+      for (const double click : clicks) nearest = std::min(nearest, std::abs(click - start / 10.0));
+      EXPECT_LE(nearest, 0.1) << "the cut at frame " << start;
+    }
+    const std::vector<std::uint64_t> expected = rendered_hashes(run, timing);
+    ASSERT_EQ(show.FrameCount(), static_cast<std::int64_t>(expected.size()));
+    for (const std::int64_t frame : {std::int64_t{24}, std::int64_t{49}, std::int64_t{3}, show.FrameCount() - 1}) {
+      SCOPED_TRACE(frame);
+      show.SeekFrame(frame);
+      ASSERT_TRUE(show.WaitForCurrentFrame(10s)) << show.RenderError();
+      const LiveShow::Frame shown = show.CurrentFrame();
+      ASSERT_EQ(shown.Index, frame);
+      EXPECT_EQ(frame_hash(*shown.Picture), expected[static_cast<std::size_t>(frame)]);
+    }
   }
 }
 

@@ -11,6 +11,7 @@
 
 #include "app/photos/photo_loader.h"
 #include "app/run/audio_joiner.h"
+#include "app/run/beat_track.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
 #include "media/components/player_audio.h"
@@ -191,8 +192,8 @@ std::int64_t LiveShowFrameCount(const RunRequest& request, const ShowPacing& pac
   // plays to the show's end whatever the break says.
   const bool soundEndsWithShow = !request.Tracks.empty() && request.MusicEndRule != MusicEnd::Cut;
   const bool breaks = request.BreakWhenNoPictures && !soundEndsWithShow;
-  return RunFrameCount(static_cast<std::int64_t>(request.Photos.size()), pacing.HoldFrames, pacing.TransitionFrames,
-                       breaks);
+  // Every picture's own hold and transitions, as the run counts them.
+  return RunFrameCount(pacing.Timing, breaks);
 }
 
 double FrameSeconds(std::int64_t frame, const FrameRateParts& rate) {
@@ -213,20 +214,32 @@ std::string PositionText(double seconds) {
 
 bool SeekSequencer(std::unique_ptr<FrameSequencer>& sequencer, std::int64_t& position, std::int64_t frame,
                    const std::function<std::unique_ptr<FrameSequencer>()>& make, Bitmap& scratch,
-                   std::string& errorText, const std::function<bool()>& keepGoing) {
+                   std::string& errorText) {
+  // Reading on past a frame or two costs less than a seek's decoding of the photos it lands on.
+  constexpr std::int64_t ReadOnFrames = 2;
+  frame = std::max<std::int64_t>(frame, 0);
   try {
-    if (frame < position || !sequencer) {
+    if (!sequencer) {
       sequencer = make();
       position = 0;
     }
-    while (position < frame) {
-      if (keepGoing && !keepGoing()) return true;
-      if (sequencer->ReadFrameCanvas(scratch) != 0) return true;
-      ++position;
+    if (frame > position && frame - position <= ReadOnFrames) {
+      while (position < frame) {
+        if (sequencer->ReadFrameCanvas(scratch) != 0) break;
+        ++position;
+      }
+      // Read past the end: a seek puts the sequencer where the frame asked for stands.
+      if (position == frame) return true;
+    }
+    if (position != frame) {
+      sequencer->SeekFrame(frame);
+      position = frame;
     }
     return true;
   } catch (const PhotoLoadError& error) {
     errorText = error.what();
+    // Where a failed seek or read left the sequencer is not known: the next move starts afresh.
+    sequencer.reset();
     return false;
   }
 }
@@ -235,14 +248,13 @@ LiveShow::LiveShow() = default;
 
 LiveShow::~LiveShow() { Close(); }
 
-std::unique_ptr<FrameSequencer> LiveShow::MakeSequencer() const {
+std::unique_ptr<FrameSequencer> LiveShow::MakeSequencer(const ShowTiming& timing, std::int64_t frameCount) const {
   auto sequencer = std::make_unique<FrameSequencer>();
   const std::vector<std::string>* photos = &request_.Photos;
   sequencer->Photos = [photos]() -> const std::vector<std::string>& { return *photos; };
-  const bool breaks = frameCount_ < ShowFrameCount(static_cast<std::int64_t>(request_.Photos.size()),
-                                                   pacing_.HoldFrames, pacing_.TransitionFrames);
+  const bool breaks = frameCount < timing.FrameCount();
   sequencer->BreakWhenNoPictures = [breaks] { return breaks; };
-  PrepareSequencer(request_, *sequencer);
+  PrepareSequencer(request_, *sequencer, timing);
   return sequencer;
 }
 
@@ -265,6 +277,9 @@ bool LiveShow::Open(const RunRequest& request, std::int64_t startFrame, std::str
   FrameSequencer probe;
   pacing_ = PrepareSequencer(request_, probe);
   frameCount_ = LiveShowFrameCount(request_, pacing_);
+  timing_ = pacing_.Timing;
+  ++timingGeneration_;
+  beatSyncText_.clear();
 
   stop_ = false;
   stopSound_ = false;
@@ -487,18 +502,25 @@ void LiveShow::RenderLoop() {
   std::unique_ptr<FrameSequencer> sequencer;
   std::int64_t next = 0;
   Bitmap scratch(request_.Width, request_.Height, 32);
-  const auto make = [this] { return MakeSequencer(); };
-  const auto keepGoing = [this] {
-    std::lock_guard<std::mutex> guard(lock_);
-    return !stop_;
-  };
+  ShowTiming timing;
+  std::int64_t frameCount = 0;
+  const auto make = [&] { return MakeSequencer(timing, frameCount); };
   std::uint64_t generation = 0;
+  std::uint64_t timingGeneration = 0;
   std::unique_lock<std::mutex> lock(lock_);
   generation = seekGeneration_;
   while (!stop_) {
     if (!renderError_.empty()) {
       wake_.wait(lock);
       continue;
+    }
+    if (timingGeneration != timingGeneration_) {
+      // Another timing shows other frames at the same numbers: nothing drawn for the old one stays.
+      timing = timing_;
+      frameCount = frameCount_;
+      timingGeneration = timingGeneration_;
+      sequencer.reset();
+      ready_.clear();
     }
     if (generation != seekGeneration_) {
       ready_.clear();
@@ -534,7 +556,7 @@ void LiveShow::RenderLoop() {
 
     std::string errorText;
     bool drawn = false;
-    if (SeekSequencer(sequencer, next, want, make, scratch, errorText, keepGoing)) {
+    if (SeekSequencer(sequencer, next, want, make, scratch, errorText)) {
       try {
         if (next == want && sequencer->ReadFrameCanvas(*buffer) == 0) {
           ++next;
@@ -618,6 +640,9 @@ void LiveShow::PrepareSound(RunRequest request) {
       return;
     }
   }
+  // Read while the joined file is still there.
+  if (request.BeatSync) FitToBeats(joined);
+  if (stopSound_) return;
 
   // SDL keeps per-thread state for any thread that called it; this worker ends here.
   decltype(&::SDL_TLSCleanup) cleanUpThread = nullptr;
@@ -681,6 +706,41 @@ void LiveShow::PrepareSound(RunRequest request) {
     if (playing_) StartSoundLocked();
   }
   wake_.notify_all();
+}
+
+void LiveShow::FitToBeats(const std::string& joinedSound) {
+  ShowTiming fitted;
+  std::string line, errorText;
+  // The run's own fit of the plan: the preview must cut where the render will.
+  if (!BeatSyncedTiming(joinedSound, pacing_.Timing, pacing_.Rate, fitted, line, errorText,
+                        [this] { return !stopSound_; })) {
+    // An unreadable join is the sound's failure, told when it is decoded; the plan stands.
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    beatSyncText_ = line;
+    if (fitted.HoldFrames != timing_.HoldFrames || fitted.TransitionFrames != timing_.TransitionFrames) {
+      ShowPacing fittedPacing = pacing_;
+      fittedPacing.Timing = fitted;
+      timing_ = std::move(fitted);
+      frameCount_ = LiveShowFrameCount(request_, fittedPacing);
+      ++timingGeneration_;
+      // A show that got shorter keeps its position within it.
+      anchorFrame_ = std::min(anchorFrame_, static_cast<double>(frameCount_ - 1));
+    }
+  }
+  wake_.notify_all();
+}
+
+std::string LiveShow::BeatSyncText() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return beatSyncText_;
+}
+
+ShowTiming LiveShow::Timing() const {
+  std::lock_guard<std::mutex> guard(lock_);
+  return timing_;
 }
 
 LiveShow::SoundState LiveShow::Sound() const { return soundState_; }

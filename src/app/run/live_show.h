@@ -44,13 +44,14 @@ std::int64_t FrameAtSeconds(double seconds, const FrameRateParts& rate);
 std::string PositionText(double seconds);
 
 // Moves the sequencer so that its next read gives frame `frame` of the show it was readied for;
-// frame is its next read now. Forward it reads on; backward it starts the show again (a fresh
-// sequencer readied by make), so that in-turn effects are counted from the start as a run counts
-// them. keepGoing, when given, is asked before each frame read on the way and ends the move early.
+// position is its next read now and becomes frame. The next frame or the one after is read on
+// (cheaper than decoding the photos a seek needs); any other move is the sequencer's own seek,
+// which counts every photo's timing and the effects' draws from the show's start as a run makes
+// them, and decodes only the photos the frame shows. make readies a sequencer when there is none.
 // false when a photo cannot be loaded (the reason in errorText).
 bool SeekSequencer(std::unique_ptr<FrameSequencer>& sequencer, std::int64_t& position, std::int64_t frame,
                    const std::function<std::unique_ptr<FrameSequencer>()>& make, Bitmap& scratch,
-                   std::string& errorText, const std::function<bool()>& keepGoing = nullptr);
+                   std::string& errorText);
 
 class LiveShow {
  public:
@@ -83,6 +84,7 @@ class LiveShow {
   void Close();
   bool IsOpen() const { return open_; }
 
+  // Changes once when beat sync fits the show to its joined music.
   std::int64_t FrameCount() const { return frameCount_; }
   FrameRateParts Rate() const { return pacing_.Rate; }
   const ShowPacing& Pacing() const { return pacing_; }
@@ -123,9 +125,16 @@ class LiveShow {
   int SoundChannels() const { return soundChannels_; }
   // The device is open (its clock leads while playing).
   bool SoundDeviceOpen() const;
+  // With beat sync, once the joined music was read: the run's log line ("Beat sync: 120.0 bpm", or
+  // that the show keeps its planned times); empty before and without beat sync.
+  std::string BeatSyncText() const;
+  // The timing the frames are drawn with now: the plan, or its fit to the beats.
+  ShowTiming Timing() const;
 
  private:
-  std::unique_ptr<FrameSequencer> MakeSequencer() const;
+  std::unique_ptr<FrameSequencer> MakeSequencer(const ShowTiming& timing, std::int64_t frameCount) const;
+  // Beat sync: the plan fitted to the joined music, taken up by the renderer from its next frame.
+  void FitToBeats(const std::string& joinedSound);
   void RenderLoop();
   void PrepareSound(RunRequest request);
   // The clock's frame; lock_ held.
@@ -137,7 +146,8 @@ class LiveShow {
 
   RunRequest request_;
   ShowPacing pacing_;
-  std::int64_t frameCount_ = 0;
+  // Written under lock_ (beat sync changes it on the sound's worker); read anywhere.
+  std::atomic<std::int64_t> frameCount_{0};
   bool open_ = false;
 
   mutable std::mutex lock_;
@@ -153,6 +163,11 @@ class LiveShow {
   std::vector<std::shared_ptr<Bitmap>> pool_;
   Frame shown_;
   std::string renderError_;
+  // The show's timing, the plan or beat sync's fit of it; a new one bumps timingGeneration_ so that
+  // the renderer readies its sequencer again.
+  ShowTiming timing_;
+  std::uint64_t timingGeneration_ = 0;
+  std::string beatSyncText_;
   std::chrono::steady_clock::time_point playTime_;
   std::int64_t playFrame_ = 0;
   // The last frame counted as shown or dropped since Play or the last seek while playing.

@@ -187,6 +187,10 @@ Rect FitRect(int pictureWidth, int pictureHeight, int frameWidth, int frameHeigh
   return {c, 0, frameWidth - c, frameHeight};
 }
 
+FrameSequencer::RandomScope::RandomScope(std::uint32_t& state) : state_(state) { RandomSeed = state_; }
+
+FrameSequencer::RandomScope::~RandomScope() { state_ = RandomSeed; }
+
 void FrameSequencer::ResetRun(int frameWidth, int frameHeight, int holdFrames, int transitionFrames,
                               bool randomEffects, std::optional<std::uint32_t> randomSeed,
                               std::vector<int> effectOrder) {
@@ -199,6 +203,7 @@ void FrameSequencer::ResetRun(int frameWidth, int frameHeight, int holdFrames, i
 void FrameSequencer::ResetRun(int frameWidth, int frameHeight, ShowTiming timing, std::vector<PhotoChoices> perPhoto,
                               bool randomEffects, std::optional<std::uint32_t> randomSeed,
                               std::vector<int> effectOrder) {
+  const RandomScope random(random_);
   const auto check_effect = [](int effect) {
     if (effect < 1 || effect > EffectCount)
       throw std::invalid_argument("effect number " + std::to_string(effect) + " is not between 1 and " +
@@ -471,6 +476,7 @@ int FrameSequencer::ReadFrameCanvas(Bitmap& canvas) {
   // Refused before anything moves on, so that a wrong canvas costs no frame of the stream.
   if (canvas.BitsPerPixel() != 24 && canvas.BitsPerPixel() != 32)
     throw std::invalid_argument("the frame canvas must have 24 or 32 bits per pixel");
+  const RandomScope random(random_);
 
   // Bring in the pictures the next frame needs.
   bool inTail = false;
@@ -560,6 +566,7 @@ void FrameSequencer::EndTransition() {
 // ------------------------------------------------------------------ seeking
 
 void FrameSequencer::SeekFrame(std::int64_t frame) {
+  const RandomScope random(random_);
   frame = std::max<std::int64_t>(frame, 0);
   // Counted from the run's start: the effect rule and the shared generator as ResetRun left them.
   RandomSeed = runStartRandom_;

@@ -152,6 +152,21 @@ class FrameSequencer {
   const Bitmap& MixBitmap() const { return mixBitmap_; }
 
  private:
+  // The sequencer's generator installed as the thread's RandomSeed for the length of a call, and
+  // kept back on every way out, so that its effect choices and its effects' draws depend on this
+  // run alone, whichever thread calls and whatever else draws meanwhile. The thread is left with
+  // the sequencer's state, as it saw it when there was only one generator.
+  class RandomScope {
+   public:
+    explicit RandomScope(std::uint32_t& state);
+    ~RandomScope();
+    RandomScope(const RandomScope&) = delete;
+    RandomScope& operator=(const RandomScope&) = delete;
+
+   private:
+    std::uint32_t& state_;
+  };
+
   // What decoding one photo depends on: equal requests give equal pictures.
   struct PhotoRequest {
     std::string Path;
@@ -211,6 +226,8 @@ class FrameSequencer {
   bool randomEffects_ = false;
   std::vector<int> effectOrder_;
   std::size_t effectOrderPosition_ = 0;
+  // This sequencer's generator; RandomScope lends it to the thread.
+  std::uint32_t random_ = 0;
   // Where the run began, so that a seek can count from there: the shared generator's state and the
   // rule's effect once the first effect was chosen.
   std::uint32_t runStartRandom_ = 0;
