@@ -373,6 +373,46 @@ TEST_F(LiveShowTest, BeatSyncCutsOnTheMusicsBeats) {
   }
 }
 
+// A title card is one more picture in front of the photos, as in the run: the preview counts its
+// frames, draws it where the first photo would otherwise be held, still reaches the last photo's
+// frames, and removes the card's file when it closes.
+TEST_F(LiveShowTest, ATitleCardComesFirstAndGoesWithTheShow) {
+  const auto cardFiles = [] {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(std::filesystem::temp_directory_path()))
+      count += entry.path().filename().string().starts_with("lumivor-title-");
+    return count;
+  };
+  const int before = cardFiles();
+  RunRequest plain = request;
+  plain.Seed = 5u;
+  RunRequest titled = plain;
+  titled.Title = "Summer";
+  const std::vector<std::uint64_t> plainFrames = rendered_hashes(plain);
+
+  LiveShow show;
+  show.SoundOutput = false;
+  std::string error;
+  ASSERT_TRUE(show.Open(titled, 0, error)) << error;
+  EXPECT_EQ(cardFiles(), before + 1);
+  const ShowTiming timing = RequestTiming(titled);
+  ASSERT_EQ(show.FrameCount(), timing.FrameCount());
+  ASSERT_GT(show.FrameCount(), static_cast<std::int64_t>(plainFrames.size()));
+  // The card's hold: something is drawn, and it is not the first photo.
+  const std::int64_t cardHold = timing.TransitionFrames[0];
+  show.SeekFrame(cardHold);
+  ASSERT_TRUE(show.WaitForCurrentFrame(10s)) << show.RenderError();
+  EXPECT_NE(frame_hash(*show.CurrentFrame().Picture), plainFrames[static_cast<std::size_t>(cardHold)]);
+  // The last photo's hold is still there, one picture later than without the card.
+  const std::int64_t lastHold = timing.TransitionStartFrame(timing.HoldFrames.size() - 1) +
+                                timing.TransitionFrames[timing.HoldFrames.size() - 1];
+  show.SeekFrame(lastHold);
+  ASSERT_TRUE(show.WaitForCurrentFrame(10s)) << show.RenderError();
+  EXPECT_TRUE(show.RenderError().empty());
+  show.Close();
+  EXPECT_EQ(cardFiles(), before);
+}
+
 // A photo that goes missing after the show was opened stops the drawing with its reason; the show
 // does not hang or crash, and Close ends it.
 TEST_F(LiveShowTest, APhotoThatCannotBeLoadedIsReported) {

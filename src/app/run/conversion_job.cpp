@@ -187,44 +187,6 @@ bool measure_track_gains(const std::vector<std::string>& tracks, TFFDecoder& dec
   return true;
 }
 
-// The title card becomes the show's first picture: drawn once into a private PNG in the temporary
-// folder that the sequencer then shows as it shows a photo (with its hold and its transitions, and
-// the frames and the sound's length counting it). The file is held from the moment it exists, so
-// that it goes with the run however the run ends. false with the reason when it cannot be written.
-bool make_title_card(const RunRequest& request, UnfinishedFile& card, std::string& errorText) {
-  std::error_code error;
-  std::filesystem::path folder = std::filesystem::temp_directory_path(error);
-  if (error) folder = "/tmp";
-  std::string name = (folder / "lumivor-title-XXXXXX.png").string();
-  const int fd = ::mkstemps(name.data(), 4);
-  if (fd < 0) {
-    errorText = "Cannot make the title card in " + folder.string() + ": " + std::strerror(errno);
-    return false;
-  }
-  card.Hold(name);
-  ::close(fd);
-  const Bitmap picture = RenderTitleCard(request.Title, request.Subtitle, request.Width, request.Height);
-  if (!WritePictureFile(name, picture, errorText)) {
-    errorText = "Cannot make the title card: " + errorText;
-    return false;
-  }
-  return true;
-}
-
-// The request with the title card in front of its photos; the photos' own choices and captions
-// move one place along with them, and the card itself has neither.
-RunRequest with_title_card(const RunRequest& request, const std::string& cardFile) {
-  RunRequest show = request;
-  show.Photos.insert(show.Photos.begin(), cardFile);
-  if (!show.PerPhoto.empty()) show.PerPhoto.insert(show.PerPhoto.begin(), PhotoChoices{});
-  // An empty text: no date caption either, whatever the rule finds in the card's file.
-  show.PhotoCaptions.resize(request.Photos.size());
-  show.PhotoCaptions.insert(show.PhotoCaptions.begin(), std::string());
-  show.Title.clear();
-  show.Subtitle.clear();
-  return show;
-}
-
 }  // namespace
 
 void ConversionJob::NoteTerminate(const TTerminateInfo& info) {
@@ -319,12 +281,12 @@ JobResult ConversionJob::Start(const RunRequest& request) {
     // reads its pictures from request_.
     if (HasTitleCard(request) && FrameSizeInRange({request.Width, request.Height})) {
       std::string cardError;
-      if (!make_title_card(request, titleCard, cardError)) {
+      if (!MakeTitleCard(request, titleCard, cardError)) {
         log_error(services_.Log, "***" + cardError);
         EndEarly(cardError, result);
         return result;
       }
-      request_ = with_title_card(request, titleCard.Path());
+      request_ = WithTitleCard(request, titleCard.Path());
     }
     const RunRequest& show = request_;
     ShowPlan plan;
@@ -622,6 +584,38 @@ void ConversionJob::EndAfterError(const std::string& text, JobResult& result) {
   } catch (const std::exception&) {
   }
   EndEarly(text, result);
+}
+
+bool MakeTitleCard(const RunRequest& request, UnfinishedFile& card, std::string& errorText) {
+  std::error_code error;
+  std::filesystem::path folder = std::filesystem::temp_directory_path(error);
+  if (error) folder = "/tmp";
+  std::string name = (folder / "lumivor-title-XXXXXX.png").string();
+  const int fd = ::mkstemps(name.data(), 4);
+  if (fd < 0) {
+    errorText = "Cannot make the title card in " + folder.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  card.Hold(name);
+  ::close(fd);
+  const Bitmap picture = RenderTitleCard(request.Title, request.Subtitle, request.Width, request.Height);
+  if (!WritePictureFile(name, picture, errorText)) {
+    errorText = "Cannot make the title card: " + errorText;
+    return false;
+  }
+  return true;
+}
+
+RunRequest WithTitleCard(const RunRequest& request, const std::string& cardFile) {
+  RunRequest show = request;
+  show.Photos.insert(show.Photos.begin(), cardFile);
+  if (!show.PerPhoto.empty()) show.PerPhoto.insert(show.PerPhoto.begin(), PhotoChoices{});
+  // An empty text: no date caption either, whatever the rule finds in the card's file.
+  show.PhotoCaptions.resize(request.Photos.size());
+  show.PhotoCaptions.insert(show.PhotoCaptions.begin(), std::string());
+  show.Title.clear();
+  show.Subtitle.clear();
+  return show;
 }
 
 ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer,

@@ -83,6 +83,17 @@ struct ShowPacing {
   ShowTiming Timing;
 };
 
+// The title card becomes the show's first picture: drawn once into a private PNG in the temporary
+// folder that the sequencer then shows as it shows a photo (with its hold and its transitions, and
+// the frames and the sound's length counting it). The file is held by card from the moment it
+// exists, so that it goes with the run (or the preview) however it ends. false with the reason
+// when it cannot be written.
+bool MakeTitleCard(const RunRequest& request, UnfinishedFile& card, std::string& errorText);
+// The request with the title card in front of its photos; the photos' own choices and captions
+// move one place along with them, and the card itself has neither. The result has no title left,
+// so its timing counts the card once, as a picture.
+RunRequest WithTitleCard(const RunRequest& request, const std::string& cardFile);
+
 // The sequencer readied for the request's first frame, exactly as a run readies it: the pictures'
 // settings, the frame, the pacing and the effects. Anything that shows the run's frames without
 // encoding them goes through here, so that it cannot show another show. The frame size is the

@@ -269,6 +269,12 @@ bool LiveShow::Open(const RunRequest& request, std::int64_t startFrame, std::str
     return false;
   }
   request_ = request;
+  // The title card is a picture of the show as in the run, or the timing (which counts it) and the
+  // pictures would disagree and the show would end a picture early.
+  if (HasTitleCard(request)) {
+    if (!MakeTitleCard(request, titleCard_, errorText)) return false;
+    request_ = WithTitleCard(request, titleCard_.Path());
+  }
   // Without a seed every start of the sequencer draws its own order, moves and transition details,
   // and a seek back would show another show than the one a person left.
   if (!request_.Seed) {
@@ -319,6 +325,7 @@ void LiveShow::StopWorkers() {
 
 void LiveShow::Close() {
   StopWorkers();
+  titleCard_.Discard();
   std::lock_guard<std::mutex> guard(lock_);
   // The device closes (waiting for its callback to end) before the samples it reads go.
   audio_.reset();

@@ -145,6 +145,8 @@ class LiveShow {
   void StopWorkers();
 
   RunRequest request_;
+  // The title card's picture while the show has one; removed with the show.
+  UnfinishedFile titleCard_;
   ShowPacing pacing_;
   // Written under lock_ (beat sync changes it on the sound's worker); read anywhere.
   std::atomic<std::int64_t> frameCount_{0};
