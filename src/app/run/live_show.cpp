@@ -298,6 +298,7 @@ bool LiveShow::Open(const RunRequest& request, std::int64_t startFrame, std::str
   renderError_.clear();
   firstFrameSeconds_ = -1;
   awaitingFirst_ = false;
+  clockHeld_ = false;
   framesShown_ = 0;
   framesDropped_ = 0;
   soundError_.clear();
@@ -338,6 +339,9 @@ void LiveShow::Close() {
 
 double LiveShow::ClockFrameLocked(Clock::time_point now) const {
   if (!playing_) return anchorFrame_;
+  // On the steady clock the show waits for the frame it starts from: a clock that ran while that
+  // frame was still being drawn would have the next frames skipped the moment playing began.
+  if (clockHeld_ && !soundLeads_) return anchorFrame_;
   const double fps = frames_per_second(pacing_.Rate);
   if (soundLeads_ && audio_) {
     std::lock_guard<std::mutex> guard(audio_->Lock);
@@ -396,6 +400,8 @@ void LiveShow::Play() {
     playFrame_ = static_cast<std::int64_t>(anchorFrame_);
     dropBase_ = shown_.Index == playFrame_ ? playFrame_ : playFrame_ - 1;
     awaitingFirst_ = true;
+    clockHeld_ = shown_.Index != playFrame_ &&
+                 std::none_of(ready_.begin(), ready_.end(), [this](const Frame& f) { return f.Index == playFrame_; });
     StartSoundLocked();
   }
   wake_.notify_all();
@@ -469,16 +475,15 @@ LiveShow::Frame LiveShow::CurrentFrame() {
     if (playing_) dropBase_ = std::max(dropBase_, next.Index);
     shown_ = next;
     ++framesShown_;
-    if (awaitingFirst_ && shown_.Index >= playFrame_) {
-      firstFrameSeconds_ = seconds_between(playTime_, Clock::now());
-      awaitingFirst_ = false;
-    }
+    if (awaitingFirst_ && shown_.Index >= playFrame_) FirstFrameShownLocked();
   }
-  if (awaitingFirst_ && shown_.Index == playFrame_) {
-    firstFrameSeconds_ = seconds_between(playTime_, Clock::now());
-    awaitingFirst_ = false;
-  }
+  if (awaitingFirst_ && shown_.Index == playFrame_) FirstFrameShownLocked();
   return shown_;
+}
+
+void LiveShow::FirstFrameShownLocked() {
+  firstFrameSeconds_ = seconds_between(playTime_, Clock::now());
+  awaitingFirst_ = false;
 }
 
 bool LiveShow::WaitForCurrentFrame(std::chrono::milliseconds timeout) {
@@ -578,6 +583,11 @@ void LiveShow::RenderLoop() {
       renderError_ = errorText;
     } else if (drawn && generation == seekGeneration_) {
       ready_.push_back(Frame{want, buffer});
+      // The frame the held clock stands at is ready: from now on the clock runs.
+      if (clockHeld_ && static_cast<double>(want) >= std::floor(anchorFrame_)) {
+        clockHeld_ = false;
+        anchorTime_ = Clock::now();
+      }
     }
     buffer.reset();
     lock.unlock();

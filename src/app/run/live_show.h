@@ -138,6 +138,8 @@ class LiveShow {
   void RenderLoop();
   void PrepareSound(RunRequest request);
   // The clock's frame; lock_ held.
+  // Notes the first frame after Play as shown.
+  void FirstFrameShownLocked();
   double ClockFrameLocked(std::chrono::steady_clock::time_point now) const;
   void AnchorLocked(double frame);
   void StartSoundLocked();
@@ -176,6 +178,8 @@ class LiveShow {
   std::int64_t dropBase_ = -1;
   double firstFrameSeconds_ = -1;
   bool awaitingFirst_ = false;
+  // Playing on the steady clock, the clock waits at its frame until that frame has been drawn.
+  bool clockHeld_ = false;
   std::atomic<std::int64_t> framesShown_{0};
   std::atomic<std::int64_t> framesDropped_{0};
 
