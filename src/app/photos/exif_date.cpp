@@ -14,6 +14,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "app/photos/exif_block.h"
 #include "app/photos/picture_file.h"
 
 namespace lumivor {
@@ -23,48 +24,8 @@ namespace {
 constexpr std::uint16_t DateTimeTag = 0x0132;
 constexpr std::uint16_t ExifDirectoryTag = 0x8769;
 constexpr std::uint16_t DateTimeOriginalTag = 0x9003;
-constexpr std::uint16_t TiffAscii = 2;
 constexpr std::uint16_t TiffLong = 4;
 
-struct TiffReader {
-  std::span<const std::uint8_t> Data;
-  bool BigEndian = false;
-
-  bool Has(std::size_t offset, std::size_t length) const {
-    return offset <= Data.size() && length <= Data.size() - offset;
-  }
-  std::uint16_t U16(std::size_t offset) const {
-    const std::uint8_t* p = Data.data() + offset;
-    return BigEndian ? static_cast<std::uint16_t>((p[0] << 8) | p[1]) : static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-  }
-  std::uint32_t U32(std::size_t offset) const {
-    const std::uint32_t a = U16(offset), b = U16(offset + 2);
-    return BigEndian ? (a << 16) | b : a | (b << 16);
-  }
-
-  // The 12-byte entry of tag in the directory at offset; nothing when it is not there whole.
-  std::optional<std::size_t> Entry(std::size_t directory, std::uint16_t tag) const {
-    if (!Has(directory, 2)) return std::nullopt;
-    const std::size_t count = U16(directory);
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::size_t entry = directory + 2 + i * 12;
-      if (!Has(entry, 12)) break;
-      if (U16(entry) == tag) return entry;
-    }
-    return std::nullopt;
-  }
-
-  // An ASCII value's bytes (up to its first NUL), wherever the entry keeps them.
-  std::optional<std::string> Text(std::size_t entry) const {
-    if (U16(entry + 2) != TiffAscii) return std::nullopt;
-    const std::size_t count = U32(entry + 4);
-    const std::size_t at = count <= 4 ? entry + 8 : U32(entry + 8);
-    if (!Has(at, count)) return std::nullopt;
-    std::string text(reinterpret_cast<const char*>(Data.data() + at), count);
-    text.resize(std::strlen(text.c_str()));
-    return text;
-  }
-};
 
 bool is_leap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -101,27 +62,8 @@ std::optional<PhotoDate> date_of_entry(const TiffReader& reader, std::optional<s
 // ------------------------------------------------------------------ where each format keeps it
 
 std::optional<PhotoDate> jpeg_date(std::span<const std::uint8_t> jpeg) {
-  static constexpr std::uint8_t exifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
-  std::size_t pos = 2;
-  while (pos + 4 <= jpeg.size()) {
-    if (jpeg[pos] != 0xFF) return std::nullopt;
-    const std::uint8_t marker = jpeg[pos + 1];
-    if (marker == 0xFF) {  // fill byte before a marker
-      ++pos;
-      continue;
-    }
-    if (marker == 0xDA || marker == 0xD9) break;  // the scan starts: no more headers
-    const std::size_t length = (std::size_t{jpeg[pos + 2]} << 8) | jpeg[pos + 3];
-    if (length < 2 || pos + 2 + length > jpeg.size()) break;
-    const std::span<const std::uint8_t> body = jpeg.subspan(pos + 4, length - 2);
-    // An XMP packet is an APP1 segment too; only the one with the Exif header is the block.
-    if (marker == 0xE1 && body.size() >= sizeof exifHeader &&
-        std::memcmp(body.data(), exifHeader, sizeof exifHeader) == 0) {
-      return ExifDate(body.subspan(sizeof exifHeader));
-    }
-    pos += 2 + length;
-  }
-  return std::nullopt;
+  const std::span<const std::uint8_t> block = JpegExifBlock(jpeg);
+  return block.empty() ? std::nullopt : ExifDate(block);
 }
 
 std::uint32_t big_endian_32(const std::uint8_t* p) {
@@ -230,17 +172,10 @@ using LocalePtr = std::unique_ptr<std::remove_pointer_t<locale_t>, LocaleFree>;
 }  // namespace
 
 std::optional<PhotoDate> ExifDate(std::span<const std::uint8_t> tiff) {
-  TiffReader reader{tiff};
-  if (!reader.Has(0, 8)) return std::nullopt;
-  if (tiff[0] == 'I' && tiff[1] == 'I') {
-    reader.BigEndian = false;
-  } else if (tiff[0] == 'M' && tiff[1] == 'M') {
-    reader.BigEndian = true;
-  } else {
-    return std::nullopt;
-  }
-  if (reader.U16(2) != 42) return std::nullopt;
-  const std::size_t first = reader.U32(4);
+  const std::optional<TiffReader> opened = TiffReader::Open(tiff);
+  if (!opened) return std::nullopt;
+  const TiffReader& reader = *opened;
+  const std::size_t first = reader.FirstDirectory();
   if (const std::optional<std::size_t> pointer = reader.Entry(first, ExifDirectoryTag)) {
     const std::uint16_t type = reader.U16(*pointer + 2);
     if ((type == TiffLong || type == 13) && reader.U32(*pointer + 4) == 1) {

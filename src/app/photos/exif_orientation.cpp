@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "app/photos/exif_block.h"
+
 namespace lumivor {
 
 namespace {
@@ -9,73 +11,25 @@ namespace {
 constexpr std::uint16_t OrientationTag = 0x0112;
 constexpr std::uint16_t TiffShort = 3;
 
-struct TiffReader {
-  std::span<const std::uint8_t> Data;
-  bool BigEndian = false;
-
-  bool Has(std::size_t offset, std::size_t length) const {
-    return offset <= Data.size() && length <= Data.size() - offset;
-  }
-  std::uint16_t U16(std::size_t offset) const {
-    const std::uint8_t* p = Data.data() + offset;
-    return BigEndian ? static_cast<std::uint16_t>((p[0] << 8) | p[1]) : static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-  }
-  std::uint32_t U32(std::size_t offset) const {
-    const std::uint32_t a = U16(offset), b = U16(offset + 2);
-    return BigEndian ? (a << 16) | b : a | (b << 16);
-  }
-};
 
 }  // namespace
 
 Orientation ExifOrientation(std::span<const std::uint8_t> tiff) {
-  TiffReader reader{tiff};
-  if (!reader.Has(0, 8)) return Orientation::AsStored;
-  if (tiff[0] == 'I' && tiff[1] == 'I') {
-    reader.BigEndian = false;
-  } else if (tiff[0] == 'M' && tiff[1] == 'M') {
-    reader.BigEndian = true;
-  } else {
+  const std::optional<TiffReader> reader = TiffReader::Open(tiff);
+  if (!reader) return Orientation::AsStored;
+  const std::optional<std::size_t> entry = reader->Entry(reader->FirstDirectory(), OrientationTag);
+  if (!entry) return Orientation::AsStored;
+  // A SHORT stored in the first two bytes of the value field; some writers use LONG.
+  const std::uint16_t type = reader->U16(*entry + 2);
+  const std::uint32_t value = type == TiffShort ? reader->U16(*entry + 8) : reader->U32(*entry + 8);
+  if (reader->U32(*entry + 4) != 1 || (type != TiffShort && type != 4) || value < 1 || value > 8)
     return Orientation::AsStored;
-  }
-  if (reader.U16(2) != 42) return Orientation::AsStored;
-  const std::size_t ifd = reader.U32(4);
-  if (!reader.Has(ifd, 2)) return Orientation::AsStored;
-  const std::size_t count = reader.U16(ifd);
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t entry = ifd + 2 + i * 12;
-    if (!reader.Has(entry, 12)) break;
-    if (reader.U16(entry) != OrientationTag) continue;
-    // A SHORT stored in the first two bytes of the value field; some writers use LONG.
-    const std::uint16_t type = reader.U16(entry + 2);
-    const std::uint32_t value = type == TiffShort ? reader.U16(entry + 8) : reader.U32(entry + 8);
-    if (reader.U32(entry + 4) != 1 || (type != TiffShort && type != 4) || value < 1 || value > 8) break;
-    return static_cast<Orientation>(value);
-  }
-  return Orientation::AsStored;
+  return static_cast<Orientation>(value);
 }
 
 Orientation JpegOrientation(std::span<const std::uint8_t> jpeg) {
-  static constexpr std::uint8_t exifHeader[6] = {'E', 'x', 'i', 'f', 0, 0};
-  if (jpeg.size() < 4 || jpeg[0] != 0xFF || jpeg[1] != 0xD8) return Orientation::AsStored;
-  std::size_t pos = 2;
-  while (pos + 4 <= jpeg.size()) {
-    if (jpeg[pos] != 0xFF) return Orientation::AsStored;
-    const std::uint8_t marker = jpeg[pos + 1];
-    if (marker == 0xFF) {  // fill byte before a marker
-      ++pos;
-      continue;
-    }
-    if (marker == 0xDA || marker == 0xD9) break;  // the scan starts: no more headers
-    const std::size_t length = (std::size_t{jpeg[pos + 2]} << 8) | jpeg[pos + 3];
-    if (length < 2 || pos + 2 + length > jpeg.size()) break;
-    const std::span<const std::uint8_t> body = jpeg.subspan(pos + 4, length - 2);
-    if (marker == 0xE1 && body.size() >= sizeof exifHeader &&
-        std::memcmp(body.data(), exifHeader, sizeof exifHeader) == 0)
-      return ExifOrientation(body.subspan(sizeof exifHeader));
-    pos += 2 + length;
-  }
-  return Orientation::AsStored;
+  const std::span<const std::uint8_t> block = JpegExifBlock(jpeg);
+  return block.empty() ? Orientation::AsStored : ExifOrientation(block);
 }
 
 void ApplyOrientation(Bitmap& picture, Orientation orientation) {
