@@ -2,6 +2,9 @@
 // frame source has to do: a held frame is one conversion of the fitted photo into the canvas, a
 // transition frame adds the composition by its effect (all effects in turn, averaged).
 //
+// A caption laid over a held frame (at full strength) and over a transition's (faded) is timed
+// on its own: it is drawn on every frame of its photo.
+//
 // The frame is 1280x960; the photo is a sample picture of 1600x1200 stored as a BMP, decoded once
 // per run and not counted.
 #include <benchmark/benchmark.h>
@@ -16,6 +19,7 @@
 #include <system_error>
 #include <vector>
 
+#include "app/show/caption_art.h"
 #include "app/show/frame_sequencer.h"
 #include "app/photos/picture_file.h"
 #include "app/samples/sample_pictures.h"
@@ -120,6 +124,24 @@ void BM_MovingHeldFrame1080(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_MovingHeldFrame1080);
+
+// A one-line caption of a 1280x960 frame over the 32-bit canvas the run draws; the argument is the
+// caption's opacity (255 in a hold, less in a transition).
+void BM_CaptionOverFrame(benchmark::State& state) {
+  const lumivor::Bitmap caption =
+      lumivor::RenderCaption("Photo 12 of the summer, by the lake at Ohrid", FrameWidth, FrameHeight);
+  const lumivor::Point at = lumivor::CaptionPosition(caption, FrameWidth, FrameHeight);
+  lumivor::Bitmap canvas(FrameWidth, FrameHeight, 32);
+  std::memset(canvas.Bits(), 0x80, canvas.ImageSize());
+  const int opacity = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    lumivor::CompositeCaption(canvas, caption, at.X, at.Y, opacity);
+    benchmark::ClobberMemory();
+  }
+  state.counters["caption_pixels"] = static_cast<double>(caption.Width()) * caption.Height();
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_CaptionOverFrame)->Arg(255)->Arg(128);
 
 }  // namespace
 

@@ -13,6 +13,7 @@ packages=(
   libpango1.0-dev libcairo2-dev  # captions and title cards: text laid out by Pango, drawn by Cairo
   fonts-dejavu-core  # a font with Latin, Greek, Cyrillic, Arabic and Hebrew for the captions and their tests
   fonts-wqy-microhei  # a small font with Chinese and Japanese characters for the captions and their tests
+  fonts-noto-color-emoji  # colour emoji for the captions and their tests
   libavcodec-dev libavformat-dev libavutil-dev libavfilter-dev libavdevice-dev libswscale-dev libswresample-dev
   libsdl2-dev
   qt6-base-dev

@@ -150,12 +150,14 @@ PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent) {
         },
         Qt::QueuedConnection);
   };
+  // Beat sync settles the show's length and tempo on the sound's worker, frame or no frame.
+  show_.OnTimingReady = show_.OnFrameReady;
   UpdateControls();
 }
 
 PreviewPane::~PreviewPane() {
-  // The workers stop before the widgets their reports would reach go.
-  show_.OnFrameReady = nullptr;
+  // The workers stop before the widgets their reports would reach go; a report already posted
+  // finds the pane gone and is dropped.
   show_.Close();
 }
 
@@ -246,11 +248,7 @@ void PreviewPane::Tick() {
     slider->setMaximum(last);
     settingSlider_ = false;
   }
-  const QString tempo = QString::fromStdString(show_.BeatSyncText());
-  if (tempoLabel->text() != tempo) {
-    tempoLabel->setText(tempo);
-    tempoLabel->setVisible(!tempo.isEmpty());
-  }
+  ShowTempo(QString::fromStdString(show_.BeatSyncText()));
   const std::string renderError = show_.RenderError();
   if (!renderError.empty() && problem_.isEmpty()) {
     problem_ = QString::fromStdString(renderError);
@@ -258,6 +256,13 @@ void PreviewPane::Tick() {
   }
   // Playing ran to the end: the controls show it stopped.
   if (!show_.Playing() && tick_->isActive()) UpdateControls();
+}
+
+void PreviewPane::ShowTempo(const QString& tempo) {
+  if (tempoLabel->text() == tempo) return;
+  tempoLabel->setText(tempo);
+  tempoLabel->setVisible(!tempo.isEmpty());
+  if (OnTempoChanged) OnTempoChanged(tempo);
 }
 
 void PreviewPane::UpdateControls() {
@@ -271,10 +276,7 @@ void PreviewPane::UpdateControls() {
   settingSlider_ = true;
   slider->setRange(0, open ? static_cast<int>(std::min<std::int64_t>(show_.FrameCount() - 1, 1 << 30)) : 0);
   settingSlider_ = false;
-  if (!open) {
-    tempoLabel->clear();
-    tempoLabel->hide();
-  }
+  if (!open) ShowTempo(QString());
   problemLabel->setText(problem_);
   problemLabel->setVisible(!problem_.isEmpty());
   if (playing) {

@@ -33,6 +33,8 @@ class PreviewPane : public QWidget {
   std::function<ShowProject()> Project;
   // Before the first show: off for a pane that must stay silent (tests choose the dummy driver).
   bool SoundOutput = true;
+  // Told each time the tempo line changes (the show fitted to its music's beats, or rebuilt).
+  std::function<void(const QString& tempo)> OnTempoChanged;
 
   void PlayPause();
   void StepBack();
@@ -64,6 +66,7 @@ class PreviewPane : public QWidget {
 
  private:
   void Tick();
+  void ShowTempo(const QString& tempo);
   void UpdateControls();
   void Rebuild();
 

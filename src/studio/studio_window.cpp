@@ -92,6 +92,12 @@ StudioWindow::StudioWindow() : model_(std::make_unique<StoryboardModel>(thumbnai
 
   preview = new PreviewPane;
   preview->Project = [this] { return Project(); };
+  // The beat is found where the music is joined for listening, once; the timeline shows it.
+  preview->OnTempoChanged = [this](const QString& tempo) {
+    beats_.Tempo = tempo;
+    beats_.FittedFrames = tempo.isEmpty() ? 0 : preview->Show().FrameCount();
+    UpdateTimeline();
+  };
   auto* showSide = new QWidget;
   auto* showLayout = new QVBoxLayout(showSide);
   showLayout->setContentsMargins(0, 0, 0, 0);
@@ -258,7 +264,7 @@ void StudioWindow::ShowTrackList() {
 }
 
 void StudioWindow::UpdateTimeline() {
-  timeline->ShowFigures(MeasureTimeline(Project(), trackLengths_.Total(choices_.Tracks)));
+  timeline->ShowFigures(MeasureTimeline(Project(), trackLengths_.Total(choices_.Tracks), beats_));
 }
 
 bool StudioWindow::MayDiscardChanges() {

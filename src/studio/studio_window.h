@@ -16,6 +16,7 @@
 #include "app/run/show_project.h"
 #include "studio/storyboard_model.h"
 #include "studio/thumbnail_cache.h"
+#include "studio/timeline_bar.h"
 #include "studio/track_lengths.h"
 
 class QAction;
@@ -116,6 +117,7 @@ class StudioWindow : public QMainWindow {
   ThumbnailCache thumbnails_;
   std::unique_ptr<StoryboardModel> model_;
   TrackLengths trackLengths_;
+  BeatFigures beats_;
   // Everything but the photos, which the storyboard holds.
   ShowProject choices_;
   QString fileName_;

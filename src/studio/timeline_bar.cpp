@@ -9,6 +9,7 @@
 
 #include "app/run/audio_joiner.h"
 #include "app/run/audio_tracks.h"
+#include "app/run/beat_track.h"
 #include "app/run/run_request.h"
 #include "app/show/frame_sequencer.h"
 
@@ -38,7 +39,22 @@ std::int64_t ProjectFrameCount(const ShowProject& project) {
   return RequestTiming(request).FrameCount();
 }
 
-TimelineFigures MeasureTimeline(const ShowProject& project, std::optional<std::int64_t> trackMicroseconds) {
+namespace {
+
+// The beat line: the tempo the preview found, or what stands in for it until then.
+QString beat_text(const ShowProject& project, const BeatFigures& beats, const TimelineFigures& figures) {
+  if (!project.BeatSync || project.Photos.empty()) return {};
+  if (project.Tracks.empty()) return QString::fromLatin1(BeatSyncNoMusicText);
+  if (beats.Tempo.isEmpty()) return QStringLiteral("Beat sync: finding the music's beat…");
+  QString text = beats.Tempo;
+  if (beats.FittedFrames > 0 && beats.FittedFrames != figures.ShowFrames && project.RateNumerator > 0) {
+    const double seconds = static_cast<double>(beats.FittedFrames) * project.RateDenominator / project.RateNumerator;
+    text += QStringLiteral("; on the beat the show lasts %1 (%2 frames)").arg(time_text(seconds)).arg(beats.FittedFrames);
+  }
+  return text;
+}
+
+TimelineFigures measure_lengths(const ShowProject& project, std::optional<std::int64_t> trackMicroseconds) {
   TimelineFigures figures;
   figures.ShowFrames = project.Photos.empty() ? 0 : ProjectFrameCount(project);
   if (project.RateNumerator > 0 && project.RateDenominator > 0) {
@@ -88,6 +104,15 @@ TimelineFigures MeasureTimeline(const ShowProject& project, std::optional<std::i
   return figures;
 }
 
+}  // namespace
+
+TimelineFigures MeasureTimeline(const ShowProject& project, std::optional<std::int64_t> trackMicroseconds,
+                                const BeatFigures& beats) {
+  TimelineFigures figures = measure_lengths(project, trackMicroseconds);
+  figures.BeatText = beat_text(project, beats, figures);
+  return figures;
+}
+
 TimelineBar::TimelineBar(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("timeline"));
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -95,7 +120,9 @@ TimelineBar::TimelineBar(QWidget* parent) : QWidget(parent) {
 
 void TimelineBar::ShowFigures(const TimelineFigures& figures) {
   figures_ = figures;
-  setToolTip(figures_.ShowText + QStringLiteral("\n") + figures_.MusicText);
+  QString tip = figures_.ShowText + QStringLiteral("\n") + figures_.MusicText;
+  if (!figures_.BeatText.isEmpty()) tip += QStringLiteral("\n") + figures_.BeatText;
+  setToolTip(tip);
   updateGeometry();
   update();
 }
@@ -104,12 +131,16 @@ int TimelineBar::RowHeight() const { return fontMetrics().height() + 6; }
 
 int TimelineBar::TextWidth() const {
   const QFontMetrics metrics = fontMetrics();
-  return std::max(metrics.horizontalAdvance(figures_.ShowText), metrics.horizontalAdvance(figures_.MusicText));
+  return std::max({metrics.horizontalAdvance(figures_.ShowText), metrics.horizontalAdvance(figures_.MusicText),
+                   metrics.horizontalAdvance(figures_.BeatText)});
 }
 
-QSize TimelineBar::sizeHint() const { return {TextWidth() + 24, 2 * RowHeight() + 8}; }
+// The beat line, when there is one, goes under the music it was found in.
+int TimelineBar::Rows() const { return figures_.BeatText.isEmpty() ? 2 : 3; }
 
-QSize TimelineBar::minimumSizeHint() const { return {120, 2 * RowHeight() + 8}; }
+QSize TimelineBar::sizeHint() const { return {TextWidth() + 24, Rows() * RowHeight() + 8}; }
+
+QSize TimelineBar::minimumSizeHint() const { return {120, Rows() * RowHeight() + 8}; }
 
 void TimelineBar::paintEvent(QPaintEvent*) {
   QPainter painter(this);
@@ -130,6 +161,9 @@ void TimelineBar::paintEvent(QPaintEvent*) {
   painter.setPen(palette().color(QPalette::WindowText));
   painter.drawText(QRect(8, 4, width - 8, row - 2), Qt::AlignVCenter | Qt::AlignLeft, figures_.ShowText);
   painter.drawText(musicRow.adjusted(4, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, figures_.MusicText);
+  if (!figures_.BeatText.isEmpty()) {
+    painter.drawText(QRect(8, 4 + 2 * row, width - 8, row - 2), Qt::AlignVCenter | Qt::AlignLeft, figures_.BeatText);
+  }
 }
 
 }  // namespace lumivor::studio

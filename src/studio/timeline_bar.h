@@ -21,6 +21,15 @@ struct TimelineFigures {
   double HeardSeconds = 0;
   QString ShowText;
   QString MusicText;
+  // With beat sync: the tempo the show is cut to, or what is still awaited; empty without.
+  QString BeatText;
+};
+
+// What the preview found of the show's music, for the timeline: its tempo line (empty while the
+// music is still being read) and the length of the show fitted to its beats.
+struct BeatFigures {
+  QString Tempo;
+  std::int64_t FittedFrames = 0;
 };
 
 // Frames of the show as it will be rendered: a transition before the first photo, then each photo's
@@ -28,7 +37,8 @@ struct TimelineFigures {
 // show without photos.
 std::int64_t ProjectFrameCount(const ShowProject& project);
 
-TimelineFigures MeasureTimeline(const ShowProject& project, std::optional<std::int64_t> trackMicroseconds);
+TimelineFigures MeasureTimeline(const ShowProject& project, std::optional<std::int64_t> trackMicroseconds,
+                                const BeatFigures& beats = {});
 
 class TimelineBar : public QWidget {
  public:
@@ -46,6 +56,7 @@ class TimelineBar : public QWidget {
  private:
   int RowHeight() const;
   int TextWidth() const;
+  int Rows() const;
   TimelineFigures figures_;
 };
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/run/conversion_job.h"
 #include "app/run/run_request.h"
 #include "app/settings/settings_store.h"
 #include "app/show/beat_fit.h"
@@ -176,6 +177,75 @@ TEST_F(BeatRun, AShowTakesItsCutsFromTheMusic) {
   ASSERT_TRUE(BeatSyncedTiming(folder / "noise.wav", plan, rate, timing, line, error)) << error;
   EXPECT_EQ(line, "Beat sync: no clear beat in the music; the show keeps its planned times");
   EXPECT_EQ(timing.HoldFrames, plan.HoldFrames);
+}
+
+// The decision the run and the preview share. A fitted show of another length has its sound
+// joined again, unless under the cut rule the tracks, which outlast the plan, end before the
+// fitted show would: then the plan stands with its notice. The fade rule plays the same tracks
+// out under the longer show, so the fit is taken there.
+TEST_F(BeatRun, AFitIsTakenOnlyWhereTheMusicCoversIt) {
+  const std::vector<double> clicks = Grid(0.25, 0.5, 30);
+  testing::WriteWav(folder / "clicks.wav", testing::Clicks(30, clicks, -6));
+  testing::WriteWav(folder / "noise.wav", testing::Noise(30, -6, 4));
+  const FrameRateParts rate{25, 1};
+  // 4 photos held 1.52 s with 1 s transitions: every cut (2.52, 5.04, 7.56 and 10.08 s) a little
+  // before a click, so the fitted show ends later than planned.
+  const ShowTiming plan = UniformTiming(4, 38, 25);
+  const ShowPacing pacing{rate, 38, 25, plan};
+  RunRequest request;
+  request.Photos = {"one.jpg", "two.jpg", "three.jpg", "four.jpg"};
+  request.RateNumerator = 25;
+  request.HoldSeconds = 1.52;
+  request.TransitionSeconds = 1;
+  request.Tracks = {folder / "clicks.wav"};
+  request.MusicEndRule = MusicEnd::Cut;
+
+  ShowBeatFit fit;
+  ASSERT_TRUE(FitShowToBeats(request, pacing, folder / "clicks.wav", decoder, fit, error, [] { return true; })) << error;
+  const std::int64_t fitted = fit.Timing.FrameCount();
+  ASSERT_GT(fitted, plan.FrameCount()) << "the case should make the show longer";
+  EXPECT_TRUE(fit.Rejoin);
+  EXPECT_EQ(fit.Notice, "");
+  EXPECT_EQ(fit.Text(), fit.TempoLine);
+  // Tracks that end between the planned show's end and the fitted one's.
+  const double between = (static_cast<double>(plan.FrameCount() + fitted) / 2) / 25;
+  testing::WriteWav(folder / "between.wav", testing::Clicks(between, clicks, -6));
+
+  struct Case {
+    const char* name;
+    const char* joined;  // where the beats are read
+    const char* track;   // what the join's rule measures
+    MusicEnd rule;
+    bool taken;
+    const char* notice;
+  };
+  const Case cases[] = {
+      {"the tracks outlast the fitted show", "clicks.wav", "clicks.wav", MusicEnd::Cut, true, ""},
+      {"cut: the tracks end before the fitted show", "clicks.wav", "between.wav", MusicEnd::Cut, false,
+       BeatSyncMusicTooShortText},
+      {"faded: played out under the fitted show", "clicks.wav", "between.wav", MusicEnd::Fade, true, ""},
+      {"no clear beat", "noise.wav", "clicks.wav", MusicEnd::Cut, false, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    request.Tracks = {folder / c.track};
+    request.MusicEndRule = c.rule;
+    ASSERT_TRUE(FitShowToBeats(request, pacing, folder / c.joined, decoder, fit, error, [] { return true; })) << error;
+    EXPECT_EQ(fit.Notice, c.notice);
+    EXPECT_EQ(fit.Rejoin, c.taken);
+    EXPECT_EQ(fit.Timing.FrameCount(), c.taken ? fitted : plan.FrameCount());
+    if (!c.taken) {
+      EXPECT_EQ(fit.Timing.HoldFrames, plan.HoldFrames);
+    }
+    EXPECT_EQ(fit.Text(), *c.notice != 0 ? std::string(c.notice) : fit.TempoLine);
+  }
+
+  request.Tracks = {folder / "missing.wav"};
+  EXPECT_FALSE(FitShowToBeats(request, pacing, folder / "clicks.wav", decoder, fit, error, [] { return true; }));
+  EXPECT_NE(error.find("missing.wav"), std::string::npos) << error;
+  EXPECT_FALSE(FitShowToBeats(request, pacing, folder / "missing.wav", decoder, fit, error, [] { return true; }));
+  EXPECT_EQ(error.rfind("Cannot find the beats of the joined music: ", 0), 0u) << error;
+  EXPECT_EQ(fit.Timing.HoldFrames, plan.HoldFrames);
 }
 
 // What ffprobe, an outside reader, finds in a written video: its pictures decoded and counted,

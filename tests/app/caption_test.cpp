@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,7 @@
 #include "app/samples/sample_pictures.h"
 #include "app/show/frame_sequencer.h"
 #include "app/window/main_window.h"
+#include "exif_test_support.h"
 #include "picture_test_support.h"
 #include "run_test_support.h"
 #include "support/scratch_folder.h"
@@ -28,55 +31,11 @@ namespace {
 
 // ------------------------------------------------------------------ Exif dates, written byte by byte
 
-// A TIFF block with the dates a camera writes: DateTime in the first directory and
-// DateTimeOriginal in the Exif directory it points to. A null text leaves the tag out.
-std::vector<std::uint8_t> date_tiff(const char* original, const char* modified, bool bigEndian) {
-  std::vector<std::uint8_t> tiff;
-  auto put16 = [&](std::uint32_t v) {
-    if (bigEndian) tiff.insert(tiff.end(), {std::uint8_t(v >> 8), std::uint8_t(v)});
-    else tiff.insert(tiff.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
-  };
-  auto put32 = [&](std::uint32_t v) {
-    if (bigEndian) put16(v >> 16), put16(v & 0xFFFF);
-    else put16(v & 0xFFFF), put16(v >> 16);
-  };
-  const std::uint32_t firstEntries = (modified != nullptr ? 1 : 0) + (original != nullptr ? 1 : 0);
-  const std::uint32_t exifDirectory = 8 + 2 + firstEntries * 12 + 4;
-  const std::uint32_t texts = exifDirectory + (original != nullptr ? 2 + 12 + 4 : 0);
-  tiff.insert(tiff.end(), {std::uint8_t(bigEndian ? 'M' : 'I'), std::uint8_t(bigEndian ? 'M' : 'I')});
-  put16(42);
-  put32(8);
-  put16(firstEntries);
-  // Each text is 20 bytes with its NUL, so it is kept outside the entry, at its offset.
-  std::uint32_t nextText = texts;
-  if (modified != nullptr) put16(0x0132), put16(2), put32(20), put32(nextText), nextText += 20;
-  if (original != nullptr) put16(0x8769), put16(4), put32(1), put32(exifDirectory);
-  put32(0);
-  if (original != nullptr) {
-    put16(1);
-    put16(0x9003), put16(2), put32(20), put32(nextText);
-    put32(0);
-  }
-  for (const char* text : {modified, original}) {
-    if (text == nullptr) continue;
-    std::string value(text);
-    value.resize(20, '\0');
-    tiff.insert(tiff.end(), value.begin(), value.end());
-  }
-  return tiff;
-}
-
-std::vector<std::uint8_t> exif_body(const std::vector<std::uint8_t>& tiff) {
-  std::vector<std::uint8_t> body = {'E', 'x', 'i', 'f', 0, 0};
-  body.insert(body.end(), tiff.begin(), tiff.end());
-  return body;
-}
-
 enum class Container { Jpeg, Png };
 
 std::vector<std::uint8_t> photo_with_exif(Container container, const std::vector<std::uint8_t>& tiff) {
   const Bitmap picture = MakeSamplePicture(SamplePicture::Landscape, 64, 48);
-  if (container == Container::Jpeg) return testing::EncodeJpeg(picture, testing::JpegKind::Colour, tiff.empty() ? tiff : exif_body(tiff));
+  if (container == Container::Jpeg) return testing::EncodeJpeg(picture, testing::JpegKind::Colour, tiff.empty() ? tiff : testing::ExifBody(tiff));
   std::vector<std::uint8_t> png;
   std::string error;
   EXPECT_TRUE(EncodePng(picture, png, error)) << error;
@@ -123,7 +82,7 @@ TEST(PhotoDates, TakenDateFromTheExifBlockOfJpegAndPng) {
     SCOPED_TRACE(c.name);
     const bool anyDate = c.original != nullptr || c.modified != nullptr;
     const std::vector<std::uint8_t> file =
-        photo_with_exif(c.container, anyDate ? date_tiff(c.original, c.modified, c.bigEndian) : std::vector<std::uint8_t>{});
+        photo_with_exif(c.container, anyDate ? testing::DateTiff(c.original, c.modified, c.bigEndian) : std::vector<std::uint8_t>{});
     const std::string path = folder / "photo";
     ASSERT_TRUE(testing::WriteWholeFile(path, file));
     EXPECT_EQ(PhotoFileDate(path), c.expected);
@@ -172,7 +131,7 @@ class LocaleFromEnvironment {
 TEST(PhotoCaptions, OwnTextOrTheDateAndNothingForAPhotoWithoutOne) {
   testing::ScratchFolder folder;
   const std::string dated = folder / "dated.jpg", undated = folder / "undated.jpg", broken = folder / "broken.jpg";
-  ASSERT_TRUE(testing::WriteWholeFile(dated, photo_with_exif(Container::Jpeg, date_tiff("2024:06:12 09:00:00", nullptr, false))));
+  ASSERT_TRUE(testing::WriteWholeFile(dated, photo_with_exif(Container::Jpeg, testing::DateTiff("2024:06:12 09:00:00", nullptr, false))));
   ASSERT_TRUE(testing::WriteWholeFile(undated, photo_with_exif(Container::Jpeg, {})));
   ASSERT_TRUE(testing::WriteWholeFile(broken, {0xFF, 0xD8, 0xFF, 0xE1, 0x00}));
   const LocaleFromEnvironment english("C");
@@ -277,6 +236,23 @@ TEST(CaptionArt, CjkRendersInsideTheSafeArea) {
   expect_caption_in_safe_area(text, 640, 360);
 }
 
+// Emoji come in their own colours (a colour font's glyphs are kept as drawn, not whitened).
+TEST(CaptionArt, EmojiRenderInTheirColours) {
+  const char* text = "Birthday \U0001F382\U0001F389";  // a cake and a party popper
+  if (!FontsCoverText(text)) GTEST_SKIP() << "no emoji font is installed (fonts-noto-color-emoji would give one)";
+  expect_caption_in_safe_area(text, 640, 360);
+  const Bitmap caption = RenderCaption(text, 640, 360);
+  int coloured = 0;
+  for (int y = 0; y < caption.Height(); ++y) {
+    const std::uint8_t* p = caption.ScanLine(y);
+    for (int x = 0; x < caption.Width(); ++x, p += 4) {
+      const int most = std::max({p[0], p[1], p[2]}), least = std::min({p[0], p[1], p[2]});
+      if (p[3] > 128 && most - least > 60) ++coloured;
+    }
+  }
+  EXPECT_GT(coloured, 20) << "the emoji came out without their colours";
+}
+
 // The box of a caption's letters: its bright pixels, not the shadow's ground around them.
 Rect letters_of(const Bitmap& caption) {
   Rect box{caption.Width(), caption.Height(), 0, 0};
@@ -285,6 +261,53 @@ Rect letters_of(const Bitmap& caption) {
       if ((caption.Pixel(x, y) & 0xFF) > 128)
         box = {std::min(box.Left, x), std::min(box.Top, y), std::max(box.Right, x + 1), std::max(box.Bottom, y + 1)};
   return box;
+}
+
+// Wide rows take the four-pixels-at-a-time path: every pixel, the leftover ones at a row's end
+// included, is the rounded blend worked out here one by one, on 32- and 24-bit frames alike.
+TEST(CaptionArt, WideCaptionsBlendEveryPixelExactly) {
+  std::mt19937 generator(11);
+  const auto byte = [&](int most) { return static_cast<int>(generator() % static_cast<unsigned>(most + 1)); };
+  Bitmap caption(37, 3, 32);
+  for (int y = 0; y < caption.Height(); ++y) {
+    std::uint8_t* p = caption.ScanLine(y);
+    for (int x = 0; x < caption.Width(); ++x, p += 4) {
+      // Premultiplied: no colour above its cover; some pixels clear, some fully covered.
+      const int alpha = x % 7 == 0 ? 0 : x % 5 == 0 ? 255 : byte(255);
+      for (int c = 0; c < 3; ++c) p[c] = static_cast<std::uint8_t>(byte(alpha));
+      p[3] = static_cast<std::uint8_t>(alpha);
+    }
+  }
+  const auto round_255 = [](int x) { return (2 * x + 255) / 510; };
+  for (const int depth : {32, 24}) {
+    for (const int opacity : {255, 128, 77, 1}) {
+      SCOPED_TRACE(std::to_string(depth) + " bits, opacity " + std::to_string(opacity));
+      Bitmap frame(44, 5, depth);
+      for (int y = 0; y < frame.Height(); ++y) {
+        std::uint8_t* p = frame.ScanLine(y);
+        for (int i = 0; i < frame.Width() * frame.BytesPerPixel(); ++i) p[i] = static_cast<std::uint8_t>(byte(255));
+      }
+      Bitmap before(frame.Width(), frame.Height(), depth);
+      std::memcpy(before.Bits(), frame.Bits(), frame.ImageSize());
+      CompositeCaption(frame, caption, 3, 1, opacity);
+      for (int y = 0; y < frame.Height(); ++y) {
+        for (int x = 0; x < frame.Width(); ++x) {
+          const std::uint8_t* was = before.ScanLine(y) + x * frame.BytesPerPixel();
+          const std::uint8_t* now = frame.ScanLine(y) + x * frame.BytesPerPixel();
+          const bool under = x >= 3 && x < 40 && y >= 1 && y < 4;
+          const std::uint8_t* over = under ? caption.ScanLine(y - 1) + 4 * (x - 3) : nullptr;
+          for (int c = 0; c < frame.BytesPerPixel(); ++c) {
+            int expected = was[c];
+            if (under && c < 3) {
+              const int alpha = round_255(over[3] * opacity);
+              expected = std::min(255, round_255(over[c] * opacity) + round_255(was[c] * (255 - alpha)));
+            }
+            ASSERT_EQ(now[c], expected) << "pixel " << x << "," << y << " byte " << c;
+          }
+        }
+      }
+    }
+  }
 }
 
 TEST(CaptionArt, CaptionScalesWithTheFrame) {
@@ -673,7 +696,7 @@ TEST(CaptionShow, DateRuleOfTheRunCaptionsOnlyTheDatedPhoto) {
   request.Photos = {folder / "undated.jpg", folder / "dated.jpg", folder / "undated.png"};
   ASSERT_TRUE(testing::WriteWholeFile(request.Photos[0], photo_with_exif(Container::Jpeg, {})));
   ASSERT_TRUE(testing::WriteWholeFile(request.Photos[1],
-                                      photo_with_exif(Container::Jpeg, date_tiff("2024:06:12 09:00:00", nullptr, false))));
+                                      photo_with_exif(Container::Jpeg, testing::DateTiff("2024:06:12 09:00:00", nullptr, false))));
   ASSERT_TRUE(testing::WriteWholeFile(request.Photos[2], photo_with_exif(Container::Png, {})));
   request.Width = ShowWidth;
   request.Height = ShowHeight;

@@ -1,4 +1,4 @@
-// Exif orientation tags written byte by byte, as cameras and phones write them.
+// Exif orientation tags and dates written byte by byte, as cameras and phones write them.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +43,50 @@ inline std::vector<std::uint8_t> WithApp1(const std::vector<std::uint8_t>& jpeg,
   file.insert(file.end(), body.begin(), body.end());
   file.insert(file.end(), jpeg.begin() + 2, jpeg.end());
   return file;
+}
+
+// A TIFF block with the dates a camera writes: DateTime in the first directory and
+// DateTimeOriginal in the Exif directory it points to. A null text leaves the tag out.
+inline std::vector<std::uint8_t> DateTiff(const char* original, const char* modified, bool bigEndian) {
+  std::vector<std::uint8_t> tiff;
+  auto put16 = [&](std::uint32_t v) {
+    if (bigEndian) tiff.insert(tiff.end(), {std::uint8_t(v >> 8), std::uint8_t(v)});
+    else tiff.insert(tiff.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
+  };
+  auto put32 = [&](std::uint32_t v) {
+    if (bigEndian) put16(v >> 16), put16(v & 0xFFFF);
+    else put16(v & 0xFFFF), put16(v >> 16);
+  };
+  const std::uint32_t firstEntries = (modified != nullptr ? 1 : 0) + (original != nullptr ? 1 : 0);
+  const std::uint32_t exifDirectory = 8 + 2 + firstEntries * 12 + 4;
+  const std::uint32_t texts = exifDirectory + (original != nullptr ? 2 + 12 + 4 : 0);
+  tiff.insert(tiff.end(), {std::uint8_t(bigEndian ? 'M' : 'I'), std::uint8_t(bigEndian ? 'M' : 'I')});
+  put16(42);
+  put32(8);
+  put16(firstEntries);
+  // Each text is 20 bytes with its NUL, so it is kept outside the entry, at its offset.
+  std::uint32_t nextText = texts;
+  if (modified != nullptr) put16(0x0132), put16(2), put32(20), put32(nextText), nextText += 20;
+  if (original != nullptr) put16(0x8769), put16(4), put32(1), put32(exifDirectory);
+  put32(0);
+  if (original != nullptr) {
+    put16(1);
+    put16(0x9003), put16(2), put32(20), put32(nextText);
+    put32(0);
+  }
+  for (const char* text : {modified, original}) {
+    if (text == nullptr) continue;
+    std::string value(text);
+    value.resize(20, '\0');
+    tiff.insert(tiff.end(), value.begin(), value.end());
+  }
+  return tiff;
+}
+
+inline std::vector<std::uint8_t> ExifBody(const std::vector<std::uint8_t>& tiff) {
+  std::vector<std::uint8_t> body = {'E', 'x', 'i', 'f', 0, 0};
+  body.insert(body.end(), tiff.begin(), tiff.end());
+  return body;
 }
 
 }  // namespace lumivor::testing

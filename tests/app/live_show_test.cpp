@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -332,22 +333,32 @@ TEST_F(LiveShowTest, BeatSyncCutsOnTheMusicsBeats) {
     SCOPED_TRACE(beatSync ? "beat sync" : "planned times");
     RunRequest run = request;
     run.Seed = 8;
-    // Cuts planned at 2.5 s, 5.0 s and 7.5 s: halfway between two clicks.
-    run.HoldSeconds = 2;
+    // Cuts planned at 2.3 s, 4.6 s and 6.9 s, between clicks; the last one's nearest click is
+    // earlier, so the fitted show is shorter than the plan.
+    run.HoldSeconds = 1.8;
     run.Tracks = {folder / "clicks.wav"};
     run.BeatSync = beatSync;
     const ShowTiming plan = RequestTiming(run);
     LiveShow show;
     show.SoundOutput = false;
+    std::atomic<int> timingReports{0};
+    show.OnTimingReady = [&] { ++timingReports; };
     std::string error;
     ASSERT_TRUE(show.Open(run, 0, error)) << error;
     ASSERT_TRUE(show.WaitForSound(60s)) << show.SoundError();
     const ShowTiming timing = show.Timing();
+    // The sound was joined for the show as it is drawn: after a fit that changed the show's
+    // length, joined again at the fitted length, as the run does.
+    const double soundSeconds =
+        static_cast<double>(show.SoundSamples().size()) / show.SoundChannels() / show.SoundRate();
+    EXPECT_NEAR(soundSeconds, FrameSeconds(show.FrameCount(), show.Rate()), 1152.0 / JoinedSampleRate);
+    EXPECT_EQ(timingReports.load(), beatSync ? 1 : 0);
     if (!beatSync) {
       EXPECT_EQ(show.BeatSyncText(), "");
       EXPECT_EQ(timing.HoldFrames, plan.HoldFrames);
       continue;
     }
+    ASSERT_LT(timing.FrameCount(), plan.FrameCount()) << "the case should make the show shorter";
     const std::string text = show.BeatSyncText();
     // The tempo of a few seconds of joined (compressed) music is read to within a beat a minute.
     ASSERT_TRUE(text.starts_with("Beat sync: ") && text.ends_with(" bpm")) << text;

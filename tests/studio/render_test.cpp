@@ -14,7 +14,9 @@
 #include <QUrl>
 #include <gtest/gtest.h>
 
+#include "app/exif_test_support.h"
 #include "app/run/output_formats.h"
+#include "app/sound_test_support.h"
 #include "app/show/frame_sequencer.h"
 #include "studio/render_dialog.h"
 #include "window_fixture.h"
@@ -131,6 +133,68 @@ TEST_F(RenderTest, StudioAndTheCommandLineMakeTheSameFramesOfAProject) {
   const std::vector<std::string> studioFrames = FrameHashes(studioVideo);
   EXPECT_EQ(studioFrames.size(), static_cast<std::size_t>(ShowFrameCount(3, 10, 10)));
   EXPECT_EQ(studioFrames, FrameHashes(cliVideo));
+}
+
+// A show cut on its song's beat, the song levelled, a title card and dated captions: Studio's
+// video is the command line's of the same project, picture for picture and sound for sound, and
+// the run names the tempo it cut to.
+TEST_F(RenderTest, AShowOnTheBeatWithWordsRendersAsTheCommandLineMakesIt) {
+  ShowProject project;
+  // The two sample JPEGs with the Exif block a phone writes.
+  for (const auto& [index, date] : {std::pair{0, "2024:06:12 09:00:00"}, std::pair{1, "2024:06:13 18:30:00"}}) {
+    const std::string bytes = Contents(photos[static_cast<std::size_t>(index)]);
+    const std::vector<std::uint8_t> dated = testing::WithApp1(
+        std::vector<std::uint8_t>(bytes.begin(), bytes.end()), testing::ExifBody(testing::DateTiff(date, nullptr, false)));
+    const std::string file = folder / ("dated" + std::to_string(index) + ".jpg");
+    WriteText(file, std::string(dated.begin(), dated.end()));
+    project.Photos.push_back({file, {}});
+  }
+  project.Photos.push_back({photos[2], {}});
+  std::vector<double> clicks;
+  for (double t = 0.25; t < 20; t += 0.5) clicks.push_back(t);
+  testing::WriteWav(folder / "song.wav", testing::Clicks(20, clicks, -12));
+  project.Tracks = {folder / "song.wav"};
+  project.Width = 160;
+  project.Height = 120;
+  project.RateNumerator = 10;
+  project.HoldSeconds = 2;
+  project.TransitionSeconds = 1;
+  project.RandomEffects = false;
+  project.Seed = 11;
+  project.FormatIndex = ModernFormatIndex;
+  project.BeatSync = true;
+  project.Normalize = true;
+  project.Title = "Summer";
+  project.Subtitle = "June 2024";
+  project.Captions = CaptionRule::Date;
+  const std::string file = folder / "beat.lumivor";
+  std::string errorText;
+  ASSERT_TRUE(SaveShowProject(project, file, errorText)) << errorText;
+
+  const std::string studioVideo = folder / "studio.mp4";
+  JobResult result;
+  WithDialog(file, [&](RenderDialog& dialog) {
+    dialog.edtOutput->setText(QString::fromStdString(studioVideo));
+    ASSERT_TRUE(dialog.StartRender()) << dialog.ResultText().toStdString();
+    ASSERT_TRUE(RunToEnd(dialog));
+    result = dialog.LastResult();
+  });
+  ASSERT_EQ(result.End, JobEnd::Finished) << result.ErrorText;
+  double bpm = 0;
+  ASSERT_EQ(std::sscanf(result.BeatSyncText.c_str(), "Beat sync: %lf bpm", &bpm), 1) << result.BeatSyncText;
+  EXPECT_NEAR(bpm, 120, 1);
+
+  const std::string cliVideo = folder / "cli.mp4";
+  const std::string said = Output(std::string(LUMIVOR_BINARY) + " make '" + file + "' -o '" + cliVideo + "' 2>&1");
+  ASSERT_TRUE(std::filesystem::exists(cliVideo)) << said;
+  const std::vector<std::string> studioFrames = FrameHashes(studioVideo);
+  EXPECT_EQ(studioFrames.size(), static_cast<std::size_t>(result.Timing.FrameCount()));
+  EXPECT_EQ(studioFrames, FrameHashes(cliVideo));
+  const auto sound_hash = [](const std::string& video) {
+    return Output("ffmpeg -v error -nostdin -i '" + video + "' -map 0:a -f md5 - 2>/dev/null");
+  };
+  EXPECT_FALSE(sound_hash(studioVideo).empty());
+  EXPECT_EQ(sound_hash(studioVideo), sound_hash(cliVideo));
 }
 
 TEST_F(RenderTest, AFailedRenderSaysWhyAndKeepsTheFileThatWasThere) {

@@ -1,9 +1,13 @@
 // The timeline: the show's length as the run will make it, against the tracks' and what the
 // music-end rule keeps of them; the window's bar follows every edit.
+#include <QCheckBox>
 #include <QDoubleSpinBox>
 #include <gtest/gtest.h>
 
+#include "app/run/beat_track.h"
 #include "app/show/frame_sequencer.h"
+#include "app/sound_test_support.h"
+#include "studio/preview_pane.h"
 #include "studio/settings_panel.h"
 #include "studio/timeline_bar.h"
 #include "window_fixture.h"
@@ -79,6 +83,35 @@ TEST(TimelineTest, MusicAgainstTheShowUnderEachRule) {
   }
 }
 
+TEST(TimelineTest, TheBeatLineSaysWhatBeatSyncMadeOfTheMusic) {
+  // 2 photos of 4 s with 1 s transitions at 30 fps: 332 frames.
+  struct Case {
+    const char* name;
+    bool beatSync;
+    bool tracks;
+    BeatFigures beats;
+    QString text;  // the whole line; empty for none
+  };
+  const Case cases[] = {
+      {"without beat sync", false, true, {QStringLiteral("Beat sync: 120.0 bpm"), 320}, QString()},
+      {"no music to follow", true, false, {}, QString::fromLatin1(BeatSyncNoMusicText)},
+      {"the music still being read", true, true, {}, QStringLiteral("Beat sync: finding the music's beat…")},
+      {"the plan kept", true, true, {QStringLiteral("Beat sync: no clear beat in the music"), 332},
+       QStringLiteral("Beat sync: no clear beat in the music")},
+      {"fitted to another length", true, true, {QStringLiteral("Beat sync: 120.0 bpm"), 321},
+       QStringLiteral("Beat sync: 120.0 bpm; on the beat the show lasts 00:00:10.700 (321 frames)")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ShowProject project = show_of(2, 4, 1);
+    project.BeatSync = c.beatSync;
+    if (c.tracks) project.Tracks = {"/music.mp3"};
+    const TimelineFigures figures = MeasureTimeline(project, 20'000'000, c.beats);
+    ASSERT_EQ(figures.ShowFrames, 332);
+    EXPECT_EQ(figures.BeatText, c.text);
+  }
+}
+
 class TimelineWindowTest : public StudioWindowTest {};
 
 TEST_F(TimelineWindowTest, TheBarFollowsEveryEditAndItsUndo) {
@@ -101,6 +134,42 @@ TEST_F(TimelineWindowTest, TheBarFollowsEveryEditAndItsUndo) {
   EXPECT_NEAR(*window->timeline->Figures().TrackSeconds, 4.0, 0.01);
   window->Undo().undo();
   EXPECT_EQ(window->timeline->Figures().TrackSeconds, std::optional<double>(0.0));
+}
+
+// The tempo reaches the bar from the preview, which joins the music and finds its beat once. A
+// show the music does not cover says so, as the run does; an edit that turns beat sync off takes
+// the line away.
+TEST_F(TimelineWindowTest, TheBarShowsTheTempoTheShowIsCutTo) {
+  auto window = MakeWindow();
+  window->preview->SoundOutput = false;
+  std::vector<double> clicks;
+  for (double t = 0.25; t < 30; t += 0.5) clicks.push_back(t);
+  testing::WriteWav(folder / "clicks.wav", testing::Clicks(30, clicks, -6));
+  window->AddPhotos(SamplePhotos(folder.Path()));
+  window->AddTracks({folder / "clicks.wav"});
+  window->settings->chkBeatSync->setChecked(true);
+  const auto beatText = [&] { return window->timeline->Figures().BeatText.toStdString(); };
+  EXPECT_EQ(beatText(), "Beat sync: finding the music's beat…");
+
+  // Four photos held 10 s outlast the 30 s of music, which the cut rule then leaves out.
+  window->settings->spnHold->setValue(10);
+  ASSERT_TRUE(window->preview->Refresh()) << window->preview->Problem().toStdString();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return beatText() == BeatSyncNoMusicText; }, 60000)) << beatText();
+
+  window->settings->spnHold->setValue(2);
+  ASSERT_TRUE(window->preview->Refresh()) << window->preview->Problem().toStdString();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return beatText().find("bpm") != std::string::npos; }, 60000)) << beatText();
+  double bpm = 0;
+  ASSERT_EQ(std::sscanf(beatText().c_str(), "Beat sync: %lf bpm", &bpm), 1) << beatText();
+  EXPECT_NEAR(bpm, 120, 1);
+  EXPECT_EQ(window->preview->TempoText().toStdString(), beatText().substr(0, window->preview->TempoText().size()));
+  // The length the bar names is the preview's, which is the render's.
+  const std::int64_t fitted = window->preview->Show().FrameCount();
+  if (fitted != window->timeline->Figures().ShowFrames) {
+    EXPECT_NE(beatText().find("(" + std::to_string(fitted) + " frames)"), std::string::npos) << beatText();
+  }
+  window->settings->chkBeatSync->setChecked(false);
+  EXPECT_EQ(beatText(), "");
 }
 
 }  // namespace

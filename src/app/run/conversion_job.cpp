@@ -444,47 +444,33 @@ bool ConversionJob::SyncToBeats(const RunRequest& request, ShowPlan& plan, JobRe
     log.AddLine(result.BeatSyncText);
     return true;
   }
-  ShowTiming fitted;
-  std::string line;
+  const ShowPacing planned{plan.Rate, plan.HoldFrames, plan.TransitionFrames, plan.Timing};
+  ShowBeatFit fit;
   std::string error;
-  if (!BeatSyncedTiming(joinedAudio_.Path(), plan.Timing, plan.Rate, fitted, line, error,
-                        [this] { return !stopPressed_.load(); })) {
-    if (stopPressed_) return EndStoppedEarly(result);
-    return FailLoudly("Cannot find the beats of the joined music: " + error, result);
+  if (!FitShowToBeats(request, planned, joinedAudio_.Path(), services_.Decoder, fit, error,
+                      [this] { return !stopPressed_.load(); })) {
+    if (stopPressed_ || error.empty()) return EndStoppedEarly(result);
+    return FailLoudly(error, result);
   }
-  result.BeatSyncText = line;
-  log.AddLine(line);
-  if (fitted.HoldFrames == plan.Timing.HoldFrames) return true;
+  log.AddLine(fit.TempoLine);
+  if (!fit.Notice.empty()) log.AddLine(fit.Notice);
+  result.BeatSyncText = fit.Text();
+  if (fit.Timing.HoldFrames == plan.Timing.HoldFrames) return true;
 
   // The fit may end the show up to a beat away from its plan, and the sound must end with the
   // video. The tracks are joined again at the fitted length rather than the first join cut or
   // stretched: the sound is encoded once from the tracks (not a lossy copy of a lossy copy), the
-  // join's own rules (the fade's place, the loop's plays, whether the tracks outlast the show)
-  // are applied to the length really made, and the music before the end is laid from the same
-  // first sample, so the beats just found stay where they are.
-  if (fitted.FrameCount() != plan.Timing.FrameCount()) {
-    const AudioJoinRequest join =
-        SoundJoinRequest(request, ShowPacing{plan.Rate, plan.HoldFrames, plan.TransitionFrames, fitted});
-    std::int64_t tracksMicroseconds = 0;
-    if (const std::string problem = MeasureTracks(services_.Decoder, request.Tracks, tracksMicroseconds);
-        !problem.empty()) {
-      return FailLoudly(problem, result);
-    }
-    // Under the cut rule tracks that outlast the planned show may not outlast a longer fitted
-    // one; the video would then lose the very music it was cut to.
-    if (!PlanMusic(join, tracksMicroseconds).Used) {
-      result.BeatSyncText = BeatSyncMusicTooShortText;
-      log.AddLine(result.BeatSyncText);
-      return true;
-    }
-    plan.Timing = fitted;
+  // join's own rules (the fade's place, the loop's plays) are applied to the length really made,
+  // and the music before the end is laid from the same first sample, so the beats just found stay
+  // where they are.
+  plan.Timing = fit.Timing;
+  if (fit.Rejoin) {
     joinedAudio_.Discard();
     if (!JoinSound(request, plan, result)) return false;
   }
-  plan.Timing = fitted;
-  result.Timing = fitted;
+  result.Timing = fit.Timing;
   // Nothing has been drawn yet: the same effects in the same order, held by the fitted times.
-  PrepareSequencer(request, services_.Sequencer, fitted);
+  PrepareSequencer(request, services_.Sequencer, fit.Timing);
   return true;
 }
 
@@ -654,6 +640,38 @@ AudioJoinRequest SoundJoinRequest(const RunRequest& request, const ShowPacing& p
   join.RateDenominator = pacing.Rate.Denominator;
   join.End = request.MusicEndRule;
   return join;
+}
+
+bool FitShowToBeats(const RunRequest& request, const ShowPacing& planned, const std::string& joinedSound,
+                    TFFDecoder& decoder, ShowBeatFit& fit, std::string& errorText,
+                    const std::function<bool()>& keepGoing) {
+  fit = ShowBeatFit{};
+  fit.Timing = planned.Timing;
+  errorText.clear();
+  ShowTiming fitted;
+  std::string beatError;
+  if (!BeatSyncedTiming(joinedSound, planned.Timing, planned.Rate, fitted, fit.TempoLine, beatError, keepGoing)) {
+    if (!beatError.empty()) errorText = "Cannot find the beats of the joined music: " + beatError;
+    return false;
+  }
+  if (fitted.FrameCount() != planned.Timing.FrameCount()) {
+    ShowPacing pacing = planned;
+    pacing.Timing = fitted;
+    std::int64_t tracksMicroseconds = 0;
+    if (std::string problem = MeasureTracks(decoder, request.Tracks, tracksMicroseconds); !problem.empty()) {
+      errorText = std::move(problem);
+      return false;
+    }
+    // Under the cut rule tracks that outlast the planned show may not outlast a longer fitted
+    // one; the video would then lose the very music it was cut to.
+    if (!PlanMusic(SoundJoinRequest(request, pacing), tracksMicroseconds).Used) {
+      fit.Notice = BeatSyncMusicTooShortText;
+      return true;
+    }
+    fit.Rejoin = true;
+  }
+  fit.Timing = std::move(fitted);
+  return true;
 }
 
 void ApplyPictureSettings(const RunRequest& request, FrameSequencer& sequencer) {

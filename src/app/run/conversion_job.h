@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -105,6 +106,27 @@ ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer
 // The join of the request's tracks a run makes for the pacing; the output folder and the naming
 // hook are the caller's.
 AudioJoinRequest SoundJoinRequest(const RunRequest& request, const ShowPacing& pacing);
+
+// Beat sync as a run takes it: the plan fitted to the beats of its joined music (BeatSyncedTiming),
+// kept only where the music still covers the fitted show as the join's own rule sees it. The run
+// and the live preview both decide here, so that the preview cuts where the render will.
+struct ShowBeatFit {
+  // The timing to draw: the fit, or the plan.
+  ShowTiming Timing;
+  // The log's tempo line: "Beat sync: 120.0 bpm", or that the music has no clear beat.
+  std::string TempoLine;
+  // Why a fit found was not taken (the music ends before the fitted show would); empty otherwise.
+  std::string Notice;
+  // The fitted show's length differs from the plan's, so the sound must be joined again at it.
+  bool Rejoin = false;
+  // What a face shows of it: the notice when there is one, else the tempo line.
+  const std::string& Text() const { return Notice.empty() ? TempoLine : Notice; }
+};
+// false with the reason in errorText when the joined sound or the tracks cannot be read; false
+// with errorText empty when keepGoing said to stop.
+bool FitShowToBeats(const RunRequest& request, const ShowPacing& planned, const std::string& joinedSound,
+                    TFFDecoder& decoder, ShowBeatFit& fit, std::string& errorText,
+                    const std::function<bool()>& keepGoing);
 
 // What the window's Start takes beyond its controls and the settings file.
 struct JobOptions {

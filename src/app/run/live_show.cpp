@@ -627,38 +627,71 @@ void LiveShow::PrepareSound(RunRequest request) {
     std::lock_guard<std::mutex> guard(failureLock);
     if (failure.empty()) failure = TaskFailureText(info);
   };
-  AudioJoinRequest join = SoundJoinRequest(request, pacing_);
-  join.OutputFolder = folder.Path();
-  std::string joinError;
-  const std::string joined = AudioJoiner(encoder, decoder, join, nullptr, joinError);
-  if (!joinError.empty()) {
-    fail(joinError);
-    return;
-  }
-  if (joined.empty()) {
-    // The tracks are too short for the rule: the video goes without sound, and so does the preview.
-    folder.Remove();
-    soundState_ = SoundState::None;
-    return;
-  }
-  while (!encoder.AllFinished()) {
-    if (stopSound_) {
-      encoder.Stop(true);
-      encoder.ClearTasks();
-      return;
+  // The run's own join for a pacing: the joined file, or empty when there is none (the reason, if
+  // any, already told; a preview being closed gives nothing either).
+  bool noSound = false;
+  const auto join_at = [&](const ShowPacing& pacing) -> std::string {
+    AudioJoinRequest join = SoundJoinRequest(request, pacing);
+    join.OutputFolder = folder.Path();
+    std::string joinError;
+    const std::string joined = AudioJoiner(encoder, decoder, join, nullptr, joinError);
+    if (!joinError.empty()) {
+      fail(joinError);
+      return {};
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  encoder.ClearTasks();
-  {
+    if (joined.empty()) {
+      noSound = true;
+      return {};
+    }
+    while (!encoder.AllFinished()) {
+      if (stopSound_) {
+        encoder.Stop(true);
+        encoder.ClearTasks();
+        return {};
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    encoder.ClearTasks();
     std::lock_guard<std::mutex> guard(failureLock);
     if (!failure.empty()) {
       fail(JoinFailureText(request.Tracks, failure));
-      return;
+      return {};
     }
+    return joined;
+  };
+  std::string joined = join_at(pacing_);
+  if (joined.empty() && noSound) {
+    // The tracks are too short for the rule: the video goes without sound, and so does the preview.
+    folder.Remove();
+    soundState_ = SoundState::None;
+    if (request.BeatSync) {
+      // As the run says it: there is no beat to follow, and the plan stands.
+      ShowBeatFit plan;
+      plan.Timing = pacing_.Timing;
+      plan.TempoLine = BeatSyncNoMusicText;
+      TakeBeatFit(plan);
+    }
+    return;
   }
+  if (joined.empty()) return;
   // Read while the joined file is still there.
-  if (request.BeatSync) FitToBeats(joined);
+  if (request.BeatSync) {
+    std::optional<ShowBeatFit> fit = FitToBeats(request, joined, decoder);
+    if (stopSound_) return;
+    if (fit && fit->Rejoin) {
+      // The sound ends with the fitted show, as the run joins it again.
+      std::error_code ignored;
+      std::filesystem::remove(joined, ignored);
+      ShowPacing fitted = pacing_;
+      fitted.Timing = fit->Timing;
+      joined = join_at(fitted);
+      if (joined.empty()) {
+        if (noSound) fail("the music could not be joined at the show's length fitted to its beats");
+        return;
+      }
+    }
+    if (fit) TakeBeatFit(*fit);
+  }
   if (stopSound_) return;
 
   // SDL keeps per-thread state for any thread that called it; this worker ends here.
@@ -725,22 +758,26 @@ void LiveShow::PrepareSound(RunRequest request) {
   wake_.notify_all();
 }
 
-void LiveShow::FitToBeats(const std::string& joinedSound) {
-  ShowTiming fitted;
-  std::string line, errorText;
-  // The run's own fit of the plan: the preview must cut where the render will.
-  if (!BeatSyncedTiming(joinedSound, pacing_.Timing, pacing_.Rate, fitted, line, errorText,
-                        [this] { return !stopSound_; })) {
+std::optional<ShowBeatFit> LiveShow::FitToBeats(const RunRequest& request, const std::string& joinedSound,
+                                                TFFDecoder& decoder) {
+  ShowBeatFit fit;
+  std::string errorText;
+  // The run's own decision: the preview must cut where the render will.
+  if (!FitShowToBeats(request, pacing_, joinedSound, decoder, fit, errorText, [this] { return !stopSound_; })) {
     // An unreadable join is the sound's failure, told when it is decoded; the plan stands.
-    return;
+    return std::nullopt;
   }
+  return fit;
+}
+
+void LiveShow::TakeBeatFit(const ShowBeatFit& fit) {
   {
     std::lock_guard<std::mutex> guard(lock_);
-    beatSyncText_ = line;
-    if (fitted.HoldFrames != timing_.HoldFrames || fitted.TransitionFrames != timing_.TransitionFrames) {
+    beatSyncText_ = fit.Text();
+    if (fit.Timing.HoldFrames != timing_.HoldFrames || fit.Timing.TransitionFrames != timing_.TransitionFrames) {
       ShowPacing fittedPacing = pacing_;
-      fittedPacing.Timing = fitted;
-      timing_ = std::move(fitted);
+      fittedPacing.Timing = fit.Timing;
+      timing_ = fit.Timing;
       frameCount_ = LiveShowFrameCount(request_, fittedPacing);
       ++timingGeneration_;
       // A show that got shorter keeps its position within it.
@@ -748,6 +785,7 @@ void LiveShow::FitToBeats(const std::string& joinedSound) {
     }
   }
   wake_.notify_all();
+  if (OnTimingReady) OnTimingReady();
 }
 
 std::string LiveShow::BeatSyncText() const {

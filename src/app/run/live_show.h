@@ -77,6 +77,9 @@ class LiveShow {
   int FramesAhead = 4;
   // Called on a worker each time a frame is ready (a face posts a repaint to its own thread).
   std::function<void()> OnFrameReady;
+  // Called on a worker once beat sync has settled the show's timing, its length and
+  // BeatSyncText (a face posts an update of what it shows of them to its own thread).
+  std::function<void()> OnTimingReady;
 
   // Starts showing the request at startFrame, paused. The old show (if any) is closed first. false
   // with the reason for a request no run could make (no photos, a frame size out of range).
@@ -133,8 +136,11 @@ class LiveShow {
 
  private:
   std::unique_ptr<FrameSequencer> MakeSequencer(const ShowTiming& timing, std::int64_t frameCount) const;
-  // Beat sync: the plan fitted to the joined music, taken up by the renderer from its next frame.
-  void FitToBeats(const std::string& joinedSound);
+  // Beat sync on the joined music, decided as the run decides it; nothing when the sound cannot be
+  // read or the show is closing.
+  std::optional<ShowBeatFit> FitToBeats(const RunRequest& request, const std::string& joinedSound, TFFDecoder& decoder);
+  // The fit taken up: the renderer draws by it from its next frame, and the face is told.
+  void TakeBeatFit(const ShowBeatFit& fit);
   void RenderLoop();
   void PrepareSound(RunRequest request);
   // The clock's frame; lock_ held.

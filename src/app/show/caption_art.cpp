@@ -10,6 +10,10 @@
 #include <utility>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lumivor {
 
 namespace {
@@ -215,29 +219,86 @@ Bitmap render_text(const std::string& text, const TextStyle& style) {
 
 int text_pixels(double share, int frameHeight) { return std::max(1, static_cast<int>(std::lround(share * frameHeight))); }
 
+// One row of a caption over one row of frame, count pixels, the caption first faded to opacity
+// when Faded. Captions are drawn on every frame of their photo, so this is on the frame path.
+template <int FrameBytes, bool Faded>
+void composite_row_plain(const std::uint8_t* from, std::uint8_t* to, int count, int opacity) {
+  for (int i = 0; i < count; ++i, from += 4, to += FrameBytes) {
+    int alpha = from[3];
+    int colour[3] = {from[0], from[1], from[2]};
+    if constexpr (Faded) {
+      alpha = divide_255(alpha * opacity);
+      for (int& c : colour) c = divide_255(c * opacity);
+    }
+    const int keep = 255 - alpha;
+    for (int c = 0; c < 3; ++c) to[c] = static_cast<std::uint8_t>(std::min(255, colour[c] + divide_255(to[c] * keep)));
+  }
+}
+
+#if defined(__SSE2__)
+// divide_255 of eight 16-bit products at once; every step stays within 16 bits for products of
+// two bytes.
+inline __m128i divide_255_epi16(__m128i x) {
+  x = _mm_add_epi16(x, _mm_set1_epi16(128));
+  return _mm_srli_epi16(_mm_add_epi16(x, _mm_srli_epi16(x, 8)), 8);
+}
+
+// Sixteen bytes of a times sixteen of b, each product divided by 255.
+inline __m128i multiply_bytes(__m128i a, __m128i b) {
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i low = divide_255_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero)));
+  const __m128i high = divide_255_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)));
+  return _mm_packus_epi16(low, high);
+}
+#endif
+
+// The same over 32-bit frames, four pixels at a time where the processor has SSE2, with results
+// equal to the plain loop's to the bit.
+template <bool Faded>
+void composite_row_32(const std::uint8_t* from, std::uint8_t* to, int count, int opacity) {
+  int i = 0;
+#if defined(__SSE2__)
+  const __m128i strength = _mm_set1_epi8(static_cast<char>(opacity));
+  const __m128i frameAlpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  for (; i + 4 <= count; i += 4) {
+    __m128i caption = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 4 * i));
+    // Four clear pixels leave the frame as it is: the ground around a caption's letters.
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(caption, _mm_setzero_si128())) == 0xFFFF) continue;
+    const __m128i frame = _mm_loadu_si128(reinterpret_cast<const __m128i*>(to + 4 * i));
+    if constexpr (Faded) caption = multiply_bytes(caption, strength);
+    // Each pixel's alpha in all four of its bytes, then 255 - alpha.
+    __m128i alpha = _mm_srli_epi32(caption, 24);
+    alpha = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 8));
+    alpha = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16));
+    const __m128i keep = _mm_xor_si128(alpha, _mm_set1_epi8(static_cast<char>(0xFF)));
+    const __m128i blended = _mm_adds_epu8(caption, multiply_bytes(frame, keep));
+    // The frame's fourth byte is its own.
+    const __m128i result = _mm_or_si128(_mm_andnot_si128(frameAlpha, blended), _mm_and_si128(frameAlpha, frame));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 4 * i), result);
+  }
+#endif
+  composite_row_plain<4, Faded>(from + 4 * i, to + 4 * i, count - i, opacity);
+}
+
+template <int FrameBytes>
 void composite_rows(Bitmap& frame, const Bitmap& caption, int x, int y, int opacity) {
-  const int bytes = frame.BytesPerPixel();
   const int left = std::max(x, 0), right = std::min(x + caption.Width(), frame.Width());
   const int top = std::max(y, 0), bottom = std::min(y + caption.Height(), frame.Height());
   if (left >= right || top >= bottom) return;
   for (int row = top; row < bottom; ++row) {
     const std::uint8_t* from = caption.ScanLine(row - y) + 4 * static_cast<std::size_t>(left - x);
-    std::uint8_t* to = frame.ScanLine(row) + static_cast<std::size_t>(bytes) * left;
-    for (int column = left; column < right; ++column, from += 4, to += bytes) {
-      int alpha = from[3];
-      // Most of a caption's box is clear ground between the letters.
-      if (alpha == 0) continue;
-      int blue = from[0], green = from[1], red = from[2];
+    std::uint8_t* to = frame.ScanLine(row) + static_cast<std::size_t>(FrameBytes) * left;
+    const int count = right - left;
+    if constexpr (FrameBytes == 4) {
       if (opacity < 255) {
-        alpha = divide_255(alpha * opacity);
-        blue = divide_255(blue * opacity);
-        green = divide_255(green * opacity);
-        red = divide_255(red * opacity);
+        composite_row_32<true>(from, to, count, opacity);
+      } else {
+        composite_row_32<false>(from, to, count, opacity);
       }
-      const int keep = 255 - alpha;
-      to[0] = static_cast<std::uint8_t>(std::min(255, blue + divide_255(to[0] * keep)));
-      to[1] = static_cast<std::uint8_t>(std::min(255, green + divide_255(to[1] * keep)));
-      to[2] = static_cast<std::uint8_t>(std::min(255, red + divide_255(to[2] * keep)));
+    } else if (opacity < 255) {
+      composite_row_plain<FrameBytes, true>(from, to, count, opacity);
+    } else {
+      composite_row_plain<FrameBytes, false>(from, to, count, opacity);
     }
   }
 }
@@ -312,7 +373,11 @@ void CompositeCaption(Bitmap& frame, const Bitmap& caption, int x, int y, int op
   opacity = std::clamp(opacity, 0, 255);
   if (opacity == 0) return;
   std::scoped_lock lock(frame.Lock());
-  composite_rows(frame, caption, x, y, opacity);
+  if (frame.BytesPerPixel() == 4) {
+    composite_rows<4>(frame, caption, x, y, opacity);
+  } else {
+    composite_rows<3>(frame, caption, x, y, opacity);
+  }
 }
 
 bool FontsCoverText(const std::string& text) {
