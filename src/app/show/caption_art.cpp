@@ -11,7 +11,7 @@
 #include <vector>
 
 #if defined(__SSE2__)
-#include <emmintrin.h>
+#include <immintrin.h>
 #endif
 
 namespace lumivor {
@@ -280,26 +280,59 @@ void composite_row_32(const std::uint8_t* from, std::uint8_t* to, int count, int
   composite_row_plain<4, Faded>(from + 4 * i, to + 4 * i, count - i, opacity);
 }
 
-template <int FrameBytes>
+#if defined(__SSE2__)
+// The same over 24-bit frames, the canvas a run hands the encoder: each group of four frame pixels
+// is spread to 32 bits by one byte shuffle, blended as above and packed back. A group is read as
+// 16 bytes of which 12 are its pixels, so the loop stops two pixels short of the row's end and the
+// last pixels go the plain way; only the group's own 12 bytes are written.
+template <bool Faded>
+__attribute__((target("ssse3"))) void composite_row_24_ssse3(const std::uint8_t* from, std::uint8_t* to, int count,
+                                                             int opacity) {
+  const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+  const __m128i strength = _mm_set1_epi8(static_cast<char>(opacity));
+  int i = 0;
+  for (; i + 6 <= count; i += 4) {
+    __m128i caption = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 4 * i));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(caption, _mm_setzero_si128())) == 0xFFFF) continue;
+    std::uint8_t* pixels = to + 3 * i;
+    const __m128i frame = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels)), spread);
+    if constexpr (Faded) caption = multiply_bytes(caption, strength);
+    __m128i alpha = _mm_srli_epi32(caption, 24);
+    alpha = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 8));
+    alpha = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16));
+    const __m128i keep = _mm_xor_si128(alpha, _mm_set1_epi8(static_cast<char>(0xFF)));
+    const __m128i blended = _mm_shuffle_epi8(_mm_adds_epu8(caption, multiply_bytes(frame, keep)), pack);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(pixels), blended);
+    const int last = _mm_cvtsi128_si32(_mm_srli_si128(blended, 8));
+    std::memcpy(pixels + 8, &last, 4);
+  }
+  composite_row_plain<3, Faded>(from + 4 * i, to + 3 * i, count - i, opacity);
+}
+#endif
+
+using CompositeRow = void (*)(const std::uint8_t*, std::uint8_t*, int, int);
+
+// The row blend for this frame depth and processor.
+CompositeRow choose_composite_row(int frameBytes, bool faded) {
+  if (frameBytes == 4) return faded ? composite_row_32<true> : composite_row_32<false>;
+#if defined(__SSE2__)
+  static const bool shuffles = __builtin_cpu_supports("ssse3");
+  if (shuffles) return faded ? composite_row_24_ssse3<true> : composite_row_24_ssse3<false>;
+#endif
+  return faded ? composite_row_plain<3, true> : composite_row_plain<3, false>;
+}
+
 void composite_rows(Bitmap& frame, const Bitmap& caption, int x, int y, int opacity) {
+  const int bytes = frame.BytesPerPixel();
+  const CompositeRow blend_row = choose_composite_row(bytes, opacity < 255);
   const int left = std::max(x, 0), right = std::min(x + caption.Width(), frame.Width());
   const int top = std::max(y, 0), bottom = std::min(y + caption.Height(), frame.Height());
   if (left >= right || top >= bottom) return;
   for (int row = top; row < bottom; ++row) {
     const std::uint8_t* from = caption.ScanLine(row - y) + 4 * static_cast<std::size_t>(left - x);
-    std::uint8_t* to = frame.ScanLine(row) + static_cast<std::size_t>(FrameBytes) * left;
-    const int count = right - left;
-    if constexpr (FrameBytes == 4) {
-      if (opacity < 255) {
-        composite_row_32<true>(from, to, count, opacity);
-      } else {
-        composite_row_32<false>(from, to, count, opacity);
-      }
-    } else if (opacity < 255) {
-      composite_row_plain<FrameBytes, true>(from, to, count, opacity);
-    } else {
-      composite_row_plain<FrameBytes, false>(from, to, count, opacity);
-    }
+    std::uint8_t* to = frame.ScanLine(row) + static_cast<std::size_t>(bytes) * left;
+    blend_row(from, to, right - left, opacity);
   }
 }
 
@@ -373,11 +406,7 @@ void CompositeCaption(Bitmap& frame, const Bitmap& caption, int x, int y, int op
   opacity = std::clamp(opacity, 0, 255);
   if (opacity == 0) return;
   std::scoped_lock lock(frame.Lock());
-  if (frame.BytesPerPixel() == 4) {
-    composite_rows<4>(frame, caption, x, y, opacity);
-  } else {
-    composite_rows<3>(frame, caption, x, y, opacity);
-  }
+  composite_rows(frame, caption, x, y, opacity);
 }
 
 bool FontsCoverText(const std::string& text) {
