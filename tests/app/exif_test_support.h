@@ -8,18 +8,23 @@
 
 namespace lumivor::testing {
 
+// A TIFF block's 16- and 32-bit numbers in its byte order.
+inline void PutTiff16(std::vector<std::uint8_t>& tiff, std::uint32_t v, bool bigEndian) {
+  if (bigEndian) tiff.insert(tiff.end(), {std::uint8_t(v >> 8), std::uint8_t(v)});
+  else tiff.insert(tiff.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
+}
+
+inline void PutTiff32(std::vector<std::uint8_t>& tiff, std::uint32_t v, bool bigEndian) {
+  PutTiff16(tiff, bigEndian ? v >> 16 : v & 0xFFFF, bigEndian);
+  PutTiff16(tiff, bigEndian ? v & 0xFFFF : v >> 16, bigEndian);
+}
+
 // An Exif APP1 body ("Exif\0\0" and a TIFF block): a text tag before the orientation, its text
 // stored after the directory. type 3 is SHORT, 4 LONG.
 inline std::vector<std::uint8_t> BuildExif(int orientation, bool bigEndian, int type = 3, int count = 1) {
   std::vector<std::uint8_t> tiff;
-  auto put16 = [&](std::uint32_t v) {
-    if (bigEndian) tiff.insert(tiff.end(), {std::uint8_t(v >> 8), std::uint8_t(v)});
-    else tiff.insert(tiff.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
-  };
-  auto put32 = [&](std::uint32_t v) {
-    if (bigEndian) put16(v >> 16), put16(v & 0xFFFF);
-    else put16(v & 0xFFFF), put16(v >> 16);
-  };
+  const auto put16 = [&](std::uint32_t v) { PutTiff16(tiff, v, bigEndian); };
+  const auto put32 = [&](std::uint32_t v) { PutTiff32(tiff, v, bigEndian); };
   tiff.insert(tiff.end(), bigEndian ? std::initializer_list<std::uint8_t>{'M', 'M'} : std::initializer_list<std::uint8_t>{'I', 'I'});
   put16(42);
   put32(8);
@@ -49,14 +54,8 @@ inline std::vector<std::uint8_t> WithApp1(const std::vector<std::uint8_t>& jpeg,
 // DateTimeOriginal in the Exif directory it points to. A null text leaves the tag out.
 inline std::vector<std::uint8_t> DateTiff(const char* original, const char* modified, bool bigEndian) {
   std::vector<std::uint8_t> tiff;
-  auto put16 = [&](std::uint32_t v) {
-    if (bigEndian) tiff.insert(tiff.end(), {std::uint8_t(v >> 8), std::uint8_t(v)});
-    else tiff.insert(tiff.end(), {std::uint8_t(v), std::uint8_t(v >> 8)});
-  };
-  auto put32 = [&](std::uint32_t v) {
-    if (bigEndian) put16(v >> 16), put16(v & 0xFFFF);
-    else put16(v & 0xFFFF), put16(v >> 16);
-  };
+  const auto put16 = [&](std::uint32_t v) { PutTiff16(tiff, v, bigEndian); };
+  const auto put32 = [&](std::uint32_t v) { PutTiff32(tiff, v, bigEndian); };
   const std::uint32_t firstEntries = (modified != nullptr ? 1 : 0) + (original != nullptr ? 1 : 0);
   const std::uint32_t exifDirectory = 8 + 2 + firstEntries * 12 + 4;
   const std::uint32_t texts = exifDirectory + (original != nullptr ? 2 + 12 + 4 : 0);
@@ -83,6 +82,7 @@ inline std::vector<std::uint8_t> DateTiff(const char* original, const char* modi
   return tiff;
 }
 
+// A TIFF block as a JPEG's APP1 segment holds it: "Exif\0\0" first.
 inline std::vector<std::uint8_t> ExifBody(const std::vector<std::uint8_t>& tiff) {
   std::vector<std::uint8_t> body = {'E', 'x', 'i', 'f', 0, 0};
   body.insert(body.end(), tiff.begin(), tiff.end());

@@ -54,7 +54,7 @@ class RenderTest : public StudioWindowTest {
   void SetUp() override { photos = SamplePhotos(folder.Path()); }
 
   // A small show: three photos at 160x120, 10 frames a second, a second each, effects in turn.
-  std::string SaveSmallShow(int photoCount = 3, double hold = 1) {
+  ShowProject SmallShow(int photoCount = 3, double hold = 1) const {
     ShowProject project;
     for (int i = 0; i < photoCount; ++i) project.Photos.push_back({photos[static_cast<std::size_t>(i % 4)], {}});
     project.Width = 160;
@@ -65,11 +65,17 @@ class RenderTest : public StudioWindowTest {
     project.RandomEffects = false;
     project.Seed = 11;
     project.FormatIndex = ModernFormatIndex;
-    const std::string file = folder / "show.lumivor";
+    return project;
+  }
+
+  std::string Save(const ShowProject& project, const std::string& name) {
+    const std::string file = folder / name;
     std::string errorText;
     EXPECT_TRUE(SaveShowProject(project, file, errorText)) << errorText;
     return file;
   }
+
+  std::string SaveSmallShow(int photoCount = 3, double hold = 1) { return Save(SmallShow(photoCount, hold), "show.lumivor"); }
 
   // Opens the project in a window, and the render dialog over it, and hands the dialog to act.
   void WithDialog(const std::string& project, const std::function<void(RenderDialog&)>& act) {
@@ -139,7 +145,7 @@ TEST_F(RenderTest, StudioAndTheCommandLineMakeTheSameFramesOfAProject) {
 // video is the command line's of the same project, picture for picture and sound for sound, and
 // the run names the tempo it cut to.
 TEST_F(RenderTest, AShowOnTheBeatWithWordsRendersAsTheCommandLineMakesIt) {
-  ShowProject project;
+  ShowProject project = SmallShow(0, 2);
   // The two sample JPEGs with the Exif block a phone writes.
   for (const auto& [index, date] : {std::pair{0, "2024:06:12 09:00:00"}, std::pair{1, "2024:06:13 18:30:00"}}) {
     const std::string bytes = Contents(photos[static_cast<std::size_t>(index)]);
@@ -154,22 +160,12 @@ TEST_F(RenderTest, AShowOnTheBeatWithWordsRendersAsTheCommandLineMakesIt) {
   for (double t = 0.25; t < 20; t += 0.5) clicks.push_back(t);
   testing::WriteWav(folder / "song.wav", testing::Clicks(20, clicks, -12));
   project.Tracks = {folder / "song.wav"};
-  project.Width = 160;
-  project.Height = 120;
-  project.RateNumerator = 10;
-  project.HoldSeconds = 2;
-  project.TransitionSeconds = 1;
-  project.RandomEffects = false;
-  project.Seed = 11;
-  project.FormatIndex = ModernFormatIndex;
   project.BeatSync = true;
   project.Normalize = true;
   project.Title = "Summer";
   project.Subtitle = "June 2024";
   project.Captions = CaptionRule::Date;
-  const std::string file = folder / "beat.lumivor";
-  std::string errorText;
-  ASSERT_TRUE(SaveShowProject(project, file, errorText)) << errorText;
+  const std::string file = Save(project, "beat.lumivor");
 
   const std::string studioVideo = folder / "studio.mp4";
   JobResult result;
