@@ -10,8 +10,8 @@
 #include "app/run/audio_joiner.h"
 #include "app/run/audio_tracks.h"
 #include "app/run/beat_track.h"
+#include "app/run/conversion_job.h"
 #include "app/run/run_request.h"
-#include "app/show/frame_sequencer.h"
 
 namespace lumivor::studio {
 namespace {
@@ -56,7 +56,13 @@ QString beat_text(const ShowProject& project, const BeatFigures& beats, const Ti
 
 TimelineFigures measure_lengths(const ShowProject& project, std::optional<std::int64_t> trackMicroseconds) {
   TimelineFigures figures;
-  figures.ShowFrames = project.Photos.empty() ? 0 : ProjectFrameCount(project);
+  // The run's own request and pacing, so that the bar and the video always agree: the title card
+  // and each photo's own times counted, in the show's length and in the music's plan alike.
+  RunRequest request;
+  std::string errorText;
+  const bool planned = !project.Photos.empty() && RequestFromProject(project, request, errorText);
+  const ShowPacing pacing = planned ? RequestPacing(request) : ShowPacing{};
+  figures.ShowFrames = planned ? pacing.Timing.FrameCount() : 0;
   if (project.RateNumerator > 0 && project.RateDenominator > 0) {
     figures.ShowSeconds =
         static_cast<double>(figures.ShowFrames) * project.RateDenominator / project.RateNumerator;
@@ -75,22 +81,11 @@ TimelineFigures measure_lengths(const ShowProject& project, std::optional<std::i
     return figures;
   }
   figures.TrackSeconds = static_cast<double>(*trackMicroseconds) / 1e6;
-  if (project.Photos.empty()) {
+  if (!planned) {
     figures.MusicText = QStringLiteral("Music %1").arg(time_text(*figures.TrackSeconds));
     return figures;
   }
-  // The rule as the run applies it: the joiner's own plan for these tracks under this show.
-  AudioJoinRequest join;
-  join.Tracks = project.Tracks;
-  join.PhotoCount = static_cast<int>(project.Photos.size());
-  join.PhotoDelaySeconds = static_cast<int>(project.HoldSeconds);
-  join.EffectDelaySeconds = static_cast<int>(project.TransitionSeconds);
-  const FrameRateParts rate{project.RateNumerator, project.RateDenominator};
-  join.HoldFrames = CountFrames(rate, project.HoldSeconds);
-  join.TransitionFrames = CountFrames(rate, project.TransitionSeconds);
-  join.RateNumerator = project.RateNumerator;
-  join.RateDenominator = project.RateDenominator;
-  join.End = project.MusicEndRule;
+  const AudioJoinRequest join = SoundJoinRequest(request, pacing);
   const MusicPlan plan = PlanMusic(join, *trackMicroseconds);
   figures.HeardSeconds = plan.Used ? std::min(plan.Seconds, figures.ShowSeconds) : 0.0;
   QString text = QStringLiteral("Music %1").arg(time_text(*figures.TrackSeconds));

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <sstream>
@@ -63,6 +64,17 @@ struct RunResult {
 inline std::string FileText(const std::string& name) {
   const std::vector<std::uint8_t> bytes = ReadWholeFile(name);
   return std::string(bytes.begin(), bytes.end());
+}
+
+// Video frames ffprobe counts in the file; -1 when it cannot read it.
+inline int FramesPerFfprobe(const std::string& path) {
+  const std::string command = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                              "stream=nb_read_frames -of csv=p=0 '" + path + "' 2>/dev/null";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return -1;
+  int frames = -1;
+  if (std::fscanf(pipe, "%d", &frames) != 1) frames = -1;
+  return ::pclose(pipe) == 0 ? frames : -1;
 }
 
 inline std::vector<std::string> Lines(const std::string& text) {

@@ -191,17 +191,6 @@ TEST_F(MakeProject, AProjectAndItsArgumentsMakeTheSameFrames) {
   EXPECT_NE(frame_hashes(folder / "other.mkv"), projectFrames);
 }
 
-// Video frames ffprobe counts in the file; -1 when it cannot read it.
-int frames_per_ffprobe(const std::string& path) {
-  const std::string command = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                              "stream=nb_read_frames -of csv=p=0 '" + path + "' 2>/dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  int frames = -1;
-  if (std::fscanf(pipe, "%d", &frames) != 1) frames = -1;
-  return ::pclose(pipe) == 0 ? frames : -1;
-}
-
 // A project whose photos have holds and transitions of their own makes a video of exactly the
 // frames its timing counts, with the sound laid out to the same length.
 TEST_F(MakeProject, PhotosOwnHoldsAndTransitionsSetTheVideosLength) {
@@ -236,7 +225,7 @@ TEST_F(MakeProject, PhotosOwnHoldsAndTransitionsSetTheVideosLength) {
     const RunResult run = RunLumivor(folder, words);
     ASSERT_EQ(run.ExitCode, 0) << run.Err;
     EXPECT_EQ(run.Err.find("not yet honoured"), std::string::npos) << run.Err;
-    EXPECT_EQ(frames_per_ffprobe(folder / "video.mp4"), c.frames);
+    EXPECT_EQ(testing::FramesPerFfprobe(folder / "video.mp4"), c.frames);
     const testing::DecodedVideo decoded = testing::DecodeVideoFile(folder / "video.mp4");
     ASSERT_TRUE(decoded.HasAudio);
     EXPECT_NEAR(decoded.AudioEndSeconds, static_cast<double>(c.frames) / 10, 1152.0 / 44100);

@@ -119,8 +119,7 @@ TEST(MakeWordsAndMusic, OneCommandCutsOnTheBeatLevelsTheSongAndWritesTheWords) {
   EXPECT_EQ(loudness.find("held down"), std::string::npos) << loudness;
 
   // Picture and sound end together.
-  const long long frames = std::atoll(Output("ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                                             "stream=nb_read_frames -of csv=p=0 '" + video + "'").c_str());
+  const int frames = testing::FramesPerFfprobe(video);
   const double soundEnd = std::atof(Output("ffprobe -v error -select_streams a:0 -show_entries format=duration "
                                            "-of csv=p=0 '" + video + "'").c_str());
   ASSERT_GT(frames, 0);

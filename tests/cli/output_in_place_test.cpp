@@ -28,17 +28,6 @@ using testing::ScratchFolder;
 
 const std::vector<std::uint8_t> OldContent = {'o', 'l', 'd', ' ', 'v', 'i', 'd', 'e', 'o'};
 
-// Video frames ffprobe counts in the file; -1 when it cannot read it.
-int FramesPerFfprobe(const std::string& path) {
-  const std::string command = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
-                              "stream=nb_read_frames -of csv=p=0 '" + path + "' 2>/dev/null";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return -1;
-  int frames = -1;
-  if (std::fscanf(pipe, "%d", &frames) != 1) frames = -1;
-  return ::pclose(pipe) == 0 ? frames : -1;
-}
-
 class OutputInPlace : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -147,7 +136,7 @@ TEST_F(OutputInPlace, AConvertThatFailsLeavesTheOldFile) {
 // file the video goes beside it and the file stays. A second signal ends the program at once and
 // leaves nothing of the run: no temporary, no joined sound, no half video.
 TEST_F(OutputInPlace, SignalsStopOrEndTheRunAndNothingIsLost) {
-  if (FramesPerFfprobe(folder / "clip.mkv") <= 0) GTEST_SKIP() << "ffprobe is not installed";
+  if (testing::FramesPerFfprobe(folder / "clip.mkv") <= 0) GTEST_SKIP() << "ffprobe is not installed";
   struct Case {
     const char* Name;
     std::vector<int> Signals;
@@ -187,7 +176,7 @@ TEST_F(OutputInPlace, SignalsStopOrEndTheRunAndNothingIsLost) {
         const std::vector<std::string> left =
             existing ? std::vector<std::string>{"show (stopped).mp4", "show.mp4"} : std::vector<std::string>{"show.mp4"};
         EXPECT_EQ(FolderEntries(out), left);
-        const int frames = FramesPerFfprobe(kept);
+        const int frames = testing::FramesPerFfprobe(kept);
         EXPECT_GT(frames, 0) << "the stopped video plays";
         if (!convert) {
           EXPECT_LT(frames, 72);

@@ -83,6 +83,18 @@ TEST(TimelineTest, MusicAgainstTheShowUnderEachRule) {
   }
 }
 
+// The music is planned under the show the run makes: a title card, one picture more, makes it
+// longer, so 13 s of music that covers the plain show is left out of the titled one.
+TEST(TimelineTest, TheMusicsPlanCountsTheTitleCard) {
+  ShowProject project = show_of(2, 4, 1);
+  project.Tracks = {"/music.mp3"};
+  EXPECT_TRUE(MeasureTimeline(project, 13'000'000).MusicText.contains(QStringLiteral("cut at the show's end")));
+  project.Title = "Summer";
+  const TimelineFigures titled = MeasureTimeline(project, 13'000'000);
+  EXPECT_GT(titled.ShowSeconds, 13.0);
+  EXPECT_TRUE(titled.MusicText.contains(QStringLiteral("not used"))) << titled.MusicText.toStdString();
+}
+
 TEST(TimelineTest, TheBeatLineSaysWhatBeatSyncMadeOfTheMusic) {
   // 2 photos of 4 s with 1 s transitions at 30 fps: 332 frames.
   struct Case {

@@ -226,12 +226,9 @@ void ConversionJob::StopRun() {
 
 // What the steps of one run hand on to the next.
 struct ConversionJob::ShowPlan {
-  FrameRateParts Rate;
   // The show's own hold and transition, and every photo's as it chose them: the sequencer draws by
   // the timing, and the video's length, the progress and the sound's length are counted from it.
-  int HoldFrames = 0;
-  int TransitionFrames = 0;
-  ShowTiming Timing;
+  ShowPacing Pacing;
   // The file the video is named after: the first track (never the temporary joined file).
   std::string NamingSource;
   MusicEnd SoundEnd = MusicEnd::Cut;
@@ -340,12 +337,8 @@ bool ConversionJob::PlanShow(const RunRequest& request, ShowPlan& plan, JobResul
     log_error(log, "***" + text);
     return EndEarly(text, result);
   }
-  const ShowPacing pacing = PrepareSequencer(request, services_.Sequencer);
-  plan.Rate = pacing.Rate;
-  plan.HoldFrames = pacing.HoldFrames;
-  plan.TransitionFrames = pacing.TransitionFrames;
-  plan.Timing = pacing.Timing;
-  result.Timing = plan.Timing;
+  plan.Pacing = PrepareSequencer(request, services_.Sequencer);
+  result.Timing = plan.Pacing.Timing;
   if (request.PreviewSheetFile.empty()) return true;
 
   // The planned show as one picture instead of a video: the run ends here.
@@ -380,7 +373,7 @@ bool ConversionJob::JoinSound(const RunRequest& request, ShowPlan& plan, JobResu
   if (tracks.empty()) return true;
   TFFEncoder& encoder = services_.Encoder;
   LogMemo& log = services_.Log;
-  AudioJoinRequest join = SoundJoinRequest(request, ShowPacing{plan.Rate, plan.HoldFrames, plan.TransitionFrames, plan.Timing});
+  AudioJoinRequest join = SoundJoinRequest(request, plan.Pacing);
   // The joined sound is written beside the video; on a first run the folder is not there yet,
   // and a join into it would fail and leave the show without its sound.
   join.OutputFolder = request.OutputFolder;
@@ -444,10 +437,9 @@ bool ConversionJob::SyncToBeats(const RunRequest& request, ShowPlan& plan, JobRe
     log.AddLine(result.BeatSyncText);
     return true;
   }
-  const ShowPacing planned{plan.Rate, plan.HoldFrames, plan.TransitionFrames, plan.Timing};
   ShowBeatFit fit;
   std::string error;
-  if (!FitShowToBeats(request, planned, joinedAudio_.Path(), services_.Decoder, fit, error,
+  if (!FitShowToBeats(request, plan.Pacing, joinedAudio_.Path(), services_.Decoder, fit, error,
                       [this] { return !stopPressed_.load(); })) {
     if (stopPressed_ || error.empty()) return EndStoppedEarly(result);
     return FailLoudly(error, result);
@@ -455,7 +447,7 @@ bool ConversionJob::SyncToBeats(const RunRequest& request, ShowPlan& plan, JobRe
   log.AddLine(fit.TempoLine);
   if (!fit.Notice.empty()) log.AddLine(fit.Notice);
   result.BeatSyncText = fit.Text();
-  if (fit.Timing.HoldFrames == plan.Timing.HoldFrames) return true;
+  if (fit.Timing.HoldFrames == plan.Pacing.Timing.HoldFrames) return true;
 
   // The fit may end the show up to a beat away from its plan, and the sound must end with the
   // video. The tracks are joined again at the fitted length rather than the first join cut or
@@ -463,7 +455,7 @@ bool ConversionJob::SyncToBeats(const RunRequest& request, ShowPlan& plan, JobRe
   // join's own rules (the fade's place, the loop's plays) are applied to the length really made,
   // and the music before the end is laid from the same first sample, so the beats just found stay
   // where they are.
-  plan.Timing = fit.Timing;
+  plan.Pacing.Timing = fit.Timing;
   if (fit.Rejoin) {
     joinedAudio_.Discard();
     if (!JoinSound(request, plan, result)) return false;
@@ -513,8 +505,8 @@ bool ConversionJob::BuildTask(const RunRequest& request, ShowPlan& plan, JobResu
   // encoder still holds are written to the end, and the sound stops with the last of them
   // rather than running on to its own end (or being cut where the reading happened to be).
   const bool breaks = request.BreakWhenNoPictures && !soundEndsWithShow_;
-  const std::int64_t frames = RunFrameCount(plan.Timing, breaks);
-  if (breaks) output.Options += " -t " + FramesDurationText(frames, plan.Rate.Numerator, plan.Rate.Denominator);
+  const std::int64_t frames = RunFrameCount(plan.Pacing.Timing, breaks);
+  if (breaks) output.Options += " -t " + FramesDurationText(frames, plan.Pacing.Rate.Numerator, plan.Pacing.Rate.Denominator);
   std::string outputFile = request.OutputFile;
   if (outputFile.empty()) {
     if (const OutputFormat* format = OutputFormatAt(request.FormatIndex)) {
@@ -604,13 +596,18 @@ RunRequest WithTitleCard(const RunRequest& request, const std::string& cardFile)
   return show;
 }
 
-ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer,
-                            const std::optional<ShowTiming>& timing) {
+ShowPacing RequestPacing(const RunRequest& request, const std::optional<ShowTiming>& timing) {
   ShowPacing pacing;
   pacing.Rate = FrameRateParts{request.RateNumerator, request.RateDenominator};
   pacing.HoldFrames = CountFrames(pacing.Rate, request.HoldSeconds);
   pacing.TransitionFrames = CountFrames(pacing.Rate, request.TransitionSeconds);
   pacing.Timing = timing ? *timing : RequestTiming(request);
+  return pacing;
+}
+
+ShowPacing PrepareSequencer(const RunRequest& request, FrameSequencer& sequencer,
+                            const std::optional<ShowTiming>& timing) {
+  const ShowPacing pacing = RequestPacing(request, timing);
   ApplyPictureSettings(request, sequencer);
   sequencer.AutoRotate = request.AutoRotate;
   sequencer.Captions.Text = nullptr;

@@ -95,6 +95,10 @@ bool MakeTitleCard(const RunRequest& request, UnfinishedFile& card, std::string&
 // so its timing counts the card once, as a picture.
 RunRequest WithTitleCard(const RunRequest& request, const std::string& cardFile);
 
+// The request's frame rate, its show-wide hold and transition in frames, and its timing (the
+// request's own, or timing when given).
+ShowPacing RequestPacing(const RunRequest& request, const std::optional<ShowTiming>& timing = std::nullopt);
+
 // The sequencer readied for the request's first frame, exactly as a run readies it: the pictures'
 // settings, the frame, the pacing and the effects. Anything that shows the run's frames without
 // encoding them goes through here, so that it cannot show another show. The frame size is the

@@ -12,6 +12,7 @@
 #include "app/photos/photo_loader.h"
 #include "app/run/audio_joiner.h"
 #include "app/run/beat_track.h"
+#include "app/run/sound_samples.h"
 #include "media/components/ff_decoder.h"
 #include "media/components/ff_encoder.h"
 #include "media/components/player_audio.h"
@@ -59,75 +60,24 @@ class PrivateFolder {
   std::string path_;
 };
 
-// The joined file decoded whole to signed 16-bit interleaved samples at rate and channels.
+// The joined file decoded whole to signed 16-bit interleaved samples at rate and channels, as the
+// sound device takes them; false with the reason, or with none when stop was set.
 bool decode_sound(const std::string& file, int rate, int channels, const std::atomic<bool>& stop,
                   std::vector<std::int16_t>& samples, std::string& errorText) {
-  AVFormatContext* opened = nullptr;
-  if (lib::avformat_open_input(&opened, file.c_str(), nullptr, nullptr) < 0) {
-    errorText = "the joined sound " + file + " cannot be opened";
-    return false;
-  }
-  InputFormatContextPtr format(opened);
-  if (lib::avformat_find_stream_info(format.get(), nullptr) < 0) {
-    errorText = "the joined sound " + file + " cannot be read";
-    return false;
-  }
-  const int streamIndex = lib::av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-  if (streamIndex < 0) {
-    errorText = "the joined sound " + file + " has no sound";
-    return false;
-  }
-  const AVCodecParameters* parameters = format->streams[streamIndex]->codecpar;
-  const AVCodec* codec = lib::avcodec_find_decoder(parameters->codec_id);
-  CodecContextPtr context(lib::avcodec_alloc_context3(codec));
-  if (codec == nullptr || !context || lib::avcodec_parameters_to_context(context.get(), parameters) < 0 ||
-      lib::avcodec_open2(context.get(), codec, nullptr) < 0) {
-    errorText = "the joined sound " + file + " cannot be decoded";
-    return false;
-  }
-  AVChannelLayout outLayout{};
-  lib::av_channel_layout_default(&outLayout, channels);
-  SwrContext* made = nullptr;
-  const int swrResult = lib::swr_alloc_set_opts2(&made, &outLayout, AV_SAMPLE_FMT_S16, rate, &context->ch_layout,
-                                                 context->sample_fmt, context->sample_rate, 0, nullptr);
-  SwrContextPtr resampler(made);
-  lib::av_channel_layout_uninit(&outLayout);
-  if (swrResult < 0 || lib::swr_init(resampler.get()) < 0) {
-    errorText = "the joined sound " + file + " cannot be converted for the sound device";
-    return false;
-  }
-
-  std::vector<std::int16_t> converted;
-  auto convert = [&](const AVFrame* frame) {
-    const int inputSamples = frame != nullptr ? frame->nb_samples : 0;
-    const int room = lib::swr_get_out_samples(resampler.get(), inputSamples);
-    if (room <= 0) return;
-    converted.resize(static_cast<std::size_t>(room) * channels);
-    auto* out = reinterpret_cast<std::uint8_t*>(converted.data());
-    const int made = lib::swr_convert(resampler.get(), &out, room,
-                                      frame != nullptr ? const_cast<const std::uint8_t**>(frame->extended_data) : nullptr,
-                                      inputSamples);
-    if (made > 0) samples.insert(samples.end(), converted.begin(), converted.begin() + static_cast<std::ptrdiff_t>(made) * channels);
-  };
-  PacketPtr packet(lib::av_packet_alloc());
-  FramePtr frame(lib::av_frame_alloc());
-  auto drain = [&] {
-    while (lib::avcodec_receive_frame(context.get(), frame.get()) >= 0) {
-      convert(frame.get());
-      lib::av_frame_unref(frame.get());
+  const auto take = [&](const float* decoded, std::size_t frames) {
+    if (stop) return false;
+    const std::size_t count = frames * static_cast<std::size_t>(channels);
+    const std::size_t at = samples.size();
+    samples.resize(at + count);
+    for (std::size_t i = 0; i < count; ++i) {
+      samples[at + i] = static_cast<std::int16_t>(std::lrint(std::clamp(decoded[i], -1.0f, 1.0f) * 32767.0f));
     }
+    return true;
   };
-  while (!stop && lib::av_read_frame(format.get(), packet.get()) >= 0) {
-    if (packet->stream_index == streamIndex) {
-      // A packet the decoder refuses is left out, as a player leaves it out; the rest still plays.
-      if (lib::avcodec_send_packet(context.get(), packet.get()) >= 0) drain();
-    }
-    lib::av_packet_unref(packet.get());
-  }
-  lib::avcodec_send_packet(context.get(), nullptr);
-  drain();
-  convert(nullptr);
-  return !stop;
+  if (DecodeSound(file, rate, channels, take, errorText)) return true;
+  if (stop) return false;
+  errorText = "the joined sound " + file + " cannot be decoded: " + errorText;
+  return false;
 }
 
 void audio_callback(void* userdata, Uint8* stream, int len);

@@ -1,5 +1,6 @@
 #include "app/run/track_length.h"
 
+#include "app/run/sound_samples.h"
 #include "media/runtime/ff_load.h"
 #include "media/runtime/library_objects.h"
 
@@ -11,43 +12,19 @@ bool libraries_ready() {
   return loader.AllLoaded(DecoderLibraries) || loader.Load(DecoderLibraries);
 }
 
-// The sound's length by decoding it to the end: samples counted at the stream's rate. Packet
-// times are not trusted here, since a file whose container has no length often has no reliable
-// times either.
-std::optional<std::int64_t> decoded_microseconds(AVFormatContext* format) {
-  const int stream = lib::av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-  if (stream < 0) return std::nullopt;
-  const AVCodecParameters* parameters = format->streams[stream]->codecpar;
-  const AVCodec* codec = lib::avcodec_find_decoder(parameters->codec_id);
-  if (codec == nullptr) return std::nullopt;
-  CodecContextPtr decoder(lib::avcodec_alloc_context3(codec));
-  if (!decoder || lib::avcodec_parameters_to_context(decoder.get(), parameters) < 0 ||
-      lib::avcodec_open2(decoder.get(), codec, nullptr) < 0) {
-    return std::nullopt;
-  }
-  PacketPtr packet(lib::av_packet_alloc());
-  FramePtr frame(lib::av_frame_alloc());
-  if (!packet || !frame) return std::nullopt;
-  std::int64_t samples = 0;
-  int rate = 0;
-  const auto drain = [&] {
-    while (lib::avcodec_receive_frame(decoder.get(), frame.get()) >= 0) {
-      samples += frame->nb_samples;
-      if (frame->sample_rate > 0) rate = frame->sample_rate;
-      lib::av_frame_unref(frame.get());
-    }
+// The sound's length by decoding it to the end: samples counted, at one rate whatever the
+// stream's. Packet times are not trusted here, since a file whose container has no length often
+// has no reliable times either.
+std::optional<std::int64_t> decoded_microseconds(const std::string& path) {
+  constexpr int CountingRate = 48000;
+  std::int64_t frames = 0;
+  std::string errorText;
+  const auto count = [&frames](const float*, std::size_t decoded) {
+    frames += static_cast<std::int64_t>(decoded);
+    return true;
   };
-  while (lib::av_read_frame(format, packet.get()) >= 0) {
-    if (packet->stream_index == stream) {
-      // A damaged packet is skipped, as a player would; the rest still counts.
-      if (lib::avcodec_send_packet(decoder.get(), packet.get()) >= 0) drain();
-    }
-    lib::av_packet_unref(packet.get());
-  }
-  lib::avcodec_send_packet(decoder.get(), nullptr);
-  drain();
-  if (rate <= 0 || samples <= 0) return std::nullopt;
-  return samples * 1000000 / rate;
+  if (!DecodeSound(path, CountingRate, 1, count, errorText)) return std::nullopt;
+  return frames * 1000000 / CountingRate;
 }
 
 }  // namespace
@@ -68,7 +45,7 @@ std::optional<std::int64_t> ReadTrackMicroseconds(const std::string& path) {
     // The container's figure is in AV_TIME_BASE units, which are microseconds.
     return format->duration * 1000000 / AV_TIME_BASE;
   }
-  return decoded_microseconds(format.get());
+  return decoded_microseconds(path);
 }
 
 }  // namespace lumivor
