@@ -267,7 +267,6 @@ void apply_option(Arguments& parsed, const std::string& name, const std::string&
     parsed.Normalize = true;
   } else if (name == "--beat-sync") {
     parsed.BeatSync = true;
-
   } else if (name == "--audio") {
     if (value.empty()) fail("--audio needs a file name");
     parsed.Tracks.push_back(value);
